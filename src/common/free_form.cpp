@@ -1,0 +1,122 @@
+#include "common/free_form.hpp"
+
+#include <charconv>
+#include <cmath>
+#include <string>
+
+#include "common/fatal.hpp"
+
+namespace orvus {
+
+bool open_text(TextInput& in, const std::string& name) {
+  in.name = name;
+  in.line = 0;
+  in.stream.open(name, std::ios::in | std::ios::binary);
+  return in.stream.is_open();
+}
+
+bool read_line(TextInput& in, std::string& line) {
+  if (!std::getline(in.stream, line)) return false;
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  ++in.line;
+  return true;
+}
+
+bool parse_number(std::string_view token, double& value) {
+  // sign, digits with an optional point, optional exponent letter E or D with signed digits
+  std::string text;
+  std::size_t i = 0;
+  if (i < token.size() && (token[i] == '+' || token[i] == '-')) {
+    if (token[i] == '-') text.push_back('-');
+    ++i;
+  }
+  bool digit = false;
+  bool point = false;
+  for (; i < token.size(); ++i) {
+    const char c = token[i];
+    if (c >= '0' && c <= '9') {
+      digit = true;
+      text.push_back(c);
+    } else if (c == '.' && !point) {
+      point = true;
+      text.push_back(c);
+    } else {
+      break;
+    }
+  }
+  if (!digit) return false;
+  if (i < token.size()) {
+    const char c = token[i];
+    if (c != 'E' && c != 'e' && c != 'D' && c != 'd') return false;
+    ++i;
+    text.push_back('e');
+    if (i < token.size() && (token[i] == '+' || token[i] == '-')) text.push_back(token[i++]);
+    if (i == token.size()) return false;
+    for (; i < token.size(); ++i) {
+      if (token[i] < '0' || token[i] > '9') return false;
+      text.push_back(token[i]);
+    }
+  }
+  double v = 0.0;
+  const auto res = std::from_chars(text.data(), text.data() + text.size(), v);
+  if (res.ec == std::errc::result_out_of_range) return false;
+  if (res.ec != std::errc() || res.ptr != text.data() + text.size()) return false;
+  if (!std::isfinite(v)) return false;
+  value = v;
+  return true;
+}
+
+namespace {
+
+[[noreturn]] void record_error(const TextInput& in, std::string_view record,
+                               const std::string& what) {
+  throw Fatal{" ERROR READING \"" + in.name + "\", " + std::string(record) + ", LINE " +
+                  std::to_string(in.line) + ":",
+              " " + what, " EXECUTION INTERRUPTED."};
+}
+
+bool is_blank(char c) { return c == ' ' || c == '\t'; }
+
+}  // namespace
+
+void read_free_form(TextInput& in, std::span<double> values, std::string_view record) {
+  std::size_t got = 0;
+  // True when a comma here would stand for an empty value: at the start of the record and
+  // right after another comma.
+  bool comma_is_empty = true;
+  std::string line;
+  while (got < values.size()) {
+    if (!read_line(in, line)) {
+      ++in.line;  // the line that was expected
+      record_error(in, record,
+                   "END OF FILE: " + std::to_string(values.size()) + " VALUE(S) EXPECTED, " +
+                       std::to_string(got) + " FOUND.");
+    }
+    std::size_t i = 0;
+    while (i < line.size() && got < values.size()) {
+      const char c = line[i];
+      if (is_blank(c)) {
+        ++i;
+      } else if (c == ',') {
+        if (comma_is_empty) record_error(in, record, "EMPTY VALUE BETWEEN COMMAS.");
+        comma_is_empty = true;
+        ++i;
+      } else {
+        std::size_t j = i;
+        while (j < line.size() && !is_blank(line[j]) && line[j] != ',') ++j;
+        const std::string_view token(line.data() + i, j - i);
+        double v = 0.0;
+        if (!parse_number(token, v)) {
+          std::string what = "\"";
+          what.append(token).append("\" IS NOT A FINITE NUMBER.");
+          record_error(in, record, what);
+        }
+        values[got++] = v;
+        comma_is_empty = false;
+        i = j;
+      }
+    }
+  }
+}
+
+}  // namespace orvus

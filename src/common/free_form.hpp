@@ -1,0 +1,34 @@
+// Line-by-line text input with line counting, and free-form numeric records: numbers
+// separated by blanks or commas, a record continuing on following lines while values
+// are missing, extra values on its last line ignored.
+#pragma once
+
+#include <fstream>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace orvus {
+
+struct TextInput {
+  std::ifstream stream;
+  std::string name;  // file name, for messages
+  long line = 0;     // number of the line read last
+};
+
+// Opens an existing file for reading; false when it cannot be opened.
+bool open_text(TextInput& in, const std::string& name);
+
+// Reads the next line without its line end (LF or CRLF). False at end of file.
+bool read_line(TextInput& in, std::string& line);
+
+// Parses one number of free-form input ("12", "-3.5", "1.5E3", "2d-1"). False when the
+// token is not a number or is not finite.
+bool parse_number(std::string_view token, double& value);
+
+// Reads the values of one free-form record, starting at the next line of `in`. Raises Fatal
+// naming the file and `record` (the record's description, e.g. "RECORD 4 (LON1, LON2, LAT1,
+// LAT2)") on an empty value, a value that is not a number or an end of file.
+void read_free_form(TextInput& in, std::span<double> values, std::string_view record);
+
+}  // namespace orvus

@@ -1,0 +1,100 @@
+#include "frames/iers.hpp"
+
+#include <charconv>
+#include <cmath>
+
+#include "common/fatal.hpp"
+#include "common/fixed_field.hpp"
+#include "common/free_form.hpp"
+
+namespace orvus {
+
+void READ_IERS_DATA(IersTable& table, const std::string& file_name) {
+  table.mjd.clear();
+  table.xp.clear();
+  table.yp.clear();
+  table.dut1.clear();
+  table.daily = false;
+  table.file_name = file_name;
+  table.file.close();
+  table.file.open(file_name, std::ios::in | std::ios::binary);
+  if (!table.file.is_open()) {
+    throw Fatal{" CANNOT OPEN THE EARTH-ORIENTATION FILE \"" + file_name + "\".",
+                " EXECUTION INTERRUPTED."};
+  }
+  std::string line;
+  long number = 0;
+  while (std::getline(table.file, line)) {
+    ++number;
+    const std::string record = fixed_record(line, 80);
+    const char flag = record[16];
+    if (flag != 'I' && flag != 'P') break;
+    const FieldSource src{file_name, number};
+    table.mjd.push_back(read_real_field(record, 7, 9, 2, src));
+    table.xp.push_back(read_real_field(record, 19, 9, 6, src));
+    table.yp.push_back(read_real_field(record, 38, 9, 6, src));
+    table.dut1.push_back(read_real_field(record, 59, 10, 7, src));
+  }
+  if (table.mjd.empty()) {
+    throw Fatal{" THE EARTH-ORIENTATION FILE \"" + file_name + "\" HAS NO USABLE RECORD:",
+                number == 0 ? std::string(" THE FILE IS EMPTY.")
+                            : std::string(" ITS FIRST LINE HAS NO POLAR-MOTION FLAG (\"I\" OR \"P\" "
+                                          "IN COLUMN 17)."),
+                " EXECUTION INTERRUPTED."};
+  }
+  bool daily = std::floor(table.mjd[0]) == table.mjd[0];
+  for (std::size_t i = 1; daily && i < table.mjd.size(); ++i)
+    daily = table.mjd[i] == table.mjd[0] + static_cast<double>(i);
+  table.daily = daily;
+}
+
+bool scan_iers_rows(double date, const IersTable& table, std::size_t& row) {
+  for (std::size_t i = 0; i < table.mjd.size(); ++i) {
+    if (std::fabs(date - table.mjd[i]) < 1.0) {
+      row = i;
+      return true;
+    }
+  }
+  return false;
+}
+
+namespace {
+
+// On a daily table only the rows of floor(date) - 1 .. floor(date) + 1 can lie within one
+// day of the date; the first of them that does is the first in the whole table.
+bool index_daily_row(double date, const IersTable& table, std::size_t& row) {
+  const double offset = std::floor(date) - table.mjd[0];
+  const auto n = static_cast<double>(table.mjd.size());
+  if (!(offset >= -2.0 && offset <= n + 1.0)) return false;  // also NaN
+  const auto centre = static_cast<long long>(offset);
+  for (long long i = centre - 1; i <= centre + 1; ++i) {
+    if (i < 0 || i >= static_cast<long long>(table.mjd.size())) continue;
+    const auto k = static_cast<std::size_t>(i);
+    if (std::fabs(date - table.mjd[k]) < 1.0) {
+      row = k;
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+void LOCATE_IERS_DATA(double date, const IersTable& table, double& xp, double& yp,
+                      double& dut1) {
+  std::size_t row = 0;
+  const bool found =
+      table.daily ? index_daily_row(date, table, row) : scan_iers_rows(date, table, row);
+  if (!found) {
+    char value[64];
+    const auto res = std::to_chars(value, value + sizeof value, date);
+    throw Fatal{"ERRO NA SUBROTINA LOCATE_IERS_DATA: ",
+                "TEMPO JULIANO MODIFICADO " + std::string(value, res.ptr) + " NAO LOCALIZADO",
+                "EXECUCAO INTERROMPIDA!"};
+  }
+  xp = table.xp[row];
+  yp = table.yp[row];
+  dut1 = table.dut1[row];
+}
+
+}  // namespace orvus

@@ -1,0 +1,39 @@
+// Earth-orientation table from the IERS file "finals2000A.data": per day the pole
+// coordinates x_p, y_p (arcseconds) and UT1 - UTC (seconds).
+#pragma once
+
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace orvus {
+
+struct IersTable {
+  // Columns 1-4 of each row: MJD of the record (0h UTC), x_p, y_p, UT1 - UTC.
+  std::vector<double> mjd;
+  std::vector<double> xp;
+  std::vector<double> yp;
+  std::vector<double> dut1;
+  // True when the rows are one per day, whole MJDs increasing by exactly one: the lookup
+  // then indexes the row directly instead of scanning.
+  bool daily = false;
+  std::ifstream file;  // stays open until the run ends
+  std::string file_name;
+};
+
+inline constexpr const char* kIersFileName = "finals2000A.data";
+
+// Loads every record up to the first one whose polar-motion flag (column 17) is neither
+// "I" nor "P". Raises Fatal when the file cannot be opened, a value field is not a number,
+// or no record is usable.
+void READ_IERS_DATA(IersTable& table, const std::string& file_name = kIersFileName);
+
+// Values of the first row whose date lies strictly within one day of `date` (MJD, UTC):
+// the row of the UTC day floor(date). Raises Fatal with the not-found message when no row
+// qualifies. Constant time on a daily table.
+void LOCATE_IERS_DATA(double date, const IersTable& table, double& xp, double& yp, double& dut1);
+
+// The plain first-match scan over every row, for any table.
+bool scan_iers_rows(double date, const IersTable& table, std::size_t& row);
+
+}  // namespace orvus

@@ -1,0 +1,28 @@
+// Conversion between the day number (days since 1950-01-01 0h) with the seconds of the
+// day, and the 29-character date-time text "DD/MM/YYYY HH:MM:SS.sssssssss".
+#pragma once
+
+#include <array>
+#include <string_view>
+
+#include "common/fixed_field.hpp"
+
+namespace orvus {
+
+inline constexpr double kMjd1950ToJd = 2433282.5;
+
+using DateText = std::array<char, 29>;
+
+inline std::string_view text_view(const DateText& t) { return {t.data(), t.size()}; }
+
+// Text -> (day number, seconds of day). Raises Fatal for a total above 86400 s, a negative
+// total or an impossible calendar date; a field that is not a number raises Fatal naming
+// `source` and the columns.
+void INSTDJM3(std::string_view text, double& day, double& seconds,
+              const FieldSource& source = {"DATE-TIME TEXT", 0});
+
+// (day number, seconds of day) -> text. Raises Fatal when seconds > 86400. Exactly 86400 s
+// reads 24:00:00.000000000 on the date of the same day number.
+void INSTHOR3(double day, double seconds, DateText& text);
+
+}  // namespace orvus

@@ -1,0 +1,97 @@
+#include "geometry/coords.hpp"
+
+#include <cmath>
+
+namespace orvus {
+
+namespace {
+constexpr double kE2 = 1.0 - kIau2009OneMinusE2;
+// Newton converges quadratically; the cap only guards against a hang on a position
+// that is not a number.
+constexpr int kMaxNewtonSteps = 200;
+}  // namespace
+
+double TANGEN(double y, double x) {
+  if (y == 0.0 && x == 0.0) return 0.0;
+  return std::atan2(y, x);
+}
+
+double TANGEN_IAU2009(double y, double x) {
+  double a = TANGEN(y, x);
+  if (a < 0.0) a += kTwoPiExact;
+  return a;
+}
+
+void GCGSP(const Vec3& position, Vec3& spherical) {
+  const double x = position[0];
+  const double y = position[1];
+  const double z = position[2];
+  const double r = std::sqrt(x * x + y * y + z * z);
+  spherical = {TANGEN(y, x), std::asin(z / r), r};
+}
+
+void GSGCP(const Vec3& spherical, Vec3& position) {
+  const double lon = spherical[0];
+  const double lat = spherical[1];
+  const double r = spherical[2];
+  position = {r * std::cos(lat) * std::cos(lon), r * std::cos(lat) * std::sin(lon),
+              r * std::sin(lat)};
+}
+
+void GCGSV_IAU2009(const Vec6& state, Vec6& spherical) {
+  const double x = state[0];
+  const double y = state[1];
+  const double z = state[2];
+  const double vx = state[3];
+  const double vy = state[4];
+  const double vz = state[5];
+  const double r = std::sqrt(x * x + y * y + z * z);
+  const double lon = TANGEN_IAU2009(y, x);
+  const double lat = std::asin(z / r);
+  // On x = 0 the quotient form would divide by zero; the equivalent form does not.
+  const double lon_rate = x != 0.0 ? (vy * x - vx * y) / (x * x * (1.0 + (y / x) * (y / x)))
+                                   : (x * vy - y * vx) / (x * x + y * y);
+  const double r_rate = (x * vx + y * vy + z * vz) / r;
+  const double lat_rate = (vz * r - z * r_rate) / (r * r * std::cos(lat));
+  spherical = {lon, lat, r, lon_rate, lat_rate, r_rate};
+}
+
+void GDGCP_IAU2009(const Vec3& geodetic, Vec3& position) {
+  const double lon = geodetic[0];
+  const double lat = geodetic[1];
+  const double h = geodetic[2];
+  const double s = std::sin(lat);
+  const double n = kIau2009A / std::sqrt(1.0 - kE2 * s * s);
+  position = {(n + h) * std::cos(lat) * std::cos(lon), (n + h) * std::cos(lat) * std::sin(lon),
+              (n * (1.0 - kE2) + h) * s};
+}
+
+void GCGDP_IAU2009(const Vec3& position, Vec3& geodetic) {
+  const double x = position[0];
+  const double y = position[1];
+  const double z = position[2];
+  const double p2 = x * x + y * y;
+  const double q0 = (1.0 - kE2) * z * z;
+  const double tol = std::sqrt(0.006666666666666666 / kIau2009A);
+  double k = 1.0;
+  // Newton on the scale factor k of the normal; ends at the first correction <= tol
+  // (a negative one included).
+  for (int step = 0; step < kMaxNewtonSteps; ++step) {
+    const double c = k / (k - kE2);
+    const double q = q0 * c * c;
+    const double f = p2 + q - kIau2009A2 * k * k;
+    const double dk = (f * 0.5) / ((p2 + q * c) / k);
+    k = k + dk;
+    if (!(dk > tol)) break;
+  }
+  const double km = k - kE2;
+  const double w = kE2 * z * z / kIau2009A2 / (km * km);
+  // One Heron step for a sqrt(1 + w) from 1 + w/2.
+  const double n = kIau2009A * ((w + 2.0) * 0.25 + (w + 1.0) / (w + 2.0));
+  const double lon = TANGEN(y, x);
+  const double s = z / (k * n - kE2 * n);
+  const double c = std::sqrt(p2) / (k * n);
+  geodetic = {lon, std::asin(s / std::sqrt(s * s + c * c)), k * n - n};
+}
+
+}  // namespace orvus

@@ -1,0 +1,121 @@
+#include "orbit/tle.hpp"
+
+#include <erfa.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <string>
+
+#include "common/fatal.hpp"
+#include "common/fixed_field.hpp"
+#include "common/free_form.hpp"
+
+namespace orvus {
+
+std::int16_t COMP_CHECKSUM_2LINES(std::string_view line) {
+  int sum = 0;
+  const std::size_t n = std::min<std::size_t>(68, line.size());
+  for (std::size_t i = 0; i < n; ++i) {
+    const char c = line[i];
+    if (c >= '0' && c <= '9') sum += c - '0';
+    else if (c == '-') sum += 1;
+  }
+  return static_cast<std::int16_t>(sum - 10 * (sum / 10));
+}
+
+namespace {
+
+std::string trimmed_name(std::string_view field) {
+  std::string name(field.substr(0, 70));
+  const auto last = name.find_last_not_of(' ');
+  name.resize(last == std::string::npos ? 0 : last + 1);
+  return name;
+}
+
+// Reads the next record of the element file, padded or cut to `width`.
+std::string next_record(TextInput& in, std::size_t width, const char* which) {
+  std::string line;
+  if (!read_line(in, line)) {
+    throw Fatal{" READ_2LINES: ERROR READING \"" + in.name + "\":",
+                " END OF FILE BEFORE " + std::string(which) + " (LINE " +
+                    std::to_string(in.line + 1) + ").",
+                " EXECUTION INTERRUPTED."};
+  }
+  return fixed_record(line, width);
+}
+
+void check_line(const std::string& line, const FieldSource& src, const char* message) {
+  const auto digit = read_int_field(line, 69, 1, src);
+  if (digit != COMP_CHECKSUM_2LINES(line)) throw Fatal{std::string(" ") + message};
+}
+
+}  // namespace
+
+std::int16_t READ_2LINES(std::int16_t /*unit*/, std::string_view file_name, TLE_ELSET& elset) {
+  const std::string name = trimmed_name(file_name);
+  TextInput in;
+  if (!open_text(in, name)) {
+    throw Fatal{" READ_2LINES: CANNOT OPEN THE TWO-LINE ELEMENT FILE \"" + name + "\".",
+                " EXECUTION INTERRUPTED."};
+  }
+
+  const std::string line0 = next_record(in, 50, "THE TITLE LINE");
+  std::memcpy(elset.SATNAME, line0.data(), 50);
+
+  const std::string line1 = next_record(in, 69, "ELEMENT LINE 1");
+  const FieldSource src1{name, in.line};
+  check_line(line1, src1, "READ_2LINE: Check sum of first line unmatched!");
+  const auto year2 = read_int_field(line1, 19, 2, src1);
+  const double day_of_year = read_real_field(line1, 21, 12, 8, src1);
+  (void)read_real_field(line1, 34, 10, 8, src1);  // first derivative of mean motion
+  (void)read_real_field(line1, 45, 6, 5, src1);   // second derivative, mantissa
+  (void)read_int_field(line1, 51, 2, src1);       // its power of ten
+  const double bstar_mantissa = read_real_field(line1, 54, 6, 5, src1);
+  const auto bstar_power = read_int_field(line1, 60, 2, src1);
+  const double bstar = bstar_mantissa * std::pow(10.0, static_cast<int>(bstar_power));
+
+  const std::string line2 = next_record(in, 69, "ELEMENT LINE 2");
+  const FieldSource src2{name, in.line};
+  check_line(line2, src2, "READ_2LINE: Check sum of second line unmatched!");
+  in.stream.close();
+
+  const double incl = read_real_field(line2, 9, 8, 4, src2);
+  const double node = read_real_field(line2, 18, 8, 4, src2);
+  const double ecc = read_real_field(line2, 26, 8, 7, src2);
+  const double argp = read_real_field(line2, 35, 8, 4, src2);
+  const double mean_anomaly = read_real_field(line2, 44, 8, 4, src2);
+  const double mean_motion = read_real_field(line2, 53, 11, 8, src2);
+  const auto revnum = read_int_field(line2, 64, 5, src2);
+
+  elset.ELEM[0] = mean_motion * kTwoPiTle / kSecondsPerDay;
+  elset.ELEM[1] = ecc;
+  elset.ELEM[2] = incl * kDegToRadTle;
+  elset.ELEM[3] = node * kDegToRadTle;
+  elset.ELEM[4] = argp * kDegToRadTle;
+  elset.ELEM[5] = mean_anomaly * kDegToRadTle;
+  elset.ELEM[6] = 0.0;
+  elset.ELEM[7] = 0.0;
+  elset.ELEM[8] = bstar;
+  elset.REVNUM = static_cast<std::int32_t>(revnum);
+
+  int year = static_cast<int>(year2) + 1900;
+  if (year < 1957) year += 100;
+  // Whole day of the year, truncated toward zero as a 16-bit integer.
+  if (!(day_of_year > -32768.0 && day_of_year < 32768.0)) {
+    throw Fatal{" READ_2LINES: EPOCH DAY OF YEAR OUT OF RANGE IN \"" + name + "\", LINE " +
+                    std::to_string(src1.line) + ", COLUMNS 21-32.",
+                " EXECUTION INTERRUPTED."};
+  }
+  const auto d = static_cast<std::int16_t>(day_of_year);
+  elset.EPOCH_SEC = (day_of_year - d) * kSecondsPerDay;
+  double djm0 = 0.0;
+  double djm = 0.0;
+  (void)eraCal2jd(year, 1, 1, &djm0, &djm);
+  double epoch_day = djm - (2433282.5 - djm0);
+  epoch_day = d + epoch_day - 1.0;
+  elset.EPOCH_DAY = epoch_day;
+  return 0;
+}
+
+}  // namespace orvus

@@ -1,0 +1,181 @@
+// The main program: reads the input file, converts the box and the interval, writes the
+// report headers, sets up the orbit, runs the contact search and reports the execution time.
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <string>
+
+#include "common/fatal.hpp"
+#include "common/fixed_field.hpp"
+#include "common/free_form.hpp"
+#include "geometry/coords.hpp"
+#include "geometry/off_nadir.hpp"
+#include "orbit/setup.hpp"
+#include "run/run.hpp"
+
+namespace orvus {
+
+namespace {
+
+// The smallest step that still advances the seconds of the day at every time of day.
+constexpr double kMinStep = 1.0e-6;  // s
+
+[[noreturn]] void input_error(const TextInput& in, const std::string& record,
+                              const std::string& what) {
+  throw Fatal{" ERROR IN \"" + in.name + "\", " + record + ", LINE " + std::to_string(in.line) +
+                  ":",
+              " " + what, " EXECUTION INTERRUPTED."};
+}
+
+std::string text_record(TextInput& in, std::size_t width, const std::string& record) {
+  std::string line;
+  if (!read_line(in, line)) {
+    ++in.line;
+    input_error(in, record, "END OF FILE: THE RECORD IS MISSING.");
+  }
+  return fixed_record(line, width);
+}
+
+std::string number_text(double v) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%.17g", v);
+  return buf;
+}
+
+// Geodetic corner (degrees) to geocentric longitude and latitude (degrees).
+void corner_to_geocentric(double lon, double lat, double& gc_lon, double& gc_lat) {
+  Vec3 c{};
+  GDGCP_IAU2009({lon * kDegToRadRun, lat * kDegToRadRun, 0.0}, c);
+  Vec3 s{};
+  GCGSP(c, s);
+  gc_lon = s[0] * kRadToDegRun;
+  gc_lat = s[1] * kRadToDegRun;
+}
+
+// Local date-time text to UTC day number and seconds, and the UTC text.
+void local_to_utc(TextInput& in, const std::string& local, double utc_diff, double& day,
+                  double& seconds, DateText& utc) {
+  double d = 0.0;
+  double s = 0.0;
+  INSTDJM3(local, d, s, FieldSource{in.name, in.line});
+  day = d;
+  seconds = s - utc_diff * 3600.0;
+  correct_day(day, seconds);
+  INSTHOR3(day, seconds, utc);
+}
+
+FilePtr open_report(const char* name) {
+  FilePtr f(std::fopen(name, "w"));
+  if (!f) {
+    throw Fatal{std::string(" CANNOT CREATE THE REPORT FILE \"") + name + "\".",
+                " EXECUTION INTERRUPTED."};
+  }
+  return f;
+}
+
+std::int16_t trimmed_length(const std::string& s) {
+  const auto last = s.find_last_not_of(' ');
+  return static_cast<std::int16_t>(last == std::string::npos ? 0 : last + 1);
+}
+
+}  // namespace
+
+void ORVUS() {
+  double start_clock = 0.0;
+  TIMER2(start_clock);
+
+  TextInput in;
+  if (!open_text(in, kInputFile)) {
+    throw Fatal{std::string(" CANNOT OPEN THE INPUT FILE \"") + kInputFile +
+                    "\" IN THE WORKING DIRECTORY.",
+                " EXECUTION INTERRUPTED."};
+  }
+  ReportFiles files;
+  files.out1 = open_report(kOut1File);
+  files.out2 = open_report(kOut2File);
+  files.out3 = open_report(kOut3File);
+
+  IersTable table;
+  READ_IERS_DATA(table);
+
+  RunParams p;
+  p.SAT_NAME = text_record(in, 50, "RECORD 1 (SATELLITE NAME)");
+  p.LOC_NAME = text_record(in, 70, "RECORD 2 (LOCATION NAME)");
+  {
+    std::array<double, 1> v{};
+    read_free_form(in, v, "RECORD 3 (UTC_DIFF)");
+    p.UTC_DIFF = v[0];
+  }
+  {
+    std::array<double, 4> v{};
+    read_free_form(in, v, "RECORD 4 (LON1, LON2, LAT1, LAT2)");
+    p.LON1 = v[0];
+    p.LON2 = v[1];
+    p.LAT1 = v[2];
+    p.LAT2 = v[3];
+  }
+  p.TLE_FILE = text_record(in, 70, "RECORD 5 (TLE FILE NAME)");
+  {
+    std::array<double, 2> v{};
+    read_free_form(in, v, "RECORD 6 (ALPHA, BETA)");
+    p.ALPHA = v[0];
+    p.BETA = v[1];
+    const double lo = p.ALPHA - p.BETA / 2.0;
+    const double hi = p.ALPHA + p.BETA / 2.0;
+    if (!(lo > -90.0 && lo < 90.0 && hi > -90.0 && hi < 90.0)) {
+      input_error(in, "RECORD 6 (ALPHA, BETA)",
+                  "ALPHA - BETA/2 AND ALPHA + BETA/2 MUST LIE STRICTLY BETWEEN -90 AND 90 "
+                  "DEGREES (GIVEN: " +
+                      number_text(lo) + " AND " + number_text(hi) + ").");
+    }
+  }
+
+  corner_to_geocentric(p.LON1, p.LAT1, p.GC_LON1, p.GC_LAT1);
+  corner_to_geocentric(p.LON2, p.LAT2, p.GC_LON2, p.GC_LAT2);
+
+  p.START_LOCAL = text_record(in, 29, "RECORD 7 (LOCAL START)");
+  local_to_utc(in, p.START_LOCAL, p.UTC_DIFF, p.START_DAY, p.START_SEC, p.START_UTC);
+  p.END_LOCAL = text_record(in, 29, "RECORD 8 (LOCAL END)");
+  local_to_utc(in, p.END_LOCAL, p.UTC_DIFF, p.END_DAY, p.END_SEC, p.END_UTC);
+  {
+    std::array<double, 1> v{};
+    read_free_form(in, v, "RECORD 9 (STEP)");
+    p.STEP = v[0];
+    if (!(p.STEP >= kMinStep && p.STEP <= 86400.0)) {
+      input_error(in, "RECORD 9 (STEP)",
+                  "THE TIME STEP MUST BE POSITIVE (AT LEAST 1E-6 S) AND AT MOST 86400 S "
+                  "(GIVEN: " +
+                      number_text(p.STEP) + ").");
+    }
+  }
+
+  p.CEN_GC_LON = (p.GC_LON1 + p.GC_LON2) / 2.0;
+  p.CEN_GC_LAT = (p.GC_LAT1 + p.GC_LAT2) / 2.0;
+  p.CEN_LON = (p.LON1 + p.LON2) / 2.0;
+  p.CEN_LAT = (p.LAT1 + p.LAT2) / 2.0;
+  p.SAT_LEN = trimmed_length(p.SAT_NAME);
+  p.LOC_LEN = trimmed_length(p.LOC_NAME);
+
+  write_headers(files, p);
+  std::printf("  CREATING ORVUS v1.13 REPORTS - PLEASE WAIT..\n");
+  std::fflush(stdout);
+
+  Orbit orbit;
+  VEK_P1(p.TLE_FILE, orbit.elset, orbit.A_MEAN, orbit.P_NODAL, orbit.FRAC0, orbit.earth,
+         orbit.sgp8_a, orbit.sgp8_b);
+
+  p.ALPHA0 = p.ALPHA;
+  p.ALPHA1 = p.ALPHA - p.BETA / 2.0;
+  p.ALPHA2 = p.ALPHA + p.BETA / 2.0;
+  contact_search(p, orbit, table, files);
+
+  std::printf("  ORVUS v1.13 REPORTS CREATED..\n");
+  double end_clock = 0.0;
+  TIMER2(end_clock);
+  const double exec_time = end_clock - start_clock;
+  write_execution_time(files.out1.get(), exec_time);
+  write_console_execution_time(exec_time);
+  std::fflush(stdout);
+}
+
+}  // namespace orvus

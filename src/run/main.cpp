@@ -1,0 +1,33 @@
+#include <cstdio>
+#include <cstring>
+#include <exception>
+
+#include "common/fatal.hpp"
+#include "run/run.hpp"
+
+int main(int argc, char** argv) {
+  if (argc > 1) {
+    if (std::strcmp(argv[1], "--version") == 0) {
+      std::printf("ORVUS v1.13\n");
+      return 0;
+    }
+    std::printf(
+        "Usage: orvus\n"
+        "Predicts image-acquisition contacts. Run it with no arguments in a directory that\n"
+        "holds ORVUS_IN.TXT, the element file it names and finals2000A.data; it writes\n"
+        "ORVUS_v1.13_OUT1.TXT, ORVUS_v1.13_OUT2.CSV and ORVUS_v1.13_OUT3.CSV there.\n");
+    return std::strcmp(argv[1], "--help") == 0 ? 0 : 2;
+  }
+  try {
+    orvus::ORVUS();
+  } catch (const orvus::Fatal& error) {
+    std::fflush(stdout);
+    orvus::print_fatal(error);
+    return 1;
+  } catch (const std::exception& error) {
+    std::fflush(stdout);
+    std::printf(" ORVUS: %s\n EXECUTION INTERRUPTED.\n", error.what());
+    return 1;
+  }
+  return 0;
+}

@@ -1,0 +1,90 @@
+// The run: parameters from the input file, the orbit, the report files, the contact
+// search and the main program.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "frames/iers.hpp"
+#include "frames/time_text.hpp"
+#include "orbit/sgp8.hpp"
+#include "orvus/vek_p1.h"
+
+namespace orvus {
+
+inline constexpr const char* kInputFile = "ORVUS_IN.TXT";
+inline constexpr const char* kOut1File = "ORVUS_v1.13_OUT1.TXT";
+inline constexpr const char* kOut2File = "ORVUS_v1.13_OUT2.CSV";
+inline constexpr const char* kOut3File = "ORVUS_v1.13_OUT3.CSV";
+
+// Run parameters (degrees, hours, seconds) and the values derived from them.
+struct RunParams {
+  std::string SAT_NAME;  // 50 characters
+  std::string LOC_NAME;  // 70 characters
+  double UTC_DIFF = 0.0;
+  double LON1 = 0.0, LAT1 = 0.0, LON2 = 0.0, LAT2 = 0.0;
+  std::string TLE_FILE;  // 70 characters
+  double ALPHA = 0.0, BETA = 0.0;
+  std::string START_LOCAL;  // 29 characters
+  std::string END_LOCAL;    // 29 characters
+  double STEP = 0.0;
+
+  double GC_LON1 = 0.0, GC_LAT1 = 0.0, GC_LON2 = 0.0, GC_LAT2 = 0.0;
+  double CEN_GC_LON = 0.0, CEN_GC_LAT = 0.0;
+  double CEN_LON = 0.0, CEN_LAT = 0.0;
+  double START_DAY = 0.0, START_SEC = 0.0, END_DAY = 0.0, END_SEC = 0.0;
+  DateText START_UTC{}, END_UTC{};
+  double ALPHA0 = 0.0, ALPHA1 = 0.0, ALPHA2 = 0.0;
+  std::int16_t SAT_LEN = 0, LOC_LEN = 0;
+};
+
+// What the orbit set-up entry returns.
+struct Orbit {
+  TLE_ELSET elset{};
+  double A_MEAN = 0.0, P_NODAL = 0.0, FRAC0 = 0.0;
+  EarthConstants earth{};
+  Sgp8Elements sgp8_a{};
+  Sgp8Coefficients sgp8_b{};
+};
+
+struct FileCloser {
+  void operator()(std::FILE* f) const {
+    if (f != nullptr) std::fclose(f);
+  }
+};
+using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
+struct ReportFiles {
+  FilePtr out1, out2, out3;
+};
+
+// Current local wall-clock time in seconds, counted through a day number so that it runs
+// on across midnight and month ends.
+void TIMER2(double& t);
+
+// The one-day correction of a time after a change of its seconds: more than 86400 moves
+// to the next day, below 0 to the previous day; exactly 86400 stays.
+void correct_day(double& day, double& seconds);
+
+// Report writers.
+void write_headers(const ReportFiles& files, const RunParams& p);
+void write_contact_heading(std::FILE* out1, std::int32_t ncontact);
+void write_step_line(std::FILE* out1, const DateText& local, const double (&gd)[6]);
+void write_best_alpha(std::FILE* out1, double best_alpha, const DateText& best,
+                      double best_lon, double best_lat);
+void write_summary(std::FILE* out, std::int32_t ncontact, const DateText& start,
+                   const DateText& end, double duration, const DateText& best, double best_alpha,
+                   double mindist, char pass);
+void write_execution_time(std::FILE* out1, double exec_time);
+void write_console_execution_time(double exec_time);
+
+// The contact search from the UTC start to the UTC end, writing the reports as it goes.
+void contact_search(const RunParams& p, const Orbit& orbit, const IersTable& table,
+                    const ReportFiles& files);
+
+// The main program, run in the working directory. Raises Fatal on every fatal condition.
+void ORVUS();
+
+}  // namespace orvus

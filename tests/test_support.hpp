@@ -1,0 +1,43 @@
+// Helpers shared by the tests: the real data directory, scratch directories and running
+// the program.
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "common/fatal.hpp"
+
+namespace orvus::test {
+
+// Path of a file under the real data directory (../shared/data).
+std::string data_path(const std::string& relative);
+
+// A fresh empty directory under the system temporary directory, removed on destruction.
+struct ScratchDir {
+  ScratchDir();
+  ~ScratchDir();
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+  std::filesystem::path path;
+  std::string file(const std::string& name) const { return (path / name).string(); }
+  void write(const std::string& name, const std::string& content) const;
+  std::string read(const std::string& name) const;
+};
+
+std::string read_file(const std::string& path);
+std::vector<std::string> read_lines(const std::string& path);
+
+// Runs `f` and returns the lines of the Fatal it raises; fails the test if none is raised.
+std::vector<std::string> fatal_lines(const std::function<void()>& f);
+
+struct RunResult {
+  int status = -1;
+  std::string output;  // standard output and error
+};
+
+// Runs the program in `dir` with an optional environment prefix ("A=1 B=2").
+RunResult run_orvus(const std::filesystem::path& dir, const std::string& env = "");
+
+}  // namespace orvus::test
