@@ -1,1 +1,363 @@
+// Time texts, the Earth-orientation table and the true-of-date to Earth-fixed frame.
+#include <erfa.h>
 #include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+
+#include "frames/iers.hpp"
+#include "frames/time_text.hpp"
+#include "frames/tod2ef.hpp"
+#include "test_support.hpp"
+
+namespace orvus {
+namespace {
+
+using test::data_path;
+using test::fatal_lines;
+
+std::string hor(double day, double sec) {
+  DateText t{};
+  INSTHOR3(day, sec, t);
+  return std::string(text_view(t));
+}
+
+void djm(const std::string& text, double& day, double& sec) { INSTDJM3(text, day, sec); }
+
+TEST(TimeText, Examples) {
+  double d = -1, s = -1;
+  djm("01/01/1950 00:00:00.000000000", d, s);
+  EXPECT_EQ(d, 0.0);
+  EXPECT_EQ(s, 0.0);
+  djm("07/12/2026 12:00:00.000000000", d, s);
+  EXPECT_EQ(d, 28099.0);
+  EXPECT_EQ(s, 43200.0);
+  EXPECT_EQ(hor(28099, 43200), "07/12/2026 12:00:00.000000000");
+  EXPECT_EQ(hor(28099, 45296.25), "07/12/2026 12:34:56.250000000");
+  djm("05/03/2019 04:07:09.000000000", d, s);
+  EXPECT_EQ(hor(d, s), "05/03/2019 04:07:09.000000000");
+  // Rounding carry into minutes and hours, never into the date.
+  EXPECT_EQ(hor(28099, 86399.9999999999), "07/12/2026 24:00:00.000000000");
+  EXPECT_EQ(hor(28099, 3599.9999999999), "07/12/2026 01:00:00.000000000");
+  // Exactly 86400 s: the same day's date with 24:00.
+  EXPECT_EQ(hor(28099, 86400.0), "07/12/2026 24:00:00.000000000");
+  djm("10/05/2019 24:00:00.000000000", d, s);
+  EXPECT_EQ(s, 86400.0);
+  // Hours and minutes are checked only through the total.
+  djm("10/05/2019 10:75:00.000000000", d, s);
+  EXPECT_EQ(s, 40500.0);
+  // A day number with a fraction moves the date, not the time of day.
+  EXPECT_EQ(hor(28099.75, 3600.0), "07/12/2026 01:00:00.000000000");
+  EXPECT_EQ(hor(28099.75, 43200.0), "08/12/2026 12:00:00.000000000");
+  // Seconds without a decimal point take nine decimals.
+  djm("10/05/2019 00:00:  1500000000", d, s);
+  EXPECT_EQ(s, 1.5);
+}
+
+TEST(TimeText, BadTimesStopWithTheirMessages) {
+  const std::vector<std::string> over = {" MESSAGE FROM INSTDJM3 SUBROUTINE: ",
+                                         " ERROR: SECONDS OF THE DAY GREATER THAN 24H!",
+                                         " EXECUTION INTERRUPTED."};
+  double d = 0, s = 0;
+  EXPECT_EQ(fatal_lines([&] { djm("10/05/2019 24:00:00.000000001", d, s); }), over);
+  EXPECT_EQ(fatal_lines([&] { djm("10/05/2019 99:00:00.000000000", d, s); }), over);
+  EXPECT_EQ(fatal_lines([&] { djm("10/05/2019 00:00:-1.000000000", d, s); })[1],
+            " ERROR: SECONDS OF THE DAY NEGATIVE!");
+  for (const char* bad : {"31/02/2021 00:00:00.000000000", "01/13/2021 00:00:00.000000000",
+                          "00/01/2021 00:00:00.000000000", "29/02/2023 00:00:00.000000000"}) {
+    const auto lines = fatal_lines([&] { djm(bad, d, s); });
+    ASSERT_EQ(lines.size(), 3u) << bad;
+    EXPECT_EQ(lines[0], " MESSAGE FROM INSTDJM3 SUBROUTINE: ");
+    EXPECT_EQ(lines[1], " ERROR: INVALID CALENDAR DATE!");
+  }
+  djm("29/02/2024 00:00:00.000000000", d, s);  // a leap day is valid
+  EXPECT_EQ(hor(d, s), "29/02/2024 00:00:00.000000000");
+  const auto lines = fatal_lines([&] { hor(100, 86400.000001); });
+  EXPECT_EQ(lines[0], " MESSAGE FROM INSTHOR3 SUBROUTINE: ");
+  EXPECT_EQ(lines[1], " ERROR: SECONDS OF THE DAY GREATER THAN 24H!");
+  // A letter in a field names the columns.
+  const auto bad = fatal_lines([&] { djm("1O/05/2019 00:00:00.000000000", d, s); });
+  EXPECT_NE(bad[0].find("COLUMNS 1-2"), std::string::npos);
+}
+
+TEST(TimeText, RoundTripsOverRandomInstants) {
+  std::mt19937_64 rng(20261208);
+  std::uniform_int_distribution<int> year(1950, 2060), month(1, 12), hour(0, 23), minute(0, 59);
+  std::uniform_int_distribution<long> nanos(0, 59999999999L);
+  const int mdays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  for (int i = 0; i < 20000; ++i) {
+    const int y = year(rng), m = month(rng);
+    const int leap = (m == 2 && y % 4 == 0 && (y % 100 != 0 || y % 400 == 0)) ? 1 : 0;
+    const int dd = std::uniform_int_distribution<int>(1, mdays[m - 1] + leap)(rng);
+    const long ns = nanos(rng);
+    char text[40];
+    std::snprintf(text, sizeof text, "%02d/%02d/%4d %02d:%02d:%02ld.%09ld", dd, m, y, hour(rng),
+                  minute(rng), ns / 1000000000L, ns % 1000000000L);
+    double d = 0, s = 0;
+    djm(text, d, s);
+    ASSERT_EQ(hor(d, s), text);
+    // The day number agrees with ERFA's own calendar.
+    double djm0 = 0, mjd = 0;
+    eraCal2jd(y, m, dd, &djm0, &mjd);
+    ASSERT_EQ(d, mjd - 33282.0);
+  }
+}
+
+// --- Earth-orientation table ---
+
+const IersTable& real_table() {
+  static IersTable table;
+  static bool loaded = false;
+  if (!loaded) {
+    READ_IERS_DATA(table, data_path("finals2000A.data"));
+    loaded = true;
+  }
+  return table;
+}
+
+TEST(EarthOrientation, RealFileValuesAndDayBoundaries) {
+  const IersTable& t = real_table();
+  EXPECT_TRUE(t.daily);
+  EXPECT_EQ(t.mjd.front(), 48622.0);  // 1992-01-01
+  EXPECT_EQ(t.mjd.back(), 61554.0);   // the last record with a flag ("P")
+  EXPECT_EQ(t.mjd.size(), 12933u);
+  struct Row {
+    double mjd, xp, yp, dut1;
+  };
+  // Read off the file by hand.
+  const Row rows[] = {{48622, 0.182987, 0.168775, -0.1251659},
+                      {60000, -0.039677, 0.305150, -0.0151470},
+                      {60228, 0.293751, 0.309891, 0.0146879},
+                      {61554, 0.177115, 0.488226, 0.0068582}};
+  for (const Row& r : rows) {
+    for (double frac : {0.0, 0.25, 0.999999}) {
+      double xp = 0, yp = 0, dut1 = 0;
+      LOCATE_IERS_DATA(r.mjd + frac, t, xp, yp, dut1);
+      EXPECT_EQ(xp, r.xp) << r.mjd + frac;
+      EXPECT_EQ(yp, r.yp);
+      EXPECT_EQ(dut1, r.dut1);
+    }
+  }
+  // 0 h UTC switches to the next row.
+  double xp = 0, yp = 0, dut1 = 0;
+  LOCATE_IERS_DATA(60228.0, t, xp, yp, dut1);
+  EXPECT_EQ(xp, 0.293751);
+  LOCATE_IERS_DATA(60228.0 - 1e-9, t, xp, yp, dut1);
+  EXPECT_EQ(xp, 0.294940);
+  // Before the first record by less than a day: the first record.
+  LOCATE_IERS_DATA(48621.5, t, xp, yp, dut1);
+  EXPECT_EQ(xp, 0.182987);
+  // Past the last flagged record.
+  EXPECT_EQ(fatal_lines([&] { LOCATE_IERS_DATA(61555.0, t, xp, yp, dut1); }),
+            (std::vector<std::string>{"ERRO NA SUBROTINA LOCATE_IERS_DATA: ",
+                                      "TEMPO JULIANO MODIFICADO 61555 NAO LOCALIZADO",
+                                      "EXECUCAO INTERROMPIDA!"}));
+  EXPECT_EQ(fatal_lines([&] { LOCATE_IERS_DATA(48621.0, t, xp, yp, dut1); })[1],
+            "TEMPO JULIANO MODIFICADO 48621 NAO LOCALIZADO");
+}
+
+void expect_same_as_scan(const IersTable& t, double date) {
+  std::size_t row = 0;
+  const bool found = scan_iers_rows(date, t, row);
+  double xp = 0, yp = 0, dut1 = 0;
+  bool located = true;
+  try {
+    LOCATE_IERS_DATA(date, t, xp, yp, dut1);
+  } catch (const Fatal&) {
+    located = false;
+  }
+  ASSERT_EQ(located, found) << std::setprecision(17) << date;
+  if (found) {
+    ASSERT_EQ(xp, t.xp[row]) << std::setprecision(17) << date;
+    ASSERT_EQ(dut1, t.dut1[row]) << std::setprecision(17) << date;
+  }
+}
+
+TEST(EarthOrientation, IndexedLookupEqualsThePlainScan) {
+  const IersTable& t = real_table();
+  const double first = t.mjd.front();
+  const double last = t.mjd.back();
+  // Every day of the table and its neighbours, at 0 h, just before and just after.
+  for (double d = first - 3; d <= last + 3; d += 1.0) {
+    for (double off : {0.0, 1e-9, -1e-9, 0.5, 0.999999999, std::nextafter(1.0, 0.0)}) {
+      expect_same_as_scan(t, d + off);
+    }
+    expect_same_as_scan(t, std::nextafter(d, -1e300));
+    expect_same_as_scan(t, std::nextafter(d, 1e300));
+  }
+  std::mt19937_64 rng(7);
+  std::uniform_real_distribution<double> any(first - 10, last + 10);
+  for (int i = 0; i < 200000; ++i) expect_same_as_scan(t, any(rng));
+  expect_same_as_scan(t, std::nan(""));
+  expect_same_as_scan(t, 1e300);
+  expect_same_as_scan(t, -1e300);
+  expect_same_as_scan(t, 0.0);
+}
+
+// A finals file built from real records, with the MJD field rewritten.
+std::string finals_line(const std::string& real, double mjd) {
+  std::string line = real;
+  char field[16];
+  std::snprintf(field, sizeof field, "%8.2f", mjd);
+  line.replace(7, 8, field);
+  return line;
+}
+
+TEST(EarthOrientation, IrregularTablesFallBackToTheScan) {
+  test::ScratchDir dir;
+  const auto real = test::read_lines(data_path("finals2000A.data"));
+  // A gap, a repeated day and a step back: not one row per day.
+  std::string text;
+  const double mjds[] = {60000, 60001, 60003, 60003, 60002, 60010};
+  for (std::size_t i = 0; i < std::size(mjds); ++i)
+    text += finals_line(real[11378 + i], mjds[i]) + "\n";
+  text += real.back() + "\n";  // a record without a flag ends the table
+  dir.write("finals.data", text);
+  IersTable t;
+  READ_IERS_DATA(t, dir.file("finals.data"));
+  EXPECT_FALSE(t.daily);
+  EXPECT_EQ(t.mjd.size(), 6u);
+  for (double d = 59995; d < 60015; d += 0.125) expect_same_as_scan(t, d);
+}
+
+TEST(EarthOrientation, LoadingStopsAtTheFirstUnflaggedRecord) {
+  test::ScratchDir dir;
+  const auto real = test::read_lines(data_path("finals2000A.data"));
+  std::string lower = real[2];
+  lower[16] = 'i';  // a lower-case flag ends the table like a blank
+  dir.write("finals.data", real[0] + "\r\n" + real[1] + "\r\n" + lower + "\n" + real[3] + "\n");
+  IersTable t;
+  READ_IERS_DATA(t, dir.file("finals.data"));
+  EXPECT_EQ(t.mjd.size(), 2u);
+  EXPECT_EQ(t.dut1[1], -0.1269551);  // CRLF line ends read as plain lines
+
+  // Only flagged records ("P" counts like "I"): read to the end, the last one kept.
+  std::string p = real[3];
+  p[16] = 'P';
+  dir.write("finals.data", real[0] + "\n" + real[1] + "\n" + real[2] + "\n" + p);
+  READ_IERS_DATA(t, dir.file("finals.data"));
+  EXPECT_EQ(t.mjd.size(), 4u);
+  EXPECT_EQ(t.mjd.back(), 48625.0);
+}
+
+TEST(EarthOrientation, BadFilesStopWithAClearMessage) {
+  test::ScratchDir dir;
+  IersTable t;
+  auto lines = fatal_lines([&] { READ_IERS_DATA(t, dir.file("finals2000A.data")); });
+  ASSERT_FALSE(lines.empty());
+  EXPECT_NE(lines[0].find("finals2000A.data"), std::string::npos);
+
+  const auto real = test::read_lines(data_path("finals2000A.data"));
+  std::string bad = real[1];
+  bad[21] = 'x';  // inside x_p, columns 19-27
+  dir.write("finals2000A.data", real[0] + "\n" + bad + "\n");
+  lines = fatal_lines([&] { READ_IERS_DATA(t, dir.file("finals2000A.data")); });
+  ASSERT_FALSE(lines.empty());
+  EXPECT_NE(lines[0].find("LINE 2"), std::string::npos);
+  EXPECT_NE(lines[0].find("COLUMNS 19-27"), std::string::npos);
+
+  dir.write("finals2000A.data", real.back() + "\n" + real[0] + "\n");
+  lines = fatal_lines([&] { READ_IERS_DATA(t, dir.file("finals2000A.data")); });
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_NE(lines[1].find("NO POLAR-MOTION FLAG"), std::string::npos);
+  dir.write("finals2000A.data", "");
+  lines = fatal_lines([&] { READ_IERS_DATA(t, dir.file("finals2000A.data")); });
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_NE(lines[1].find("EMPTY"), std::string::npos);
+}
+
+// --- True-of-date to Earth-fixed ---
+
+TEST(EarthFixed, AgreesWithErfaCelestialToTerrestrialMatrix) {
+  const IersTable& t = real_table();
+  std::mt19937_64 rng(3);
+  std::uniform_real_distribution<double> unit(-1.0, 1.0), mjd(48700.0, 61500.0);
+  double worst = 0.0;
+  for (int i = 0; i < 500; ++i) {
+    const double m = mjd(rng);
+    const double day = std::floor(m) - 33282.0;
+    const double date1 = day + kMjd1950ToJd;
+    const double date2 = m - std::floor(m);
+    double xp = 0, yp = 0, dut1 = 0;
+    LOCATE_IERS_DATA(m, t, xp, yp, dut1);
+    const double u = dut1 / 86400.0 + date2;
+
+    // A GCRS position at satellite distance, brought to true-of-date by ERFA.
+    double g[3] = {unit(rng), unit(rng), unit(rng)};
+    const double n = std::sqrt(g[0] * g[0] + g[1] * g[1] + g[2] * g[2]);
+    for (double& c : g) c *= 7.0e6 / n;
+    double npb[3][3];
+    eraPnm06a(date1, u, npb);
+    StateVector tod{};
+    eraRxp(npb, g, tod.data());
+
+    StateVector ef{};
+    TOD2EFV4(date1, date2, tod, ef, t);
+
+    double c2t[3][3];
+    const double as = kDegToRad / 3600.0;
+    eraC2t06a(date1, u, date1, u, xp * as, yp * as, c2t);
+    double expected[3];
+    eraRxp(c2t, g, expected);
+    for (int k = 0; k < 3; ++k) worst = std::max(worst, std::fabs(ef[k] - expected[k]));
+  }
+  EXPECT_LT(worst, 1e-3);  // metres
+  std::printf("TOD2EFV4 against eraC2t06a: largest difference %.3g m\n", worst);
+}
+
+TEST(EarthFixed, VelocityCarriesTheEarthRotation) {
+  const IersTable& t = real_table();
+  const double date1 = 26946.0 + kMjd1950ToJd;
+  const StateVector tod = {4.0e6, -5.0e6, 3.0e6, 0.0, 0.0, 0.0};  // at rest in true-of-date
+  const double h = 1.0 / 86400.0;  // one second
+  StateVector a{}, b{}, c{};
+  TOD2EFV4(date1, 0.4 - h, tod, a, t);
+  TOD2EFV4(date1, 0.4, tod, b, t);
+  TOD2EFV4(date1, 0.4 + h, tod, c, t);
+  for (int k = 0; k < 3; ++k) EXPECT_NEAR(b[3 + k], (c[k] - a[k]) / 2.0, 1e-4) << k;
+  // And a true-of-date velocity is carried through the same rotation.
+  StateVector moving = tod;
+  moving[3] = 1000.0;
+  StateVector m{};
+  TOD2EFV4(date1, 0.4, moving, m, t);
+  const double dv = std::sqrt(std::pow(m[3] - b[3], 2) + std::pow(m[4] - b[4], 2) +
+                              std::pow(m[5] - b[5], 2));
+  EXPECT_NEAR(dv, 1000.0, 1e-9);
+}
+
+TEST(EarthFixed, WithoutPolarMotionOnlyTheTioLocatorRemains) {
+  const StateVector tod = {7.0e6, 1.0e5, -2.0e5, 10.0, 7000.0, 100.0};
+  const double date1 = 2460228.5;
+  const double date2 = 0.3;
+  StateVector pef{};
+  TOD2PEFV4(date1, date2, tod, pef);
+  // A table with one zero row for the day: x_p = y_p = 0, UT1 = UTC.
+  IersTable zero;
+  zero.mjd = {60228.0};
+  zero.xp = {0.0};
+  zero.yp = {0.0};
+  zero.dut1 = {0.0};
+  zero.daily = true;
+  StateVector ef{};
+  TOD2EFV4(date1, date2, tod, ef, zero);
+  const double sp = eraSp00(date1, date2);
+  EXPECT_NEAR(ef[0], pef[0] + sp * pef[1], 1e-9);
+  EXPECT_NEAR(ef[1], pef[1] - sp * pef[0], 1e-9);
+  EXPECT_EQ(ef[2], pef[2]);
+  // A date without its day in the table stops before any rotation.
+  EXPECT_FALSE(fatal_lines([&] { TOD2EFV4(date1 + 2, date2, tod, ef, zero); }).empty());
+}
+
+TEST(EarthFixed, MatrixVectorProduct) {
+  // Column-major storage: element (i, j) at (j - 1) * 3 + (i - 1).
+  const double a[9] = {1, 4, 7, 2, 5, 8, 3, 6, 9};  // rows (1 2 3) (4 5 6) (7 8 9)
+  const double x[3] = {1, 0, -1};
+  double y[3];
+  MV(3, 3, a, x, y);
+  EXPECT_EQ(y[0], -2.0);
+  EXPECT_EQ(y[1], -2.0);
+  EXPECT_EQ(y[2], -2.0);
+}
+
+}  // namespace
+}  // namespace orvus
