@@ -68,6 +68,9 @@ void TIMER2(double& t);
 // to the next day, below 0 to the previous day; exactly 86400 stays.
 void correct_day(double& day, double& seconds);
 
+// Box test on geocentric degrees: all four bounds included, no wrap of longitude.
+bool in_box(const RunParams& p, double lon, double lat);
+
 // Report writers.
 void write_headers(const ReportFiles& files, const RunParams& p);
 void write_contact_heading(std::FILE* out1, std::int32_t ncontact);

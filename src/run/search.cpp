@@ -28,11 +28,11 @@ void to_geodetic(double lon, double lat, double radius, double& gd_lon, double& 
   gd_lat = g[1] * kRadToDegRun;
 }
 
+}  // namespace
+
 bool in_box(const RunParams& p, double lon, double lat) {
   return p.GC_LAT1 <= lat && lat <= p.GC_LAT2 && p.GC_LON1 <= lon && lon <= p.GC_LON2;
 }
-
-}  // namespace
 
 void contact_search(const RunParams& p, const Orbit& orbit, const IersTable& table,
                     const ReportFiles& files) {
