@@ -63,9 +63,7 @@ TEST(FreeForm, NumbersSeparatorsContinuationAndErrors) {
   EXPECT_EQ(read("1, 2 ,3\t4\n", 4), (std::vector<double>{1, 2, 3, 4}));
   EXPECT_EQ(read("-1.5e2 2d1 +.5 7. 99 100\r\n", 4), (std::vector<double>{-150, 20, 0.5, 7}));
   EXPECT_EQ(read("1,\n\n 2\n3,4\n", 4), (std::vector<double>{1, 2, 3, 4}));  // continues
-  const auto error = [&](const std::string& text) {
-    return fatal_lines([&] { read(text, 2); });
-  };
+  const auto error = [&](const std::string& text) { return fatal_lines([&] { read(text, 2); }); };
   auto lines = error("1,,2\n");
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_NE(lines[0].find("in.txt"), std::string::npos);
@@ -93,12 +91,12 @@ std::string e(double v, int w, int d) {
 TEST(EditFormat, FixedPoint) {
   EXPECT_EQ(f(12.3456, 9, 4), "  12.3456");
   EXPECT_EQ(f(-45.5, 8, 4), "-45.5000");
-  EXPECT_EQ(f(0.00005, 8, 4), "  0.0001");   // rounds up at the last decimal (0.00005 > 5e-5)
+  EXPECT_EQ(f(0.00005, 8, 4), "  0.0001");  // rounds up at the last decimal (0.00005 > 5e-5)
   EXPECT_EQ(f(1.23446, 8, 4), "  1.2345");
   EXPECT_EQ(f(1.23444, 8, 4), "  1.2344");
   EXPECT_EQ(f(179.99996, 9, 4), " 180.0000");
-  EXPECT_EQ(f(-0.00001, 9, 4), "  -0.0000");  // keeps its sign
-  EXPECT_EQ(f(-1000.0, 9, 4), "*********");   // too wide
+  EXPECT_EQ(f(-0.00001, 9, 4), "  -0.0000");    // keeps its sign
+  EXPECT_EQ(f(-1000.0, 9, 4), "*********");     // too wide
   EXPECT_EQ(f(-999.99999, 9, 4), "*********");  // rounding makes it too wide
   EXPECT_EQ(f(-999.9999, 9, 4), "-999.9999");
   EXPECT_EQ(f(0.5, 5, 4), ".5000");  // optional leading zero dropped when narrow

@@ -22,7 +22,9 @@ std::string hor(double day, double sec) {
   return std::string(text_view(t));
 }
 
-void djm(const std::string& text, double& day, double& sec) { INSTDJM3(text, day, sec); }
+void djm(const std::string& text, double& day, double& sec) {
+  INSTDJM3(text, day, sec);
+}
 
 TEST(TimeText, Examples) {
   double d = -1, s = -1;
@@ -55,9 +57,9 @@ TEST(TimeText, Examples) {
 }
 
 TEST(TimeText, BadTimesStopWithTheirMessages) {
-  const std::vector<std::string> over = {" MESSAGE FROM INSTDJM3 SUBROUTINE: ",
-                                         " ERROR: SECONDS OF THE DAY GREATER THAN 24H!",
-                                         " EXECUTION INTERRUPTED."};
+  const std::vector<std::string> over = {
+      " MESSAGE FROM INSTDJM3 SUBROUTINE: ", " ERROR: SECONDS OF THE DAY GREATER THAN 24H!",
+      " EXECUTION INTERRUPTED."};
   double d = 0, s = 0;
   EXPECT_EQ(fatal_lines([&] { djm("10/05/2019 24:00:00.000000001", d, s); }), over);
   EXPECT_EQ(fatal_lines([&] { djm("10/05/2019 99:00:00.000000000", d, s); }), over);
@@ -309,7 +311,7 @@ TEST(EarthFixed, VelocityCarriesTheEarthRotation) {
   const IersTable& t = real_table();
   const double date1 = 26946.0 + kMjd1950ToJd;
   const StateVector tod = {4.0e6, -5.0e6, 3.0e6, 0.0, 0.0, 0.0};  // at rest in true-of-date
-  const double h = 1.0 / 86400.0;  // one second
+  const double h = 1.0 / 86400.0;                                 // one second
   StateVector a{}, b{}, c{};
   TOD2EFV4(date1, 0.4 - h, tod, a, t);
   TOD2EFV4(date1, 0.4, tod, b, t);
@@ -320,8 +322,8 @@ TEST(EarthFixed, VelocityCarriesTheEarthRotation) {
   moving[3] = 1000.0;
   StateVector m{};
   TOD2EFV4(date1, 0.4, moving, m, t);
-  const double dv = std::sqrt(std::pow(m[3] - b[3], 2) + std::pow(m[4] - b[4], 2) +
-                              std::pow(m[5] - b[5], 2));
+  const double dv =
+      std::sqrt(std::pow(m[3] - b[3], 2) + std::pow(m[4] - b[4], 2) + std::pow(m[5] - b[5], 2));
   EXPECT_NEAR(dv, 1000.0, 1e-9);
 }
 

@@ -19,12 +19,16 @@ namespace {
 
 using test::data_path;
 
-double norm(const Vec3& v) { return std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]); }
+double norm(const Vec3& v) {
+  return std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
+}
 Vec3 unit(const Vec3& v) {
   const double n = norm(v);
   return {v[0] / n, v[1] / n, v[2] / n};
 }
-double dot(const Vec3& a, const Vec3& b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
+double dot(const Vec3& a, const Vec3& b) {
+  return a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
+}
 Vec3 cross(const Vec3& a, const Vec3& b) {
   return {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
 }
@@ -84,8 +88,7 @@ TEST(Coordinates, GeodeticAgainstErfaAndRoundTrips) {
   // The same ellipsoid for ERFA: f = 1 - b/a = 1 - sqrt(1 - e^2).
   const double f = 1.0 - std::sqrt(kIau2009OneMinusE2);
   std::mt19937_64 rng(11);
-  std::uniform_real_distribution<double> u(-1.0, 1.0), lon(-M_PI, M_PI),
-      lat(-M_PI / 2, M_PI / 2);
+  std::uniform_real_distribution<double> u(-1.0, 1.0), lon(-M_PI, M_PI), lat(-M_PI / 2, M_PI / 2);
   // Points of known geodetic height from 5 km below the surface out to 40,000 km, built by
   // ERFA, in every octant.
   double worst_lat = 0.0, worst_h = 0.0;        // on or above the surface

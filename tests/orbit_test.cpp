@@ -108,13 +108,14 @@ TEST(ElementReader, FieldRulesAndYearWindow) {
   ScratchDir dir;
   // Year 56 -> 2056, 57 -> 1957; day 1.5 of 2000 -> day number 18262 and 43200 s;
   // B* "-11606-4" -> -0.11606e-4; an eccentricity with its own decimal point is read as written.
-  const std::string l2 = with_checksum(
-      "2 00005  34.2682 348.7242.1859667 331.7664  19.3264 10.82419157413667");
+  const std::string l2 =
+      with_checksum("2 00005  34.2682 348.7242.1859667 331.7664  19.3264 10.82419157413667");
   const auto write = [&](const std::string& epoch, const std::string& bstar) {
-    const std::string l1 = with_checksum("1 00005U 58002B   " + epoch +
-                                         "  .00000023  00000-0 " + bstar + " 0  999");
-    dir.write("e.tle", std::string("TITLE LINE THAT IS LONGER THAN FIFTY CHARACTERS, CUT HERE XX\n") +
-                           l1 + "\n" + l2 + "\n");
+    const std::string l1 =
+        with_checksum("1 00005U 58002B   " + epoch + "  .00000023  00000-0 " + bstar + " 0  999");
+    dir.write("e.tle",
+              std::string("TITLE LINE THAT IS LONGER THAN FIFTY CHARACTERS, CUT HERE XX\n") + l1 +
+                  "\n" + l2 + "\n");
     TLE_ELSET e{};
     READ_2LINES(38, field70(dir.file("e.tle")), e);
     return e;
@@ -197,8 +198,10 @@ TEST(ElementReader, CrlfLineEndsReadAsPlainLines) {
   const std::string text = test::read_file(data_path("tle/landsat8_2024.tle"));
   std::string crlf;
   for (char c : text) {
-    if (c == '\n') crlf += "\r\n";
-    else crlf += c;
+    if (c == '\n')
+      crlf += "\r\n";
+    else
+      crlf += c;
   }
   dir.write("crlf.tle", crlf);
   TLE_ELSET a{};
@@ -302,7 +305,9 @@ OrbitFixture with_bstar(double bstar) {
   return s;
 }
 
-double norm3(const double* v) { return std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]); }
+double norm3(const double* v) {
+  return std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
+}
 
 // Mean radius over the orbit around time t, sampled uniformly.
 double mean_radius(const OrbitFixture& s, double t) {
@@ -328,7 +333,9 @@ TEST(Sgp8, DragShrinksTheOrbitAndRunsAhead) {
   EXPECT_EQ(strong.b[19], 0.0);  // full-drag branch
 
   const double day = 86400.0;
-  const auto shrink = [&](const OrbitFixture& s) { return mean_radius(s, 0.0) - mean_radius(s, day); };
+  const auto shrink = [&](const OrbitFixture& s) {
+    return mean_radius(s, 0.0) - mean_radius(s, day);
+  };
   std::printf("orbit shrink over a day: none %.2f m, weak %.2f m, strong %.2f m\n", shrink(none),
               shrink(weak), shrink(strong));
   EXPECT_LT(std::fabs(shrink(none)), 0.02 * shrink(weak));  // sampling noise only
@@ -344,8 +351,8 @@ TEST(Sgp8, DragShrinksTheOrbitAndRunsAhead) {
                          a[0] * a[4] - a[1] * a[3]};
     const double c[3] = {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2],
                          a[0] * b[1] - a[1] * b[0]};
-    const double sin_angle = (c[0] * h[0] + c[1] * h[1] + c[2] * h[2]) /
-                             (norm3(h) * norm3(a.data()) * norm3(b.data()));
+    const double sin_angle =
+        (c[0] * h[0] + c[1] * h[1] + c[2] * h[2]) / (norm3(h) * norm3(a.data()) * norm3(b.data()));
     return std::asin(sin_angle);
   };
   EXPECT_GT(lead(weak), 0.0);

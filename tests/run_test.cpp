@@ -1,5 +1,7 @@
 // The program end to end on the real Earth-orientation file and element sets, checked by
 // properties of the reports; the box test; bad input files.
+#include "run/run.hpp"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -11,7 +13,6 @@
 #include "geometry/coords.hpp"
 #include "geometry/off_nadir.hpp"
 #include "orbit/setup.hpp"
-#include "run/run.hpp"
 #include "test_support.hpp"
 
 namespace orvus {
@@ -59,8 +60,8 @@ double text_seconds(const std::string& t) {
 
 struct Contact {
   int number = 0;
-  std::vector<std::string> times;      // local time text of every step line
-  std::vector<double> lat0;            // geodetic latitude of point (0) per step
+  std::vector<std::string> times;  // local time text of every step line
+  std::vector<double> lat0;        // geodetic latitude of point (0) per step
   std::vector<std::string> step_lines;
   bool closed = false;
   double best_alpha = 0.0;
@@ -239,8 +240,7 @@ Crossing find_crossing(double day, double from, double lat, bool descending) {
     StateVector tod{};
     SGP8PR_V2_2((day - e.EPOCH_DAY) * 86400 + (sec - e.EPOCH_SEC), tod, E, A, B);
     TOD2EFV4(day + 2433282.5, sec / 86400, tod, ef, table);
-    return std::asin(ef[2] / std::sqrt(ef[0] * ef[0] + ef[1] * ef[1] + ef[2] * ef[2])) * 180 /
-           M_PI;
+    return std::asin(ef[2] / std::sqrt(ef[0] * ef[0] + ef[1] * ef[1] + ef[2] * ef[2])) * 180 / M_PI;
   };
   Crossing c;
   c.day = day;

@@ -33,7 +33,9 @@ void ScratchDir::write(const std::string& name, const std::string& content) cons
   out << content;
 }
 
-std::string ScratchDir::read(const std::string& name) const { return read_file(file(name)); }
+std::string ScratchDir::read(const std::string& name) const {
+  return read_file(file(name));
+}
 
 std::string read_file(const std::string& path) {
   std::ifstream in(path, std::ios::binary);

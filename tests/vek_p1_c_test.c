@@ -18,7 +18,7 @@ int main(int argc, char** argv) {
   if (elset.EPOCH_DAY != 27307.0) failures++;
   if (fabs(elset.EPOCH_SEC - 0.79344377 * 86400.0) > 1e-6) failures++;
   if (earth[0] != 6378135.0) failures++;
-  if (fabs(a - 7080e3) > 30e3) failures++;     /* a ~ 7080 km for 14.57 rev/day */
+  if (fabs(a - 7080e3) > 30e3) failures++;      /* a ~ 7080 km for 14.57 rev/day */
   if (fabs(period - 5930.0) > 30.0) failures++; /* ~ 98.8 minutes */
   if (sgp8_a[5] != elset.ELEM[0]) failures++;
   printf("VEK_P1 from C: a = %.3f m, nodal period = %.3f s, phase = %.6f, %d failure(s)\n", a,

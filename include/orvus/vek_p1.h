@@ -19,10 +19,10 @@ extern "C" {
  * mean motion (rad/s), eccentricity, inclination, node, argument of perigee,
  * mean anomaly (rad), 0.0, 0.0, B* (1/Earth radii). */
 typedef struct TLE_ELSET {
-  char SATNAME[50];  /* title line, blank-padded, not NUL-terminated */
-  int32_t REVNUM;    /* revolution number at epoch */
-  double EPOCH_DAY;  /* whole days from 1950-01-01 0h UTC */
-  double EPOCH_SEC;  /* seconds of that day */
+  char SATNAME[50]; /* title line, blank-padded, not NUL-terminated */
+  int32_t REVNUM;   /* revolution number at epoch */
+  double EPOCH_DAY; /* whole days from 1950-01-01 0h UTC */
+  double EPOCH_SEC; /* seconds of that day */
   double ELEM[9];
 } TLE_ELSET;
 

@@ -40,8 +40,10 @@ bool put_special(Record& r, double value, int w) {
   if (std::isinf(value)) {
     const bool neg = value < 0;
     const int sign = neg ? 1 : 0;
-    if (w >= 8 + sign) right(r, neg ? "-Infinity" : "Infinity", 8 + sign, w);
-    else right(r, neg ? "-Inf" : "Inf", 3 + sign, w);
+    if (w >= 8 + sign)
+      right(r, neg ? "-Infinity" : "Infinity", 8 + sign, w);
+    else
+      right(r, neg ? "-Inf" : "Inf", 3 + sign, w);
     return true;
   }
   return false;
@@ -49,9 +51,13 @@ bool put_special(Record& r, double value, int w) {
 
 }  // namespace
 
-void put_x(Record& r, int n) { fill(r, ' ', n); }
+void put_x(Record& r, int n) {
+  fill(r, ' ', n);
+}
 
-void put_a(Record& r, std::string_view text) { append(r, text.data(), text.size()); }
+void put_a(Record& r, std::string_view text) {
+  append(r, text.data(), text.size());
+}
 
 void put_a(Record& r, std::string_view text, int w) {
   if (w <= 0) return;

@@ -45,12 +45,13 @@ std::string printable(std::string_view record, int first, int width) {
   std::string where = " INPUT CONVERSION ERROR IN \"" + std::string(source.file) + "\"";
   if (source.line > 0) where += ", LINE " + std::to_string(source.line);
   where += ", COLUMNS " + std::to_string(first) + "-" + std::to_string(first + width - 1);
-  throw Fatal{where + ":",
-              " \"" + printable(record, first, width) + "\" IS NOT " + what + ".",
+  throw Fatal{where + ":", " \"" + printable(record, first, width) + "\" IS NOT " + what + ".",
               " EXECUTION INTERRUPTED."};
 }
 
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
+bool is_digit(char c) {
+  return c >= '0' && c <= '9';
+}
 
 }  // namespace
 
@@ -85,7 +86,7 @@ double read_real_field(std::string_view record, int first, int width, int decima
     negative = f[i] == '-';
     ++i;
   }
-  std::string digits;  // mantissa digits, decimal point removed
+  std::string digits;   // mantissa digits, decimal point removed
   int point_shift = 0;  // digits after the point
   bool point = false;
   bool any_digit = false;
@@ -105,8 +106,10 @@ double read_real_field(std::string_view record, int first, int width, int decima
   long exponent = 0;
   if (i < f.size()) {
     const char c = f[i];
-    if (c == 'E' || c == 'e' || c == 'D' || c == 'd') ++i;
-    else if (c != '+' && c != '-') not_a_number(record, first, width, source, "A NUMBER");
+    if (c == 'E' || c == 'e' || c == 'D' || c == 'd')
+      ++i;
+    else if (c != '+' && c != '-')
+      not_a_number(record, first, width, source, "A NUMBER");
     bool exp_negative = false;
     if (i < f.size() && (f[i] == '+' || f[i] == '-')) {
       exp_negative = f[i] == '-';
@@ -125,8 +128,10 @@ double read_real_field(std::string_view record, int first, int width, int decima
   const auto res = std::from_chars(text.data(), text.data() + text.size(), value);
   if (res.ec == std::errc::result_out_of_range) {
     // Underflow reads as zero; overflow is not a usable number.
-    if (scale < 0) value = 0.0;
-    else not_a_number(record, first, width, source, "A NUMBER IN RANGE");
+    if (scale < 0)
+      value = 0.0;
+    else
+      not_a_number(record, first, width, source, "A NUMBER IN RANGE");
   } else if (res.ec != std::errc()) {
     not_a_number(record, first, width, source, "A NUMBER");
   }

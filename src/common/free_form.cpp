@@ -75,7 +75,9 @@ namespace {
               " " + what, " EXECUTION INTERRUPTED."};
 }
 
-bool is_blank(char c) { return c == ' ' || c == '\t'; }
+bool is_blank(char c) {
+  return c == ' ' || c == '\t';
+}
 
 }  // namespace
 

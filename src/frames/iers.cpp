@@ -37,9 +37,10 @@ void READ_IERS_DATA(IersTable& table, const std::string& file_name) {
   }
   if (table.mjd.empty()) {
     throw Fatal{" THE EARTH-ORIENTATION FILE \"" + file_name + "\" HAS NO USABLE RECORD:",
-                number == 0 ? std::string(" THE FILE IS EMPTY.")
-                            : std::string(" ITS FIRST LINE HAS NO POLAR-MOTION FLAG (\"I\" OR \"P\" "
-                                          "IN COLUMN 17)."),
+                number == 0
+                    ? std::string(" THE FILE IS EMPTY.")
+                    : std::string(" ITS FIRST LINE HAS NO POLAR-MOTION FLAG (\"I\" OR \"P\" "
+                                  "IN COLUMN 17)."),
                 " EXECUTION INTERRUPTED."};
   }
   bool daily = std::floor(table.mjd[0]) == table.mjd[0];
@@ -80,8 +81,7 @@ bool index_daily_row(double date, const IersTable& table, std::size_t& row) {
 
 }  // namespace
 
-void LOCATE_IERS_DATA(double date, const IersTable& table, double& xp, double& yp,
-                      double& dut1) {
+void LOCATE_IERS_DATA(double date, const IersTable& table, double& xp, double& yp, double& dut1) {
   std::size_t row = 0;
   const bool found =
       table.daily ? index_daily_row(date, table, row) : scan_iers_rows(date, table, row);

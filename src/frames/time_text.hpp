@@ -13,7 +13,9 @@ inline constexpr double kMjd1950ToJd = 2433282.5;
 
 using DateText = std::array<char, 29>;
 
-inline std::string_view text_view(const DateText& t) { return {t.data(), t.size()}; }
+inline std::string_view text_view(const DateText& t) {
+  return {t.data(), t.size()};
+}
 
 // Text -> (day number, seconds of day). Raises Fatal for a total above 86400 s, a negative
 // total or an impossible calendar date; a field that is not a number raises Fatal naming

@@ -27,7 +27,7 @@ void TOD2PEFV4(double date1, double date2, const StateVector& tod, StateVector& 
   MV(3, 3, r.data(), tod.data(), pef.data());
   MV(3, 3, r.data(), tod.data() + 3, rv.data());
   MV(3, 3, rdot.data(), tod.data(), rdotp.data());
-  for (int i = 0; i < 3; ++i) pef[static_cast<std::size_t>(3 + i)] = rv[i] + rdotp[i];
+  for (std::size_t i = 0; i < 3; ++i) pef[3 + i] = rv[i] + rdotp[i];
 }
 
 void TOD2EFV4(double date1, double date2, const StateVector& tod, StateVector& ef,

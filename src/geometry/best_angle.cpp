@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 
 #include "frames/time_text.hpp"
 #include "frames/tod2ef.hpp"
@@ -11,7 +12,9 @@ namespace orvus {
 
 double DDOT(int n, const double* x, int incx, const double* y, int incy) {
   double sum = 0.0;
-  for (int i = 0; i < n; ++i) sum += x[i * incx] * y[i * incy];
+  std::ptrdiff_t ix = 0;
+  std::ptrdiff_t iy = 0;
+  for (int i = 0; i < n; ++i, ix += incx, iy += incy) sum += x[ix] * y[iy];
   return sum;
 }
 
@@ -56,8 +59,7 @@ void sub_satellite(const StateVector& ef, double& lon, double& lat) {
 void ALPHAOTIM4(const IersTable& table, const EarthConstants& earth, const Sgp8Elements& sgp8_a,
                 const Sgp8Coefficients& sgp8_b, const TLE_ELSET& elset, double& day,
                 double& seconds, double /*utc_diff*/, double /*step*/, double target_lon,
-                double target_lat, double /*beta*/, double& best_alpha, double& lon,
-                double& lat) {
+                double target_lat, double /*beta*/, double& best_alpha, double& lon, double& lat) {
   const double a = earth[0];
   const double b = a * kPolarRatio;
   StateVector ef{};

@@ -19,7 +19,7 @@ double DDOT(int n, const double* x, int incx, const double* y, int incy);
 // geocentric ground point seen at it (degrees, longitude in (-180, 180]).
 void ALPHAOTIM4(const IersTable& table, const EarthConstants& earth, const Sgp8Elements& sgp8_a,
                 const Sgp8Coefficients& sgp8_b, const TLE_ELSET& elset, double& day,
-                double& seconds, double utc_diff, double step, double target_lon,
-                double target_lat, double beta, double& best_alpha, double& lon, double& lat);
+                double& seconds, double utc_diff, double step, double target_lon, double target_lat,
+                double beta, double& best_alpha, double& lon, double& lat);
 
 }  // namespace orvus

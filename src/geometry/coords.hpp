@@ -10,7 +10,7 @@ namespace orvus {
 using Vec3 = std::array<double, 3>;
 using Vec6 = std::array<double, 6>;
 
-inline constexpr double kIau2009A = 6378136.6;                   // m
+inline constexpr double kIau2009A = 6378136.6;                    // m
 inline constexpr double kIau2009OneMinusE2 = 0.9933056020041341;  // 1 - e^2
 inline constexpr double kIau2009A2 = 40680626488259.555;          // a^2, m^2
 inline constexpr double kTwoPiExact = 6.283185307179586;

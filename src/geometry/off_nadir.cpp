@@ -6,7 +6,9 @@
 namespace orvus {
 
 namespace {
-double sind(double deg) { return std::sin(deg * kDegToRadRun); }
+double sind(double deg) {
+  return std::sin(deg * kDegToRadRun);
+}
 }  // namespace
 
 void VECTOR_PRODUCT(const Vec3& a, const Vec3& b, Vec3& c) {

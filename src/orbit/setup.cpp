@@ -15,8 +15,7 @@ void NORAD_CONST_V2_1(MathConstants& math, EarthConstants& earth, ZonalHarmonics
   j = {0.001082616, -2.53881e-06, -1.65597e-06};
 }
 
-double MEAN_A_V2_1(const double (&elem)[9], const EarthConstants& earth,
-                   const ZonalHarmonics& j) {
+double MEAN_A_V2_1(const double (&elem)[9], const EarthConstants& earth, const ZonalHarmonics& j) {
   const double ck2 = 0.5 * j[0];
   const double xke = std::sqrt(earth[2] / (earth[0] * earth[0] * earth[0]));
   const double a1 = std::pow(xke / elem[0], 0.6666666666666666);

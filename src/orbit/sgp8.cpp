@@ -7,9 +7,9 @@ namespace orvus {
 namespace {
 constexpr double kTwoPi = 6.2831853071796;
 constexpr double kTothrd = 0.6666666666666666;
-constexpr double kRho = 0.15696615;   // reference density factor relating B to B*
-constexpr double kQo = 120000.0;       // m
-constexpr double kSo = 78000.0;        // m
+constexpr double kRho = 0.15696615;         // reference density factor relating B to B*
+constexpr double kQo = 120000.0;            // m
+constexpr double kSo = 78000.0;             // m
 constexpr double kDragThreshold = 0.00216;  // per day, on XNDTN
 }  // namespace
 
@@ -107,9 +107,9 @@ void SGP8_V2_2(const double (&elem)[9], const EarthConstants& earth, const Zonal
   const double c1 = 1.5 * xnodp * alpha2 * alpha2 * c0;
   const double c4 = d1 * d3 * b2;
   const double c5 = d5 * d4 * b3;
-  const double xndt = c1 * ((2.0 + eta2 * (3.0 + 34.0 * eosq) + 5.0 * eeta * (4.0 + eta2) +
-                             8.5 * eosq) +
-                            d1 * d2 * b1 + c4 * cos2g + c5 * sing);
+  const double xndt =
+      c1 * ((2.0 + eta2 * (3.0 + 34.0 * eosq) + 5.0 * eeta * (4.0 + eta2) + 8.5 * eosq) +
+            d1 * d2 * b1 + c4 * cos2g + c5 * sing);
   const double xndtn = xndt / xnodp;
 
   double isimp = 0.0;
@@ -172,17 +172,16 @@ void SGP8_V2_2(const double (&elem)[9], const EarthConstants& earth, const Zonal
     // 9.
     const double d25 = edot * edot;
     const double d17 = xnddt / xnodp - xndtn * xndtn;
-    const double tsddts = 2.0 * tsdtts * (tsdtts - d20) +
-                          aodp * tsi *
-                              (kTothrd * betao2 * d17 - 4.0 * d20 * eo * edot +
-                               2.0 * (d25 + eo * eddot));
+    const double tsddts =
+        2.0 * tsdtts * (tsdtts - d20) +
+        aodp * tsi * (kTothrd * betao2 * d17 - 4.0 * d20 * eo * edot + 2.0 * (d25 + eo * eddot));
     const double etddt = (eddot + 2.0 * edot * tsdtts) * tsi * s + tsddts * eta;
     const double d18 = tsddts - tsdtts * tsdtts;
     const double d19 = -psdtps * psdtps / eta2 - eta * etddt * psim2 - psdtps * psdtps;
     const double d23 = etdt * etdt;
-    const double d1ddt = d1dt * (d14 + d15) +
-                         d1 * (d18 - 2.0 * d19 + kTothrd * d17 +
-                               2.0 * (alpha2 * d25 / betao2 + eo * eddot) / betao2);
+    const double d1ddt =
+        d1dt * (d14 + d15) + d1 * (d18 - 2.0 * d19 + kTothrd * d17 +
+                                   2.0 * (alpha2 * d25 / betao2 + eo * eddot) / betao2);
     // 10.
     const double xntrdt =
         xndt * (1.3333333333333333 * d17 + 3.0 * (d25 + eo * eddot) / alpha2 -
@@ -190,11 +189,15 @@ void SGP8_V2_2(const double (&elem)[9], const EarthConstants& earth, const Zonal
         c1dtc1 * xnddt +
         c1 * (c1dtc1 * d16 + d9 * etddt + d10 * eddot + d23 * (6.0 + 30.0 * eeta + 68.0 * eosq) +
               etdt * edot * (40.0 + 30.0 * eta2 + 272.0 * eeta) + d25 * (17.0 + 68.0 * eta2) +
-              b1 * (d1ddt * d2 + 2.0 * d1dt * d2dt + d1 * (etddt * d11 + d23 * (72.0 + 54.0 * eta2))) +
-              b2 * (d1ddt * d3 + 2.0 * d1dt * d3dt + d1 * (etddt * d12 + d23 * (30.0 + 30.0 * eta2))) *
+              b1 * (d1ddt * d2 + 2.0 * d1dt * d2dt +
+                    d1 * (etddt * d11 + d23 * (72.0 + 54.0 * eta2))) +
+              b2 *
+                  (d1ddt * d3 + 2.0 * d1dt * d3dt +
+                   d1 * (etddt * d12 + d23 * (30.0 + 30.0 * eta2))) *
                   cos2g +
-              b3 * ((d5dt * d14 + d5 * (d18 - 2.0 * d19)) * d4 + 2.0 * d4dt * d5dt +
-                    d5 * (etddt * d13 + 22.5 * eta * d23)) *
+              b3 *
+                  ((d5dt * d14 + d5 * (d18 - 2.0 * d19)) * d4 + 2.0 * d4dt * d5dt +
+                   d5 * (etddt * d13 + 22.5 * eta * d23)) *
                   sing +
               xgdt1 * ((7.0 * d20 + 4.0 * eo * edot / betao2) * (c5 * cosg - 2.0 * c4 * sin2g) +
                        ((2.0 * c5dt * cosg - 4.0 * c4dt * sin2g) -
@@ -211,9 +214,9 @@ void SGP8_V2_2(const double (&elem)[9], const EarthConstants& earth, const Zonal
   }
 
   sgp8_a = {xmo, xnodeo, omegao, eo, xincl, xno, elem[6], elem[7], bstar};
-  sgp8_b = {ck2,    xke,   sini,   cosi,   theta2, tthmun, xnodp,  sinio2, cosio2,
-            unm5th, unmth2, a3cof, xmdt1,  xgdt1,  xhdt1,  xlldot, omgdt,  xnodot,
-            xndt,   isimp, edot,   pp,     gamma,  xnd,    qq,     ed,     ovgpp};
+  sgp8_b = {ck2,    xke,    sini,  cosi,  theta2, tthmun, xnodp,  sinio2, cosio2,
+            unm5th, unmth2, a3cof, xmdt1, xgdt1,  xhdt1,  xlldot, omgdt,  xnodot,
+            xndt,   isimp,  edot,  pp,    gamma,  xnd,    qq,     ed,     ovgpp};
 }
 
 void SGP8PR_V2_2(double tsince, StateVector& state, const EarthConstants& earth,
@@ -325,14 +328,13 @@ void SGP8PR_V2_2(double tsince, StateVector& state, const EarthConstants& earth,
   const double di = diwc * cosi;
 
   // 6. Short-period periodics.
-  const double sni2du =
-      sinio2 * (g3 * (0.5 * (1.0 - 7.0 * theta2) * sn2f2g - 3.0 * unm5th * g10) -
-                g5 * sini * csfg * (2.0 + ecosf)) -
-      0.5 * g5 * theta2 * axnm / cosio2;
-  const double xlamb = fm + omgasm + xnodes +
-                       g3 * (0.5 * (1.0 + 6.0 * cosi - 7.0 * theta2) * sn2f2g -
-                             3.0 * (unm5th + 2.0 * cosi) * g10) +
-                       g5 * sini * (cosi * axnm / (1.0 + cosi) - (2.0 + ecosf) * csfg);
+  const double sni2du = sinio2 * (g3 * (0.5 * (1.0 - 7.0 * theta2) * sn2f2g - 3.0 * unm5th * g10) -
+                                  g5 * sini * csfg * (2.0 + ecosf)) -
+                        0.5 * g5 * theta2 * axnm / cosio2;
+  const double xlamb =
+      fm + omgasm + xnodes +
+      g3 * (0.5 * (1.0 + 6.0 * cosi - 7.0 * theta2) * sn2f2g - 3.0 * (unm5th + 2.0 * cosi) * g10) +
+      g5 * sini * (cosi * axnm / (1.0 + cosi) - (2.0 + ecosf) * csfg);
   const double y4 = sinio2 * snfg + csfg * sni2du + 0.5 * snfg * cosio2 * di;
   const double y5 = sinio2 * csfg - snfg * sni2du + 0.5 * csfg * cosio2 * di;
   const double r = rm + dr;

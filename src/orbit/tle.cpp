@@ -18,8 +18,10 @@ std::int16_t COMP_CHECKSUM_2LINES(std::string_view line) {
   const std::size_t n = std::min<std::size_t>(68, line.size());
   for (std::size_t i = 0; i < n; ++i) {
     const char c = line[i];
-    if (c >= '0' && c <= '9') sum += c - '0';
-    else if (c == '-') sum += 1;
+    if (c >= '0' && c <= '9')
+      sum += c - '0';
+    else if (c == '-')
+      sum += 1;
   }
   return static_cast<std::int16_t>(sum - 10 * (sum / 10));
 }

@@ -16,8 +16,7 @@ extern "C" void VEK_P1(const char file_name[70], TLE_ELSET* element_set,
     orvus::Sgp8Coefficients b{};
     // The name is a fixed 70-character field; a NUL ends it early for C callers.
     const std::string_view name(file_name, strnlen(file_name, 70));
-    orvus::VEK_P1(name, *element_set, *mean_semi_major_axis, *nodal_period, *epoch_phase, e, a,
-                  b);
+    orvus::VEK_P1(name, *element_set, *mean_semi_major_axis, *nodal_period, *epoch_phase, e, a, b);
     std::memcpy(earth, e.data(), sizeof(double) * e.size());
     std::memcpy(sgp8_a, a.data(), sizeof(double) * a.size());
     std::memcpy(sgp8_b, b.data(), sizeof(double) * b.size());

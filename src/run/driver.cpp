@@ -22,9 +22,9 @@ constexpr double kMinStep = 1.0e-6;  // s
 
 [[noreturn]] void input_error(const TextInput& in, const std::string& record,
                               const std::string& what) {
-  throw Fatal{" ERROR IN \"" + in.name + "\", " + record + ", LINE " + std::to_string(in.line) +
-                  ":",
-              " " + what, " EXECUTION INTERRUPTED."};
+  throw Fatal{
+      " ERROR IN \"" + in.name + "\", " + record + ", LINE " + std::to_string(in.line) + ":",
+      " " + what, " EXECUTION INTERRUPTED."};
 }
 
 std::string text_record(TextInput& in, std::size_t width, const std::string& record) {
@@ -86,9 +86,9 @@ void ORVUS() {
 
   TextInput in;
   if (!open_text(in, kInputFile)) {
-    throw Fatal{std::string(" CANNOT OPEN THE INPUT FILE \"") + kInputFile +
-                    "\" IN THE WORKING DIRECTORY.",
-                " EXECUTION INTERRUPTED."};
+    throw Fatal{
+        std::string(" CANNOT OPEN THE INPUT FILE \"") + kInputFile + "\" IN THE WORKING DIRECTORY.",
+        " EXECUTION INTERRUPTED."};
   }
   ReportFiles files;
   files.out1 = open_report(kOut1File);

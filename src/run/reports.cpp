@@ -12,7 +12,9 @@ namespace orvus {
 
 namespace {
 
-std::string_view first23(const DateText& t) { return {t.data(), 23}; }
+std::string_view first23(const DateText& t) {
+  return {t.data(), 23};
+}
 
 std::string_view trimmed(std::string_view s) {
   const auto last = s.find_last_not_of(' ');
@@ -150,7 +152,7 @@ void write_step_line(std::FILE* out1, const DateText& local, const double (&gd)[
   Record r;
   put_x(r, 1);
   put_a(r, first23(local), 23);
-  for (int k = 0; k < 3; ++k) {
+  for (std::size_t k = 0; k < 3; ++k) {
     put_x(r, 2);
     put_a(r, kLabels[k], 3);
     put_x(r, 1);
@@ -161,8 +163,8 @@ void write_step_line(std::FILE* out1, const DateText& local, const double (&gd)[
   end_line(out1, r);
 }
 
-void write_best_alpha(std::FILE* out1, double best_alpha, const DateText& best,
-                      double best_lon, double best_lat) {
+void write_best_alpha(std::FILE* out1, double best_alpha, const DateText& best, double best_lon,
+                      double best_lat) {
   Record r;
   put_a(r, " BEST ALPHA: ", 13);
   put_f(r, best_alpha, 8, 4);

@@ -75,8 +75,8 @@ bool in_box(const RunParams& p, double lon, double lat);
 void write_headers(const ReportFiles& files, const RunParams& p);
 void write_contact_heading(std::FILE* out1, std::int32_t ncontact);
 void write_step_line(std::FILE* out1, const DateText& local, const double (&gd)[6]);
-void write_best_alpha(std::FILE* out1, double best_alpha, const DateText& best,
-                      double best_lon, double best_lat);
+void write_best_alpha(std::FILE* out1, double best_alpha, const DateText& best, double best_lon,
+                      double best_lat);
 void write_summary(std::FILE* out, std::int32_t ncontact, const DateText& start,
                    const DateText& end, double duration, const DateText& best, double best_alpha,
                    double mindist, char pass);

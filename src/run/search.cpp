@@ -113,12 +113,12 @@ void contact_search(const RunParams& p, const Orbit& orbit, const IersTable& tab
     } else {
       LOLA2(state_ef, geo, r_local, nadir, normal, height, p.ALPHA2, pt[4], pt[5]);
     }
-    for (int k = 0; k < 3; ++k) to_geodetic(pt[2 * k], pt[2 * k + 1], r_local, gd[2 * k], gd[2 * k + 1]);
+    for (std::size_t k = 0; k < 6; k += 2) to_geodetic(pt[k], pt[k + 1], r_local, gd[k], gd[k + 1]);
 
     // 9-11. Box test.
     prev_in = in;
-    for (int k = 0; k < 3; ++k) {
-      if (in_box(p, pt[2 * k], pt[2 * k + 1])) t_lastin = tsince;
+    for (std::size_t k = 0; k < 6; k += 2) {
+      if (in_box(p, pt[k], pt[k + 1])) t_lastin = tsince;
     }
     if (t_lastin == tsince) {
       in = 1;

@@ -1,0 +1,194 @@
+// Per-call costs of the hot routines and the cost of a whole day of contact search at 1 s
+// steps on the real Earth-orientation file and element sets.
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <string>
+
+#include "frames/iers.hpp"
+#include "frames/time_text.hpp"
+#include "frames/tod2ef.hpp"
+#include "geometry/coords.hpp"
+#include "geometry/off_nadir.hpp"
+#include "orbit/setup.hpp"
+#include "run/run.hpp"
+
+namespace {
+
+using namespace orvus;
+
+const std::string kData = ORVUS_SHARED_DATA;
+
+struct Fixture {
+  TLE_ELSET elset{};
+  double a = 0, p = 0, ph = 0;
+  EarthConstants earth{};
+  Sgp8Elements sa{};
+  Sgp8Coefficients sb{};
+  IersTable table;
+  Fixture() {
+    std::string name = kData + "/tle/landsat8_2024.tle";
+    name.resize(70, ' ');
+    VEK_P1(name, elset, a, p, ph, earth, sa, sb);
+    READ_IERS_DATA(table, kData + "/finals2000A.data");
+  }
+};
+
+Fixture& fixture() {
+  static Fixture f;
+  return f;
+}
+
+void BM_SGP8PR(benchmark::State& state) {
+  const Fixture& f = fixture();
+  StateVector st{};
+  double t = 0.0;
+  for (auto _ : state) {
+    SGP8PR_V2_2(t, st, f.earth, f.sa, f.sb);
+    benchmark::DoNotOptimize(st);
+    t += 1.0;
+  }
+}
+BENCHMARK(BM_SGP8PR);
+
+// The indexed lookup, at the start, the middle and the end of the table.
+void BM_LOCATE_IERS_DATA(benchmark::State& state) {
+  const Fixture& f = fixture();
+  const double date =
+      f.table.mjd[static_cast<std::size_t>(state.range(0)) * (f.table.mjd.size() - 1) / 2] + 0.3;
+  double xp = 0, yp = 0, dut1 = 0;
+  for (auto _ : state) {
+    LOCATE_IERS_DATA(date, f.table, xp, yp, dut1);
+    benchmark::DoNotOptimize(xp);
+  }
+}
+BENCHMARK(BM_LOCATE_IERS_DATA)->Arg(0)->Arg(1)->Arg(2);
+
+// The plain first-match scan over the same rows, for comparison.
+void BM_IersPlainScan(benchmark::State& state) {
+  const Fixture& f = fixture();
+  const double date =
+      f.table.mjd[static_cast<std::size_t>(state.range(0)) * (f.table.mjd.size() - 1) / 2] + 0.3;
+  std::size_t row = 0;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(scan_iers_rows(date, f.table, row));
+  }
+}
+BENCHMARK(BM_IersPlainScan)->Arg(0)->Arg(1)->Arg(2);
+
+void BM_TOD2EFV4(benchmark::State& state) {
+  const Fixture& f = fixture();
+  const StateVector tod = {4.0e6, -5.0e6, 3.0e6, 1000.0, 5000.0, -4000.0};
+  StateVector ef{};
+  double frac = 0.1;
+  for (auto _ : state) {
+    TOD2EFV4(27308.0 + kMjd1950ToJd, frac, tod, ef, f.table);
+    benchmark::DoNotOptimize(ef);
+    frac = frac < 0.9 ? frac + 1e-5 : 0.1;
+  }
+}
+BENCHMARK(BM_TOD2EFV4);
+
+void BM_GCGDP_IAU2009(benchmark::State& state) {
+  Vec3 p = {4.0e6, -3.0e6, 3.5e6};
+  Vec3 g{};
+  for (auto _ : state) {
+    GCGDP_IAU2009(p, g);
+    benchmark::DoNotOptimize(g);
+    p[2] += 1.0;
+  }
+}
+BENCHMARK(BM_GCGDP_IAU2009);
+
+void BM_LOLA2(benchmark::State& state) {
+  const Vec6 s = {4.2e6, -3.1e6, 4.3e6, 4000.0, 5500.0, -100.0};
+  const double radius = 6.37e6;
+  Vec3 nadir{}, normal{};
+  double h = 0, lon = 0, lat = 0, alpha = 10.0;
+  LOLA_NADIR_AUX2(s, {}, radius, nadir, normal, h);
+  for (auto _ : state) {
+    LOLA2(s, {}, radius, nadir, normal, h, alpha, lon, lat);
+    benchmark::DoNotOptimize(lon);
+    alpha = alpha < 40.0 ? alpha + 1e-3 : 10.0;
+  }
+}
+BENCHMARK(BM_LOLA2);
+
+// One day at 1 s steps: the whole search, and its propagation and frame parts alone.
+constexpr double kSteps = 86400.0;
+
+void BM_SearchDay(benchmark::State& state) {
+  const Fixture& f = fixture();
+  Orbit orbit;
+  orbit.elset = f.elset;
+  orbit.earth = f.earth;
+  orbit.sgp8_a = f.sa;
+  orbit.sgp8_b = f.sb;
+  RunParams p;
+  p.UTC_DIFF = -3.0;
+  p.LON1 = -75.0;
+  p.LON2 = -30.0;
+  p.LAT1 = -35.0;
+  p.LAT2 = 5.0;
+  p.GC_LON1 = -75.0;
+  p.GC_LON2 = -30.0;
+  p.GC_LAT1 = -34.8;
+  p.GC_LAT2 = 5.0;
+  p.CEN_GC_LON = -52.5;
+  p.CEN_GC_LAT = -15.0;
+  p.CEN_LON = -52.5;
+  p.CEN_LAT = -15.0;
+  p.ALPHA = p.ALPHA0 = 10.0;
+  p.BETA = 20.0;
+  p.ALPHA1 = 0.0;
+  p.ALPHA2 = 20.0;
+  p.STEP = 1.0;
+  p.START_DAY = 27308.0;
+  p.START_SEC = 0.0;
+  p.END_DAY = 27308.0;
+  p.END_SEC = 86399.0;
+  for (auto _ : state) {
+    ReportFiles files;
+    files.out1.reset(std::fopen("/dev/null", "w"));
+    files.out2.reset(std::fopen("/dev/null", "w"));
+    files.out3.reset(std::fopen("/dev/null", "w"));
+    contact_search(p, orbit, f.table, files);
+  }
+  state.counters["per_step"] = benchmark::Counter(
+      kSteps, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_SearchDay)->Unit(benchmark::kMillisecond)->MinTime(3.0);
+
+void BM_SearchDayPropagationOnly(benchmark::State& state) {
+  const Fixture& f = fixture();
+  StateVector st{};
+  for (auto _ : state) {
+    for (double s = 0; s < kSteps; s += 1.0) {
+      SGP8PR_V2_2((27308.0 - f.elset.EPOCH_DAY) * 86400.0 + (s - f.elset.EPOCH_SEC), st, f.earth,
+                  f.sa, f.sb);
+      benchmark::DoNotOptimize(st);
+    }
+  }
+  state.counters["per_step"] = benchmark::Counter(
+      kSteps, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_SearchDayPropagationOnly)->Unit(benchmark::kMillisecond);
+
+void BM_SearchDayFrameOnly(benchmark::State& state) {
+  const Fixture& f = fixture();
+  const StateVector tod = {4.0e6, -5.0e6, 3.0e6, 1000.0, 5000.0, -4000.0};
+  StateVector ef{};
+  for (auto _ : state) {
+    for (double s = 0; s < kSteps; s += 1.0) {
+      TOD2EFV4(27308.0 + kMjd1950ToJd, s / 86400.0, tod, ef, f.table);
+      benchmark::DoNotOptimize(ef);
+    }
+  }
+  state.counters["per_step"] = benchmark::Counter(
+      kSteps, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_SearchDayFrameOnly)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
