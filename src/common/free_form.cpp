@@ -68,18 +68,17 @@ bool parse_number(std::string_view token, double& value) {
 
 namespace {
 
-[[noreturn]] void record_error(const TextInput& in, std::string_view record,
-                               const std::string& what) {
-  throw Fatal{" ERROR READING \"" + in.name + "\", " + std::string(record) + ", LINE " +
-                  std::to_string(in.line) + ":",
-              " " + what, " EXECUTION INTERRUPTED."};
-}
-
 bool is_blank(char c) {
   return c == ' ' || c == '\t';
 }
 
 }  // namespace
+
+void record_error(const TextInput& in, std::string_view record, const std::string& what) {
+  throw Fatal{" ERROR IN \"" + in.name + "\", " + std::string(record) + ", LINE " +
+                  std::to_string(in.line) + ":",
+              " " + what, " EXECUTION INTERRUPTED."};
+}
 
 void read_free_form(TextInput& in, std::span<double> values, std::string_view record) {
   std::size_t got = 0;

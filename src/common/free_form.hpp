@@ -26,6 +26,10 @@ bool read_line(TextInput& in, std::string& line);
 // token is not a number or is not finite.
 bool parse_number(std::string_view token, double& value);
 
+// Raises Fatal for `record` of the input: the file, the record and the line, then `what`.
+[[noreturn]] void record_error(const TextInput& in, std::string_view record,
+                               const std::string& what);
+
 // Reads the values of one free-form record, starting at the next line of `in`. Raises Fatal
 // naming the file and `record` (the record's description, e.g. "RECORD 4 (LON1, LON2, LAT1,
 // LAT2)") on an empty value, a value that is not a number or an end of file.

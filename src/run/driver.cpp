@@ -20,18 +20,11 @@ namespace {
 // The smallest step that still advances the seconds of the day at every time of day.
 constexpr double kMinStep = 1.0e-6;  // s
 
-[[noreturn]] void input_error(const TextInput& in, const std::string& record,
-                              const std::string& what) {
-  throw Fatal{
-      " ERROR IN \"" + in.name + "\", " + record + ", LINE " + std::to_string(in.line) + ":",
-      " " + what, " EXECUTION INTERRUPTED."};
-}
-
 std::string text_record(TextInput& in, std::size_t width, const std::string& record) {
   std::string line;
   if (!read_line(in, line)) {
     ++in.line;
-    input_error(in, record, "END OF FILE: THE RECORD IS MISSING.");
+    record_error(in, record, "END OF FILE: THE RECORD IS MISSING.");
   }
   return fixed_record(line, width);
 }
@@ -105,6 +98,12 @@ void ORVUS() {
     std::array<double, 1> v{};
     read_free_form(in, v, "RECORD 3 (UTC_DIFF)");
     p.UTC_DIFF = v[0];
+    // Local and UTC times are brought back into the day by one correction of one day.
+    if (!(std::fabs(p.UTC_DIFF) <= 24.0)) {
+      record_error(in, "RECORD 3 (UTC_DIFF)",
+                   "THE TIME DIFFERENCE FROM UTC MUST LIE BETWEEN -24 AND 24 HOURS (GIVEN: " +
+                       number_text(p.UTC_DIFF) + ").");
+    }
   }
   {
     std::array<double, 4> v{};
@@ -123,10 +122,10 @@ void ORVUS() {
     const double lo = p.ALPHA - p.BETA / 2.0;
     const double hi = p.ALPHA + p.BETA / 2.0;
     if (!(lo > -90.0 && lo < 90.0 && hi > -90.0 && hi < 90.0)) {
-      input_error(in, "RECORD 6 (ALPHA, BETA)",
-                  "ALPHA - BETA/2 AND ALPHA + BETA/2 MUST LIE STRICTLY BETWEEN -90 AND 90 "
-                  "DEGREES (GIVEN: " +
-                      number_text(lo) + " AND " + number_text(hi) + ").");
+      record_error(in, "RECORD 6 (ALPHA, BETA)",
+                   "ALPHA - BETA/2 AND ALPHA + BETA/2 MUST LIE STRICTLY BETWEEN -90 AND 90 "
+                   "DEGREES (GIVEN: " +
+                       number_text(lo) + " AND " + number_text(hi) + ").");
     }
   }
 
@@ -142,10 +141,10 @@ void ORVUS() {
     read_free_form(in, v, "RECORD 9 (STEP)");
     p.STEP = v[0];
     if (!(p.STEP >= kMinStep && p.STEP <= 86400.0)) {
-      input_error(in, "RECORD 9 (STEP)",
-                  "THE TIME STEP MUST BE POSITIVE (AT LEAST 1E-6 S) AND AT MOST 86400 S "
-                  "(GIVEN: " +
-                      number_text(p.STEP) + ").");
+      record_error(in, "RECORD 9 (STEP)",
+                   "THE TIME STEP MUST BE POSITIVE (AT LEAST 1E-6 S) AND AT MOST 86400 S "
+                   "(GIVEN: " +
+                       number_text(p.STEP) + ").");
     }
   }
 
