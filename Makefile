@@ -23,8 +23,9 @@ example: build
 	@scripts/run-example $(BUILD)
 
 bench: configure
-	@cmake --build $(BUILD) -j $(JOBS) --target orvus_bench
+	@cmake --build $(BUILD) -j $(JOBS) --target orvus_bench orvus_search_speed
 	@$(BUILD)/bench/orvus_bench
+	@$(BUILD)/bench/orvus_search_speed
 
 clean:
 	rm -rf $(BUILD)

@@ -1,5 +1,6 @@
 #include "frames/iers.hpp"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 
@@ -47,6 +48,11 @@ void READ_IERS_DATA(IersTable& table, const std::string& file_name) {
   for (std::size_t i = 1; daily && i < table.mjd.size(); ++i)
     daily = table.mjd[i] == table.mjd[0] + static_cast<double>(i);
   table.daily = daily;
+  table.sorted_mjd.clear();
+  if (!daily) {
+    table.sorted_mjd = table.mjd;
+    std::sort(table.sorted_mjd.begin(), table.sorted_mjd.end());
+  }
 }
 
 bool scan_iers_rows(double date, const IersTable& table, std::size_t& row) {
@@ -81,11 +87,27 @@ bool index_daily_row(double date, const IersTable& table, std::size_t& row) {
 
 }  // namespace
 
+bool find_iers_row(double date, const IersTable& table, std::size_t& row) {
+  return table.daily ? index_daily_row(date, table, row) : scan_iers_rows(date, table, row);
+}
+
+bool iers_covers(double date, const IersTable& table) {
+  std::size_t row = 0;
+  if (table.daily || table.sorted_mjd.size() != table.mjd.size()) {
+    return find_iers_row(date, table, row);
+  }
+  // Only dates within two days can be within one day of `date`.
+  const auto& m = table.sorted_mjd;
+  for (auto it = std::lower_bound(m.begin(), m.end(), date - 2.0);
+       it != m.end() && *it < date + 2.0; ++it) {
+    if (std::fabs(date - *it) < 1.0) return true;
+  }
+  return false;
+}
+
 void LOCATE_IERS_DATA(double date, const IersTable& table, double& xp, double& yp, double& dut1) {
   std::size_t row = 0;
-  const bool found =
-      table.daily ? index_daily_row(date, table, row) : scan_iers_rows(date, table, row);
-  if (!found) {
+  if (!find_iers_row(date, table, row)) {
     char value[64];
     const auto res = std::to_chars(value, value + sizeof value, date);
     throw Fatal{"ERRO NA SUBROTINA LOCATE_IERS_DATA: ",

@@ -17,6 +17,9 @@ struct IersTable {
   // True when the rows are one per day, whole MJDs increasing by exactly one: the lookup
   // then indexes the row directly instead of scanning.
   bool daily = false;
+  // The dates in increasing order, for telling quickly whether any row covers a date when
+  // the table is not daily.
+  std::vector<double> sorted_mjd;
   std::ifstream file;  // stays open until the run ends
   std::string file_name;
 };
@@ -35,5 +38,11 @@ void LOCATE_IERS_DATA(double date, const IersTable& table, double& xp, double& y
 
 // The plain first-match scan over every row, for any table.
 bool scan_iers_rows(double date, const IersTable& table, std::size_t& row);
+
+// The row LOCATE_IERS_DATA returns, without stopping the run when there is none.
+bool find_iers_row(double date, const IersTable& table, std::size_t& row);
+
+// True when LOCATE_IERS_DATA finds a row for `date`; fast on any table.
+bool iers_covers(double date, const IersTable& table);
 
 }  // namespace orvus

@@ -1,9 +1,13 @@
 // The main program: reads the input file, converts the box and the interval, writes the
 // report headers, sets up the orbit, runs the contact search and reports the execution time.
+#include <algorithm>
 #include <array>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
+#include <thread>
 
 #include "common/fatal.hpp"
 #include "common/fixed_field.hpp"
@@ -12,6 +16,7 @@
 #include "geometry/off_nadir.hpp"
 #include "orbit/setup.hpp"
 #include "run/run.hpp"
+#include "run/search.hpp"
 
 namespace orvus {
 
@@ -71,6 +76,41 @@ std::int16_t trimmed_length(const std::string& s) {
   return static_cast<std::int16_t>(last == std::string::npos ? 0 : last + 1);
 }
 
+// How the search runs, from the environment: ORVUS_SEARCH=plain computes every step;
+// ORVUS_THREADS sets the threads of the screened search (default: the hardware's).
+struct SearchSettings {
+  bool plain = false;
+  int threads = 1;
+};
+
+SearchSettings search_settings() {
+  SearchSettings s;
+  const char* mode = std::getenv("ORVUS_SEARCH");
+  if (mode != nullptr && *mode != '\0') {
+    const std::string m = mode;
+    if (m == "plain") {
+      s.plain = true;
+    } else if (m != "screened") {
+      throw Fatal{" ORVUS_SEARCH MUST BE \"plain\" OR \"screened\" (GIVEN: \"" + m + "\").",
+                  " EXECUTION INTERRUPTED."};
+    }
+  }
+  const unsigned hw = std::thread::hardware_concurrency();
+  s.threads = hw == 0 ? 1 : static_cast<int>(std::min(hw, 64U));
+  const char* threads = std::getenv("ORVUS_THREADS");
+  if (threads != nullptr && *threads != '\0') {
+    const std::string t = threads;
+    int n = 0;
+    const auto res = std::from_chars(t.data(), t.data() + t.size(), n);
+    if (res.ec != std::errc() || res.ptr != t.data() + t.size() || n < 1 || n > 256) {
+      throw Fatal{" ORVUS_THREADS MUST BE A WHOLE NUMBER FROM 1 TO 256 (GIVEN: \"" + t + "\").",
+                  " EXECUTION INTERRUPTED."};
+    }
+    s.threads = n;
+  }
+  return s;
+}
+
 }  // namespace
 
 void ORVUS() {
@@ -88,6 +128,7 @@ void ORVUS() {
   files.out2 = open_report(kOut2File);
   files.out3 = open_report(kOut3File);
 
+  const SearchSettings settings = search_settings();
   IersTable table;
   READ_IERS_DATA(table);
 
@@ -166,7 +207,11 @@ void ORVUS() {
   p.ALPHA0 = p.ALPHA;
   p.ALPHA1 = p.ALPHA - p.BETA / 2.0;
   p.ALPHA2 = p.ALPHA + p.BETA / 2.0;
-  contact_search(p, orbit, table, files);
+  if (settings.plain) {
+    contact_search(p, orbit, table, files);
+  } else {
+    screened_search(p, orbit, table, files, settings.threads);
+  }
 
   std::printf("  ORVUS v1.13 REPORTS CREATED..\n");
   double end_clock = 0.0;

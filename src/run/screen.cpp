@@ -1,0 +1,279 @@
+// The screened contact search: steps proven out of the box are only counted; the others
+// are computed exactly as the plain search computes them, in blocks, on several threads,
+// and applied to the contact state in time order.
+#include <erfa.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <condition_variable>
+#include <exception>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "frames/tod2ef.hpp"
+#include "geometry/off_nadir.hpp"
+#include "run/search.hpp"
+
+namespace orvus {
+
+namespace {
+
+constexpr double kPi = 3.141592653589793;
+constexpr double kRad = kPi / 180.0;
+// Margin for the cheap sub-satellite point: the equation of the equinoxes (under 1.2 s of
+// rotation), UT1 - UTC (under 0.9 s) and polar motion (under 1") stay below 0.01 deg.
+constexpr double kPositionMargin = 0.05 * kRad;
+constexpr double kMaxSkip = 1800.0;  // s
+constexpr std::size_t kBlock = 4096;
+
+// Angle of (a - b) for longitudes in radians, in [0, pi].
+double lon_gap(double a, double b) {
+  double d = std::fmod(std::fabs(a - b), 2.0 * kPi);
+  if (d > kPi) d = 2.0 * kPi - d;
+  return d;
+}
+
+}  // namespace
+
+void init_screen(const RunParams& p, const Orbit& orbit, Screen& s) {
+  s = Screen{};
+  // The box as the points can reach it: longitudes in (-180, 180], latitudes in [-90, 90].
+  const double lon1 = std::max(p.GC_LON1, -180.0);
+  const double lon2 = std::min(p.GC_LON2, 180.0);
+  const double lat1 = std::max(p.GC_LAT1, -90.0);
+  const double lat2 = std::min(p.GC_LAT2, 90.0);
+  if (!(lon1 <= lon2 && lat1 <= lat2)) {
+    s.all_out = true;
+    return;
+  }
+  s.lon1 = lon1 * kRad;
+  s.lon2 = lon2 * kRad;
+  s.lat1 = lat1 * kRad;
+  s.lat2 = lat2 * kRad;
+  s.cos_min = std::min(std::cos(s.lat1), std::cos(s.lat2));
+  if (s.lat1 <= 0.0 && s.lat2 >= 0.0) s.cos_min = std::min(s.cos_min, 1.0);
+  s.cos_min = std::max(s.cos_min, 0.0);
+
+  const double a = orbit.A_MEAN;
+  const double e = orbit.sgp8_a[3];
+  const double mu = orbit.earth[2];
+  if (!(std::isfinite(a) && a > 0.0 && e >= 0.0 && e < 0.5)) return;  // compute every step
+  s.r_hi = a * (1.0 + e) * 1.03 + 30.0e3;
+  s.r_lo = a * (1.0 - e) * 0.97 - 30.0e3;
+  const double r_min_ground = orbit.earth[0] * 0.9966471868221031;  // smallest local radius
+  if (!(s.r_lo > r_min_ground)) return;
+
+  // Central angle from the nadir to the point seen at the largest off-nadir angle, largest
+  // at the greatest radius on the smallest sphere; past the limb, the horizon.
+  const double alpha =
+      std::max({std::fabs(p.ALPHA0), std::fabs(p.ALPHA1), std::fabs(p.ALPHA2)}) * kRad;
+  const double limb = std::asin(r_min_ground / s.r_hi);
+  const double theta = alpha >= limb ? std::acos(r_min_ground / s.r_hi)
+                                     : std::asin(s.r_hi * std::sin(alpha) / r_min_ground) - alpha;
+  s.theta = theta + kPositionMargin;
+  // Ground speed of the sub-satellite point: the orbit's angular rate (at most the escape
+  // speed over the radius) plus the Earth's rotation, with a safety factor.
+  s.omega = (std::sqrt(2.0 * mu / s.r_lo) / s.r_lo + orbit.earth[3] * 1.01) * 1.05;
+  s.max_skip = kMaxSkip;
+  s.enabled = std::isfinite(s.theta) && std::isfinite(s.omega) && s.omega > 0.0;
+}
+
+double box_distance_bound(const Screen& s, double lon, double lat) {
+  const double lat_gap = std::max({0.0, s.lat1 - lat, lat - s.lat2});
+  double lon_d = 0.0;
+  if (!(lon >= s.lon1 && lon <= s.lon2))
+    lon_d = std::min(lon_gap(lon, s.lon1), lon_gap(lon, s.lon2));
+  // haversine: sin^2(d/2) = sin^2(dlat/2) + cos(lat) cos(lat') sin^2(dlon/2), each term
+  // bounded below over the box.
+  const double a = std::sin(lat_gap / 2.0);
+  const double b = std::sin(lon_d / 2.0);
+  const double h = a * a + std::max(std::cos(lat), 0.0) * s.cos_min * b * b;
+  return 2.0 * std::asin(std::sqrt(std::min(h, 1.0)));
+}
+
+long screen_step(const RunParams& p, const Orbit& orbit, const Screen& s, double day,
+                 double seconds) {
+  if (s.all_out) return static_cast<long>(1e9);
+  if (!s.enabled) return -1;
+  const double tsince = (day - orbit.elset.EPOCH_DAY) * 86400.0 + (seconds - orbit.elset.EPOCH_SEC);
+  StateVector tod{};
+  SGP8PR_V2_2(tsince, tod, orbit.earth, orbit.sgp8_a, orbit.sgp8_b);
+  const double r = std::sqrt(tod[0] * tod[0] + tod[1] * tod[1] + tod[2] * tod[2]);
+  // The bounds hold while the osculating orbit stays between r_lo and r_hi.
+  const double v2 = tod[3] * tod[3] + tod[4] * tod[4] + tod[5] * tod[5];
+  const double mu = orbit.earth[2];
+  const double energy = v2 / 2.0 - mu / r;
+  const double hx = tod[1] * tod[5] - tod[2] * tod[4];
+  const double hy = tod[2] * tod[3] - tod[0] * tod[5];
+  const double hz = tod[0] * tod[4] - tod[1] * tod[3];
+  const double sma = -mu / (2.0 * energy);
+  const double ecc = std::sqrt(std::max(0.0, 1.0 - (hx * hx + hy * hy + hz * hz) / (mu * sma)));
+  if (!(energy < 0.0 && sma * (1.0 + ecc) + 50.0e3 <= s.r_hi &&
+        sma * (1.0 - ecc) - 50.0e3 >= s.r_lo)) {
+    return -1;
+  }
+  // Cheap Earth-fixed direction: the mean sidereal time of the UTC instant.
+  const double date1 = day + kMjd1950ToJd;
+  const double date2 = seconds / 86400.0;
+  const double gmst = eraGmst06(date1, date2, date1, date2);
+  const double c = std::cos(gmst);
+  const double sn = std::sin(gmst);
+  const double x = c * tod[0] + sn * tod[1];
+  const double y = -sn * tod[0] + c * tod[1];
+  const double lon = std::atan2(y, x);
+  const double lat = std::asin(tod[2] / r);
+  const double margin = box_distance_bound(s, lon, lat) - s.theta;
+  if (!(margin > 0.0)) return -1;
+  const double out_for = std::min(margin / s.omega, s.max_skip);  // s
+  return static_cast<long>(std::floor(out_for / p.STEP));
+}
+
+namespace {
+
+// A fixed set of threads that compute the exact steps of one block at a time.
+class StepWorkers {
+ public:
+  explicit StepWorkers(int helpers) {
+    for (int i = 0; i < helpers; ++i) threads_.emplace_back([this] { run(); });
+  }
+  ~StepWorkers() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stop_ = true;
+    }
+    wake_.notify_all();
+    for (auto& t : threads_) t.join();
+  }
+  StepWorkers(const StepWorkers&) = delete;
+  StepWorkers& operator=(const StepWorkers&) = delete;
+
+  // Runs job(i) for i in [0, n) on the helpers and the calling thread; returns when done.
+  template <class Job>
+  void for_each(std::size_t n, const Job& job) {
+    if (threads_.empty() || n < 32) {
+      for (std::size_t i = 0; i < n; ++i) job(i);
+      return;
+    }
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      job_ = [&job](std::size_t i) { job(i); };
+      count_ = n;
+      next_.store(0);
+      busy_ = threads_.size();
+      ++generation_;
+    }
+    wake_.notify_all();
+    work();
+    std::unique_lock<std::mutex> lock(mutex_);
+    done_.wait(lock, [this] { return busy_ == 0; });
+  }
+
+ private:
+  void work() {
+    for (std::size_t i = next_.fetch_add(1); i < count_; i = next_.fetch_add(1)) job_(i);
+  }
+  void run() {
+    std::size_t seen = 0;
+    for (;;) {
+      {
+        std::unique_lock<std::mutex> lock(mutex_);
+        wake_.wait(lock, [&] { return stop_ || generation_ != seen; });
+        if (stop_) return;
+        seen = generation_;
+      }
+      work();
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (--busy_ == 0) done_.notify_one();
+    }
+  }
+
+  std::vector<std::thread> threads_;
+  std::mutex mutex_;
+  std::condition_variable wake_, done_;
+  std::function<void(std::size_t)> job_;
+  std::size_t count_ = 0;
+  std::atomic<std::size_t> next_{0};
+  std::size_t busy_ = 0;
+  std::size_t generation_ = 0;
+  bool stop_ = false;
+};
+
+}  // namespace
+
+void screened_search(const RunParams& p, const Orbit& orbit, const IersTable& table,
+                     const ReportFiles& files, int threads) {
+  Screen screen;
+  init_screen(p, orbit, screen);
+  StepWorkers workers(std::max(threads, 1) - 1);
+
+  // One block of steps at a time: their times, whether each is computed, the results.
+  std::vector<double> days(kBlock), secs(kBlock);
+  std::vector<unsigned char> exact(kBlock);
+  std::vector<std::size_t> exact_index(kBlock);
+  std::vector<StepData> data(kBlock);
+  std::vector<std::exception_ptr> failure(kBlock);
+
+  SearchState st;
+  double cur_day = p.START_DAY;
+  double cur_sec = p.START_SEC;
+  long out_left = 0;        // steps still proven out by the last screening
+  bool prev_maybe = false;  // the previous step may have been in the box
+  for (;;) {
+    // Screen the next block (cheap, in time order).
+    std::size_t n = 0;
+    std::size_t n_exact = 0;
+    while (n < kBlock && step_in_interval(p, cur_day, cur_sec)) {
+      bool proven_out = false;
+      if (out_left > 0) {
+        --out_left;
+        proven_out = true;
+      } else {
+        const long k = screen_step(p, orbit, screen, cur_day, cur_sec);
+        if (k >= 0) {
+          out_left = k;
+          proven_out = true;
+        }
+      }
+      // A day missing from the Earth-orientation table is computed, so that the run stops
+      // at this step as the plain search does.
+      const bool maybe =
+          !proven_out ||
+          !iers_covers(cur_day + kMjd1950ToJd - 2400000.5 + cur_sec / 86400.0, table);
+      days[n] = cur_day;
+      secs[n] = cur_sec;
+      // The step after one that may be in the box may be the end of a contact.
+      exact[n] = (maybe || prev_maybe) ? 1 : 0;
+      if (exact[n]) exact_index[n_exact++] = n;
+      prev_maybe = maybe;
+      ++n;
+      advance_step(p, cur_day, cur_sec);
+    }
+    if (n == 0) break;
+
+    // Compute the exact steps (in parallel; each depends on its time alone).
+    workers.for_each(n_exact, [&](std::size_t j) {
+      const std::size_t i = exact_index[j];
+      failure[i] = nullptr;
+      try {
+        compute_step(p, orbit, table, days[i], secs[i], data[i]);
+      } catch (...) {
+        failure[i] = std::current_exception();
+      }
+    });
+
+    // Apply them in time order.
+    for (std::size_t i = 0; i < n; ++i) {
+      if (!exact[i]) {
+        apply_out_step(st);
+        continue;
+      }
+      if (failure[i]) std::rethrow_exception(failure[i]);
+      apply_step(p, orbit, table, files, days[i], secs[i], data[i], st);
+    }
+  }
+}
+
+}  // namespace orvus

@@ -1,0 +1,98 @@
+// The contact search, split into the work of one step and its effect on the contact state,
+// so that the plain search and the screened search share every computation.
+#pragma once
+
+#include "run/run.hpp"
+
+namespace orvus {
+
+// What one step computes from its time alone.
+struct StepData {
+  double local_day = 0.0, local_sec = 0.0;  // local time of the step
+  DateText local_text{};
+  double tsince = 0.0;   // seconds since the element-set epoch
+  double r_local = 0.0;  // local Earth radius, m
+  double pt[6] = {};     // geocentric lon/lat of tracking points (0), (1), (2), degrees
+  double gd[6] = {};     // the same points, geodetic
+  bool any_in = false;   // some point lies in the box
+};
+
+// The state of the search between steps.
+struct SearchState {
+  int in = 0, prev_in = 0;
+  std::int32_t ncontact = 0;
+  double t_lastin = -1e300;
+  double mindist = 360.0, min_day = 0.0, min_sec = 0.0;
+  double prev_mindist = 0.0, prev_min_day = 0.0, prev_min_sec = 0.0;
+  double p0_lat = 0.0, prev_p0_lat = 0.0;
+  double start_lat = 0.0;
+  double cstart_day = 0.0, cstart_sec = 0.0;
+  DateText cstart_text{};
+  DateText utc_text{};
+};
+
+// The loop runs while the step's time is not after the end of the interval.
+inline bool step_in_interval(const RunParams& p, double cur_day, double cur_sec) {
+  return cur_day + cur_sec / 86400.0 <= p.END_DAY + p.END_SEC / 86400.0;
+}
+
+// Next step: seconds plus STEP, into the next day when strictly past 86400.
+inline void advance_step(const RunParams& p, double& cur_day, double& cur_sec) {
+  cur_sec = cur_sec + p.STEP;
+  if (cur_sec > 86400.0) {
+    cur_day = cur_day + 1.0;
+    cur_sec = cur_sec - 86400.0;
+  }
+}
+
+void compute_step(const RunParams& p, const Orbit& orbit, const IersTable& table, double cur_day,
+                  double cur_sec, StepData& s);
+
+void apply_step(const RunParams& p, const Orbit& orbit, const IersTable& table,
+                const ReportFiles& files, double cur_day, double cur_sec, const StepData& s,
+                SearchState& st);
+
+// A step proven out of the box: all it does is end with IN = 0. It is never the first
+// step after a contact (that one is always computed).
+inline void apply_out_step(SearchState& st) {
+  st.prev_in = st.in;
+  st.in = 0;
+}
+
+}  // namespace orvus
+
+namespace orvus {
+
+// Screening: a cheap, conservative proof that a step's three tracking points are all out
+// of the box. The sub-satellite point is placed with SGP8 and the mean sidereal time
+// (without nutation, UT1 - UTC or polar motion: under 0.01 deg from the exact chain); every
+// tracking point lies within the central angle `theta` of it; and it moves over the ground
+// at most `omega` radians a second.
+struct Screen {
+  bool all_out = false;                           // the box can hold no point at all
+  bool enabled = false;                           // the bounds hold for this orbit
+  double lat1 = 0, lat2 = 0, lon1 = 0, lon2 = 0;  // the box, radians
+  double cos_min = 0;                             // smallest cosine of latitude in the box
+  double theta = 0;           // tracking points to sub-satellite point, with the error margin, rad
+  double omega = 0;           // rad/s
+  double r_lo = 0, r_hi = 0;  // radii between which `theta` and `omega` hold, m
+  double max_skip = 0;        // longest time proven out at once, s
+};
+
+void init_screen(const RunParams& p, const Orbit& orbit, Screen& screen);
+
+// A lower bound of the angle on the sphere between a point (radians) and the box.
+double box_distance_bound(const Screen& screen, double lon, double lat);
+
+// For the step at (day, seconds): -1 when the box may be in view (compute the step
+// exactly), otherwise the number k >= 0 of following steps that are out as well.
+long screen_step(const RunParams& p, const Orbit& orbit, const Screen& screen, double day,
+                 double seconds);
+
+// The screened search: the same reports as `contact_search`, computing exactly only the
+// steps where the box may be in view (and the first step after each of them, and every step
+// whose day is missing from the Earth-orientation table), on `threads` threads.
+void screened_search(const RunParams& p, const Orbit& orbit, const IersTable& table,
+                     const ReportFiles& files, int threads);
+
+}  // namespace orvus

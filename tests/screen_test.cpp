@@ -1,0 +1,239 @@
+// The screened search against the plain search: the screening's bounds, and identical
+// reports and console on randomised scenarios with 1, 2 and 4 threads.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <random>
+
+#include "frames/time_text.hpp"
+#include "orbit/setup.hpp"
+#include "run/search.hpp"
+#include "test_support.hpp"
+
+namespace orvus {
+namespace {
+
+using test::data_path;
+using test::read_lines;
+using test::ScratchDir;
+
+constexpr double kRad = M_PI / 180.0;
+
+double sphere_distance(double lon1, double lat1, double lon2, double lat2) {
+  const double a = std::sin((lat2 - lat1) / 2), b = std::sin((lon2 - lon1) / 2);
+  return 2 * std::asin(std::sqrt(std::min(1.0, a * a + std::cos(lat1) * std::cos(lat2) * b * b)));
+}
+
+TEST(Screen, BoxDistanceIsALowerBoundOnTheSphere) {
+  std::mt19937_64 rng(42);
+  std::uniform_real_distribution<double> u(0.0, 1.0);
+  for (int i = 0; i < 3000; ++i) {
+    // Boxes anywhere: near the poles, across the whole longitude range, at +-180.
+    RunParams p;
+    const double lat_c = -90 + 180 * u(rng), lon_c = -180 + 360 * u(rng);
+    const double half_lat = (i % 5 == 0 ? 20 : 3) * u(rng),
+                 half_lon = (i % 7 == 0 ? 180 : 10) * u(rng);
+    p.GC_LAT1 = lat_c - half_lat;
+    p.GC_LAT2 = lat_c + half_lat;
+    p.GC_LON1 = lon_c - half_lon;
+    p.GC_LON2 = lon_c + half_lon;
+    Orbit orbit;  // not used for the box
+    Screen s;
+    init_screen(p, orbit, s);
+    if (s.all_out) continue;
+    const double lon = (-180 + 360 * u(rng)) * kRad, lat = (-90 + 180 * u(rng)) * kRad;
+    const double bound = box_distance_bound(s, lon, lat);
+    // The true distance: the smallest over a fine sampling of the box as the points can
+    // reach it.
+    double best = 1e9;
+    for (int a = 0; a <= 60; ++a) {
+      for (int b = 0; b <= 60; ++b) {
+        const double qlon = s.lon1 + (s.lon2 - s.lon1) * a / 60.0;
+        const double qlat = s.lat1 + (s.lat2 - s.lat1) * b / 60.0;
+        best = std::min(best, sphere_distance(lon, lat, qlon, qlat));
+      }
+    }
+    ASSERT_LE(bound, best + 1e-12) << i;
+    // And it is not uselessly small: within the sampling step of the true distance when
+    // the box is narrow in longitude.
+    if (half_lon < 5 && std::fabs(lat) < 60 * kRad && std::fabs(lat_c) < 60) {
+      EXPECT_GT(bound, best * 0.5 - 0.02) << i;
+    }
+  }
+  // A box whose longitudes are swapped holds nothing.
+  RunParams p;
+  p.GC_LON1 = 10;
+  p.GC_LON2 = -10;
+  p.GC_LAT1 = -5;
+  p.GC_LAT2 = 5;
+  Screen s;
+  init_screen(p, Orbit{}, s);
+  EXPECT_TRUE(s.all_out);
+}
+
+struct Loaded {
+  Orbit orbit;
+  IersTable table;
+  explicit Loaded(const std::string& tle) {
+    std::string name = data_path("tle/" + tle);
+    name.resize(70, ' ');
+    VEK_P1(name, orbit.elset, orbit.A_MEAN, orbit.P_NODAL, orbit.FRAC0, orbit.earth, orbit.sgp8_a,
+           orbit.sgp8_b);
+    READ_IERS_DATA(table, data_path("finals2000A.data"));
+  }
+};
+
+TEST(Screen, StepsProvenOutAreOut) {
+  const Loaded l("landsat8_2024.tle");
+  std::mt19937_64 rng(9);
+  std::uniform_real_distribution<double> u(0.0, 1.0);
+  long proven = 0;
+  for (int i = 0; i < 400; ++i) {
+    RunParams p;
+    p.GC_LAT1 = -80 + 150 * u(rng);
+    p.GC_LAT2 = p.GC_LAT1 + 10 * u(rng);
+    p.GC_LON1 = -180 + 340 * u(rng);
+    p.GC_LON2 = p.GC_LON1 + 20 * u(rng);
+    p.ALPHA0 = -40 + 80 * u(rng);
+    const double beta = 30 * u(rng);
+    p.ALPHA1 = p.ALPHA0 - beta / 2;
+    p.ALPHA2 = p.ALPHA0 + beta / 2;
+    p.STEP = 1 + 59 * u(rng);
+    p.UTC_DIFF = 0;
+    Screen s;
+    init_screen(p, l.orbit, s);
+    ASSERT_TRUE(s.enabled);
+    double day = l.orbit.elset.EPOCH_DAY + std::floor(5 * u(rng));
+    double sec = 86000 * u(rng);
+    const long k = screen_step(p, l.orbit, s, day, sec);
+    if (k < 0) continue;
+    // Every step of the proven span, computed exactly, is out of the box.
+    for (long j = 0; j <= std::min(k, 300L); ++j) {
+      StepData d;
+      compute_step(p, l.orbit, l.table, day, sec, d);
+      ASSERT_FALSE(d.any_in) << i << " step " << j << " of " << k;
+      advance_step(p, day, sec);
+      ++proven;
+    }
+  }
+  EXPECT_GT(proven, 1000);
+}
+
+// --- Identity of the reports on randomised scenarios ---
+
+std::string comparable(const std::filesystem::path& dir, const test::RunResult& r) {
+  std::string out;
+  std::stringstream ss(r.output);
+  std::string line;
+  while (std::getline(ss, line)) {
+    if (line.find("EXECUTION TIME:") == std::string::npos) out += line + "\n";
+  }
+  for (const char* f : {kOut1File, kOut2File, kOut3File}) {
+    for (const auto& l : read_lines((dir / f).string())) {
+      if (l.find("EXECUTION TIME:") == std::string::npos) out += l + "\n";
+    }
+  }
+  return out + "status " + std::to_string(r.status);
+}
+
+std::string text(double day, double sec) {
+  DateText t{};
+  INSTHOR3(day, sec, t);
+  return std::string(text_view(t));
+}
+
+struct Totals {
+  int scenarios = 0, with_contacts = 0, stopped = 0;
+};
+
+// Scenario `index` of a seeded series: random element set, box, angles, step, interval and
+// time difference; some with a day missing from the Earth-orientation table.
+void run_scenario(int index, Totals& totals) {
+  std::mt19937_64 rng(1000 + static_cast<unsigned>(index));
+  std::uniform_real_distribution<double> u(0.0, 1.0);
+  const bool amazonia = u(rng) < 0.5;
+  const std::string tle = amazonia ? "amazonia1_2025.tle" : "landsat8_2024.tle";
+  const double epoch_day = amazonia ? 27598.0 : 27307.0;
+
+  ScratchDir dir;
+  std::filesystem::copy_file(data_path("tle/" + tle), dir.path / tle);
+  const double start_day = epoch_day - 3 + std::floor(7 * u(rng));
+  const double start_sec = std::floor(86400 * u(rng) * 1000) / 1000;
+  const double length = 3 * 86400 * u(rng) * u(rng);
+  const double step = std::round((1 + 59 * u(rng)) * 10) / 10;
+  const double utc_diff = std::round((-12 + 26 * u(rng)) * 2) / 2;
+
+  // The Earth-orientation file: the real one, or one cut short or with a day taken out.
+  const double kind = u(rng);
+  if (kind < 0.85) {
+    std::filesystem::create_symlink(data_path("finals2000A.data"), dir.path / "finals2000A.data");
+  } else {
+    const auto real = read_lines(data_path("finals2000A.data"));
+    const double missing_mjd = start_day + 33282 + std::floor(length / 86400 * u(rng));
+    std::string out;
+    for (const auto& line : real) {
+      const double mjd = std::atof(line.substr(7, 8).c_str());
+      if (kind < 0.93 && mjd >= missing_mjd) break;      // the file ends there
+      if (kind >= 0.93 && mjd == missing_mjd) continue;  // that day is missing
+      out += line + "\n";
+    }
+    dir.write("finals2000A.data", out);
+  }
+
+  // Boxes anywhere, near the poles and across +-180 included.
+  const double lat_c = -88 + 176 * u(rng);
+  const double lon_c = -180 + 360 * u(rng);
+  const double half_lat = 0.1 + (u(rng) < 0.2 ? 15 : 4) * u(rng);
+  const double half_lon = 0.1 + (u(rng) < 0.2 ? 120 : 8) * u(rng);
+  const double alpha = -40 + 80 * u(rng);
+  const double beta = u(rng) < 0.15 ? 0.0 : 40 * u(rng);
+  char box[200], angles[100], steps[50], diff[50];
+  std::snprintf(box, sizeof box, "%.4f, %.4f, %.4f, %.4f", lon_c - half_lon, lon_c + half_lon,
+                lat_c - half_lat, lat_c + half_lat);
+  std::snprintf(angles, sizeof angles, "%.3f, %.3f", alpha, beta);
+  std::snprintf(steps, sizeof steps, "%.1f", step);
+  std::snprintf(diff, sizeof diff, "%.1f", utc_diff);
+  double end_day = start_day, end_sec = start_sec + length;
+  while (end_sec > 86400) {
+    end_day += 1;
+    end_sec -= 86400;
+  }
+  // Local texts of the UTC interval.
+  double ls_day = start_day, ls_sec = start_sec + utc_diff * 3600;
+  correct_day(ls_day, ls_sec);
+  double le_day = end_day, le_sec = end_sec + utc_diff * 3600;
+  correct_day(le_day, le_sec);
+  dir.write(kInputFile, "SAT\nTARGET\n" + std::string(diff) + "\n" + box + "\n" + tle + "\n" +
+                            angles + "\n" + text(ls_day, ls_sec) + "\n" + text(le_day, le_sec) +
+                            "\n" + steps + "\n");
+
+  const auto plain = test::run_orvus(dir.path, "ORVUS_SEARCH=plain");
+  const std::string expected = comparable(dir.path, plain);
+  for (int threads : {1, 2, 4}) {
+    const auto screened = test::run_orvus(dir.path, "ORVUS_THREADS=" + std::to_string(threads));
+    ASSERT_EQ(comparable(dir.path, screened), expected)
+        << "scenario " << index << ", " << threads << " thread(s)\n"
+        << test::read_file(dir.file(kInputFile));
+  }
+  ++totals.scenarios;
+  if (read_lines(dir.file(kOut1File)).size() > 17) ++totals.with_contacts;
+  if (plain.status != 0) ++totals.stopped;
+}
+
+class ScreenedEqualsPlain : public testing::TestWithParam<int> {};
+
+TEST_P(ScreenedEqualsPlain, RandomScenarios) {
+  Totals totals;
+  const int first = GetParam() * 55;
+  for (int i = first; i < first + 55; ++i) run_scenario(i, totals);
+  std::printf("%d scenarios: %d with contacts, %d stopped on the Earth-orientation table\n",
+              totals.scenarios, totals.with_contacts, totals.stopped);
+  EXPECT_EQ(totals.scenarios, 55);
+  EXPECT_GE(totals.with_contacts, 5);
+}
+
+INSTANTIATE_TEST_SUITE_P(Series, ScreenedEqualsPlain, testing::Values(0, 1, 2, 3));
+
+}  // namespace
+}  // namespace orvus
