@@ -104,28 +104,14 @@ Reports parse(const ScratchDir& dir) {
   return r;
 }
 
-// Console and reports without the execution-time lines, which differ from run to run.
-std::string comparable(const ScratchDir& dir, const test::RunResult& r) {
-  std::string out;
-  for (const auto& line : split(r.output, '\n')) {
-    if (line.find("EXECUTION TIME:") == std::string::npos) out += line + "\n";
-  }
-  for (const char* f : {kOut1File, kOut2File, kOut3File}) {
-    for (const auto& line : read_lines(dir.file(f))) {
-      if (line.find("EXECUTION TIME:") == std::string::npos) out += line + "\n";
-    }
-  }
-  return out + "status " + std::to_string(r.status);
-}
-
 // Runs the scenario with the plain search and then with the screened search (the
 // default), which must write the same console lines and reports.
 test::RunResult run(const ScratchDir& dir, const Scenario& s) {
   dir.write(kInputFile, input_text(s));
   const auto plain = test::run_orvus(dir.path, "ORVUS_SEARCH=plain");
-  const std::string expected = comparable(dir, plain);
+  const std::string expected = test::comparable_output(dir.path, plain);
   const auto screened = test::run_orvus(dir.path);
-  EXPECT_EQ(comparable(dir, screened), expected) << input_text(s);
+  EXPECT_EQ(test::comparable_output(dir.path, screened), expected) << input_text(s);
   return screened;
 }
 

@@ -122,21 +122,6 @@ TEST(Screen, StepsProvenOutAreOut) {
 
 // --- Identity of the reports on randomised scenarios ---
 
-std::string comparable(const std::filesystem::path& dir, const test::RunResult& r) {
-  std::string out;
-  std::stringstream ss(r.output);
-  std::string line;
-  while (std::getline(ss, line)) {
-    if (line.find("EXECUTION TIME:") == std::string::npos) out += line + "\n";
-  }
-  for (const char* f : {kOut1File, kOut2File, kOut3File}) {
-    for (const auto& l : read_lines((dir / f).string())) {
-      if (l.find("EXECUTION TIME:") == std::string::npos) out += l + "\n";
-    }
-  }
-  return out + "status " + std::to_string(r.status);
-}
-
 std::string text(double day, double sec) {
   DateText t{};
   INSTHOR3(day, sec, t);
@@ -209,10 +194,10 @@ void run_scenario(int index, Totals& totals) {
                             "\n" + steps + "\n");
 
   const auto plain = test::run_orvus(dir.path, "ORVUS_SEARCH=plain");
-  const std::string expected = comparable(dir.path, plain);
+  const std::string expected = test::comparable_output(dir.path, plain);
   for (int threads : {1, 2, 4}) {
     const auto screened = test::run_orvus(dir.path, "ORVUS_THREADS=" + std::to_string(threads));
-    ASSERT_EQ(comparable(dir.path, screened), expected)
+    ASSERT_EQ(test::comparable_output(dir.path, screened), expected)
         << "scenario " << index << ", " << threads << " thread(s)\n"
         << test::read_file(dir.file(kInputFile));
   }

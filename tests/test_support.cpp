@@ -75,4 +75,18 @@ RunResult run_orvus(const std::filesystem::path& dir, const std::string& env) {
   return result;
 }
 
+std::string comparable_output(const std::filesystem::path& dir, const RunResult& r) {
+  std::string out;
+  const auto keep = [&out](const std::string& line) {
+    if (line.find("EXECUTION TIME:") == std::string::npos) out += line + "\n";
+  };
+  std::stringstream console(r.output);
+  std::string line;
+  while (std::getline(console, line)) keep(line);
+  for (const char* f : {"ORVUS_v1.13_OUT1.TXT", "ORVUS_v1.13_OUT2.CSV", "ORVUS_v1.13_OUT3.CSV"}) {
+    for (const auto& l : read_lines((dir / f).string())) keep(l);
+  }
+  return out + "status " + std::to_string(r.status);
+}
+
 }  // namespace orvus::test
