@@ -3,7 +3,12 @@ BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=Release
 
-.PHONY: all bootstrap configure build test example bench clean
+FUZZ_SECONDS ?= 60
+# A sanitizer report ends the process with status 86, which no test takes for a fatal error.
+SANITIZER_ENV = ASAN_OPTIONS=exitcode=86:detect_leaks=1 \
+	UBSAN_OPTIONS=exitcode=86:print_stacktrace=1
+
+.PHONY: all bootstrap configure build test example bench sanitize fuzz clean
 
 all: build
 
@@ -27,5 +32,22 @@ bench: configure
 	@$(BUILD)/bench/orvus_bench
 	@$(BUILD)/bench/orvus_search_speed
 
+# The whole test suite and the example under AddressSanitizer and UBSan.
+sanitize: bootstrap
+	@cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVUS_SANITIZE=ON \
+		-DORVUS_BUILD_BENCH=OFF >/dev/null
+	@cmake --build build-sanitize -j $(JOBS)
+	@cd build-sanitize && $(SANITIZER_ENV) ctest --output-on-failure -j $(JOBS)
+	@$(SANITIZER_ENV) scripts/run-example build-sanitize
+
+# The readers under libFuzzer, FUZZ_SECONDS each.
+fuzz:
+	@scripts/bootstrap clang libclang-rt-14-dev
+	@cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
+		-DCMAKE_CXX_COMPILER=clang++ -DORVUS_FUZZ=ON -DORVUS_BUILD_TESTS=OFF \
+		-DORVUS_BUILD_BENCH=OFF >/dev/null
+	@cmake --build build-fuzz -j $(JOBS) --target fuzz_input fuzz_tle fuzz_finals fuzz_datetime
+	@scripts/run-fuzz build-fuzz $(FUZZ_SECONDS)
+
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) build-sanitize build-fuzz

@@ -444,7 +444,7 @@ TEST(EndToEnd, BadInputStopsWithAMessageNamingTheRecord) {
     prepare(dir, s.tle);
     if (!c.input.empty()) dir.write(kInputFile, c.input);
     const auto res = test::run_orvus(dir.path);
-    EXPECT_NE(res.status, 0) << c.name;
+    EXPECT_EQ(res.status, 1) << c.name;
     EXPECT_NE(res.output.find(c.expect), std::string::npos) << c.name << ":\n" << res.output;
     EXPECT_EQ(res.output.find("REPORTS CREATED"), std::string::npos) << c.name;
   }
@@ -452,7 +452,7 @@ TEST(EndToEnd, BadInputStopsWithAMessageNamingTheRecord) {
   ScratchDir dir;
   dir.write(kInputFile, good);
   const auto res = test::run_orvus(dir.path);
-  EXPECT_NE(res.status, 0);
+  EXPECT_EQ(res.status, 1);
   EXPECT_NE(res.output.find("finals2000A.data"), std::string::npos) << res.output;
   // A day missing from the table ends the run at that step with the lookup's message; the
   // reports written so far stay.
@@ -462,7 +462,7 @@ TEST(EndToEnd, BadInputStopsWithAMessageNamingTheRecord) {
   past.start = "30/05/2027 00:00:00.000000000";
   past.end = "31/05/2027 00:00:00.000000000";
   const auto r2 = run(late, past);
-  EXPECT_NE(r2.status, 0);
+  EXPECT_EQ(r2.status, 1);
   EXPECT_NE(r2.output.find("ERRO NA SUBROTINA LOCATE_IERS_DATA: \nTEMPO JULIANO MODIFICADO 61555"),
             std::string::npos)
       << r2.output;

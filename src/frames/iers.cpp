@@ -30,6 +30,9 @@ void READ_IERS_DATA(IersTable& table, const std::string& file_name) {
     const std::string record = fixed_record(line, 80);
     const char flag = record[16];
     if (flag != 'I' && flag != 'P') break;
+    // A flagged record cut short before the end of UT1 - UTC (column 68), as by a failed
+    // download, ends the table as well: its missing digits would read as zeros.
+    if (strip_cr(line).size() < 68) break;
     const FieldSource src{file_name, number};
     table.mjd.push_back(read_real_field(record, 7, 9, 2, src));
     table.xp.push_back(read_real_field(record, 19, 9, 6, src));

@@ -27,8 +27,8 @@ struct IersTable {
 inline constexpr const char* kIersFileName = "finals2000A.data";
 
 // Loads every record up to the first one whose polar-motion flag (column 17) is neither
-// "I" nor "P". Raises Fatal when the file cannot be opened, a value field is not a number,
-// or no record is usable.
+// "I" nor "P", or that ends before column 68 (a line cut short). Raises Fatal when the file cannot
+// be opened, a value field is not a number, or no record is usable.
 void READ_IERS_DATA(IersTable& table, const std::string& file_name = kIersFileName);
 
 // Values of the first row whose date lies strictly within one day of `date` (MJD, UTC):

@@ -52,6 +52,21 @@ void check_line(const std::string& line, const FieldSource& src, const char* mes
   if (digit != COMP_CHECKSUM_2LINES(line)) throw Fatal{std::string(" ") + message};
 }
 
+// Element lines carry their number in column 1; swapped or misplaced lines stop here.
+void check_line_number(const std::string& line, const FieldSource& src, char number) {
+  if (line[0] != number) {
+    throw Fatal{" READ_2LINES: LINE " + std::to_string(src.line) + " OF \"" +
+                    std::string(src.file) + "\" IS NOT ELEMENT LINE " + number + ":",
+                std::string(" IT MUST BEGIN WITH \"") + number + "\".", " EXECUTION INTERRUPTED."};
+  }
+}
+
+[[noreturn]] void out_of_domain(const FieldSource& src, const char* what) {
+  throw Fatal{" READ_2LINES: " + std::string(what) + " IN \"" + std::string(src.file) +
+                  "\", LINE " + std::to_string(src.line) + ":",
+              " NO ORBIT CAN BE COMPUTED FROM THIS ELEMENT SET.", " EXECUTION INTERRUPTED."};
+}
+
 }  // namespace
 
 std::int16_t READ_2LINES(std::int16_t /*unit*/, std::string_view file_name, TLE_ELSET& elset) {
@@ -68,6 +83,7 @@ std::int16_t READ_2LINES(std::int16_t /*unit*/, std::string_view file_name, TLE_
   const std::string line1 = next_record(in, 69, "ELEMENT LINE 1");
   const FieldSource src1{name, in.line};
   check_line(line1, src1, "READ_2LINE: Check sum of first line unmatched!");
+  check_line_number(line1, src1, '1');
   const auto year2 = read_int_field(line1, 19, 2, src1);
   const double day_of_year = read_real_field(line1, 21, 12, 8, src1);
   (void)read_real_field(line1, 34, 10, 8, src1);  // first derivative of mean motion
@@ -80,6 +96,7 @@ std::int16_t READ_2LINES(std::int16_t /*unit*/, std::string_view file_name, TLE_
   const std::string line2 = next_record(in, 69, "ELEMENT LINE 2");
   const FieldSource src2{name, in.line};
   check_line(line2, src2, "READ_2LINE: Check sum of second line unmatched!");
+  check_line_number(line2, src2, '2');
   in.stream.close();
 
   const double incl = read_real_field(line2, 9, 8, 4, src2);
@@ -89,6 +106,8 @@ std::int16_t READ_2LINES(std::int16_t /*unit*/, std::string_view file_name, TLE_
   const double mean_anomaly = read_real_field(line2, 44, 8, 4, src2);
   const double mean_motion = read_real_field(line2, 53, 11, 8, src2);
   const auto revnum = read_int_field(line2, 64, 5, src2);
+  if (!(mean_motion > 0.0)) out_of_domain(src2, "MEAN MOTION (COLUMNS 53-63) NOT POSITIVE");
+  if (!(ecc >= 0.0 && ecc < 1.0)) out_of_domain(src2, "ECCENTRICITY (COLUMNS 26-33) NOT BELOW 1");
 
   elset.ELEM[0] = mean_motion * kTwoPiTle / kSecondsPerDay;
   elset.ELEM[1] = ecc;

@@ -113,26 +113,7 @@ SearchSettings search_settings() {
 
 }  // namespace
 
-void ORVUS() {
-  double start_clock = 0.0;
-  TIMER2(start_clock);
-
-  TextInput in;
-  if (!open_text(in, kInputFile)) {
-    throw Fatal{
-        std::string(" CANNOT OPEN THE INPUT FILE \"") + kInputFile + "\" IN THE WORKING DIRECTORY.",
-        " EXECUTION INTERRUPTED."};
-  }
-  ReportFiles files;
-  files.out1 = open_report(kOut1File);
-  files.out2 = open_report(kOut2File);
-  files.out3 = open_report(kOut3File);
-
-  const SearchSettings settings = search_settings();
-  IersTable table;
-  READ_IERS_DATA(table);
-
-  RunParams p;
+void read_run_params(TextInput& in, RunParams& p) {
   p.SAT_NAME = text_record(in, 50, "RECORD 1 (SATELLITE NAME)");
   p.LOC_NAME = text_record(in, 70, "RECORD 2 (LOCATION NAME)");
   {
@@ -153,6 +134,12 @@ void ORVUS() {
     p.LON2 = v[1];
     p.LAT1 = v[2];
     p.LAT2 = v[3];
+    if (!(std::fabs(p.LAT1) <= 90.0 && std::fabs(p.LAT2) <= 90.0 && std::fabs(p.LON1) <= 360.0 &&
+          std::fabs(p.LON2) <= 360.0)) {
+      record_error(in, "RECORD 4 (LON1, LON2, LAT1, LAT2)",
+                   "LATITUDES MUST LIE BETWEEN -90 AND 90 DEGREES AND LONGITUDES BETWEEN -360 "
+                   "AND 360 DEGREES.");
+    }
   }
   p.TLE_FILE = text_record(in, 70, "RECORD 5 (TLE FILE NAME)");
   {
@@ -195,6 +182,29 @@ void ORVUS() {
   p.CEN_LAT = (p.LAT1 + p.LAT2) / 2.0;
   p.SAT_LEN = trimmed_length(p.SAT_NAME);
   p.LOC_LEN = trimmed_length(p.LOC_NAME);
+}
+
+void ORVUS() {
+  double start_clock = 0.0;
+  TIMER2(start_clock);
+
+  TextInput in;
+  if (!open_text(in, kInputFile)) {
+    throw Fatal{
+        std::string(" CANNOT OPEN THE INPUT FILE \"") + kInputFile + "\" IN THE WORKING DIRECTORY.",
+        " EXECUTION INTERRUPTED."};
+  }
+  ReportFiles files;
+  files.out1 = open_report(kOut1File);
+  files.out2 = open_report(kOut2File);
+  files.out3 = open_report(kOut3File);
+
+  const SearchSettings settings = search_settings();
+  IersTable table;
+  READ_IERS_DATA(table);
+
+  RunParams p;
+  read_run_params(in, p);
 
   write_headers(files, p);
   std::printf("  CREATING ORVUS v1.13 REPORTS - PLEASE WAIT..\n");

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "common/free_form.hpp"
 #include "frames/iers.hpp"
 #include "frames/time_text.hpp"
 #include "orbit/sgp8.hpp"
@@ -86,6 +87,10 @@ void write_console_execution_time(double exec_time);
 // The contact search from the UTC start to the UTC end, writing the reports as it goes.
 void contact_search(const RunParams& p, const Orbit& orbit, const IersTable& table,
                     const ReportFiles& files);
+
+// Reads records 1 to 9 of the input file and derives the box, the UTC interval and the
+// names' lengths. Raises Fatal naming the file, the record and the line on bad input.
+void read_run_params(TextInput& in, RunParams& p);
 
 // The main program, run in the working directory. Raises Fatal on every fatal condition.
 void ORVUS();
