@@ -375,6 +375,23 @@ TEST(EndToEnd, EdgeCases) {
     EXPECT_EQ(r.rows[0][3], " 0.0000E+00");
     EXPECT_EQ(r.rows[0][7], "D");
   }
+  {  // A box whose eastern edge is 180 E holds the points up to that meridian.
+    const auto contacts = [&](const std::string& lon2) {
+      ScratchDir dir;
+      prepare(dir, "landsat8_2024.tle");
+      Scenario s;
+      s.box = "150, " + lon2 + ", -10, 10";
+      s.alpha_beta = "0, 50";
+      s.start = "07/10/2024 00:00:00.000000000";
+      s.end = "09/10/2024 00:00:00.000000000";
+      s.step = "10";
+      EXPECT_EQ(run(dir, s).status, 0);
+      return parse(dir).rows.size();
+    };
+    EXPECT_GT(contacts("179.9"), 0u);
+    EXPECT_GE(contacts("180"), contacts("179.9"));
+    EXPECT_GE(contacts("200"), contacts("179.9"));
+  }
   {  // LON1 > LON2 (the longitudes of record 4 swapped): never in the box
     ScratchDir dir;
     prepare(dir, "landsat8_2024.tle");

@@ -48,6 +48,10 @@ void corner_to_geocentric(double lon, double lat, double& gc_lon, double& gc_lat
   GCGSP(c, s);
   gc_lon = s[0] * kRadToDegRun;
   gc_lat = s[1] * kRadToDegRun;
+  // The conversion keeps the longitude but returns it in (-180, 180]: a corner at 180 E
+  // could come back as -180 and a corner past 180 wrapped, leaving a box that holds nothing.
+  // Put back the whole turns it lost.
+  gc_lon += 360.0 * std::round((lon - gc_lon) / 360.0);
 }
 
 // Local date-time text to UTC day number and seconds, and the UTC text.

@@ -1,0 +1,203 @@
+// The Sun's elevation, the box coverage of a swath, and cutting lines and rings at +-180.
+#include <erfa.h>
+
+#include <algorithm>
+#include <boost/geometry.hpp>
+#include <boost/geometry/geometries/point_xy.hpp>
+#include <boost/geometry/geometries/polygon.hpp>
+#include <cmath>
+
+#include "frames/time_text.hpp"
+#include "map/map.hpp"
+
+namespace orvus::map {
+
+namespace bg = boost::geometry;
+using Pt = bg::model::d2::point_xy<double>;
+using Polygon = bg::model::polygon<Pt>;
+using MultiPolygon = bg::model::multi_polygon<Polygon>;
+
+namespace {
+constexpr double kPi = 3.141592653589793;
+constexpr double kRad = kPi / 180.0;
+
+double wrap180(double d) {
+  d = std::fmod(d, 360.0);
+  if (d > 180.0) d -= 360.0;
+  if (d <= -180.0) d += 360.0;
+  return d;
+}
+}  // namespace
+
+double sun_elevation_deg(double utc_day, double utc_sec, double lon, double lat) {
+  const double utc1 = utc_day + kMjd1950ToJd;
+  const double utc2 = utc_sec / 86400.0;
+  double tai1 = 0, tai2 = 0, tt1 = 0, tt2 = 0;
+  eraUtctai(utc1, utc2, &tai1, &tai2);
+  eraTaitt(tai1, tai2, &tt1, &tt2);
+  // The Sun seen from the geocentre: minus the Earth's heliocentric position (AU). Light
+  // time and aberration (20") are left out, and so are UT1 - UTC and polar motion: together
+  // under 0.01 deg.
+  double pvh[2][3], pvb[2][3];
+  eraEpv00(tt1, tt2, pvh, pvb);
+  constexpr double kAu = 149597870700.0;  // m
+  double sun[3] = {-pvh[0][0] * kAu, -pvh[0][1] * kAu, -pvh[0][2] * kAu};
+  double c2t[3][3];
+  eraC2t06a(tt1, tt2, utc1, utc2, 0.0, 0.0, c2t);
+  double sun_fixed[3];
+  eraRxp(c2t, sun, sun_fixed);
+  // From the site on the ellipsoid, against its vertical.
+  double site[3];
+  eraGd2gc(1, lon * kRad, lat * kRad, 0.0, site);
+  double topo[3];
+  eraPmp(sun_fixed, site, topo);
+  double up[3] = {std::cos(lat * kRad) * std::cos(lon * kRad),
+                  std::cos(lat * kRad) * std::sin(lon * kRad), std::sin(lat * kRad)};
+  return std::asin(eraPdp(topo, up) / eraPm(topo)) / kRad;
+}
+
+namespace {
+
+// Lambert azimuthal equal-area projection on the unit sphere centred at (lon0, lat0).
+struct EqualArea {
+  double lon0, sin0, cos0;
+  EqualArea(double lon, double lat)
+      : lon0(lon), sin0(std::sin(lat * kRad)), cos0(std::cos(lat * kRad)) {}
+  Pt operator()(double lon, double lat) const {
+    const double dl = wrap180(lon - lon0) * kRad;
+    const double sp = std::sin(lat * kRad), cp = std::cos(lat * kRad);
+    const double denom = 1.0 + sin0 * sp + cos0 * cp * std::cos(dl);
+    const double k = std::sqrt(2.0 / std::max(denom, 1e-12));
+    return {k * cp * std::sin(dl), k * (cos0 * sp - sin0 * cp * std::cos(dl))};
+  }
+};
+
+Polygon make_polygon(const std::vector<Pt>& ring) {
+  Polygon poly;
+  for (const Pt& p : ring) bg::append(poly.outer(), p);
+  bg::correct(poly);
+  return poly;
+}
+
+}  // namespace
+
+double box_coverage(double lon1, double lon2, double lat1, double lat2,
+                    const std::vector<LonLat>& side1, const std::vector<LonLat>& side2) {
+  if (!(lon1 < lon2 && lat1 < lat2) || side1.size() < 2 || side1.size() != side2.size()) return 0.0;
+  const EqualArea proj((lon1 + lon2) / 2.0, (lat1 + lat2) / 2.0);
+  // The box, its parallels densified (they are curves on the projection).
+  std::vector<Pt> box;
+  const int n = 64;
+  for (int i = 0; i <= n; ++i) box.push_back(proj(lon1 + (lon2 - lon1) * i / n, lat1));
+  for (int i = 0; i <= n; ++i) box.push_back(proj(lon2, lat1 + (lat2 - lat1) * i / n));
+  for (int i = 0; i <= n; ++i) box.push_back(proj(lon2 - (lon2 - lon1) * i / n, lat2));
+  for (int i = 0; i <= n; ++i) box.push_back(proj(lon1, lat2 - (lat2 - lat1) * i / n));
+  const Polygon box_poly = make_polygon(box);
+  const double box_area = bg::area(box_poly);
+  if (!(box_area > 0.0)) return 0.0;
+
+  std::vector<Pt> ring;
+  for (const LonLat& p : side1) ring.push_back(proj(p.lon, p.lat));
+  for (auto it = side2.rbegin(); it != side2.rend(); ++it) ring.push_back(proj(it->lon, it->lat));
+  const Polygon swath = make_polygon(ring);
+  MultiPolygon covered;
+  if (bg::is_valid(swath)) {
+    bg::intersection(swath, box_poly, covered);
+  } else {
+    // A swath ring that crosses itself: the union of the quadrilaterals between steps.
+    MultiPolygon quads;
+    for (std::size_t i = 0; i + 1 < side1.size(); ++i) {
+      Polygon q = make_polygon(
+          {proj(side1[i].lon, side1[i].lat), proj(side1[i + 1].lon, side1[i + 1].lat),
+           proj(side2[i + 1].lon, side2[i + 1].lat), proj(side2[i].lon, side2[i].lat)});
+      if (!bg::is_valid(q) || !(bg::area(q) > 0.0)) continue;
+      MultiPolygon merged;
+      bg::union_(quads, q, merged);
+      quads = merged;
+    }
+    bg::intersection(quads, box_poly, covered);
+  }
+  return std::clamp(bg::area(covered) / box_area, 0.0, 1.0);
+}
+
+std::vector<std::vector<LonLat>> split_line(const std::vector<LonLat>& line) {
+  std::vector<std::vector<LonLat>> parts;
+  if (line.empty()) return parts;
+  parts.push_back({{wrap180(line[0].lon), line[0].lat}});
+  for (std::size_t i = 1; i < line.size(); ++i) {
+    const double a = wrap180(line[i - 1].lon);
+    const double b = wrap180(line[i].lon);
+    const double step = wrap180(b - a);
+    if (std::fabs(a + step) > 180.0) {  // crosses +-180 on the way from a to b
+      const double edge = a + step > 0 ? 180.0 : -180.0;
+      const double f = (edge - a) / step;
+      const double lat = line[i - 1].lat + f * (line[i].lat - line[i - 1].lat);
+      parts.back().push_back({edge, lat});
+      parts.push_back({{-edge, lat}});
+    }
+    parts.back().push_back({b, line[i].lat});
+  }
+  return parts;
+}
+
+std::vector<std::vector<LonLat>> split_ring(const std::vector<LonLat>& ring) {
+  std::vector<std::vector<LonLat>> parts;
+  if (ring.size() < 3) return parts;
+  // A ring that does not cross +-180 stays as it is, counter-clockwise as RFC 7946 asks.
+  bool crosses = std::fabs(ring[0].lon) > 180.0;
+  double twice_area = 0.0;
+  for (std::size_t i = 1; i < ring.size(); ++i) {
+    crosses = crosses || std::fabs(ring[i].lon) > 180.0 ||
+              std::fabs(ring[i].lon - ring[i - 1].lon) > 180.0;
+    twice_area += ring[i - 1].lon * ring[i].lat - ring[i].lon * ring[i - 1].lat;
+  }
+  if (!crosses) {
+    parts.push_back(ring);
+    if (twice_area < 0.0) std::reverse(parts.back().begin(), parts.back().end());
+    return parts;
+  }
+  // Unwrap the ring so that its longitudes run on without jumps, then cut it into the
+  // windows [-540, -180], [-180, 180] and [180, 540] and bring each part back.
+  Polygon poly;
+  double lon = wrap180(ring[0].lon);
+  bg::append(poly.outer(), Pt(lon, ring[0].lat));
+  for (std::size_t i = 1; i < ring.size(); ++i) {
+    lon += wrap180(ring[i].lon - ring[i - 1].lon);
+    bg::append(poly.outer(), Pt(lon, ring[i].lat));
+  }
+  bg::correct(poly);
+  for (const double shift : {-360.0, 0.0, 360.0}) {
+    const bg::model::box<Pt> window(Pt(-180.0 + shift, -90.0), Pt(180.0 + shift, 90.0));
+    MultiPolygon clipped;
+    if (bg::is_valid(poly)) {
+      bg::intersection(poly, window, clipped);
+    } else if (shift == 0.0) {  // nothing to cut reliably: keep it as it is, wrapped
+      std::vector<LonLat> whole;
+      for (const Pt& p : poly.outer()) whole.push_back({wrap180(p.x()), p.y()});
+      parts.push_back(whole);
+      continue;
+    }
+    for (const Polygon& part : clipped) {
+      std::vector<LonLat> out;
+      for (const Pt& p : part.outer()) out.push_back({p.x() - shift, p.y()});
+      // Counter-clockwise exterior ring, as RFC 7946 asks.
+      std::reverse(out.begin(), out.end());
+      parts.push_back(out);
+    }
+  }
+  return parts;
+}
+
+std::vector<LonLat> swath_ring(const Contact& c) {
+  std::vector<LonLat> ring;
+  for (const StepPoints& s : c.steps) {
+    if (s.p[1] && s.p[2]) ring.push_back(*s.p[1]);
+  }
+  for (auto it = c.steps.rbegin(); it != c.steps.rend(); ++it) {
+    if (it->p[1] && it->p[2]) ring.push_back(*it->p[2]);
+  }
+  if (!ring.empty()) ring.push_back(ring.front());
+  return ring;
+}
+
+}  // namespace orvus::map

@@ -1,0 +1,37 @@
+// orvus-map [directory]: the contacts of an orvus run as GeoJSON, KML and an SVG map.
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <filesystem>
+
+#include "common/fatal.hpp"
+#include "map/map.hpp"
+
+int main(int argc, char** argv) {
+  namespace fs = std::filesystem;
+  if (argc > 2 || (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || argv[1][0] == '-'))) {
+    std::printf(
+        "Usage: orvus-map [directory]\n"
+        "Reads ORVUS_IN.TXT, ORVUS_v1.13_OUT1.TXT and ORVUS_v1.13_OUT2.CSV of an orvus run\n"
+        "(in the directory given, or the working directory) and writes there\n"
+        "ORVUS_v1.13_CONTACTS.geojson, ORVUS_v1.13_CONTACTS.kml and ORVUS_v1.13_MAP.svg.\n");
+    return argc == 2 && std::strcmp(argv[1], "--help") == 0 ? 0 : 2;
+  }
+  const fs::path dir = argc == 2 ? fs::path(argv[1]) : fs::current_path();
+  try {
+    orvus::map::Run run;
+    orvus::map::read_run(dir, run);
+    orvus::map::write_geojson(run, dir / orvus::map::kGeoJsonFile);
+    orvus::map::write_kml(run, dir / orvus::map::kKmlFile);
+    orvus::map::write_svg(run, dir / orvus::map::kSvgFile);
+    std::printf("  ORVUS-MAP: %zu CONTACT(S) WRITTEN TO %s, %s AND %s\n", run.contacts.size(),
+                orvus::map::kGeoJsonFile, orvus::map::kKmlFile, orvus::map::kSvgFile);
+  } catch (const orvus::Fatal& error) {
+    orvus::print_fatal(error);
+    return 1;
+  } catch (const std::exception& error) {
+    std::printf(" ORVUS-MAP: %s\n EXECUTION INTERRUPTED.\n", error.what());
+    return 1;
+  }
+  return 0;
+}
