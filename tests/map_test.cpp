@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 #include <png.h>
-#include <sys/wait.h>
 
 #include <cmath>
 #include <filesystem>
@@ -235,19 +234,16 @@ struct MapRun {
   test::RunResult orvus, map;
 };
 
+test::RunResult run_map_in(const ScratchDir& dir) {
+  return test::run_command(std::string("'") + ORVUS_MAP_BINARY + "' '" + dir.path.string() + "'");
+}
+
 void run_map(MapRun& r, const std::string& input, const std::string& tle) {
   std::filesystem::copy_file(data_path("tle/" + tle), r.dir.path / tle);
   std::filesystem::create_symlink(data_path("finals2000A.data"), r.dir.path / "finals2000A.data");
   r.dir.write(kInputFile, input);
   r.orvus = test::run_orvus(r.dir.path);
-  const std::string cmd =
-      std::string("'") + ORVUS_MAP_BINARY + "' '" + r.dir.path.string() + "' 2>&1";
-  FILE* p = popen(cmd.c_str(), "r");
-  char buf[4096];
-  std::size_t n = 0;
-  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.map.output.append(buf, n);
-  const int status = pclose(p);
-  r.map.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  r.map = run_map_in(r.dir);
 }
 
 // Checks every geometry of the collection; returns the number of swath features.
@@ -471,18 +467,7 @@ TEST(MapFiles, BadOrMissingReportsStopWithAMessage) {
                               std::filesystem::copy_options::copy_symlinks |
                               std::filesystem::copy_options::recursive);
   };
-  const auto map_in = [](const ScratchDir& dir) {
-    const std::string cmd =
-        std::string("'") + ORVUS_MAP_BINARY + "' '" + dir.path.string() + "' 2>&1";
-    test::RunResult res;
-    FILE* p = popen(cmd.c_str(), "r");
-    char buf[4096];
-    std::size_t n = 0;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) res.output.append(buf, n);
-    const int status = pclose(p);
-    res.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return res;
-  };
+
   {  // a missing report
     ScratchDir a_dir;
     copy_run(a_dir);
@@ -490,7 +475,7 @@ TEST(MapFiles, BadOrMissingReportsStopWithAMessage) {
       ScratchDir& dir;
     } a{a_dir};
     std::filesystem::remove(a.dir.path / kOut2File);
-    const auto res = map_in(a.dir);
+    const auto res = run_map_in(a.dir);
     EXPECT_EQ(res.status, 1);
     EXPECT_NE(res.output.find(kOut2File), std::string::npos) << res.output;
   }
@@ -505,7 +490,7 @@ TEST(MapFiles, BadOrMissingReportsStopWithAMessage) {
     std::string text;
     for (const auto& l : rows) text += l + "\n";
     a.dir.write(kOut2File, text);
-    const auto res = map_in(a.dir);
+    const auto res = run_map_in(a.dir);
     EXPECT_EQ(res.status, 1);
     EXPECT_NE(res.output.find("ORVUS_v1.13_OUT2.CSV\", LINE 2"), std::string::npos) << res.output;
   }
@@ -525,13 +510,13 @@ TEST(MapFiles, BadOrMissingReportsStopWithAMessage) {
     std::string text;
     for (const auto& l : lines) text += l + "\n";
     a.dir.write(kOut1File, text);
-    const auto res = map_in(a.dir);
+    const auto res = run_map_in(a.dir);
     EXPECT_EQ(res.status, 1);
     EXPECT_NE(res.output.find("ORVUS_v1.13_OUT1.TXT\", LINE 17"), std::string::npos) << res.output;
   }
   {  // not a directory of a run at all
     ScratchDir empty;
-    const auto res = map_in(empty);
+    const auto res = run_map_in(empty);
     EXPECT_EQ(res.status, 1);
     EXPECT_NE(res.output.find("ORVUS_IN.TXT"), std::string::npos);
   }

@@ -63,8 +63,12 @@ std::vector<std::string> fatal_lines(const std::function<void()>& f) {
 }
 
 RunResult run_orvus(const std::filesystem::path& dir, const std::string& env) {
+  return run_command("cd '" + dir.string() + "' && " + env + " '" + ORVUS_BINARY + "'");
+}
+
+RunResult run_command(const std::string& command) {
   RunResult result;
-  const std::string cmd = "cd '" + dir.string() + "' && " + env + " '" + ORVUS_BINARY + "' 2>&1";
+  const std::string cmd = command + " 2>&1";
   FILE* pipe = popen(cmd.c_str(), "r");
   if (pipe == nullptr) return result;
   char buf[4096];

@@ -40,6 +40,9 @@ struct RunResult {
 // Runs the program in `dir` with an optional environment prefix ("A=1 B=2").
 RunResult run_orvus(const std::filesystem::path& dir, const std::string& env = "");
 
+// Runs a shell command; its standard output and error, and its exit status.
+RunResult run_command(const std::string& command);
+
 // The console lines and the three reports of a run in `dir`, without the execution-time
 // lines (which differ from run to run), and the exit status: what must not depend on how
 // the search ran.

@@ -465,8 +465,9 @@ void write_svg(const Run& run, const std::filesystem::path& file) {
     << "  \xC2\xB7  Location: " << xml_text(trimmed(p.LOC_NAME)) << "</text>\n"
     << "<text x=\"" << num(x0, 2) << "\" y=\"" << num(ly + 20, 2) << "\">Local time "
     << xml_text(p.START_LOCAL.substr(0, 23)) << " to " << xml_text(p.END_LOCAL.substr(0, 23))
-    << " (UTC " << (p.UTC_DIFF >= 0 ? "+" : "") << xml_text(num(p.UTC_DIFF, 1)) << " h)  \xC2\xB7  ALPHA "
-    << num(p.ALPHA, 2) << "\xC2\xB0  \xC2\xB7  BETA " << num(p.BETA, 2) << "\xC2\xB0</text>\n"
+    << " (UTC " << (p.UTC_DIFF >= 0 ? "+" : "") << xml_text(num(p.UTC_DIFF, 1))
+    << " h)  \xC2\xB7  ALPHA " << num(p.ALPHA, 2) << "\xC2\xB0  \xC2\xB7  BETA " << num(p.BETA, 2)
+    << "\xC2\xB0</text>\n"
     << "<rect x=\"" << num(x0, 2) << "\" y=\"" << num(ly + 36, 2)
     << "\" width=\"18\" height=\"12\" fill=\"" << colour_a << "\" fill-opacity=\"0.45\" stroke=\""
     << colour_a << "\"/><text x=\"" << num(x0 + 24, 2) << "\" y=\"" << num(ly + 47, 2)
