@@ -2,6 +2,7 @@
 #include <erfa.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 
@@ -220,6 +221,29 @@ TEST(EarthOrientation, IrregularTablesFallBackToTheScan) {
   EXPECT_FALSE(t.daily);
   EXPECT_EQ(t.mjd.size(), 6u);
   for (double d = 59995; d < 60015; d += 0.125) expect_same_as_scan(t, d);
+}
+
+TEST(EarthOrientation, CoverageCheckAgreesWithTheScan) {
+  // Irregular tables, including dates so large that a day is below their rounding (found by
+  // fuzzing: the coverage check missed the row at 3e299).
+  IersTable t;
+  t.mjd = {3e299, 60882, 60882, 60883, -1e20};
+  t.xp = t.yp = t.dut1 = {0, 0, 0, 0, 0};
+  t.sorted_mjd = t.mjd;
+  std::sort(t.sorted_mjd.begin(), t.sorted_mjd.end());
+  for (double d : {3e299, 3e299 - 0.5, 60881.5, 60882.0, 60883.99, 60884.0, -1e20, -1e20 + 0.5,
+                   0.0, std::nan(""), 1e300}) {
+    std::size_t row = 0;
+    EXPECT_EQ(iers_covers(d, t), scan_iers_rows(d, t, row)) << d;
+  }
+  const IersTable& real = real_table();
+  std::mt19937_64 rng(5);
+  std::uniform_real_distribution<double> any(48000, 62000);
+  for (int i = 0; i < 20000; ++i) {
+    const double d = any(rng);
+    std::size_t row = 0;
+    ASSERT_EQ(iers_covers(d, real), scan_iers_rows(d, real, row)) << d;
+  }
 }
 
 TEST(EarthOrientation, LoadingStopsAtTheFirstUnflaggedRecord) {

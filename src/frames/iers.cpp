@@ -47,7 +47,8 @@ void READ_IERS_DATA(IersTable& table, const std::string& file_name) {
                                   "IN COLUMN 17)."),
                 " EXECUTION INTERRUPTED."};
   }
-  bool daily = std::floor(table.mjd[0]) == table.mjd[0];
+  // Whole days counted exactly (far below 2^53), one after another.
+  bool daily = std::floor(table.mjd[0]) == table.mjd[0] && std::fabs(table.mjd[0]) < 1.0e9;
   for (std::size_t i = 1; daily && i < table.mjd.size(); ++i)
     daily = table.mjd[i] == table.mjd[0] + static_cast<double>(i);
   table.daily = daily;
@@ -99,10 +100,11 @@ bool iers_covers(double date, const IersTable& table) {
   if (table.daily || table.sorted_mjd.size() != table.mjd.size()) {
     return find_iers_row(date, table, row);
   }
-  // Only dates within two days can be within one day of `date`.
+  // Only dates within two days can be within one day of `date` (inclusive bounds: at very
+  // large magnitudes date - 2 and date + 2 round to the date itself).
   const auto& m = table.sorted_mjd;
   for (auto it = std::lower_bound(m.begin(), m.end(), date - 2.0);
-       it != m.end() && *it < date + 2.0; ++it) {
+       it != m.end() && *it <= date + 2.0; ++it) {
     if (std::fabs(date - *it) < 1.0) return true;
   }
   return false;
