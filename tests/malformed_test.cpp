@@ -187,6 +187,9 @@ TEST(MalformedInput, Catalogue) {
       {"zero mean motion",
        [](Files& f) { f.tle[2] = recheck(f.tle[2].substr(0, 52) + " 0.00000000" + "61966"); },
        "MEAN MOTION (COLUMNS 53-63) NOT POSITIVE"},
+      {"epoch day of year 0.5",
+       [](Files& f) { f.tle[1] = recheck(f.tle[1].replace(20, 12, "000.50000000")); },
+       "EPOCH DAY OF YEAR OUT OF RANGE"},
       {"non-ASCII title line", [](Files& f) { f.tle[0] = "LANDSAT \xE2\x80\x94 8"; }, ""},
       // --- the Earth-orientation file ---
       {"empty Earth-orientation file", [](Files& f) { f.finals_text = " "; },

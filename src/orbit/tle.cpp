@@ -122,8 +122,10 @@ std::int16_t READ_2LINES(std::int16_t /*unit*/, std::string_view file_name, TLE_
 
   int year = static_cast<int>(year2) + 1900;
   if (year < 1957) year += 100;
-  // Whole day of the year, truncated toward zero as a 16-bit integer.
-  if (!(day_of_year > -32768.0 && day_of_year < 32768.0)) {
+  // Whole day of the year, truncated toward zero as a 16-bit integer. A day of the year
+  // before 1 (January 1, 0 h) or past the year's end is no epoch: the seconds of the day
+  // would come out negative or the 16-bit day would not hold it.
+  if (!(day_of_year >= 1.0 && day_of_year < 367.0)) {
     throw Fatal{" READ_2LINES: EPOCH DAY OF YEAR OUT OF RANGE IN \"" + name + "\", LINE " +
                     std::to_string(src1.line) + ", COLUMNS 21-32.",
                 " EXECUTION INTERRUPTED."};
