@@ -97,6 +97,7 @@ double box_coverage(double lon1, double lon2, double lat1, double lat2,
   if (!(box_area > 0.0)) return 0.0;
 
   std::vector<Pt> ring;
+  ring.reserve(side1.size() + side2.size());
   for (const LonLat& p : side1) ring.push_back(proj(p.lon, p.lat));
   for (auto it = side2.rbegin(); it != side2.rend(); ++it) ring.push_back(proj(it->lon, it->lat));
   const Polygon swath = make_polygon(ring);
