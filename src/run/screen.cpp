@@ -53,9 +53,8 @@ void init_screen(const RunParams& p, const Orbit& orbit, Screen& s) {
   s.lon2 = lon2 * kRad;
   s.lat1 = lat1 * kRad;
   s.lat2 = lat2 * kRad;
-  s.cos_min = std::min(std::cos(s.lat1), std::cos(s.lat2));
-  if (s.lat1 <= 0.0 && s.lat2 >= 0.0) s.cos_min = std::min(s.cos_min, 1.0);
-  s.cos_min = std::max(s.cos_min, 0.0);
+  // The cosine is concave over [-90, 90]: its smallest value in the box is at an edge.
+  s.cos_min = std::max(std::min(std::cos(s.lat1), std::cos(s.lat2)), 0.0);
 
   const double a = orbit.A_MEAN;
   const double e = orbit.sgp8_a[3];
