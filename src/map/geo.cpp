@@ -197,7 +197,7 @@ std::vector<LonLat> swath_ring(const Contact& c) {
   for (auto it = c.steps.rbegin(); it != c.steps.rend(); ++it) {
     if (it->p[1] && it->p[2]) ring.push_back(*it->p[2]);
   }
-  if (!ring.empty()) ring.push_back(ring.front());
+  if (ring.size() > 2) ring.push_back(ring.front());
   return ring;
 }
 

@@ -61,7 +61,8 @@ double box_coverage(double lon1, double lon2, double lat1, double lat2,
 std::vector<std::vector<LonLat>> split_line(const std::vector<LonLat>& line);
 std::vector<std::vector<LonLat>> split_ring(const std::vector<LonLat>& ring);
 
-// The swath ring of a contact: points (1) in time order, then points (2) in reverse, closed.
+// The swath of a contact: points (1) in time order, then points (2) in reverse, closed; for
+// a contact of one step, the open line from point (1) to point (2).
 std::vector<LonLat> swath_ring(const Contact& c);
 
 void write_geojson(const Run& run, const std::filesystem::path& file);

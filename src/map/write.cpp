@@ -104,12 +104,13 @@ void finish(std::ofstream& out, const std::filesystem::path& file) {
 // What a contact's features say about it.
 struct Facts {
   std::vector<std::pair<std::string, std::string>> props;  // name, JSON value
-  std::vector<LonLat> track, side1, side2;
+  std::vector<LonLat> swath, track, side1, side2;
 };
 
 Facts facts(const Run& run, const Contact& c) {
   const RunParams& p = run.params;
   Facts f;
+  f.swath = swath_ring(c);
   for (const StepPoints& s : c.steps) {
     if (s.p[0]) f.track.push_back(*s.p[0]);
     if (s.p[1] && s.p[2]) {
@@ -196,13 +197,10 @@ void write_geojson(const Run& run, const std::filesystem::path& file) {
                                   json_area_geometry(box_ring(p))));
   for (const Contact& c : run.contacts) {
     const Facts f = facts(run, c);
-    std::vector<LonLat> ring = f.side1;
-    ring.insert(ring.end(), f.side2.rbegin(), f.side2.rend());
     if (f.side1.size() >= 2) {
-      ring.push_back(ring.front());
-      features.push_back(json_feature("swath", f.props, json_area_geometry(ring)));
-    } else if (!ring.empty()) {  // one step: the line seen across the track
-      features.push_back(json_feature("swath", f.props, json_lines_geometry(ring)));
+      features.push_back(json_feature("swath", f.props, json_area_geometry(f.swath)));
+    } else if (!f.swath.empty()) {  // one step: the line seen across the track
+      features.push_back(json_feature("swath", f.props, json_lines_geometry(f.swath)));
     }
     if (f.track.size() >= 2) {
       features.push_back(json_feature("track", f.props, json_lines_geometry(f.track)));
@@ -277,15 +275,10 @@ void write_kml(const Run& run, const std::filesystem::path& file) {
     const Facts f = facts(run, c);
     const std::string style = c.pass == 'A' ? "#A" : "#D";
     out << "<Folder><name>Contact " << c.number << "</name>\n";
-    std::vector<LonLat> ring = f.side1;
-    ring.insert(ring.end(), f.side2.rbegin(), f.side2.rend());
-    if (f.side1.size() >= 2) {
-      ring.push_back(ring.front());
+    if (!f.swath.empty()) {
       out << "<Placemark><name>Swath " << c.number << "</name><styleUrl>" << style << "</styleUrl>"
-          << kml_data(f) << kml_polygons(ring) << "</Placemark>\n";
-    } else if (!ring.empty()) {
-      out << "<Placemark><name>Swath " << c.number << "</name><styleUrl>" << style << "</styleUrl>"
-          << kml_data(f) << kml_lines(ring) << "</Placemark>\n";
+          << kml_data(f) << (f.side1.size() >= 2 ? kml_polygons(f.swath) : kml_lines(f.swath))
+          << "</Placemark>\n";
     }
     if (f.track.size() >= 2) {
       out << "<Placemark><name>Track " << c.number << "</name><styleUrl>" << style << "</styleUrl>"
@@ -401,13 +394,10 @@ void write_svg(const Run& run, const std::filesystem::path& file) {
   std::ostringstream labels;
   for (const Contact& c : run.contacts) {
     const char* colour = c.pass == 'A' ? colour_a : colour_d;
-    std::vector<LonLat> ring, track;
+    const std::vector<LonLat> ring = swath_ring(c);
+    std::vector<LonLat> track;
     for (const StepPoints& st : c.steps) {
-      if (st.p[1] && st.p[2]) ring.push_back(*st.p[1]);
       if (st.p[0]) track.push_back(*st.p[0]);
-    }
-    for (auto it = c.steps.rbegin(); it != c.steps.rend(); ++it) {
-      if (it->p[1] && it->p[2]) ring.push_back(*it->p[2]);
     }
     if (ring.size() >= 2) {
       s << "<path d=\"" << path(ring, true) << "\" fill=\"" << colour
