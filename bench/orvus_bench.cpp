@@ -17,7 +17,7 @@ namespace {
 
 using namespace orvus;
 
-const std::string kData = ORVUS_SHARED_DATA;
+const std::string kData = ORVUS_TEST_DATA;
 
 struct Fixture {
   TLE_ELSET elset{};

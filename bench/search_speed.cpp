@@ -29,7 +29,7 @@ Result run_case(double days, bool plain, int threads) {
   const pid_t pid = fork();
   if (pid == 0) {
     close(fds[0]);
-    const std::string data = ORVUS_SHARED_DATA;
+    const std::string data = ORVUS_TEST_DATA;
     Orbit orbit;
     std::string name = data + "/tle/landsat8_2024.tle";
     name.resize(70, ' ');

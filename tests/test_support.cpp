@@ -12,7 +12,7 @@
 namespace orvus::test {
 
 std::string data_path(const std::string& relative) {
-  return std::string(ORVUS_SHARED_DATA) + "/" + relative;
+  return std::string(ORVUS_TEST_DATA) + "/" + relative;
 }
 
 ScratchDir::ScratchDir() {

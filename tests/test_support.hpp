@@ -11,7 +11,7 @@
 
 namespace orvus::test {
 
-// Path of a file under the real data directory (../shared/data).
+// Path of a file under the real data directory (tests/data).
 std::string data_path(const std::string& relative);
 
 // A fresh empty directory under the system temporary directory, removed on destruction.
