@@ -54,6 +54,13 @@ void sub_satellite(const StateVector& ef, double& lon, double& lat) {
   lat = sph[1] * kRadToDegRun;
 }
 
+// Longitude `lon` (degrees) moved by one whole turn when it lies more than 180 deg from `ref`.
+double same_turn(double lon, double ref) {
+  if (lon - ref > 180.0) return lon - 360.0;
+  if (lon - ref < -180.0) return lon + 360.0;
+  return lon;
+}
+
 }  // namespace
 
 void ALPHAOTIM4(const IersTable& table, const EarthConstants& earth, const Sgp8Elements& sgp8_a,
@@ -83,12 +90,15 @@ void ALPHAOTIM4(const IersTable& table, const EarthConstants& earth, const Sgp8E
   double lat2 = 0.0;
   sub_satellite(ef, lon2, lat2);
 
-  // 3. Plane distances in degrees.
+  // 3. Plane distances in degrees, with point 2 and the target taken on the same turn as
+  // point 1: across the antimeridian the plain differences would be off by 360 deg.
+  lon2 = same_turn(lon2, lon1);
+  const double tlon = same_turn(target_lon, lon1);
   const double d12 = std::sqrt((lat2 - lat1) * (lat2 - lat1) + (lon2 - lon1) * (lon2 - lon1));
-  const double d1t = std::sqrt((target_lat - lat1) * (target_lat - lat1) +
-                               (target_lon - lon1) * (target_lon - lon1));
-  const double d2t = std::sqrt((target_lat - lat2) * (target_lat - lat2) +
-                               (target_lon - lon2) * (target_lon - lon2));
+  const double d1t =
+      std::sqrt((target_lat - lat1) * (target_lat - lat1) + (tlon - lon1) * (tlon - lon1));
+  const double d2t =
+      std::sqrt((target_lat - lat2) * (target_lat - lat2) + (tlon - lon2) * (tlon - lon2));
 
   double best_day = day;
   double best_sec = seconds;

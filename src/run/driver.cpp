@@ -42,8 +42,11 @@ std::string number_text(double v) {
 
 // Geodetic corner (degrees) to geocentric longitude and latitude (degrees).
 void corner_to_geocentric(double lon, double lat, double& gc_lon, double& gc_lat) {
+  // 90 deg times the factor is a little more than pi/2: a corner at a pole would come back
+  // turned by 180 deg of longitude. The latitude is held to [-pi/2, pi/2].
+  constexpr double kHalfPi = 1.5707963267948966;
   Vec3 c{};
-  GDGCP_IAU2009({lon * kDegToRadRun, lat * kDegToRadRun, 0.0}, c);
+  GDGCP_IAU2009({lon * kDegToRadRun, std::clamp(lat * kDegToRadRun, -kHalfPi, kHalfPi), 0.0}, c);
   Vec3 s{};
   GCGSP(c, s);
   gc_lon = s[0] * kRadToDegRun;

@@ -69,8 +69,13 @@ void TIMER2(double& t);
 // to the next day, below 0 to the previous day; exactly 86400 stays.
 void correct_day(double& day, double& seconds);
 
-// Box test on geocentric degrees: all four bounds included, no wrap of longitude.
+// Box test on geocentric degrees, all four bounds included. A box inside [-180, 180] is
+// taken as written; a box with a corner beyond +-180 crosses the antimeridian and also
+// holds the points one turn east or west.
 bool in_box(const RunParams& p, double lon, double lat);
+
+// a - b in degrees, brought into [-180, 180] by one turn where it lies beyond.
+double lon_difference(double a, double b);
 
 // Report writers.
 void write_headers(const ReportFiles& files, const RunParams& p);

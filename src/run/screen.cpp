@@ -40,9 +40,11 @@ double lon_gap(double a, double b) {
 
 void init_screen(const RunParams& p, const Orbit& orbit, Screen& s) {
   s = Screen{};
-  // The box as the points can reach it: longitudes in (-180, 180], latitudes in [-90, 90].
-  const double lon1 = std::max(p.GC_LON1, -180.0);
-  const double lon2 = std::min(p.GC_LON2, 180.0);
+  // The box as the points can reach it: latitudes in [-90, 90]; a box across the
+  // antimeridian keeps its longitudes as written (it holds points one turn away).
+  s.wraps = p.GC_LON1 < -180.0 || p.GC_LON2 > 180.0;
+  const double lon1 = s.wraps ? p.GC_LON1 : std::max(p.GC_LON1, -180.0);
+  const double lon2 = s.wraps ? p.GC_LON2 : std::min(p.GC_LON2, 180.0);
   const double lat1 = std::max(p.GC_LAT1, -90.0);
   const double lat2 = std::min(p.GC_LAT2, 90.0);
   if (!(lon1 <= lon2 && lat1 <= lat2)) {
@@ -83,8 +85,13 @@ void init_screen(const RunParams& p, const Orbit& orbit, Screen& s) {
 double box_distance_bound(const Screen& s, double lon, double lat) {
   const double lat_gap = std::max({0.0, s.lat1 - lat, lat - s.lat2});
   double lon_d = 0.0;
-  if (!(lon >= s.lon1 && lon <= s.lon2))
-    lon_d = std::min(lon_gap(lon, s.lon1), lon_gap(lon, s.lon2));
+  bool inside = lon >= s.lon1 && lon <= s.lon2;
+  if (!inside && s.wraps) {  // east of the box's west edge by less than its width?
+    double east = std::fmod(lon - s.lon1, 2.0 * kPi);
+    if (east < 0.0) east += 2.0 * kPi;
+    inside = east <= s.lon2 - s.lon1;
+  }
+  if (!inside) lon_d = std::min(lon_gap(lon, s.lon1), lon_gap(lon, s.lon2));
   // haversine: sin^2(d/2) = sin^2(dlat/2) + cos(lat) cos(lat') sin^2(dlon/2), each term
   // bounded below over the box.
   const double a = std::sin(lat_gap / 2.0);

@@ -37,7 +37,26 @@ void to_geodetic(double lon, double lat, double radius, double& gd_lon, double& 
 }  // namespace
 
 bool in_box(const RunParams& p, double lon, double lat) {
-  return p.GC_LAT1 <= lat && lat <= p.GC_LAT2 && p.GC_LON1 <= lon && lon <= p.GC_LON2;
+  if (!(p.GC_LAT1 <= lat && lat <= p.GC_LAT2)) return false;
+  if (p.GC_LON1 <= lon && lon <= p.GC_LON2) return true;
+  // A box written across the antimeridian (a corner below -180 or above 180) also holds
+  // the points one turn away.
+  if (p.GC_LON1 < -180.0 || p.GC_LON2 > 180.0) {
+    const double east = lon + 360.0;
+    const double west = lon - 360.0;
+    return (p.GC_LON1 <= east && east <= p.GC_LON2) || (p.GC_LON1 <= west && west <= p.GC_LON2);
+  }
+  return false;
+}
+
+double lon_difference(double a, double b) {
+  double d = a - b;
+  if (d > 180.0) {
+    d -= 360.0;
+  } else if (d < -180.0) {
+    d += 360.0;
+  }
+  return d;
 }
 
 void compute_step(const RunParams& p, const Orbit& orbit, const IersTable& table, double cur_day,
@@ -114,8 +133,9 @@ void apply_step(const RunParams& p, const Orbit& orbit, const IersTable& table,
   if (s.any_in) st.t_lastin = s.tsince;
   if (st.t_lastin == s.tsince) {
     st.in = 1;
-    const double d = std::sqrt((s.pt[1] - p.CEN_GC_LAT) * (s.pt[1] - p.CEN_GC_LAT) +
-                               (s.pt[0] - p.CEN_GC_LON) * (s.pt[0] - p.CEN_GC_LON));
+    const double dlon = lon_difference(s.pt[0], p.CEN_GC_LON);
+    const double d =
+        std::sqrt((s.pt[1] - p.CEN_GC_LAT) * (s.pt[1] - p.CEN_GC_LAT) + dlon * dlon);
     if (d < st.mindist) {
       st.prev_mindist = st.mindist;
       st.prev_min_day = st.min_day;
@@ -157,8 +177,9 @@ void apply_step(const RunParams& p, const Orbit& orbit, const IersTable& table,
     double best_lon = 0.0;
     double best_lat = 0.0;
     to_geodetic(bgc_lon, bgc_lat, s.r_local, best_lon, best_lat);
-    st.mindist = std::sqrt((best_lat - p.CEN_LAT) * (best_lat - p.CEN_LAT) +
-                           (best_lon - p.CEN_LON) * (best_lon - p.CEN_LON));
+    const double best_dlon = lon_difference(best_lon, p.CEN_LON);
+    st.mindist =
+        std::sqrt((best_lat - p.CEN_LAT) * (best_lat - p.CEN_LAT) + best_dlon * best_dlon);
     double best_day = st.min_day;
     double best_sec = st.min_sec + p.UTC_DIFF * 3600.0;
     correct_day(best_day, best_sec);

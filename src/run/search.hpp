@@ -71,6 +71,7 @@ namespace orvus {
 struct Screen {
   bool all_out = false;                           // the box can hold no point at all
   bool enabled = false;                           // the bounds hold for this orbit
+  bool wraps = false;                             // the box crosses the antimeridian
   double lat1 = 0, lat2 = 0, lon1 = 0, lon2 = 0;  // the box, radians
   double cos_min = 0;                             // smallest cosine of latitude in the box
   double theta = 0;           // tracking points to sub-satellite point, with the error margin, rad
