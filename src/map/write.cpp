@@ -178,8 +178,20 @@ std::string json_feature(const std::string& kind,
   return out + "}, \"geometry\": " + geometry + "}";
 }
 
+// The box as written (a corner beyond +-180 crosses the antimeridian), counter-clockwise. A
+// box wider than 90 deg gets points along its parallels, so that no edge spans half the
+// globe and the ring can be cut at +-180 unambiguously.
 std::vector<LonLat> box_ring(const RunParams& p) {
-  return {{p.LON1, p.LAT1}, {p.LON2, p.LAT1}, {p.LON2, p.LAT2}, {p.LON1, p.LAT2}, {p.LON1, p.LAT1}};
+  const int n = static_cast<int>(std::ceil(std::fabs(p.LON2 - p.LON1) / 90.0));
+  if (n <= 1) {
+    return {
+        {p.LON1, p.LAT1}, {p.LON2, p.LAT1}, {p.LON2, p.LAT2}, {p.LON1, p.LAT2}, {p.LON1, p.LAT1}};
+  }
+  std::vector<LonLat> ring;
+  for (int i = 0; i <= n; ++i) ring.push_back({p.LON1 + (p.LON2 - p.LON1) * i / n, p.LAT1});
+  for (int i = 0; i <= n; ++i) ring.push_back({p.LON2 - (p.LON2 - p.LON1) * i / n, p.LAT2});
+  ring.push_back(ring.front());
+  return ring;
 }
 
 }  // namespace
@@ -309,6 +321,7 @@ std::string degrees_label(double v, bool lon) {
   const char hemi = lon ? (v < 0 ? 'W' : (v > 0 ? 'E' : ' ')) : (v < 0 ? 'S' : (v > 0 ? 'N' : ' '));
   char buf[32];
   const double a = std::fabs(v);
+  if (lon && std::fabs(a - 180.0) < 1e-9) return "180\xC2\xB0";  // the antimeridian has no side
   if (std::fabs(a - std::round(a)) < 1e-9)
     std::snprintf(buf, sizeof buf, "%.0f", a);
   else
