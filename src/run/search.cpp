@@ -134,8 +134,7 @@ void apply_step(const RunParams& p, const Orbit& orbit, const IersTable& table,
   if (st.t_lastin == s.tsince) {
     st.in = 1;
     const double dlon = lon_difference(s.pt[0], p.CEN_GC_LON);
-    const double d =
-        std::sqrt((s.pt[1] - p.CEN_GC_LAT) * (s.pt[1] - p.CEN_GC_LAT) + dlon * dlon);
+    const double d = std::sqrt((s.pt[1] - p.CEN_GC_LAT) * (s.pt[1] - p.CEN_GC_LAT) + dlon * dlon);
     if (d < st.mindist) {
       st.prev_mindist = st.mindist;
       st.prev_min_day = st.min_day;
@@ -178,8 +177,7 @@ void apply_step(const RunParams& p, const Orbit& orbit, const IersTable& table,
     double best_lat = 0.0;
     to_geodetic(bgc_lon, bgc_lat, s.r_local, best_lon, best_lat);
     const double best_dlon = lon_difference(best_lon, p.CEN_LON);
-    st.mindist =
-        std::sqrt((best_lat - p.CEN_LAT) * (best_lat - p.CEN_LAT) + best_dlon * best_dlon);
+    st.mindist = std::sqrt((best_lat - p.CEN_LAT) * (best_lat - p.CEN_LAT) + best_dlon * best_dlon);
     double best_day = st.min_day;
     double best_sec = st.min_sec + p.UTC_DIFF * 3600.0;
     correct_day(best_day, best_sec);
