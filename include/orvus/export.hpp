@@ -1,0 +1,14 @@
+// ORVUS_API marks what the shared library exports; everything else is hidden.
+#pragma once
+
+#if defined(ORVUS_STATIC_DEFINE)
+#define ORVUS_API
+#elif defined(_WIN32)
+#if defined(ORVUS_BUILDING_LIBRARY)
+#define ORVUS_API __declspec(dllexport)
+#else
+#define ORVUS_API __declspec(dllimport)
+#endif
+#else
+#define ORVUS_API __attribute__((visibility("default")))
+#endif
