@@ -25,8 +25,8 @@ enum class ErrorKind {
 // Where an error is, as far as known: empty texts and zero numbers are unknown.
 struct ErrorWhere {
   std::string file;
-  std::string record;  // e.g. "RECORD 9 (STEP)", an element set's name, a key
-  long line = 0;       // 1-based
+  std::string record;                     // e.g. "RECORD 9 (STEP)", an element set's name, a key
+  long line = 0;                          // 1-based
   int first_column = 0, last_column = 0;  // 1-based, inclusive
 };
 

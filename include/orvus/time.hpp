@@ -2,6 +2,9 @@
 // day + 2433282.5 is the Julian Date) and the seconds of that day.
 #pragma once
 
+#include <array>
+#include <string_view>
+
 #include "orvus/export.hpp"
 
 namespace orvus {
@@ -34,5 +37,17 @@ inline double since_epoch(const UtcInstant& epoch, double day, double seconds) {
 inline double since_epoch(const UtcInstant& epoch, const UtcInstant& t) {
   return since_epoch(epoch, t.day, t.seconds);
 }
+
+// The date-time text "DD/MM/YYYY HH:MM:SS.sssssssss" (29 characters) of the reports.
+using DateText = std::array<char, 29>;
+
+// Text -> instant; a shorter text is read as if padded with blanks. Raises Error (kind
+// time) for an impossible date or time of day, naming `source` and the columns of a field
+// that is not a number.
+ORVUS_API UtcInstant parse_date_time(std::string_view text,
+                                     std::string_view source = "DATE-TIME TEXT", long line = 0);
+// Instant -> text, rounded to the nanosecond (the carry runs into minutes and hours, never
+// into the date: exactly 86400 s is 24:00:00.000000000). Raises Error when seconds > 86400.
+ORVUS_API DateText format_date_time(const UtcInstant& t);
 
 }  // namespace orvus

@@ -1,0 +1,15 @@
+// The ORVUS library: element sets, the SGP8 model, Earth orientation, frames, geodesy and
+// the contact search, with contacts as records.
+#pragma once
+
+#include "orvus/analysis.hpp"
+#include "orvus/constants.hpp"
+#include "orvus/contacts.hpp"
+#include "orvus/earth_orientation.hpp"
+#include "orvus/elements.hpp"
+#include "orvus/error.hpp"
+#include "orvus/frames.hpp"
+#include "orvus/geodesy.hpp"
+#include "orvus/propagator.hpp"
+#include "orvus/time.hpp"
+#include "orvus/version.hpp"
