@@ -224,10 +224,11 @@ void ORVUS() {
   p.ALPHA0 = p.ALPHA;
   p.ALPHA1 = p.ALPHA - p.BETA / 2.0;
   p.ALPHA2 = p.ALPHA + p.BETA / 2.0;
+  ReportSink reports(files);
   if (settings.plain) {
-    contact_search(p, orbit, table, files);
+    contact_search(p, orbit, table, reports);
   } else {
-    screened_search(p, orbit, table, files, settings.threads);
+    screened_search(p, orbit, table, reports, settings.threads);
   }
 
   std::printf("  ORVUS v1.13 REPORTS CREATED..\n");

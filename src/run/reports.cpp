@@ -199,6 +199,34 @@ void write_summary(std::FILE* out, std::int32_t ncontact, const DateText& start,
   end_line(out, r);
 }
 
+void ReportSink::contact_start(int number, const ContactStep& /*first*/) {
+  write_contact_heading(files_.out1.get(), number);
+}
+
+void ReportSink::contact_step(int /*number*/, const ContactStep& step) {
+  DateText local{};
+  INSTHOR3(step.local.day, step.local.seconds, local);
+  const double gd[6] = {step.geodetic[0].lon_deg, step.geodetic[0].lat_deg,
+                        step.geodetic[1].lon_deg, step.geodetic[1].lat_deg,
+                        step.geodetic[2].lon_deg, step.geodetic[2].lat_deg};
+  write_step_line(files_.out1.get(), local, gd);
+}
+
+void ReportSink::contact_end(const Contact& c) {
+  DateText start{}, end{}, best{};
+  INSTHOR3(c.start_local.day, c.start_local.seconds, start);
+  INSTHOR3(c.end_local.day, c.end_local.seconds, end);
+  INSTHOR3(c.best_local.day, c.best_local.seconds, best);
+  write_best_alpha(files_.out1.get(), c.best_alpha_deg, best, c.best_geodetic.lon_deg,
+                   c.best_geodetic.lat_deg);
+  if (c.pass == 'D') {
+    write_summary(files_.out3.get(), c.number, start, end, c.duration_s, best, c.best_alpha_deg,
+                  c.distance_deg, c.pass);
+  }
+  write_summary(files_.out2.get(), c.number, start, end, c.duration_s, best, c.best_alpha_deg,
+                c.distance_deg, c.pass);
+}
+
 void write_execution_time(std::FILE* out1, double exec_time) {
   Record r;
   put_x(r, 1);

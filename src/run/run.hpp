@@ -11,6 +11,7 @@
 #include "frames/iers.hpp"
 #include "frames/time_text.hpp"
 #include "orbit/sgp8.hpp"
+#include "orvus/contacts.hpp"
 #include "orvus/vek_p1.h"
 
 namespace orvus {
@@ -89,9 +90,23 @@ void write_summary(std::FILE* out, std::int32_t ncontact, const DateText& start,
 void write_execution_time(std::FILE* out1, double exec_time);
 void write_console_execution_time(double exec_time);
 
-// The contact search from the UTC start to the UTC end, writing the reports as it goes.
+// The three reports as a contact sink: a heading and a line per in-box step in OUT1, and
+// at the end of each contact its BEST ALPHA line and its summary rows.
+class ReportSink : public ContactSink {
+ public:
+  explicit ReportSink(const ReportFiles& files) : files_(files) {}
+  void contact_start(int number, const ContactStep& first) override;
+  void contact_step(int number, const ContactStep& step) override;
+  void contact_end(const Contact& contact) override;
+  void open_at_end(int /*number*/) override {}
+
+ private:
+  const ReportFiles& files_;
+};
+
+// The contact search from the UTC start to the UTC end, every step computed.
 void contact_search(const RunParams& p, const Orbit& orbit, const IersTable& table,
-                    const ReportFiles& files);
+                    ContactSink& sink);
 
 // Reads records 1 to 9 of the input file and derives the box, the UTC interval and the
 // names' lengths. Raises Fatal naming the file, the record and the line on bad input.

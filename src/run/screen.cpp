@@ -210,7 +210,7 @@ class StepWorkers {
 }  // namespace
 
 void screened_search(const RunParams& p, const Orbit& orbit, const IersTable& table,
-                     const ReportFiles& files, int threads) {
+                     ContactSink& sink, int threads) {
   Screen screen;
   init_screen(p, orbit, screen);
   StepWorkers workers(std::max(threads, 1) - 1);
@@ -277,9 +277,10 @@ void screened_search(const RunParams& p, const Orbit& orbit, const IersTable& ta
         continue;
       }
       if (failure[i]) std::rethrow_exception(failure[i]);
-      apply_step(p, orbit, table, files, days[i], secs[i], data[i], st);
+      apply_step(p, orbit, table, sink, days[i], secs[i], data[i], st);
     }
   }
+  finish_search(st, sink);
 }
 
 }  // namespace orvus

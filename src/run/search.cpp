@@ -121,9 +121,25 @@ void compute_step(const RunParams& p, const Orbit& orbit, const IersTable& table
   }
 }
 
-void apply_step(const RunParams& p, const Orbit& orbit, const IersTable& table,
-                const ReportFiles& files, double cur_day, double cur_sec, const StepData& s,
-                SearchState& st) {
+namespace {
+
+ContactStep contact_step_of(double cur_day, double cur_sec, const StepData& s) {
+  ContactStep c;
+  c.utc = {cur_day, cur_sec};
+  c.local = {s.local_day, s.local_sec};
+  c.tsince_s = s.tsince;
+  c.radius_m = s.r_local;
+  for (std::size_t k = 0; k < 3; ++k) {
+    c.geocentric[k] = {s.pt[2 * k], s.pt[2 * k + 1]};
+    c.geodetic[k] = {s.gd[2 * k], s.gd[2 * k + 1]};
+  }
+  return c;
+}
+
+}  // namespace
+
+void apply_step(const RunParams& p, const Orbit& orbit, const IersTable& table, ContactSink& sink,
+                double cur_day, double cur_sec, const StepData& s, SearchState& st) {
   // 6.
   st.prev_p0_lat = st.p0_lat;
   st.p0_lat = s.pt[1];
@@ -143,54 +159,47 @@ void apply_step(const RunParams& p, const Orbit& orbit, const IersTable& table,
       st.min_day = cur_day;
       st.min_sec = cur_sec;
     }
-    INSTHOR3(cur_day, cur_sec, st.utc_text);
   } else {
     st.in = 0;
   }
 
-  // 12. End of a contact.
+  // 12. End of a contact: it ended at the previous step, its last in-box step.
   if (st.prev_in == 1 && st.in == 0) {
-    INSTHOR3(cur_day, cur_sec, st.utc_text);
-    double cend_day = s.local_day;
-    double cend_sec = s.local_sec - p.STEP;
-    if (cend_sec < 0.0) {
-      cend_day -= 1.0;
-      cend_sec += 86400.0;
+    Contact c;
+    c.number = st.ncontact;
+    c.closed = true;
+    c.start_utc = st.cstart_utc;
+    c.start_local = st.cstart_local;
+    c.end_utc = {cur_day, cur_sec - p.STEP};
+    if (c.end_utc.seconds < 0.0) c.end_utc = {cur_day - 1.0, c.end_utc.seconds + 86400.0};
+    c.end_local = {s.local_day, s.local_sec - p.STEP};
+    if (c.end_local.seconds < 0.0) {
+      c.end_local.day -= 1.0;
+      c.end_local.seconds += 86400.0;
     }
-    DateText cend_text{};
-    INSTHOR3(cend_day, cend_sec, cend_text);
-    const double duration =
-        ((cend_day - st.cstart_day) + (cend_sec - st.cstart_sec) / 86400.0) * 86400.0;
+    c.duration_s = ((c.end_local.day - c.start_local.day) +
+                    (c.end_local.seconds - c.start_local.seconds) / 86400.0) *
+                   86400.0;
     const double end_lat = st.prev_p0_lat;
     if (s.tsince - st.t_lastin > p.STEP + kRestoreMargin) {
       st.mindist = st.prev_mindist;
       st.min_day = st.prev_min_day;
       st.min_sec = st.prev_min_sec;
     }
-    double best_alpha = 0.0;
-    double bgc_lon = 0.0;
-    double bgc_lat = 0.0;
     ALPHAOTIM4(table, orbit.earth, orbit.sgp8_a, orbit.sgp8_b, orbit.elset, st.min_day, st.min_sec,
-               p.UTC_DIFF, p.STEP, p.CEN_GC_LON, p.CEN_GC_LAT, p.BETA, best_alpha, bgc_lon,
-               bgc_lat);
-    double best_lon = 0.0;
-    double best_lat = 0.0;
-    to_geodetic(bgc_lon, bgc_lat, s.r_local, best_lon, best_lat);
-    const double best_dlon = lon_difference(best_lon, p.CEN_LON);
-    st.mindist = std::sqrt((best_lat - p.CEN_LAT) * (best_lat - p.CEN_LAT) + best_dlon * best_dlon);
-    double best_day = st.min_day;
-    double best_sec = st.min_sec + p.UTC_DIFF * 3600.0;
-    correct_day(best_day, best_sec);
-    DateText best_text{};
-    INSTHOR3(best_day, best_sec, best_text);
-    write_best_alpha(files.out1.get(), best_alpha, best_text, best_lon, best_lat);
-    const char pass = end_lat > st.start_lat ? 'A' : 'D';
-    if (pass == 'D') {
-      write_summary(files.out3.get(), st.ncontact, st.cstart_text, cend_text, duration, best_text,
-                    best_alpha, st.mindist, pass);
-    }
-    write_summary(files.out2.get(), st.ncontact, st.cstart_text, cend_text, duration, best_text,
-                  best_alpha, st.mindist, pass);
+               p.UTC_DIFF, p.STEP, p.CEN_GC_LON, p.CEN_GC_LAT, p.BETA, c.best_alpha_deg,
+               c.best_geocentric.lon_deg, c.best_geocentric.lat_deg);
+    to_geodetic(c.best_geocentric.lon_deg, c.best_geocentric.lat_deg, s.r_local,
+                c.best_geodetic.lon_deg, c.best_geodetic.lat_deg);
+    const double best_dlon = lon_difference(c.best_geodetic.lon_deg, p.CEN_LON);
+    c.distance_deg =
+        std::sqrt((c.best_geodetic.lat_deg - p.CEN_LAT) * (c.best_geodetic.lat_deg - p.CEN_LAT) +
+                  best_dlon * best_dlon);
+    c.best_utc = {st.min_day, st.min_sec};
+    c.best_local = {st.min_day, st.min_sec + p.UTC_DIFF * 3600.0};
+    correct_day(c.best_local.day, c.best_local.seconds);
+    c.pass = end_lat > st.start_lat ? 'A' : 'D';
+    sink.contact_end(c);
     st.mindist = 360.0;
     st.min_day = 0.0;
     st.min_sec = 0.0;
@@ -199,28 +208,32 @@ void apply_step(const RunParams& p, const Orbit& orbit, const IersTable& table,
   // 13. Start of a contact.
   if (st.in == 1 && st.prev_in == 0) {
     ++st.ncontact;
-    write_contact_heading(files.out1.get(), st.ncontact);
-    st.cstart_day = s.local_day;
-    st.cstart_sec = s.local_sec;
-    st.cstart_text = s.local_text;
+    st.cstart_utc = {cur_day, cur_sec};
+    st.cstart_local = {s.local_day, s.local_sec};
     st.start_lat = s.pt[1];
+    sink.contact_start(st.ncontact, contact_step_of(cur_day, cur_sec, s));
   }
 
   // 14. The step's line.
-  if (st.in == 1) write_step_line(files.out1.get(), s.local_text, s.gd);
+  if (st.in == 1) sink.contact_step(st.ncontact, contact_step_of(cur_day, cur_sec, s));
+}
+
+void finish_search(const SearchState& st, ContactSink& sink) {
+  if (st.in == 1) sink.open_at_end(st.ncontact);
 }
 
 void contact_search(const RunParams& p, const Orbit& orbit, const IersTable& table,
-                    const ReportFiles& files) {
+                    ContactSink& sink) {
   SearchState st;
   StepData s;
   double cur_day = p.START_DAY;
   double cur_sec = p.START_SEC;
   while (step_in_interval(p, cur_day, cur_sec)) {
     compute_step(p, orbit, table, cur_day, cur_sec, s);
-    apply_step(p, orbit, table, files, cur_day, cur_sec, s, st);
+    apply_step(p, orbit, table, sink, cur_day, cur_sec, s, st);
     advance_step(p, cur_day, cur_sec);
   }
+  finish_search(st, sink);
 }
 
 }  // namespace orvus

@@ -2,6 +2,7 @@
 // so that the plain search and the screened search share every computation.
 #pragma once
 
+#include "orvus/contacts.hpp"
 #include "run/run.hpp"
 
 namespace orvus {
@@ -26,9 +27,7 @@ struct SearchState {
   double prev_mindist = 0.0, prev_min_day = 0.0, prev_min_sec = 0.0;
   double p0_lat = 0.0, prev_p0_lat = 0.0;
   double start_lat = 0.0;
-  double cstart_day = 0.0, cstart_sec = 0.0;
-  DateText cstart_text{};
-  DateText utc_text{};
+  UtcInstant cstart_utc, cstart_local;  // first in-box step of the open contact
 };
 
 // The loop runs while the step's time is not after the end of the interval.
@@ -48,9 +47,12 @@ inline void advance_step(const RunParams& p, double& cur_day, double& cur_sec) {
 void compute_step(const RunParams& p, const Orbit& orbit, const IersTable& table, double cur_day,
                   double cur_sec, StepData& s);
 
-void apply_step(const RunParams& p, const Orbit& orbit, const IersTable& table,
-                const ReportFiles& files, double cur_day, double cur_sec, const StepData& s,
-                SearchState& st);
+// What a step does to the contact state; contact events go to `sink`.
+void apply_step(const RunParams& p, const Orbit& orbit, const IersTable& table, ContactSink& sink,
+                double cur_day, double cur_sec, const StepData& s, SearchState& st);
+
+// After the last step: a contact still open is reported as such.
+void finish_search(const SearchState& st, ContactSink& sink);
 
 // A step proven out of the box: all it does is end with IN = 0. It is never the first
 // step after a contact (that one is always computed).
@@ -94,6 +96,6 @@ long screen_step(const RunParams& p, const Orbit& orbit, const Screen& screen, d
 // steps where the box may be in view (and the first step after each of them, and every step
 // whose day is missing from the Earth-orientation table), on `threads` threads.
 void screened_search(const RunParams& p, const Orbit& orbit, const IersTable& table,
-                     const ReportFiles& files, int threads);
+                     ContactSink& sink, int threads);
 
 }  // namespace orvus
