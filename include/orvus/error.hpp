@@ -52,7 +52,8 @@ class ORVUS_API Error : public std::runtime_error {
     for (const auto& l : lines) {
       const auto first = l.find_first_not_of(' ');
       if (first == std::string::npos) continue;
-      out += (out.empty() ? "" : " ") + l.substr(first);
+      if (!out.empty()) out.push_back(' ');
+      out.append(l, first, std::string::npos);
     }
     return out;
   }

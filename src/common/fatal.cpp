@@ -4,7 +4,7 @@
 
 namespace orvus {
 
-void print_fatal(const Fatal& error) {
+void print_fatal(const Error& error) {
   for (const auto& line : error.lines()) std::printf("%s\n", line.c_str());
   std::fflush(stdout);
 }

@@ -11,21 +11,25 @@
 namespace orvus {
 
 void READ_IERS_DATA(IersTable& table, const std::string& file_name) {
-  table.mjd.clear();
-  table.xp.clear();
-  table.yp.clear();
-  table.dut1.clear();
-  table.daily = false;
-  table.file_name = file_name;
   table.file.close();
   table.file.open(file_name, std::ios::in | std::ios::binary);
   if (!table.file.is_open()) {
     throw Fatal{" CANNOT OPEN THE EARTH-ORIENTATION FILE \"" + file_name + "\".",
                 " EXECUTION INTERRUPTED."};
   }
+  read_iers_rows(table.file, file_name, table);
+}
+
+void read_iers_rows(std::istream& in, const std::string& file_name, IersTable& table) {
+  table.mjd.clear();
+  table.xp.clear();
+  table.yp.clear();
+  table.dut1.clear();
+  table.daily = false;
+  table.file_name = file_name;
   std::string line;
   long number = 0;
-  while (std::getline(table.file, line)) {
+  while (std::getline(in, line)) {
     ++number;
     const std::string record = fixed_record(line, 80);
     const char flag = record[16];

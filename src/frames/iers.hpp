@@ -31,6 +31,9 @@ inline constexpr const char* kIersFileName = "finals2000A.data";
 // be opened, a value field is not a number, or no record is usable.
 void READ_IERS_DATA(IersTable& table, const std::string& file_name = kIersFileName);
 
+// The same from an open stream; `file_name` names it in messages.
+void read_iers_rows(std::istream& in, const std::string& file_name, IersTable& table);
+
 // Values of the first row whose date lies strictly within one day of `date` (MJD, UTC):
 // the row of the UTC day floor(date). Raises Fatal with the not-found message when no row
 // qualifies. Constant time on a daily table.

@@ -8,6 +8,7 @@
 // step; the screened search runs `compute_step` only where the box may be in view.
 #include "run/search.hpp"
 
+#include <algorithm>
 #include <cmath>
 
 #include "frames/tod2ef.hpp"
@@ -35,6 +36,23 @@ void to_geodetic(double lon, double lat, double radius, double& gd_lon, double& 
 }
 
 }  // namespace
+
+// Geodetic corner (degrees) to geocentric longitude and latitude (degrees).
+void corner_to_geocentric(double lon, double lat, double& gc_lon, double& gc_lat) {
+  // 90 deg times the factor is a little more than pi/2: a corner at a pole would come back
+  // turned by 180 deg of longitude. The latitude is held to [-pi/2, pi/2].
+  constexpr double kHalfPi = 1.5707963267948966;
+  Vec3 c{};
+  GDGCP_IAU2009({lon * kDegToRadRun, std::clamp(lat * kDegToRadRun, -kHalfPi, kHalfPi), 0.0}, c);
+  Vec3 s{};
+  GCGSP(c, s);
+  gc_lon = s[0] * kRadToDegRun;
+  gc_lat = s[1] * kRadToDegRun;
+  // The conversion keeps the longitude but returns it in (-180, 180]: a corner at 180 E
+  // could come back as -180 and a corner past 180 wrapped, leaving a box that holds nothing.
+  // Put back the whole turns it lost.
+  gc_lon += 360.0 * std::round((lon - gc_lon) / 360.0);
+}
 
 bool in_box(const RunParams& p, double lon, double lat) {
   if (!(p.GC_LAT1 <= lat && lat <= p.GC_LAT2)) return false;

@@ -7,6 +7,20 @@
 
 namespace orvus {
 
+// Geodetic corner (degrees) to geocentric longitude and latitude (degrees), keeping the
+// whole turns of longitude the corner was given.
+void corner_to_geocentric(double lon, double lat, double& gc_lon, double& gc_lat);
+
+// The search's parameters from the public description of a search; raises Error on
+// arguments it cannot serve.
+void search_setup(const Sensor& sensor, const Box& box, const Interval& interval, RunParams& p);
+
+// The orbit as the search's routines take it.
+Orbit orbit_of(const Propagator& propagator);
+
+// The Earth constants of the orbit model.
+const EarthConstants& model_earth();
+
 // What one step computes from its time alone.
 struct StepData {
   double local_day = 0.0, local_sec = 0.0;  // local time of the step

@@ -1,0 +1,151 @@
+// The public contact search: checks its arguments, sets up the box, the interval and the
+// tracking angles, and runs the plain or the screened search into the caller's sink.
+#include "orvus/contacts.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+#include <thread>
+#include <utility>
+
+#include "core/eop_table.hpp"
+#include "orvus/error.hpp"
+#include "run/search.hpp"
+
+namespace orvus {
+
+void ContactList::contact_start(int number, const ContactStep& first) {
+  Contact c;
+  c.number = number;
+  c.start_utc = first.utc;
+  c.start_local = first.local;
+  contacts.push_back(std::move(c));
+}
+
+void ContactList::contact_step(int /*number*/, const ContactStep& step) {
+  contacts.back().steps.push_back(step);
+}
+
+void ContactList::contact_end(const Contact& contact) {
+  std::vector<ContactStep> steps = std::move(contacts.back().steps);
+  contacts.back() = contact;
+  contacts.back().steps = std::move(steps);
+}
+
+void ContactList::open_at_end(int /*number*/) {}
+
+namespace {
+
+[[noreturn]] void bad_argument(const std::string& what) {
+  throw Error(ErrorKind::input, {" " + what, " EXECUTION INTERRUPTED."});
+}
+
+std::string number_text(double v) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%.17g", v);
+  return buf;
+}
+
+}  // namespace
+
+void search_setup(const Sensor& sensor, const Box& box, const Interval& interval, RunParams& p) {
+  if (!(std::fabs(box.lat1) <= 90.0 && std::fabs(box.lat2) <= 90.0 &&
+        std::fabs(box.lon1) <= 360.0 && std::fabs(box.lon2) <= 360.0)) {
+    bad_argument(
+        "BOX: LATITUDES MUST LIE BETWEEN -90 AND 90 DEGREES AND LONGITUDES BETWEEN -360 "
+        "AND 360 DEGREES.");
+  }
+  const double lo = sensor.alpha_deg - sensor.beta_deg / 2.0;
+  const double hi = sensor.alpha_deg + sensor.beta_deg / 2.0;
+  if (!(lo > -90.0 && lo < 90.0 && hi > -90.0 && hi < 90.0)) {
+    bad_argument(
+        "SENSOR: ALPHA - BETA/2 AND ALPHA + BETA/2 MUST LIE STRICTLY BETWEEN -90 AND 90 "
+        "DEGREES (GIVEN: " +
+        number_text(lo) + " AND " + number_text(hi) + ").");
+  }
+  if (!(interval.step_s >= 1.0e-6 && interval.step_s <= 86400.0)) {
+    bad_argument(
+        "INTERVAL: THE TIME STEP MUST BE POSITIVE (AT LEAST 1E-6 S) AND AT MOST 86400 S "
+        "(GIVEN: " +
+        number_text(interval.step_s) + ").");
+  }
+  if (!(std::fabs(interval.utc_offset_hours) <= 24.0)) {
+    bad_argument("INTERVAL: THE TIME DIFFERENCE FROM UTC MUST LIE BETWEEN -24 AND 24 HOURS.");
+  }
+  for (const UtcInstant& t : {interval.start, interval.end}) {
+    if (!(std::isfinite(t.day) && t.seconds >= 0.0 && t.seconds <= 86400.0)) {
+      bad_argument("INTERVAL: AN INSTANT NEEDS A FINITE DAY AND SECONDS FROM 0 TO 86400.");
+    }
+  }
+  p.LON1 = box.lon1;
+  p.LON2 = box.lon2;
+  p.LAT1 = box.lat1;
+  p.LAT2 = box.lat2;
+  corner_to_geocentric(p.LON1, p.LAT1, p.GC_LON1, p.GC_LAT1);
+  corner_to_geocentric(p.LON2, p.LAT2, p.GC_LON2, p.GC_LAT2);
+  p.CEN_GC_LON = (p.GC_LON1 + p.GC_LON2) / 2.0;
+  p.CEN_GC_LAT = (p.GC_LAT1 + p.GC_LAT2) / 2.0;
+  p.CEN_LON = (p.LON1 + p.LON2) / 2.0;
+  p.CEN_LAT = (p.LAT1 + p.LAT2) / 2.0;
+  p.UTC_DIFF = interval.utc_offset_hours;
+  p.START_DAY = interval.start.day;
+  p.START_SEC = interval.start.seconds;
+  p.END_DAY = interval.end.day;
+  p.END_SEC = interval.end.seconds;
+  p.STEP = interval.step_s;
+  p.ALPHA = sensor.alpha_deg;
+  p.BETA = sensor.beta_deg;
+  p.ALPHA0 = p.ALPHA;
+  p.ALPHA1 = p.ALPHA - p.BETA / 2.0;
+  p.ALPHA2 = p.ALPHA + p.BETA / 2.0;
+}
+
+Orbit orbit_of(const Propagator& propagator) {
+  Orbit o;
+  const ElementSet& e = propagator.elements();
+  const std::size_t n = std::min(e.name.size(), sizeof o.elset.SATNAME);
+  std::fill(std::begin(o.elset.SATNAME), std::end(o.elset.SATNAME), ' ');
+  std::copy_n(e.name.data(), n, o.elset.SATNAME);
+  o.elset.REVNUM = e.revolution_number;
+  o.elset.EPOCH_DAY = e.epoch.day;
+  o.elset.EPOCH_SEC = e.epoch.seconds;
+  const double elem[9] = {e.mean_motion, e.eccentricity, e.inclination, e.raan,
+                          e.arg_perigee, e.mean_anomaly, 0.0,           0.0,
+                          e.bstar};
+  std::copy(std::begin(elem), std::end(elem), o.elset.ELEM);
+  o.A_MEAN = propagator.mean_semi_major_axis_m();
+  o.P_NODAL = propagator.nodal_period_s();
+  o.FRAC0 = propagator.epoch_phase();
+  o.earth = model_earth();
+  o.sgp8_a = propagator.sgp8_elements();
+  o.sgp8_b = propagator.sgp8_coefficients();
+  return o;
+}
+
+void find_contacts(const Satellite& satellite, const Box& target, const Interval& interval,
+                   const EarthOrientation& eop, ContactSink& sink, const SearchOptions& options) {
+  RunParams p;
+  search_setup(satellite.sensor, target, interval, p);
+  const Orbit orbit = orbit_of(satellite.orbit);
+  const IersTable& table = eop.table().rows;
+  if (options.method == SearchMethod::plain) {
+    contact_search(p, orbit, table, sink);
+    return;
+  }
+  int threads = options.threads;
+  if (threads <= 0) {
+    const unsigned hw = std::thread::hardware_concurrency();
+    threads = hw == 0 ? 1 : static_cast<int>(std::min(hw, 64U));
+  }
+  screened_search(p, orbit, table, sink, threads);
+}
+
+std::vector<Contact> find_contacts(const Satellite& satellite, const Box& target,
+                                   const Interval& interval, const EarthOrientation& eop,
+                                   const SearchOptions& options) {
+  ContactList list;
+  find_contacts(satellite, target, interval, eop, list, options);
+  return std::move(list.contacts);
+}
+
+}  // namespace orvus
