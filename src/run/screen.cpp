@@ -272,6 +272,7 @@ void screened_search(const RunParams& p, const Orbit& orbit, const IersTable& ta
       if (failure[i]) std::rethrow_exception(failure[i]);
       apply_step(p, orbit, table, files, days[i], secs[i], data[i], st);
     }
+    check_report_streams(files);
   }
 }
 
