@@ -4,12 +4,16 @@
 #include <algorithm>
 // g++ 12 warns falsely that boost's rescale factor may be used uninitialized where two
 // multi-polygons are merged (it is set on every path before use).
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 #include <boost/geometry.hpp>
 #include <boost/geometry/geometries/point_xy.hpp>
 #include <boost/geometry/geometries/polygon.hpp>
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic pop
+#endif
 #include <cmath>
 
 #include "frames/time_text.hpp"
