@@ -1,5 +1,7 @@
 #include "common/free_form.hpp"
 
+#include <sys/stat.h>
+
 #include <charconv>
 #include <cmath>
 #include <string>
@@ -8,17 +10,64 @@
 
 namespace orvus {
 
+bool open_regular_file(std::ifstream& stream, const std::string& name) {
+  struct stat st {};
+  if (::stat(name.c_str(), &st) != 0) return false;
+  if (!S_ISREG(st.st_mode)) {
+    throw Fatal{
+        " \"" + name + "\" IS " +
+            (S_ISDIR(st.st_mode) ? std::string("A DIRECTORY") : std::string("NOT A REGULAR FILE")) +
+            ": A TEXT FILE IS EXPECTED.",
+        " EXECUTION INTERRUPTED."};
+  }
+  stream.open(name, std::ios::in | std::ios::binary);
+  return stream.is_open();
+}
+
 bool open_text(TextInput& in, const std::string& name) {
   in.name = name;
   in.line = 0;
-  in.stream.open(name, std::ios::in | std::ios::binary);
-  return in.stream.is_open();
+  return open_regular_file(in.stream, name);
+}
+
+bool read_bounded_line(std::istream& stream, std::string& line, bool& too_long) {
+  line.clear();
+  too_long = false;
+  std::streambuf* buf = stream.rdbuf();
+  if (buf == nullptr || !stream.good()) return false;
+  bool any = false;
+  for (;;) {
+    const auto c = buf->sbumpc();
+    if (std::char_traits<char>::eq_int_type(c, std::char_traits<char>::eof())) {
+      stream.setstate(std::ios::eofbit);
+      return any;
+    }
+    any = true;
+    const char ch = std::char_traits<char>::to_char_type(c);
+    if (ch == '\n') return true;
+    if (line.size() > kMaxLineLength) {
+      too_long = true;
+      return true;
+    }
+    line.push_back(ch);
+  }
+}
+
+void line_too_long(const std::string& file, long line) {
+  throw Fatal{" ERROR IN \"" + file + "\", LINE " + std::to_string(line) + ":",
+              " THE LINE IS LONGER THAN " + std::to_string(kMaxLineLength) + " CHARACTERS.",
+              " EXECUTION INTERRUPTED."};
 }
 
 bool read_line(TextInput& in, std::string& line) {
-  if (!std::getline(in.stream, line)) return false;
-  if (!line.empty() && line.back() == '\r') line.pop_back();
+  bool too_long = false;
+  if (!read_bounded_line(in.stream, line, too_long)) return false;
   ++in.line;
+  if (line.size() > kMaxLineLength && !(line.size() == kMaxLineLength + 1 && line.back() == '\r')) {
+    too_long = true;
+  }
+  if (too_long) line_too_long(in.name, in.line);
+  if (!line.empty() && line.back() == '\r') line.pop_back();
   return true;
 }
 

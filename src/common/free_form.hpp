@@ -4,6 +4,7 @@
 #pragma once
 
 #include <fstream>
+#include <istream>
 #include <span>
 #include <string>
 #include <string_view>
@@ -16,11 +17,27 @@ struct TextInput {
   long line = 0;     // number of the line read last
 };
 
-// Opens an existing file for reading; false when it cannot be opened.
+// The longest line an input file may hold, without its line end.
+inline constexpr std::size_t kMaxLineLength = 65536;
+
+// Opens an existing file for reading; false when it cannot be opened. Raises Fatal naming
+// the file when it is a directory or another kind of file that is not a regular file (a
+// device or a pipe could be read without end).
 bool open_text(TextInput& in, const std::string& name);
 
-// Reads the next line without its line end (LF or CRLF). False at end of file.
+// Opens `name` for reading as `open_text` does, into `stream`.
+bool open_regular_file(std::ifstream& stream, const std::string& name);
+
+// Reads the next line of `stream` without its LF into `line`, keeping at most
+// kMaxLineLength + 1 characters. False at end of file; `too_long` tells a longer line.
+bool read_bounded_line(std::istream& stream, std::string& line, bool& too_long);
+
+// Reads the next line without its line end (LF or CRLF). False at end of file. Raises Fatal
+// naming the file and the line when the line is longer than kMaxLineLength.
 bool read_line(TextInput& in, std::string& line);
+
+// Raises Fatal for a line of `file` longer than kMaxLineLength.
+[[noreturn]] void line_too_long(const std::string& file, long line);
 
 // Parses one number of free-form input ("12", "-3.5", "1.5E3", "2d-1"). False when the
 // token is not a number or is not finite.

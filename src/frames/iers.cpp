@@ -10,10 +10,15 @@
 
 namespace orvus {
 
+namespace {
+// More rows than a daily file holds in a thousand years: a file past it is no
+// Earth-orientation file, and the table stays small (four doubles a row).
+constexpr std::size_t kMaxIersRows = 400000;
+}  // namespace
+
 void READ_IERS_DATA(IersTable& table, const std::string& file_name) {
   table.file.close();
-  table.file.open(file_name, std::ios::in | std::ios::binary);
-  if (!table.file.is_open()) {
+  if (!open_regular_file(table.file, file_name)) {
     throw Fatal{" CANNOT OPEN THE EARTH-ORIENTATION FILE \"" + file_name + "\".",
                 " EXECUTION INTERRUPTED."};
   }
@@ -29,14 +34,21 @@ void read_iers_rows(std::istream& in, const std::string& file_name, IersTable& t
   table.file_name = file_name;
   std::string line;
   long number = 0;
-  while (std::getline(in, line)) {
+  bool too_long = false;
+  while (read_bounded_line(in, line, too_long)) {
     ++number;
+    if (too_long || strip_cr(line).size() > kMaxLineLength) line_too_long(file_name, number);
     const std::string record = fixed_record(line, 80);
     const char flag = record[16];
     if (flag != 'I' && flag != 'P') break;
     // A flagged record cut short before the end of UT1 - UTC (column 68), as by a failed
     // download, ends the table as well: its missing digits would read as zeros.
     if (strip_cr(line).size() < 68) break;
+    if (table.mjd.size() == kMaxIersRows) {
+      throw Fatal{" THE EARTH-ORIENTATION FILE \"" + file_name + "\" HAS MORE THAN " +
+                      std::to_string(kMaxIersRows) + " RECORDS.",
+                  " EXECUTION INTERRUPTED."};
+    }
     const FieldSource src{file_name, number};
     table.mjd.push_back(read_real_field(record, 7, 9, 2, src));
     table.xp.push_back(read_real_field(record, 19, 9, 6, src));

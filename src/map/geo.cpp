@@ -2,9 +2,18 @@
 #include <erfa.h>
 
 #include <algorithm>
+// g++ 12 warns falsely that boost's rescale factor may be used uninitialized where two
+// multi-polygons are merged (it is set on every path before use).
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 #include <boost/geometry.hpp>
 #include <boost/geometry/geometries/point_xy.hpp>
 #include <boost/geometry/geometries/polygon.hpp>
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
 #include <cmath>
 
 #include "frames/time_text.hpp"
@@ -63,6 +72,11 @@ struct EqualArea {
   double lon0, sin0, cos0;
   EqualArea(double lon, double lat)
       : lon0(lon), sin0(std::sin(lat * kRad)), cos0(std::cos(lat * kRad)) {}
+  // Cosine of the angle on the sphere from the centre to (lon, lat).
+  [[nodiscard]] double cos_from_centre(double lon, double lat) const {
+    return sin0 * std::sin(lat * kRad) +
+           cos0 * std::cos(lat * kRad) * std::cos((lon - lon0) * kRad);
+  }
   Pt operator()(double lon, double lat) const {
     const double dl = wrap180(lon - lon0) * kRad;
     const double sp = std::sin(lat * kRad), cp = std::cos(lat * kRad);
@@ -79,20 +93,94 @@ Polygon make_polygon(const std::vector<Pt>& ring) {
   return poly;
 }
 
-}  // namespace
-
-double box_coverage(double lon1, double lon2, double lat1, double lat2,
-                    const std::vector<LonLat>& side1, const std::vector<LonLat>& side2) {
-  if (!(lon1 < lon2 && lat1 < lat2) || side1.size() < 2 || side1.size() != side2.size()) return 0.0;
-  const EqualArea proj((lon1 + lon2) / 2.0, (lat1 + lat2) / 2.0);
-  // The box, its parallels densified (they are curves on the projection).
+// The box [lon1, lon2] x [lat1, lat2] on the projection, its parallels densified (they are
+// curves there).
+Polygon box_polygon(const EqualArea& proj, double lon1, double lon2, double lat1, double lat2) {
   std::vector<Pt> box;
   const int n = 64;
   for (int i = 0; i <= n; ++i) box.push_back(proj(lon1 + (lon2 - lon1) * i / n, lat1));
   for (int i = 0; i <= n; ++i) box.push_back(proj(lon2, lat1 + (lat2 - lat1) * i / n));
   for (int i = 0; i <= n; ++i) box.push_back(proj(lon2 - (lon2 - lon1) * i / n, lat2));
   for (int i = 0; i <= n; ++i) box.push_back(proj(lon1, lat2 - (lat2 - lat1) * i / n));
-  const Polygon box_poly = make_polygon(box);
+  return make_polygon(box);
+}
+
+// Union of many polygons, merged in pairs level by level: every polygon takes part in
+// about log2(n) unions instead of n, and only neighbours in time (which overlap) meet early.
+MultiPolygon cascaded_union(std::vector<MultiPolygon> parts) {
+  while (parts.size() > 1) {
+    std::vector<MultiPolygon> next;
+    next.reserve(parts.size() / 2 + 1);
+    for (std::size_t i = 0; i + 1 < parts.size(); i += 2) {
+      MultiPolygon merged;
+      bg::union_(parts[i], parts[i + 1], merged);
+      next.push_back(std::move(merged));
+    }
+    if (parts.size() % 2 == 1) next.push_back(std::move(parts.back()));
+    parts = std::move(next);
+  }
+  return parts.empty() ? MultiPolygon{} : parts.front();
+}
+
+// Area of `box_poly` under the quadrilaterals between consecutive steps, on `proj`. Only
+// quadrilaterals that reach the box's envelope can cover part of it; with `near_only`, only
+// those whose corners all lie within 90 deg of the projection's centre (farther ones are
+// torn apart near the projection's rim).
+double covered_by_quads(const EqualArea& proj, const Polygon& box_poly,
+                        const std::vector<LonLat>& side1, const std::vector<LonLat>& side2,
+                        bool near_only) {
+  const auto envelope = bg::return_envelope<bg::model::box<Pt>>(box_poly);
+  std::vector<MultiPolygon> quads;
+  for (std::size_t i = 0; i + 1 < side1.size(); ++i) {
+    const LonLat* corners[4] = {&side1[i], &side1[i + 1], &side2[i + 1], &side2[i]};
+    bool near = true;
+    for (const LonLat* c : corners) near = near && proj.cos_from_centre(c->lon, c->lat) > 0.0;
+    if (near_only && !near) continue;
+    Polygon q = make_polygon(
+        {proj(corners[0]->lon, corners[0]->lat), proj(corners[1]->lon, corners[1]->lat),
+         proj(corners[2]->lon, corners[2]->lat), proj(corners[3]->lon, corners[3]->lat)});
+    if (!bg::is_valid(q) || !(bg::area(q) > 0.0)) continue;
+    if (!bg::intersects(bg::return_envelope<bg::model::box<Pt>>(q), envelope)) continue;
+    quads.push_back(MultiPolygon{q});
+  }
+  MultiPolygon covered;
+  bg::intersection(cascaded_union(std::move(quads)), box_poly, covered);
+  return bg::area(covered);
+}
+
+// Boxes wider or taller than this are measured in pieces of at most kPiece degrees, each on
+// its own projection: one projection centred on a box of half the Earth or more squeezes
+// its far edges into the rim, where the box and the swath lose their shape.
+constexpr double kLargeBox = 90.0;  // deg
+constexpr double kPiece = 30.0;     // deg
+
+}  // namespace
+
+double box_coverage(double lon1, double lon2, double lat1, double lat2,
+                    const std::vector<LonLat>& side1, const std::vector<LonLat>& side2) {
+  if (!(lon1 < lon2 && lat1 < lat2) || side1.size() < 2 || side1.size() != side2.size()) return 0.0;
+  if (lon2 - lon1 > kLargeBox || lat2 - lat1 > kLargeBox) {
+    // Each piece's area on its equal-area projection is its area on the unit sphere.
+    const int nlon = static_cast<int>(std::ceil((lon2 - lon1) / kPiece));
+    const int nlat = static_cast<int>(std::ceil((lat2 - lat1) / kPiece));
+    double total = 0.0;
+    double covered = 0.0;
+    for (int i = 0; i < nlon; ++i) {
+      const double a1 = lon1 + (lon2 - lon1) * i / nlon;
+      const double a2 = lon1 + (lon2 - lon1) * (i + 1) / nlon;
+      for (int j = 0; j < nlat; ++j) {
+        const double b1 = lat1 + (lat2 - lat1) * j / nlat;
+        const double b2 = lat1 + (lat2 - lat1) * (j + 1) / nlat;
+        const EqualArea proj((a1 + a2) / 2.0, (b1 + b2) / 2.0);
+        const Polygon piece = box_polygon(proj, a1, a2, b1, b2);
+        total += bg::area(piece);
+        covered += covered_by_quads(proj, piece, side1, side2, true);
+      }
+    }
+    return total > 0.0 ? std::clamp(covered / total, 0.0, 1.0) : 0.0;
+  }
+  const EqualArea proj((lon1 + lon2) / 2.0, (lat1 + lat2) / 2.0);
+  const Polygon box_poly = box_polygon(proj, lon1, lon2, lat1, lat2);
   const double box_area = bg::area(box_poly);
   if (!(box_area > 0.0)) return 0.0;
 
@@ -101,24 +189,13 @@ double box_coverage(double lon1, double lon2, double lat1, double lat2,
   for (const LonLat& p : side1) ring.push_back(proj(p.lon, p.lat));
   for (auto it = side2.rbegin(); it != side2.rend(); ++it) ring.push_back(proj(it->lon, it->lat));
   const Polygon swath = make_polygon(ring);
-  MultiPolygon covered;
   if (bg::is_valid(swath)) {
+    MultiPolygon covered;
     bg::intersection(swath, box_poly, covered);
-  } else {
-    // A swath ring that crosses itself: the union of the quadrilaterals between steps.
-    MultiPolygon quads;
-    for (std::size_t i = 0; i + 1 < side1.size(); ++i) {
-      Polygon q = make_polygon(
-          {proj(side1[i].lon, side1[i].lat), proj(side1[i + 1].lon, side1[i + 1].lat),
-           proj(side2[i + 1].lon, side2[i + 1].lat), proj(side2[i].lon, side2[i].lat)});
-      if (!bg::is_valid(q) || !(bg::area(q) > 0.0)) continue;
-      MultiPolygon merged;
-      bg::union_(quads, q, merged);
-      quads = merged;
-    }
-    bg::intersection(quads, box_poly, covered);
+    return std::clamp(bg::area(covered) / box_area, 0.0, 1.0);
   }
-  return std::clamp(bg::area(covered) / box_area, 0.0, 1.0);
+  // A swath ring that crosses itself: the union of the quadrilaterals between steps.
+  return std::clamp(covered_by_quads(proj, box_poly, side1, side2, false) / box_area, 0.0, 1.0);
 }
 
 std::vector<std::vector<LonLat>> split_line(const std::vector<LonLat>& line) {

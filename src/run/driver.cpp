@@ -22,8 +22,12 @@ namespace orvus {
 
 namespace {
 
-// The smallest step that still advances the seconds of the day at every time of day.
-constexpr double kMinStep = 1.0e-6;  // s
+// The reports give times to the millisecond: a finer step would write many lines of one
+// time and could run for days.
+constexpr double kMinStep = 0.001;  // s
+// SGP8 is a near-Earth model: orbits of this period and longer need deep-space terms.
+constexpr double kDeepSpacePeriod = 225.0 * 60.0;      // s
+constexpr double kPolarRatioRun = 0.9966471868221031;  // b / a of the local sphere
 
 std::string text_record(TextInput& in, std::size_t width, const std::string& record) {
   std::string line;
@@ -50,15 +54,6 @@ void local_to_utc(TextInput& in, const std::string& local, double utc_diff, doub
   seconds = s - utc_diff * 3600.0;
   correct_day(day, seconds);
   INSTHOR3(day, seconds, utc);
-}
-
-FilePtr open_report(const char* name) {
-  FilePtr f(std::fopen(name, "w"));
-  if (!f) {
-    throw Fatal{std::string(" CANNOT CREATE THE REPORT FILE \"") + name + "\".",
-                " EXECUTION INTERRUPTED."};
-  }
-  return f;
 }
 
 std::int16_t trimmed_length(const std::string& s) {
@@ -99,6 +94,51 @@ SearchSettings search_settings() {
     s.threads = n;
   }
   return s;
+}
+
+// Stops on an orbit the model cannot serve and on view angles past its horizon.
+void check_orbit(const RunParams& p, const Orbit& orbit) {
+  const double xnodp = orbit.sgp8_b[6];  // rad/s
+  const double period = 2.0 * 3.141592653589793 / xnodp;
+  if (!(period < kDeepSpacePeriod)) {
+    char minutes[32];
+    std::snprintf(minutes, sizeof minutes, "%.1f", period / 60.0);
+    throw Fatal{" THE ELEMENT SET " + element_set_name(p, orbit) + " HAS A PERIOD OF " + minutes +
+                    " MINUTES:",
+                " SGP8 SERVES NEAR-EARTH ORBITS ONLY (PERIOD BELOW 225 MINUTES).",
+                " EXECUTION INTERRUPTED."};
+  }
+  // The first step's state: an element set that fails at once stops here, before any report
+  // is touched; later steps are checked as they are computed.
+  StateVector state{};
+  const double tsince =
+      (p.START_DAY - orbit.elset.EPOCH_DAY) * 86400.0 + (p.START_SEC - orbit.elset.EPOCH_SEC);
+  SGP8PR_V2_2(tsince, state, orbit.earth, orbit.sgp8_a, orbit.sgp8_b);
+  const double b = orbit.earth[0] * kPolarRatioRun;  // smallest radius of the local sphere, m
+  if (!state_in_domain(state, b)) {
+    double day = p.START_DAY;
+    double sec = p.START_SEC + p.UTC_DIFF * 3600.0;
+    correct_day(day, sec);
+    DateText local{};
+    INSTHOR3(day, sec, local);
+    state_out_of_domain(p, orbit, local, state, b);
+  }
+  // Horizon: at radius r a line of sight meets the sphere of radius b only within
+  // asin(b / r) of nadir; the apogee gives the smallest such angle.
+  const double apogee = orbit.A_MEAN * (1.0 + orbit.elset.ELEM[1]);  // m
+  const double horizon = std::asin(std::min(b / apogee, 1.0)) * kRadToDegRun;
+  const double lo = p.ALPHA - p.BETA / 2.0;
+  const double hi = p.ALPHA + p.BETA / 2.0;
+  if (!(std::max(std::fabs(lo), std::fabs(hi)) < horizon)) {
+    char allowed[32];
+    std::snprintf(allowed, sizeof allowed, "%.4f", horizon);
+    throw Fatal{std::string(" ERROR IN \"") + kInputFile +
+                    "\", RECORD 6 (ALPHA, BETA): THE VIEW PASSES THE EARTH'S HORIZON.",
+                " ALPHA - BETA/2 AND ALPHA + BETA/2 MUST LIE WITHIN " + std::string(allowed) +
+                    " DEGREES OF NADIR FOR THIS ORBIT (GIVEN: " + number_text(lo) + " AND " +
+                    number_text(hi) + ").",
+                " EXECUTION INTERRUPTED."};
+  }
 }
 
 }  // namespace
@@ -158,9 +198,15 @@ void read_run_params(TextInput& in, RunParams& p) {
     std::array<double, 1> v{};
     read_free_form(in, v, "RECORD 9 (STEP)");
     p.STEP = v[0];
-    if (!(p.STEP >= kMinStep && p.STEP <= 86400.0)) {
+    if (!(p.STEP > 0.0 && p.STEP <= 86400.0)) {
       record_error(in, "RECORD 9 (STEP)",
                    "THE TIME STEP MUST BE POSITIVE (AT LEAST 1E-6 S) AND AT MOST 86400 S "
+                   "(GIVEN: " +
+                       number_text(p.STEP) + ").");
+    }
+    if (p.STEP < kMinStep) {
+      record_error(in, "RECORD 9 (STEP)",
+                   "THE TIME STEP MUST BE AT LEAST 0.001 S, THE RESOLUTION OF THE REPORTS' TIMES "
                    "(GIVEN: " +
                        number_text(p.STEP) + ").");
     }
@@ -184,11 +230,10 @@ void ORVUS() {
         std::string(" CANNOT OPEN THE INPUT FILE \"") + kInputFile + "\" IN THE WORKING DIRECTORY.",
         " EXECUTION INTERRUPTED."};
   }
-  ReportFiles files;
-  files.out1 = open_report(kOut1File);
-  files.out2 = open_report(kOut2File);
-  files.out3 = open_report(kOut3File);
+  const InputLock lock(kInputFile);
+  remove_stale_report_files();
 
+  // Every input is read and checked before a report is created.
   const SearchSettings settings = search_settings();
   IersTable table;
   READ_IERS_DATA(table);
@@ -196,6 +241,9 @@ void ORVUS() {
   RunParams p;
   read_run_params(in, p);
 
+  ReportSet reports;
+  reports.create();
+  const ReportFiles& files = reports.files();
   write_headers(files, p);
   std::printf("  CREATING ORVUS v1.13 REPORTS - PLEASE WAIT..\n");
   std::fflush(stdout);
@@ -203,22 +251,30 @@ void ORVUS() {
   Orbit orbit;
   VEK_P1(p.TLE_FILE, orbit.elset, orbit.A_MEAN, orbit.P_NODAL, orbit.FRAC0, orbit.earth,
          orbit.sgp8_a, orbit.sgp8_b);
+  check_orbit(p, orbit);
 
   p.ALPHA0 = p.ALPHA;
   p.ALPHA1 = p.ALPHA - p.BETA / 2.0;
   p.ALPHA2 = p.ALPHA + p.BETA / 2.0;
-  ReportSink reports(files);
-  if (settings.plain) {
-    contact_search(p, orbit, table, reports);
-  } else {
-    screened_search(p, orbit, table, reports, settings.threads);
+  ReportSink sink(files);
+  try {
+    if (settings.plain) {
+      contact_search(p, orbit, table, sink);
+    } else {
+      screened_search(p, orbit, table, sink, settings.threads);
+    }
+  } catch (const Fatal&) {
+    // A fatal error of the search leaves the reports as far as they were written.
+    reports.commit();
+    throw;
   }
 
-  std::printf("  ORVUS v1.13 REPORTS CREATED..\n");
   double end_clock = 0.0;
   TIMER2(end_clock);
   const double exec_time = end_clock - start_clock;
   write_execution_time(files.out1.get(), exec_time);
+  reports.commit();
+  std::printf("  ORVUS v1.13 REPORTS CREATED..\n");
   write_console_execution_time(exec_time);
   std::fflush(stdout);
 }

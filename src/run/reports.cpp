@@ -201,6 +201,7 @@ void write_summary(std::FILE* out, std::int32_t ncontact, const DateText& start,
 
 void ReportSink::contact_start(int number, const ContactStep& /*first*/) {
   write_contact_heading(files_.out1.get(), number);
+  check_report_streams(files_);
 }
 
 void ReportSink::contact_step(int /*number*/, const ContactStep& step) {
@@ -210,6 +211,7 @@ void ReportSink::contact_step(int /*number*/, const ContactStep& step) {
                         step.geodetic[1].lon_deg, step.geodetic[1].lat_deg,
                         step.geodetic[2].lon_deg, step.geodetic[2].lat_deg};
   write_step_line(files_.out1.get(), local, gd);
+  check_report_streams(files_);
 }
 
 void ReportSink::contact_end(const Contact& c) {
@@ -225,6 +227,7 @@ void ReportSink::contact_end(const Contact& c) {
   }
   write_summary(files_.out2.get(), c.number, start, end, c.duration_s, best, c.best_alpha_deg,
                 c.distance_deg, c.pass);
+  check_report_streams(files_);
 }
 
 void write_execution_time(std::FILE* out1, double exec_time) {

@@ -60,6 +60,53 @@ using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
 struct ReportFiles {
   FilePtr out1, out2, out3;
+  // The reports the streams stand for, for messages; empty where a caller did not name them.
+  std::string name1, name2, name3;
+};
+
+// Raises Fatal naming the first named report whose stream has met a write error.
+void check_report_streams(const ReportFiles& files);
+
+// The three reports of a run, written under temporary names in the working directory and
+// put in place of the earlier reports only when the run has written them completely (or
+// stopped on a fatal error during the search). Until then an interruption (SIGINT, SIGTERM,
+// SIGHUP) or a failure removes the temporary files and leaves the earlier reports as they
+// were. One object at a time.
+class ReportSet {
+ public:
+  ReportSet();
+  ~ReportSet();
+  ReportSet(const ReportSet&) = delete;
+  ReportSet& operator=(const ReportSet&) = delete;
+
+  // Creates the temporary files. Raises Fatal naming a report that cannot be created.
+  void create();
+  [[nodiscard]] const ReportFiles& files() const { return files_; }
+  // Flushes and closes the temporary files, checking every write, and renames them over the
+  // reports. Raises Fatal naming the file on a write error, leaving the earlier reports.
+  void commit();
+
+ private:
+  void discard() noexcept;
+  ReportFiles files_;
+  bool live_ = false;
+};
+
+// Removes temporary report files that a run killed outright left behind. Only while the
+// input file is locked (no other run can be writing them).
+void remove_stale_report_files();
+
+// An exclusive lock on the input file for the whole run: a second run in the same directory
+// stops at once instead of mixing its reports with this one's.
+class InputLock {
+ public:
+  explicit InputLock(const char* file);
+  ~InputLock();
+  InputLock(const InputLock&) = delete;
+  InputLock& operator=(const InputLock&) = delete;
+
+ private:
+  int fd_ = -1;
 };
 
 // Current local wall-clock time in seconds, counted through a day number so that it runs

@@ -10,7 +10,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <string>
 
+#include "common/fatal.hpp"
 #include "frames/tod2ef.hpp"
 #include "geometry/best_angle.hpp"
 #include "geometry/coords.hpp"
@@ -52,6 +55,34 @@ void corner_to_geocentric(double lon, double lat, double& gc_lon, double& gc_lat
   // could come back as -180 and a corner past 180 wrapped, leaving a box that holds nothing.
   // Put back the whole turns it lost.
   gc_lon += 360.0 * std::round((lon - gc_lon) / 360.0);
+}
+
+std::string element_set_name(const RunParams& p, const Orbit& orbit) {
+  std::string title(orbit.elset.SATNAME, sizeof orbit.elset.SATNAME);
+  title.resize(title.find_last_not_of(' ') == std::string::npos ? 0
+                                                                : title.find_last_not_of(' ') + 1);
+  std::string file = p.TLE_FILE;
+  file.resize(file.find_last_not_of(' ') == std::string::npos ? 0 : file.find_last_not_of(' ') + 1);
+  return "\"" + title + "\"" + (file.empty() ? "" : " OF \"" + file + "\"");
+}
+
+void state_out_of_domain(const RunParams& p, const Orbit& orbit, const DateText& local,
+                         const StateVector& state, double r_ground) {
+  const std::string when = "AT LOCAL TIME " + std::string(local.data(), 23);
+  const double r = std::sqrt(state[0] * state[0] + state[1] * state[1] + state[2] * state[2]);
+  if (!std::isfinite(r + state[3] + state[4] + state[5])) {
+    throw Fatal{" THE ELEMENT SET " + element_set_name(p, orbit) + " GIVES NO FINITE POSITION " +
+                    when + ":",
+                " SGP8 CANNOT PROPAGATE IT (AN INCLINATION NEAR 180 DEGREES, OR A DRAG TERM B* "
+                "FAR TOO LARGE).",
+                " EXECUTION INTERRUPTED."};
+  }
+  char depth[32];
+  std::snprintf(depth, sizeof depth, "%.1f", (r_ground - r) / 1000.0);
+  throw Fatal{" THE SATELLITE OF THE ELEMENT SET " + element_set_name(p, orbit) + " IS " + depth +
+                  " KM BELOW THE EARTH'S SURFACE " + when + ":",
+              " ITS PERIGEE LIES INSIDE THE EARTH, OR IT HAS DECAYED BEFORE THIS TIME.",
+              " EXECUTION INTERRUPTED."};
 }
 
 bool in_box(const RunParams& p, double lon, double lat) {
@@ -103,6 +134,9 @@ void compute_step(const RunParams& p, const Orbit& orbit, const IersTable& table
 
   // 4-5. Local Earth radius and the nadir frame.
   s.r_local = rp + (re - rp) * std::cos(geo[1]);
+  if (!state_in_domain(state_tod, s.r_local)) {
+    state_out_of_domain(p, orbit, s.local_text, state_tod, s.r_local);
+  }
   Vec3 nadir{};
   Vec3 normal{};
   double height = 0.0;

@@ -2,6 +2,9 @@
 // so that the plain search and the screened search share every computation.
 #pragma once
 
+#include <cmath>
+#include <string>
+
 #include "orvus/contacts.hpp"
 #include "run/run.hpp"
 
@@ -58,6 +61,22 @@ inline void advance_step(const RunParams& p, double& cur_day, double& cur_sec) {
   }
 }
 
+// The element set for messages: its title line and the file it came from.
+std::string element_set_name(const RunParams& p, const Orbit& orbit);
+
+// True when a propagated state (m, m/s) is finite and its radius exceeds `r_ground` (m).
+inline bool state_in_domain(const StateVector& state, double r_ground) {
+  const double r2 = state[0] * state[0] + state[1] * state[1] + state[2] * state[2];
+  return std::isfinite(r2 + state[3] + state[4] + state[5]) && r2 > r_ground * r_ground;
+}
+
+// Raises Fatal for a state outside the model's domain at the step of local time `local`:
+// not finite, or below the ground of radius `r_ground` (m).
+[[noreturn]] void state_out_of_domain(const RunParams& p, const Orbit& orbit, const DateText& local,
+                                      const StateVector& state, double r_ground);
+
+// Computes one step. Raises Fatal when the propagated state is not finite or lies below the
+// local sphere.
 void compute_step(const RunParams& p, const Orbit& orbit, const IersTable& table, double cur_day,
                   double cur_sec, StepData& s);
 
