@@ -8,7 +8,7 @@ FUZZ_SECONDS ?= 60
 SANITIZER_ENV = ASAN_OPTIONS=exitcode=86:detect_leaks=1 \
 	UBSAN_OPTIONS=exitcode=86:print_stacktrace=1
 
-.PHONY: all bootstrap configure build test example bench sanitize fuzz clean
+.PHONY: all bootstrap configure build test example bench sanitize fuzz install clean
 
 all: build
 
@@ -48,6 +48,13 @@ fuzz:
 		-DORVUS_BUILD_BENCH=OFF >/dev/null
 	@cmake --build build-fuzz -j $(JOBS) --target fuzz_input fuzz_tle fuzz_finals fuzz_datetime
 	@scripts/run-fuzz build-fuzz $(FUZZ_SECONDS)
+
+# The commands, liborvus, its headers, CMake package, orvus.pc and man pages under PREFIX.
+PREFIX ?= /usr/local
+install: bootstrap
+	@cmake -S . -B $(BUILD) $(CMAKE_FLAGS) -DCMAKE_INSTALL_PREFIX=$(PREFIX) >/dev/null
+	@cmake --build $(BUILD) -j $(JOBS)
+	@cmake --install $(BUILD)
 
 clean:
 	rm -rf $(BUILD) build-sanitize build-fuzz

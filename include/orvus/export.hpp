@@ -1,4 +1,5 @@
-// ORVUS_API marks what the shared library exports; everything else is hidden.
+// ORVUS_API marks what the shared library exports; everything else is hidden. Plain
+// preprocessor, so that the C header vek_p1.h uses it too.
 #pragma once
 
 #if defined(ORVUS_STATIC_DEFINE)

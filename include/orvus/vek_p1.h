@@ -11,6 +11,8 @@
 
 #include <stdint.h>
 
+#include "orvus/export.hpp"
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -27,9 +29,9 @@ typedef struct TLE_ELSET {
 } TLE_ELSET;
 
 /* file_name: 70 characters, blank-padded (trailing blanks ignored, not NUL-terminated). */
-void VEK_P1(const char file_name[70], TLE_ELSET* element_set, double* mean_semi_major_axis,
-            double* nodal_period, double* epoch_phase, double earth[4], double sgp8_a[9],
-            double sgp8_b[27]);
+ORVUS_API void VEK_P1(const char file_name[70], TLE_ELSET* element_set,
+                      double* mean_semi_major_axis, double* nodal_period, double* epoch_phase,
+                      double earth[4], double sgp8_a[9], double sgp8_b[27]);
 
 #ifdef __cplusplus
 }
