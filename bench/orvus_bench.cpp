@@ -5,13 +5,14 @@
 #include <cmath>
 #include <string>
 
-#include "frames/iers.hpp"
-#include "frames/time_text.hpp"
-#include "frames/tod2ef.hpp"
-#include "geometry/coords.hpp"
-#include "geometry/off_nadir.hpp"
-#include "orbit/setup.hpp"
-#include "run/run.hpp"
+#include "core/coords.hpp"
+#include "core/eop.hpp"
+#include "core/model.hpp"
+#include "core/off_nadir.hpp"
+#include "core/time_text.hpp"
+#include "core/tod2ef.hpp"
+#include "legacy/routines.hpp"
+#include "legacy/run.hpp"
 
 namespace {
 
@@ -71,7 +72,7 @@ void BM_IersPlainScan(benchmark::State& state) {
       f.table.mjd[static_cast<std::size_t>(state.range(0)) * (f.table.mjd.size() - 1) / 2] + 0.3;
   std::size_t row = 0;
   for (auto _ : state) {
-    benchmark::DoNotOptimize(scan_iers_rows(date, f.table, row));
+    benchmark::DoNotOptimize(scan_eop_rows(date, f.table, row));
   }
 }
 BENCHMARK(BM_IersPlainScan)->Arg(0)->Arg(1)->Arg(2);

@@ -9,9 +9,10 @@
 #include <cstdio>
 #include <string>
 
-#include "frames/iers.hpp"
-#include "orbit/setup.hpp"
-#include "run/search.hpp"
+#include "core/eop.hpp"
+#include "core/model.hpp"
+#include "core/search.hpp"
+#include "legacy/routines.hpp"
 
 namespace {
 

@@ -4,9 +4,10 @@
 #include <cmath>
 #include <limits>
 
-#include "common/edit_format.hpp"
-#include "common/fixed_field.hpp"
-#include "common/free_form.hpp"
+#include "core/edit_format.hpp"
+#include "core/fixed_field.hpp"
+#include "core/text_input.hpp"
+#include "legacy/routines.hpp"
 #include "test_support.hpp"
 
 namespace orvus {

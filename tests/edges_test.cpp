@@ -6,7 +6,8 @@
 #include <filesystem>
 #include <sstream>
 
-#include "run/run.hpp"
+#include "legacy/routines.hpp"
+#include "legacy/run.hpp"
 #include "test_support.hpp"
 
 namespace orvus {

@@ -6,9 +6,10 @@
 #include <cmath>
 #include <random>
 
-#include "frames/iers.hpp"
-#include "frames/time_text.hpp"
-#include "frames/tod2ef.hpp"
+#include "core/eop.hpp"
+#include "core/time_text.hpp"
+#include "core/tod2ef.hpp"
+#include "legacy/routines.hpp"
 #include "test_support.hpp"
 
 namespace orvus {
@@ -161,7 +162,7 @@ TEST(EarthOrientation, RealFileValuesAndDayBoundaries) {
 
 void expect_same_as_scan(const IersTable& t, double date) {
   std::size_t row = 0;
-  const bool found = scan_iers_rows(date, t, row);
+  const bool found = scan_eop_rows(date, t, row);
   double xp = 0, yp = 0, dut1 = 0;
   bool located = true;
   try {
@@ -234,7 +235,7 @@ TEST(EarthOrientation, CoverageCheckAgreesWithTheScan) {
   for (double d : {3e299, 3e299 - 0.5, 60881.5, 60882.0, 60883.99, 60884.0, -1e20, -1e20 + 0.5, 0.0,
                    std::nan(""), 1e300}) {
     std::size_t row = 0;
-    EXPECT_EQ(iers_covers(d, t), scan_iers_rows(d, t, row)) << d;
+    EXPECT_EQ(eop_covers(d, t), scan_eop_rows(d, t, row)) << d;
   }
   const IersTable& real = real_table();
   std::mt19937_64 rng(5);
@@ -242,7 +243,7 @@ TEST(EarthOrientation, CoverageCheckAgreesWithTheScan) {
   for (int i = 0; i < 20000; ++i) {
     const double d = any(rng);
     std::size_t row = 0;
-    ASSERT_EQ(iers_covers(d, real), scan_iers_rows(d, real, row)) << d;
+    ASSERT_EQ(eop_covers(d, real), scan_eop_rows(d, real, row)) << d;
   }
 }
 

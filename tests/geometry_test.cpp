@@ -5,13 +5,14 @@
 #include <cmath>
 #include <random>
 
-#include "frames/iers.hpp"
-#include "frames/time_text.hpp"
-#include "frames/tod2ef.hpp"
-#include "geometry/best_angle.hpp"
-#include "geometry/coords.hpp"
-#include "geometry/off_nadir.hpp"
-#include "orbit/setup.hpp"
+#include "core/best_angle.hpp"
+#include "core/coords.hpp"
+#include "core/eop.hpp"
+#include "core/model.hpp"
+#include "core/off_nadir.hpp"
+#include "core/time_text.hpp"
+#include "core/tod2ef.hpp"
+#include "legacy/routines.hpp"
 #include "test_support.hpp"
 
 namespace orvus {

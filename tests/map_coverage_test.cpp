@@ -4,7 +4,7 @@
 #include <chrono>
 #include <cmath>
 
-#include "map/map.hpp"
+#include "map.hpp"
 
 namespace orvus::map {
 namespace {

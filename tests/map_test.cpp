@@ -1,6 +1,6 @@
 // The companion map command: the Sun's elevation, the box coverage, cutting at +-180,
 // and its three files read back (GeoJSON parsed, SVG rendered by a real renderer).
-#include "map/map.hpp"
+#include "map.hpp"
 
 #include <gtest/gtest.h>
 #include <png.h>
@@ -10,7 +10,8 @@
 #include <map>
 #include <random>
 
-#include "frames/time_text.hpp"
+#include "core/time_text.hpp"
+#include "legacy/routines.hpp"
 #include "test_support.hpp"
 
 namespace orvus {
@@ -115,9 +116,9 @@ TEST(MapCoverage, NoneAllAndHalf) {
 TEST(MapAntimeridian, LinesAndRingsAreCut) {
   const auto lines = map::split_line({{178, 0}, {179.5, 1}, {-179.5, 2}, {-178, 3}});
   ASSERT_EQ(lines.size(), 2u);
-  EXPECT_EQ(lines[0].back().lon, 180.0);
-  EXPECT_EQ(lines[1].front().lon, -180.0);
-  EXPECT_NEAR(lines[0].back().lat, 1.5, 1e-12);
+  EXPECT_EQ(lines[0].back().lon_deg, 180.0);
+  EXPECT_EQ(lines[1].front().lon_deg, -180.0);
+  EXPECT_NEAR(lines[0].back().lat_deg, 1.5, 1e-12);
   EXPECT_EQ(map::split_line({{10, 0}, {11, 1}}).size(), 1u);
 
   const std::vector<LonLat> ring = {{179, -1}, {-179, -1}, {-179, 1}, {179, 1}, {179, -1}};
@@ -125,12 +126,12 @@ TEST(MapAntimeridian, LinesAndRingsAreCut) {
   ASSERT_EQ(parts.size(), 2u);
   double area = 0;
   for (const auto& part : parts) {
-    EXPECT_EQ(part.front().lon, part.back().lon);  // closed
-    EXPECT_EQ(part.front().lat, part.back().lat);
+    EXPECT_EQ(part.front().lon_deg, part.back().lon_deg);  // closed
+    EXPECT_EQ(part.front().lat_deg, part.back().lat_deg);
     double twice = 0;  // shoelace: positive for counter-clockwise rings
     for (std::size_t i = 0; i + 1 < part.size(); ++i) {
-      EXPECT_LE(std::fabs(part[i].lon), 180.0);
-      twice += part[i].lon * part[i + 1].lat - part[i + 1].lon * part[i].lat;
+      EXPECT_LE(std::fabs(part[i].lon_deg), 180.0);
+      twice += part[i].lon_deg * part[i + 1].lat_deg - part[i + 1].lon_deg * part[i].lat_deg;
     }
     EXPECT_GT(twice, 0);
     area += twice / 2;
@@ -436,8 +437,8 @@ TEST(MapFiles, SvgRendersWithTheBoxAndSwathsWhereTheirCoordinatesSay) {
       for (const auto& st : c.steps) {
         if (!st.p[1] || !st.p[2]) continue;
         for (double f = 0.02; f < 1.0; f += 0.02) {
-          const double lon = st.p[1]->lon + f * (st.p[2]->lon - st.p[1]->lon);
-          const double lat = st.p[1]->lat + f * (st.p[2]->lat - st.p[1]->lat);
+          const double lon = st.p[1]->lon_deg + f * (st.p[2]->lon_deg - st.p[1]->lon_deg);
+          const double lat = st.p[1]->lat_deg + f * (st.p[2]->lat_deg - st.p[1]->lat_deg);
           if (lon < lon_min + 0.05 || lon > lon_max - 0.05 || lat < lat_min + 0.05 ||
               lat > lat_max - 0.05 || (lon > -48.4 && lon < -47.2 && lat > -16.2 && lat < -15.3))
             continue;
@@ -454,71 +455,26 @@ TEST(MapFiles, SvgRendersWithTheBoxAndSwathsWhereTheirCoordinatesSay) {
   }
 }
 
-TEST(MapFiles, BadOrMissingReportsStopWithAMessage) {
+// The map computes its contacts from the run's inputs: the reports are not read, and a
+// missing input is named.
+TEST(MapFiles, MissingInputsStopWithAMessage) {
   MapRun r;
   run_map(r,
           input("-48.3, -47.3, -16.1, -15.4", "0, 60", "27/07/2025 00:00:00.000000000",
                 "29/07/2025 00:00:00.000000000", "1", "amazonia1_2025.tle"),
           "amazonia1_2025.tle");
   ASSERT_EQ(r.map.status, 0);
-  const auto copy_run = [&](const ScratchDir& to) {
-    std::filesystem::copy(r.dir.path, to.path,
-                          std::filesystem::copy_options::overwrite_existing |
-                              std::filesystem::copy_options::copy_symlinks |
-                              std::filesystem::copy_options::recursive);
-  };
-
-  {  // a missing report
-    ScratchDir a_dir;
-    copy_run(a_dir);
-    struct {
-      ScratchDir& dir;
-    } a{a_dir};
-    std::filesystem::remove(a.dir.path / kOut2File);
-    const auto res = run_map_in(a.dir);
+  const std::string geojson = read_file(r.dir.file(map::kGeoJsonFile));
+  for (const char* report : {kOut1File, kOut2File, kOut3File})
+    std::filesystem::remove(r.dir.path / report);
+  EXPECT_EQ(run_map_in(r.dir).status, 0);
+  EXPECT_EQ(read_file(r.dir.file(map::kGeoJsonFile)), geojson);
+  for (const char* input_file : {"amazonia1_2025.tle", "finals2000A.data", "ORVUS_IN.TXT"}) {
+    std::filesystem::rename(r.dir.path / input_file, r.dir.path / "moved");
+    const auto res = run_map_in(r.dir);
     EXPECT_EQ(res.status, 1);
-    EXPECT_NE(res.output.find(kOut2File), std::string::npos) << res.output;
-  }
-  {  // a row of OUT2 damaged
-    ScratchDir a_dir;
-    copy_run(a_dir);
-    struct {
-      ScratchDir& dir;
-    } a{a_dir};
-    auto rows = read_lines(a.dir.file(kOut2File));
-    rows[1].replace(rows[1].find(",D"), 2, ",X");
-    std::string text;
-    for (const auto& l : rows) text += l + "\n";
-    a.dir.write(kOut2File, text);
-    const auto res = run_map_in(a.dir);
-    EXPECT_EQ(res.status, 1);
-    EXPECT_NE(res.output.find("ORVUS_v1.13_OUT2.CSV\", LINE 2"), std::string::npos) << res.output;
-  }
-  {  // a step line of OUT1 damaged
-    ScratchDir a_dir;
-    copy_run(a_dir);
-    struct {
-      ScratchDir& dir;
-    } a{a_dir};
-    auto lines = read_lines(a.dir.file(kOut1File));
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-      if (lines[i].size() > 40 && lines[i][3] == '/' && lines[i].find("(0)") != std::string::npos) {
-        lines[i][35] = 'x';
-        break;
-      }
-    }
-    std::string text;
-    for (const auto& l : lines) text += l + "\n";
-    a.dir.write(kOut1File, text);
-    const auto res = run_map_in(a.dir);
-    EXPECT_EQ(res.status, 1);
-    EXPECT_NE(res.output.find("ORVUS_v1.13_OUT1.TXT\", LINE 17"), std::string::npos) << res.output;
-  }
-  {  // not a directory of a run at all
-    ScratchDir empty;
-    const auto res = run_map_in(empty);
-    EXPECT_EQ(res.status, 1);
-    EXPECT_NE(res.output.find("ORVUS_IN.TXT"), std::string::npos);
+    EXPECT_NE(res.output.find(input_file), std::string::npos) << res.output;
+    std::filesystem::rename(r.dir.path / "moved", r.dir.path / input_file);
   }
 }
 

@@ -7,9 +7,10 @@
 #include <fstream>
 #include <sstream>
 
-#include "orbit/setup.hpp"
-#include "orbit/sgp8.hpp"
-#include "orbit/tle.hpp"
+#include "core/model.hpp"
+#include "core/sgp8.hpp"
+#include "core/two_line.hpp"
+#include "legacy/routines.hpp"
 #include "test_support.hpp"
 
 namespace orvus {

@@ -14,7 +14,8 @@
 #include <functional>
 #include <thread>
 
-#include "run/run.hpp"
+#include "legacy/routines.hpp"
+#include "legacy/run.hpp"
 #include "test_support.hpp"
 
 namespace orvus {

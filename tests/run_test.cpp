@@ -1,6 +1,6 @@
 // The program end to end on the real Earth-orientation file and element sets, checked by
 // properties of the reports; the box test; bad input files.
-#include "run/run.hpp"
+#include "legacy/run.hpp"
 
 #include <gtest/gtest.h>
 
@@ -9,10 +9,11 @@
 #include <fstream>
 #include <sstream>
 
-#include "frames/tod2ef.hpp"
-#include "geometry/coords.hpp"
-#include "geometry/off_nadir.hpp"
-#include "orbit/setup.hpp"
+#include "core/coords.hpp"
+#include "core/model.hpp"
+#include "core/off_nadir.hpp"
+#include "core/tod2ef.hpp"
+#include "legacy/routines.hpp"
 #include "test_support.hpp"
 
 namespace orvus {
@@ -404,11 +405,11 @@ TEST(EndToEnd, EdgeCases) {
 }
 
 TEST(BoxTest, AllFourBoundsIncludedAndNoWrap) {
-  RunParams p;
-  p.GC_LON1 = -10;
-  p.GC_LON2 = 10;
-  p.GC_LAT1 = -5;
-  p.GC_LAT2 = 5;
+  SearchParams p;
+  p.gc_lon1 = -10;
+  p.gc_lon2 = 10;
+  p.gc_lat1 = -5;
+  p.gc_lat2 = 5;
   EXPECT_TRUE(in_box(p, -10, -5));
   EXPECT_TRUE(in_box(p, 10, 5));
   EXPECT_TRUE(in_box(p, 0, 0));
@@ -416,8 +417,8 @@ TEST(BoxTest, AllFourBoundsIncludedAndNoWrap) {
   EXPECT_FALSE(in_box(p, 0, std::nextafter(-5.0, -6.0)));
   EXPECT_FALSE(in_box(p, 350, 0));  // no wrap of longitude
   EXPECT_FALSE(in_box(p, std::nan(""), 0));
-  p.GC_LON1 = 10;
-  p.GC_LON2 = -10;
+  p.gc_lon1 = 10;
+  p.gc_lon2 = -10;
   EXPECT_FALSE(in_box(p, 0, 0));
 }
 

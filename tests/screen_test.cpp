@@ -6,9 +6,12 @@
 #include <filesystem>
 #include <random>
 
-#include "frames/time_text.hpp"
-#include "orbit/setup.hpp"
-#include "run/search.hpp"
+#include "core/model.hpp"
+#include "core/search.hpp"
+#include "core/time_text.hpp"
+#include "core/two_line.hpp"
+#include "legacy/routines.hpp"
+#include "legacy/run.hpp"
 #include "test_support.hpp"
 
 namespace orvus {
@@ -25,22 +28,26 @@ double sphere_distance(double lon1, double lat1, double lon2, double lat2) {
   return 2 * std::asin(std::sqrt(std::min(1.0, a * a + std::cos(lat1) * std::cos(lat2) * b * b)));
 }
 
+const Propagator& landsat8() {
+  static const Propagator orbit(read_two_line_file(data_path("tle/landsat8_2024.tle")));
+  return orbit;
+}
+
 TEST(Screen, BoxDistanceIsALowerBoundOnTheSphere) {
   std::mt19937_64 rng(42);
   std::uniform_real_distribution<double> u(0.0, 1.0);
   for (int i = 0; i < 3000; ++i) {
     // Boxes anywhere: near the poles, across the whole longitude range, at +-180.
-    RunParams p;
+    SearchParams p;
     const double lat_c = -90 + 180 * u(rng), lon_c = -180 + 360 * u(rng);
     const double half_lat = (i % 5 == 0 ? 20 : 3) * u(rng),
                  half_lon = (i % 7 == 0 ? 180 : 10) * u(rng);
-    p.GC_LAT1 = lat_c - half_lat;
-    p.GC_LAT2 = lat_c + half_lat;
-    p.GC_LON1 = lon_c - half_lon;
-    p.GC_LON2 = lon_c + half_lon;
-    Orbit orbit;  // not used for the box
+    p.gc_lat1 = lat_c - half_lat;
+    p.gc_lat2 = lat_c + half_lat;
+    p.gc_lon1 = lon_c - half_lon;
+    p.gc_lon2 = lon_c + half_lon;
     Screen s;
-    init_screen(p, orbit, s);
+    init_screen(p, landsat8(), s);
     if (s.all_out) continue;
     const double lon = (-180 + 360 * u(rng)) * kRad, lat = (-90 + 180 * u(rng)) * kRad;
     const double bound = box_distance_bound(s, lon, lat);
@@ -62,24 +69,20 @@ TEST(Screen, BoxDistanceIsALowerBoundOnTheSphere) {
     }
   }
   // A box whose longitudes are swapped holds nothing.
-  RunParams p;
-  p.GC_LON1 = 10;
-  p.GC_LON2 = -10;
-  p.GC_LAT1 = -5;
-  p.GC_LAT2 = 5;
+  SearchParams p;
+  p.gc_lon1 = 10;
+  p.gc_lon2 = -10;
+  p.gc_lat1 = -5;
+  p.gc_lat2 = 5;
   Screen s;
-  init_screen(p, Orbit{}, s);
+  init_screen(p, landsat8(), s);
   EXPECT_TRUE(s.all_out);
 }
 
 struct Loaded {
-  Orbit orbit;
+  Propagator orbit;
   IersTable table;
-  explicit Loaded(const std::string& tle) {
-    std::string name = data_path("tle/" + tle);
-    name.resize(70, ' ');
-    VEK_P1(name, orbit.elset, orbit.A_MEAN, orbit.P_NODAL, orbit.FRAC0, orbit.earth, orbit.sgp8_a,
-           orbit.sgp8_b);
+  explicit Loaded(const std::string& tle) : orbit(read_two_line_file(data_path("tle/" + tle))) {
     READ_IERS_DATA(table, data_path("finals2000A.data"));
   }
 };
@@ -90,21 +93,21 @@ TEST(Screen, StepsProvenOutAreOut) {
   std::uniform_real_distribution<double> u(0.0, 1.0);
   long proven = 0;
   for (int i = 0; i < 400; ++i) {
-    RunParams p;
-    p.GC_LAT1 = -80 + 150 * u(rng);
-    p.GC_LAT2 = p.GC_LAT1 + 10 * u(rng);
-    p.GC_LON1 = -180 + 340 * u(rng);
-    p.GC_LON2 = p.GC_LON1 + 20 * u(rng);
-    p.ALPHA0 = -40 + 80 * u(rng);
+    SearchParams p;
+    p.gc_lat1 = -80 + 150 * u(rng);
+    p.gc_lat2 = p.gc_lat1 + 10 * u(rng);
+    p.gc_lon1 = -180 + 340 * u(rng);
+    p.gc_lon2 = p.gc_lon1 + 20 * u(rng);
+    p.alpha0 = -40 + 80 * u(rng);
     const double beta = 30 * u(rng);
-    p.ALPHA1 = p.ALPHA0 - beta / 2;
-    p.ALPHA2 = p.ALPHA0 + beta / 2;
-    p.STEP = 1 + 59 * u(rng);
-    p.UTC_DIFF = 0;
+    p.alpha1 = p.alpha0 - beta / 2;
+    p.alpha2 = p.alpha0 + beta / 2;
+    p.step = 1 + 59 * u(rng);
+    p.utc_diff = 0;
     Screen s;
     init_screen(p, l.orbit, s);
     ASSERT_TRUE(s.enabled);
-    double day = l.orbit.elset.EPOCH_DAY + std::floor(5 * u(rng));
+    double day = l.orbit.elements().epoch.day + std::floor(5 * u(rng));
     double sec = 86000 * u(rng);
     const long k = screen_step(p, l.orbit, s, day, sec);
     if (k < 0) continue;
@@ -186,9 +189,9 @@ void run_scenario(int index, Totals& totals) {
   }
   // Local texts of the UTC interval.
   double ls_day = start_day, ls_sec = start_sec + utc_diff * 3600;
-  correct_day(ls_day, ls_sec);
+  normalise(ls_day, ls_sec);
   double le_day = end_day, le_sec = end_sec + utc_diff * 3600;
-  correct_day(le_day, le_sec);
+  normalise(le_day, le_sec);
   dir.write(kInputFile, "SAT\nTARGET\n" + std::string(diff) + "\n" + box + "\n" + tle + "\n" +
                             angles + "\n" + text(ls_day, ls_sec) + "\n" + text(le_day, le_sec) +
                             "\n" + steps + "\n");

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "common/fatal.hpp"
+#include "legacy/fatal.hpp"
 
 namespace orvus::test {
 

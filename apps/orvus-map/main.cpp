@@ -4,16 +4,17 @@
 #include <exception>
 #include <filesystem>
 
-#include "common/fatal.hpp"
-#include "map/map.hpp"
+#include "legacy/fatal.hpp"
+#include "map.hpp"
 
 int main(int argc, char** argv) {
   namespace fs = std::filesystem;
   if (argc > 2 || (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || argv[1][0] == '-'))) {
     std::printf(
         "Usage: orvus-map [directory]\n"
-        "Reads ORVUS_IN.TXT, ORVUS_v1.13_OUT1.TXT and ORVUS_v1.13_OUT2.CSV of an orvus run\n"
-        "(in the directory given, or the working directory) and writes there\n"
+        "Computes the contacts of the orvus run in the directory given (or the working\n"
+        "directory) from its ORVUS_IN.TXT, element file and finals2000A.data, as orvus does,\n"
+        "and writes there\n"
         "ORVUS_v1.13_CONTACTS.geojson, ORVUS_v1.13_CONTACTS.kml and ORVUS_v1.13_MAP.svg.\n");
     return argc == 2 && std::strcmp(argv[1], "--help") == 0 ? 0 : 2;
   }

@@ -7,14 +7,12 @@
 #include <string>
 #include <vector>
 
-#include "run/run.hpp"
+#include "legacy/run.hpp"
+#include "orvus/analysis.hpp"
 
 namespace orvus::map {
 
-struct LonLat {
-  double lon = 0.0;
-  double lat = 0.0;
-};
+using LonLat = GroundPoint;  // degrees
 
 struct StepPoints {
   std::string time;            // local time text, 23 characters
@@ -22,14 +20,14 @@ struct StepPoints {
 };
 
 // One contact as the reports give it.
+// One contact as the map draws it: the texts as the reports write them.
 struct Contact {
   int number = 0;
-  std::vector<StepPoints> steps;  // from OUT1
-  bool closed = false;            // has its BEST ALPHA line and its OUT2 row
-  // From the BEST ALPHA line of OUT1.
-  std::optional<LonLat> best_point;
-  // From the OUT2 row.
-  std::string start, end, best_time;
+  std::vector<StepPoints> steps;      // the in-box steps, geodetic points
+  bool closed = false;                // ended before the interval did: has its summary
+  std::optional<LonLat> best_point;   // ground point seen at BEST ALPHA
+  std::string start, end, best_time;  // local, 23 characters
+  UtcInstant best_utc;
   double duration = 0.0, best_alpha = 0.0, distance = 0.0;
   char pass = ' ';
 };
@@ -39,27 +37,24 @@ struct Run {
   std::vector<Contact> contacts;
 };
 
-// Reads "ORVUS_IN.TXT", "ORVUS_v1.13_OUT1.TXT" and "ORVUS_v1.13_OUT2.CSV" in `dir`. Raises
-// Fatal naming the file and the line of anything it cannot read.
+// The run in `dir`: its input file "ORVUS_IN.TXT" with the element set and the
+// Earth-orientation file it uses, and its contacts computed by the library's search, the
+// same search orvus runs. Raises Error naming a file that cannot be read.
 void read_run(const std::filesystem::path& dir, Run& run);
 
-// UTC day number and seconds of a local report time text "DD/MM/YYYY HH:MM:SS.sss".
-void local_text_to_utc(const std::string& text, double utc_diff, double& day, double& seconds);
+// The map's contact of a contact record.
+Contact map_contact(const orvus::Contact& c);
 
-// Elevation of the Sun's centre in degrees, without refraction, seen from the geodetic
-// longitude and latitude (degrees, height 0) at the UTC instant.
-double sun_elevation_deg(double utc_day, double utc_sec, double lon, double lat);
-
-// Fraction of the area of the box [lon1, lon2] x [lat1, lat2] (degrees) that the swath
-// (points (1) in time order, then points (2) in reverse) covers, measured on a Lambert
-// azimuthal equal-area projection centred on the box.
-double box_coverage(double lon1, double lon2, double lat1, double lat2,
-                    const std::vector<LonLat>& side1, const std::vector<LonLat>& side2);
-
-// A line or a closed ring cut where it crosses longitude +-180, every part with longitudes
-// in [-180, 180]. Rings come back closed.
-std::vector<std::vector<LonLat>> split_line(const std::vector<LonLat>& line);
-std::vector<std::vector<LonLat>> split_ring(const std::vector<LonLat>& ring);
+// The core library's measures, with the map's arguments.
+inline double sun_elevation_deg(double utc_day, double utc_sec, double lon, double lat) {
+  return orvus::sun_elevation_deg(UtcInstant{utc_day, utc_sec}, lon, lat);
+}
+inline double box_coverage(double lon1, double lon2, double lat1, double lat2,
+                           const std::vector<LonLat>& side1, const std::vector<LonLat>& side2) {
+  return orvus::box_coverage(Box{lon1, lon2, lat1, lat2}, side1, side2);
+}
+using orvus::split_line;
+using orvus::split_ring;
 
 // The swath of a contact: points (1) in time order, then points (2) in reverse, closed; for
 // a contact of one step, the open line from point (1) to point (2).

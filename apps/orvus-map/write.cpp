@@ -5,8 +5,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "common/fatal.hpp"
-#include "map/map.hpp"
+#include "legacy/fatal.hpp"
+#include "map.hpp"
 
 namespace orvus::map {
 
@@ -120,8 +120,6 @@ Facts facts(const Run& run, const Contact& c) {
   }
   f.props.emplace_back("contact", std::to_string(c.number));
   if (c.closed) {
-    double day = 0, sec = 0;
-    local_text_to_utc(c.best_time, p.UTC_DIFF, day, sec);
     f.props.emplace_back("start", json_string(c.start));
     f.props.emplace_back("end", json_string(c.end));
     f.props.emplace_back("best_time", json_string(c.best_time));
@@ -130,7 +128,7 @@ Facts facts(const Run& run, const Contact& c) {
     f.props.emplace_back("best_alpha_deg", num(c.best_alpha, 4));
     f.props.emplace_back("distance_deg", num(c.distance, 6));
     f.props.emplace_back("sun_elevation_deg",
-                         num(sun_elevation_deg(day, sec, p.CEN_LON, p.CEN_LAT), 3));
+                         num(orvus::sun_elevation_deg(c.best_utc, p.CEN_LON, p.CEN_LAT), 3));
   } else {
     f.props.emplace_back("start", json_string(c.steps.empty() ? "" : c.steps.front().time));
     f.props.emplace_back("last_step", json_string(c.steps.empty() ? "" : c.steps.back().time));
@@ -142,7 +140,7 @@ Facts facts(const Run& run, const Contact& c) {
 }
 
 std::string json_position(const LonLat& p) {
-  return "[" + num(p.lon) + ", " + num(p.lat) + "]";
+  return "[" + num(p.lon_deg) + ", " + num(p.lat_deg) + "]";
 }
 
 std::string json_line(const std::vector<LonLat>& line) {
@@ -235,7 +233,7 @@ namespace {
 
 std::string kml_coordinates(const std::vector<LonLat>& line) {
   std::string out;
-  for (const LonLat& p : line) out += num(p.lon) + "," + num(p.lat) + ",0 ";
+  for (const LonLat& p : line) out += num(p.lon_deg) + "," + num(p.lat_deg) + ",0 ";
   return out;
 }
 
@@ -355,7 +353,7 @@ void write_svg(const Run& run, const std::filesystem::path& file) {
   const auto path = [&](const std::vector<LonLat>& pts, bool close) {
     std::string d;
     for (std::size_t i = 0; i < pts.size(); ++i)
-      d += (i ? " L" : "M") + num(px(pts[i].lon), 2) + "," + num(py(pts[i].lat), 2);
+      d += (i ? " L" : "M") + num(px(pts[i].lon_deg), 2) + "," + num(py(pts[i].lat_deg), 2);
     return close ? d + " Z" : d;
   };
   const char* colour_a = "#1f77b4";
@@ -422,8 +420,8 @@ void write_svg(const Run& run, const std::filesystem::path& file) {
         << "stroke-dasharray=\"4 3\"/>\n";
     }
     if (c.best_point) {
-      s << "<circle cx=\"" << num(px(c.best_point->lon), 2) << "\" cy=\""
-        << num(py(c.best_point->lat), 2) << "\" r=\"3.5\" fill=\"#000000\"/>\n";
+      s << "<circle cx=\"" << num(px(c.best_point->lon_deg), 2) << "\" cy=\""
+        << num(py(c.best_point->lat_deg), 2) << "\" r=\"3.5\" fill=\"#000000\"/>\n";
     }
     // The contact's number on its swath, at the place across the track nearest the box
     // centre, kept inside the map.
@@ -431,8 +429,8 @@ void write_svg(const Run& run, const std::filesystem::path& file) {
     for (const StepPoints& st : c.steps) {
       if (!st.p[1] || !st.p[2]) continue;
       for (const double f : {0.0, 0.25, 0.5, 0.75, 1.0}) {
-        const double x = px(st.p[1]->lon) + f * (px(st.p[2]->lon) - px(st.p[1]->lon));
-        const double y = py(st.p[1]->lat) + f * (py(st.p[2]->lat) - py(st.p[1]->lat));
+        const double x = px(st.p[1]->lon_deg) + f * (px(st.p[2]->lon_deg) - px(st.p[1]->lon_deg));
+        const double y = py(st.p[1]->lat_deg) + f * (py(st.p[2]->lat_deg) - py(st.p[1]->lat_deg));
         const double d = std::hypot(x - px(lon_c), y - py((p.LAT1 + p.LAT2) / 2.0));
         if (d < best_d) {
           best_d = d;
@@ -490,6 +488,18 @@ void write_svg(const Run& run, const std::filesystem::path& file) {
   std::ofstream out = open_output(file);
   out << s.str();
   finish(out, file);
+}
+
+std::vector<LonLat> swath_ring(const Contact& c) {
+  std::vector<LonLat> ring;
+  for (const StepPoints& s : c.steps) {
+    if (s.p[1] && s.p[2]) ring.push_back(*s.p[1]);
+  }
+  for (auto it = c.steps.rbegin(); it != c.steps.rend(); ++it) {
+    if (it->p[1] && it->p[2]) ring.push_back(*it->p[2]);
+  }
+  if (ring.size() > 2) ring.push_back(ring.front());
+  return ring;
 }
 
 }  // namespace orvus::map

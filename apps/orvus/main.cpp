@@ -2,8 +2,8 @@
 #include <cstring>
 #include <exception>
 
-#include "common/fatal.hpp"
-#include "run/run.hpp"
+#include "legacy/fatal.hpp"
+#include "legacy/run.hpp"
 
 int main(int argc, char** argv) {
   if (argc > 1) {

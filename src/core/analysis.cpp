@@ -16,10 +16,11 @@
 #endif
 #include <cmath>
 
-#include "frames/time_text.hpp"
-#include "map/map.hpp"
+#include "core/time_text.hpp"
+#include "orvus/analysis.hpp"
+#include "orvus/constants.hpp"
 
-namespace orvus::map {
+namespace orvus {
 
 namespace bg = boost::geometry;
 using Pt = bg::model::d2::point_xy<double>;
@@ -38,7 +39,9 @@ double wrap180(double d) {
 }
 }  // namespace
 
-double sun_elevation_deg(double utc_day, double utc_sec, double lon, double lat) {
+double sun_elevation_deg(const UtcInstant& utc, double lon, double lat) {
+  const double utc_day = utc.day;
+  const double utc_sec = utc.seconds;
   const double utc1 = utc_day + kMjd1950ToJd;
   const double utc2 = utc_sec / 86400.0;
   double tai1 = 0, tai2 = 0, tt1 = 0, tt2 = 0;
@@ -127,18 +130,20 @@ MultiPolygon cascaded_union(std::vector<MultiPolygon> parts) {
 // those whose corners all lie within 90 deg of the projection's centre (farther ones are
 // torn apart near the projection's rim).
 double covered_by_quads(const EqualArea& proj, const Polygon& box_poly,
-                        const std::vector<LonLat>& side1, const std::vector<LonLat>& side2,
-                        bool near_only) {
+                        const std::vector<GroundPoint>& side1,
+                        const std::vector<GroundPoint>& side2, bool near_only) {
   const auto envelope = bg::return_envelope<bg::model::box<Pt>>(box_poly);
   std::vector<MultiPolygon> quads;
   for (std::size_t i = 0; i + 1 < side1.size(); ++i) {
-    const LonLat* corners[4] = {&side1[i], &side1[i + 1], &side2[i + 1], &side2[i]};
+    const GroundPoint* corners[4] = {&side1[i], &side1[i + 1], &side2[i + 1], &side2[i]};
     bool near = true;
-    for (const LonLat* c : corners) near = near && proj.cos_from_centre(c->lon, c->lat) > 0.0;
+    for (const GroundPoint* c : corners)
+      near = near && proj.cos_from_centre(c->lon_deg, c->lat_deg) > 0.0;
     if (near_only && !near) continue;
-    Polygon q = make_polygon(
-        {proj(corners[0]->lon, corners[0]->lat), proj(corners[1]->lon, corners[1]->lat),
-         proj(corners[2]->lon, corners[2]->lat), proj(corners[3]->lon, corners[3]->lat)});
+    Polygon q = make_polygon({proj(corners[0]->lon_deg, corners[0]->lat_deg),
+                              proj(corners[1]->lon_deg, corners[1]->lat_deg),
+                              proj(corners[2]->lon_deg, corners[2]->lat_deg),
+                              proj(corners[3]->lon_deg, corners[3]->lat_deg)});
     if (!bg::is_valid(q) || !(bg::area(q) > 0.0)) continue;
     if (!bg::intersects(bg::return_envelope<bg::model::box<Pt>>(q), envelope)) continue;
     quads.push_back(MultiPolygon{q});
@@ -156,8 +161,9 @@ constexpr double kPiece = 30.0;     // deg
 
 }  // namespace
 
-double box_coverage(double lon1, double lon2, double lat1, double lat2,
-                    const std::vector<LonLat>& side1, const std::vector<LonLat>& side2) {
+double box_coverage(const Box& box, const std::vector<GroundPoint>& side1,
+                    const std::vector<GroundPoint>& side2) {
+  const double lon1 = box.lon1, lon2 = box.lon2, lat1 = box.lat1, lat2 = box.lat2;
   if (!(lon1 < lon2 && lat1 < lat2) || side1.size() < 2 || side1.size() != side2.size()) return 0.0;
   if (lon2 - lon1 > kLargeBox || lat2 - lat1 > kLargeBox) {
     // Each piece's area on its equal-area projection is its area on the unit sphere.
@@ -186,8 +192,9 @@ double box_coverage(double lon1, double lon2, double lat1, double lat2,
 
   std::vector<Pt> ring;
   ring.reserve(side1.size() + side2.size());
-  for (const LonLat& p : side1) ring.push_back(proj(p.lon, p.lat));
-  for (auto it = side2.rbegin(); it != side2.rend(); ++it) ring.push_back(proj(it->lon, it->lat));
+  for (const GroundPoint& p : side1) ring.push_back(proj(p.lon_deg, p.lat_deg));
+  for (auto it = side2.rbegin(); it != side2.rend(); ++it)
+    ring.push_back(proj(it->lon_deg, it->lat_deg));
   const Polygon swath = make_polygon(ring);
   if (bg::is_valid(swath)) {
     MultiPolygon covered;
@@ -198,36 +205,36 @@ double box_coverage(double lon1, double lon2, double lat1, double lat2,
   return std::clamp(covered_by_quads(proj, box_poly, side1, side2, false) / box_area, 0.0, 1.0);
 }
 
-std::vector<std::vector<LonLat>> split_line(const std::vector<LonLat>& line) {
-  std::vector<std::vector<LonLat>> parts;
+std::vector<std::vector<GroundPoint>> split_line(const std::vector<GroundPoint>& line) {
+  std::vector<std::vector<GroundPoint>> parts;
   if (line.empty()) return parts;
-  parts.push_back({{wrap180(line[0].lon), line[0].lat}});
+  parts.push_back({{wrap180(line[0].lon_deg), line[0].lat_deg}});
   for (std::size_t i = 1; i < line.size(); ++i) {
-    const double a = wrap180(line[i - 1].lon);
-    const double b = wrap180(line[i].lon);
+    const double a = wrap180(line[i - 1].lon_deg);
+    const double b = wrap180(line[i].lon_deg);
     const double step = wrap180(b - a);
     if (std::fabs(a + step) > 180.0) {  // crosses +-180 on the way from a to b
       const double edge = a + step > 0 ? 180.0 : -180.0;
       const double f = (edge - a) / step;
-      const double lat = line[i - 1].lat + f * (line[i].lat - line[i - 1].lat);
+      const double lat = line[i - 1].lat_deg + f * (line[i].lat_deg - line[i - 1].lat_deg);
       parts.back().push_back({edge, lat});
       parts.push_back({{-edge, lat}});
     }
-    parts.back().push_back({b, line[i].lat});
+    parts.back().push_back({b, line[i].lat_deg});
   }
   return parts;
 }
 
-std::vector<std::vector<LonLat>> split_ring(const std::vector<LonLat>& ring) {
-  std::vector<std::vector<LonLat>> parts;
+std::vector<std::vector<GroundPoint>> split_ring(const std::vector<GroundPoint>& ring) {
+  std::vector<std::vector<GroundPoint>> parts;
   if (ring.size() < 3) return parts;
   // A ring that does not cross +-180 stays as it is, counter-clockwise as RFC 7946 asks.
-  bool crosses = std::fabs(ring[0].lon) > 180.0;
+  bool crosses = std::fabs(ring[0].lon_deg) > 180.0;
   double twice_area = 0.0;
   for (std::size_t i = 1; i < ring.size(); ++i) {
-    crosses = crosses || std::fabs(ring[i].lon) > 180.0 ||
-              std::fabs(ring[i].lon - ring[i - 1].lon) > 180.0;
-    twice_area += ring[i - 1].lon * ring[i].lat - ring[i].lon * ring[i - 1].lat;
+    crosses = crosses || std::fabs(ring[i].lon_deg) > 180.0 ||
+              std::fabs(ring[i].lon_deg - ring[i - 1].lon_deg) > 180.0;
+    twice_area += ring[i - 1].lon_deg * ring[i].lat_deg - ring[i].lon_deg * ring[i - 1].lat_deg;
   }
   if (!crosses) {
     parts.push_back(ring);
@@ -237,11 +244,11 @@ std::vector<std::vector<LonLat>> split_ring(const std::vector<LonLat>& ring) {
   // Unwrap the ring so that its longitudes run on without jumps, then cut it into the
   // windows [-540, -180], [-180, 180] and [180, 540] and bring each part back.
   Polygon poly;
-  double lon = wrap180(ring[0].lon);
-  bg::append(poly.outer(), Pt(lon, ring[0].lat));
+  double lon = wrap180(ring[0].lon_deg);
+  bg::append(poly.outer(), Pt(lon, ring[0].lat_deg));
   for (std::size_t i = 1; i < ring.size(); ++i) {
-    lon += wrap180(ring[i].lon - ring[i - 1].lon);
-    bg::append(poly.outer(), Pt(lon, ring[i].lat));
+    lon += wrap180(ring[i].lon_deg - ring[i - 1].lon_deg);
+    bg::append(poly.outer(), Pt(lon, ring[i].lat_deg));
   }
   bg::correct(poly);
   for (const double shift : {-360.0, 0.0, 360.0}) {
@@ -250,13 +257,13 @@ std::vector<std::vector<LonLat>> split_ring(const std::vector<LonLat>& ring) {
     if (bg::is_valid(poly)) {
       bg::intersection(poly, window, clipped);
     } else if (shift == 0.0) {  // nothing to cut reliably: keep it as it is, wrapped
-      std::vector<LonLat> whole;
+      std::vector<GroundPoint> whole;
       for (const Pt& p : poly.outer()) whole.push_back({wrap180(p.x()), p.y()});
       parts.push_back(whole);
       continue;
     }
     for (const Polygon& part : clipped) {
-      std::vector<LonLat> out;
+      std::vector<GroundPoint> out;
       for (const Pt& p : part.outer()) out.push_back({p.x() - shift, p.y()});
       // Counter-clockwise exterior ring, as RFC 7946 asks.
       std::reverse(out.begin(), out.end());
@@ -266,16 +273,4 @@ std::vector<std::vector<LonLat>> split_ring(const std::vector<LonLat>& ring) {
   return parts;
 }
 
-std::vector<LonLat> swath_ring(const Contact& c) {
-  std::vector<LonLat> ring;
-  for (const StepPoints& s : c.steps) {
-    if (s.p[1] && s.p[2]) ring.push_back(*s.p[1]);
-  }
-  for (auto it = c.steps.rbegin(); it != c.steps.rend(); ++it) {
-    if (it->p[1] && it->p[2]) ring.push_back(*it->p[2]);
-  }
-  if (ring.size() > 2) ring.push_back(ring.front());
-  return ring;
-}
-
-}  // namespace orvus::map
+}  // namespace orvus

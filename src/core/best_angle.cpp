@@ -1,16 +1,16 @@
-#include "geometry/best_angle.hpp"
+#include "core/best_angle.hpp"
 
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
 
-#include "frames/time_text.hpp"
-#include "frames/tod2ef.hpp"
-#include "geometry/off_nadir.hpp"
+#include "core/off_nadir.hpp"
+#include "core/time_text.hpp"
+#include "core/tod2ef.hpp"
 
 namespace orvus {
 
-double DDOT(int n, const double* x, int incx, const double* y, int incy) {
+double ddot(int n, const double* x, int incx, const double* y, int incy) {
   double sum = 0.0;
   std::ptrdiff_t ix = 0;
   std::ptrdiff_t iy = 0;
@@ -22,33 +22,19 @@ namespace {
 
 constexpr double kPolarRatio = 0.9966471868221031;  // b / a
 
-void wrap_day(double& day, double& seconds) {
-  if (seconds > 86400.0) {
-    day += 1.0;
-    seconds -= 86400.0;
-  } else if (seconds < 0.0) {
-    day -= 1.0;
-    seconds += 86400.0;
-  }
-}
-
-double since_epoch(const TLE_ELSET& elset, double day, double seconds) {
-  return (day - elset.EPOCH_DAY) * 86400.0 + (seconds - elset.EPOCH_SEC);
-}
-
 // Earth-fixed state at a time given both as day/seconds and as seconds since epoch.
-void earth_fixed(const IersTable& table, const EarthConstants& earth, const Sgp8Elements& a,
+void earth_fixed(const EopRows& table, const EarthConstants& earth, const Sgp8Elements& a,
                  const Sgp8Coefficients& b, double day, double seconds, double tsince,
                  StateVector& ef) {
   StateVector tod{};
-  SGP8PR_V2_2(tsince, tod, earth, a, b);
-  TOD2EFV4(day + kMjd1950ToJd, seconds / 86400.0, tod, ef, table);
+  sgp8_propagate(tsince, tod, earth, a, b);
+  tod_to_ef(day + kMjd1950ToJd, seconds / 86400.0, tod, ef, table);
 }
 
 // Sub-satellite longitude (wrapped to (-180, 180]) and geocentric latitude, degrees.
 void sub_satellite(const StateVector& ef, double& lon, double& lat) {
   Vec6 sph{};
-  GCGSV_IAU2009(ef, sph);
+  state_to_spherical(ef, sph);
   lon = sph[0] * kRadToDegRun;
   if (lon > 180.0) lon -= 360.0;
   lat = sph[1] * kRadToDegRun;
@@ -63,10 +49,10 @@ double same_turn(double lon, double ref) {
 
 }  // namespace
 
-void ALPHAOTIM4(const IersTable& table, const EarthConstants& earth, const Sgp8Elements& sgp8_a,
-                const Sgp8Coefficients& sgp8_b, const TLE_ELSET& elset, double& day,
-                double& seconds, double /*utc_diff*/, double /*step*/, double target_lon,
-                double target_lat, double /*beta*/, double& best_alpha, double& lon, double& lat) {
+void best_off_nadir(const EopRows& table, const EarthConstants& earth, const Sgp8Elements& sgp8_a,
+                    const Sgp8Coefficients& sgp8_b, const UtcInstant& epoch, double& day,
+                    double& seconds, double target_lon, double target_lat, double& best_alpha,
+                    double& lon, double& lat) {
   const double a = earth[0];
   const double b = a * kPolarRatio;
   StateVector ef{};
@@ -74,8 +60,8 @@ void ALPHAOTIM4(const IersTable& table, const EarthConstants& earth, const Sgp8E
   // 1-2. Sub-satellite points 30 s before and after.
   double day1 = day;
   double sec1 = seconds - 30.0;
-  wrap_day(day1, sec1);
-  const double tsince1 = since_epoch(elset, day1, sec1);
+  normalise(day1, sec1);
+  const double tsince1 = since_epoch(epoch, day1, sec1);
   earth_fixed(table, earth, sgp8_a, sgp8_b, day1, sec1, tsince1, ef);
   double lon1 = 0.0;
   double lat1 = 0.0;
@@ -83,8 +69,8 @@ void ALPHAOTIM4(const IersTable& table, const EarthConstants& earth, const Sgp8E
 
   double day2 = day;
   double sec2 = seconds + 30.0;
-  wrap_day(day2, sec2);
-  const double tsince2 = since_epoch(elset, day2, sec2);
+  normalise(day2, sec2);
+  const double tsince2 = since_epoch(epoch, day2, sec2);
   earth_fixed(table, earth, sgp8_a, sgp8_b, day2, sec2, tsince2, ef);
   double lon2 = 0.0;
   double lat2 = 0.0;
@@ -102,7 +88,7 @@ void ALPHAOTIM4(const IersTable& table, const EarthConstants& earth, const Sgp8E
 
   double best_day = day;
   double best_sec = seconds;
-  double tbest = since_epoch(elset, day, seconds);
+  double tbest = since_epoch(epoch, day, seconds);
   if (d12 != 0.0) {  // without ground-track motion the best time stays the input time
     // 4-5. Projection of the target onto the track line (law of cosines at point 1).
     double p = 0.0;
@@ -114,31 +100,31 @@ void ALPHAOTIM4(const IersTable& table, const EarthConstants& earth, const Sgp8E
     tbest = tsince1 + (tsince2 - tsince1) * p / d12;
     // 6. Back to day number and seconds.
     const double n = std::trunc(tbest / 86400.0);
-    best_day = n + elset.EPOCH_DAY;
-    best_sec = (tbest / 86400.0 - n) * 86400.0 + elset.EPOCH_SEC;
-    wrap_day(best_day, best_sec);
+    best_day = n + epoch.day;
+    best_sec = (tbest / 86400.0 - n) * 86400.0 + epoch.seconds;
+    normalise(best_day, best_sec);
   }
 
   // 7. State at the best time and local radius.
   earth_fixed(table, earth, sgp8_a, sgp8_b, best_day, best_sec, tbest, ef);
   Vec6 sph{};
-  GCGSV_IAU2009(ef, sph);
+  state_to_spherical(ef, sph);
   const double radius = b + (a - b) * std::cos(sph[1]);
 
   // 8.
   Vec3 nadir{};
   Vec3 normal{};
   double height = 0.0;
-  LOLA_NADIR_AUX2(ef, sph, radius, nadir, normal, height);
+  nadir_frame(ef, sph, radius, nadir, normal, height);
 
   // 9. Target on the sphere of radius a.
   Vec3 target{};
-  GSGCP({target_lon * kDegToRadRun, target_lat * kDegToRadRun, a}, target);
+  spherical_to_cartesian({target_lon * kDegToRadRun, target_lat * kDegToRadRun, a}, target);
   const Vec3 v = {target[0] - nadir[0], target[1] - nadir[1], target[2] - nadir[2]};
   const double distance = std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
 
   // 10-11. Side of the track and the angle.
-  const double dot = DDOT(3, normal.data(), 1, v.data(), 1);
+  const double dot = ddot(3, normal.data(), 1, v.data(), 1);
   const double sigma = dot == 0.0 ? 1.0 : dot / std::fabs(dot);
   const double s = distance * sigma;
   best_alpha = std::atan2(s, height) * kRadToDegRun;
@@ -146,7 +132,7 @@ void ALPHAOTIM4(const IersTable& table, const EarthConstants& earth, const Sgp8E
   // 12. Ground point seen.
   const Vec3 w = {nadir[0] + s * normal[0], nadir[1] + s * normal[1], nadir[2] + s * normal[2]};
   Vec3 wsph{};
-  GCGSP(w, wsph);
+  cartesian_to_spherical(w, wsph);
   lon = wsph[0] * kRadToDegRun;
   lat = wsph[1] * kRadToDegRun;
 

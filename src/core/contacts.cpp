@@ -9,8 +9,8 @@
 #include <utility>
 
 #include "core/eop_table.hpp"
+#include "core/search.hpp"
 #include "orvus/error.hpp"
-#include "run/search.hpp"
 
 namespace orvus {
 
@@ -48,7 +48,7 @@ std::string number_text(double v) {
 
 }  // namespace
 
-void search_setup(const Sensor& sensor, const Box& box, const Interval& interval, RunParams& p) {
+void search_setup(const Sensor& sensor, const Box& box, const Interval& interval, SearchParams& p) {
   if (!(std::fabs(box.lat1) <= 90.0 && std::fabs(box.lat2) <= 90.0 &&
         std::fabs(box.lon1) <= 360.0 && std::fabs(box.lon2) <= 360.0)) {
     bad_argument(
@@ -77,57 +77,27 @@ void search_setup(const Sensor& sensor, const Box& box, const Interval& interval
       bad_argument("INTERVAL: AN INSTANT NEEDS A FINITE DAY AND SECONDS FROM 0 TO 86400.");
     }
   }
-  p.LON1 = box.lon1;
-  p.LON2 = box.lon2;
-  p.LAT1 = box.lat1;
-  p.LAT2 = box.lat2;
-  corner_to_geocentric(p.LON1, p.LAT1, p.GC_LON1, p.GC_LAT1);
-  corner_to_geocentric(p.LON2, p.LAT2, p.GC_LON2, p.GC_LAT2);
-  p.CEN_GC_LON = (p.GC_LON1 + p.GC_LON2) / 2.0;
-  p.CEN_GC_LAT = (p.GC_LAT1 + p.GC_LAT2) / 2.0;
-  p.CEN_LON = (p.LON1 + p.LON2) / 2.0;
-  p.CEN_LAT = (p.LAT1 + p.LAT2) / 2.0;
-  p.UTC_DIFF = interval.utc_offset_hours;
-  p.START_DAY = interval.start.day;
-  p.START_SEC = interval.start.seconds;
-  p.END_DAY = interval.end.day;
-  p.END_SEC = interval.end.seconds;
-  p.STEP = interval.step_s;
-  p.ALPHA = sensor.alpha_deg;
-  p.BETA = sensor.beta_deg;
-  p.ALPHA0 = p.ALPHA;
-  p.ALPHA1 = p.ALPHA - p.BETA / 2.0;
-  p.ALPHA2 = p.ALPHA + p.BETA / 2.0;
-}
-
-Orbit orbit_of(const Propagator& propagator) {
-  Orbit o;
-  const ElementSet& e = propagator.elements();
-  const std::size_t n = std::min(e.name.size(), sizeof o.elset.SATNAME);
-  std::fill(std::begin(o.elset.SATNAME), std::end(o.elset.SATNAME), ' ');
-  std::copy_n(e.name.data(), n, o.elset.SATNAME);
-  o.elset.REVNUM = e.revolution_number;
-  o.elset.EPOCH_DAY = e.epoch.day;
-  o.elset.EPOCH_SEC = e.epoch.seconds;
-  const double elem[9] = {e.mean_motion, e.eccentricity, e.inclination, e.raan,
-                          e.arg_perigee, e.mean_anomaly, 0.0,           0.0,
-                          e.bstar};
-  std::copy(std::begin(elem), std::end(elem), o.elset.ELEM);
-  o.A_MEAN = propagator.mean_semi_major_axis_m();
-  o.P_NODAL = propagator.nodal_period_s();
-  o.FRAC0 = propagator.epoch_phase();
-  o.earth = model_earth();
-  o.sgp8_a = propagator.sgp8_elements();
-  o.sgp8_b = propagator.sgp8_coefficients();
-  return o;
+  p.lon1 = box.lon1;
+  p.lon2 = box.lon2;
+  p.lat1 = box.lat1;
+  p.lat2 = box.lat2;
+  p.utc_diff = interval.utc_offset_hours;
+  p.start_day = interval.start.day;
+  p.start_sec = interval.start.seconds;
+  p.end_day = interval.end.day;
+  p.end_sec = interval.end.seconds;
+  p.step = interval.step_s;
+  p.alpha = sensor.alpha_deg;
+  p.beta = sensor.beta_deg;
+  derive_search_values(p);
 }
 
 void find_contacts(const Satellite& satellite, const Box& target, const Interval& interval,
                    const EarthOrientation& eop, ContactSink& sink, const SearchOptions& options) {
-  RunParams p;
+  SearchParams p;
   search_setup(satellite.sensor, target, interval, p);
-  const Orbit orbit = orbit_of(satellite.orbit);
-  const IersTable& table = eop.table().rows;
+  const Propagator& orbit = satellite.orbit;
+  const EopRows& table = eop.table().rows;
   if (options.method == SearchMethod::plain) {
     contact_search(p, orbit, table, sink);
     return;

@@ -1,4 +1,4 @@
-#include "geometry/coords.hpp"
+#include "core/coords.hpp"
 
 #include <cmath>
 
@@ -11,26 +11,26 @@ constexpr double kE2 = 1.0 - kIau2009OneMinusE2;
 constexpr int kMaxNewtonSteps = 200;
 }  // namespace
 
-double TANGEN(double y, double x) {
+double angle_pm_pi(double y, double x) {
   if (y == 0.0 && x == 0.0) return 0.0;
   return std::atan2(y, x);
 }
 
-double TANGEN_IAU2009(double y, double x) {
-  double a = TANGEN(y, x);
+double angle_0_2pi(double y, double x) {
+  double a = angle_pm_pi(y, x);
   if (a < 0.0) a += kTwoPiExact;
   return a;
 }
 
-void GCGSP(const Vec3& position, Vec3& spherical) {
+void cartesian_to_spherical(const Vec3& position, Vec3& spherical) {
   const double x = position[0];
   const double y = position[1];
   const double z = position[2];
   const double r = std::sqrt(x * x + y * y + z * z);
-  spherical = {TANGEN(y, x), std::asin(z / r), r};
+  spherical = {angle_pm_pi(y, x), std::asin(z / r), r};
 }
 
-void GSGCP(const Vec3& spherical, Vec3& position) {
+void spherical_to_cartesian(const Vec3& spherical, Vec3& position) {
   const double lon = spherical[0];
   const double lat = spherical[1];
   const double r = spherical[2];
@@ -38,7 +38,7 @@ void GSGCP(const Vec3& spherical, Vec3& position) {
               r * std::sin(lat)};
 }
 
-void GCGSV_IAU2009(const Vec6& state, Vec6& spherical) {
+void state_to_spherical(const Vec6& state, Vec6& spherical) {
   const double x = state[0];
   const double y = state[1];
   const double z = state[2];
@@ -46,7 +46,7 @@ void GCGSV_IAU2009(const Vec6& state, Vec6& spherical) {
   const double vy = state[4];
   const double vz = state[5];
   const double r = std::sqrt(x * x + y * y + z * z);
-  const double lon = TANGEN_IAU2009(y, x);
+  const double lon = angle_0_2pi(y, x);
   const double lat = std::asin(z / r);
   // On x = 0 the quotient form would divide by zero; the equivalent form does not.
   const double lon_rate = x != 0.0 ? (vy * x - vx * y) / (x * x * (1.0 + (y / x) * (y / x)))
@@ -56,7 +56,7 @@ void GCGSV_IAU2009(const Vec6& state, Vec6& spherical) {
   spherical = {lon, lat, r, lon_rate, lat_rate, r_rate};
 }
 
-void GDGCP_IAU2009(const Vec3& geodetic, Vec3& position) {
+void geodetic_to_cartesian(const Vec3& geodetic, Vec3& position) {
   const double lon = geodetic[0];
   const double lat = geodetic[1];
   const double h = geodetic[2];
@@ -66,7 +66,7 @@ void GDGCP_IAU2009(const Vec3& geodetic, Vec3& position) {
               (n * (1.0 - kE2) + h) * s};
 }
 
-void GCGDP_IAU2009(const Vec3& position, Vec3& geodetic) {
+void cartesian_to_geodetic(const Vec3& position, Vec3& geodetic) {
   const double x = position[0];
   const double y = position[1];
   const double z = position[2];
@@ -88,7 +88,7 @@ void GCGDP_IAU2009(const Vec3& position, Vec3& geodetic) {
   const double w = kE2 * z * z / kIau2009A2 / (km * km);
   // One Heron step for a sqrt(1 + w) from 1 + w/2.
   const double n = kIau2009A * ((w + 2.0) * 0.25 + (w + 1.0) / (w + 2.0));
-  const double lon = TANGEN(y, x);
+  const double lon = angle_pm_pi(y, x);
   const double s = z / (k * n - kE2 * n);
   const double c = std::sqrt(p2) / (k * n);
   geodetic = {lon, std::asin(s / std::sqrt(s * s + c * c)), k * n - n};

@@ -16,19 +16,19 @@ inline constexpr double kIau2009A2 = 40680626488259.555;          // a^2, m^2
 inline constexpr double kTwoPiExact = 6.283185307179586;
 
 // Four-quadrant arc tangent in (-pi, pi]; 0 for (0, 0).
-double TANGEN(double y, double x);
+double angle_pm_pi(double y, double x);
 // The same in [0, 2pi).
-double TANGEN_IAU2009(double y, double x);
+double angle_0_2pi(double y, double x);
 
 // Position -> (longitude, geocentric latitude, radius).
-void GCGSP(const Vec3& position, Vec3& spherical);
+void cartesian_to_spherical(const Vec3& position, Vec3& spherical);
 // (longitude, geocentric latitude, radius) -> position.
-void GSGCP(const Vec3& spherical, Vec3& position);
+void spherical_to_cartesian(const Vec3& spherical, Vec3& position);
 // State -> (longitude [0, 2pi), latitude, radius, longitude rate, latitude rate, radius rate).
-void GCGSV_IAU2009(const Vec6& state, Vec6& spherical);
+void state_to_spherical(const Vec6& state, Vec6& spherical);
 // Position -> (longitude, geodetic latitude, height).
-void GCGDP_IAU2009(const Vec3& position, Vec3& geodetic);
+void cartesian_to_geodetic(const Vec3& position, Vec3& geodetic);
 // (longitude, geodetic latitude, height) -> position.
-void GDGCP_IAU2009(const Vec3& geodetic, Vec3& position);
+void geodetic_to_cartesian(const Vec3& geodetic, Vec3& position);
 
 }  // namespace orvus

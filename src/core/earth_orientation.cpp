@@ -2,8 +2,8 @@
 
 #include <utility>
 
+#include "core/eop.hpp"
 #include "core/eop_table.hpp"
-#include "frames/time_text.hpp"
 
 namespace orvus {
 
@@ -12,25 +12,24 @@ EarthOrientation::EarthOrientation(std::shared_ptr<const detail::EopTable> table
 
 EarthOrientation EarthOrientation::load(const std::string& path) {
   auto t = std::make_shared<detail::EopTable>();
-  READ_IERS_DATA(t->rows, path);
-  t->rows.file.close();
+  load_eop_file(t->rows, path);
   return EarthOrientation(std::move(t));
 }
 
 EarthOrientation EarthOrientation::parse(std::istream& in, const std::string& source) {
   auto t = std::make_shared<detail::EopTable>();
-  read_iers_rows(in, source, t->rows);
+  read_eop_rows(in, source, t->rows);
   return EarthOrientation(std::move(t));
 }
 
 EopValues EarthOrientation::at(double mjd) const {
   EopValues v;
-  LOCATE_IERS_DATA(mjd, table_->rows, v.xp_arcsec, v.yp_arcsec, v.ut1_minus_utc_s);
+  locate_eop(mjd, table_->rows, v.xp_arcsec, v.yp_arcsec, v.ut1_minus_utc_s);
   return v;
 }
 
 bool EarthOrientation::covers(double mjd) const {
-  return iers_covers(mjd, table_->rows);
+  return eop_covers(mjd, table_->rows);
 }
 
 std::size_t EarthOrientation::size() const {

@@ -1,12 +1,12 @@
-#include "frames/iers.hpp"
+#include "core/eop.hpp"
 
 #include <algorithm>
 #include <charconv>
 #include <cmath>
 
-#include "common/fatal.hpp"
-#include "common/fixed_field.hpp"
-#include "common/free_form.hpp"
+#include "core/fixed_field.hpp"
+#include "core/text_input.hpp"
+#include "orvus/error.hpp"
 
 namespace orvus {
 
@@ -16,16 +16,16 @@ namespace {
 constexpr std::size_t kMaxIersRows = 400000;
 }  // namespace
 
-void READ_IERS_DATA(IersTable& table, const std::string& file_name) {
-  table.file.close();
-  if (!open_regular_file(table.file, file_name)) {
-    throw Fatal{" CANNOT OPEN THE EARTH-ORIENTATION FILE \"" + file_name + "\".",
+void load_eop_file(EopRows& table, const std::string& file_name) {
+  std::ifstream file;
+  if (!open_regular_file(file, file_name)) {
+    throw Error{" CANNOT OPEN THE EARTH-ORIENTATION FILE \"" + file_name + "\".",
                 " EXECUTION INTERRUPTED."};
   }
-  read_iers_rows(table.file, file_name, table);
+  read_eop_rows(file, file_name, table);
 }
 
-void read_iers_rows(std::istream& in, const std::string& file_name, IersTable& table) {
+void read_eop_rows(std::istream& in, const std::string& file_name, EopRows& table) {
   table.mjd.clear();
   table.xp.clear();
   table.yp.clear();
@@ -45,7 +45,7 @@ void read_iers_rows(std::istream& in, const std::string& file_name, IersTable& t
     // download, ends the table as well: its missing digits would read as zeros.
     if (strip_cr(line).size() < 68) break;
     if (table.mjd.size() == kMaxIersRows) {
-      throw Fatal{" THE EARTH-ORIENTATION FILE \"" + file_name + "\" HAS MORE THAN " +
+      throw Error{" THE EARTH-ORIENTATION FILE \"" + file_name + "\" HAS MORE THAN " +
                       std::to_string(kMaxIersRows) + " RECORDS.",
                   " EXECUTION INTERRUPTED."};
     }
@@ -56,7 +56,7 @@ void read_iers_rows(std::istream& in, const std::string& file_name, IersTable& t
     table.dut1.push_back(read_real_field(record, 59, 10, 7, src));
   }
   if (table.mjd.empty()) {
-    throw Fatal{" THE EARTH-ORIENTATION FILE \"" + file_name + "\" HAS NO USABLE RECORD:",
+    throw Error{" THE EARTH-ORIENTATION FILE \"" + file_name + "\" HAS NO USABLE RECORD:",
                 number == 0
                     ? std::string(" THE FILE IS EMPTY.")
                     : std::string(" ITS FIRST LINE HAS NO POLAR-MOTION FLAG (\"I\" OR \"P\" "
@@ -75,7 +75,7 @@ void read_iers_rows(std::istream& in, const std::string& file_name, IersTable& t
   }
 }
 
-bool scan_iers_rows(double date, const IersTable& table, std::size_t& row) {
+bool scan_eop_rows(double date, const EopRows& table, std::size_t& row) {
   for (std::size_t i = 0; i < table.mjd.size(); ++i) {
     if (std::fabs(date - table.mjd[i]) < 1.0) {
       row = i;
@@ -89,7 +89,7 @@ namespace {
 
 // On a daily table only the rows of floor(date) - 1 .. floor(date) + 1 can lie within one
 // day of the date; the first of them that does is the first in the whole table.
-bool index_daily_row(double date, const IersTable& table, std::size_t& row) {
+bool index_daily_row(double date, const EopRows& table, std::size_t& row) {
   const double offset = std::floor(date) - table.mjd[0];
   const auto n = static_cast<double>(table.mjd.size());
   if (!(offset >= -2.0 && offset <= n + 1.0)) return false;  // also NaN
@@ -107,14 +107,14 @@ bool index_daily_row(double date, const IersTable& table, std::size_t& row) {
 
 }  // namespace
 
-bool find_iers_row(double date, const IersTable& table, std::size_t& row) {
-  return table.daily ? index_daily_row(date, table, row) : scan_iers_rows(date, table, row);
+bool find_eop_row(double date, const EopRows& table, std::size_t& row) {
+  return table.daily ? index_daily_row(date, table, row) : scan_eop_rows(date, table, row);
 }
 
-bool iers_covers(double date, const IersTable& table) {
+bool eop_covers(double date, const EopRows& table) {
   std::size_t row = 0;
   if (table.daily || table.sorted_mjd.size() != table.mjd.size()) {
-    return find_iers_row(date, table, row);
+    return find_eop_row(date, table, row);
   }
   // Only dates within two days can be within one day of `date` (inclusive bounds: at very
   // large magnitudes date - 2 and date + 2 round to the date itself).
@@ -126,12 +126,12 @@ bool iers_covers(double date, const IersTable& table) {
   return false;
 }
 
-void LOCATE_IERS_DATA(double date, const IersTable& table, double& xp, double& yp, double& dut1) {
+void locate_eop(double date, const EopRows& table, double& xp, double& yp, double& dut1) {
   std::size_t row = 0;
-  if (!find_iers_row(date, table, row)) {
+  if (!find_eop_row(date, table, row)) {
     char value[64];
     const auto res = std::to_chars(value, value + sizeof value, date);
-    throw Fatal{"ERRO NA SUBROTINA LOCATE_IERS_DATA: ",
+    throw Error{"ERRO NA SUBROTINA LOCATE_IERS_DATA: ",
                 "TEMPO JULIANO MODIFICADO " + std::string(value, res.ptr) + " NAO LOCALIZADO",
                 "EXECUCAO INTERROMPIDA!"};
   }

@@ -1,13 +1,13 @@
 // What an EarthOrientation holds: the rows of the table.
 #pragma once
 
-#include "frames/iers.hpp"
+#include "core/eop.hpp"
 #include "orvus/earth_orientation.hpp"
 
 namespace orvus::detail {
 
 struct EopTable {
-  IersTable rows;
+  EopRows rows;
 };
 
 }  // namespace orvus::detail

@@ -1,11 +1,11 @@
-#include "common/fixed_field.hpp"
+#include "core/fixed_field.hpp"
 
 #include <charconv>
 #include <cstdio>
 #include <limits>
 #include <string>
 
-#include "common/fatal.hpp"
+#include "orvus/error.hpp"
 
 namespace orvus {
 
@@ -45,7 +45,7 @@ std::string printable(std::string_view record, int first, int width) {
   std::string where = " INPUT CONVERSION ERROR IN \"" + std::string(source.file) + "\"";
   if (source.line > 0) where += ", LINE " + std::to_string(source.line);
   where += ", COLUMNS " + std::to_string(first) + "-" + std::to_string(first + width - 1);
-  throw Fatal{where + ":", " \"" + printable(record, first, width) + "\" IS NOT " + what + ".",
+  throw Error{where + ":", " \"" + printable(record, first, width) + "\" IS NOT " + what + ".",
               " EXECUTION INTERRUPTED."};
 }
 

@@ -4,7 +4,7 @@
 // A field is given by its first column (1-based) and its width. Blanks anywhere in the
 // field are ignored and an all-blank field reads as zero. A real field without a decimal
 // point takes its last `decimals` digits as decimals; an exponent may follow the digits
-// ("E-3", "D+2" or just a signed integer "-3"). A field that is not a number raises Fatal
+// ("E-3", "D+2" or just a signed integer "-3"). A field that is not a number raises Error
 // naming the file, the line number and the columns.
 #pragma once
 

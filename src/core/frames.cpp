@@ -1,7 +1,7 @@
 #include "orvus/frames.hpp"
 
 #include "core/eop_table.hpp"
-#include "frames/tod2ef.hpp"
+#include "core/tod2ef.hpp"
 #include "orvus/constants.hpp"
 
 namespace orvus {
@@ -9,8 +9,8 @@ namespace orvus {
 StateVector tod_to_earth_fixed(const UtcInstant& utc, const StateVector& tod,
                                const EarthOrientation& eop) {
   StateVector ef{};
-  TOD2EFV4(utc.day + constants::mjd1950_to_jd, utc.seconds / constants::seconds_per_day, tod, ef,
-           eop.table().rows);
+  tod_to_ef(utc.day + constants::mjd1950_to_jd, utc.seconds / constants::seconds_per_day, tod, ef,
+            eop.table().rows);
   return ef;
 }
 

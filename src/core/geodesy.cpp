@@ -2,33 +2,33 @@
 
 #include <cmath>
 
+#include "core/best_angle.hpp"
+#include "core/coords.hpp"
 #include "core/eop_table.hpp"
-#include "geometry/best_angle.hpp"
-#include "geometry/coords.hpp"
-#include "geometry/off_nadir.hpp"
+#include "core/off_nadir.hpp"
+#include "core/search.hpp"
 #include "orvus/constants.hpp"
-#include "run/search.hpp"
 
 namespace orvus {
 
 Vec3 to_spherical(const Vec3& position) {
   Vec3 s{};
-  GCGSP(position, s);
+  cartesian_to_spherical(position, s);
   return s;
 }
 Vec3 from_spherical(const Vec3& spherical) {
   Vec3 p{};
-  GSGCP(spherical, p);
+  spherical_to_cartesian(spherical, p);
   return p;
 }
 Vec3 to_geodetic(const Vec3& position) {
   Vec3 g{};
-  GCGDP_IAU2009(position, g);
+  cartesian_to_geodetic(position, g);
   return g;
 }
 Vec3 from_geodetic(const Vec3& geodetic) {
   Vec3 p{};
-  GDGCP_IAU2009(geodetic, p);
+  geodetic_to_cartesian(geodetic, p);
   return p;
 }
 
@@ -40,22 +40,23 @@ double local_radius(double lat) {
 
 GroundPoint ground_point(const StateVector& earth_fixed, double radius_m, double alpha_deg) {
   Vec6 sph{};
-  GCGSV_IAU2009(earth_fixed, sph);
+  state_to_spherical(earth_fixed, sph);
   Vec3 nadir{}, normal{};
   double height = 0.0;
-  LOLA_NADIR_AUX2(earth_fixed, sph, radius_m, nadir, normal, height);
+  nadir_frame(earth_fixed, sph, radius_m, nadir, normal, height);
   GroundPoint g;
-  LOLA2(earth_fixed, sph, radius_m, nadir, normal, height, alpha_deg, g.lon_deg, g.lat_deg);
+  off_nadir_point(earth_fixed, sph, radius_m, nadir, normal, height, alpha_deg, g.lon_deg,
+                  g.lat_deg);
   return g;
 }
 
 BestAngle best_angle(const Propagator& orbit, const EarthOrientation& eop, const UtcInstant& near,
                      const GroundPoint& target) {
-  const Orbit o = orbit_of(orbit);
   BestAngle b;
   b.utc = near;
-  ALPHAOTIM4(eop.table().rows, o.earth, o.sgp8_a, o.sgp8_b, o.elset, b.utc.day, b.utc.seconds, 0.0,
-             0.0, target.lon_deg, target.lat_deg, 0.0, b.alpha_deg, b.seen.lon_deg, b.seen.lat_deg);
+  best_off_nadir(eop.table().rows, model_earth(), orbit.sgp8_elements(), orbit.sgp8_coefficients(),
+                 orbit.elements().epoch, b.utc.day, b.utc.seconds, target.lon_deg, target.lat_deg,
+                 b.alpha_deg, b.seen.lon_deg, b.seen.lat_deg);
   return b;
 }
 

@@ -1,4 +1,4 @@
-#include "orbit/setup.hpp"
+#include "core/model.hpp"
 
 #include <cmath>
 
@@ -8,14 +8,15 @@ namespace {
 constexpr double kTwoPi = 6.2831853071796;
 }
 
-void NORAD_CONST_V2_1(MathConstants& math, EarthConstants& earth, ZonalHarmonics& j) {
+void model_constants(MathConstants& math, EarthConstants& earth, ZonalHarmonics& j) {
   const double pi = 3.1415926535898;
   math = {pi, pi + pi, pi * 0.5, pi / 180.0, 180.0 / pi};
   earth = {6378135.0, 1.0 / 298.257, 398600800000000.0, 7.2921151467e-05};
   j = {0.001082616, -2.53881e-06, -1.65597e-06};
 }
 
-double MEAN_A_V2_1(const double (&elem)[9], const EarthConstants& earth, const ZonalHarmonics& j) {
+double mean_semi_major_axis(const double (&elem)[9], const EarthConstants& earth,
+                            const ZonalHarmonics& j) {
   const double ck2 = 0.5 * j[0];
   const double xke = std::sqrt(earth[2] / (earth[0] * earth[0] * earth[0]));
   const double a1 = std::pow(xke / elem[0], 0.6666666666666666);
@@ -31,25 +32,12 @@ double MEAN_A_V2_1(const double (&elem)[9], const EarthConstants& earth, const Z
   return ao / (1.0 - delo) * earth[0];
 }
 
-double PERNOD_V2_1(double a, double incl, const EarthConstants& earth, const ZonalHarmonics& j) {
+double nodal_period(double a, double incl, const EarthConstants& earth, const ZonalHarmonics& j) {
   const double ratio = earth[0] / a;
   const double c = 1.5 * j[0] * ratio * ratio;
   const double t0 = std::sqrt(a * a * a / earth[2]) * kTwoPi;
   const double cosi = std::cos(incl);
   return t0 * (1.0 - c * (4.0 * cosi * cosi - 1.0));
-}
-
-void VEK_P1(std::string_view file_name, TLE_ELSET& elset, double& mean_a, double& nodal_period,
-            double& epoch_phase, EarthConstants& earth, Sgp8Elements& sgp8_a,
-            Sgp8Coefficients& sgp8_b) {
-  MathConstants math{};
-  ZonalHarmonics j{};
-  NORAD_CONST_V2_1(math, earth, j);
-  READ_2LINES(38, file_name, elset);
-  SGP8_V2_2(elset.ELEM, earth, j, sgp8_a, sgp8_b);
-  mean_a = MEAN_A_V2_1(elset.ELEM, earth, j);
-  nodal_period = PERNOD_V2_1(mean_a, elset.ELEM[2], earth, j);
-  epoch_phase = std::fmod(elset.ELEM[4] + elset.ELEM[5], kTwoPi) / kTwoPi;
 }
 
 }  // namespace orvus

@@ -1,30 +1,23 @@
-// Orbit set-up: physical constants, the element set, SGP8 initialisation and the derived
-// mean semi-major axis, nodal period and epoch phase.
+// The orbit model's constants and the mean semi-major axis and nodal period of an
+// element set.
 #pragma once
 
 #include <array>
-#include <string_view>
 
-#include "orbit/sgp8.hpp"
-#include "orbit/tle.hpp"
+#include "core/sgp8.hpp"
 
 namespace orvus {
 
 using MathConstants = std::array<double, 5>;  // pi, 2pi, pi/2, pi/180, 180/pi
 
 // Fills the mathematical group, the Earth constants and the zonal harmonics.
-void NORAD_CONST_V2_1(MathConstants& math, EarthConstants& earth, ZonalHarmonics& j);
+void model_constants(MathConstants& math, EarthConstants& earth, ZonalHarmonics& j);
 
 // Brouwer mean semi-major axis in metres (the first steps of SGP8 initialisation).
-double MEAN_A_V2_1(const double (&elem)[9], const EarthConstants& earth, const ZonalHarmonics& j);
+double mean_semi_major_axis(const double (&elem)[9], const EarthConstants& earth,
+                            const ZonalHarmonics& j);
 
 // Nodal period in seconds for semi-major axis `a` (m) and inclination `incl` (rad).
-double PERNOD_V2_1(double a, double incl, const EarthConstants& earth, const ZonalHarmonics& j);
-
-// Sets up the orbit from the element file `file_name` (70-character field). Raises Fatal on
-// every failure of the element reader.
-void VEK_P1(std::string_view file_name, TLE_ELSET& elset, double& mean_a, double& nodal_period,
-            double& epoch_phase, EarthConstants& earth, Sgp8Elements& sgp8_a,
-            Sgp8Coefficients& sgp8_b);
+double nodal_period(double a, double incl, const EarthConstants& earth, const ZonalHarmonics& j);
 
 }  // namespace orvus

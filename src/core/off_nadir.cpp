@@ -1,4 +1,4 @@
-#include "geometry/off_nadir.hpp"
+#include "core/off_nadir.hpp"
 
 #include <cmath>
 #include <limits>
@@ -11,19 +11,19 @@ double sind(double deg) {
 }
 }  // namespace
 
-void VECTOR_PRODUCT(const Vec3& a, const Vec3& b, Vec3& c) {
+void cross(const Vec3& a, const Vec3& b, Vec3& c) {
   const double c1 = a[1] * b[2] - a[2] * b[1];
   const double c2 = a[2] * b[0] - a[0] * b[2];
   const double c3 = a[0] * b[1] - a[1] * b[0];
   c = {c1, c2, c3};
 }
 
-void LOLA_NADIR_AUX2(const Vec6& state, const Vec6& /*spherical*/, double radius, Vec3& nadir,
-                     Vec3& normal, double& height) {
+void nadir_frame(const Vec6& state, const Vec6& /*spherical*/, double radius, Vec3& nadir,
+                 Vec3& normal, double& height) {
   const Vec3 r = {state[0], state[1], state[2]};
   const Vec3 v = {state[3], state[4], state[5]};
   Vec3 c{};
-  VECTOR_PRODUCT(r, v, c);
+  cross(r, v, c);
   const double cn = std::sqrt(c[0] * c[0] + c[1] * c[1] + c[2] * c[2]);
   normal = {c[0] / cn, c[1] / cn, c[2] / cn};
   const double rn = std::sqrt(r[0] * r[0] + r[1] * r[1] + r[2] * r[2]);
@@ -34,8 +34,8 @@ void LOLA_NADIR_AUX2(const Vec6& state, const Vec6& /*spherical*/, double radius
   height = std::sqrt(dx * dx + dy * dy + dz * dz);
 }
 
-void LOLA2(const Vec6& state, const Vec6& /*spherical*/, double radius, const Vec3& nadir,
-           const Vec3& normal, double height, double alpha, double& lon, double& lat) {
+void off_nadir_point(const Vec6& state, const Vec6& /*spherical*/, double radius, const Vec3& nadir,
+                     const Vec3& normal, double height, double alpha, double& lon, double& lat) {
   const double a_rad = alpha * kDegToRadRun;
   // 1. Offset in the tangent plane at N to the flat-Earth intersection Q.
   const double a_flat = (height / std::cos(a_rad)) * std::sin(a_rad);
@@ -61,7 +61,7 @@ void LOLA2(const Vec6& state, const Vec6& /*spherical*/, double radius, const Ve
                    nadir[2] + offset * normal[2]};
   // 7. Longitude as in the spherical-state conversion, wrapped to (-180, 180].
   const double r = std::sqrt(wp[0] * wp[0] + wp[1] * wp[1] + wp[2] * wp[2]);
-  lon = TANGEN_IAU2009(wp[1], wp[0]) * kRadToDegRun;
+  lon = angle_0_2pi(wp[1], wp[0]) * kRadToDegRun;
   if (lon > 180.0) lon -= 360.0;
   lat = std::asin(wp[2] / r) * kRadToDegRun;
 }

@@ -2,7 +2,7 @@
 // plane, at a signed off-nadir angle (positive to the side of r x v), on a local sphere.
 #pragma once
 
-#include "geometry/coords.hpp"
+#include "core/coords.hpp"
 
 namespace orvus {
 
@@ -10,16 +10,16 @@ inline constexpr double kDegToRadRun = 0.017453292519943334;
 inline constexpr double kRadToDegRun = 57.295779513082195;
 
 // C = A x B.
-void VECTOR_PRODUCT(const Vec3& a, const Vec3& b, Vec3& c);
+void cross(const Vec3& a, const Vec3& b, Vec3& c);
 
 // Local frame of one instant: nadir point N at radius R below the satellite, the unit orbit
 // normal u = (r x v)/|r x v|, and the height H = |r - N|. `spherical` is not used.
-void LOLA_NADIR_AUX2(const Vec6& state, const Vec6& spherical, double radius, Vec3& nadir,
-                     Vec3& normal, double& height);
+void nadir_frame(const Vec6& state, const Vec6& spherical, double radius, Vec3& nadir, Vec3& normal,
+                 double& height);
 
 // Longitude (degrees, (-180, 180]) and geocentric latitude (degrees) of the ground point
 // seen at off-nadir angle `alpha` (degrees). NaN when the line of sight misses the sphere.
-void LOLA2(const Vec6& state, const Vec6& spherical, double radius, const Vec3& nadir,
-           const Vec3& normal, double height, double alpha, double& lon, double& lat);
+void off_nadir_point(const Vec6& state, const Vec6& spherical, double radius, const Vec3& nadir,
+                     const Vec3& normal, double height, double alpha, double& lon, double& lat);
 
 }  // namespace orvus

@@ -2,8 +2,8 @@
 
 #include <cmath>
 
-#include "orbit/setup.hpp"
-#include "orbit/sgp8.hpp"
+#include "core/model.hpp"
+#include "core/sgp8.hpp"
 #include "orvus/constants.hpp"
 #include "orvus/error.hpp"
 
@@ -14,7 +14,7 @@ const EarthConstants& model_earth() {
     MathConstants math{};
     EarthConstants e{};
     ZonalHarmonics j{};
-    NORAD_CONST_V2_1(math, e, j);
+    model_constants(math, e, j);
     return e;
   }();
   return earth;
@@ -35,19 +35,19 @@ Propagator::Propagator(const ElementSet& elements) : elements_(elements) {
   MathConstants math{};
   EarthConstants earth{};
   ZonalHarmonics j{};
-  NORAD_CONST_V2_1(math, earth, j);
+  model_constants(math, earth, j);
   const double elem[9] = {e.mean_motion, e.eccentricity, e.inclination, e.raan,
                           e.arg_perigee, e.mean_anomaly, 0.0,           0.0,
                           e.bstar};
-  SGP8_V2_2(elem, earth, j, a_, b_);
-  mean_a_ = MEAN_A_V2_1(elem, earth, j);
-  nodal_period_ = PERNOD_V2_1(mean_a_, elem[2], earth, j);
+  sgp8_init(elem, earth, j, a_, b_);
+  mean_a_ = mean_semi_major_axis(elem, earth, j);
+  nodal_period_ = nodal_period(mean_a_, elem[2], earth, j);
   epoch_phase_ = std::fmod(elem[4] + elem[5], constants::two_pi_13) / constants::two_pi_13;
 }
 
 StateVector Propagator::state_at(double tsince_s) const {
   StateVector s{};
-  SGP8PR_V2_2(tsince_s, s, model_earth(), a_, b_);
+  sgp8_propagate(tsince_s, s, model_earth(), a_, b_);
   return s;
 }
 

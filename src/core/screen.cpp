@@ -13,9 +13,10 @@
 #include <thread>
 #include <vector>
 
-#include "frames/tod2ef.hpp"
-#include "geometry/off_nadir.hpp"
-#include "run/search.hpp"
+#include "core/off_nadir.hpp"
+#include "core/search.hpp"
+#include "core/time_text.hpp"
+#include "core/tod2ef.hpp"
 
 namespace orvus {
 
@@ -38,15 +39,15 @@ double lon_gap(double a, double b) {
 
 }  // namespace
 
-void init_screen(const RunParams& p, const Orbit& orbit, Screen& s) {
+void init_screen(const SearchParams& p, const Propagator& orbit, Screen& s) {
   s = Screen{};
   // The box as the points can reach it: latitudes in [-90, 90]; a box across the
   // antimeridian keeps its longitudes as written (it holds points one turn away).
-  s.wraps = p.GC_LON1 < -180.0 || p.GC_LON2 > 180.0;
-  const double lon1 = s.wraps ? p.GC_LON1 : std::max(p.GC_LON1, -180.0);
-  const double lon2 = s.wraps ? p.GC_LON2 : std::min(p.GC_LON2, 180.0);
-  const double lat1 = std::max(p.GC_LAT1, -90.0);
-  const double lat2 = std::min(p.GC_LAT2, 90.0);
+  s.wraps = p.gc_lon1 < -180.0 || p.gc_lon2 > 180.0;
+  const double lon1 = s.wraps ? p.gc_lon1 : std::max(p.gc_lon1, -180.0);
+  const double lon2 = s.wraps ? p.gc_lon2 : std::min(p.gc_lon2, 180.0);
+  const double lat1 = std::max(p.gc_lat1, -90.0);
+  const double lat2 = std::min(p.gc_lat2, 90.0);
   if (!(lon1 <= lon2 && lat1 <= lat2)) {
     s.all_out = true;
     return;
@@ -58,26 +59,26 @@ void init_screen(const RunParams& p, const Orbit& orbit, Screen& s) {
   // The cosine is concave over [-90, 90]: its smallest value in the box is at an edge.
   s.cos_min = std::max(std::min(std::cos(s.lat1), std::cos(s.lat2)), 0.0);
 
-  const double a = orbit.A_MEAN;
-  const double e = orbit.sgp8_a[3];
-  const double mu = orbit.earth[2];
+  const double a = orbit.mean_semi_major_axis_m();
+  const double e = orbit.sgp8_elements()[3];
+  const double mu = model_earth()[2];
   if (!(std::isfinite(a) && a > 0.0 && e >= 0.0 && e < 0.5)) return;  // compute every step
   s.r_hi = a * (1.0 + e) * 1.03 + 30.0e3;
   s.r_lo = a * (1.0 - e) * 0.97 - 30.0e3;
-  const double r_min_ground = orbit.earth[0] * 0.9966471868221031;  // smallest local radius
+  const double r_min_ground = model_earth()[0] * 0.9966471868221031;  // smallest local radius
   if (!(s.r_lo > r_min_ground)) return;
 
   // Central angle from the nadir to the point seen at the largest off-nadir angle, largest
   // at the greatest radius on the smallest sphere; past the limb, the horizon.
   const double alpha =
-      std::max({std::fabs(p.ALPHA0), std::fabs(p.ALPHA1), std::fabs(p.ALPHA2)}) * kRad;
+      std::max({std::fabs(p.alpha0), std::fabs(p.alpha1), std::fabs(p.alpha2)}) * kRad;
   const double limb = std::asin(r_min_ground / s.r_hi);
   const double theta = alpha >= limb ? std::acos(r_min_ground / s.r_hi)
                                      : std::asin(s.r_hi * std::sin(alpha) / r_min_ground) - alpha;
   s.theta = theta + kPositionMargin;
   // Ground speed of the sub-satellite point: the orbit's angular rate (at most the escape
   // speed over the radius) plus the Earth's rotation, with a safety factor.
-  s.omega = (std::sqrt(2.0 * mu / s.r_lo) / s.r_lo + orbit.earth[3] * 1.01) * 1.05;
+  s.omega = (std::sqrt(2.0 * mu / s.r_lo) / s.r_lo + model_earth()[3] * 1.01) * 1.05;
   s.max_skip = kMaxSkip;
   s.enabled = std::isfinite(s.theta) && std::isfinite(s.omega) && s.omega > 0.0;
 }
@@ -100,17 +101,18 @@ double box_distance_bound(const Screen& s, double lon, double lat) {
   return 2.0 * std::asin(std::sqrt(std::min(h, 1.0)));
 }
 
-long screen_step(const RunParams& p, const Orbit& orbit, const Screen& s, double day,
+long screen_step(const SearchParams& p, const Propagator& orbit, const Screen& s, double day,
                  double seconds) {
   if (s.all_out) return static_cast<long>(1e9);
   if (!s.enabled) return -1;
-  const double tsince = (day - orbit.elset.EPOCH_DAY) * 86400.0 + (seconds - orbit.elset.EPOCH_SEC);
+  const double tsince =
+      (day - orbit.elements().epoch.day) * 86400.0 + (seconds - orbit.elements().epoch.seconds);
   StateVector tod{};
-  SGP8PR_V2_2(tsince, tod, orbit.earth, orbit.sgp8_a, orbit.sgp8_b);
+  sgp8_propagate(tsince, tod, model_earth(), orbit.sgp8_elements(), orbit.sgp8_coefficients());
   const double r = std::sqrt(tod[0] * tod[0] + tod[1] * tod[1] + tod[2] * tod[2]);
   // The bounds hold while the osculating orbit stays between r_lo and r_hi.
   const double v2 = tod[3] * tod[3] + tod[4] * tod[4] + tod[5] * tod[5];
-  const double mu = orbit.earth[2];
+  const double mu = model_earth()[2];
   const double energy = v2 / 2.0 - mu / r;
   const double hx = tod[1] * tod[5] - tod[2] * tod[4];
   const double hy = tod[2] * tod[3] - tod[0] * tod[5];
@@ -134,7 +136,7 @@ long screen_step(const RunParams& p, const Orbit& orbit, const Screen& s, double
   const double margin = box_distance_bound(s, lon, lat) - s.theta;
   if (!(margin > 0.0)) return -1;
   const double out_for = std::min(margin / s.omega, s.max_skip);  // s
-  return static_cast<long>(std::floor(out_for / p.STEP));
+  return static_cast<long>(std::floor(out_for / p.step));
 }
 
 namespace {
@@ -209,7 +211,7 @@ class StepWorkers {
 
 }  // namespace
 
-void screened_search(const RunParams& p, const Orbit& orbit, const IersTable& table,
+void screened_search(const SearchParams& p, const Propagator& orbit, const EopRows& table,
                      ContactSink& sink, int threads) {
   Screen screen;
   init_screen(p, orbit, screen);
@@ -223,8 +225,8 @@ void screened_search(const RunParams& p, const Orbit& orbit, const IersTable& ta
   std::vector<std::exception_ptr> failure(kBlock);
 
   SearchState st;
-  double cur_day = p.START_DAY;
-  double cur_sec = p.START_SEC;
+  double cur_day = p.start_day;
+  double cur_sec = p.start_sec;
   long out_left = 0;        // steps still proven out by the last screening
   bool prev_maybe = false;  // the previous step may have been in the box
   for (;;) {
@@ -246,8 +248,7 @@ void screened_search(const RunParams& p, const Orbit& orbit, const IersTable& ta
       // A day missing from the Earth-orientation table is computed, so that the run stops
       // at this step as the plain search does.
       const bool maybe =
-          !proven_out ||
-          !iers_covers(cur_day + kMjd1950ToJd - 2400000.5 + cur_sec / 86400.0, table);
+          !proven_out || !eop_covers(cur_day + kMjd1950ToJd - 2400000.5 + cur_sec / 86400.0, table);
       days[n] = cur_day;
       secs[n] = cur_sec;
       // The step after one that may be in the box may be the end of a contact.

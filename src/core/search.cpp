@@ -6,18 +6,20 @@
 // time, propagation, Earth-fixed state, tracking points, box test) and what it does to
 // the contact state and the reports (`apply_step`). The plain search runs both for every
 // step; the screened search runs `compute_step` only where the box may be in view.
-#include "run/search.hpp"
+#include "core/search.hpp"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <string>
 
-#include "common/fatal.hpp"
-#include "frames/tod2ef.hpp"
-#include "geometry/best_angle.hpp"
-#include "geometry/coords.hpp"
-#include "geometry/off_nadir.hpp"
+#include "core/best_angle.hpp"
+#include "core/coords.hpp"
+#include "core/off_nadir.hpp"
+#include "core/time_text.hpp"
+#include "core/tod2ef.hpp"
+#include "orvus/constants.hpp"
+#include "orvus/error.hpp"
 
 namespace orvus {
 
@@ -31,9 +33,9 @@ constexpr double kRestoreMargin = 1.0e-6;  // s
 // Geocentric ground point (degrees) at radius R to geodetic longitude and latitude (degrees).
 void to_geodetic(double lon, double lat, double radius, double& gd_lon, double& gd_lat) {
   Vec3 c{};
-  GSGCP({lon * kDegToRadRun, lat * kDegToRadRun, radius}, c);
+  spherical_to_cartesian({lon * kDegToRadRun, lat * kDegToRadRun, radius}, c);
   Vec3 g{};
-  GCGDP_IAU2009(c, g);
+  cartesian_to_geodetic(c, g);
   gd_lon = g[0] * kRadToDegRun;
   gd_lat = g[1] * kRadToDegRun;
 }
@@ -46,9 +48,10 @@ void corner_to_geocentric(double lon, double lat, double& gc_lon, double& gc_lat
   // turned by 180 deg of longitude. The latitude is held to [-pi/2, pi/2].
   constexpr double kHalfPi = 1.5707963267948966;
   Vec3 c{};
-  GDGCP_IAU2009({lon * kDegToRadRun, std::clamp(lat * kDegToRadRun, -kHalfPi, kHalfPi), 0.0}, c);
+  geodetic_to_cartesian(
+      {lon * kDegToRadRun, std::clamp(lat * kDegToRadRun, -kHalfPi, kHalfPi), 0.0}, c);
   Vec3 s{};
-  GCGSP(c, s);
+  cartesian_to_spherical(c, s);
   gc_lon = s[0] * kRadToDegRun;
   gc_lat = s[1] * kRadToDegRun;
   // The conversion keeps the longitude but returns it in (-180, 180]: a corner at 180 E
@@ -57,21 +60,21 @@ void corner_to_geocentric(double lon, double lat, double& gc_lon, double& gc_lat
   gc_lon += 360.0 * std::round((lon - gc_lon) / 360.0);
 }
 
-std::string element_set_name(const RunParams& p, const Orbit& orbit) {
-  std::string title(orbit.elset.SATNAME, sizeof orbit.elset.SATNAME);
+std::string element_set_name(const SearchParams& p, const Propagator& orbit) {
+  std::string title = orbit.elements().name;
   title.resize(title.find_last_not_of(' ') == std::string::npos ? 0
                                                                 : title.find_last_not_of(' ') + 1);
-  std::string file = p.TLE_FILE;
+  std::string file = p.element_file;
   file.resize(file.find_last_not_of(' ') == std::string::npos ? 0 : file.find_last_not_of(' ') + 1);
   return "\"" + title + "\"" + (file.empty() ? "" : " OF \"" + file + "\"");
 }
 
-void state_out_of_domain(const RunParams& p, const Orbit& orbit, const DateText& local,
+void state_out_of_domain(const SearchParams& p, const Propagator& orbit, const DateText& local,
                          const StateVector& state, double r_ground) {
   const std::string when = "AT LOCAL TIME " + std::string(local.data(), 23);
   const double r = std::sqrt(state[0] * state[0] + state[1] * state[1] + state[2] * state[2]);
   if (!std::isfinite(r + state[3] + state[4] + state[5])) {
-    throw Fatal{" THE ELEMENT SET " + element_set_name(p, orbit) + " GIVES NO FINITE POSITION " +
+    throw Error{" THE ELEMENT SET " + element_set_name(p, orbit) + " GIVES NO FINITE POSITION " +
                     when + ":",
                 " SGP8 CANNOT PROPAGATE IT (AN INCLINATION NEAR 180 DEGREES, OR A DRAG TERM B* "
                 "FAR TOO LARGE).",
@@ -79,21 +82,72 @@ void state_out_of_domain(const RunParams& p, const Orbit& orbit, const DateText&
   }
   char depth[32];
   std::snprintf(depth, sizeof depth, "%.1f", (r_ground - r) / 1000.0);
-  throw Fatal{" THE SATELLITE OF THE ELEMENT SET " + element_set_name(p, orbit) + " IS " + depth +
+  throw Error{" THE SATELLITE OF THE ELEMENT SET " + element_set_name(p, orbit) + " IS " + depth +
                   " KM BELOW THE EARTH'S SURFACE " + when + ":",
               " ITS PERIGEE LIES INSIDE THE EARTH, OR IT HAS DECAYED BEFORE THIS TIME.",
               " EXECUTION INTERRUPTED."};
 }
 
-bool in_box(const RunParams& p, double lon, double lat) {
-  if (!(p.GC_LAT1 <= lat && lat <= p.GC_LAT2)) return false;
-  if (p.GC_LON1 <= lon && lon <= p.GC_LON2) return true;
+void derive_search_values(SearchParams& p) {
+  corner_to_geocentric(p.lon1, p.lat1, p.gc_lon1, p.gc_lat1);
+  corner_to_geocentric(p.lon2, p.lat2, p.gc_lon2, p.gc_lat2);
+  p.cen_gc_lon = (p.gc_lon1 + p.gc_lon2) / 2.0;
+  p.cen_gc_lat = (p.gc_lat1 + p.gc_lat2) / 2.0;
+  p.cen_lon = (p.lon1 + p.lon2) / 2.0;
+  p.cen_lat = (p.lat1 + p.lat2) / 2.0;
+  p.alpha0 = p.alpha;
+  p.alpha1 = p.alpha - p.beta / 2.0;
+  p.alpha2 = p.alpha + p.beta / 2.0;
+}
+
+namespace {
+// SGP8 serves near-Earth orbits: periods below 225 minutes.
+constexpr double kDeepSpacePeriod = 225.0 * 60.0;  // s
+}  // namespace
+
+double horizon_angle_deg(const Propagator& orbit) {
+  const double b = model_earth()[0] * constants::local_sphere_polar_ratio;
+  const double apogee = orbit.mean_semi_major_axis_m() * (1.0 + orbit.elements().eccentricity);
+  return std::asin(std::min(b / apogee, 1.0)) * kRadToDegRun;
+}
+
+void check_orbit_domain(const SearchParams& p, const Propagator& orbit) {
+  const double xnodp = orbit.sgp8_coefficients()[6];  // rad/s
+  const double period = 2.0 * constants::pi / xnodp;
+  if (!(period < kDeepSpacePeriod)) {
+    char minutes[32];
+    std::snprintf(minutes, sizeof minutes, "%.1f", period / 60.0);
+    throw Error(ErrorKind::model,
+                {" THE ELEMENT SET " + element_set_name(p, orbit) + " HAS A PERIOD OF " + minutes +
+                     " MINUTES:",
+                 " SGP8 SERVES NEAR-EARTH ORBITS ONLY (PERIOD BELOW 225 MINUTES).",
+                 " EXECUTION INTERRUPTED."},
+                {.file = p.element_file, .record = orbit.elements().name});
+  }
+  // The first step's state: an element set that fails at once stops here, before anything
+  // is written; later steps are checked as they are computed.
+  const StateVector state =
+      orbit.state_at(since_epoch(orbit.elements().epoch, p.start_day, p.start_sec));
+  const double b = model_earth()[0] * constants::local_sphere_polar_ratio;
+  if (!state_in_domain(state, b)) {
+    double day = p.start_day;
+    double sec = p.start_sec + p.utc_diff * 3600.0;
+    normalise(day, sec);
+    DateText local{};
+    write_date_text(day, sec, local);
+    state_out_of_domain(p, orbit, local, state, b);
+  }
+}
+
+bool in_box(const SearchParams& p, double lon, double lat) {
+  if (!(p.gc_lat1 <= lat && lat <= p.gc_lat2)) return false;
+  if (p.gc_lon1 <= lon && lon <= p.gc_lon2) return true;
   // A box written across the antimeridian (a corner below -180 or above 180) also holds
   // the points one turn away.
-  if (p.GC_LON1 < -180.0 || p.GC_LON2 > 180.0) {
+  if (p.gc_lon1 < -180.0 || p.gc_lon2 > 180.0) {
     const double east = lon + 360.0;
     const double west = lon - 360.0;
-    return (p.GC_LON1 <= east && east <= p.GC_LON2) || (p.GC_LON1 <= west && west <= p.GC_LON2);
+    return (p.gc_lon1 <= east && east <= p.gc_lon2) || (p.gc_lon1 <= west && west <= p.gc_lon2);
   }
   return false;
 }
@@ -108,26 +162,26 @@ double lon_difference(double a, double b) {
   return d;
 }
 
-void compute_step(const RunParams& p, const Orbit& orbit, const IersTable& table, double cur_day,
-                  double cur_sec, StepData& s) {
-  const TLE_ELSET& elset = orbit.elset;
-  const double re = orbit.earth[0];
+void compute_step(const SearchParams& p, const Propagator& orbit, const EopRows& table,
+                  double cur_day, double cur_sec, StepData& s) {
+  const double re = model_earth()[0];
   const double rp = re * kPolarRatio;
 
   // 1. Local time of the step.
   s.local_day = cur_day;
-  s.local_sec = cur_sec + p.UTC_DIFF * 3600.0;
-  correct_day(s.local_day, s.local_sec);
-  INSTHOR3(s.local_day, s.local_sec, s.local_text);
+  s.local_sec = cur_sec + p.utc_diff * 3600.0;
+  normalise(s.local_day, s.local_sec);
+  write_date_text(s.local_day, s.local_sec, s.local_text);
 
   // 2-3. Propagate, transform, sub-satellite point.
-  s.tsince = (cur_day - elset.EPOCH_DAY) * 86400.0 + (cur_sec - elset.EPOCH_SEC);
+  s.tsince = since_epoch(orbit.elements().epoch, cur_day, cur_sec);
   StateVector state_tod{};
   StateVector state_ef{};
-  SGP8PR_V2_2(s.tsince, state_tod, orbit.earth, orbit.sgp8_a, orbit.sgp8_b);
-  TOD2EFV4(cur_day + kMjd1950ToJd, cur_sec / 86400.0, state_tod, state_ef, table);
+  sgp8_propagate(s.tsince, state_tod, model_earth(), orbit.sgp8_elements(),
+                 orbit.sgp8_coefficients());
+  tod_to_ef(cur_day + kMjd1950ToJd, cur_sec / 86400.0, state_tod, state_ef, table);
   Vec6 geo{};
-  GCGSV_IAU2009(state_ef, geo);
+  state_to_spherical(state_ef, geo);
   double ssp_lon = geo[0] * kRadToDegRun;
   if (ssp_lon > 180.0) ssp_lon -= 360.0;
   const double ssp_lat = geo[1] * kRadToDegRun;
@@ -140,27 +194,27 @@ void compute_step(const RunParams& p, const Orbit& orbit, const IersTable& table
   Vec3 nadir{};
   Vec3 normal{};
   double height = 0.0;
-  LOLA_NADIR_AUX2(state_ef, geo, s.r_local, nadir, normal, height);
+  nadir_frame(state_ef, geo, s.r_local, nadir, normal, height);
 
   // 7-8. The three tracking points, geocentric and geodetic.
   double* pt = s.pt;
-  if (p.ALPHA0 == 0.0) {
+  if (p.alpha0 == 0.0) {
     pt[0] = ssp_lon;
     pt[1] = ssp_lat;
   } else {
-    LOLA2(state_ef, geo, s.r_local, nadir, normal, height, p.ALPHA0, pt[0], pt[1]);
+    off_nadir_point(state_ef, geo, s.r_local, nadir, normal, height, p.alpha0, pt[0], pt[1]);
   }
-  if (p.ALPHA1 == p.ALPHA0) {
+  if (p.alpha1 == p.alpha0) {
     pt[2] = pt[0];
     pt[3] = pt[1];
   } else {
-    LOLA2(state_ef, geo, s.r_local, nadir, normal, height, p.ALPHA1, pt[2], pt[3]);
+    off_nadir_point(state_ef, geo, s.r_local, nadir, normal, height, p.alpha1, pt[2], pt[3]);
   }
-  if (p.ALPHA2 == p.ALPHA0) {
+  if (p.alpha2 == p.alpha0) {
     pt[4] = pt[0];
     pt[5] = pt[1];
   } else {
-    LOLA2(state_ef, geo, s.r_local, nadir, normal, height, p.ALPHA2, pt[4], pt[5]);
+    off_nadir_point(state_ef, geo, s.r_local, nadir, normal, height, p.alpha2, pt[4], pt[5]);
   }
   for (std::size_t k = 0; k < 6; k += 2) {
     to_geodetic(pt[k], pt[k + 1], s.r_local, s.gd[k], s.gd[k + 1]);
@@ -190,8 +244,9 @@ ContactStep contact_step_of(double cur_day, double cur_sec, const StepData& s) {
 
 }  // namespace
 
-void apply_step(const RunParams& p, const Orbit& orbit, const IersTable& table, ContactSink& sink,
-                double cur_day, double cur_sec, const StepData& s, SearchState& st) {
+void apply_step(const SearchParams& p, const Propagator& orbit, const EopRows& table,
+                ContactSink& sink, double cur_day, double cur_sec, const StepData& s,
+                SearchState& st) {
   // 6.
   st.prev_p0_lat = st.p0_lat;
   st.p0_lat = s.pt[1];
@@ -201,8 +256,8 @@ void apply_step(const RunParams& p, const Orbit& orbit, const IersTable& table, 
   if (s.any_in) st.t_lastin = s.tsince;
   if (st.t_lastin == s.tsince) {
     st.in = 1;
-    const double dlon = lon_difference(s.pt[0], p.CEN_GC_LON);
-    const double d = std::sqrt((s.pt[1] - p.CEN_GC_LAT) * (s.pt[1] - p.CEN_GC_LAT) + dlon * dlon);
+    const double dlon = lon_difference(s.pt[0], p.cen_gc_lon);
+    const double d = std::sqrt((s.pt[1] - p.cen_gc_lat) * (s.pt[1] - p.cen_gc_lat) + dlon * dlon);
     if (d < st.mindist) {
       st.prev_mindist = st.mindist;
       st.prev_min_day = st.min_day;
@@ -222,9 +277,9 @@ void apply_step(const RunParams& p, const Orbit& orbit, const IersTable& table, 
     c.closed = true;
     c.start_utc = st.cstart_utc;
     c.start_local = st.cstart_local;
-    c.end_utc = {cur_day, cur_sec - p.STEP};
+    c.end_utc = {cur_day, cur_sec - p.step};
     if (c.end_utc.seconds < 0.0) c.end_utc = {cur_day - 1.0, c.end_utc.seconds + 86400.0};
-    c.end_local = {s.local_day, s.local_sec - p.STEP};
+    c.end_local = {s.local_day, s.local_sec - p.step};
     if (c.end_local.seconds < 0.0) {
       c.end_local.day -= 1.0;
       c.end_local.seconds += 86400.0;
@@ -233,23 +288,23 @@ void apply_step(const RunParams& p, const Orbit& orbit, const IersTable& table, 
                     (c.end_local.seconds - c.start_local.seconds) / 86400.0) *
                    86400.0;
     const double end_lat = st.prev_p0_lat;
-    if (s.tsince - st.t_lastin > p.STEP + kRestoreMargin) {
+    if (s.tsince - st.t_lastin > p.step + kRestoreMargin) {
       st.mindist = st.prev_mindist;
       st.min_day = st.prev_min_day;
       st.min_sec = st.prev_min_sec;
     }
-    ALPHAOTIM4(table, orbit.earth, orbit.sgp8_a, orbit.sgp8_b, orbit.elset, st.min_day, st.min_sec,
-               p.UTC_DIFF, p.STEP, p.CEN_GC_LON, p.CEN_GC_LAT, p.BETA, c.best_alpha_deg,
-               c.best_geocentric.lon_deg, c.best_geocentric.lat_deg);
+    best_off_nadir(table, model_earth(), orbit.sgp8_elements(), orbit.sgp8_coefficients(),
+                   orbit.elements().epoch, st.min_day, st.min_sec, p.cen_gc_lon, p.cen_gc_lat,
+                   c.best_alpha_deg, c.best_geocentric.lon_deg, c.best_geocentric.lat_deg);
     to_geodetic(c.best_geocentric.lon_deg, c.best_geocentric.lat_deg, s.r_local,
                 c.best_geodetic.lon_deg, c.best_geodetic.lat_deg);
-    const double best_dlon = lon_difference(c.best_geodetic.lon_deg, p.CEN_LON);
+    const double best_dlon = lon_difference(c.best_geodetic.lon_deg, p.cen_lon);
     c.distance_deg =
-        std::sqrt((c.best_geodetic.lat_deg - p.CEN_LAT) * (c.best_geodetic.lat_deg - p.CEN_LAT) +
+        std::sqrt((c.best_geodetic.lat_deg - p.cen_lat) * (c.best_geodetic.lat_deg - p.cen_lat) +
                   best_dlon * best_dlon);
     c.best_utc = {st.min_day, st.min_sec};
-    c.best_local = {st.min_day, st.min_sec + p.UTC_DIFF * 3600.0};
-    correct_day(c.best_local.day, c.best_local.seconds);
+    c.best_local = {st.min_day, st.min_sec + p.utc_diff * 3600.0};
+    normalise(c.best_local.day, c.best_local.seconds);
     c.pass = end_lat > st.start_lat ? 'A' : 'D';
     sink.contact_end(c);
     st.mindist = 360.0;
@@ -274,12 +329,12 @@ void finish_search(const SearchState& st, ContactSink& sink) {
   if (st.in == 1) sink.open_at_end(st.ncontact);
 }
 
-void contact_search(const RunParams& p, const Orbit& orbit, const IersTable& table,
+void contact_search(const SearchParams& p, const Propagator& orbit, const EopRows& table,
                     ContactSink& sink) {
   SearchState st;
   StepData s;
-  double cur_day = p.START_DAY;
-  double cur_sec = p.START_SEC;
+  double cur_day = p.start_day;
+  double cur_sec = p.start_sec;
   while (step_in_interval(p, cur_day, cur_sec)) {
     compute_step(p, orbit, table, cur_day, cur_sec, s);
     apply_step(p, orbit, table, sink, cur_day, cur_sec, s, st);

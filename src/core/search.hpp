@@ -5,10 +5,36 @@
 #include <cmath>
 #include <string>
 
+#include "core/eop.hpp"
+#include "core/sgp8.hpp"
 #include "orvus/contacts.hpp"
-#include "run/run.hpp"
+#include "orvus/propagator.hpp"
+#include "orvus/time.hpp"
 
 namespace orvus {
+
+// The parameters of a search, derived once: degrees, hours, seconds; times are UTC as day
+// number and seconds of the day.
+struct SearchParams {
+  double lon1 = 0.0, lat1 = 0.0, lon2 = 0.0, lat2 = 0.0;              // geodetic corners
+  double gc_lon1 = 0.0, gc_lat1 = 0.0, gc_lon2 = 0.0, gc_lat2 = 0.0;  // geocentric corners
+  double cen_gc_lon = 0.0, cen_gc_lat = 0.0;                          // geocentric box centre
+  double cen_lon = 0.0, cen_lat = 0.0;                                // geodetic box centre
+  double utc_diff = 0.0;  // local time = UTC + utc_diff hours
+  double start_day = 0.0, start_sec = 0.0, end_day = 0.0, end_sec = 0.0;
+  double step = 0.0;
+  double alpha = 0.0, beta = 0.0;                   // sensor
+  double alpha0 = 0.0, alpha1 = 0.0, alpha2 = 0.0;  // tracking angles
+  std::string element_file;                         // where the elements came from
+};
+
+// Box test on geocentric degrees, all four bounds included. A box inside [-180, 180] is
+// taken as written; a box with a corner beyond +-180 crosses the antimeridian and also
+// holds the points one turn east or west.
+bool in_box(const SearchParams& p, double lon, double lat);
+
+// a - b in degrees, brought into [-180, 180] by one turn where it lies beyond.
+double lon_difference(double a, double b);
 
 // Geodetic corner (degrees) to geocentric longitude and latitude (degrees), keeping the
 // whole turns of longitude the corner was given.
@@ -16,13 +42,21 @@ void corner_to_geocentric(double lon, double lat, double& gc_lon, double& gc_lat
 
 // The search's parameters from the public description of a search; raises Error on
 // arguments it cannot serve.
-void search_setup(const Sensor& sensor, const Box& box, const Interval& interval, RunParams& p);
+void search_setup(const Sensor& sensor, const Box& box, const Interval& interval, SearchParams& p);
 
-// The orbit as the search's routines take it.
-Orbit orbit_of(const Propagator& propagator);
+// The box centre and the tracking angles from the corners and the sensor.
+void derive_search_values(SearchParams& p);
 
 // The Earth constants of the orbit model.
 const EarthConstants& model_earth();
+
+// Largest off-nadir angle (degrees) whose line of sight meets the smallest local sphere at
+// the orbit's apogee: asin(b / r_apogee).
+double horizon_angle_deg(const Propagator& orbit);
+
+// Raises Error when the orbit model cannot serve the element set: a period of 225 minutes
+// or more (deep space), or no finite state above the ground at the first step.
+void check_orbit_domain(const SearchParams& p, const Propagator& orbit);
 
 // What one step computes from its time alone.
 struct StepData {
@@ -48,13 +82,13 @@ struct SearchState {
 };
 
 // The loop runs while the step's time is not after the end of the interval.
-inline bool step_in_interval(const RunParams& p, double cur_day, double cur_sec) {
-  return cur_day + cur_sec / 86400.0 <= p.END_DAY + p.END_SEC / 86400.0;
+inline bool step_in_interval(const SearchParams& p, double cur_day, double cur_sec) {
+  return cur_day + cur_sec / 86400.0 <= p.end_day + p.end_sec / 86400.0;
 }
 
 // Next step: seconds plus STEP, into the next day when strictly past 86400.
-inline void advance_step(const RunParams& p, double& cur_day, double& cur_sec) {
-  cur_sec = cur_sec + p.STEP;
+inline void advance_step(const SearchParams& p, double& cur_day, double& cur_sec) {
+  cur_sec = cur_sec + p.step;
   if (cur_sec > 86400.0) {
     cur_day = cur_day + 1.0;
     cur_sec = cur_sec - 86400.0;
@@ -62,7 +96,7 @@ inline void advance_step(const RunParams& p, double& cur_day, double& cur_sec) {
 }
 
 // The element set for messages: its title line and the file it came from.
-std::string element_set_name(const RunParams& p, const Orbit& orbit);
+std::string element_set_name(const SearchParams& p, const Propagator& orbit);
 
 // True when a propagated state (m, m/s) is finite and its radius exceeds `r_ground` (m).
 inline bool state_in_domain(const StateVector& state, double r_ground) {
@@ -70,19 +104,21 @@ inline bool state_in_domain(const StateVector& state, double r_ground) {
   return std::isfinite(r2 + state[3] + state[4] + state[5]) && r2 > r_ground * r_ground;
 }
 
-// Raises Fatal for a state outside the model's domain at the step of local time `local`:
+// Raises Error for a state outside the model's domain at the step of local time `local`:
 // not finite, or below the ground of radius `r_ground` (m).
-[[noreturn]] void state_out_of_domain(const RunParams& p, const Orbit& orbit, const DateText& local,
-                                      const StateVector& state, double r_ground);
+[[noreturn]] void state_out_of_domain(const SearchParams& p, const Propagator& orbit,
+                                      const DateText& local, const StateVector& state,
+                                      double r_ground);
 
-// Computes one step. Raises Fatal when the propagated state is not finite or lies below the
+// Computes one step. Raises Error when the propagated state is not finite or lies below the
 // local sphere.
-void compute_step(const RunParams& p, const Orbit& orbit, const IersTable& table, double cur_day,
-                  double cur_sec, StepData& s);
+void compute_step(const SearchParams& p, const Propagator& orbit, const EopRows& table,
+                  double cur_day, double cur_sec, StepData& s);
 
 // What a step does to the contact state; contact events go to `sink`.
-void apply_step(const RunParams& p, const Orbit& orbit, const IersTable& table, ContactSink& sink,
-                double cur_day, double cur_sec, const StepData& s, SearchState& st);
+void apply_step(const SearchParams& p, const Propagator& orbit, const EopRows& table,
+                ContactSink& sink, double cur_day, double cur_sec, const StepData& s,
+                SearchState& st);
 
 // After the last step: a contact still open is reported as such.
 void finish_search(const SearchState& st, ContactSink& sink);
@@ -115,20 +151,24 @@ struct Screen {
   double max_skip = 0;        // longest time proven out at once, s
 };
 
-void init_screen(const RunParams& p, const Orbit& orbit, Screen& screen);
+void init_screen(const SearchParams& p, const Propagator& orbit, Screen& screen);
 
 // A lower bound of the angle on the sphere between a point (radians) and the box.
 double box_distance_bound(const Screen& screen, double lon, double lat);
 
 // For the step at (day, seconds): -1 when the box may be in view (compute the step
 // exactly), otherwise the number k >= 0 of following steps that are out as well.
-long screen_step(const RunParams& p, const Orbit& orbit, const Screen& screen, double day,
+long screen_step(const SearchParams& p, const Propagator& orbit, const Screen& screen, double day,
                  double seconds);
+
+// The contact search from the UTC start to the UTC end, every step computed.
+void contact_search(const SearchParams& p, const Propagator& orbit, const EopRows& table,
+                    ContactSink& sink);
 
 // The screened search: the same reports as `contact_search`, computing exactly only the
 // steps where the box may be in view (and the first step after each of them, and every step
 // whose day is missing from the Earth-orientation table), on `threads` threads.
-void screened_search(const RunParams& p, const Orbit& orbit, const IersTable& table,
+void screened_search(const SearchParams& p, const Propagator& orbit, const EopRows& table,
                      ContactSink& sink, int threads);
 
 }  // namespace orvus

@@ -1,4 +1,4 @@
-#include "orbit/sgp8.hpp"
+#include "core/sgp8.hpp"
 
 #include <cmath>
 
@@ -13,21 +13,21 @@ constexpr double kSo = 78000.0;             // m
 constexpr double kDragThreshold = 0.00216;  // per day, on XNDTN
 }  // namespace
 
-double FMOD2P_V2_2(double x) {
+double fmod2p(double x) {
   const double k = std::trunc(x / kTwoPi);
   double r = x - k * kTwoPi;
   if (r < 0.0) r = r + kTwoPi;
   return r;
 }
 
-double ACTAN_V2_2(double s, double c) {
+double actan(double s, double c) {
   if (s == 0.0 && c == 0.0) return 0.0;
   double a = std::atan2(s, c);
   if (a < 0.0) a = a + kTwoPi;
   return a;
 }
 
-void SGP8_V2_2(const double (&elem)[9], const EarthConstants& earth, const ZonalHarmonics& j,
+void sgp8_init(const double (&elem)[9], const EarthConstants& earth, const ZonalHarmonics& j,
                Sgp8Elements& sgp8_a, Sgp8Coefficients& sgp8_b) {
   const double xno = elem[0];
   const double eo = elem[1];
@@ -219,8 +219,8 @@ void SGP8_V2_2(const double (&elem)[9], const EarthConstants& earth, const Zonal
             xndt,   isimp,  edot,  pp,    gamma,  xnd,    qq,     ed,     ovgpp};
 }
 
-void SGP8PR_V2_2(double tsince, StateVector& state, const EarthConstants& earth,
-                 const Sgp8Elements& sgp8_a, const Sgp8Coefficients& sgp8_b) {
+void sgp8_propagate(double tsince, StateVector& state, const EarthConstants& earth,
+                    const Sgp8Elements& sgp8_a, const Sgp8Coefficients& sgp8_b) {
   const double t = tsince;
   const double xmo = sgp8_a[0];
   const double xnodeo = sgp8_a[1];
@@ -250,7 +250,7 @@ void SGP8PR_V2_2(double tsince, StateVector& state, const EarthConstants& earth,
   const double edot = sgp8_b[20];
 
   // 1. Secular gravity.
-  double xmam = FMOD2P_V2_2(xmo + xlldot * t);
+  double xmam = fmod2p(xmo + xlldot * t);
   double omgasm = omegao + omgdt * t;
   double xnodes = xnodeo + xnodot * t;
 
@@ -278,9 +278,9 @@ void SGP8PR_V2_2(double tsince, StateVector& state, const EarthConstants& earth,
 
   // 3.
   const double z7 = 2.333333333333333 * z1 / xnodp;
-  xmam = FMOD2P_V2_2(xmam + z1 + z7 * xmdt1);
-  omgasm = FMOD2P_V2_2(omgasm + z7 * xgdt1);
-  xnodes = FMOD2P_V2_2(xnodes + z7 * xhdt1);
+  xmam = fmod2p(xmam + z1 + z7 * xmdt1);
+  omgasm = fmod2p(omgasm + z7 * xgdt1);
+  xnodes = fmod2p(xnodes + z7 * xhdt1);
 
   // 4. Kepler's equation.
   double zc2 = xmam + em * std::sin(xmam) * (1.0 + em * std::cos(xmam));
@@ -312,7 +312,7 @@ void SGP8PR_V2_2(double tsince, StateVector& state, const EarthConstants& earth,
   const double g5 = 0.25 * a3cof * g1;
   const double snf = beta * sine * zc5;
   const double csf = (cose - em) * zc5;
-  const double fm = ACTAN_V2_2(snf, csf);
+  const double fm = actan(snf, csf);
   const double snfg = snf * cosos + csf * sinos;
   const double csfg = csf * cosos - snf * sinos;
   const double sn2f2g = 2.0 * snfg * csfg;

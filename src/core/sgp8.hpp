@@ -16,17 +16,17 @@ using StateVector = std::array<double, 6>;  // position (m), velocity (m/s)
 // Coefficient block SGP8_B, entries 1..27 at indices 0..26:
 // CK2 XKE SINI COSI THETA2 TTHMUN XNODP SINIO2 COSIO2 UNM5TH UNMTH2 A3COF XMDT1 XGDT1
 // XHDT1 XLLDOT OMGDT XNODOT XNDT ISIMP EDOT PP GAMMA XND QQ ED OVGPP.
-void SGP8_V2_2(const double (&elem)[9], const EarthConstants& earth, const ZonalHarmonics& j,
+void sgp8_init(const double (&elem)[9], const EarthConstants& earth, const ZonalHarmonics& j,
                Sgp8Elements& sgp8_a, Sgp8Coefficients& sgp8_b);
 
 // State at `tsince` seconds from epoch in the element set's inertial (true-of-date) frame.
-void SGP8PR_V2_2(double tsince, StateVector& state, const EarthConstants& earth,
-                 const Sgp8Elements& sgp8_a, const Sgp8Coefficients& sgp8_b);
+void sgp8_propagate(double tsince, StateVector& state, const EarthConstants& earth,
+                    const Sgp8Elements& sgp8_a, const Sgp8Coefficients& sgp8_b);
 
 // Angle reduced into [0, 2pi) with 2pi = 6.2831853071796.
-double FMOD2P_V2_2(double x);
+double fmod2p(double x);
 
 // Full-circle arctangent in [0, 2pi); 0 when both arguments are zero.
-double ACTAN_V2_2(double s, double c);
+double actan(double s, double c);
 
 }  // namespace orvus

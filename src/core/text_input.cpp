@@ -1,4 +1,4 @@
-#include "common/free_form.hpp"
+#include "core/text_input.hpp"
 
 #include <sys/stat.h>
 
@@ -6,7 +6,7 @@
 #include <cmath>
 #include <string>
 
-#include "common/fatal.hpp"
+#include "orvus/error.hpp"
 
 namespace orvus {
 
@@ -14,7 +14,7 @@ bool open_regular_file(std::ifstream& stream, const std::string& name) {
   struct stat st {};
   if (::stat(name.c_str(), &st) != 0) return false;
   if (!S_ISREG(st.st_mode)) {
-    throw Fatal{
+    throw Error{
         " \"" + name + "\" IS " +
             (S_ISDIR(st.st_mode) ? std::string("A DIRECTORY") : std::string("NOT A REGULAR FILE")) +
             ": A TEXT FILE IS EXPECTED.",
@@ -54,7 +54,7 @@ bool read_bounded_line(std::istream& stream, std::string& line, bool& too_long) 
 }
 
 void line_too_long(const std::string& file, long line) {
-  throw Fatal{" ERROR IN \"" + file + "\", LINE " + std::to_string(line) + ":",
+  throw Error{" ERROR IN \"" + file + "\", LINE " + std::to_string(line) + ":",
               " THE LINE IS LONGER THAN " + std::to_string(kMaxLineLength) + " CHARACTERS.",
               " EXECUTION INTERRUPTED."};
 }
@@ -124,7 +124,7 @@ bool is_blank(char c) {
 }  // namespace
 
 void record_error(const TextInput& in, std::string_view record, const std::string& what) {
-  throw Fatal{" ERROR IN \"" + in.name + "\", " + std::string(record) + ", LINE " +
+  throw Error{" ERROR IN \"" + in.name + "\", " + std::string(record) + ", LINE " +
                   std::to_string(in.line) + ":",
               " " + what, " EXECUTION INTERRUPTED."};
 }

@@ -20,7 +20,7 @@ struct TextInput {
 // The longest line an input file may hold, without its line end.
 inline constexpr std::size_t kMaxLineLength = 65536;
 
-// Opens an existing file for reading; false when it cannot be opened. Raises Fatal naming
+// Opens an existing file for reading; false when it cannot be opened. Raises Error naming
 // the file when it is a directory or another kind of file that is not a regular file (a
 // device or a pipe could be read without end).
 bool open_text(TextInput& in, const std::string& name);
@@ -32,22 +32,22 @@ bool open_regular_file(std::ifstream& stream, const std::string& name);
 // kMaxLineLength + 1 characters. False at end of file; `too_long` tells a longer line.
 bool read_bounded_line(std::istream& stream, std::string& line, bool& too_long);
 
-// Reads the next line without its line end (LF or CRLF). False at end of file. Raises Fatal
+// Reads the next line without its line end (LF or CRLF). False at end of file. Raises Error
 // naming the file and the line when the line is longer than kMaxLineLength.
 bool read_line(TextInput& in, std::string& line);
 
-// Raises Fatal for a line of `file` longer than kMaxLineLength.
+// Raises Error for a line of `file` longer than kMaxLineLength.
 [[noreturn]] void line_too_long(const std::string& file, long line);
 
 // Parses one number of free-form input ("12", "-3.5", "1.5E3", "2d-1"). False when the
 // token is not a number or is not finite.
 bool parse_number(std::string_view token, double& value);
 
-// Raises Fatal for `record` of the input: the file, the record and the line, then `what`.
+// Raises Error for `record` of the input: the file, the record and the line, then `what`.
 [[noreturn]] void record_error(const TextInput& in, std::string_view record,
                                const std::string& what);
 
-// Reads the values of one free-form record, starting at the next line of `in`. Raises Fatal
+// Reads the values of one free-form record, starting at the next line of `in`. Raises Error
 // naming the file and `record` (the record's description, e.g. "RECORD 4 (LON1, LON2, LAT1,
 // LAT2)") on an empty value, a value that is not a number or an end of file.
 void read_free_form(TextInput& in, std::span<double> values, std::string_view record);

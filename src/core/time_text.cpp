@@ -1,19 +1,19 @@
-#include "frames/time_text.hpp"
+#include "core/time_text.hpp"
 
 #include <erfa.h>
 
 #include <cmath>
 #include <cstring>
 
-#include "common/edit_format.hpp"
-#include "common/fatal.hpp"
+#include "core/edit_format.hpp"
+#include "orvus/error.hpp"
 
 namespace orvus {
 
 namespace {
 
 [[noreturn]] void fail(const char* routine, const char* error) {
-  throw Fatal{std::string(" MESSAGE FROM ") + routine + " SUBROUTINE: ", error,
+  throw Error{std::string(" MESSAGE FROM ") + routine + " SUBROUTINE: ", error,
               " EXECUTION INTERRUPTED."};
 }
 
@@ -29,7 +29,8 @@ void put_int(DateText& text, int col, std::int64_t value, int w, bool zero_fill)
 
 }  // namespace
 
-void INSTDJM3(std::string_view text, double& day, double& seconds, const FieldSource& source) {
+void read_date_text(std::string_view text, double& day, double& seconds,
+                    const FieldSource& source) {
   const auto dd = read_int_field(text, 1, 2, source);
   const auto mm = read_int_field(text, 4, 2, source);
   const auto yyyy = read_int_field(text, 7, 4, source);
@@ -49,7 +50,7 @@ void INSTDJM3(std::string_view text, double& day, double& seconds, const FieldSo
   seconds = total;
 }
 
-void INSTHOR3(double day, double seconds, DateText& text) {
+void write_date_text(double day, double seconds, DateText& text) {
   if (!(seconds <= 86400.0)) fail("INSTHOR3", " ERROR: SECONDS OF THE DAY GREATER THAN 24H!");
   // Negative seconds are written as they come; only values no time field can hold stop.
   if (seconds < -1.0e12) fail("INSTHOR3", " ERROR: SECONDS OF THE DAY NEGATIVE!");

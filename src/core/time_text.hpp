@@ -5,7 +5,7 @@
 #include <array>
 #include <string_view>
 
-#include "common/fixed_field.hpp"
+#include "core/fixed_field.hpp"
 
 namespace orvus {
 
@@ -17,14 +17,14 @@ inline std::string_view text_view(const DateText& t) {
   return {t.data(), t.size()};
 }
 
-// Text -> (day number, seconds of day). Raises Fatal for a total above 86400 s, a negative
-// total or an impossible calendar date; a field that is not a number raises Fatal naming
+// Text -> (day number, seconds of day). Raises Error for a total above 86400 s, a negative
+// total or an impossible calendar date; a field that is not a number raises Error naming
 // `source` and the columns.
-void INSTDJM3(std::string_view text, double& day, double& seconds,
-              const FieldSource& source = {"DATE-TIME TEXT", 0});
+void read_date_text(std::string_view text, double& day, double& seconds,
+                    const FieldSource& source = {"DATE-TIME TEXT", 0});
 
-// (day number, seconds of day) -> text. Raises Fatal when seconds > 86400. Exactly 86400 s
+// (day number, seconds of day) -> text. Raises Error when seconds > 86400. Exactly 86400 s
 // reads 24:00:00.000000000 on the date of the same day number.
-void INSTHOR3(double day, double seconds, DateText& text);
+void write_date_text(double day, double seconds, DateText& text);
 
 }  // namespace orvus

@@ -1,4 +1,4 @@
-#include "frames/tod2ef.hpp"
+#include "core/tod2ef.hpp"
 
 #include <erfa.h>
 
@@ -6,7 +6,7 @@
 
 namespace orvus {
 
-void MV(int n, int m, const double* a, const double* x, double* y) {
+void mat_vec(int n, int m, const double* a, const double* x, double* y) {
   for (int i = 0; i < m; ++i) {
     double sum = 0.0;
     for (int j = 0; j < m; ++j) sum += a[j * n + i] * x[j];
@@ -14,7 +14,7 @@ void MV(int n, int m, const double* a, const double* x, double* y) {
   }
 }
 
-void TOD2PEFV4(double date1, double date2, const StateVector& tod, StateVector& pef) {
+void tod_to_pef(double date1, double date2, const StateVector& tod, StateVector& pef) {
   const double theta = eraGst06a(date1, date2, date1, date2);
   const double c = std::cos(theta);
   const double s = std::sin(theta);
@@ -24,23 +24,23 @@ void TOD2PEFV4(double date1, double date2, const StateVector& tod, StateVector& 
   const Matrix3 rdot = {-s * w, -c * w, 0.0, c * w, -s * w, 0.0, 0.0, 0.0, 0.0};
   std::array<double, 3> rv{};
   std::array<double, 3> rdotp{};
-  MV(3, 3, r.data(), tod.data(), pef.data());
-  MV(3, 3, r.data(), tod.data() + 3, rv.data());
-  MV(3, 3, rdot.data(), tod.data(), rdotp.data());
+  mat_vec(3, 3, r.data(), tod.data(), pef.data());
+  mat_vec(3, 3, r.data(), tod.data() + 3, rv.data());
+  mat_vec(3, 3, rdot.data(), tod.data(), rdotp.data());
   for (std::size_t i = 0; i < 3; ++i) pef[3 + i] = rv[i] + rdotp[i];
 }
 
-void TOD2EFV4(double date1, double date2, const StateVector& tod, StateVector& ef,
-              const IersTable& table) {
+void tod_to_ef(double date1, double date2, const StateVector& tod, StateVector& ef,
+               const EopRows& table) {
   const double mjd = date1 - 2400000.5 + date2;
   double xp = 0.0;
   double yp = 0.0;
   double dut1 = 0.0;
-  LOCATE_IERS_DATA(mjd, table, xp, yp, dut1);
+  locate_eop(mjd, table, xp, yp, dut1);
   const double u = dut1 / 86400.0 + date2;
 
   StateVector pef{};
-  TOD2PEFV4(date1, u, tod, pef);
+  tod_to_pef(date1, u, tod, pef);
 
   const double x = xp / 3600.0 * kDegToRad;
   const double y = yp / 3600.0 * kDegToRad;
@@ -48,14 +48,14 @@ void TOD2EFV4(double date1, double date2, const StateVector& tod, StateVector& e
   const Matrix3 w = {1.0, 0.0, -x, 0.0, 1.0, y, x, -y, 1.0};
   std::array<double, 3> p1{};
   std::array<double, 3> v1{};
-  MV(3, 3, w.data(), pef.data(), p1.data());
-  MV(3, 3, w.data(), pef.data() + 3, v1.data());
+  mat_vec(3, 3, w.data(), pef.data(), p1.data());
+  mat_vec(3, 3, w.data(), pef.data() + 3, v1.data());
 
   const double sp = eraSp00(date1, u);
   // By rows S = (1, s', 0), (-s', 1, 0), (0, 0, 1).
   const Matrix3 smat = {1.0, -sp, 0.0, sp, 1.0, 0.0, 0.0, 0.0, 1.0};
-  MV(3, 3, smat.data(), p1.data(), ef.data());
-  MV(3, 3, smat.data(), v1.data(), ef.data() + 3);
+  mat_vec(3, 3, smat.data(), p1.data(), ef.data());
+  mat_vec(3, 3, smat.data(), v1.data(), ef.data() + 3);
 }
 
 }  // namespace orvus

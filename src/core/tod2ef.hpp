@@ -4,8 +4,8 @@
 
 #include <array>
 
-#include "frames/iers.hpp"
-#include "orbit/sgp8.hpp"  // StateVector
+#include "core/eop.hpp"
+#include "core/sgp8.hpp"  // StateVector
 
 namespace orvus {
 
@@ -16,13 +16,13 @@ inline constexpr double kEarthRotationRate = 7.292115854681949e-5;  // rad/s
 inline constexpr double kDegToRad = 0.017453292519943295;
 
 // Y = A X for the leading M x M block of A stored with N rows (here N = M = 3).
-void MV(int n, int m, const double* a, const double* x, double* y);
+void mat_vec(int n, int m, const double* a, const double* x, double* y);
 
 // date1 + date2: two-part UTC Julian Date (date1 = day number + 2433282.5, date2 = s/86400).
-void TOD2EFV4(double date1, double date2, const StateVector& tod, StateVector& ef,
-              const IersTable& table);
+void tod_to_ef(double date1, double date2, const StateVector& tod, StateVector& ef,
+               const EopRows& table);
 
 // date1 + date2: two-part UT1 Julian Date, used as UT1 and as TT.
-void TOD2PEFV4(double date1, double date2, const StateVector& tod, StateVector& pef);
+void tod_to_pef(double date1, double date2, const StateVector& tod, StateVector& pef);
 
 }  // namespace orvus

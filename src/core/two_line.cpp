@@ -1,4 +1,4 @@
-#include "orbit/tle.hpp"
+#include "core/two_line.hpp"
 
 #include <erfa.h>
 
@@ -7,13 +7,14 @@
 #include <cstring>
 #include <string>
 
-#include "common/fatal.hpp"
-#include "common/fixed_field.hpp"
-#include "common/free_form.hpp"
+#include "core/fixed_field.hpp"
+#include "core/text_input.hpp"
+#include "orvus/constants.hpp"
+#include "orvus/error.hpp"
 
 namespace orvus {
 
-std::int16_t COMP_CHECKSUM_2LINES(std::string_view line) {
+std::int16_t two_line_checksum(std::string_view line) {
   int sum = 0;
   const std::size_t n = std::min<std::size_t>(68, line.size());
   for (std::size_t i = 0; i < n; ++i) {
@@ -39,7 +40,7 @@ std::string trimmed_name(std::string_view field) {
 std::string next_record(TextInput& in, std::size_t width, const char* which) {
   std::string line;
   if (!read_line(in, line)) {
-    throw Fatal{" READ_2LINES: ERROR READING \"" + in.name + "\":",
+    throw Error{" READ_2LINES: ERROR READING \"" + in.name + "\":",
                 " END OF FILE BEFORE " + std::string(which) + " (LINE " +
                     std::to_string(in.line + 1) + ").",
                 " EXECUTION INTERRUPTED."};
@@ -49,36 +50,37 @@ std::string next_record(TextInput& in, std::size_t width, const char* which) {
 
 void check_line(const std::string& line, const FieldSource& src, const char* message) {
   const auto digit = read_int_field(line, 69, 1, src);
-  if (digit != COMP_CHECKSUM_2LINES(line)) throw Fatal{std::string(" ") + message};
+  if (digit != two_line_checksum(line)) throw Error{std::string(" ") + message};
 }
 
 // Element lines carry their number in column 1; swapped or misplaced lines stop here.
 void check_line_number(const std::string& line, const FieldSource& src, char number) {
   if (line[0] != number) {
-    throw Fatal{" READ_2LINES: LINE " + std::to_string(src.line) + " OF \"" +
+    throw Error{" READ_2LINES: LINE " + std::to_string(src.line) + " OF \"" +
                     std::string(src.file) + "\" IS NOT ELEMENT LINE " + number + ":",
                 std::string(" IT MUST BEGIN WITH \"") + number + "\".", " EXECUTION INTERRUPTED."};
   }
 }
 
 [[noreturn]] void out_of_domain(const FieldSource& src, const char* what) {
-  throw Fatal{" READ_2LINES: " + std::string(what) + " IN \"" + std::string(src.file) +
+  throw Error{" READ_2LINES: " + std::string(what) + " IN \"" + std::string(src.file) +
                   "\", LINE " + std::to_string(src.line) + ":",
               " NO ORBIT CAN BE COMPUTED FROM THIS ELEMENT SET.", " EXECUTION INTERRUPTED."};
 }
 
 }  // namespace
 
-std::int16_t READ_2LINES(std::int16_t /*unit*/, std::string_view file_name, TLE_ELSET& elset) {
+ElementSet read_two_line_file(std::string_view file_name) {
+  ElementSet elset;
   const std::string name = trimmed_name(file_name);
   TextInput in;
   if (!open_text(in, name)) {
-    throw Fatal{" READ_2LINES: CANNOT OPEN THE TWO-LINE ELEMENT FILE \"" + name + "\".",
+    throw Error{" READ_2LINES: CANNOT OPEN THE TWO-LINE ELEMENT FILE \"" + name + "\".",
                 " EXECUTION INTERRUPTED."};
   }
 
   const std::string line0 = next_record(in, 50, "THE TITLE LINE");
-  std::memcpy(elset.SATNAME, line0.data(), 50);
+  elset.name = line0.substr(0, line0.find_last_not_of(' ') + 1);
 
   const std::string line1 = next_record(in, 69, "ELEMENT LINE 1");
   const FieldSource src1{name, in.line};
@@ -109,16 +111,14 @@ std::int16_t READ_2LINES(std::int16_t /*unit*/, std::string_view file_name, TLE_
   if (!(mean_motion > 0.0)) out_of_domain(src2, "MEAN MOTION (COLUMNS 53-63) NOT POSITIVE");
   if (!(ecc >= 0.0 && ecc < 1.0)) out_of_domain(src2, "ECCENTRICITY (COLUMNS 26-33) NOT BELOW 1");
 
-  elset.ELEM[0] = mean_motion * kTwoPiTle / kSecondsPerDay;
-  elset.ELEM[1] = ecc;
-  elset.ELEM[2] = incl * kDegToRadTle;
-  elset.ELEM[3] = node * kDegToRadTle;
-  elset.ELEM[4] = argp * kDegToRadTle;
-  elset.ELEM[5] = mean_anomaly * kDegToRadTle;
-  elset.ELEM[6] = 0.0;
-  elset.ELEM[7] = 0.0;
-  elset.ELEM[8] = bstar;
-  elset.REVNUM = static_cast<std::int32_t>(revnum);
+  elset.mean_motion = mean_motion * constants::two_pi_13 / constants::seconds_per_day;
+  elset.eccentricity = ecc;
+  elset.inclination = incl * constants::deg_to_rad_13;
+  elset.raan = node * constants::deg_to_rad_13;
+  elset.arg_perigee = argp * constants::deg_to_rad_13;
+  elset.mean_anomaly = mean_anomaly * constants::deg_to_rad_13;
+  elset.bstar = bstar;
+  elset.revolution_number = static_cast<std::int32_t>(revnum);
 
   int year = static_cast<int>(year2) + 1900;
   if (year < 1957) year += 100;
@@ -126,19 +126,19 @@ std::int16_t READ_2LINES(std::int16_t /*unit*/, std::string_view file_name, TLE_
   // before 1 (January 1, 0 h) or past the year's end is no epoch: the seconds of the day
   // would come out negative or the 16-bit day would not hold it.
   if (!(day_of_year >= 1.0 && day_of_year < 367.0)) {
-    throw Fatal{" READ_2LINES: EPOCH DAY OF YEAR OUT OF RANGE IN \"" + name + "\", LINE " +
+    throw Error{" READ_2LINES: EPOCH DAY OF YEAR OUT OF RANGE IN \"" + name + "\", LINE " +
                     std::to_string(src1.line) + ", COLUMNS 21-32.",
                 " EXECUTION INTERRUPTED."};
   }
   const auto d = static_cast<std::int16_t>(day_of_year);
-  elset.EPOCH_SEC = (day_of_year - d) * kSecondsPerDay;
+  elset.epoch.seconds = (day_of_year - d) * constants::seconds_per_day;
   double djm0 = 0.0;
   double djm = 0.0;
   (void)eraCal2jd(year, 1, 1, &djm0, &djm);
   double epoch_day = djm - (2433282.5 - djm0);
   epoch_day = d + epoch_day - 1.0;
-  elset.EPOCH_DAY = epoch_day;
-  return 0;
+  elset.epoch.day = epoch_day;
+  return elset;
 }
 
 }  // namespace orvus

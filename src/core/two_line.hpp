@@ -5,21 +5,16 @@
 #include <cstdint>
 #include <string_view>
 
-#include "orvus/vek_p1.h"  // TLE_ELSET
+#include "orvus/elements.hpp"
 
 namespace orvus {
 
-inline constexpr double kTwoPiTle = 6.2831853071796;
-inline constexpr double kDegToRadTle = 0.017453292519943334;  // kTwoPiTle / 360
-inline constexpr double kSecondsPerDay = 86400.0;
-
-// Reads the element file on `unit` (kept for the record; the file is opened by name).
-// `file_name` is a 70-character field used up to its last non-blank. Returns 0; every
-// failure raises Fatal.
-std::int16_t READ_2LINES(std::int16_t unit, std::string_view file_name, TLE_ELSET& elset);
+// Reads the element file `file_name` (a 70-character field used up to its last non-blank):
+// title line, line 1 and line 2. Every failure raises Error.
+ElementSet read_two_line_file(std::string_view file_name);
 
 // Checksum digit over columns 1-68 of a 69-character line: digits count their value,
 // '-' counts 1, everything else 0; the sum modulo 10.
-std::int16_t COMP_CHECKSUM_2LINES(std::string_view line);
+std::int16_t two_line_checksum(std::string_view line);
 
 }  // namespace orvus

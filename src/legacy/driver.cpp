@@ -9,14 +9,15 @@
 #include <string>
 #include <thread>
 
-#include "common/fatal.hpp"
-#include "common/fixed_field.hpp"
-#include "common/free_form.hpp"
-#include "geometry/coords.hpp"
-#include "geometry/off_nadir.hpp"
-#include "orbit/setup.hpp"
-#include "run/run.hpp"
-#include "run/search.hpp"
+#include "core/coords.hpp"
+#include "core/fixed_field.hpp"
+#include "core/model.hpp"
+#include "core/off_nadir.hpp"
+#include "core/search.hpp"
+#include "core/text_input.hpp"
+#include "core/two_line.hpp"
+#include "legacy/fatal.hpp"
+#include "legacy/run.hpp"
 
 namespace orvus {
 
@@ -26,8 +27,6 @@ namespace {
 // time and could run for days.
 constexpr double kMinStep = 0.001;  // s
 // SGP8 is a near-Earth model: orbits of this period and longer need deep-space terms.
-constexpr double kDeepSpacePeriod = 225.0 * 60.0;      // s
-constexpr double kPolarRatioRun = 0.9966471868221031;  // b / a of the local sphere
 
 std::string text_record(TextInput& in, std::size_t width, const std::string& record) {
   std::string line;
@@ -52,7 +51,7 @@ void local_to_utc(TextInput& in, const std::string& local, double utc_diff, doub
   INSTDJM3(local, d, s, FieldSource{in.name, in.line});
   day = d;
   seconds = s - utc_diff * 3600.0;
-  correct_day(day, seconds);
+  normalise(day, seconds);
   INSTHOR3(day, seconds, utc);
 }
 
@@ -97,36 +96,9 @@ SearchSettings search_settings() {
 }
 
 // Stops on an orbit the model cannot serve and on view angles past its horizon.
-void check_orbit(const RunParams& p, const Orbit& orbit) {
-  const double xnodp = orbit.sgp8_b[6];  // rad/s
-  const double period = 2.0 * 3.141592653589793 / xnodp;
-  if (!(period < kDeepSpacePeriod)) {
-    char minutes[32];
-    std::snprintf(minutes, sizeof minutes, "%.1f", period / 60.0);
-    throw Fatal{" THE ELEMENT SET " + element_set_name(p, orbit) + " HAS A PERIOD OF " + minutes +
-                    " MINUTES:",
-                " SGP8 SERVES NEAR-EARTH ORBITS ONLY (PERIOD BELOW 225 MINUTES).",
-                " EXECUTION INTERRUPTED."};
-  }
-  // The first step's state: an element set that fails at once stops here, before any report
-  // is touched; later steps are checked as they are computed.
-  StateVector state{};
-  const double tsince =
-      (p.START_DAY - orbit.elset.EPOCH_DAY) * 86400.0 + (p.START_SEC - orbit.elset.EPOCH_SEC);
-  SGP8PR_V2_2(tsince, state, orbit.earth, orbit.sgp8_a, orbit.sgp8_b);
-  const double b = orbit.earth[0] * kPolarRatioRun;  // smallest radius of the local sphere, m
-  if (!state_in_domain(state, b)) {
-    double day = p.START_DAY;
-    double sec = p.START_SEC + p.UTC_DIFF * 3600.0;
-    correct_day(day, sec);
-    DateText local{};
-    INSTHOR3(day, sec, local);
-    state_out_of_domain(p, orbit, local, state, b);
-  }
-  // Horizon: at radius r a line of sight meets the sphere of radius b only within
-  // asin(b / r) of nadir; the apogee gives the smallest such angle.
-  const double apogee = orbit.A_MEAN * (1.0 + orbit.elset.ELEM[1]);  // m
-  const double horizon = std::asin(std::min(b / apogee, 1.0)) * kRadToDegRun;
+void check_orbit(const RunParams& p, const Propagator& orbit) {
+  check_orbit_domain(to_search_params(p), orbit);
+  const double horizon = horizon_angle_deg(orbit);
   const double lo = p.ALPHA - p.BETA / 2.0;
   const double hi = p.ALPHA + p.BETA / 2.0;
   if (!(std::max(std::fabs(lo), std::fabs(hi)) < horizon)) {
@@ -142,6 +114,35 @@ void check_orbit(const RunParams& p, const Orbit& orbit) {
 }
 
 }  // namespace
+
+SearchParams to_search_params(const RunParams& p) {
+  SearchParams s;
+  s.lon1 = p.LON1;
+  s.lat1 = p.LAT1;
+  s.lon2 = p.LON2;
+  s.lat2 = p.LAT2;
+  s.gc_lon1 = p.GC_LON1;
+  s.gc_lat1 = p.GC_LAT1;
+  s.gc_lon2 = p.GC_LON2;
+  s.gc_lat2 = p.GC_LAT2;
+  s.cen_gc_lon = p.CEN_GC_LON;
+  s.cen_gc_lat = p.CEN_GC_LAT;
+  s.cen_lon = p.CEN_LON;
+  s.cen_lat = p.CEN_LAT;
+  s.utc_diff = p.UTC_DIFF;
+  s.start_day = p.START_DAY;
+  s.start_sec = p.START_SEC;
+  s.end_day = p.END_DAY;
+  s.end_sec = p.END_SEC;
+  s.step = p.STEP;
+  s.alpha = p.ALPHA;
+  s.beta = p.BETA;
+  s.alpha0 = p.ALPHA0;
+  s.alpha1 = p.ALPHA1;
+  s.alpha2 = p.ALPHA2;
+  s.element_file = p.TLE_FILE;
+  return s;
+}
 
 void read_run_params(TextInput& in, RunParams& p) {
   p.SAT_NAME = text_record(in, 50, "RECORD 1 (SATELLITE NAME)");
@@ -248,20 +249,20 @@ void ORVUS() {
   std::printf("  CREATING ORVUS v1.13 REPORTS - PLEASE WAIT..\n");
   std::fflush(stdout);
 
-  Orbit orbit;
-  VEK_P1(p.TLE_FILE, orbit.elset, orbit.A_MEAN, orbit.P_NODAL, orbit.FRAC0, orbit.earth,
-         orbit.sgp8_a, orbit.sgp8_b);
+  // Orbit set-up: the element set and the model.
+  const Propagator orbit(read_two_line_file(p.TLE_FILE));
   check_orbit(p, orbit);
 
   p.ALPHA0 = p.ALPHA;
   p.ALPHA1 = p.ALPHA - p.BETA / 2.0;
   p.ALPHA2 = p.ALPHA + p.BETA / 2.0;
+  const SearchParams search = to_search_params(p);
   ReportSink sink(files);
   try {
     if (settings.plain) {
-      contact_search(p, orbit, table, sink);
+      contact_search(search, orbit, table, sink);
     } else {
-      screened_search(p, orbit, table, sink, settings.threads);
+      screened_search(search, orbit, table, sink, settings.threads);
     }
   } catch (const Fatal&) {
     // A fatal error of the search leaves the reports as far as they were written.

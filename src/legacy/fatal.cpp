@@ -1,4 +1,4 @@
-#include "common/fatal.hpp"
+#include "legacy/fatal.hpp"
 
 #include <cstdio>
 

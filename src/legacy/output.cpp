@@ -14,8 +14,8 @@
 #include <cstring>
 #include <string>
 
-#include "common/fatal.hpp"
-#include "run/run.hpp"
+#include "legacy/fatal.hpp"
+#include "legacy/run.hpp"
 
 namespace orvus {
 

@@ -5,8 +5,8 @@
 #include <string>
 #include <string_view>
 
-#include "common/edit_format.hpp"
-#include "run/run.hpp"
+#include "core/edit_format.hpp"
+#include "legacy/run.hpp"
 
 namespace orvus {
 

@@ -7,10 +7,12 @@
 #include <memory>
 #include <string>
 
-#include "common/free_form.hpp"
-#include "frames/iers.hpp"
-#include "frames/time_text.hpp"
-#include "orbit/sgp8.hpp"
+#include "core/eop.hpp"
+#include "core/search.hpp"
+#include "core/sgp8.hpp"
+#include "core/text_input.hpp"
+#include "core/time_text.hpp"
+#include "legacy/routines.hpp"
 #include "orvus/contacts.hpp"
 #include "orvus/vek_p1.h"
 
@@ -113,18 +115,6 @@ class InputLock {
 // on across midnight and month ends.
 void TIMER2(double& t);
 
-// The one-day correction of a time after a change of its seconds: more than 86400 moves
-// to the next day, below 0 to the previous day; exactly 86400 stays.
-void correct_day(double& day, double& seconds);
-
-// Box test on geocentric degrees, all four bounds included. A box inside [-180, 180] is
-// taken as written; a box with a corner beyond +-180 crosses the antimeridian and also
-// holds the points one turn east or west.
-bool in_box(const RunParams& p, double lon, double lat);
-
-// a - b in degrees, brought into [-180, 180] by one turn where it lies beyond.
-double lon_difference(double a, double b);
-
 // Report writers.
 void write_headers(const ReportFiles& files, const RunParams& p);
 void write_contact_heading(std::FILE* out1, std::int32_t ncontact);
@@ -151,9 +141,8 @@ class ReportSink : public ContactSink {
   const ReportFiles& files_;
 };
 
-// The contact search from the UTC start to the UTC end, every step computed.
-void contact_search(const RunParams& p, const Orbit& orbit, const IersTable& table,
-                    ContactSink& sink);
+// The search's parameters of a run.
+SearchParams to_search_params(const RunParams& p);
 
 // Reads records 1 to 9 of the input file and derives the box, the UTC interval and the
 // names' lengths. Raises Fatal naming the file, the record and the line on bad input.

@@ -1,7 +1,7 @@
 #include <chrono>
 #include <ctime>
 
-#include "run/run.hpp"
+#include "legacy/run.hpp"
 
 namespace orvus {
 
@@ -18,16 +18,6 @@ void TIMER2(double& t) {
   const long mjd = 367 * y - (7 * ((m + 9) / 12 + y)) / 4 + (275 * m) / 9 + d - 678987;
   t = static_cast<double>(mjd) * 86400.0 + local.tm_hour * 3600.0 + local.tm_min * 60.0 +
       local.tm_sec + static_cast<double>(ms % 1000) / 1000.0;
-}
-
-void correct_day(double& day, double& seconds) {
-  if (seconds > 86400.0) {
-    day += 1.0;
-    seconds -= 86400.0;
-  } else if (seconds < 0.0) {
-    day -= 1.0;
-    seconds += 86400.0;
-  }
 }
 
 }  // namespace orvus

@@ -5,8 +5,9 @@
 #include <cstring>
 #include <string_view>
 
-#include "common/fatal.hpp"
-#include "frames/time_text.hpp"
+#include "core/time_text.hpp"
+#include "legacy/fatal.hpp"
+#include "legacy/routines.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace orvus;

@@ -3,9 +3,10 @@
 #include <cstdint>
 #include <cstring>
 
-#include "common/fatal.hpp"
-#include "frames/iers.hpp"
+#include "core/eop.hpp"
 #include "fuzz_support.hpp"
+#include "legacy/fatal.hpp"
+#include "legacy/routines.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace orvus;
@@ -23,14 +24,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (double date : dates) {
     double xp = 0, yp = 0, dut1 = 0;
     std::size_t row = 0;
-    const bool scan = scan_iers_rows(date, table, row);
+    const bool scan = scan_eop_rows(date, table, row);
     try {
       LOCATE_IERS_DATA(date, table, xp, yp, dut1);
       if (!scan || xp != table.xp[row]) __builtin_trap();  // same row as the plain scan
     } catch (const Fatal&) {
       if (scan) __builtin_trap();
     }
-    if (iers_covers(date, table) != scan) __builtin_trap();
+    if (eop_covers(date, table) != scan) __builtin_trap();
   }
   return 0;
 }

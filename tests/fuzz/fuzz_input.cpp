@@ -3,9 +3,10 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "common/fatal.hpp"
 #include "fuzz_support.hpp"
-#include "run/run.hpp"
+#include "legacy/fatal.hpp"
+#include "legacy/routines.hpp"
+#include "legacy/run.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace orvus;

@@ -4,9 +4,10 @@
 #include <cstdint>
 #include <string>
 
-#include "common/fatal.hpp"
+#include "core/model.hpp"
 #include "fuzz_support.hpp"
-#include "orbit/setup.hpp"
+#include "legacy/fatal.hpp"
+#include "legacy/routines.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace orvus;

@@ -1,4 +1,4 @@
-#include "common/edit_format.hpp"
+#include "core/edit_format.hpp"
 
 #include <cmath>
 #include <cstdlib>

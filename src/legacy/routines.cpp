@@ -1,0 +1,155 @@
+#include "legacy/routines.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+#include "core/two_line.hpp"
+#include "orvus/constants.hpp"
+#include "orvus/propagator.hpp"
+
+namespace orvus {
+
+TLE_ELSET to_tle_elset(const ElementSet& e) {
+  TLE_ELSET t{};
+  std::fill(std::begin(t.SATNAME), std::end(t.SATNAME), ' ');
+  std::copy_n(e.name.data(), std::min(e.name.size(), sizeof t.SATNAME), t.SATNAME);
+  t.REVNUM = e.revolution_number;
+  t.EPOCH_DAY = e.epoch.day;
+  t.EPOCH_SEC = e.epoch.seconds;
+  const double elem[9] = {e.mean_motion, e.eccentricity, e.inclination, e.raan,
+                          e.arg_perigee, e.mean_anomaly, 0.0,           0.0,
+                          e.bstar};
+  std::copy(std::begin(elem), std::end(elem), t.ELEM);
+  return t;
+}
+
+ElementSet from_tle_elset(const TLE_ELSET& t) {
+  ElementSet e;
+  e.name.assign(t.SATNAME, sizeof t.SATNAME);
+  e.name.resize(e.name.find_last_not_of(' ') + 1);
+  e.revolution_number = t.REVNUM;
+  e.epoch = {t.EPOCH_DAY, t.EPOCH_SEC};
+  e.mean_motion = t.ELEM[0];
+  e.eccentricity = t.ELEM[1];
+  e.inclination = t.ELEM[2];
+  e.raan = t.ELEM[3];
+  e.arg_perigee = t.ELEM[4];
+  e.mean_anomaly = t.ELEM[5];
+  e.bstar = t.ELEM[8];
+  return e;
+}
+
+std::int16_t READ_2LINES(std::int16_t /*unit*/, std::string_view file_name, TLE_ELSET& elset) {
+  elset = to_tle_elset(read_two_line_file(file_name));
+  return 0;
+}
+std::int16_t COMP_CHECKSUM_2LINES(std::string_view line) {
+  return two_line_checksum(line);
+}
+void NORAD_CONST_V2_1(MathConstants& math, EarthConstants& earth, ZonalHarmonics& j) {
+  model_constants(math, earth, j);
+}
+double MEAN_A_V2_1(const double (&elem)[9], const EarthConstants& earth, const ZonalHarmonics& j) {
+  return mean_semi_major_axis(elem, earth, j);
+}
+double PERNOD_V2_1(double a, double incl, const EarthConstants& earth, const ZonalHarmonics& j) {
+  return nodal_period(a, incl, earth, j);
+}
+
+void VEK_P1(std::string_view file_name, TLE_ELSET& elset, double& mean_a, double& period,
+            double& epoch_phase, EarthConstants& earth, Sgp8Elements& sgp8_a,
+            Sgp8Coefficients& sgp8_b) {
+  MathConstants math{};
+  ZonalHarmonics j{};
+  model_constants(math, earth, j);
+  const Propagator orbit(read_two_line_file(file_name));
+  elset = to_tle_elset(orbit.elements());
+  sgp8_a = orbit.sgp8_elements();
+  sgp8_b = orbit.sgp8_coefficients();
+  mean_a = orbit.mean_semi_major_axis_m();
+  period = orbit.nodal_period_s();
+  epoch_phase = orbit.epoch_phase();
+}
+
+void SGP8_V2_2(const double (&elem)[9], const EarthConstants& earth, const ZonalHarmonics& j,
+               Sgp8Elements& sgp8_a, Sgp8Coefficients& sgp8_b) {
+  sgp8_init(elem, earth, j, sgp8_a, sgp8_b);
+}
+void SGP8PR_V2_2(double tsince, StateVector& state, const EarthConstants& earth,
+                 const Sgp8Elements& sgp8_a, const Sgp8Coefficients& sgp8_b) {
+  sgp8_propagate(tsince, state, earth, sgp8_a, sgp8_b);
+}
+double FMOD2P_V2_2(double x) {
+  return fmod2p(x);
+}
+double ACTAN_V2_2(double s, double c) {
+  return actan(s, c);
+}
+
+void INSTDJM3(std::string_view text, double& day, double& seconds, const FieldSource& source) {
+  read_date_text(text, day, seconds, source);
+}
+void INSTHOR3(double day, double seconds, DateText& text) {
+  write_date_text(day, seconds, text);
+}
+void READ_IERS_DATA(IersTable& table, const std::string& file_name) {
+  load_eop_file(table, file_name);
+}
+void LOCATE_IERS_DATA(double date, const IersTable& table, double& xp, double& yp, double& dut1) {
+  locate_eop(date, table, xp, yp, dut1);
+}
+void MV(int n, int m, const double* a, const double* x, double* y) {
+  mat_vec(n, m, a, x, y);
+}
+void TOD2EFV4(double date1, double date2, const StateVector& tod, StateVector& ef,
+              const IersTable& table) {
+  tod_to_ef(date1, date2, tod, ef, table);
+}
+void TOD2PEFV4(double date1, double date2, const StateVector& tod, StateVector& pef) {
+  tod_to_pef(date1, date2, tod, pef);
+}
+
+double TANGEN(double y, double x) {
+  return angle_pm_pi(y, x);
+}
+double TANGEN_IAU2009(double y, double x) {
+  return angle_0_2pi(y, x);
+}
+void GCGSP(const Vec3& position, Vec3& spherical) {
+  cartesian_to_spherical(position, spherical);
+}
+void GSGCP(const Vec3& spherical, Vec3& position) {
+  spherical_to_cartesian(spherical, position);
+}
+void GCGSV_IAU2009(const Vec6& state, Vec6& spherical) {
+  state_to_spherical(state, spherical);
+}
+void GCGDP_IAU2009(const Vec3& position, Vec3& geodetic) {
+  cartesian_to_geodetic(position, geodetic);
+}
+void GDGCP_IAU2009(const Vec3& geodetic, Vec3& position) {
+  geodetic_to_cartesian(geodetic, position);
+}
+void VECTOR_PRODUCT(const Vec3& a, const Vec3& b, Vec3& c) {
+  cross(a, b, c);
+}
+void LOLA_NADIR_AUX2(const Vec6& state, const Vec6& spherical, double radius, Vec3& nadir,
+                     Vec3& normal, double& height) {
+  nadir_frame(state, spherical, radius, nadir, normal, height);
+}
+void LOLA2(const Vec6& state, const Vec6& spherical, double radius, const Vec3& nadir,
+           const Vec3& normal, double height, double alpha, double& lon, double& lat) {
+  off_nadir_point(state, spherical, radius, nadir, normal, height, alpha, lon, lat);
+}
+double DDOT(int n, const double* x, int incx, const double* y, int incy) {
+  return ddot(n, x, incx, y, incy);
+}
+void ALPHAOTIM4(const IersTable& table, const EarthConstants& earth, const Sgp8Elements& sgp8_a,
+                const Sgp8Coefficients& sgp8_b, const TLE_ELSET& elset, double& day,
+                double& seconds, double /*utc_diff*/, double /*step*/, double target_lon,
+                double target_lat, double /*beta*/, double& best_alpha, double& lon, double& lat) {
+  best_off_nadir(table, earth, sgp8_a, sgp8_b, {elset.EPOCH_DAY, elset.EPOCH_SEC}, day, seconds,
+                 target_lon, target_lat, best_alpha, lon, lat);
+}
+
+}  // namespace orvus
