@@ -10,20 +10,12 @@
 #include "common/fatal.hpp"
 #include "common/fixed_field.hpp"
 #include "common/free_form.hpp"
+#include "core/elements/elements_internal.hpp"
 
 namespace orvus {
 
 std::int16_t COMP_CHECKSUM_2LINES(std::string_view line) {
-  int sum = 0;
-  const std::size_t n = std::min<std::size_t>(68, line.size());
-  for (std::size_t i = 0; i < n; ++i) {
-    const char c = line[i];
-    if (c >= '0' && c <= '9')
-      sum += c - '0';
-    else if (c == '-')
-      sum += 1;
-  }
-  return static_cast<std::int16_t>(sum - 10 * (sum / 10));
+  return static_cast<std::int16_t>(elements::checksum(line));
 }
 
 namespace {
@@ -47,26 +39,6 @@ std::string next_record(TextInput& in, std::size_t width, const char* which) {
   return fixed_record(line, width);
 }
 
-void check_line(const std::string& line, const FieldSource& src, const char* message) {
-  const auto digit = read_int_field(line, 69, 1, src);
-  if (digit != COMP_CHECKSUM_2LINES(line)) throw Fatal{std::string(" ") + message};
-}
-
-// Element lines carry their number in column 1; swapped or misplaced lines stop here.
-void check_line_number(const std::string& line, const FieldSource& src, char number) {
-  if (line[0] != number) {
-    throw Fatal{" READ_2LINES: LINE " + std::to_string(src.line) + " OF \"" +
-                    std::string(src.file) + "\" IS NOT ELEMENT LINE " + number + ":",
-                std::string(" IT MUST BEGIN WITH \"") + number + "\".", " EXECUTION INTERRUPTED."};
-  }
-}
-
-[[noreturn]] void out_of_domain(const FieldSource& src, const char* what) {
-  throw Fatal{" READ_2LINES: " + std::string(what) + " IN \"" + std::string(src.file) +
-                  "\", LINE " + std::to_string(src.line) + ":",
-              " NO ORBIT CAN BE COMPUTED FROM THIS ELEMENT SET.", " EXECUTION INTERRUPTED."};
-}
-
 }  // namespace
 
 std::int16_t READ_2LINES(std::int16_t /*unit*/, std::string_view file_name, TLE_ELSET& elset) {
@@ -80,64 +52,18 @@ std::int16_t READ_2LINES(std::int16_t /*unit*/, std::string_view file_name, TLE_
   const std::string line0 = next_record(in, 50, "THE TITLE LINE");
   std::memcpy(elset.SATNAME, line0.data(), 50);
 
+  // The lines are decoded by the element-set reader, in the order they are read.
+  elements::TwoLineFields fields;
   const std::string line1 = next_record(in, 69, "ELEMENT LINE 1");
   const FieldSource src1{name, in.line};
-  check_line(line1, src1, "READ_2LINE: Check sum of first line unmatched!");
-  check_line_number(line1, src1, '1');
-  const auto year2 = read_int_field(line1, 19, 2, src1);
-  const double day_of_year = read_real_field(line1, 21, 12, 8, src1);
-  (void)read_real_field(line1, 34, 10, 8, src1);  // first derivative of mean motion
-  (void)read_real_field(line1, 45, 6, 5, src1);   // second derivative, mantissa
-  (void)read_int_field(line1, 51, 2, src1);       // its power of ten
-  const double bstar_mantissa = read_real_field(line1, 54, 6, 5, src1);
-  const auto bstar_power = read_int_field(line1, 60, 2, src1);
-  const double bstar = bstar_mantissa * std::pow(10.0, static_cast<int>(bstar_power));
-
+  elements::decode_line1(line1, src1, fields);
   const std::string line2 = next_record(in, 69, "ELEMENT LINE 2");
-  const FieldSource src2{name, in.line};
-  check_line(line2, src2, "READ_2LINE: Check sum of second line unmatched!");
-  check_line_number(line2, src2, '2');
+  elements::decode_line2(line2, FieldSource{name, in.line}, fields);
   in.stream.close();
-
-  const double incl = read_real_field(line2, 9, 8, 4, src2);
-  const double node = read_real_field(line2, 18, 8, 4, src2);
-  const double ecc = read_real_field(line2, 26, 8, 7, src2);
-  const double argp = read_real_field(line2, 35, 8, 4, src2);
-  const double mean_anomaly = read_real_field(line2, 44, 8, 4, src2);
-  const double mean_motion = read_real_field(line2, 53, 11, 8, src2);
-  const auto revnum = read_int_field(line2, 64, 5, src2);
-  if (!(mean_motion > 0.0)) out_of_domain(src2, "MEAN MOTION (COLUMNS 53-63) NOT POSITIVE");
-  if (!(ecc >= 0.0 && ecc < 1.0)) out_of_domain(src2, "ECCENTRICITY (COLUMNS 26-33) NOT BELOW 1");
-
-  elset.ELEM[0] = mean_motion * kTwoPiTle / kSecondsPerDay;
-  elset.ELEM[1] = ecc;
-  elset.ELEM[2] = incl * kDegToRadTle;
-  elset.ELEM[3] = node * kDegToRadTle;
-  elset.ELEM[4] = argp * kDegToRadTle;
-  elset.ELEM[5] = mean_anomaly * kDegToRadTle;
-  elset.ELEM[6] = 0.0;
-  elset.ELEM[7] = 0.0;
-  elset.ELEM[8] = bstar;
-  elset.REVNUM = static_cast<std::int32_t>(revnum);
-
-  int year = static_cast<int>(year2) + 1900;
-  if (year < 1957) year += 100;
-  // Whole day of the year, truncated toward zero as a 16-bit integer. A day of the year
-  // before 1 (January 1, 0 h) or past the year's end is no epoch: the seconds of the day
-  // would come out negative or the 16-bit day would not hold it.
-  if (!(day_of_year >= 1.0 && day_of_year < 367.0)) {
-    throw Fatal{" READ_2LINES: EPOCH DAY OF YEAR OUT OF RANGE IN \"" + name + "\", LINE " +
-                    std::to_string(src1.line) + ", COLUMNS 21-32.",
-                " EXECUTION INTERRUPTED."};
-  }
-  const auto d = static_cast<std::int16_t>(day_of_year);
-  elset.EPOCH_SEC = (day_of_year - d) * kSecondsPerDay;
-  double djm0 = 0.0;
-  double djm = 0.0;
-  (void)eraCal2jd(year, 1, 1, &djm0, &djm);
-  double epoch_day = djm - (2433282.5 - djm0);
-  epoch_day = d + epoch_day - 1.0;
-  elset.EPOCH_DAY = epoch_day;
+  ElementSet set;
+  elements::finish_two_line(fields, name, src1.line, set);
+  set.name.assign(elset.SATNAME, 50);
+  elements::to_tle_elset(set, elset);
   return 0;
 }
 

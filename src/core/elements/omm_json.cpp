@@ -1,0 +1,102 @@
+// OMM in JSON: an array of objects (or one object) whose keys are OMM keywords; values are
+// text or numbers, numbers kept as the digits written.
+#include <nlohmann/json.hpp>
+
+#include "core/elements/elements_internal.hpp"
+
+namespace orvus::elements {
+
+namespace {
+
+using json = nlohmann::json;
+
+// Collects flat objects; anything deeper than an array of objects of plain values stops.
+class Collector final : public nlohmann::json_sax<json> {
+ public:
+  std::vector<KeywordRecord> records;
+  std::string problem;  // set when the structure is not one this reader takes
+  std::size_t problem_set = 0;
+
+  bool null() override {
+    pending_.clear();  // a null value is a keyword not given
+    return true;
+  }
+  bool boolean(bool v) override { return value(v ? "true" : "false"); }
+  bool number_integer(number_integer_t v) override { return value(std::to_string(v)); }
+  bool number_unsigned(number_unsigned_t v) override { return value(std::to_string(v)); }
+  bool number_float(number_float_t /*v*/, const string_t& s) override { return value(s); }
+  bool string(string_t& v) override { return value(v); }
+  bool binary(binary_t& /*v*/) override { return refuse("BINARY VALUE"); }
+  bool start_object(std::size_t /*n*/) override {
+    if (depth_ == 2 || (depth_ == 1 && !in_array_)) return refuse("NESTED OBJECT");
+    ++depth_;
+    records.push_back({{}, 0, true});
+    return true;
+  }
+  bool key(string_t& k) override {
+    pending_ = k;
+    return true;
+  }
+  bool end_object() override {
+    --depth_;
+    return true;
+  }
+  bool start_array(std::size_t /*n*/) override {
+    if (depth_ != 0) return refuse("ARRAY INSIDE AN ARRAY OR OBJECT");
+    ++depth_;
+    in_array_ = true;
+    return true;
+  }
+  bool end_array() override {
+    --depth_;
+    return true;
+  }
+  bool parse_error(std::size_t position, const std::string& /*last_token*/,
+                   const nlohmann::detail::exception& e) override {
+    error_position = position;
+    error_text = e.what();
+    return false;
+  }
+  std::size_t error_position = 0;
+  std::string error_text;
+
+ private:
+  bool value(const std::string& v) {
+    const bool in_object = depth_ == 2 || (depth_ == 1 && !in_array_);
+    if (!in_object) return refuse("VALUE OUTSIDE AN OBJECT");
+    records.back().fields.emplace_back(pending_, v);
+    return true;
+  }
+  bool refuse(const char* what) {
+    problem = what;
+    problem_set = records.size() + 1;
+    return false;
+  }
+  int depth_ = 0;
+  bool in_array_ = false;
+  std::string pending_;
+};
+
+}  // namespace
+
+std::vector<KeywordRecord> read_json(std::string_view text, const std::string& source) {
+  Collector c;
+  const bool ok = json::sax_parse(text.begin(), text.end(), &c);
+  if (!c.problem.empty()) {
+    set_error(source, c.problem_set, {},
+              "NOT AN ARRAY OF OMM OBJECTS OF PLAIN VALUES (" + c.problem + ")");
+  }
+  if (!ok) {
+    // The parser's byte position counts from 1 and names the character it stopped at.
+    const std::size_t at = c.error_position > 0 ? c.error_position - 1 : 0;
+    std::string what = c.error_text;
+    const auto colon = what.find(": ");  // drop the library's "[json.exception...] " head
+    if (colon != std::string::npos) what = what.substr(colon + 2);
+    for (char& ch : what)
+      if (ch >= 'a' && ch <= 'z') ch = static_cast<char>(ch - 'a' + 'A');
+    line_error(source, line_of(text, at), "NOT WELL-FORMED JSON: " + printable(what, 160));
+  }
+  return c.records;
+}
+
+}  // namespace orvus::elements
