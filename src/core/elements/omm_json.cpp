@@ -26,9 +26,9 @@ class Collector final : public nlohmann::json_sax<json> {
   bool number_unsigned(number_unsigned_t v) override { return value(std::to_string(v)); }
   bool number_float(number_float_t /*v*/, const string_t& s) override { return value(s); }
   bool string(string_t& v) override { return value(v); }
-  bool binary(binary_t& /*v*/) override { return refuse("BINARY VALUE"); }
+  bool binary(binary_t& /*v*/) override { return refuse("BINARY VALUE", records.size()); }
   bool start_object(std::size_t /*n*/) override {
-    if (depth_ == 2 || (depth_ == 1 && !in_array_)) return refuse("NESTED OBJECT");
+    if (in_object()) return refuse("NESTED OBJECT", records.size());
     ++depth_;
     records.push_back({{}, 0, true});
     return true;
@@ -42,7 +42,7 @@ class Collector final : public nlohmann::json_sax<json> {
     return true;
   }
   bool start_array(std::size_t /*n*/) override {
-    if (depth_ != 0) return refuse("ARRAY INSIDE AN ARRAY OR OBJECT");
+    if (depth_ != 0) return refuse("NESTED ARRAY", records.size() + (in_object() ? 0 : 1));
     ++depth_;
     in_array_ = true;
     return true;
@@ -61,15 +61,15 @@ class Collector final : public nlohmann::json_sax<json> {
   std::string error_text;
 
  private:
+  [[nodiscard]] bool in_object() const { return depth_ == 2 || (depth_ == 1 && !in_array_); }
   bool value(const std::string& v) {
-    const bool in_object = depth_ == 2 || (depth_ == 1 && !in_array_);
-    if (!in_object) return refuse("VALUE OUTSIDE AN OBJECT");
+    if (!in_object()) return refuse("VALUE OUTSIDE AN OBJECT", records.size() + 1);
     records.back().fields.emplace_back(pending_, v);
     return true;
   }
-  bool refuse(const char* what) {
+  bool refuse(const char* what, std::size_t set) {
     problem = what;
-    problem_set = records.size() + 1;
+    problem_set = set;
     return false;
   }
   int depth_ = 0;
