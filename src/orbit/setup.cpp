@@ -1,6 +1,13 @@
 #include "orbit/setup.hpp"
 
 #include <cmath>
+#include <cstdio>
+#include <string>
+
+#include "common/fatal.hpp"
+#include "core/elements/elements_internal.hpp"
+#include "orvus/elements.hpp"
+#include "orvus/error.hpp"
 
 namespace orvus {
 
@@ -39,17 +46,70 @@ double PERNOD_V2_1(double a, double incl, const EarthConstants& earth, const Zon
   return t0 * (1.0 - c * (4.0 * cosi * cosi - 1.0));
 }
 
-void VEK_P1(std::string_view file_name, TLE_ELSET& elset, double& mean_a, double& nodal_period,
-            double& epoch_phase, EarthConstants& earth, Sgp8Elements& sgp8_a,
-            Sgp8Coefficients& sgp8_b) {
+namespace {
+
+std::string trimmed_name(std::string_view field) {
+  std::string name(field.substr(0, 70));
+  const auto last = name.find_last_not_of(' ');
+  name.resize(last == std::string::npos ? 0 : last + 1);
+  return name;
+}
+
+// Reads the element file into `elset`: the set named `satellite` when given and found, else
+// the first; with a name, says on standard error which set of several it took.
+void read_element_set(std::string_view file_name, const std::string_view* satellite,
+                      TLE_ELSET& elset) {
+  const std::string file = trimmed_name(file_name);
+  try {
+    const std::vector<ElementSet> sets = read_element_file(file);
+    std::size_t chosen = 0;
+    if (satellite != nullptr) {
+      const auto i = find_element_set(sets, std::string(*satellite));
+      if (i >= 0) chosen = static_cast<std::size_t>(i);
+      if (sets.size() > 1) {
+        const ElementSet& s = sets[chosen];
+        const std::string wanted = elements::printable(trimmed_name(*satellite));
+        std::fprintf(stderr,
+                     " ORVUS: THE ELEMENT FILE \"%s\" HOLDS %zu SETS: USING SET %zu (\"%s\", "
+                     "CATALOGUE NUMBER %lld), %s.\n",
+                     elements::printable(file, 200).c_str(), sets.size(), chosen + 1,
+                     elements::printable(s.name).c_str(),
+                     static_cast<long long>(s.catalogue_number),
+                     i >= 0 ? "WHOSE NAME IS THAT OF RECORD 1"
+                            : ("THE FIRST: NONE IS NAMED \"" + wanted + "\" AS RECORD 1").c_str());
+      }
+    }
+    elements::to_tle_elset(sets[chosen], elset);
+  } catch (const Error& e) {
+    throw Fatal(e.lines());
+  }
+}
+
+void set_up(std::string_view file_name, const std::string_view* satellite, TLE_ELSET& elset,
+            double& mean_a, double& nodal_period, double& epoch_phase, EarthConstants& earth,
+            Sgp8Elements& sgp8_a, Sgp8Coefficients& sgp8_b) {
   MathConstants math{};
   ZonalHarmonics j{};
   NORAD_CONST_V2_1(math, earth, j);
-  READ_2LINES(38, file_name, elset);
+  read_element_set(file_name, satellite, elset);
   SGP8_V2_2(elset.ELEM, earth, j, sgp8_a, sgp8_b);
   mean_a = MEAN_A_V2_1(elset.ELEM, earth, j);
   nodal_period = PERNOD_V2_1(mean_a, elset.ELEM[2], earth, j);
   epoch_phase = std::fmod(elset.ELEM[4] + elset.ELEM[5], kTwoPi) / kTwoPi;
+}
+
+}  // namespace
+
+void VEK_P1(std::string_view file_name, TLE_ELSET& elset, double& mean_a, double& nodal_period,
+            double& epoch_phase, EarthConstants& earth, Sgp8Elements& sgp8_a,
+            Sgp8Coefficients& sgp8_b) {
+  set_up(file_name, nullptr, elset, mean_a, nodal_period, epoch_phase, earth, sgp8_a, sgp8_b);
+}
+
+void VEK_P1(std::string_view file_name, std::string_view satellite, TLE_ELSET& elset,
+            double& mean_a, double& nodal_period, double& epoch_phase, EarthConstants& earth,
+            Sgp8Elements& sgp8_a, Sgp8Coefficients& sgp8_b) {
+  set_up(file_name, &satellite, elset, mean_a, nodal_period, epoch_phase, earth, sgp8_a, sgp8_b);
 }
 
 }  // namespace orvus

@@ -27,4 +27,10 @@ void VEK_P1(std::string_view file_name, TLE_ELSET& elset, double& mean_a, double
             double& epoch_phase, EarthConstants& earth, Sgp8Elements& sgp8_a,
             Sgp8Coefficients& sgp8_b);
 
+// The same for a file that may hold several sets: takes the set whose name is `satellite`
+// (trimmed, without case), else the first, and says on standard error which of several it took.
+void VEK_P1(std::string_view file_name, std::string_view satellite, TLE_ELSET& elset,
+            double& mean_a, double& nodal_period, double& epoch_phase, EarthConstants& earth,
+            Sgp8Elements& sgp8_a, Sgp8Coefficients& sgp8_b);
+
 }  // namespace orvus
