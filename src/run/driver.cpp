@@ -218,7 +218,7 @@ void ORVUS() {
   std::fflush(stdout);
 
   Orbit orbit;
-  VEK_P1(p.TLE_FILE, orbit.elset, orbit.A_MEAN, orbit.P_NODAL, orbit.FRAC0, orbit.earth,
+  VEK_P1(p.TLE_FILE, p.SAT_NAME, orbit.elset, orbit.A_MEAN, orbit.P_NODAL, orbit.FRAC0, orbit.earth,
          orbit.sgp8_a, orbit.sgp8_b);
 
   p.ALPHA0 = p.ALPHA;
