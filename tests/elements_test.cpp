@@ -200,5 +200,46 @@ TEST(ElementSets, RefusesWhatWouldBeSilentlyWrongNamingFileAndSet) {
   }
 }
 
+// The reports of `orvus` from an element file `content`, all runs naming it alike.
+struct RunOutput {
+  std::string comparable, errors;
+};
+RunOutput run_with(const std::string& content, const std::string& sat = "LANDSAT 8",
+                   const std::string& start = "07/10/2024 00:00:00.000000000",
+                   const std::string& end = "08/10/2024 00:00:00.000000000") {
+  ScratchDir dir;
+  dir.write("elements.dat", content);
+  std::filesystem::create_symlink(data_path("finals2000A.data"), dir.path / "finals2000A.data");
+  dir.write("ORVUS_IN.TXT", sat + "\nTARGET\n-3\n-75, -30, -35, 5\nelements.dat\n0.0, 60.0\n" +
+                                start + "\n" + end + "\n10\n");
+  const auto r =
+      test::run_command("cd '" + dir.path.string() + "' && ('" + ORVUS_BINARY + "' 2>err.txt)");
+  return {test::comparable_output(dir.path, r), dir.read("err.txt")};
+}
+
+TEST(ElementSets, SameReportsFromEveryFormAndFromACatalogue) {
+  const std::string tle = test::read_file(data_path("tle/landsat8_2024.tle"));
+  const RunOutput reference = run_with(tle);
+  EXPECT_NE(reference.comparable.find("status 0"), std::string::npos);
+  EXPECT_EQ(reference.errors, "");
+  for (const char* ext : {".kvn", ".xml", ".json", ".csv"}) {
+    const RunOutput r =
+        run_with(test::read_file(data_path(std::string("omm/landsat8_2024") + ext)));
+    EXPECT_EQ(r.comparable, reference.comparable) << ext;
+    EXPECT_EQ(r.errors, "") << ext;
+  }
+  // In a catalogue the set named as record 1 is taken, and the choice is said.
+  const RunOutput cat = run_with(test::read_file(data_path("tle/amazonia1_2025.tle")) + tle);
+  EXPECT_EQ(cat.comparable, reference.comparable);
+  EXPECT_NE(cat.errors.find("HOLDS 2 SETS: USING SET 2 (\"LANDSAT 8\", CATALOGUE NUMBER 39084)"),
+            std::string::npos)
+      << cat.errors;
+  // Old elements: 23/10/2024 0 h local is 03:00 UTC, 16.33 days after 6 October 19:02:33.
+  const RunOutput old =
+      run_with(tle, "LANDSAT 8", "22/10/2024 00:00:00.000000000", "23/10/2024 00:00:00.000000000");
+  EXPECT_NE(old.errors.find("REACHES 16.3 DAYS FROM THE EPOCH"), std::string::npos) << old.errors;
+  EXPECT_EQ(old.comparable.find("DAYS FROM THE EPOCH"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace orvus

@@ -1,5 +1,6 @@
 #include "orbit/setup.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <string>
@@ -110,6 +111,20 @@ void VEK_P1(std::string_view file_name, std::string_view satellite, TLE_ELSET& e
             double& mean_a, double& nodal_period, double& epoch_phase, EarthConstants& earth,
             Sgp8Elements& sgp8_a, Sgp8Coefficients& sgp8_b) {
   set_up(file_name, &satellite, elset, mean_a, nodal_period, epoch_phase, earth, sgp8_a, sgp8_b);
+}
+
+void warn_element_age(const TLE_ELSET& elset, double start_day, double start_sec, double end_day,
+                      double end_sec) {
+  const UtcInstant epoch{elset.EPOCH_DAY, elset.EPOCH_SEC};
+  if (since_epoch(UtcInstant{start_day, start_sec}, end_day, end_sec) < 0.0) return;  // no step
+  const double days = std::max(std::fabs(since_epoch(epoch, start_day, start_sec)),
+                               std::fabs(since_epoch(epoch, end_day, end_sec))) /
+                      86400.0;
+  if (!(days > 14.0)) return;
+  std::fprintf(stderr,
+               " ORVUS: WARNING: THE INTERVAL REACHES %.1f DAYS FROM THE EPOCH OF THE ELEMENT "
+               "SET (MORE THAN 14):\n POSITIONS MAY BE OFF BY KILOMETRES; USE A NEWER SET.\n",
+               days);
 }
 
 }  // namespace orvus

@@ -33,4 +33,9 @@ void VEK_P1(std::string_view file_name, std::string_view satellite, TLE_ELSET& e
             double& mean_a, double& nodal_period, double& epoch_phase, EarthConstants& earth,
             Sgp8Elements& sgp8_a, Sgp8Coefficients& sgp8_b);
 
+// Warns on standard error when the interval (UTC day numbers and seconds) reaches more than
+// 14 days from the epoch of the elements: their positions degrade by 1-3 km a day.
+void warn_element_age(const TLE_ELSET& elset, double start_day, double start_sec, double end_day,
+                      double end_sec);
+
 }  // namespace orvus

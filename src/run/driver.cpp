@@ -220,6 +220,7 @@ void ORVUS() {
   Orbit orbit;
   VEK_P1(p.TLE_FILE, p.SAT_NAME, orbit.elset, orbit.A_MEAN, orbit.P_NODAL, orbit.FRAC0, orbit.earth,
          orbit.sgp8_a, orbit.sgp8_b);
+  warn_element_age(orbit.elset, p.START_DAY, p.START_SEC, p.END_DAY, p.END_SEC);
 
   p.ALPHA0 = p.ALPHA;
   p.ALPHA1 = p.ALPHA - p.BETA / 2.0;
