@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -74,11 +75,16 @@ enum class Format { two_line, kvn, xml, json, csv };
 // The encoding of a file's text, recognised by its first non-blank content.
 Format detect_format(std::string_view text);
 
+// Receives each OMM record as soon as it is complete: a file is never held whole as keywords,
+// only as the element sets it gives. A set holds at most kMaxKeywords keywords.
+using RecordSink = std::function<void(KeywordRecord&)>;
+inline constexpr std::size_t kMaxKeywords = 512;
+
 std::vector<ElementSet> read_two_line_sets(std::string_view text, const std::string& source);
-std::vector<KeywordRecord> read_kvn(std::string_view text, const std::string& source);
-std::vector<KeywordRecord> read_xml(std::string_view text, const std::string& source);
-std::vector<KeywordRecord> read_json(std::string_view text, const std::string& source);
-std::vector<KeywordRecord> read_csv(std::string_view text, const std::string& source);
+void read_kvn(std::string_view text, const std::string& source, const RecordSink& sink);
+void read_xml(std::string_view text, const std::string& source, const RecordSink& sink);
+void read_json(std::string_view text, const std::string& source, const RecordSink& sink);
+void read_csv(std::string_view text, const std::string& source, const RecordSink& sink);
 
 // Maps one OMM record (set `set` of the file, counted from 1) to an ElementSet, refusing
 // what the model cannot use. Raises Error naming the file and the set.

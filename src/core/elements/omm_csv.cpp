@@ -57,8 +57,7 @@ std::vector<std::string> split_row(std::string_view row, const std::string& sour
 
 }  // namespace
 
-std::vector<KeywordRecord> read_csv(std::string_view text, const std::string& source) {
-  std::vector<KeywordRecord> records;
+void read_csv(std::string_view text, const std::string& source, const RecordSink& sink) {
   std::vector<std::string> header;
   long number = 0;
   while (!text.empty()) {
@@ -70,6 +69,8 @@ std::vector<KeywordRecord> read_csv(std::string_view text, const std::string& so
     auto fields = split_row(line, source, number);
     if (header.empty()) {
       header = std::move(fields);
+      if (header.size() > kMaxKeywords)
+        line_error(source, number, "MORE THAN " + std::to_string(kMaxKeywords) + " KEYWORDS");
       for (std::size_t i = 0; i < header.size(); ++i) {
         if (header[i].empty())
           line_error(source, number, "HEADER FIELD " + std::to_string(i + 1) + " IS EMPTY");
@@ -84,9 +85,8 @@ std::vector<KeywordRecord> read_csv(std::string_view text, const std::string& so
     KeywordRecord r{{}, number, true};
     for (std::size_t i = 0; i < fields.size(); ++i)
       if (!fields[i].empty()) r.fields.emplace_back(header[i], std::move(fields[i]));
-    records.push_back(std::move(r));
+    sink(r);
   }
-  return records;
 }
 
 }  // namespace orvus::elements

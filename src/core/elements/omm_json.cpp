@@ -13,7 +13,7 @@ using json = nlohmann::json;
 // Collects flat objects; anything deeper than an array of objects of plain values stops.
 class Collector final : public nlohmann::json_sax<json> {
  public:
-  std::vector<KeywordRecord> records;
+  explicit Collector(const RecordSink& sink) : sink_(sink) {}
   std::string problem;  // set when the structure is not one this reader takes
   std::size_t problem_set = 0;
 
@@ -26,11 +26,12 @@ class Collector final : public nlohmann::json_sax<json> {
   bool number_unsigned(number_unsigned_t v) override { return value(std::to_string(v)); }
   bool number_float(number_float_t /*v*/, const string_t& s) override { return value(s); }
   bool string(string_t& v) override { return value(v); }
-  bool binary(binary_t& /*v*/) override { return refuse("BINARY VALUE", records.size()); }
+  bool binary(binary_t& /*v*/) override { return refuse("BINARY VALUE", count_); }
   bool start_object(std::size_t /*n*/) override {
-    if (in_object()) return refuse("NESTED OBJECT", records.size());
+    if (in_object()) return refuse("NESTED OBJECT", count_);
     ++depth_;
-    records.push_back({{}, 0, true});
+    ++count_;
+    record_ = KeywordRecord{{}, 0, true};
     return true;
   }
   bool key(string_t& k) override {
@@ -39,10 +40,11 @@ class Collector final : public nlohmann::json_sax<json> {
   }
   bool end_object() override {
     --depth_;
+    sink_(record_);
     return true;
   }
   bool start_array(std::size_t /*n*/) override {
-    if (depth_ != 0) return refuse("NESTED ARRAY", records.size() + (in_object() ? 0 : 1));
+    if (depth_ != 0) return refuse("NESTED ARRAY", count_ + (in_object() ? 0 : 1));
     ++depth_;
     in_array_ = true;
     return true;
@@ -63,8 +65,9 @@ class Collector final : public nlohmann::json_sax<json> {
  private:
   [[nodiscard]] bool in_object() const { return depth_ == 2 || (depth_ == 1 && !in_array_); }
   bool value(const std::string& v) {
-    if (!in_object()) return refuse("VALUE OUTSIDE AN OBJECT", records.size() + 1);
-    records.back().fields.emplace_back(pending_, v);
+    if (!in_object()) return refuse("VALUE OUTSIDE AN OBJECT", count_ + 1);
+    if (record_.fields.size() == kMaxKeywords) return refuse("TOO MANY KEYWORDS", count_);
+    record_.fields.emplace_back(pending_, v);
     return true;
   }
   bool refuse(const char* what, std::size_t set) {
@@ -72,6 +75,9 @@ class Collector final : public nlohmann::json_sax<json> {
     problem_set = set;
     return false;
   }
+  const RecordSink& sink_;
+  KeywordRecord record_;
+  std::size_t count_ = 0;  // objects begun
   int depth_ = 0;
   bool in_array_ = false;
   std::string pending_;
@@ -79,8 +85,8 @@ class Collector final : public nlohmann::json_sax<json> {
 
 }  // namespace
 
-std::vector<KeywordRecord> read_json(std::string_view text, const std::string& source) {
-  Collector c;
+void read_json(std::string_view text, const std::string& source, const RecordSink& sink) {
+  Collector c(sink);
   const bool ok = json::sax_parse(text.begin(), text.end(), &c);
   if (!c.problem.empty()) {
     set_error(source, c.problem_set, {},
@@ -96,7 +102,6 @@ std::vector<KeywordRecord> read_json(std::string_view text, const std::string& s
       if (ch >= 'a' && ch <= 'z') ch = static_cast<char>(ch - 'a' + 'A');
     line_error(source, line_of(text, at), "NOT WELL-FORMED JSON: " + printable(what, 160));
   }
-  return c.records;
 }
 
 }  // namespace orvus::elements

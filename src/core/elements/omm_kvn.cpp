@@ -23,8 +23,8 @@ bool keyword(std::string_view k) {
 
 }  // namespace
 
-std::vector<KeywordRecord> read_kvn(std::string_view text, const std::string& source) {
-  std::vector<KeywordRecord> records;
+void read_kvn(std::string_view text, const std::string& source, const RecordSink& sink) {
+  KeywordRecord record;
   long number = 0;
   while (!text.empty()) {
     const auto end = text.find('\n');
@@ -42,10 +42,17 @@ std::vector<KeywordRecord> read_kvn(std::string_view text, const std::string& so
       const auto open = value.rfind('[');
       if (open != std::string_view::npos) value = trim(value.substr(0, open));
     }
-    if (key == "CCSDS_OMM_VERS" || records.empty()) records.push_back({{}, number});
-    records.back().fields.emplace_back(key, std::string(value));
+    if (key == "CCSDS_OMM_VERS" && record.line != 0) {
+      sink(record);
+      record = KeywordRecord{};
+    }
+    if (record.line == 0) record.line = number;
+    if (record.fields.size() == kMaxKeywords)
+      line_error(source, number,
+                 "MORE THAN " + std::to_string(kMaxKeywords) + " KEYWORDS IN ONE SET");
+    record.fields.emplace_back(key, std::string(value));
   }
-  return records;
+  if (record.line != 0) sink(record);
 }
 
 }  // namespace orvus::elements

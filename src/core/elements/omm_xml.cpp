@@ -30,7 +30,7 @@ void collect(const pugi::xml_node& node, int depth, KeywordRecord& r) {
 
 }  // namespace
 
-std::vector<KeywordRecord> read_xml(std::string_view text, const std::string& source) {
+void read_xml(std::string_view text, const std::string& source, const RecordSink& sink) {
   pugi::xml_document doc;
   const auto result = doc.load_buffer(text.data(), text.size());
   if (!result) {
@@ -49,15 +49,16 @@ std::vector<KeywordRecord> read_xml(std::string_view text, const std::string& so
     line_error(source, line_of(text, static_cast<std::size_t>(root.offset_debug())),
                "THE DOCUMENT IS <" + printable(root.name()) + ">, NOT <omm> OR <ndm>");
   }
-  std::vector<KeywordRecord> records;
   for (const auto& omm : messages) {
     KeywordRecord r;
     r.line = line_of(text, static_cast<std::size_t>(omm.offset_debug()));
     for (const auto& body : omm.children())
       if (local_name(body.name()) == "body") collect(body, 4, r);
-    records.push_back(std::move(r));
+    if (r.fields.size() > kMaxKeywords)
+      line_error(source, r.line,
+                 "MORE THAN " + std::to_string(kMaxKeywords) + " KEYWORDS IN ONE SET");
+    sink(r);
   }
-  return records;
 }
 
 }  // namespace orvus::elements

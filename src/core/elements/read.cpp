@@ -29,7 +29,10 @@ Format detect_format(std::string_view text) {
 }
 
 std::vector<ElementSet> read_text(std::string_view text, const std::string& source, Format format) {
-  std::vector<KeywordRecord> records;
+  std::vector<ElementSet> sets;
+  const RecordSink sink = [&](KeywordRecord& r) {
+    sets.push_back(from_keywords(r, source, sets.size() + 1));
+  };
   std::string_view body = text;
   if (format != Format::two_line && body.substr(0, 3) == "\xEF\xBB\xBF") body.remove_prefix(3);
   switch (format) {
@@ -40,27 +43,24 @@ std::vector<ElementSet> read_text(std::string_view text, const std::string& sour
         throw Error(ErrorKind::elements, f.lines(), ErrorWhere{source, {}, 0, 0, 0});
       }
     case Format::kvn:
-      records = read_kvn(body, source);
+      read_kvn(body, source, sink);
       break;
     case Format::xml:
-      records = read_xml(body, source);
+      read_xml(body, source, sink);
       break;
     case Format::json:
-      records = read_json(body, source);
+      read_json(body, source, sink);
       break;
     case Format::csv:
-      records = read_csv(body, source);
+      read_csv(body, source, sink);
       break;
   }
-  if (records.empty()) {
+  if (sets.empty()) {
     throw Error(ErrorKind::elements,
                 {" ELEMENT FILE \"" + printable(source, 200) + "\" HOLDS NO ELEMENT SET.",
                  " EXECUTION INTERRUPTED."},
                 ErrorWhere{source, {}, 0, 0, 0});
   }
-  std::vector<ElementSet> sets;
-  sets.reserve(records.size());
-  for (const auto& r : records) sets.push_back(from_keywords(r, source, sets.size() + 1));
   return sets;
 }
 
