@@ -22,7 +22,10 @@ inline int read_elements_as(const std::uint8_t* data, std::size_t size, elements
       if (s.catalogue_number < 0 || s.catalogue_number > 999999999) __builtin_trap();
     }
   } catch (const Error& e) {
-    if (e.lines().empty() || e.lines().back() != " EXECUTION INTERRUPTED.") __builtin_trap();
+    // Console lines, each with its leading blank.
+    if (e.lines().empty()) __builtin_trap();
+    for (const auto& l : e.lines())
+      if (l.empty() || l[0] != ' ') __builtin_trap();
   }
   return 0;
 }

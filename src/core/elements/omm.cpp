@@ -1,5 +1,10 @@
 // One Orbit Mean-Elements Message, as keyword-value pairs from any of its encodings, to an
 // element set in the units of the two-line reader.
+// g++ 12 warns falsely about overlapping copies in std::string concatenation (GCC PR 105651).
+#if defined(__GNUC__) && !defined(__clang__) && __GNUC__ < 13
+#pragma GCC diagnostic ignored "-Wrestrict"
+#endif
+
 #include <erfa.h>
 
 #include <charconv>

@@ -1,5 +1,10 @@
 // The element-set reader: recognises the form of a file by its content, reads every set and
 // picks one by name or catalogue number.
+// g++ 12 warns falsely about overlapping copies in std::string concatenation (GCC PR 105651).
+#if defined(__GNUC__) && !defined(__clang__) && __GNUC__ < 13
+#pragma GCC diagnostic ignored "-Wrestrict"
+#endif
+
 #include <fstream>
 #include <sstream>
 
