@@ -46,7 +46,8 @@ fuzz:
 	@cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
 		-DCMAKE_CXX_COMPILER=clang++ -DORVUS_FUZZ=ON -DORVUS_BUILD_TESTS=OFF \
 		-DORVUS_BUILD_BENCH=OFF >/dev/null
-	@cmake --build build-fuzz -j $(JOBS) --target fuzz_input fuzz_tle fuzz_finals fuzz_datetime
+	@cmake --build build-fuzz -j $(JOBS) --target fuzz_input fuzz_tle fuzz_finals fuzz_datetime \
+		fuzz_catalogue fuzz_omm_kvn fuzz_omm_xml fuzz_omm_json fuzz_omm_csv
 	@scripts/run-fuzz build-fuzz $(FUZZ_SECONDS)
 
 # The commands, liborvus, its headers, CMake package, orvus.pc and man pages under PREFIX.

@@ -2,10 +2,12 @@
 // them, and the reader that recognises the published forms by content.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <istream>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <variant>
 #include <vector>
 
@@ -42,5 +44,17 @@ ORVUS_API std::vector<ElementSet> read_element_file(const std::string& path);
 
 // One set of a file: the one `select` names, or the first. Raises Error when none matches.
 ORVUS_API ElementSet read_elements(const std::string& path, const ElementSelect& select = {});
+
+// Whether the set's name is `name`, both trimmed of blanks and compared without case (a title
+// line written "0 NAME" is NAME).
+ORVUS_API bool name_matches(const ElementSet& set, std::string_view name);
+
+// Position of the first set that `select` names (the first set when it names none); -1 if none.
+ORVUS_API std::ptrdiff_t find_element_set(const std::vector<ElementSet>& sets,
+                                          const ElementSelect& select);
+
+// Age of the elements at `t`, in days: positive after the epoch. The mean elements degrade by
+// about 1-3 km a day away from their epoch.
+ORVUS_API double element_age_days(const ElementSet& set, const UtcInstant& t);
 
 }  // namespace orvus

@@ -5,6 +5,7 @@
 #include <initializer_list>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "orvus/export.hpp"
@@ -28,6 +29,15 @@ struct ErrorWhere {
   std::string record;                     // e.g. "RECORD 9 (STEP)", an element set's name, a key
   long line = 0;                          // 1-based
   int first_column = 0, last_column = 0;  // 1-based, inclusive
+
+  ErrorWhere() = default;
+  explicit ErrorWhere(std::string file_, std::string record_ = {}, long line_ = 0,
+                      int first_column_ = 0, int last_column_ = 0)
+      : file(std::move(file_)),
+        record(std::move(record_)),
+        line(line_),
+        first_column(first_column_),
+        last_column(last_column_) {}
 };
 
 class ORVUS_API Error : public std::runtime_error {

@@ -30,7 +30,7 @@ Propagator::Propagator(const ElementSet& elements) : elements_(elements) {
                      "\": THE MEAN MOTION MUST BE POSITIVE, THE ECCENTRICITY FROM 0 TO BELOW 1 "
                      "AND EVERY ELEMENT A FINITE NUMBER.",
                  " EXECUTION INTERRUPTED."},
-                {.file = {}, .record = e.name});
+                ErrorWhere({}, e.name));
   }
   MathConstants math{};
   EarthConstants earth{};

@@ -122,7 +122,7 @@ void check_orbit_domain(const SearchParams& p, const Propagator& orbit) {
                      " MINUTES:",
                  " SGP8 SERVES NEAR-EARTH ORBITS ONLY (PERIOD BELOW 225 MINUTES).",
                  " EXECUTION INTERRUPTED."},
-                {.file = p.element_file, .record = orbit.elements().name});
+                ErrorWhere(p.element_file, orbit.elements().name));
   }
   // The first step's state: an element set that fails at once stops here, before anything
   // is written; later steps are checked as they are computed.

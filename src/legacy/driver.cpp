@@ -10,14 +10,15 @@
 #include <thread>
 
 #include "core/coords.hpp"
+#include "core/elements/elements_internal.hpp"
 #include "core/fixed_field.hpp"
 #include "core/model.hpp"
 #include "core/off_nadir.hpp"
 #include "core/search.hpp"
 #include "core/text_input.hpp"
-#include "core/two_line.hpp"
 #include "legacy/fatal.hpp"
 #include "legacy/run.hpp"
+#include "orvus/elements.hpp"
 
 namespace orvus {
 
@@ -96,6 +97,48 @@ SearchSettings search_settings() {
 }
 
 // Stops on an orbit the model cannot serve and on view angles past its horizon.
+std::string trimmed(std::string_view field) {
+  std::string name(field);
+  const auto last = name.find_last_not_of(' ');
+  name.resize(last == std::string::npos ? 0 : last + 1);
+  return name;
+}
+
+// The element set of the run: in a file of several, the one named as record 1 (trimmed, any
+// case), else the first; which one is said on standard error.
+ElementSet run_elements(const RunParams& p) {
+  const std::string file = trimmed(std::string_view(p.TLE_FILE).substr(0, 70));
+  std::vector<ElementSet> sets = read_element_file(file);
+  const std::string satellite = trimmed(p.SAT_NAME);
+  const auto i = find_element_set(sets, satellite);
+  const std::size_t chosen = i >= 0 ? static_cast<std::size_t>(i) : 0;
+  if (sets.size() > 1) {
+    const ElementSet& s = sets[chosen];
+    std::fprintf(
+        stderr,
+        " ORVUS: THE ELEMENT FILE \"%s\" HOLDS %zu SETS: USING SET %zu (\"%s\", "
+        "CATALOGUE NUMBER %lld), %s.\n",
+        elements::printable(file, 200).c_str(), sets.size(), chosen + 1,
+        elements::printable(s.name).c_str(), static_cast<long long>(s.catalogue_number),
+        i >= 0 ? "WHOSE NAME IS THAT OF RECORD 1"
+               : ("THE FIRST: NONE IS NAMED \"" + elements::printable(satellite) + "\" AS RECORD 1")
+                     .c_str());
+  }
+  return std::move(sets[chosen]);
+}
+
+// Mean elements degrade by kilometres a day away from their epoch: a warning past 14 days.
+void warn_element_age(const ElementSet& elements, const RunParams& p) {
+  if (since_epoch(UtcInstant{p.START_DAY, p.START_SEC}, p.END_DAY, p.END_SEC) < 0.0) return;
+  const double days = std::max(std::fabs(element_age_days(elements, {p.START_DAY, p.START_SEC})),
+                               std::fabs(element_age_days(elements, {p.END_DAY, p.END_SEC})));
+  if (!(days > 14.0)) return;
+  std::fprintf(stderr,
+               " ORVUS: WARNING: THE INTERVAL REACHES %.1f DAYS FROM THE EPOCH OF THE ELEMENT "
+               "SET (MORE THAN 14):\n POSITIONS MAY BE OFF BY KILOMETRES; USE A NEWER SET.\n",
+               days);
+}
+
 void check_orbit(const RunParams& p, const Propagator& orbit) {
   check_orbit_domain(to_search_params(p), orbit);
   const double horizon = horizon_angle_deg(orbit);
@@ -249,8 +292,9 @@ void ORVUS() {
   std::printf("  CREATING ORVUS v1.13 REPORTS - PLEASE WAIT..\n");
   std::fflush(stdout);
 
-  // Orbit set-up: the element set and the model.
-  const Propagator orbit(read_two_line_file(p.TLE_FILE));
+  // Orbit set-up: the element set of record 1's satellite, and the model.
+  const Propagator orbit(run_elements(p));
+  warn_element_age(orbit.elements(), p);
   check_orbit(p, orbit);
 
   p.ALPHA0 = p.ALPHA;

@@ -62,7 +62,9 @@ void VEK_P1(std::string_view file_name, TLE_ELSET& elset, double& mean_a, double
   MathConstants math{};
   ZonalHarmonics j{};
   model_constants(math, earth, j);
-  const Propagator orbit(read_two_line_file(file_name));
+  std::string file(file_name.substr(0, 70));
+  file.resize(file.find_last_not_of(' ') == std::string::npos ? 0 : file.find_last_not_of(' ') + 1);
+  const Propagator orbit(read_elements(file));
   elset = to_tle_elset(orbit.elements());
   sgp8_a = orbit.sgp8_elements();
   sgp8_b = orbit.sgp8_coefficients();
