@@ -15,7 +15,8 @@ int main(int argc, char** argv) {
         "Computes the contacts of the orvus run in the directory given (or the working\n"
         "directory) from its ORVUS_IN.TXT, element file and finals2000A.data, as orvus does,\n"
         "and writes there\n"
-        "ORVUS_v1.13_CONTACTS.geojson, ORVUS_v1.13_CONTACTS.kml and ORVUS_v1.13_MAP.svg.\n");
+        "ORVUS_v" ORVUS_VERSION "_CONTACTS.geojson, ORVUS_v" ORVUS_VERSION
+        "_CONTACTS.kml and ORVUS_v" ORVUS_VERSION "_MAP.svg.\n");
     return argc == 2 && std::strcmp(argv[1], "--help") == 0 ? 0 : 2;
   }
   const fs::path dir = argc == 2 ? fs::path(argv[1]) : fs::current_path();

@@ -64,8 +64,8 @@ void write_geojson(const Run& run, const std::filesystem::path& file);
 void write_kml(const Run& run, const std::filesystem::path& file);
 void write_svg(const Run& run, const std::filesystem::path& file);
 
-inline constexpr const char* kGeoJsonFile = "ORVUS_v1.13_CONTACTS.geojson";
-inline constexpr const char* kKmlFile = "ORVUS_v1.13_CONTACTS.kml";
-inline constexpr const char* kSvgFile = "ORVUS_v1.13_MAP.svg";
+inline constexpr const char* kGeoJsonFile = "ORVUS_v" ORVUS_VERSION "_CONTACTS.geojson";
+inline constexpr const char* kKmlFile = "ORVUS_v" ORVUS_VERSION "_CONTACTS.kml";
+inline constexpr const char* kSvgFile = "ORVUS_v" ORVUS_VERSION "_MAP.svg";
 
 }  // namespace orvus::map

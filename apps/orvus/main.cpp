@@ -4,18 +4,20 @@
 
 #include "legacy/fatal.hpp"
 #include "legacy/run.hpp"
+#include "orvus/version.hpp"
 
 int main(int argc, char** argv) {
   if (argc > 1) {
     if (std::strcmp(argv[1], "--version") == 0) {
-      std::printf("ORVUS v1.13\n");
+      std::printf("ORVUS v" ORVUS_VERSION "\n");
       return 0;
     }
     std::printf(
         "Usage: orvus\n"
         "Predicts image-acquisition contacts. Run it with no arguments in a directory that\n"
         "holds ORVUS_IN.TXT, the element file it names and finals2000A.data; it writes\n"
-        "ORVUS_v1.13_OUT1.TXT, ORVUS_v1.13_OUT2.CSV and ORVUS_v1.13_OUT3.CSV there.\n");
+        "ORVUS_v" ORVUS_VERSION "_OUT1.TXT, ORVUS_v" ORVUS_VERSION
+        "_OUT2.CSV and ORVUS_v" ORVUS_VERSION "_OUT3.CSV there.\n");
     return std::strcmp(argv[1], "--help") == 0 ? 0 : 2;
   }
   try {

@@ -28,7 +28,7 @@ using Polygon = bg::model::polygon<Pt>;
 using MultiPolygon = bg::model::multi_polygon<Polygon>;
 
 namespace {
-constexpr double kPi = 3.141592653589793;
+constexpr double kPi = constants::pi;
 constexpr double kRad = kPi / 180.0;
 
 double wrap180(double d) {
@@ -52,8 +52,9 @@ double sun_elevation_deg(const UtcInstant& utc, double lon, double lat) {
   // under 0.01 deg.
   double pvh[2][3], pvb[2][3];
   eraEpv00(tt1, tt2, pvh, pvb);
-  constexpr double kAu = 149597870700.0;  // m
-  double sun[3] = {-pvh[0][0] * kAu, -pvh[0][1] * kAu, -pvh[0][2] * kAu};
+  double sun[3] = {-pvh[0][0] * constants::astronomical_unit_m,
+                   -pvh[0][1] * constants::astronomical_unit_m,
+                   -pvh[0][2] * constants::astronomical_unit_m};
   double c2t[3][3];
   eraC2t06a(tt1, tt2, utc1, utc2, 0.0, 0.0, c2t);
   double sun_fixed[3];

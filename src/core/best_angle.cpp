@@ -7,6 +7,7 @@
 #include "core/off_nadir.hpp"
 #include "core/time_text.hpp"
 #include "core/tod2ef.hpp"
+#include "orvus/constants.hpp"
 
 namespace orvus {
 
@@ -20,7 +21,7 @@ double ddot(int n, const double* x, int incx, const double* y, int incy) {
 
 namespace {
 
-constexpr double kPolarRatio = 0.9966471868221031;  // b / a
+constexpr double kPolarRatio = constants::local_sphere_polar_ratio;
 
 // Earth-fixed state at a time given both as day/seconds and as seconds since epoch.
 void earth_fixed(const EopRows& table, const EarthConstants& earth, const Sgp8Elements& a,

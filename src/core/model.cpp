@@ -2,17 +2,20 @@
 
 #include <cmath>
 
+#include "orvus/constants.hpp"
+
 namespace orvus {
 
 namespace {
-constexpr double kTwoPi = 6.2831853071796;
+constexpr double kTwoPi = constants::two_pi_13;
 }
 
 void model_constants(MathConstants& math, EarthConstants& earth, ZonalHarmonics& j) {
-  const double pi = 3.1415926535898;
+  const double pi = constants::pi_13;
   math = {pi, pi + pi, pi * 0.5, pi / 180.0, 180.0 / pi};
-  earth = {6378135.0, 1.0 / 298.257, 398600800000000.0, 7.2921151467e-05};
-  j = {0.001082616, -2.53881e-06, -1.65597e-06};
+  earth = {constants::model_earth_radius_m, constants::model_flattening, constants::model_gm_m3_s2,
+           constants::model_rotation_rad_s};
+  j = {constants::model_j2, constants::model_j3, constants::model_j4};
 }
 
 double mean_semi_major_axis(const double (&elem)[9], const EarthConstants& earth,

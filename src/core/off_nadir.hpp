@@ -3,11 +3,12 @@
 #pragma once
 
 #include "core/coords.hpp"
+#include "orvus/constants.hpp"
 
 namespace orvus {
 
-inline constexpr double kDegToRadRun = 0.017453292519943334;
-inline constexpr double kRadToDegRun = 57.295779513082195;
+inline constexpr double kDegToRadRun = constants::deg_to_rad_13;
+inline constexpr double kRadToDegRun = constants::rad_to_deg_13;
 
 // C = A x B.
 void cross(const Vec3& a, const Vec3& b, Vec3& c);

@@ -17,12 +17,13 @@
 #include "core/search.hpp"
 #include "core/time_text.hpp"
 #include "core/tod2ef.hpp"
+#include "orvus/constants.hpp"
 
 namespace orvus {
 
 namespace {
 
-constexpr double kPi = 3.141592653589793;
+constexpr double kPi = constants::pi;
 constexpr double kRad = kPi / 180.0;
 // Margin for the cheap sub-satellite point: the equation of the equinoxes (under 1.2 s of
 // rotation), UT1 - UTC (under 0.9 s) and polar motion (under 1") stay below 0.01 deg.
@@ -65,7 +66,8 @@ void init_screen(const SearchParams& p, const Propagator& orbit, Screen& s) {
   if (!(std::isfinite(a) && a > 0.0 && e >= 0.0 && e < 0.5)) return;  // compute every step
   s.r_hi = a * (1.0 + e) * 1.03 + 30.0e3;
   s.r_lo = a * (1.0 - e) * 0.97 - 30.0e3;
-  const double r_min_ground = model_earth()[0] * 0.9966471868221031;  // smallest local radius
+  const double r_min_ground =
+      model_earth()[0] * constants::local_sphere_polar_ratio;  // smallest local radius
   if (!(s.r_lo > r_min_ground)) return;
 
   // Central angle from the nadir to the point seen at the largest off-nadir angle, largest

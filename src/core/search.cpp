@@ -25,7 +25,7 @@ namespace orvus {
 
 namespace {
 
-constexpr double kPolarRatio = 0.9966471868221031;  // 1 - 1/298.257
+constexpr double kPolarRatio = constants::local_sphere_polar_ratio;
 // The previous smallest distance is restored only when the last in-box step lies more
 // than one step back; the margin keeps rounding out of that decision.
 constexpr double kRestoreMargin = 1.0e-6;  // s
@@ -46,10 +46,11 @@ void to_geodetic(double lon, double lat, double radius, double& gd_lon, double& 
 void corner_to_geocentric(double lon, double lat, double& gc_lon, double& gc_lat) {
   // 90 deg times the factor is a little more than pi/2: a corner at a pole would come back
   // turned by 180 deg of longitude. The latitude is held to [-pi/2, pi/2].
-  constexpr double kHalfPi = 1.5707963267948966;
   Vec3 c{};
   geodetic_to_cartesian(
-      {lon * kDegToRadRun, std::clamp(lat * kDegToRadRun, -kHalfPi, kHalfPi), 0.0}, c);
+      {lon * kDegToRadRun, std::clamp(lat * kDegToRadRun, -constants::half_pi, constants::half_pi),
+       0.0},
+      c);
   Vec3 s{};
   cartesian_to_spherical(c, s);
   gc_lon = s[0] * kRadToDegRun;

@@ -2,10 +2,12 @@
 
 #include <cmath>
 
+#include "orvus/constants.hpp"
+
 namespace orvus {
 
 namespace {
-constexpr double kTwoPi = 6.2831853071796;
+constexpr double kTwoPi = constants::two_pi_13;
 constexpr double kTothrd = 0.6666666666666666;
 constexpr double kRho = 0.15696615;         // reference density factor relating B to B*
 constexpr double kQo = 120000.0;            // m

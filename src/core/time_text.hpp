@@ -6,10 +6,11 @@
 #include <string_view>
 
 #include "core/fixed_field.hpp"
+#include "orvus/constants.hpp"
 
 namespace orvus {
 
-inline constexpr double kMjd1950ToJd = 2433282.5;
+inline constexpr double kMjd1950ToJd = constants::mjd1950_to_jd;
 
 using DateText = std::array<char, 29>;
 

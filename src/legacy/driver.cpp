@@ -289,7 +289,7 @@ void ORVUS() {
   reports.create();
   const ReportFiles& files = reports.files();
   write_headers(files, p);
-  std::printf("  CREATING ORVUS v1.13 REPORTS - PLEASE WAIT..\n");
+  std::printf("  CREATING ORVUS v" ORVUS_VERSION " REPORTS - PLEASE WAIT..\n");
   std::fflush(stdout);
 
   // Orbit set-up: the element set of record 1's satellite, and the model.
@@ -319,7 +319,7 @@ void ORVUS() {
   const double exec_time = end_clock - start_clock;
   write_execution_time(files.out1.get(), exec_time);
   reports.commit();
-  std::printf("  ORVUS v1.13 REPORTS CREATED..\n");
+  std::printf("  ORVUS v" ORVUS_VERSION " REPORTS CREATED..\n");
   write_console_execution_time(exec_time);
   std::fflush(stdout);
 }

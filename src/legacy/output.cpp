@@ -24,8 +24,9 @@ namespace {
 // Temporary names beside the reports, fixed so that the next run finds what a run killed
 // outright (SIGKILL, power loss) left behind.
 constexpr std::array<const char*, 3> kReportNames = {kOut1File, kOut2File, kOut3File};
-constexpr std::array<const char*, 3> kTemporaryNames = {
-    "ORVUS_v1.13_OUT1.TXT.tmp", "ORVUS_v1.13_OUT2.CSV.tmp", "ORVUS_v1.13_OUT3.CSV.tmp"};
+constexpr std::array<const char*, 3> kTemporaryNames = {"ORVUS_v" ORVUS_VERSION "_OUT1.TXT.tmp",
+                                                        "ORVUS_v" ORVUS_VERSION "_OUT2.CSV.tmp",
+                                                        "ORVUS_v" ORVUS_VERSION "_OUT3.CSV.tmp"};
 constexpr std::array<int, 3> kStopSignals = {SIGINT, SIGTERM, SIGHUP};
 
 // Set while temporary files of this run may exist; read by the signal handler.

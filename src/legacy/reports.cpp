@@ -50,7 +50,7 @@ void write_headers(const ReportFiles& files, const RunParams& p) {
   std::FILE* out = files.out1.get();
   Record r;
   put_x(r, 2);
-  put_a(r, "IMAGE AQUISITION CONTACT PREDICTION PROGRAM - ORVUS v1.13 REPORT", 64);
+  put_a(r, "IMAGE AQUISITION CONTACT PREDICTION PROGRAM - ORVUS v" ORVUS_VERSION " REPORT", 64);
   end_line(out, r);
 
   put_x(r, 2);

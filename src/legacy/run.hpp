@@ -15,13 +15,14 @@
 #include "legacy/routines.hpp"
 #include "orvus/contacts.hpp"
 #include "orvus/vek_p1.h"
+#include "orvus/version.hpp"
 
 namespace orvus {
 
 inline constexpr const char* kInputFile = "ORVUS_IN.TXT";
-inline constexpr const char* kOut1File = "ORVUS_v1.13_OUT1.TXT";
-inline constexpr const char* kOut2File = "ORVUS_v1.13_OUT2.CSV";
-inline constexpr const char* kOut3File = "ORVUS_v1.13_OUT3.CSV";
+inline constexpr const char* kOut1File = "ORVUS_v" ORVUS_VERSION "_OUT1.TXT";
+inline constexpr const char* kOut2File = "ORVUS_v" ORVUS_VERSION "_OUT2.CSV";
+inline constexpr const char* kOut3File = "ORVUS_v" ORVUS_VERSION "_OUT3.CSV";
 
 // Run parameters (degrees, hours, seconds) and the values derived from them.
 struct RunParams {

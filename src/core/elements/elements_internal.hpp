@@ -12,15 +12,16 @@
 #include <vector>
 
 #include "core/fixed_field.hpp"
+#include "orvus/constants.hpp"
 #include "orvus/elements.hpp"
 
 namespace orvus::elements {
 
 // Conversion factors of the model's element reader: 2 pi as 6.2831853071796 and degrees to
 // radians as that 2 pi / 360 (not the exact pi / 180); seconds per day.
-inline constexpr double kTwoPi = 6.2831853071796;
-inline constexpr double kDegToRad = 0.017453292519943334;
-inline constexpr double kSecondsPerDay = 86400.0;
+inline constexpr double kTwoPi = constants::two_pi_13;
+inline constexpr double kDegToRad = constants::deg_to_rad_13;
+inline constexpr double kSecondsPerDay = constants::seconds_per_day;
 
 // Largest element file read, bytes: a whole public catalogue as OMM XML is well below it.
 inline constexpr std::size_t kMaxFileBytes = std::size_t{256} << 20;
