@@ -19,8 +19,9 @@ constexpr std::size_t kMaxIersRows = 400000;
 void load_eop_file(EopRows& table, const std::string& file_name) {
   std::ifstream file;
   if (!open_regular_file(file, file_name)) {
-    throw Error{" CANNOT OPEN THE EARTH-ORIENTATION FILE \"" + file_name + "\".",
-                " EXECUTION INTERRUPTED."};
+    throw Error(ErrorKind::earth_orientation,
+                {" CANNOT OPEN THE EARTH-ORIENTATION FILE \"" + file_name + "\".",
+                 " EXECUTION INTERRUPTED."});
   }
   read_eop_rows(file, file_name, table);
 }
@@ -45,9 +46,10 @@ void read_eop_rows(std::istream& in, const std::string& file_name, EopRows& tabl
     // download, ends the table as well: its missing digits would read as zeros.
     if (strip_cr(line).size() < 68) break;
     if (table.mjd.size() == kMaxIersRows) {
-      throw Error{" THE EARTH-ORIENTATION FILE \"" + file_name + "\" HAS MORE THAN " +
-                      std::to_string(kMaxIersRows) + " RECORDS.",
-                  " EXECUTION INTERRUPTED."};
+      throw Error(ErrorKind::earth_orientation,
+                  {" THE EARTH-ORIENTATION FILE \"" + file_name + "\" HAS MORE THAN " +
+                       std::to_string(kMaxIersRows) + " RECORDS.",
+                   " EXECUTION INTERRUPTED."});
     }
     const FieldSource src{file_name, number};
     table.mjd.push_back(read_real_field(record, 7, 9, 2, src));
@@ -56,12 +58,13 @@ void read_eop_rows(std::istream& in, const std::string& file_name, EopRows& tabl
     table.dut1.push_back(read_real_field(record, 59, 10, 7, src));
   }
   if (table.mjd.empty()) {
-    throw Error{" THE EARTH-ORIENTATION FILE \"" + file_name + "\" HAS NO USABLE RECORD:",
-                number == 0
-                    ? std::string(" THE FILE IS EMPTY.")
-                    : std::string(" ITS FIRST LINE HAS NO POLAR-MOTION FLAG (\"I\" OR \"P\" "
-                                  "IN COLUMN 17)."),
-                " EXECUTION INTERRUPTED."};
+    throw Error(
+        ErrorKind::earth_orientation,
+        {" THE EARTH-ORIENTATION FILE \"" + file_name + "\" HAS NO USABLE RECORD:",
+         number == 0 ? std::string(" THE FILE IS EMPTY.")
+                     : std::string(" ITS FIRST LINE HAS NO POLAR-MOTION FLAG (\"I\" OR \"P\" "
+                                   "IN COLUMN 17)."),
+         " EXECUTION INTERRUPTED."});
   }
   // Whole days counted exactly (far below 2^53), one after another.
   bool daily = std::floor(table.mjd[0]) == table.mjd[0] && std::fabs(table.mjd[0]) < 1.0e9;
@@ -131,9 +134,10 @@ void locate_eop(double date, const EopRows& table, double& xp, double& yp, doubl
   if (!find_eop_row(date, table, row)) {
     char value[64];
     const auto res = std::to_chars(value, value + sizeof value, date);
-    throw Error{"ERRO NA SUBROTINA LOCATE_IERS_DATA: ",
-                "TEMPO JULIANO MODIFICADO " + std::string(value, res.ptr) + " NAO LOCALIZADO",
-                "EXECUCAO INTERROMPIDA!"};
+    throw Error(ErrorKind::earth_orientation,
+                {"ERRO NA SUBROTINA LOCATE_IERS_DATA: ",
+                 "TEMPO JULIANO MODIFICADO " + std::string(value, res.ptr) + " NAO LOCALIZADO",
+                 "EXECUCAO INTERROMPIDA!"});
   }
   xp = table.xp[row];
   yp = table.yp[row];

@@ -45,8 +45,10 @@ std::string printable(std::string_view record, int first, int width) {
   std::string where = " INPUT CONVERSION ERROR IN \"" + std::string(source.file) + "\"";
   if (source.line > 0) where += ", LINE " + std::to_string(source.line);
   where += ", COLUMNS " + std::to_string(first) + "-" + std::to_string(first + width - 1);
-  throw Error{where + ":", " \"" + printable(record, first, width) + "\" IS NOT " + what + ".",
-              " EXECUTION INTERRUPTED."};
+  throw Error(ErrorKind::input,
+              {where + ":", " \"" + printable(record, first, width) + "\" IS NOT " + what + ".",
+               " EXECUTION INTERRUPTED."},
+              ErrorWhere(std::string(source.file), {}, source.line, first, first + width - 1));
 }
 
 bool is_digit(char c) {

@@ -14,11 +14,11 @@ bool open_regular_file(std::ifstream& stream, const std::string& name) {
   struct stat st {};
   if (::stat(name.c_str(), &st) != 0) return false;
   if (!S_ISREG(st.st_mode)) {
-    throw Error{
-        " \"" + name + "\" IS " +
-            (S_ISDIR(st.st_mode) ? std::string("A DIRECTORY") : std::string("NOT A REGULAR FILE")) +
-            ": A TEXT FILE IS EXPECTED.",
-        " EXECUTION INTERRUPTED."};
+    throw Error(ErrorKind::input, {" \"" + name + "\" IS " +
+                                       (S_ISDIR(st.st_mode) ? std::string("A DIRECTORY")
+                                                            : std::string("NOT A REGULAR FILE")) +
+                                       ": A TEXT FILE IS EXPECTED.",
+                                   " EXECUTION INTERRUPTED."});
   }
   stream.open(name, std::ios::in | std::ios::binary);
   return stream.is_open();
@@ -54,9 +54,10 @@ bool read_bounded_line(std::istream& stream, std::string& line, bool& too_long) 
 }
 
 void line_too_long(const std::string& file, long line) {
-  throw Error{" ERROR IN \"" + file + "\", LINE " + std::to_string(line) + ":",
-              " THE LINE IS LONGER THAN " + std::to_string(kMaxLineLength) + " CHARACTERS.",
-              " EXECUTION INTERRUPTED."};
+  throw Error(ErrorKind::input,
+              {" ERROR IN \"" + file + "\", LINE " + std::to_string(line) + ":",
+               " THE LINE IS LONGER THAN " + std::to_string(kMaxLineLength) + " CHARACTERS.",
+               " EXECUTION INTERRUPTED."});
 }
 
 bool read_line(TextInput& in, std::string& line) {
@@ -124,9 +125,9 @@ bool is_blank(char c) {
 }  // namespace
 
 void record_error(const TextInput& in, std::string_view record, const std::string& what) {
-  throw Error{" ERROR IN \"" + in.name + "\", " + std::string(record) + ", LINE " +
-                  std::to_string(in.line) + ":",
-              " " + what, " EXECUTION INTERRUPTED."};
+  throw Error(ErrorKind::input, {" ERROR IN \"" + in.name + "\", " + std::string(record) +
+                                     ", LINE " + std::to_string(in.line) + ":",
+                                 " " + what, " EXECUTION INTERRUPTED."});
 }
 
 void read_free_form(TextInput& in, std::span<double> values, std::string_view record) {

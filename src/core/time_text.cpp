@@ -13,8 +13,8 @@ namespace orvus {
 namespace {
 
 [[noreturn]] void fail(const char* routine, const char* error) {
-  throw Error{std::string(" MESSAGE FROM ") + routine + " SUBROUTINE: ", error,
-              " EXECUTION INTERRUPTED."};
+  throw Error(ErrorKind::time, {std::string(" MESSAGE FROM ") + routine + " SUBROUTINE: ", error,
+                                " EXECUTION INTERRUPTED."});
 }
 
 // Integer of width w into text at column `col` (1-based); a leading blank becomes '0'

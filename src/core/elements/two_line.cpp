@@ -29,22 +29,25 @@ namespace {
 
 void check_line(const std::string& line, const FieldSource& src, const char* message) {
   const auto digit = read_int_field(line, 69, 1, src);
-  if (digit != checksum(line)) throw Error{std::string(" ") + message};
+  if (digit != checksum(line)) throw Error(ErrorKind::elements, {std::string(" ") + message});
 }
 
 // Element lines carry their number in column 1; swapped or misplaced lines stop here.
 void check_line_number(const std::string& line, const FieldSource& src, char number) {
   if (line[0] != number) {
-    throw Error{" READ_2LINES: LINE " + std::to_string(src.line) + " OF \"" +
-                    std::string(src.file) + "\" IS NOT ELEMENT LINE " + number + ":",
-                std::string(" IT MUST BEGIN WITH \"") + number + "\".", " EXECUTION INTERRUPTED."};
+    throw Error(
+        ErrorKind::elements,
+        {" READ_2LINES: LINE " + std::to_string(src.line) + " OF \"" + std::string(src.file) +
+             "\" IS NOT ELEMENT LINE " + number + ":",
+         std::string(" IT MUST BEGIN WITH \"") + number + "\".", " EXECUTION INTERRUPTED."});
   }
 }
 
 [[noreturn]] void out_of_domain(const FieldSource& src, const char* what) {
-  throw Error{" READ_2LINES: " + std::string(what) + " IN \"" + std::string(src.file) +
-                  "\", LINE " + std::to_string(src.line) + ":",
-              " NO ORBIT CAN BE COMPUTED FROM THIS ELEMENT SET.", " EXECUTION INTERRUPTED."};
+  throw Error(ErrorKind::elements,
+              {" READ_2LINES: " + std::string(what) + " IN \"" + std::string(src.file) +
+                   "\", LINE " + std::to_string(src.line) + ":",
+               " NO ORBIT CAN BE COMPUTED FROM THIS ELEMENT SET.", " EXECUTION INTERRUPTED."});
 }
 
 }  // namespace
@@ -96,9 +99,10 @@ void finish_two_line(const TwoLineFields& f, std::string_view file, long line1, 
   // before 1 (January 1, 0 h) or past the year's end is no epoch: the seconds of the day
   // would come out negative or the 16-bit day would not hold it.
   if (!(f.day_of_year >= 1.0 && f.day_of_year < 367.0)) {
-    throw Error{" READ_2LINES: EPOCH DAY OF YEAR OUT OF RANGE IN \"" + std::string(file) +
-                    "\", LINE " + std::to_string(line1) + ", COLUMNS 21-32.",
-                " EXECUTION INTERRUPTED."};
+    throw Error(ErrorKind::elements,
+                {" READ_2LINES: EPOCH DAY OF YEAR OUT OF RANGE IN \"" + std::string(file) +
+                     "\", LINE " + std::to_string(line1) + ", COLUMNS 21-32.",
+                 " EXECUTION INTERRUPTED."});
   }
   const auto d = static_cast<std::int16_t>(f.day_of_year);
   set.epoch.seconds = (f.day_of_year - d) * kSecondsPerDay;
@@ -160,10 +164,10 @@ struct Cursor {
 
   std::string record(std::size_t width, const char* which) {
     if (next >= lines.size()) {
-      throw Error{
-          " READ_2LINES: ERROR READING \"" + source + "\":",
-          " END OF FILE BEFORE " + std::string(which) + " (LINE " + std::to_string(next + 1) + ").",
-          " EXECUTION INTERRUPTED."};
+      throw Error(ErrorKind::elements, {" READ_2LINES: ERROR READING \"" + source + "\":",
+                                        " END OF FILE BEFORE " + std::string(which) + " (LINE " +
+                                            std::to_string(next + 1) + ").",
+                                        " EXECUTION INTERRUPTED."});
     }
     return fixed_record(lines[next++], width);
   }
