@@ -33,23 +33,25 @@ bool open_text(TextInput& in, const std::string& name) {
 bool read_bounded_line(std::istream& stream, std::string& line, bool& too_long) {
   line.clear();
   too_long = false;
-  std::streambuf* buf = stream.rdbuf();
-  if (buf == nullptr || !stream.good()) return false;
-  bool any = false;
+  if (!stream.good()) return false;
+  // In chunks: getline stores at most sizeof chunk - 1 characters and then fails without
+  // having met the line end, so a line never grows past the limit plus one chunk.
+  char chunk[1024];
   for (;;) {
-    const auto c = buf->sbumpc();
-    if (std::char_traits<char>::eq_int_type(c, std::char_traits<char>::eof())) {
-      stream.setstate(std::ios::eofbit);
-      return any;
+    stream.getline(chunk, sizeof chunk);
+    const auto got = static_cast<std::size_t>(stream.gcount());
+    if (!stream.fail()) {  // the line end was read (counted, not stored), or the file ended
+      line.append(chunk, stream.eof() ? got : got - 1);
+      too_long = line.size() > kMaxLineLength + 1;
+      return true;
     }
-    any = true;
-    const char ch = std::char_traits<char>::to_char_type(c);
-    if (ch == '\n') return true;
-    if (line.size() > kMaxLineLength) {
+    if (stream.eof() || got != sizeof chunk - 1) return !line.empty() || got > 0;
+    line.append(chunk, got);  // the chunk is full: the line goes on
+    stream.clear(stream.rdstate() & ~std::ios::failbit);
+    if (line.size() > kMaxLineLength + 1) {
       too_long = true;
       return true;
     }
-    line.push_back(ch);
   }
 }
 
