@@ -1,0 +1,123 @@
+// Planning: a deck of targets for several satellites over one interval, every imaging
+// opportunity with its daylight, roll and coverage, filtered by the plan's constraints.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <iosfwd>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "orvus/contacts.hpp"
+#include "orvus/earth_orientation.hpp"
+#include "orvus/elements.hpp"
+#include "orvus/export.hpp"
+
+namespace orvus {
+
+// A polygon: its rings of geodetic degrees, the first the outer boundary, the others holes;
+// each ring closed (first position = last).
+using Ring = std::vector<GroundPoint>;
+using Polygon = std::vector<Ring>;
+
+// A requested area: a box as record 4 of the input file (across +-180 and up to the poles
+// as there), or polygons (a GeoJSON Polygon or MultiPolygon, split at +-180).
+struct Target {
+  std::string id, name;
+  std::optional<Box> box;
+  std::vector<Polygon> polygons;  // empty for a box
+  GroundPoint centre;             // the box centre, or the area centroid (geodetic)
+  long line = 0;                  // line (CSV) or feature number (GeoJSON) in its file
+};
+
+// Reads a deck: CSV with the header id,name,lon1,lon2,lat1,lat2, or a GeoJSON
+// FeatureCollection of Polygon/MultiPolygon features with a unique "id" property. Raises
+// Error naming the file and the line or feature of a bad target.
+ORVUS_API std::vector<Target> read_targets(const std::string& path);
+
+enum class TargetRule {
+  swath,   // the ground arc from point (1) to point (2) touches the target (exact)
+  points,  // one of the three tracking points lies in it (for a box: orvus's own test)
+};
+
+struct PlanSatellite {
+  std::string name;
+  std::string elements_path;  // as resolved against the plan's directory
+  ElementSelect select;       // "select" of the plan; without it, the name
+  Sensor sensor;
+  ElementSet elements;  // the set chosen
+};
+
+struct PlanConstraints {
+  std::optional<double> min_sun_elevation_deg;
+  std::optional<double> max_abs_best_alpha_deg;
+  char pass = 0;  // 'A', 'D', or 0 for any
+  double min_duration_s = 0.0;
+};
+
+struct Plan {
+  std::string path;                    // the plan file
+  std::string start_local, end_local;  // as written, local date-times
+  Interval interval;                   // UTC start and end, step, UTC offset
+  std::string earth_orientation_path;  // resolved against the plan's directory
+  std::string targets_path;
+  std::string output_dir;
+  TargetRule rule = TargetRule::swath;
+  std::vector<PlanSatellite> satellites;
+  PlanConstraints constraints;
+  std::vector<Target> targets;
+};
+
+// Reads a plan (TOML) with its element sets and targets; paths are relative to the plan
+// file. Raises Error naming the key and line of an unknown, missing, mistyped or
+// out-of-range key, or the file and place of a bad element set or target.
+ORVUS_API Plan load_plan(const std::string& path);
+
+// One imaging opportunity: a contact of one satellite with one target.
+struct Opportunity {
+  std::size_t satellite = 0;       // index into Plan::satellites
+  std::size_t target = 0;          // index into Plan::targets
+  Contact contact;                 // numbered per (satellite, target) pair; steps not kept
+  double sun_elevation_deg = 0.0;  // at the target's centre at the best time
+  double coverage = 0.0;           // share of the target's area under the swath
+  double element_age_days = 0.0;   // best time minus the elements' epoch
+  std::vector<Ring> swath;         // the swath of the contact, cut at +-180
+};
+
+// Every opportunity of satellite `satellite` over the targets [first, last), before the
+// constraints. Each target's contacts are complete whatever the range, so ranges can be
+// computed apart (other threads, processes or machines) and joined. `progress`, when
+// given, is called now and then with the share done (0 to 1).
+ORVUS_API std::vector<Opportunity> plan_opportunities(
+    const Plan& plan, const EarthOrientation& eop, std::size_t satellite, std::size_t first,
+    std::size_t last, const std::function<void(double)>& progress = {});
+
+// How many opportunities each constraint removed (an opportunity counts for the first
+// constraint it fails, in the order sun, roll, pass, duration).
+struct PlanCounts {
+  std::size_t found = 0, kept = 0;
+  std::size_t by_sun = 0, by_alpha = 0, by_pass = 0, by_duration = 0;
+};
+
+// The constraints applied, sorted by start, then satellite, then target id.
+ORVUS_API std::vector<Opportunity> select_opportunities(const Plan& plan,
+                                                        std::vector<Opportunity> all,
+                                                        PlanCounts* counts = nullptr);
+
+// The whole plan on this machine: every satellite, every target, then the constraints.
+ORVUS_API std::vector<Opportunity> run_plan(const Plan& plan, const EarthOrientation& eop,
+                                            PlanCounts* counts = nullptr,
+                                            const std::function<void(double)>& progress = {});
+
+// "opportunities.csv" and "opportunities.geojson" of a selection.
+ORVUS_API void write_opportunities_csv(const Plan& plan, const std::vector<Opportunity>& kept,
+                                       std::ostream& out);
+ORVUS_API void write_opportunities_geojson(const Plan& plan, const std::vector<Opportunity>& kept,
+                                           std::ostream& out);
+
+// Opportunities as bytes and back, exactly (for results computed in other processes).
+ORVUS_API std::string serialize_opportunities(const std::vector<Opportunity>& list);
+ORVUS_API std::vector<Opportunity> deserialize_opportunities(const std::string& bytes);
+
+}  // namespace orvus
