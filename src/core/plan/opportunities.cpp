@@ -3,6 +3,9 @@
 // targets' bounding boxes and the screening bounds of screen.cpp say where); each target
 // then runs orvus's own contact state machine (apply_step) with its own parameters.
 #include <algorithm>
+#include <atomic>
+#include <exception>
+#include <thread>
 #include <cmath>
 #include <limits>
 #include <utility>
@@ -16,6 +19,7 @@
 #include "core/plan/plan_internal.hpp"
 #include "core/sgp8.hpp"
 #include "core/time_text.hpp"
+#include "core/tod2ef.hpp"
 #include "orvus/analysis.hpp"
 #include "orvus/constants.hpp"
 
@@ -33,6 +37,9 @@ using Entry = std::pair<B2, std::size_t>;  // a bounding box (degrees) and its e
 
 constexpr double kPi = constants::pi;
 constexpr double kRad = kPi / 180.0;
+// The cheap plane of the tracking points against the exact one (sidereal time without the
+// equation of the equinoxes, UT1 - UTC and polar motion: under 0.01 deg), with room.
+constexpr double kAlongMargin = 0.05 * kRad;
 
 // The longitude/latitude boxes (degrees, split at +-180) holding every point within the
 // angle `radius` (rad) of (lon, lat) (rad).
@@ -59,7 +66,7 @@ int cap_boxes(double lon, double lat, double radius, B2 out[2]) {
 // The sub-satellite point by SGP8 and the mean sidereal time (screen_step's cheap chain);
 // false when the screening bounds do not hold at this time.
 bool cheap_point(const Propagator& orbit, const Screen& s, double day, double seconds, double& lon,
-                 double& lat) {
+                 double& lat, V3& along) {
   const double tsince =
       (day - orbit.elements().epoch.day) * 86400.0 + (seconds - orbit.elements().epoch.seconds);
   StateVector tod{};
@@ -80,16 +87,33 @@ bool cheap_point(const Propagator& orbit, const Screen& s, double day, double se
   const double date2 = seconds / 86400.0;
   const double gmst = eraGmst06(date1, date2, date1, date2);
   const double c = std::cos(gmst), sn = std::sin(gmst);
-  lon = std::atan2(-sn * tod[0] + c * tod[1], c * tod[0] + sn * tod[1]);
-  lat = std::asin(tod[2] / r);
-  return std::isfinite(lon) && std::isfinite(lat);
+  const double x = c * tod[0] + sn * tod[1], y = -sn * tod[0] + c * tod[1], z = tod[2];
+  lon = std::atan2(y, x);
+  lat = std::asin(z / r);
+  // The Earth-fixed velocity (as tod_to_pef forms it) and its part across the radius: the
+  // pole of the great circle that the tracking points lie on.
+  const double w = kEarthRotationRate;
+  const double vx = c * tod[3] + sn * tod[4] + w * y;
+  const double vy = -sn * tod[3] + c * tod[4] - w * x;
+  const double vz = tod[5];
+  const double vr = (vx * x + vy * y + vz * z) / (r * r);
+  V3 u = {vx - vr * x, vy - vr * y, vz - vr * z};
+  const double un = std::sqrt(u[0] * u[0] + u[1] * u[1] + u[2] * u[2]);
+  if (!(un > 0.0)) return false;
+  along = {u[0] / un, u[1] / un, u[2] / un};
+  return std::isfinite(lon) && std::isfinite(lat) && std::isfinite(un);
 }
 
 }  // namespace
 
+int default_threads() {
+  const unsigned hw = std::thread::hardware_concurrency();
+  return hw == 0 ? 1 : static_cast<int>(std::min(hw, 64U));
+}
+
 void sweep(const Plan& plan, const EarthOrientation& eop, std::size_t satellite, std::size_t first,
            std::size_t last, const std::vector<ContactSink*>& sinks,
-           const std::function<void(double)>& progress) {
+           const std::function<void(double)>& progress, int threads) {
   const PlanSatellite& ps = plan.satellites.at(satellite);
   const Propagator orbit(ps.elements);
   const EopRows& table = eop.table().rows;
@@ -106,6 +130,8 @@ void sweep(const Plan& plan, const EarthOrientation& eop, std::size_t satellite,
   std::vector<Entry> entries;
   std::vector<Screen> entry_screen;  // the entry's box for the distance bound
   std::vector<std::size_t> entry_target;
+  std::vector<V3> entry_centre;       // centre of the entry's box
+  std::vector<double> entry_radius;   // angle from it that holds the whole box, rad
   for (std::size_t i = 0; i < n; ++i) {
     targets.push_back(prepare(plan.targets[first + i], ps.sensor, plan.interval));
     targets.back().p.element_file = ps.elements_path;
@@ -121,138 +147,195 @@ void sweep(const Plan& plan, const EarthOrientation& eop, std::size_t satellite,
       entries.emplace_back(B2(P2(b.lon1, b.lat1), P2(b.lon2, b.lat2)), entry_screen.size());
       entry_screen.push_back(s);
       entry_target.push_back(i);
+      entry_centre.push_back(unit((b.lon1 + b.lon2) / 2.0, (b.lat1 + b.lat2) / 2.0));
+      // Along the meridian, then along the parallel: a path at least as long as the arc.
+      const double cos_max =
+          (b.lat1 <= 0.0 && b.lat2 >= 0.0) ? 1.0 : std::cos(std::min(std::fabs(b.lat1), std::fabs(b.lat2)) * kRad);
+      entry_radius.push_back(((b.lat2 - b.lat1) / 2.0 + (b.lon2 - b.lon1) / 2.0 * cos_max) * kRad);
     }
   }
   const bgi::rtree<Entry, bgi::quadratic<16>> tree(entries.begin(), entries.end());
 
   std::vector<SearchState> states(n);
-  std::vector<std::size_t> active;  // targets in contact at the previous step
-  std::vector<std::size_t> stamp(n, 0);
-  std::size_t stamp_now = 0;
-  std::vector<std::size_t> todo;
-  std::vector<Entry> hits;
   const bool swath = plan.rule == TargetRule::swath;
   // Skips of increasing length: the screen looks this far ahead at once.
   const double tiers[3] = {20.0, 120.0, 600.0};  // s
+  const std::size_t nthreads = static_cast<std::size_t>(std::max(threads, 1));
+
+  // What one thread keeps for the targets it applies (those with t % nthreads == k).
+  struct Lane {
+    std::vector<std::size_t> active, todo;
+    std::vector<std::size_t> stamp;
+    std::size_t stamp_now = 0;
+    std::vector<Entry> hits;
+    StepData data;
+  };
+  std::vector<Lane> lanes(nthreads);
+  for (Lane& l : lanes) l.stamp.assign(n, 0);
+
+  // The targets that the step's points (or arc) may touch, and those in contact, in order.
+  auto apply_exact = [&](Lane& lane, std::size_t k, double day, double sec, const StepData& s) {
+    ++lane.stamp_now;
+    lane.todo.clear();
+    for (const std::size_t t : lane.active) {
+      lane.stamp[t] = lane.stamp_now;
+      lane.todo.push_back(t);
+    }
+    lane.hits.clear();
+    if (swath) {
+      // The arc lies within half its length of its midpoint.
+      const V3 a = unit(s.pt[2], s.pt[3]), b = unit(s.pt[4], s.pt[5]);
+      const V3 m = {a[0] + b[0], a[1] + b[1], a[2] + b[2]};
+      const double mn = std::sqrt(m[0] * m[0] + m[1] * m[1] + m[2] * m[2]);
+      const double chord = std::sqrt((a[0] - b[0]) * (a[0] - b[0]) + (a[1] - b[1]) * (a[1] - b[1]) +
+                                     (a[2] - b[2]) * (a[2] - b[2]));
+      const double half = std::asin(std::min(1.0, chord / 2.0));
+      B2 q[2];
+      const int nq = mn > 1e-9 ? cap_boxes(std::atan2(m[1], m[0]),
+                                           std::asin(std::clamp(m[2] / mn, -1.0, 1.0)), half + 1e-7, q)
+                               : cap_boxes(0, 0, kPi, q);
+      for (int j = 0; j < nq; ++j) tree.query(bgi::intersects(q[j]), std::back_inserter(lane.hits));
+    } else {
+      for (int i = 0; i < 3; ++i) {
+        B2 q[2];
+        const int nq = cap_boxes(s.pt[2 * i] * kRad, s.pt[2 * i + 1] * kRad, 1e-7, q);
+        for (int j = 0; j < nq; ++j) tree.query(bgi::intersects(q[j]), std::back_inserter(lane.hits));
+      }
+    }
+    for (const Entry& e : lane.hits) {
+      const std::size_t t = entry_target[e.second];
+      if (t % nthreads != k || lane.stamp[t] == lane.stamp_now) continue;
+      lane.stamp[t] = lane.stamp_now;
+      lane.todo.push_back(t);
+    }
+    std::sort(lane.todo.begin(), lane.todo.end());
+    lane.active.clear();
+    for (const std::size_t t : lane.todo) {
+      const Prepared& tg = targets[t];
+      lane.data = s;
+      bool in = false;
+      for (int i = 0; i < 3 && !in; ++i) in = point_in(tg, s.pt[2 * i], s.pt[2 * i + 1]);
+      if (!in && swath) in = arc_touches(tg, s.pt[2], s.pt[3], s.pt[4], s.pt[5]);
+      lane.data.any_in = in;
+      apply_step(tg.p, orbit, table, *sinks[t], day, sec, lane.data, states[t]);
+      if (states[t].in == 1) lane.active.push_back(t);
+    }
+  };
+
+  // Runs job(k) for k in [0, nthreads) on threads of their own (k = 0 on this one).
+  auto parallel = [&](const std::function<void(std::size_t)>& job, bool worth_it) {
+    if (nthreads == 1 || !worth_it) {
+      for (std::size_t k = 0; k < nthreads; ++k) job(k);
+      return;
+    }
+    std::vector<std::thread> pool;
+    for (std::size_t k = 1; k < nthreads; ++k) pool.emplace_back(job, k);
+    job(0);
+    for (auto& t : pool) t.join();
+  };
+
+  constexpr std::size_t kBlockSteps = 8192;
+  std::vector<double> days(kBlockSteps), secs(kBlockSteps);
+  std::vector<std::size_t> exact_index(kBlockSteps);
+  std::vector<StepData> data(kBlockSteps);
+  std::vector<std::exception_ptr> failure(kBlockSteps);
+  std::vector<Entry> hits;
 
   const double total = std::max(since_epoch(plan.interval.start, plan.interval.end), 1.0);
-  double next_report = 0.0;
   double cur_day = sp.start_day, cur_sec = sp.start_sec;
   long skip = 0;
-  StepData s, st_data;
-  while (step_in_interval(sp, cur_day, cur_sec)) {
-    if (progress) {
-      const double done = since_epoch(plan.interval.start, UtcInstant{cur_day, cur_sec}) / total;
-      if (done >= next_report) {
-        progress(std::clamp(done, 0.0, 1.0));
-        next_report = done + 0.01;
-      }
-    }
-    bool exact = !active.empty();
-    if (skip > 0) {
-      --skip;
-    } else if (n > 0) {
-      double lon = 0, lat = 0;
-      if (!scr.enabled || !cheap_point(orbit, scr, cur_day, cur_sec, lon, lat)) {
-        exact = true;
-      } else {
-        // Empty wide caps: skip at once.
-        long k = -1;
-        B2 q[2];
-        double min_margin = std::numeric_limits<double>::infinity();
-        bool maybe = false;
-        int tier = 0;
-        for (tier = 0; tier < 3; ++tier) {
-          const int nq = cap_boxes(lon, lat, scr.theta + scr.omega * tiers[tier], q);
-          hits.clear();
-          for (int j = 0; j < nq; ++j) tree.query(bgi::intersects(q[j]), std::back_inserter(hits));
-          if (!hits.empty()) break;
-        }
-        if (tier == 0) {
-          for (const Entry& e : hits) {
-            const double m = box_distance_bound(entry_screen[e.second], lon, lat) - scr.theta;
-            if (!(m > 0.0)) {
-              maybe = true;
-              break;
-            }
-            min_margin = std::min(min_margin, m);
-          }
-          if (!maybe) {
-            const double out_for = std::min(min_margin / scr.omega, tiers[0]);
-            k = static_cast<long>(std::floor(out_for / sp.step));
-          }
+  bool prev_maybe = false;
+  for (;;) {
+    // 1. Screen a block of steps (cheap, in time order).
+    std::size_t nb = 0, ne = 0;
+    while (nb < kBlockSteps && step_in_interval(sp, cur_day, cur_sec)) {
+      bool maybe = false;
+      if (skip > 0) {
+        --skip;
+      } else if (n > 0) {
+        double lon = 0, lat = 0;
+        V3 along{};
+        if (!scr.enabled || !cheap_point(orbit, scr, cur_day, cur_sec, lon, lat, along)) {
+          maybe = true;
         } else {
-          // Nothing within the previous tier's reach.
-          const double out_for = tiers[tier - 1];
-          k = static_cast<long>(std::floor(out_for / sp.step));
-        }
-        if (maybe) {
-          exact = true;
-        } else {
-          skip = k;
-        }
-      }
-    }
-    if (!exact && !eop_covers(cur_day + kMjd1950ToJd - 2400000.5 + cur_sec / 86400.0, table)) {
-      exact = true;  // the run stops at this step, as orvus's does
-    }
-    if (exact) {
-      compute_step(sp, orbit, table, cur_day, cur_sec, s);
-      // The targets the tracking points (or the arc) may touch, and those in contact.
-      ++stamp_now;
-      todo.clear();
-      for (const std::size_t t : active) {
-        stamp[t] = stamp_now;
-        todo.push_back(t);
-      }
-      hits.clear();
-      if (swath) {
-        // The arc lies within half its length of its midpoint.
-        const V3 a = unit(s.pt[2], s.pt[3]), b = unit(s.pt[4], s.pt[5]);
-        V3 m = {a[0] + b[0], a[1] + b[1], a[2] + b[2]};
-        const double mn = std::sqrt(m[0] * m[0] + m[1] * m[1] + m[2] * m[2]);
-        const double half = 2.0 * std::asin(std::min(1.0, std::sqrt((a[0] - b[0]) * (a[0] - b[0]) + (a[1] - b[1]) * (a[1] - b[1]) + (a[2] - b[2]) * (a[2] - b[2])) / 2.0)) / 2.0;
-        B2 q[2];
-        int nq = 0;
-        if (mn > 1e-9) {
-          nq = cap_boxes(std::atan2(m[1], m[0]), std::asin(std::clamp(m[2] / mn, -1.0, 1.0)), half + 1e-7, q);
-        } else {
-          nq = cap_boxes(0, 0, kPi, q);
-        }
-        for (int j = 0; j < nq; ++j) tree.query(bgi::intersects(q[j]), std::back_inserter(hits));
-      } else {
-        for (int k = 0; k < 3; ++k) {
           B2 q[2];
-          const int nq = cap_boxes(s.pt[2 * k] * kRad, s.pt[2 * k + 1] * kRad, 1e-7, q);
-          for (int j = 0; j < nq; ++j) tree.query(bgi::intersects(q[j]), std::back_inserter(hits));
+          int tier = 0;
+          for (tier = 0; tier < 3; ++tier) {
+            const int nq = cap_boxes(lon, lat, scr.theta + scr.omega * tiers[tier], q);
+            hits.clear();
+            for (int j = 0; j < nq; ++j) tree.query(bgi::intersects(q[j]), std::back_inserter(hits));
+            if (!hits.empty()) break;
+          }
+          double out_for = tier > 0 ? tiers[tier - 1] : tiers[0];
+          if (tier == 0) {
+            for (const Entry& e : hits) {
+              // Within reach of the sub-satellite point, and near the plane of the points.
+              const double m = box_distance_bound(entry_screen[e.second], lon, lat) - scr.theta;
+              const V3& c = entry_centre[e.second];
+              const double off = std::asin(std::min(1.0, std::fabs(c[0] * along[0] + c[1] * along[1] + c[2] * along[2])));
+              const double m_along = off - entry_radius[e.second] - kAlongMargin;
+              const double margin = std::max(m, m_along);
+              if (!(margin > 0.0)) {
+                maybe = true;
+                break;
+              }
+              out_for = std::min(out_for, margin / scr.omega);
+            }
+          }
+          if (!maybe) skip = static_cast<long>(std::floor(out_for / sp.step));
         }
       }
-      for (const Entry& e : hits) {
-        const std::size_t t = entry_target[e.second];
-        if (stamp[t] != stamp_now) {
-          stamp[t] = stamp_now;
-          todo.push_back(t);
-        }
+      // A day missing from the Earth-orientation table is computed: the run stops there, as
+      // orvus's does.
+      if (!maybe && !eop_covers(cur_day + kMjd1950ToJd - 2400000.5 + cur_sec / 86400.0, table)) {
+        maybe = true;
       }
-      std::sort(todo.begin(), todo.end());
-      active.clear();
-      for (const std::size_t t : todo) {
-        const Prepared& tg = targets[t];
-        st_data = s;
-        if (swath) {
-          bool in = false;
-          for (int k = 0; k < 3 && !in; ++k) in = point_in(tg, s.pt[2 * k], s.pt[2 * k + 1]);
-          st_data.any_in = in || arc_touches(tg, s.pt[2], s.pt[3], s.pt[4], s.pt[5]);
-        } else {
-          bool in = false;
-          for (int k = 0; k < 3 && !in; ++k) in = point_in(tg, s.pt[2 * k], s.pt[2 * k + 1]);
-          st_data.any_in = in;
-        }
-        apply_step(tg.p, orbit, table, *sinks[t], cur_day, cur_sec, st_data, states[t]);
-        if (states[t].in == 1) active.push_back(t);
+      days[nb] = cur_day;
+      secs[nb] = cur_sec;
+      // The step after one that may be in view may end a contact.
+      if (maybe || prev_maybe) exact_index[ne++] = nb;
+      prev_maybe = maybe;
+      ++nb;
+      advance_step(sp, cur_day, cur_sec);
+    }
+    if (nb == 0) break;
+
+    // 2. Compute the exact steps, each from its time alone.
+    std::atomic<std::size_t> next{0};
+    parallel(
+        [&](std::size_t) {
+          for (std::size_t j = next.fetch_add(1); j < ne; j = next.fetch_add(1)) {
+            const std::size_t i = exact_index[j];
+            failure[i] = nullptr;
+            try {
+              compute_step(sp, orbit, table, days[i], secs[i], data[i]);
+            } catch (...) {
+              failure[i] = std::current_exception();
+            }
+          }
+        },
+        ne >= 64);
+
+    // 3. Apply them in time order, each thread to its own targets.
+    std::size_t stop = ne;
+    for (std::size_t j = 0; j < ne; ++j) {
+      if (failure[exact_index[j]]) {
+        stop = j;
+        break;
       }
     }
-    advance_step(sp, cur_day, cur_sec);
+    parallel(
+        [&](std::size_t k) {
+          for (std::size_t j = 0; j < stop; ++j) {
+            const std::size_t i = exact_index[j];
+            apply_exact(lanes[k], k, days[i], secs[i], data[i]);
+          }
+        },
+        stop >= 64);
+    if (stop < ne) std::rethrow_exception(failure[exact_index[stop]]);
+    if (progress) {
+      progress(std::clamp(since_epoch(plan.interval.start, UtcInstant{cur_day, cur_sec}) / total, 0.0, 1.0));
+    }
   }
   for (std::size_t t = 0; t < n; ++t) finish_search(states[t], *sinks[t]);
   if (progress) progress(1.0);
@@ -308,16 +391,26 @@ std::vector<Opportunity> plan_opportunities(const Plan& plan, const EarthOrienta
   std::vector<plan::Collector> collectors(n);
   std::vector<ContactSink*> sinks(n);
   for (std::size_t i = 0; i < n; ++i) sinks[i] = &collectors[i];
-  plan::sweep(plan, eop, satellite, first, last, sinks, progress);
+  plan::sweep(plan, eop, satellite, first, last, sinks, progress, plan::default_threads());
 
   const ElementSet& el = plan.satellites[satellite].elements;
-  std::vector<Opportunity> out;
-  for (std::size_t i = 0; i < n; ++i) {
-    const Target& t = plan.targets[first + i];
-    for (auto& item : collectors[i].items) {
-      Opportunity o;
+  struct Work {
+    std::size_t target;
+    plan::Collector::Item* item;
+  };
+  std::vector<Work> work;
+  for (std::size_t i = 0; i < n; ++i)
+    for (auto& item : collectors[i].items) work.push_back({first + i, &item});
+  std::vector<Opportunity> out(work.size());
+  // Sun, coverage and swath of each contact: independent, on the hardware's threads.
+  std::atomic<std::size_t> next{0};
+  auto job = [&] {
+    for (std::size_t w = next.fetch_add(1); w < work.size(); w = next.fetch_add(1)) {
+      const Target& t = plan.targets[work[w].target];
+      plan::Collector::Item& item = *work[w].item;
+      Opportunity& o = out[w];
       o.satellite = satellite;
-      o.target = first + i;
+      o.target = work[w].target;
       o.contact = item.contact;
       o.contact.steps.clear();
       o.sun_elevation_deg = sun_elevation_deg(o.contact.best_utc, t.centre.lon_deg, t.centre.lat_deg);
@@ -331,9 +424,13 @@ std::vector<Opportunity> plan_opportunities(const Plan& plan, const EarthOrienta
       for (auto it = item.side2.rbegin(); it != item.side2.rend(); ++it) ring.push_back(*it);
       if (!ring.empty()) ring.push_back(ring.front());
       if (ring.size() >= 4) o.swath = split_ring(ring);
-      out.push_back(std::move(o));
     }
-  }
+  };
+  std::vector<std::thread> pool;
+  const int threads = work.size() >= 64 ? plan::default_threads() : 1;
+  for (int k = 1; k < threads; ++k) pool.emplace_back(job);
+  job();
+  for (auto& th : pool) th.join();
   return out;
 }
 

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -109,89 +110,44 @@ std::vector<Opportunity> select_opportunities(const Plan& plan, std::vector<Oppo
 
 std::vector<Opportunity> run_plan(const Plan& plan, const EarthOrientation& eop, PlanCounts* counts,
                                   const std::function<void(double)>& progress) {
-  unsigned hw = std::thread::hardware_concurrency();
-  const std::size_t threads = std::clamp<std::size_t>(hw == 0 ? 1 : hw, 1, 64);
-  const std::size_t nsat = plan.satellites.size();
-  const std::size_t nt = plan.targets.size();
-  // Jobs: a satellite and a range of targets; enough of them to keep every thread busy.
-  std::size_t chunks = std::max<std::size_t>(1, (threads * 2 + nsat - 1) / std::max<std::size_t>(nsat, 1));
-  if (threads == 1) chunks = 1;
-  chunks = std::min(chunks, std::max<std::size_t>(nt, 1));
-  struct Job {
-    std::size_t sat, first, last;
-    std::vector<Opportunity> result;
-    std::exception_ptr error;
-    double done = 0;
-  };
-  std::vector<Job> jobs;
-  for (std::size_t s = 0; s < nsat; ++s)
-    for (std::size_t c = 0; c < chunks; ++c) jobs.push_back({s, nt * c / chunks, nt * (c + 1) / chunks, {}, nullptr, 0});
-  std::atomic<std::size_t> next{0};
-  std::mutex mutex;
-  auto report = [&] {
-    if (!progress) return;
-    double sum = 0;
-    for (const Job& j : jobs) sum += j.done;
-    progress(sum / static_cast<double>(jobs.size()));
-  };
-  auto work = [&] {
-    for (std::size_t i = next.fetch_add(1); i < jobs.size(); i = next.fetch_add(1)) {
-      Job& j = jobs[i];
-      try {
-        j.result = plan_opportunities(plan, eop, j.sat, j.first, j.last, [&](double f) {
-          std::lock_guard<std::mutex> lock(mutex);
-          j.done = f;
-          report();
-        });
-      } catch (...) {
-        j.error = std::current_exception();
-      }
-    }
-  };
-  std::vector<std::thread> pool;
-  for (std::size_t t = 1; t < std::min(threads, jobs.size()); ++t) pool.emplace_back(work);
-  work();
-  for (auto& t : pool) t.join();
+  // One satellite after another, each sweep on every thread of the machine.
   std::vector<Opportunity> all;
-  for (Job& j : jobs) {
-    if (j.error) std::rethrow_exception(j.error);
-    for (auto& o : j.result) all.push_back(std::move(o));
+  const std::size_t nsat = plan.satellites.size();
+  for (std::size_t s = 0; s < nsat; ++s) {
+    auto part = plan_opportunities(plan, eop, s, 0, plan.targets.size(), [&](double f) {
+      if (progress) progress((static_cast<double>(s) + f) / static_cast<double>(nsat));
+    });
+    for (auto& o : part) all.push_back(std::move(o));
   }
   return select_opportunities(plan, std::move(all), counts);
 }
 
 namespace {
 
-nlohmann::ordered_json properties(const Plan& plan, const Opportunity& o) {
-  const PlanSatellite& s = plan.satellites.at(o.satellite);
-  const Target& t = plan.targets.at(o.target);
-  const double off = plan.interval.utc_offset_hours;
-  nlohmann::ordered_json p;
-  p["satellite"] = s.name;
-  p["norad_id"] = s.elements.catalogue_number;
-  p["target_id"] = t.id;
-  p["target_name"] = t.name;
-  p["contact"] = o.contact.number;
-  p["start_utc"] = iso_time(o.contact.start_utc, std::nullopt);
-  p["end_utc"] = iso_time(o.contact.end_utc, std::nullopt);
-  p["start_local"] = iso_time(o.contact.start_local, off);
-  p["end_local"] = iso_time(o.contact.end_local, off);
-  p["duration_s"] = o.contact.duration_s;
-  p["best_time_utc"] = iso_time(o.contact.best_utc, std::nullopt);
-  p["best_time_local"] = iso_time(o.contact.best_local, off);
-  p["best_alpha_deg"] = o.contact.best_alpha_deg;
-  p["distance_deg"] = o.contact.distance_deg;
-  p["pass"] = std::string(1, o.contact.pass);
-  p["sun_elevation_deg"] = o.sun_elevation_deg;
-  p["coverage"] = o.coverage;
-  p["element_age_days"] = o.element_age_days;
-  return p;
+// Shortest text that reads back as the same double; JSON null for a non-finite value.
+std::string num(double v) {
+  if (!std::isfinite(v)) return "null";
+  char buf[64];
+  const auto r = std::to_chars(buf, buf + sizeof buf, v);
+  return std::string(buf, r.ptr);
 }
 
-nlohmann::ordered_json ring_json(const Ring& r) {
-  nlohmann::ordered_json a = nlohmann::ordered_json::array();
-  for (const auto& g : r) a.push_back({g.lon_deg, g.lat_deg});
-  return a;
+std::string json_text(const std::string& s) { return nlohmann::json(s).dump(); }
+
+void put_rings(std::ostream& out, const std::vector<std::vector<Ring>>& polys) {
+  out << "{\"type\":\"MultiPolygon\",\"coordinates\":[";
+  for (std::size_t p = 0; p < polys.size(); ++p) {
+    out << (p ? "," : "") << '[';
+    for (std::size_t r = 0; r < polys[p].size(); ++r) {
+      out << (r ? "," : "") << '[';
+      const Ring& ring = polys[p][r];
+      for (std::size_t i = 0; i < ring.size(); ++i)
+        out << (i ? "," : "") << '[' << num(ring[i].lon_deg) << ',' << num(ring[i].lat_deg) << ']';
+      out << ']';
+    }
+    out << ']';
+  }
+  out << "]}";
 }
 
 }  // namespace
@@ -216,16 +172,18 @@ void write_opportunities_csv(const Plan& plan, const std::vector<Opportunity>& k
   }
 }
 
+// Written as it goes (a deck of thousands of targets and their swaths would not fit a
+// document in memory): the targets, then one feature per opportunity.
 void write_opportunities_geojson(const Plan& plan, const std::vector<Opportunity>& kept,
                                  std::ostream& out) {
-  nlohmann::ordered_json fc;
-  fc["type"] = "FeatureCollection";
-  nlohmann::ordered_json features = nlohmann::ordered_json::array();
+  out << "{\"type\":\"FeatureCollection\",\"features\":[";
+  bool first = true;
   for (const Target& t : plan.targets) {
-    nlohmann::ordered_json f;
-    f["type"] = "Feature";
-    f["properties"] = {{"kind", "target"}, {"id", t.id}, {"name", t.name}};
-    nlohmann::ordered_json polys = nlohmann::ordered_json::array();
+    out << (first ? "\n" : ",\n");
+    first = false;
+    out << "{\"type\":\"Feature\",\"properties\":{\"kind\":\"target\",\"id\":" << json_text(t.id)
+        << ",\"name\":" << json_text(t.name) << "},\"geometry\":";
+    std::vector<std::vector<Ring>> polys;
     if (t.box) {
       const Box& b = *t.box;
       Ring r;
@@ -237,31 +195,39 @@ void write_opportunities_geojson(const Plan& plan, const std::vector<Opportunity
       for (int i = 0; i < nl; ++i) r.push_back({b.lon2 - (b.lon2 - b.lon1) * i / nl, b.lat2});
       for (int i = 0; i < nb; ++i) r.push_back({b.lon1, b.lat2 - (b.lat2 - b.lat1) * i / nb});
       r.push_back(r.front());
-      for (const Ring& part : split_ring(r)) polys.push_back(nlohmann::ordered_json::array({ring_json(part)}));
+      for (const Ring& part : split_ring(r)) polys.push_back({part});
     } else {
-      for (const Polygon& p : t.polygons) {
-        nlohmann::ordered_json rings = nlohmann::ordered_json::array();
-        for (const Ring& r : p) rings.push_back(ring_json(r));
-        polys.push_back(rings);
-      }
+      for (const Polygon& p : t.polygons) polys.push_back(p);
     }
-    f["geometry"] = {{"type", "MultiPolygon"}, {"coordinates", polys}};
-    features.push_back(f);
+    put_rings(out, polys);
+    out << '}';
   }
+  const double off = plan.interval.utc_offset_hours;
   for (const Opportunity& o : kept) {
-    nlohmann::ordered_json f;
-    f["type"] = "Feature";
-    nlohmann::ordered_json p = {{"kind", "opportunity"}};
-    const nlohmann::ordered_json props = properties(plan, o);
-    for (auto it = props.begin(); it != props.end(); ++it) p[it.key()] = it.value();
-    f["properties"] = p;
-    nlohmann::ordered_json polys = nlohmann::ordered_json::array();
-    for (const Ring& r : o.swath) polys.push_back(nlohmann::ordered_json::array({ring_json(r)}));
-    f["geometry"] = {{"type", "MultiPolygon"}, {"coordinates", polys}};
-    features.push_back(f);
+    const PlanSatellite& s = plan.satellites.at(o.satellite);
+    const Target& t = plan.targets.at(o.target);
+    const Contact& c = o.contact;
+    out << (first ? "\n" : ",\n");
+    first = false;
+    out << "{\"type\":\"Feature\",\"properties\":{\"kind\":\"opportunity\",\"satellite\":"
+        << json_text(s.name) << ",\"norad_id\":" << s.elements.catalogue_number
+        << ",\"target_id\":" << json_text(t.id) << ",\"target_name\":" << json_text(t.name)
+        << ",\"contact\":" << c.number << ",\"start_utc\":\"" << iso_time(c.start_utc, std::nullopt)
+        << "\",\"end_utc\":\"" << iso_time(c.end_utc, std::nullopt) << "\",\"start_local\":\""
+        << iso_time(c.start_local, off) << "\",\"end_local\":\"" << iso_time(c.end_local, off)
+        << "\",\"duration_s\":" << num(c.duration_s) << ",\"best_time_utc\":\""
+        << iso_time(c.best_utc, std::nullopt) << "\",\"best_time_local\":\""
+        << iso_time(c.best_local, off) << "\",\"best_alpha_deg\":" << num(c.best_alpha_deg)
+        << ",\"distance_deg\":" << num(c.distance_deg) << ",\"pass\":\"" << c.pass
+        << "\",\"sun_elevation_deg\":" << num(o.sun_elevation_deg)
+        << ",\"coverage\":" << num(o.coverage) << ",\"element_age_days\":" << num(o.element_age_days)
+        << "},\"geometry\":";
+    std::vector<std::vector<Ring>> polys;
+    for (const Ring& r : o.swath) polys.push_back({r});
+    put_rings(out, polys);
+    out << '}';
   }
-  fc["features"] = features;
-  out << fc.dump(1) << '\n';
+  out << "\n]}\n";
 }
 
 // ---- bytes ----

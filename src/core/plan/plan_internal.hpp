@@ -56,7 +56,10 @@ double polygons_coverage(const std::vector<Polygon>& polys, const GroundPoint& c
 // sinks[i - first].
 void sweep(const Plan& plan, const EarthOrientation& eop, std::size_t satellite,
            std::size_t first, std::size_t last, const std::vector<ContactSink*>& sinks,
-           const std::function<void(double)>& progress);
+           const std::function<void(double)>& progress, int threads = 1);
+
+// The threads a search uses by default: the hardware's.
+int default_threads();
 
 // " ERROR IN "file", LINE n: what" as an input error.
 [[noreturn]] void fail(const std::string& file, long line, const std::string& key,
