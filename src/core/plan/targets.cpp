@@ -251,6 +251,16 @@ std::vector<Target> read_geojson(const std::string& path, const std::string& tex
     for (std::size_t i = 0; i < std::min<std::size_t>(e.byte, text.size()); ++i)
       if (text[i] == '\n') ++line;
     fail(path, line, "", "MALFORMED JSON.");
+  } catch (const nlohmann::json::exception& e) {
+    // A number beyond the doubles (1e999): the line of the first such token.
+    std::string what = e.what();
+    const auto q1 = what.find('\''), q2 = what.rfind('\'');
+    long line = 0;
+    if (q1 != std::string::npos && q2 > q1) {
+      const auto at = text.find(what.substr(q1 + 1, q2 - q1 - 1));
+      if (at != std::string::npos) line = 1 + static_cast<long>(std::count(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(at), '\n'));
+    }
+    fail(path, line, "", "A NUMBER IS NOT FINITE.");
   }
   if (!doc.is_object() || doc.value("type", "") != "FeatureCollection" ||
       !doc.contains("features") || !doc["features"].is_array()) {
