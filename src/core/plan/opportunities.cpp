@@ -4,6 +4,8 @@
 // then runs orvus's own contact state machine (apply_step) with its own parameters.
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <thread>
 #include <cmath>
@@ -40,6 +42,8 @@ constexpr double kRad = kPi / 180.0;
 // The cheap plane of the tracking points against the exact one (sidereal time without the
 // equation of the equinoxes, UT1 - UTC and polar motion: under 0.01 deg), with room.
 constexpr double kAlongMargin = 0.05 * kRad;
+// The test across the track is used for boxes within this angle of the points' plane.
+constexpr double kCrossLimit = 0.5;  // rad
 
 // The longitude/latitude boxes (degrees, split at +-180) holding every point within the
 // angle `radius` (rad) of (lon, lat) (rad).
@@ -65,8 +69,13 @@ int cap_boxes(double lon, double lat, double radius, B2 out[2]) {
 
 // The sub-satellite point by SGP8 and the mean sidereal time (screen_step's cheap chain);
 // false when the screening bounds do not hold at this time.
-bool cheap_point(const Propagator& orbit, const Screen& s, double day, double seconds, double& lon,
-                 double& lat, V3& along) {
+struct CheapState {
+  double lon = 0, lat = 0;  // sub-satellite point, rad
+  V3 up{}, along{}, left{};  // radial, along-track (velocity across the radius), r x v
+  double r = 0, vr = 0;      // radius (m) and radial speed (m/s)
+};
+
+bool cheap_point(const Propagator& orbit, const Screen& s, double day, double seconds, CheapState& cs) {
   const double tsince =
       (day - orbit.elements().epoch.day) * 86400.0 + (seconds - orbit.elements().epoch.seconds);
   StateVector tod{};
@@ -88,8 +97,8 @@ bool cheap_point(const Propagator& orbit, const Screen& s, double day, double se
   const double gmst = eraGmst06(date1, date2, date1, date2);
   const double c = std::cos(gmst), sn = std::sin(gmst);
   const double x = c * tod[0] + sn * tod[1], y = -sn * tod[0] + c * tod[1], z = tod[2];
-  lon = std::atan2(y, x);
-  lat = std::asin(z / r);
+  const double lon = std::atan2(y, x);
+  const double lat = std::asin(z / r);
   // The Earth-fixed velocity (as tod_to_pef forms it) and its part across the radius: the
   // pole of the great circle that the tracking points lie on.
   const double w = kEarthRotationRate;
@@ -100,7 +109,14 @@ bool cheap_point(const Propagator& orbit, const Screen& s, double day, double se
   V3 u = {vx - vr * x, vy - vr * y, vz - vr * z};
   const double un = std::sqrt(u[0] * u[0] + u[1] * u[1] + u[2] * u[2]);
   if (!(un > 0.0)) return false;
-  along = {u[0] / un, u[1] / un, u[2] / un};
+  cs.lon = lon;
+  cs.lat = lat;
+  cs.along = {u[0] / un, u[1] / un, u[2] / un};
+  cs.up = {x / r, y / r, z / r};
+  cs.left = {cs.up[1] * cs.along[2] - cs.up[2] * cs.along[1], cs.up[2] * cs.along[0] - cs.up[0] * cs.along[2],
+             cs.up[0] * cs.along[1] - cs.up[1] * cs.along[0]};
+  cs.r = r;
+  cs.vr = vr * r;
   return std::isfinite(lon) && std::isfinite(lat) && std::isfinite(un);
 }
 
@@ -123,6 +139,8 @@ void sweep(const Plan& plan, const EarthOrientation& eop, std::size_t satellite,
   check_orbit_domain(sp, orbit);
   Screen scr;
   init_screen(sp, orbit, scr);
+  const double earth_a = model_earth()[0];
+  const double earth_b = earth_a * constants::local_sphere_polar_ratio;
 
   const std::size_t n = last > first ? last - first : 0;
   std::vector<Prepared> targets;
@@ -245,6 +263,7 @@ void sweep(const Plan& plan, const EarthOrientation& eop, std::size_t satellite,
   double cur_day = sp.start_day, cur_sec = sp.start_sec;
   long skip = 0;
   bool prev_maybe = false;
+  std::size_t stat_steps = 0, stat_exact = 0;
   for (;;) {
     // 1. Screen a block of steps (cheap, in time order).
     std::size_t nb = 0, ne = 0;
@@ -253,28 +272,56 @@ void sweep(const Plan& plan, const EarthOrientation& eop, std::size_t satellite,
       if (skip > 0) {
         --skip;
       } else if (n > 0) {
-        double lon = 0, lat = 0;
-        V3 along{};
-        if (!scr.enabled || !cheap_point(orbit, scr, cur_day, cur_sec, lon, lat, along)) {
+        CheapState cs;
+        if (!scr.enabled || !cheap_point(orbit, scr, cur_day, cur_sec, cs)) {
           maybe = true;
         } else {
           B2 q[2];
           int tier = 0;
           for (tier = 0; tier < 3; ++tier) {
-            const int nq = cap_boxes(lon, lat, scr.theta + scr.omega * tiers[tier], q);
+            const int nq = cap_boxes(cs.lon, cs.lat, scr.theta + scr.omega * tiers[tier], q);
             hits.clear();
             for (int j = 0; j < nq; ++j) tree.query(bgi::intersects(q[j]), std::back_inserter(hits));
             if (!hits.empty()) break;
           }
           double out_for = tier > 0 ? tiers[tier - 1] : tiers[0];
           if (tier == 0) {
+            // The angles across the track (from the nadir toward r x v) that the points or
+            // the arc can reach over the next `tiers[0]` seconds.
+            const bool use_cross = std::fabs(cs.vr) * tiers[0] < 1e-3 * cs.r;
+            const double r_lo = cs.r * (1.0 - 2e-3), r_hi = cs.r * (1.0 + 2e-3);
+            double lo[3], hi[3];
+            const double alphas[3] = {sp.alpha0 * kRad, sp.alpha1 * kRad, sp.alpha2 * kRad};
+            for (int i = 0; i < 3; ++i) {
+              auto phi = [&](double ratio) {
+                return std::asin(std::clamp(ratio * std::sin(alphas[i]), -1.0, 1.0)) - alphas[i];
+              };
+              const double f1 = phi(r_lo / earth_a), f2 = phi(r_hi / earth_b);
+              lo[i] = std::min(f1, f2) - kAlongMargin;
+              hi[i] = std::max(f1, f2) + kAlongMargin;
+            }
+            if (swath) {
+              lo[0] = std::min({lo[0], lo[1], lo[2]});
+              hi[0] = std::max({hi[0], hi[1], hi[2]});
+            }
+            const int nint = swath ? 1 : 3;
             for (const Entry& e : hits) {
-              // Within reach of the sub-satellite point, and near the plane of the points.
-              const double m = box_distance_bound(entry_screen[e.second], lon, lat) - scr.theta;
               const V3& c = entry_centre[e.second];
-              const double off = std::asin(std::min(1.0, std::fabs(c[0] * along[0] + c[1] * along[1] + c[2] * along[2])));
-              const double m_along = off - entry_radius[e.second] - kAlongMargin;
-              const double margin = std::max(m, m_along);
+              const double rb = entry_radius[e.second];
+              const double off = std::asin(std::min(1.0, std::fabs(c[0] * cs.along[0] + c[1] * cs.along[1] + c[2] * cs.along[2])));
+              double m_cross = -1.0;
+              if (use_cross && off + rb + scr.omega * tiers[0] < kCrossLimit) {
+                const double phic = std::atan2(c[0] * cs.left[0] + c[1] * cs.left[1] + c[2] * cs.left[2],
+                                               c[0] * cs.up[0] + c[1] * cs.up[1] + c[2] * cs.up[2]);
+                double gap = kPi;
+                for (int i = 0; i < nint; ++i) gap = std::min(gap, std::max({0.0, lo[i] - phic, phic - hi[i]}));
+                // Near the plane an angle across it moves no faster than 1/cos(limit) times
+                // the frame, and a box within rb of its centre spans rb/cos(limit) of it.
+                m_cross = gap * std::cos(kCrossLimit) - rb;
+              }
+              const double m_iso = box_distance_bound(entry_screen[e.second], cs.lon, cs.lat) - scr.theta;
+              const double m_along = off - rb - kAlongMargin;
+              const double margin = std::max({m_iso, m_along, m_cross});
               if (!(margin > 0.0)) {
                 maybe = true;
                 break;
@@ -299,6 +346,8 @@ void sweep(const Plan& plan, const EarthOrientation& eop, std::size_t satellite,
       advance_step(sp, cur_day, cur_sec);
     }
     if (nb == 0) break;
+    stat_steps += nb;
+    stat_exact += ne;
 
     // 2. Compute the exact steps, each from its time alone.
     std::atomic<std::size_t> next{0};
@@ -338,6 +387,10 @@ void sweep(const Plan& plan, const EarthOrientation& eop, std::size_t satellite,
     }
   }
   for (std::size_t t = 0; t < n; ++t) finish_search(states[t], *sinks[t]);
+  if (std::getenv("ORVUS_PLAN_STATS") != nullptr) {
+    std::fprintf(stderr, " ORVUS-PLAN: SATELLITE %zu: %zu STEPS, %zu COMPUTED EXACTLY.\n", satellite + 1,
+                 stat_steps, stat_exact);
+  }
   if (progress) progress(1.0);
 }
 
