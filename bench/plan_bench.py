@@ -61,12 +61,14 @@ def run_plan(toml, rule="points"):
     text = open(toml).read().replace('rule = "points"', f'rule = "{rule}"')
     open(toml, "w").write(text)
     t0 = time.time()
-    r = subprocess.run(["/usr/bin/env", "time", "-f", "%M", PLAN, toml], capture_output=True, text=True)
+    r = subprocess.run(["/usr/bin/env", "time", "-f", "%M %U %S", PLAN, toml], capture_output=True,
+                       text=True)
     dt = time.time() - t0
     if r.returncode != 0:
         sys.exit(r.stderr)
-    peak_kb = int(r.stderr.strip().splitlines()[-1])
-    return dt, peak_kb / 1024.0
+    peak_kb, user, system = r.stderr.strip().splitlines()[-1].split()
+    print(f"  (cpu {float(user) + float(system):.1f} s, load {os.getloadavg()[0]:.1f})")
+    return dt, int(peak_kb) / 1024.0
 
 
 def main():
