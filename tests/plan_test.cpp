@@ -11,6 +11,7 @@
 #include <random>
 #include <sstream>
 
+#include "orvus/analysis.hpp"
 #include "orvus/contacts.hpp"
 #include "orvus/elements.hpp"
 #include "orvus/error.hpp"
@@ -305,6 +306,10 @@ TEST(PlanDeck, ConstraintsRemoveExactlyTheRowsThatViolateThem) {
                         "2025-07-11T00:00:00", "swath");
   const auto all = plan_opportunities(plan, eop(), 0, 0, plan.targets.size());
   ASSERT_GT(all.size(), 20U);
+  for (const auto& o : all) {  // the Sun interpolated between whole minutes
+    const auto& c = plan.targets[o.target].centre;
+    EXPECT_NEAR(o.sun_elevation_deg, sun_elevation_deg(o.contact.best_utc, c.lon_deg, c.lat_deg), 1e-3);
+  }
   plan.constraints.min_sun_elevation_deg = 10.0;
   plan.constraints.max_abs_best_alpha_deg = 20.0;
   plan.constraints.pass = 'D';

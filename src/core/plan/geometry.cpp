@@ -189,6 +189,8 @@ bool arc_touches(const Prepared& t, double lon1, double lat1, double lon2, doubl
   const V3 a = unit(lon1, lat1);
   const V3 b = unit(lon2, lat2);
   if (t.is_box) {
+    // A box that holds nothing (LON1 > LON2 or LAT1 > LAT2) has no edges either.
+    if (!(t.p.gc_lon1 <= t.p.gc_lon2 && t.p.gc_lat1 <= t.p.gc_lat2)) return false;
     const double len = std::atan2(norm(cross(a, b)), dot(a, b));
     if (!(len > 0)) return false;
     V3 e = {b[0] - a[0] * dot(a, b), b[1] - a[1] * dot(a, b), b[2] - a[2] * dot(a, b)};

@@ -396,6 +396,36 @@ void sweep(const Plan& plan, const EarthOrientation& eop, std::size_t satellite,
 
 namespace {
 
+// The Sun's Earth-fixed position (m) at a UTC instant, by sun_elevation_deg's chain.
+std::array<double, 3> sun_fixed_at(double day, double seconds) {
+  const double utc1 = day + kMjd1950ToJd;
+  const double utc2 = seconds / 86400.0;
+  double tai1 = 0, tai2 = 0, tt1 = 0, tt2 = 0;
+  eraUtctai(utc1, utc2, &tai1, &tai2);
+  eraTaitt(tai1, tai2, &tt1, &tt2);
+  double pvh[2][3], pvb[2][3];
+  eraEpv00(tt1, tt2, pvh, pvb);
+  double sun[3] = {-pvh[0][0] * constants::astronomical_unit_m, -pvh[0][1] * constants::astronomical_unit_m,
+                   -pvh[0][2] * constants::astronomical_unit_m};
+  double c2t[3][3];
+  eraC2t06a(tt1, tt2, utc1, utc2, 0.0, 0.0, c2t);
+  std::array<double, 3> out{};
+  eraRxp(c2t, sun, out.data());
+  return out;
+}
+
+// The Sun's elevation (degrees) from a geodetic point, the Sun's position given.
+double elevation_from(const std::array<double, 3>& sun_fixed, double lon, double lat) {
+  double site[3];
+  eraGd2gc(1, lon * kRad, lat * kRad, 0.0, site);
+  double sun[3] = {sun_fixed[0], sun_fixed[1], sun_fixed[2]};
+  double topo[3];
+  eraPmp(sun, site, topo);
+  double up[3] = {std::cos(lat * kRad) * std::cos(lon * kRad), std::cos(lat * kRad) * std::sin(lon * kRad),
+                  std::sin(lat * kRad)};
+  return std::asin(eraPdp(topo, up) / eraPm(topo)) / kRad;
+}
+
 // Keeps a target's contacts with the geodetic points (1) and (2) of their steps.
 class Collector : public ContactSink {
  public:
@@ -455,6 +485,34 @@ std::vector<Opportunity> plan_opportunities(const Plan& plan, const EarthOrienta
   for (std::size_t i = 0; i < n; ++i)
     for (auto& item : collectors[i].items) work.push_back({first + i, &item});
   std::vector<Opportunity> out(work.size());
+  // The Sun at whole minutes of the UTC day (each computed once), linear between: within
+  // 0.0001 deg of sun_elevation_deg at any instant, and the same whatever the targets.
+  std::vector<std::pair<double, double>> minutes;  // (day, minute of the day)
+  for (const Work& w : work) {
+    const UtcInstant& b = w.item->contact.best_utc;
+    const double m = std::floor(b.seconds / 60.0);
+    minutes.emplace_back(b.day, m);
+    minutes.emplace_back(b.day, m + 1.0);
+  }
+  std::sort(minutes.begin(), minutes.end());
+  minutes.erase(std::unique(minutes.begin(), minutes.end()), minutes.end());
+  std::vector<std::array<double, 3>> sun(minutes.size());
+  auto sun_index = [&](double day, double m) {
+    return static_cast<std::size_t>(
+        std::lower_bound(minutes.begin(), minutes.end(), std::make_pair(day, m)) - minutes.begin());
+  };
+  {
+    std::atomic<std::size_t> at{0};
+    auto fill = [&] {
+      for (std::size_t i = at.fetch_add(1); i < minutes.size(); i = at.fetch_add(1))
+        sun[i] = plan::sun_fixed_at(minutes[i].first, minutes[i].second * 60.0);
+    };
+    std::vector<std::thread> pool;
+    const int threads = minutes.size() >= 64 ? plan::default_threads() : 1;
+    for (int k = 1; k < threads; ++k) pool.emplace_back(fill);
+    fill();
+    for (auto& th : pool) th.join();
+  }
   // Sun, coverage and swath of each contact: independent, on the hardware's threads.
   std::atomic<std::size_t> next{0};
   auto job = [&] {
@@ -466,7 +524,16 @@ std::vector<Opportunity> plan_opportunities(const Plan& plan, const EarthOrienta
       o.target = work[w].target;
       o.contact = item.contact;
       o.contact.steps.clear();
-      o.sun_elevation_deg = sun_elevation_deg(o.contact.best_utc, t.centre.lon_deg, t.centre.lat_deg);
+      {
+        const UtcInstant& b = o.contact.best_utc;
+        const double m = std::floor(b.seconds / 60.0);
+        const auto& s0 = sun[sun_index(b.day, m)];
+        const auto& s1 = sun[sun_index(b.day, m + 1.0)];
+        const double f = b.seconds / 60.0 - m;
+        const std::array<double, 3> at = {s0[0] + (s1[0] - s0[0]) * f, s0[1] + (s1[1] - s0[1]) * f,
+                                          s0[2] + (s1[2] - s0[2]) * f};
+        o.sun_elevation_deg = plan::elevation_from(at, t.centre.lon_deg, t.centre.lat_deg);
+      }
       o.element_age_days = element_age_days(el, o.contact.best_utc);
       if (t.box) {
         o.coverage = box_coverage(*t.box, item.side1, item.side2);
