@@ -173,6 +173,13 @@ void sweep(const Plan& plan, const EarthOrientation& eop, std::size_t satellite,
     }
   }
   const bgi::rtree<Entry, bgi::quadratic<16>> tree(entries.begin(), entries.end());
+  // Per target, the caps (centre, sine of the radius) that hold it: a great circle that
+  // misses them all misses the target.
+  std::vector<std::vector<std::pair<V3, double>>> caps(n);
+  for (std::size_t e = 0; e < entry_target.size(); ++e) {
+    caps[entry_target[e]].emplace_back(entry_centre[e],
+                                       entry_radius[e] + 1e-9 >= kPi / 2 ? 2.0 : std::sin(entry_radius[e] + 1e-9));
+  }
 
   std::vector<SearchState> states(n);
   const bool swath = plan.rule == TargetRule::swath;
@@ -200,6 +207,8 @@ void sweep(const Plan& plan, const EarthOrientation& eop, std::size_t satellite,
       lane.todo.push_back(t);
     }
     lane.hits.clear();
+    V3 pole{};  // of the great circle of the tracking points
+    bool have_pole = false;
     if (swath) {
       // The arc lies within half its length of its midpoint.
       const V3 a = unit(s.pt[2], s.pt[3]), b = unit(s.pt[4], s.pt[5]);
@@ -208,6 +217,12 @@ void sweep(const Plan& plan, const EarthOrientation& eop, std::size_t satellite,
       const double chord = std::sqrt((a[0] - b[0]) * (a[0] - b[0]) + (a[1] - b[1]) * (a[1] - b[1]) +
                                      (a[2] - b[2]) * (a[2] - b[2]));
       const double half = std::asin(std::min(1.0, chord / 2.0));
+      pole = {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
+      const double pn = std::sqrt(pole[0] * pole[0] + pole[1] * pole[1] + pole[2] * pole[2]);
+      if (pn > 1e-12) {
+        pole = {pole[0] / pn, pole[1] / pn, pole[2] / pn};
+        have_pole = true;
+      }
       B2 q[2];
       const int nq = mn > 1e-9 ? cap_boxes(std::atan2(m[1], m[0]),
                                            std::asin(std::clamp(m[2] / mn, -1.0, 1.0)), half + 1e-7, q)
@@ -231,9 +246,19 @@ void sweep(const Plan& plan, const EarthOrientation& eop, std::size_t satellite,
     for (const std::size_t t : lane.todo) {
       const Prepared& tg = targets[t];
       lane.data = s;
+      bool near = true;
+      if (have_pole) {
+        near = false;
+        for (const auto& [c, sr] : caps[t]) {
+          if (std::fabs(c[0] * pole[0] + c[1] * pole[1] + c[2] * pole[2]) <= sr) {
+            near = true;
+            break;
+          }
+        }
+      }
       bool in = false;
-      for (int i = 0; i < 3 && !in; ++i) in = point_in(tg, s.pt[2 * i], s.pt[2 * i + 1]);
-      if (!in && swath) in = arc_touches(tg, s.pt[2], s.pt[3], s.pt[4], s.pt[5]);
+      for (int i = 0; i < 3 && !in && near; ++i) in = point_in(tg, s.pt[2 * i], s.pt[2 * i + 1]);
+      if (!in && near && swath) in = arc_touches(tg, s.pt[2], s.pt[3], s.pt[4], s.pt[5]);
       lane.data.any_in = in;
       apply_step(tg.p, orbit, table, *sinks[t], day, sec, lane.data, states[t]);
       if (states[t].in == 1) lane.active.push_back(t);
