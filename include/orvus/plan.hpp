@@ -88,7 +88,9 @@ struct Opportunity {
 // Every opportunity of satellite `satellite` over the targets [first, last), before the
 // constraints. Each target's contacts are complete whatever the range, so ranges can be
 // computed apart (other threads, processes or machines) and joined. `progress`, when
-// given, is called now and then with the share done (0 to 1).
+// given, is called now and then with the share done (0 to 1). Thread-safe and
+// deterministic; it computes on the machine's threads itself. The opportunities come
+// target by target (in the range's order), each target's in time order.
 ORVUS_API std::vector<Opportunity> plan_opportunities(
     const Plan& plan, const EarthOrientation& eop, std::size_t satellite, std::size_t first,
     std::size_t last, const std::function<void(double)>& progress = {});
