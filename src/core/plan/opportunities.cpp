@@ -229,7 +229,7 @@ void sweep(const Plan& plan, const EarthOrientation& eop, std::size_t satellite,
                                : cap_boxes(0, 0, kPi, q);
       for (int j = 0; j < nq; ++j) tree.query(bgi::intersects(q[j]), std::back_inserter(lane.hits));
     } else {
-      for (int i = 0; i < 3; ++i) {
+      for (std::size_t i = 0; i < 3; ++i) {
         B2 q[2];
         const int nq = cap_boxes(s.pt[2 * i] * kRad, s.pt[2 * i + 1] * kRad, 1e-7, q);
         for (int j = 0; j < nq; ++j) tree.query(bgi::intersects(q[j]), std::back_inserter(lane.hits));
@@ -257,7 +257,7 @@ void sweep(const Plan& plan, const EarthOrientation& eop, std::size_t satellite,
         }
       }
       bool in = false;
-      for (int i = 0; i < 3 && !in && near; ++i) in = point_in(tg, s.pt[2 * i], s.pt[2 * i + 1]);
+      for (std::size_t i = 0; i < 3 && !in && near; ++i) in = point_in(tg, s.pt[2 * i], s.pt[2 * i + 1]);
       if (!in && near && swath) in = arc_touches(tg, s.pt[2], s.pt[3], s.pt[4], s.pt[5]);
       lane.data.any_in = in;
       apply_step(tg.p, orbit, table, *sinks[t], day, sec, lane.data, states[t]);

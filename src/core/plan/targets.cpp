@@ -18,7 +18,7 @@ namespace {
 
 using plan::fail;
 
-std::string trim(std::string s) {
+std::string trim(const std::string& s) {
   const auto a = s.find_first_not_of(" \t\r\n");
   if (a == std::string::npos) return {};
   const auto b = s.find_last_not_of(" \t\r\n");
