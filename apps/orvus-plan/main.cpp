@@ -3,6 +3,7 @@
 // opportunities.geojson (and, with --reports, the three classic reports of every pair).
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -12,6 +13,8 @@
 #include <fstream>
 #include <mutex>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "core/plan/plan_internal.hpp"
 #include "legacy/fatal.hpp"
@@ -212,12 +215,27 @@ int main(int argc, char** argv) {
       check_written(f, out / "opportunities.geojson");
     }
     if (reports) {
-      for (std::size_t s = 0; s < plan.satellites.size(); ++s) {
-        for (std::size_t t = 0; t < plan.targets.size(); ++t) {
-          write_reports(plan, eop, s, t,
-                        out / "reports" / (std::to_string(s + 1) + "-" + safe_name(plan.targets[t].id)));
+      // Every pair on its own sweep, the pairs spread over the machine's threads.
+      const std::size_t pairs = plan.satellites.size() * plan.targets.size();
+      std::vector<std::exception_ptr> failed(pairs);
+      std::atomic<std::size_t> next{0};
+      auto work = [&] {
+        for (std::size_t i = next.fetch_add(1); i < pairs; i = next.fetch_add(1)) {
+          const std::size_t s = i / plan.targets.size(), t = i % plan.targets.size();
+          try {
+            write_reports(plan, eop, s, t,
+                          out / "reports" / (std::to_string(s + 1) + "-" + safe_name(plan.targets[t].id)));
+          } catch (...) {
+            failed[i] = std::current_exception();
+          }
         }
-      }
+      };
+      std::vector<std::thread> pool;
+      for (int k = 1; k < orvus::plan::default_threads(); ++k) pool.emplace_back(work);
+      work();
+      for (auto& th : pool) th.join();
+      for (const auto& f : failed)
+        if (f) std::rethrow_exception(f);
     }
     std::fprintf(stderr,
                  " ORVUS-PLAN: %zu OPPORTUNITIES FOUND, %zu KEPT. REMOVED: %zu BY SUN ELEVATION, "
