@@ -57,4 +57,5 @@ install(FILES ${PROJECT_BINARY_DIR}/package/orvus.pc
   DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 
 install(FILES ${PROJECT_SOURCE_DIR}/docs/man/orvus.1 ${PROJECT_SOURCE_DIR}/docs/man/orvus-map.1
+  ${PROJECT_SOURCE_DIR}/docs/man/orvus-plan.1
   DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
