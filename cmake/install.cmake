@@ -9,9 +9,9 @@ set(ORVUS_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/orvus
     CACHE STRING "Where the CMake package files go, relative to the prefix")
 
 # The commands find liborvus in ../lib should they link it.
-set_target_properties(orvus orvus-map PROPERTIES
+set_target_properties(orvus orvus-map orvus-plan PROPERTIES
   INSTALL_RPATH "$ORIGIN/../${CMAKE_INSTALL_LIBDIR}")
-install(TARGETS orvus orvus-map RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS orvus orvus-map orvus-plan RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
 install(TARGETS liborvus EXPORT orvusTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}

@@ -1,0 +1,413 @@
+// The targets' geometry on the sphere: geocentric rings with great-circle edges, the exact
+// tests of a point and of the swath's arc against a box or polygons, bounding boxes, and
+// the area centroid and coverage of polygons on an equal-area projection.
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+#include <boost/geometry.hpp>
+#include <boost/geometry/geometries/point_xy.hpp>
+#include <boost/geometry/geometries/polygon.hpp>
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
+
+#include "core/plan/plan_internal.hpp"
+#include "orvus/analysis.hpp"
+#include "orvus/constants.hpp"
+
+namespace orvus::plan {
+
+namespace {
+constexpr double kPi = constants::pi;
+constexpr double kRad = kPi / 180.0;
+
+V3 cross(const V3& a, const V3& b) {
+  return {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
+}
+double dot(const V3& a, const V3& b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
+double norm(const V3& a) { return std::sqrt(dot(a, a)); }
+V3 scale(const V3& a, double k) { return {a[0] * k, a[1] * k, a[2] * k}; }
+
+// Whether X (on the great circle of n = A x B) lies on the short arc from A to B.
+bool on_arc(const V3& a, const V3& b, const V3& n, const V3& x) {
+  return dot(cross(a, x), n) >= 0.0 && dot(cross(x, b), n) >= 0.0;
+}
+
+// Whether the short arcs AB and CD cross.
+bool arcs_cross(const V3& a, const V3& b, const V3& c, const V3& d) {
+  const V3 n1 = cross(a, b);
+  const V3 n2 = cross(c, d);
+  V3 x = cross(n1, n2);
+  const double len = norm(x);
+  if (!(len > 1e-300) || norm(n1) == 0.0 || norm(n2) == 0.0) return false;
+  x = scale(x, 1.0 / len);
+  for (int k = 0; k < 2; ++k) {
+    if (on_arc(a, b, n1, x) && on_arc(c, d, n2, x)) return true;
+    x = scale(x, -1.0);
+  }
+  return false;
+}
+
+double wrap180(double d) {
+  d = std::fmod(d, 360.0);
+  if (d > 180.0) d -= 360.0;
+  if (d <= -180.0) d += 360.0;
+  return d;
+}
+
+// Latitude (degrees) where the great-circle edge AB meets longitude `lon` (degrees).
+double edge_lat_at(const V3& a, const V3& b, double lat_a, double lat_b, double lon) {
+  const V3 n = cross(a, b);
+  if (std::fabs(n[2]) < 1e-15) {  // a meridian edge, or both ends at one pole
+    return std::fabs(lat_a) >= std::fabs(lat_b) ? lat_a : lat_b;
+  }
+  const double t = -(n[0] * std::cos(lon * kRad) + n[1] * std::sin(lon * kRad)) / n[2];
+  return std::atan(t) / kRad;
+}
+
+bool in_ring(const Prepared::Ring& r, double lon, double lat) {
+  bool inside = false;
+  const std::size_t n = r.lon.size();
+  for (std::size_t i = 0; i + 1 < n; ++i) {
+    const double la = r.lon[i], lb = r.lon[i + 1];
+    if ((la <= lon) == (lb <= lon)) continue;
+    if (edge_lat_at(r.v[i], r.v[i + 1], r.lat[i], r.lat[i + 1], lon) < lat) inside = !inside;
+  }
+  return inside;
+}
+
+bool in_polys(const Prepared& t, double lon, double lat) {
+  lon = wrap180(lon);
+  if (lon == -180.0) lon = 180.0;
+  for (const auto& poly : t.polys) {
+    if (poly.empty() || !in_ring(poly[0], lon, lat)) continue;
+    bool in_hole = false;
+    for (std::size_t h = 1; h < poly.size() && !in_hole; ++h) in_hole = in_ring(poly[h], lon, lat);
+    if (!in_hole) return true;
+  }
+  // Points exactly at +-180 belong to both sides.
+  if (lon == 180.0) {
+    for (const auto& poly : t.polys) {
+      if (poly.empty() || !in_ring(poly[0], -180.0 + 1e-12, lat)) continue;
+      bool in_hole = false;
+      for (std::size_t h = 1; h < poly.size() && !in_hole; ++h)
+        in_hole = in_ring(poly[h], -180.0 + 1e-12, lat);
+      if (!in_hole) return true;
+    }
+  }
+  return false;
+}
+
+// Whether longitude `lon` lies in the box's longitudes (turns as in_box).
+bool lon_in_box(const SearchParams& p, double lon) {
+  if (p.gc_lon1 <= lon && lon <= p.gc_lon2) return true;
+  if (p.gc_lon1 < -180.0 || p.gc_lon2 > 180.0) {
+    const double east = lon + 360.0, west = lon - 360.0;
+    return (p.gc_lon1 <= east && east <= p.gc_lon2) || (p.gc_lon1 <= west && west <= p.gc_lon2);
+  }
+  return false;
+}
+
+// Whether the arc from A to B (angle `len`, in-plane unit E perpendicular to A) meets the
+// box's edges.
+bool arc_meets_box(const SearchParams& p, const V3& a, const V3& e, double len) {
+  auto point_at = [&](double t) {
+    return V3{a[0] * std::cos(t) + e[0] * std::sin(t), a[1] * std::cos(t) + e[1] * std::sin(t),
+              a[2] * std::cos(t) + e[2] * std::sin(t)};
+  };
+  auto in_range = [&](double t) {
+    t = std::fmod(t, 2.0 * kPi);
+    if (t < 0) t += 2.0 * kPi;
+    return t <= len ? t : -1.0;
+  };
+  // Meridian edges.
+  for (const double lon : {p.gc_lon1, p.gc_lon2}) {
+    const double c = std::cos(lon * kRad), s = std::sin(lon * kRad);
+    const double ka = -s * a[0] + c * a[1];
+    const double ke = -s * e[0] + c * e[1];
+    const double t0 = std::atan2(-ka, ke);
+    for (const double t1 : {t0, t0 + kPi}) {
+      const double t = in_range(t1);
+      if (t < 0) continue;
+      const V3 x = point_at(t);
+      if (x[0] * c + x[1] * s < 0) continue;  // the other half of the meridian plane
+      const double lat = std::asin(std::clamp(x[2], -1.0, 1.0)) / kRad;
+      if (p.gc_lat1 <= lat && lat <= p.gc_lat2) return true;
+    }
+  }
+  // Parallel edges.
+  const double r = std::hypot(a[2], e[2]);
+  if (r > 0) {
+    const double delta = std::atan2(e[2], a[2]);
+    for (const double lat : {p.gc_lat1, p.gc_lat2}) {
+      const double q = std::sin(lat * kRad) / r;
+      if (q > 1.0 || q < -1.0) continue;
+      const double w = std::acos(q);
+      for (const double t1 : {delta + w, delta - w}) {
+        const double t = in_range(t1);
+        if (t < 0) continue;
+        const V3 x = point_at(t);
+        if (lon_in_box(p, std::atan2(x[1], x[0]) / kRad)) return true;
+      }
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+V3 unit(double lon_deg, double lat_deg) {
+  const double cl = std::cos(lat_deg * kRad);
+  return {cl * std::cos(lon_deg * kRad), cl * std::sin(lon_deg * kRad), std::sin(lat_deg * kRad)};
+}
+
+std::string number_text(double v) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%.17g", v);
+  return buf;
+}
+
+void fail(const std::string& file, long line, const std::string& key, const std::string& what,
+          const std::string& where_word) {
+  std::string head = " ERROR IN \"" + file + "\"";
+  if (line > 0) head += ", " + where_word + " " + std::to_string(line);
+  throw Error(ErrorKind::input, {head + ": " + what, " EXECUTION INTERRUPTED."},
+              ErrorWhere(file, key, line));
+}
+
+bool point_in(const Prepared& t, double lon, double lat) {
+  if (t.is_box) return in_box(t.p, lon, lat);
+  return in_polys(t, lon, lat);
+}
+
+bool arc_touches(const Prepared& t, double lon1, double lat1, double lon2, double lat2) {
+  if (point_in(t, lon1, lat1) || point_in(t, lon2, lat2)) return true;
+  const V3 a = unit(lon1, lat1);
+  const V3 b = unit(lon2, lat2);
+  if (t.is_box) {
+    // A box that holds nothing (LON1 > LON2 or LAT1 > LAT2) has no edges either.
+    if (!(t.p.gc_lon1 <= t.p.gc_lon2 && t.p.gc_lat1 <= t.p.gc_lat2)) return false;
+    const double len = std::atan2(norm(cross(a, b)), dot(a, b));
+    if (!(len > 0)) return false;
+    V3 e = {b[0] - a[0] * dot(a, b), b[1] - a[1] * dot(a, b), b[2] - a[2] * dot(a, b)};
+    const double ne = norm(e);
+    if (!(ne > 0)) return false;
+    e = scale(e, 1.0 / ne);
+    return arc_meets_box(t.p, a, e, len);
+  }
+  for (const auto& poly : t.polys) {
+    for (const auto& ring : poly) {
+      for (std::size_t i = 0; i + 1 < ring.v.size(); ++i) {
+        if (arcs_cross(a, b, ring.v[i], ring.v[i + 1])) return true;
+      }
+    }
+  }
+  return false;
+}
+
+Prepared prepare(const Target& t, const Sensor& sensor, const Interval& interval) {
+  Prepared out;
+  if (t.box) {
+    search_setup(sensor, *t.box, interval, out.p);
+    out.is_box = true;
+    const SearchParams& p = out.p;
+    const double lat1 = std::max(p.gc_lat1, -90.0), lat2 = std::min(p.gc_lat2, 90.0);
+    if (p.gc_lon1 <= p.gc_lon2 && lat1 <= lat2) {
+      if (p.gc_lon2 - p.gc_lon1 >= 360.0) {
+        out.boxes.push_back({-180, 180, lat1, lat2});
+      } else {
+        for (int k = -2; k <= 2; ++k) {
+          const double a = std::max(p.gc_lon1 + 360.0 * k, -180.0);
+          const double b = std::min(p.gc_lon2 + 360.0 * k, 180.0);
+          if (a <= b) out.boxes.push_back({a, b, lat1, lat2});
+        }
+      }
+    }
+    return out;
+  }
+  // A polygon target: the search of a point box at the centroid (its centre for the best
+  // angle and distance).
+  search_setup(sensor, Box{t.centre.lon_deg, t.centre.lon_deg, t.centre.lat_deg, t.centre.lat_deg},
+               interval, out.p);
+  out.is_box = false;
+  for (const Polygon& poly : t.polygons) {
+    std::vector<Prepared::Ring> rings;
+    BBox bb{1e9, -1e9, 1e9, -1e9};
+    for (const Ring& ring : poly) {
+      Prepared::Ring r;
+      for (const GroundPoint& g : ring) {
+        double lon = 0, lat = 0;
+        corner_to_geocentric(g.lon_deg, g.lat_deg, lon, lat);
+        lon = std::clamp(lon, -180.0, 180.0);
+        if (std::fabs(g.lon_deg) == 180.0) lon = g.lon_deg;
+        r.lon.push_back(lon);
+        r.lat.push_back(lat);
+        r.v.push_back(unit(lon, lat));
+        bb.lon1 = std::min(bb.lon1, lon);
+        bb.lon2 = std::max(bb.lon2, lon);
+        bb.lat1 = std::min(bb.lat1, lat);
+        bb.lat2 = std::max(bb.lat2, lat);
+      }
+      // Great-circle edges bulge toward the poles: their extreme latitudes.
+      for (std::size_t i = 0; i + 1 < r.v.size(); ++i) {
+        const V3 n = cross(r.v[i], r.v[i + 1]);
+        const double nn = norm(n);
+        if (!(nn > 0)) continue;
+        const V3 u = scale(n, 1.0 / nn);
+        V3 top = {-u[2] * u[0], -u[2] * u[1], 1.0 - u[2] * u[2]};
+        const double nt = norm(top);
+        if (!(nt > 0)) continue;
+        top = scale(top, 1.0 / nt);
+        for (const double sgn : {1.0, -1.0}) {
+          const V3 x = scale(top, sgn);
+          if (on_arc(r.v[i], r.v[i + 1], n, x)) {
+            const double lat = std::asin(std::clamp(x[2], -1.0, 1.0)) / kRad;
+            bb.lat1 = std::min(bb.lat1, lat);
+            bb.lat2 = std::max(bb.lat2, lat);
+          }
+        }
+      }
+      rings.push_back(std::move(r));
+    }
+    // A ring around a pole reaches it.
+    if (!rings.empty()) {
+      const auto& r0 = rings[0];
+      if (in_ring(r0, 0.0, 90.0 - 1e-12) || in_ring(r0, 179.0, 90.0 - 1e-12)) bb.lat2 = 90.0;
+      if (bb.lat1 <= -89.0) bb.lat1 = -90.0;
+    }
+    bb.lat1 = std::max(bb.lat1 - 1e-9, -90.0);
+    bb.lat2 = std::min(bb.lat2 + 1e-9, 90.0);
+    out.boxes.push_back(bb);
+    out.polys.push_back(std::move(rings));
+  }
+  return out;
+}
+
+// ---- polygons on an equal-area projection ----
+
+namespace {
+namespace bg = boost::geometry;
+using Pt = bg::model::d2::point_xy<double>;
+using BPoly = bg::model::polygon<Pt>;
+using BMulti = bg::model::multi_polygon<BPoly>;
+
+// Lambert azimuthal equal-area projection of the unit sphere about a centre.
+struct Laea {
+  double lon0, sin0, cos0;
+  Laea(double lon, double lat)
+      : lon0(lon * kRad), sin0(std::sin(lat * kRad)), cos0(std::cos(lat * kRad)) {}
+  Pt operator()(double lon, double lat) const {
+    const double dl = wrap180(lon - lon0 / kRad) * kRad;
+    const double sp = std::sin(lat * kRad), cp = std::cos(lat * kRad);
+    const double k = std::sqrt(2.0 / std::max(1.0 + sin0 * sp + cos0 * cp * std::cos(dl), 1e-12));
+    return {k * cp * std::sin(dl), k * (cos0 * sp - sin0 * cp * std::cos(dl))};
+  }
+  GroundPoint inverse(const Pt& p) const {
+    const double x = p.x(), y = p.y();
+    const double rho = std::hypot(x, y);
+    if (rho < 1e-15) return {lon0 / kRad, std::asin(sin0) / kRad};
+    const double c = 2.0 * std::asin(std::min(rho / 2.0, 1.0));
+    const double lat = std::asin(std::cos(c) * sin0 + y * std::sin(c) * cos0 / rho);
+    const double lon = lon0 + std::atan2(x * std::sin(c), rho * cos0 * std::cos(c) - y * sin0 * std::sin(c));
+    return {wrap180(lon / kRad), lat / kRad};
+  }
+};
+
+BMulti project(const Laea& proj, const std::vector<Polygon>& polys) {
+  BMulti out;
+  for (const Polygon& poly : polys) {
+    BPoly bp;
+    for (std::size_t r = 0; r < poly.size(); ++r) {
+      std::vector<Pt> pts;
+      for (const GroundPoint& g : poly[r]) pts.push_back(proj(g.lon_deg, g.lat_deg));
+      if (r == 0) {
+        bp.outer().assign(pts.begin(), pts.end());
+      } else {
+        bp.inners().emplace_back(pts.begin(), pts.end());
+      }
+    }
+    bg::correct(bp);
+    out.push_back(std::move(bp));
+  }
+  return out;
+}
+
+GroundPoint bbox_centre(const std::vector<Polygon>& polys) {
+  double lo = 1e9, hi = -1e9, la = 1e9, lb = -1e9;
+  for (const auto& p : polys)
+    for (const auto& g : p.empty() ? Ring{} : p[0]) {
+      lo = std::min(lo, g.lon_deg);
+      hi = std::max(hi, g.lon_deg);
+      la = std::min(la, g.lat_deg);
+      lb = std::max(lb, g.lat_deg);
+    }
+  if (lo > hi) return {};
+  // Parts on both sides of +-180: centre across it.
+  if (hi - lo > 180.0) {
+    double s = 0;
+    int n = 0;
+    for (const auto& p : polys)
+      for (const auto& g : p.empty() ? Ring{} : p[0]) {
+        s += g.lon_deg < 0 ? g.lon_deg + 360.0 : g.lon_deg;
+        ++n;
+      }
+    return {wrap180(s / n), (la + lb) / 2.0};
+  }
+  return {(lo + hi) / 2.0, (la + lb) / 2.0};
+}
+}  // namespace
+
+GroundPoint polygons_centroid(const std::vector<Polygon>& polys) {
+  const GroundPoint c0 = bbox_centre(polys);
+  const Laea proj(c0.lon_deg, c0.lat_deg);
+  const BMulti mp = project(proj, polys);
+  if (!(bg::area(mp) > 0)) return c0;
+  Pt c(0.0, 0.0);
+  bg::centroid(mp, c);
+  return proj.inverse(c);
+}
+
+double polygons_coverage(const std::vector<Polygon>& polys, const GroundPoint& centre,
+                         const std::vector<GroundPoint>& side1,
+                         const std::vector<GroundPoint>& side2) {
+  if (side1.size() < 2 || side1.size() != side2.size()) return 0.0;
+  const Laea proj(centre.lon_deg, centre.lat_deg);
+  const BMulti target = project(proj, polys);
+  const double area = bg::area(target);
+  if (!(area > 0)) return 0.0;
+  BMulti swath;
+  {
+    BPoly s;
+    for (const auto& g : side1) s.outer().push_back(proj(g.lon_deg, g.lat_deg));
+    for (auto it = side2.rbegin(); it != side2.rend(); ++it)
+      s.outer().push_back(proj(it->lon_deg, it->lat_deg));
+    s.outer().push_back(s.outer().front());
+    bg::correct(s);
+    if (bg::is_valid(s)) {
+      swath.push_back(s);
+    } else {
+      // A ring that crosses itself: the union of the quadrilaterals between steps.
+      for (std::size_t i = 0; i + 1 < side1.size(); ++i) {
+        BPoly q;
+        q.outer() = {proj(side1[i].lon_deg, side1[i].lat_deg),
+                     proj(side1[i + 1].lon_deg, side1[i + 1].lat_deg),
+                     proj(side2[i + 1].lon_deg, side2[i + 1].lat_deg),
+                     proj(side2[i].lon_deg, side2[i].lat_deg), proj(side1[i].lon_deg, side1[i].lat_deg)};
+        bg::correct(q);
+        if (!bg::is_valid(q)) continue;
+        BMulti u;
+        bg::union_(swath, q, u);
+        swath = std::move(u);
+      }
+    }
+  }
+  BMulti covered;
+  bg::intersection(swath, target, covered);
+  return std::clamp(bg::area(covered) / area, 0.0, 1.0);
+}
+
+}  // namespace orvus::plan

@@ -1,0 +1,557 @@
+// The shared sweep: one screened pass over the interval per satellite serves every target.
+// A step is computed exactly once where some target may be in view (an R-tree over the
+// targets' bounding boxes and the screening bounds of screen.cpp say where); each target
+// then runs orvus's own contact state machine (apply_step) with its own parameters.
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <thread>
+#include <cmath>
+#include <limits>
+#include <utility>
+#include <vector>
+
+#include <boost/geometry.hpp>
+#include <boost/geometry/index/rtree.hpp>
+#include <erfa.h>
+
+#include "core/eop_table.hpp"
+#include "core/plan/plan_internal.hpp"
+#include "core/sgp8.hpp"
+#include "core/time_text.hpp"
+#include "core/tod2ef.hpp"
+#include "orvus/analysis.hpp"
+#include "orvus/constants.hpp"
+
+namespace orvus {
+
+namespace plan {
+
+namespace {
+
+namespace bg = boost::geometry;
+namespace bgi = boost::geometry::index;
+using P2 = bg::model::point<double, 2, bg::cs::cartesian>;
+using B2 = bg::model::box<P2>;
+using Entry = std::pair<B2, std::size_t>;  // a bounding box (degrees) and its entry number
+
+constexpr double kPi = constants::pi;
+constexpr double kRad = kPi / 180.0;
+// The cheap plane of the tracking points against the exact one (sidereal time without the
+// equation of the equinoxes, UT1 - UTC and polar motion: under 0.01 deg), with room.
+constexpr double kAlongMargin = 0.05 * kRad;
+// The test across the track is used for boxes within this angle of the points' plane.
+constexpr double kCrossLimit = 0.5;  // rad
+
+// The longitude/latitude boxes (degrees, split at +-180) holding every point within the
+// angle `radius` (rad) of (lon, lat) (rad).
+int cap_boxes(double lon, double lat, double radius, B2 out[2]) {
+  const double r = radius + 1e-9;
+  const double lat1 = lat - r, lat2 = lat + r;
+  if (lat2 >= kPi / 2 || lat1 <= -kPi / 2 || r >= kPi / 2) {
+    out[0] = B2(P2(-180.0, std::max(lat1, -kPi / 2) / kRad), P2(180.0, std::min(lat2, kPi / 2) / kRad));
+    return 1;
+  }
+  const double dl = std::asin(std::min(1.0, std::sin(r) / std::cos(std::fabs(lat) + r)));
+  double a = (lon - dl) / kRad, b = (lon + dl) / kRad;
+  while (a < -180.0) { a += 360.0; b += 360.0; }
+  while (a > 180.0) { a -= 360.0; b -= 360.0; }
+  if (b <= 180.0) {
+    out[0] = B2(P2(a, lat1 / kRad), P2(b, lat2 / kRad));
+    return 1;
+  }
+  out[0] = B2(P2(a, lat1 / kRad), P2(180.0, lat2 / kRad));
+  out[1] = B2(P2(-180.0, lat1 / kRad), P2(b - 360.0, lat2 / kRad));
+  return 2;
+}
+
+// The sub-satellite point by SGP8 and the mean sidereal time (screen_step's cheap chain);
+// false when the screening bounds do not hold at this time.
+struct CheapState {
+  double lon = 0, lat = 0;  // sub-satellite point, rad
+  V3 up{}, along{}, left{};  // radial, along-track (velocity across the radius), r x v
+  double r = 0, vr = 0;      // radius (m) and radial speed (m/s)
+};
+
+bool cheap_point(const Propagator& orbit, const Screen& s, double day, double seconds, CheapState& cs) {
+  const double tsince =
+      (day - orbit.elements().epoch.day) * 86400.0 + (seconds - orbit.elements().epoch.seconds);
+  StateVector tod{};
+  sgp8_propagate(tsince, tod, model_earth(), orbit.sgp8_elements(), orbit.sgp8_coefficients());
+  const double r = std::sqrt(tod[0] * tod[0] + tod[1] * tod[1] + tod[2] * tod[2]);
+  const double v2 = tod[3] * tod[3] + tod[4] * tod[4] + tod[5] * tod[5];
+  const double mu = model_earth()[2];
+  const double energy = v2 / 2.0 - mu / r;
+  const double hx = tod[1] * tod[5] - tod[2] * tod[4];
+  const double hy = tod[2] * tod[3] - tod[0] * tod[5];
+  const double hz = tod[0] * tod[4] - tod[1] * tod[3];
+  const double sma = -mu / (2.0 * energy);
+  const double ecc = std::sqrt(std::max(0.0, 1.0 - (hx * hx + hy * hy + hz * hz) / (mu * sma)));
+  if (!(energy < 0.0 && sma * (1.0 + ecc) + 50.0e3 <= s.r_hi && sma * (1.0 - ecc) - 50.0e3 >= s.r_lo)) {
+    return false;
+  }
+  const double date1 = day + kMjd1950ToJd;
+  const double date2 = seconds / 86400.0;
+  const double gmst = eraGmst06(date1, date2, date1, date2);
+  const double c = std::cos(gmst), sn = std::sin(gmst);
+  const double x = c * tod[0] + sn * tod[1], y = -sn * tod[0] + c * tod[1], z = tod[2];
+  const double lon = std::atan2(y, x);
+  const double lat = std::asin(z / r);
+  // The Earth-fixed velocity (as tod_to_pef forms it) and its part across the radius: the
+  // pole of the great circle that the tracking points lie on.
+  const double w = kEarthRotationRate;
+  const double vx = c * tod[3] + sn * tod[4] + w * y;
+  const double vy = -sn * tod[3] + c * tod[4] - w * x;
+  const double vz = tod[5];
+  const double vr = (vx * x + vy * y + vz * z) / (r * r);
+  V3 u = {vx - vr * x, vy - vr * y, vz - vr * z};
+  const double un = std::sqrt(u[0] * u[0] + u[1] * u[1] + u[2] * u[2]);
+  if (!(un > 0.0)) return false;
+  cs.lon = lon;
+  cs.lat = lat;
+  cs.along = {u[0] / un, u[1] / un, u[2] / un};
+  cs.up = {x / r, y / r, z / r};
+  cs.left = {cs.up[1] * cs.along[2] - cs.up[2] * cs.along[1], cs.up[2] * cs.along[0] - cs.up[0] * cs.along[2],
+             cs.up[0] * cs.along[1] - cs.up[1] * cs.along[0]};
+  cs.r = r;
+  cs.vr = vr * r;
+  return std::isfinite(lon) && std::isfinite(lat) && std::isfinite(un);
+}
+
+}  // namespace
+
+int default_threads() {
+  const unsigned hw = std::thread::hardware_concurrency();
+  return hw == 0 ? 1 : static_cast<int>(std::min(hw, 64U));
+}
+
+void sweep(const Plan& plan, const EarthOrientation& eop, std::size_t satellite, std::size_t first,
+           std::size_t last, const std::vector<ContactSink*>& sinks,
+           const std::function<void(double)>& progress, int threads) {
+  const PlanSatellite& ps = plan.satellites.at(satellite);
+  const Propagator orbit(ps.elements);
+  const EopRows& table = eop.table().rows;
+  SearchParams sp;
+  search_setup(ps.sensor, Box{-180.0, 180.0, -90.0, 90.0}, plan.interval, sp);
+  sp.element_file = ps.elements_path;
+  check_orbit_domain(sp, orbit);
+  Screen scr;
+  init_screen(sp, orbit, scr);
+  const double earth_a = model_earth()[0];
+  const double earth_b = earth_a * constants::local_sphere_polar_ratio;
+
+  const std::size_t n = last > first ? last - first : 0;
+  std::vector<Prepared> targets;
+  targets.reserve(n);
+  std::vector<Entry> entries;
+  std::vector<Screen> entry_screen;  // the entry's box for the distance bound
+  std::vector<std::size_t> entry_target;
+  std::vector<V3> entry_centre;       // centre of the entry's box
+  std::vector<double> entry_radius;   // angle from it that holds the whole box, rad
+  for (std::size_t i = 0; i < n; ++i) {
+    targets.push_back(prepare(plan.targets[first + i], ps.sensor, plan.interval));
+    targets.back().p.element_file = ps.elements_path;
+    for (const BBox& b : targets.back().boxes) {
+      Screen s = scr;
+      s.all_out = false;
+      s.wraps = false;
+      s.lon1 = b.lon1 * kRad;
+      s.lon2 = b.lon2 * kRad;
+      s.lat1 = b.lat1 * kRad;
+      s.lat2 = b.lat2 * kRad;
+      s.cos_min = std::max(std::min(std::cos(s.lat1), std::cos(s.lat2)), 0.0);
+      entries.emplace_back(B2(P2(b.lon1, b.lat1), P2(b.lon2, b.lat2)), entry_screen.size());
+      entry_screen.push_back(s);
+      entry_target.push_back(i);
+      entry_centre.push_back(unit((b.lon1 + b.lon2) / 2.0, (b.lat1 + b.lat2) / 2.0));
+      // Along the meridian, then along the parallel: a path at least as long as the arc.
+      const double cos_max =
+          (b.lat1 <= 0.0 && b.lat2 >= 0.0) ? 1.0 : std::cos(std::min(std::fabs(b.lat1), std::fabs(b.lat2)) * kRad);
+      entry_radius.push_back(((b.lat2 - b.lat1) / 2.0 + (b.lon2 - b.lon1) / 2.0 * cos_max) * kRad);
+    }
+  }
+  const bgi::rtree<Entry, bgi::quadratic<16>> tree(entries.begin(), entries.end());
+
+  std::vector<SearchState> states(n);
+  const bool swath = plan.rule == TargetRule::swath;
+  // Skips of increasing length: the screen looks this far ahead at once.
+  const double tiers[3] = {20.0, 120.0, 600.0};  // s
+  const std::size_t nthreads = static_cast<std::size_t>(std::max(threads, 1));
+
+  // What one thread keeps for the targets it applies (those with t % nthreads == k).
+  struct Lane {
+    std::vector<std::size_t> active, todo;
+    std::vector<std::size_t> stamp;
+    std::size_t stamp_now = 0;
+    std::vector<Entry> hits;
+    StepData data;
+  };
+  std::vector<Lane> lanes(nthreads);
+  for (Lane& l : lanes) l.stamp.assign(n, 0);
+
+  // The targets that the step's points (or arc) may touch, and those in contact, in order.
+  auto apply_exact = [&](Lane& lane, std::size_t k, double day, double sec, const StepData& s) {
+    ++lane.stamp_now;
+    lane.todo.clear();
+    for (const std::size_t t : lane.active) {
+      lane.stamp[t] = lane.stamp_now;
+      lane.todo.push_back(t);
+    }
+    lane.hits.clear();
+    if (swath) {
+      // The arc lies within half its length of its midpoint.
+      const V3 a = unit(s.pt[2], s.pt[3]), b = unit(s.pt[4], s.pt[5]);
+      const V3 m = {a[0] + b[0], a[1] + b[1], a[2] + b[2]};
+      const double mn = std::sqrt(m[0] * m[0] + m[1] * m[1] + m[2] * m[2]);
+      const double chord = std::sqrt((a[0] - b[0]) * (a[0] - b[0]) + (a[1] - b[1]) * (a[1] - b[1]) +
+                                     (a[2] - b[2]) * (a[2] - b[2]));
+      const double half = std::asin(std::min(1.0, chord / 2.0));
+      B2 q[2];
+      const int nq = mn > 1e-9 ? cap_boxes(std::atan2(m[1], m[0]),
+                                           std::asin(std::clamp(m[2] / mn, -1.0, 1.0)), half + 1e-7, q)
+                               : cap_boxes(0, 0, kPi, q);
+      for (int j = 0; j < nq; ++j) tree.query(bgi::intersects(q[j]), std::back_inserter(lane.hits));
+    } else {
+      for (int i = 0; i < 3; ++i) {
+        B2 q[2];
+        const int nq = cap_boxes(s.pt[2 * i] * kRad, s.pt[2 * i + 1] * kRad, 1e-7, q);
+        for (int j = 0; j < nq; ++j) tree.query(bgi::intersects(q[j]), std::back_inserter(lane.hits));
+      }
+    }
+    for (const Entry& e : lane.hits) {
+      const std::size_t t = entry_target[e.second];
+      if (t % nthreads != k || lane.stamp[t] == lane.stamp_now) continue;
+      lane.stamp[t] = lane.stamp_now;
+      lane.todo.push_back(t);
+    }
+    std::sort(lane.todo.begin(), lane.todo.end());
+    lane.active.clear();
+    for (const std::size_t t : lane.todo) {
+      const Prepared& tg = targets[t];
+      lane.data = s;
+      bool in = false;
+      for (int i = 0; i < 3 && !in; ++i) in = point_in(tg, s.pt[2 * i], s.pt[2 * i + 1]);
+      if (!in && swath) in = arc_touches(tg, s.pt[2], s.pt[3], s.pt[4], s.pt[5]);
+      lane.data.any_in = in;
+      apply_step(tg.p, orbit, table, *sinks[t], day, sec, lane.data, states[t]);
+      if (states[t].in == 1) lane.active.push_back(t);
+    }
+  };
+
+  // Runs job(k) for k in [0, nthreads) on threads of their own (k = 0 on this one).
+  auto parallel = [&](const std::function<void(std::size_t)>& job, bool worth_it) {
+    if (nthreads == 1 || !worth_it) {
+      for (std::size_t k = 0; k < nthreads; ++k) job(k);
+      return;
+    }
+    std::vector<std::thread> pool;
+    for (std::size_t k = 1; k < nthreads; ++k) pool.emplace_back(job, k);
+    job(0);
+    for (auto& t : pool) t.join();
+  };
+
+  constexpr std::size_t kBlockSteps = 8192;
+  std::vector<double> days(kBlockSteps), secs(kBlockSteps);
+  std::vector<std::size_t> exact_index(kBlockSteps);
+  std::vector<StepData> data(kBlockSteps);
+  std::vector<std::exception_ptr> failure(kBlockSteps);
+  std::vector<Entry> hits;
+
+  const double total = std::max(since_epoch(plan.interval.start, plan.interval.end), 1.0);
+  double cur_day = sp.start_day, cur_sec = sp.start_sec;
+  long skip = 0;
+  bool prev_maybe = false;
+  std::size_t stat_steps = 0, stat_exact = 0;
+  for (;;) {
+    // 1. Screen a block of steps (cheap, in time order).
+    std::size_t nb = 0, ne = 0;
+    while (nb < kBlockSteps && step_in_interval(sp, cur_day, cur_sec)) {
+      bool maybe = false;
+      if (skip > 0) {
+        --skip;
+      } else if (n > 0) {
+        CheapState cs;
+        if (!scr.enabled || !cheap_point(orbit, scr, cur_day, cur_sec, cs)) {
+          maybe = true;
+        } else {
+          B2 q[2];
+          int tier = 0;
+          for (tier = 0; tier < 3; ++tier) {
+            const int nq = cap_boxes(cs.lon, cs.lat, scr.theta + scr.omega * tiers[tier], q);
+            hits.clear();
+            for (int j = 0; j < nq; ++j) tree.query(bgi::intersects(q[j]), std::back_inserter(hits));
+            if (!hits.empty()) break;
+          }
+          double out_for = tier > 0 ? tiers[tier - 1] : tiers[0];
+          if (tier == 0) {
+            // The angles across the track (from the nadir toward r x v) that the points or
+            // the arc can reach over the next `tiers[0]` seconds.
+            const bool use_cross = std::fabs(cs.vr) * tiers[0] < 1e-3 * cs.r;
+            const double r_lo = cs.r * (1.0 - 2e-3), r_hi = cs.r * (1.0 + 2e-3);
+            double lo[3], hi[3];
+            const double alphas[3] = {sp.alpha0 * kRad, sp.alpha1 * kRad, sp.alpha2 * kRad};
+            for (int i = 0; i < 3; ++i) {
+              auto phi = [&](double ratio) {
+                return std::asin(std::clamp(ratio * std::sin(alphas[i]), -1.0, 1.0)) - alphas[i];
+              };
+              const double f1 = phi(r_lo / earth_a), f2 = phi(r_hi / earth_b);
+              lo[i] = std::min(f1, f2) - kAlongMargin;
+              hi[i] = std::max(f1, f2) + kAlongMargin;
+            }
+            if (swath) {
+              lo[0] = std::min({lo[0], lo[1], lo[2]});
+              hi[0] = std::max({hi[0], hi[1], hi[2]});
+            }
+            const int nint = swath ? 1 : 3;
+            for (const Entry& e : hits) {
+              const V3& c = entry_centre[e.second];
+              const double rb = entry_radius[e.second];
+              const double off = std::asin(std::min(1.0, std::fabs(c[0] * cs.along[0] + c[1] * cs.along[1] + c[2] * cs.along[2])));
+              double m_cross = -1.0;
+              if (use_cross && off + rb + scr.omega * tiers[0] < kCrossLimit) {
+                const double phic = std::atan2(c[0] * cs.left[0] + c[1] * cs.left[1] + c[2] * cs.left[2],
+                                               c[0] * cs.up[0] + c[1] * cs.up[1] + c[2] * cs.up[2]);
+                double gap = kPi;
+                for (int i = 0; i < nint; ++i) gap = std::min(gap, std::max({0.0, lo[i] - phic, phic - hi[i]}));
+                // Near the plane an angle across it moves no faster than 1/cos(limit) times
+                // the frame, and a box within rb of its centre spans rb/cos(limit) of it.
+                m_cross = gap * std::cos(kCrossLimit) - rb;
+              }
+              const double m_iso = box_distance_bound(entry_screen[e.second], cs.lon, cs.lat) - scr.theta;
+              const double m_along = off - rb - kAlongMargin;
+              const double margin = std::max({m_iso, m_along, m_cross});
+              if (!(margin > 0.0)) {
+                maybe = true;
+                break;
+              }
+              out_for = std::min(out_for, margin / scr.omega);
+            }
+          }
+          if (!maybe) skip = static_cast<long>(std::floor(out_for / sp.step));
+        }
+      }
+      // A day missing from the Earth-orientation table is computed: the run stops there, as
+      // orvus's does.
+      if (!maybe && !eop_covers(cur_day + kMjd1950ToJd - 2400000.5 + cur_sec / 86400.0, table)) {
+        maybe = true;
+      }
+      days[nb] = cur_day;
+      secs[nb] = cur_sec;
+      // The step after one that may be in view may end a contact.
+      if (maybe || prev_maybe) exact_index[ne++] = nb;
+      prev_maybe = maybe;
+      ++nb;
+      advance_step(sp, cur_day, cur_sec);
+    }
+    if (nb == 0) break;
+    stat_steps += nb;
+    stat_exact += ne;
+
+    // 2. Compute the exact steps, each from its time alone.
+    std::atomic<std::size_t> next{0};
+    parallel(
+        [&](std::size_t) {
+          for (std::size_t j = next.fetch_add(1); j < ne; j = next.fetch_add(1)) {
+            const std::size_t i = exact_index[j];
+            failure[i] = nullptr;
+            try {
+              compute_step(sp, orbit, table, days[i], secs[i], data[i]);
+            } catch (...) {
+              failure[i] = std::current_exception();
+            }
+          }
+        },
+        ne >= 64);
+
+    // 3. Apply them in time order, each thread to its own targets.
+    std::size_t stop = ne;
+    for (std::size_t j = 0; j < ne; ++j) {
+      if (failure[exact_index[j]]) {
+        stop = j;
+        break;
+      }
+    }
+    parallel(
+        [&](std::size_t k) {
+          for (std::size_t j = 0; j < stop; ++j) {
+            const std::size_t i = exact_index[j];
+            apply_exact(lanes[k], k, days[i], secs[i], data[i]);
+          }
+        },
+        stop >= 64);
+    if (stop < ne) std::rethrow_exception(failure[exact_index[stop]]);
+    if (progress) {
+      progress(std::clamp(since_epoch(plan.interval.start, UtcInstant{cur_day, cur_sec}) / total, 0.0, 1.0));
+    }
+  }
+  for (std::size_t t = 0; t < n; ++t) finish_search(states[t], *sinks[t]);
+  if (std::getenv("ORVUS_PLAN_STATS") != nullptr) {
+    std::fprintf(stderr, " ORVUS-PLAN: SATELLITE %zu: %zu STEPS, %zu COMPUTED EXACTLY.\n", satellite + 1,
+                 stat_steps, stat_exact);
+  }
+  if (progress) progress(1.0);
+}
+
+namespace {
+
+// The Sun's Earth-fixed position (m) at a UTC instant, by sun_elevation_deg's chain.
+std::array<double, 3> sun_fixed_at(double day, double seconds) {
+  const double utc1 = day + kMjd1950ToJd;
+  const double utc2 = seconds / 86400.0;
+  double tai1 = 0, tai2 = 0, tt1 = 0, tt2 = 0;
+  eraUtctai(utc1, utc2, &tai1, &tai2);
+  eraTaitt(tai1, tai2, &tt1, &tt2);
+  double pvh[2][3], pvb[2][3];
+  eraEpv00(tt1, tt2, pvh, pvb);
+  double sun[3] = {-pvh[0][0] * constants::astronomical_unit_m, -pvh[0][1] * constants::astronomical_unit_m,
+                   -pvh[0][2] * constants::astronomical_unit_m};
+  double c2t[3][3];
+  eraC2t06a(tt1, tt2, utc1, utc2, 0.0, 0.0, c2t);
+  std::array<double, 3> out{};
+  eraRxp(c2t, sun, out.data());
+  return out;
+}
+
+// The Sun's elevation (degrees) from a geodetic point, the Sun's position given.
+double elevation_from(const std::array<double, 3>& sun_fixed, double lon, double lat) {
+  double site[3];
+  eraGd2gc(1, lon * kRad, lat * kRad, 0.0, site);
+  double sun[3] = {sun_fixed[0], sun_fixed[1], sun_fixed[2]};
+  double topo[3];
+  eraPmp(sun, site, topo);
+  double up[3] = {std::cos(lat * kRad) * std::cos(lon * kRad), std::cos(lat * kRad) * std::sin(lon * kRad),
+                  std::sin(lat * kRad)};
+  return std::asin(eraPdp(topo, up) / eraPm(topo)) / kRad;
+}
+
+// Keeps a target's contacts with the geodetic points (1) and (2) of their steps.
+class Collector : public ContactSink {
+ public:
+  struct Item {
+    Contact contact;
+    std::vector<GroundPoint> side1, side2;
+  };
+  void contact_start(int number, const ContactStep& first) override {
+    (void)first;
+    open_.contact = Contact{};
+    open_.contact.number = number;
+    open_.side1.clear();
+    open_.side2.clear();
+  }
+  void contact_step(int /*number*/, const ContactStep& step) override {
+    open_.side1.push_back(step.geodetic[1]);
+    open_.side2.push_back(step.geodetic[2]);
+  }
+  void contact_end(const Contact& contact) override {
+    open_.contact = contact;
+    items.push_back(std::move(open_));
+    open_ = Item{};
+  }
+  void open_at_end(int /*number*/) override {}
+  std::vector<Item> items;
+
+ private:
+  Item open_;
+};
+
+}  // namespace
+
+}  // namespace plan
+
+std::vector<Opportunity> plan_opportunities(const Plan& plan, const EarthOrientation& eop,
+                                            std::size_t satellite, std::size_t first,
+                                            std::size_t last,
+                                            const std::function<void(double)>& progress) {
+  if (satellite >= plan.satellites.size()) {
+    throw Error(ErrorKind::usage, {" THE PLAN HAS NO SATELLITE " + std::to_string(satellite + 1) + ".",
+                                   " EXECUTION INTERRUPTED."});
+  }
+  last = std::min(last, plan.targets.size());
+  first = std::min(first, last);
+  const std::size_t n = last - first;
+  std::vector<plan::Collector> collectors(n);
+  std::vector<ContactSink*> sinks(n);
+  for (std::size_t i = 0; i < n; ++i) sinks[i] = &collectors[i];
+  plan::sweep(plan, eop, satellite, first, last, sinks, progress, plan::default_threads());
+
+  const ElementSet& el = plan.satellites[satellite].elements;
+  struct Work {
+    std::size_t target;
+    plan::Collector::Item* item;
+  };
+  std::vector<Work> work;
+  for (std::size_t i = 0; i < n; ++i)
+    for (auto& item : collectors[i].items) work.push_back({first + i, &item});
+  std::vector<Opportunity> out(work.size());
+  // The Sun at whole minutes of the UTC day (each computed once), linear between: within
+  // 0.0001 deg of sun_elevation_deg at any instant, and the same whatever the targets.
+  std::vector<std::pair<double, double>> minutes;  // (day, minute of the day)
+  for (const Work& w : work) {
+    const UtcInstant& b = w.item->contact.best_utc;
+    const double m = std::floor(b.seconds / 60.0);
+    minutes.emplace_back(b.day, m);
+    minutes.emplace_back(b.day, m + 1.0);
+  }
+  std::sort(minutes.begin(), minutes.end());
+  minutes.erase(std::unique(minutes.begin(), minutes.end()), minutes.end());
+  std::vector<std::array<double, 3>> sun(minutes.size());
+  auto sun_index = [&](double day, double m) {
+    return static_cast<std::size_t>(
+        std::lower_bound(minutes.begin(), minutes.end(), std::make_pair(day, m)) - minutes.begin());
+  };
+  {
+    std::atomic<std::size_t> at{0};
+    auto fill = [&] {
+      for (std::size_t i = at.fetch_add(1); i < minutes.size(); i = at.fetch_add(1))
+        sun[i] = plan::sun_fixed_at(minutes[i].first, minutes[i].second * 60.0);
+    };
+    std::vector<std::thread> pool;
+    const int threads = minutes.size() >= 64 ? plan::default_threads() : 1;
+    for (int k = 1; k < threads; ++k) pool.emplace_back(fill);
+    fill();
+    for (auto& th : pool) th.join();
+  }
+  // Sun, coverage and swath of each contact: independent, on the hardware's threads.
+  std::atomic<std::size_t> next{0};
+  auto job = [&] {
+    for (std::size_t w = next.fetch_add(1); w < work.size(); w = next.fetch_add(1)) {
+      const Target& t = plan.targets[work[w].target];
+      plan::Collector::Item& item = *work[w].item;
+      Opportunity& o = out[w];
+      o.satellite = satellite;
+      o.target = work[w].target;
+      o.contact = item.contact;
+      o.contact.steps.clear();
+      {
+        const UtcInstant& b = o.contact.best_utc;
+        const double m = std::floor(b.seconds / 60.0);
+        const auto& s0 = sun[sun_index(b.day, m)];
+        const auto& s1 = sun[sun_index(b.day, m + 1.0)];
+        const double f = b.seconds / 60.0 - m;
+        const std::array<double, 3> at = {s0[0] + (s1[0] - s0[0]) * f, s0[1] + (s1[1] - s0[1]) * f,
+                                          s0[2] + (s1[2] - s0[2]) * f};
+        o.sun_elevation_deg = plan::elevation_from(at, t.centre.lon_deg, t.centre.lat_deg);
+      }
+      o.element_age_days = element_age_days(el, o.contact.best_utc);
+      if (t.box) {
+        o.coverage = box_coverage(*t.box, item.side1, item.side2);
+      } else {
+        o.coverage = plan::polygons_coverage(t.polygons, t.centre, item.side1, item.side2);
+      }
+      Ring ring = item.side1;
+      for (auto it = item.side2.rbegin(); it != item.side2.rend(); ++it) ring.push_back(*it);
+      if (!ring.empty()) ring.push_back(ring.front());
+      if (ring.size() >= 4) o.swath = split_ring(ring);
+    }
+  };
+  std::vector<std::thread> pool;
+  const int threads = work.size() >= 64 ? plan::default_threads() : 1;
+  for (int k = 1; k < threads; ++k) pool.emplace_back(job);
+  job();
+  for (auto& th : pool) th.join();
+  return out;
+}
+
+}  // namespace orvus

@@ -1,0 +1,356 @@
+// The plan's results: the constraints, the whole plan on this machine (satellites and
+// ranges of targets on a pool of threads), opportunities.csv and opportunities.geojson, and
+// the exact byte form of opportunities for results computed elsewhere.
+#include <erfa.h>
+
+#include <algorithm>
+#include <atomic>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <ostream>
+#include <thread>
+
+#include "core/plan/plan_internal.hpp"
+#include "core/time_text.hpp"
+#include "orvus/analysis.hpp"
+
+namespace orvus {
+
+namespace {
+
+// ISO 8601 to the millisecond: "2025-07-02T13:11:45.000Z" or "...-03:00".
+std::string iso_time(const UtcInstant& t, const std::optional<double>& offset_hours) {
+  long long ms = std::llround(t.seconds * 1000.0);
+  double day = t.day;
+  while (ms >= 86400000LL) {
+    ms -= 86400000LL;
+    day += 1.0;
+  }
+  while (ms < 0) {
+    ms += 86400000LL;
+    day -= 1.0;
+  }
+  int y = 0, mo = 0, d = 0;
+  double fd = 0;
+  (void)eraJd2cal(day + kMjd1950ToJd, 0.5, &y, &mo, &d, &fd);
+  const long long s = ms / 1000;
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02lld:%02lld:%02lld.%03lld", y, mo, d, s / 3600,
+                (s / 60) % 60, s % 60, ms % 1000);
+  std::string out = buf;
+  if (!offset_hours) return out + "Z";
+  const long minutes = std::lround(std::fabs(*offset_hours) * 60.0);
+  std::snprintf(buf, sizeof buf, "%c%02ld:%02ld", *offset_hours < 0 ? '-' : '+', minutes / 60,
+                minutes % 60);
+  return out + buf;
+}
+
+std::string csv_text(const std::string& s) {
+  if (s.find_first_of(",\"\r\n") == std::string::npos) return s;
+  std::string out = "\"";
+  for (const char c : s) {
+    if (c == '"') out += '"';
+    out += c;
+  }
+  return out + "\"";
+}
+
+std::string fixed(double v, int digits) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%.*f", digits, v);
+  if (std::strcmp(buf, "-0") == 0 || (buf[0] == '-' && std::strspn(buf + 1, "0.") == std::strlen(buf + 1)))
+    return std::string(buf + 1);
+  return buf;
+}
+
+bool before(const UtcInstant& a, const UtcInstant& b) {
+  const double d = since_epoch(b, a);
+  return d < 0.0;
+}
+
+}  // namespace
+
+std::vector<Opportunity> select_opportunities(const Plan& plan, std::vector<Opportunity> all,
+                                              PlanCounts* counts) {
+  PlanCounts c;
+  c.found = all.size();
+  std::vector<Opportunity> kept;
+  const PlanConstraints& k = plan.constraints;
+  for (auto& o : all) {
+    if (k.min_sun_elevation_deg && !(o.sun_elevation_deg >= *k.min_sun_elevation_deg)) {
+      ++c.by_sun;
+    } else if (k.max_abs_best_alpha_deg && !(std::fabs(o.contact.best_alpha_deg) <= *k.max_abs_best_alpha_deg)) {
+      ++c.by_alpha;
+    } else if (k.pass != 0 && o.contact.pass != k.pass) {
+      ++c.by_pass;
+    } else if (!(o.contact.duration_s >= k.min_duration_s)) {
+      ++c.by_duration;
+    } else {
+      kept.push_back(std::move(o));
+    }
+  }
+  std::stable_sort(kept.begin(), kept.end(), [&](const Opportunity& a, const Opportunity& b) {
+    if (before(a.contact.start_utc, b.contact.start_utc)) return true;
+    if (before(b.contact.start_utc, a.contact.start_utc)) return false;
+    if (a.satellite != b.satellite) return a.satellite < b.satellite;
+    const std::string& ia = plan.targets.at(a.target).id;
+    const std::string& ib = plan.targets.at(b.target).id;
+    if (ia != ib) return ia < ib;
+    return a.contact.number < b.contact.number;
+  });
+  c.kept = kept.size();
+  if (counts != nullptr) *counts = c;
+  return kept;
+}
+
+std::vector<Opportunity> run_plan(const Plan& plan, const EarthOrientation& eop, PlanCounts* counts,
+                                  const std::function<void(double)>& progress) {
+  // One satellite after another, each sweep on every thread of the machine.
+  std::vector<Opportunity> all;
+  const std::size_t nsat = plan.satellites.size();
+  for (std::size_t s = 0; s < nsat; ++s) {
+    auto part = plan_opportunities(plan, eop, s, 0, plan.targets.size(), [&](double f) {
+      if (progress) progress((static_cast<double>(s) + f) / static_cast<double>(nsat));
+    });
+    for (auto& o : part) all.push_back(std::move(o));
+  }
+  return select_opportunities(plan, std::move(all), counts);
+}
+
+namespace {
+
+// Shortest text that reads back as the same double; JSON null for a non-finite value.
+std::string num(double v) {
+  if (!std::isfinite(v)) return "null";
+  char buf[64];
+  const auto r = std::to_chars(buf, buf + sizeof buf, v);
+  return std::string(buf, r.ptr);
+}
+
+std::string json_text(const std::string& s) { return nlohmann::json(s).dump(); }
+
+void put_rings(std::ostream& out, const std::vector<std::vector<Ring>>& polys) {
+  out << "{\"type\":\"MultiPolygon\",\"coordinates\":[";
+  for (std::size_t p = 0; p < polys.size(); ++p) {
+    out << (p ? "," : "") << '[';
+    for (std::size_t r = 0; r < polys[p].size(); ++r) {
+      out << (r ? "," : "") << '[';
+      const Ring& ring = polys[p][r];
+      for (std::size_t i = 0; i < ring.size(); ++i)
+        out << (i ? "," : "") << '[' << num(ring[i].lon_deg) << ',' << num(ring[i].lat_deg) << ']';
+      out << ']';
+    }
+    out << ']';
+  }
+  out << "]}";
+}
+
+}  // namespace
+
+void write_opportunities_csv(const Plan& plan, const std::vector<Opportunity>& kept, std::ostream& out) {
+  out << "satellite,norad_id,target_id,target_name,contact,start_utc,end_utc,start_local,end_local,"
+         "duration_s,best_time_utc,best_time_local,best_alpha_deg,distance_deg,pass,"
+         "sun_elevation_deg,coverage,element_age_days\n";
+  const double off = plan.interval.utc_offset_hours;
+  for (const Opportunity& o : kept) {
+    const PlanSatellite& s = plan.satellites.at(o.satellite);
+    const Target& t = plan.targets.at(o.target);
+    out << csv_text(s.name) << ',' << s.elements.catalogue_number << ',' << csv_text(t.id) << ','
+        << csv_text(t.name) << ',' << o.contact.number << ','
+        << iso_time(o.contact.start_utc, std::nullopt) << ','
+        << iso_time(o.contact.end_utc, std::nullopt) << ',' << iso_time(o.contact.start_local, off)
+        << ',' << iso_time(o.contact.end_local, off) << ',' << fixed(o.contact.duration_s, 3) << ','
+        << iso_time(o.contact.best_utc, std::nullopt) << ',' << iso_time(o.contact.best_local, off)
+        << ',' << fixed(o.contact.best_alpha_deg, 4) << ',' << fixed(o.contact.distance_deg, 4)
+        << ',' << o.contact.pass << ',' << fixed(o.sun_elevation_deg, 2) << ','
+        << fixed(o.coverage, 4) << ',' << fixed(o.element_age_days, 3) << '\n';
+  }
+}
+
+// Written as it goes (a deck of thousands of targets and their swaths would not fit a
+// document in memory): the targets, then one feature per opportunity.
+void write_opportunities_geojson(const Plan& plan, const std::vector<Opportunity>& kept,
+                                 std::ostream& out) {
+  out << "{\"type\":\"FeatureCollection\",\"features\":[";
+  bool first = true;
+  for (const Target& t : plan.targets) {
+    out << (first ? "\n" : ",\n");
+    first = false;
+    out << "{\"type\":\"Feature\",\"properties\":{\"kind\":\"target\",\"id\":" << json_text(t.id)
+        << ",\"name\":" << json_text(t.name) << "},\"geometry\":";
+    std::vector<std::vector<Ring>> polys;
+    if (t.box) {
+      const Box& b = *t.box;
+      Ring r;
+      // Edges along parallels and meridians, a point a degree at most.
+      const int nl = std::max(1, static_cast<int>(std::ceil(std::fabs(b.lon2 - b.lon1))));
+      const int nb = std::max(1, static_cast<int>(std::ceil(std::fabs(b.lat2 - b.lat1))));
+      for (int i = 0; i < nl; ++i) r.push_back({b.lon1 + (b.lon2 - b.lon1) * i / nl, b.lat1});
+      for (int i = 0; i < nb; ++i) r.push_back({b.lon2, b.lat1 + (b.lat2 - b.lat1) * i / nb});
+      for (int i = 0; i < nl; ++i) r.push_back({b.lon2 - (b.lon2 - b.lon1) * i / nl, b.lat2});
+      for (int i = 0; i < nb; ++i) r.push_back({b.lon1, b.lat2 - (b.lat2 - b.lat1) * i / nb});
+      r.push_back(r.front());
+      for (const Ring& part : split_ring(r)) polys.push_back({part});
+    } else {
+      for (const Polygon& p : t.polygons) polys.push_back(p);
+    }
+    put_rings(out, polys);
+    out << '}';
+  }
+  const double off = plan.interval.utc_offset_hours;
+  for (const Opportunity& o : kept) {
+    const PlanSatellite& s = plan.satellites.at(o.satellite);
+    const Target& t = plan.targets.at(o.target);
+    const Contact& c = o.contact;
+    out << (first ? "\n" : ",\n");
+    first = false;
+    out << "{\"type\":\"Feature\",\"properties\":{\"kind\":\"opportunity\",\"satellite\":"
+        << json_text(s.name) << ",\"norad_id\":" << s.elements.catalogue_number
+        << ",\"target_id\":" << json_text(t.id) << ",\"target_name\":" << json_text(t.name)
+        << ",\"contact\":" << c.number << ",\"start_utc\":\"" << iso_time(c.start_utc, std::nullopt)
+        << "\",\"end_utc\":\"" << iso_time(c.end_utc, std::nullopt) << "\",\"start_local\":\""
+        << iso_time(c.start_local, off) << "\",\"end_local\":\"" << iso_time(c.end_local, off)
+        << "\",\"duration_s\":" << num(c.duration_s) << ",\"best_time_utc\":\""
+        << iso_time(c.best_utc, std::nullopt) << "\",\"best_time_local\":\""
+        << iso_time(c.best_local, off) << "\",\"best_alpha_deg\":" << num(c.best_alpha_deg)
+        << ",\"distance_deg\":" << num(c.distance_deg) << ",\"pass\":\"" << c.pass
+        << "\",\"sun_elevation_deg\":" << num(o.sun_elevation_deg)
+        << ",\"coverage\":" << num(o.coverage) << ",\"element_age_days\":" << num(o.element_age_days)
+        << "},\"geometry\":";
+    std::vector<std::vector<Ring>> polys;
+    for (const Ring& r : o.swath) polys.push_back({r});
+    put_rings(out, polys);
+    out << '}';
+  }
+  out << "\n]}\n";
+}
+
+// ---- bytes ----
+
+namespace {
+constexpr char kMagic[8] = {'O', 'R', 'V', 'P', 'O', 'P', '0', '1'};
+
+struct Writer {
+  std::string b;
+  template <class T>
+  void put(const T& v) {
+    b.append(reinterpret_cast<const char*>(&v), sizeof v);
+  }
+  void instant(const UtcInstant& t) {
+    put(t.day);
+    put(t.seconds);
+  }
+  void point(const GroundPoint& g) {
+    put(g.lon_deg);
+    put(g.lat_deg);
+  }
+};
+
+struct Reader {
+  const std::string& b;
+  std::size_t at = 0;
+  template <class T>
+  T get() {
+    if (at + sizeof(T) > b.size()) {
+      throw Error(ErrorKind::input, {" THE OPPORTUNITIES' BYTES ARE CUT SHORT.", " EXECUTION INTERRUPTED."});
+    }
+    T v;
+    std::memcpy(&v, b.data() + at, sizeof v);
+    at += sizeof v;
+    return v;
+  }
+  UtcInstant instant() {
+    UtcInstant t;
+    t.day = get<double>();
+    t.seconds = get<double>();
+    return t;
+  }
+  GroundPoint point() {
+    GroundPoint g;
+    g.lon_deg = get<double>();
+    g.lat_deg = get<double>();
+    return g;
+  }
+};
+}  // namespace
+
+std::string serialize_opportunities(const std::vector<Opportunity>& list) {
+  Writer w;
+  w.b.append(kMagic, sizeof kMagic);
+  w.put(static_cast<std::uint64_t>(list.size()));
+  for (const Opportunity& o : list) {
+    w.put(static_cast<std::uint64_t>(o.satellite));
+    w.put(static_cast<std::uint64_t>(o.target));
+    const Contact& c = o.contact;
+    w.put(static_cast<std::int32_t>(c.number));
+    w.put(static_cast<std::uint8_t>(c.closed));
+    w.put(c.pass);
+    for (const UtcInstant& t : {c.start_utc, c.end_utc, c.start_local, c.end_local, c.best_utc, c.best_local})
+      w.instant(t);
+    w.put(c.duration_s);
+    w.put(c.best_alpha_deg);
+    w.point(c.best_geocentric);
+    w.point(c.best_geodetic);
+    w.put(c.distance_deg);
+    w.put(o.sun_elevation_deg);
+    w.put(o.coverage);
+    w.put(o.element_age_days);
+    w.put(static_cast<std::uint64_t>(o.swath.size()));
+    for (const Ring& r : o.swath) {
+      w.put(static_cast<std::uint64_t>(r.size()));
+      for (const GroundPoint& g : r) w.point(g);
+    }
+  }
+  return w.b;
+}
+
+std::vector<Opportunity> deserialize_opportunities(const std::string& bytes) {
+  if (bytes.size() < sizeof kMagic || std::memcmp(bytes.data(), kMagic, sizeof kMagic) != 0) {
+    throw Error(ErrorKind::input, {" NOT A SERIALIZED LIST OF OPPORTUNITIES.", " EXECUTION INTERRUPTED."});
+  }
+  Reader r{bytes, sizeof kMagic};
+  const auto n = r.get<std::uint64_t>();
+  std::vector<Opportunity> out;
+  for (std::uint64_t i = 0; i < n; ++i) {
+    Opportunity o;
+    o.satellite = r.get<std::uint64_t>();
+    o.target = r.get<std::uint64_t>();
+    Contact& c = o.contact;
+    c.number = r.get<std::int32_t>();
+    c.closed = r.get<std::uint8_t>() != 0;
+    c.pass = r.get<char>();
+    c.start_utc = r.instant();
+    c.end_utc = r.instant();
+    c.start_local = r.instant();
+    c.end_local = r.instant();
+    c.best_utc = r.instant();
+    c.best_local = r.instant();
+    c.duration_s = r.get<double>();
+    c.best_alpha_deg = r.get<double>();
+    c.best_geocentric = r.point();
+    c.best_geodetic = r.point();
+    c.distance_deg = r.get<double>();
+    o.sun_elevation_deg = r.get<double>();
+    o.coverage = r.get<double>();
+    o.element_age_days = r.get<double>();
+    const auto nr = r.get<std::uint64_t>();
+    if (nr > bytes.size()) throw Error(ErrorKind::input, {" THE OPPORTUNITIES' BYTES ARE CORRUPT.", " EXECUTION INTERRUPTED."});
+    for (std::uint64_t k = 0; k < nr; ++k) {
+      const auto np = r.get<std::uint64_t>();
+      if (np > bytes.size()) throw Error(ErrorKind::input, {" THE OPPORTUNITIES' BYTES ARE CORRUPT.", " EXECUTION INTERRUPTED."});
+      Ring ring;
+      for (std::uint64_t q = 0; q < np; ++q) ring.push_back(r.point());
+      o.swath.push_back(std::move(ring));
+    }
+    out.push_back(std::move(o));
+  }
+  if (r.at != bytes.size()) throw Error(ErrorKind::input, {" THE OPPORTUNITIES' BYTES HAVE TRAILING DATA.", " EXECUTION INTERRUPTED."});
+  return out;
+}
+
+}  // namespace orvus

@@ -1,0 +1,251 @@
+// The plan file (TOML): every key checked against the same limits as the input file of
+// `orvus`, paths resolved against the plan's directory, the satellites' element sets chosen
+// and the targets read.
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <set>
+#include <string>
+#include <toml++/toml.h>
+
+#include "core/plan/plan_internal.hpp"
+#include "core/search.hpp"
+#include "orvus/propagator.hpp"
+
+namespace orvus {
+
+namespace {
+
+using plan::fail;
+using plan::number_text;
+
+struct Reader {
+  std::string file;
+  long line_of(const toml::node& n) const { return static_cast<long>(n.source().begin.line); }
+  [[noreturn]] void bad(const toml::node& n, const std::string& key, const std::string& what) const {
+    fail(file, line_of(n), key, "\"" + key + "\" " + what);
+  }
+  void known(const toml::table& t, const std::set<std::string>& keys, const std::string& prefix) const {
+    for (auto&& [k, v] : t) {
+      if (!keys.count(std::string(k.str()))) {
+        fail(file, static_cast<long>(k.source().begin.line), prefix + std::string(k.str()),
+             "UNKNOWN KEY \"" + prefix + std::string(k.str()) + "\".");
+      }
+    }
+  }
+  const toml::node& need(const toml::table& t, const std::string& key, const std::string& prefix,
+                         const toml::node& where) const {
+    const toml::node* n = t.get(key);
+    if (n == nullptr) {
+      fail(file, line_of(where), prefix + key, "MISSING KEY \"" + prefix + key + "\".");
+    }
+    return *n;
+  }
+  double number(const toml::node& n, const std::string& key) const {
+    if (n.is_floating_point()) return *n.value<double>();
+    if (n.is_integer()) return static_cast<double>(*n.value<std::int64_t>());
+    bad(n, key, "MUST BE A NUMBER.");
+  }
+  std::string text(const toml::node& n, const std::string& key) const {
+    if (!n.is_string()) bad(n, key, "MUST BE A STRING.");
+    return *n.value<std::string>();
+  }
+  void finite(const toml::node& n, const std::string& key, double v) const {
+    if (!std::isfinite(v)) bad(n, key, "MUST BE A FINITE NUMBER.");
+  }
+};
+
+// A local date-time, TOML's own or a string "YYYY-MM-DDTHH:MM:SS[.fff]", as the 29
+// characters "DD/MM/YYYY HH:MM:SS.sssssssss" of the input file.
+std::string local_text(const Reader& r, const toml::node& n, const std::string& key) {
+  int y = 0, mo = 0, d = 0, h = 0, mi = 0;
+  double s = 0;
+  if (n.is_date_time()) {
+    const toml::date_time dt = *n.value<toml::date_time>();
+    if (dt.offset) r.bad(n, key, "MUST BE A LOCAL DATE-TIME (WITHOUT AN OFFSET): UTC_OFFSET_HOURS GIVES IT.");
+    y = dt.date.year;
+    mo = dt.date.month;
+    d = dt.date.day;
+    h = dt.time.hour;
+    mi = dt.time.minute;
+    s = dt.time.second + dt.time.nanosecond * 1e-9;
+  } else if (n.is_string()) {
+    const std::string t = *n.value<std::string>();
+    char sep = 0;
+    int used = 0;
+    if (std::sscanf(t.c_str(), "%4d-%2d-%2d%c%2d:%2d:%lf%n", &y, &mo, &d, &sep, &h, &mi, &s, &used) != 7 ||
+        (sep != 'T' && sep != ' ' && sep != 't') || used != static_cast<int>(t.size()) || !(s >= 0 && s < 61)) {
+      r.bad(n, key, "MUST BE A LOCAL DATE-TIME YYYY-MM-DDTHH:MM:SS (GIVEN: \"" + t + "\").");
+    }
+  } else {
+    r.bad(n, key, "MUST BE A LOCAL DATE-TIME (2025-07-01T00:00:00).");
+  }
+  const double whole = std::floor(s);
+  const long ns = std::lround((s - whole) * 1e9);
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%02d/%02d/%04d %02d:%02d:%02d.%09ld", d, mo, y, h, mi,
+                static_cast<int>(whole), ns);
+  return buf;
+}
+
+std::string resolve(const std::filesystem::path& dir, const std::string& p) {
+  const std::filesystem::path q(p);
+  return q.is_absolute() ? q.string() : (dir / q).lexically_normal().string();
+}
+
+}  // namespace
+
+Plan load_plan(const std::string& path) {
+  Reader r{path};
+  toml::table root;
+  try {
+    root = toml::parse_file(path);
+  } catch (const toml::parse_error& e) {
+    if (!std::filesystem::exists(path)) {
+      throw Error(ErrorKind::io, {" CANNOT OPEN THE PLAN FILE \"" + path + "\".", " EXECUTION INTERRUPTED."},
+                  ErrorWhere(path));
+    }
+    fail(path, static_cast<long>(e.source().begin.line), "",
+         "NOT VALID TOML: " + std::string(e.description()) + ".");
+  }
+  Plan plan;
+  plan.path = path;
+  const std::filesystem::path dir = std::filesystem::path(path).parent_path();
+  r.known(root, {"start", "end", "utc_offset_hours", "step_s", "earth_orientation", "targets",
+                 "rule", "output", "satellite", "constraints"},
+          "");
+  const toml::node& top = root;
+  // utc_offset first: the times need it.
+  const toml::node& off = r.need(root, "utc_offset_hours", "", top);
+  plan.interval.utc_offset_hours = r.number(off, "utc_offset_hours");
+  if (!(std::fabs(plan.interval.utc_offset_hours) <= 24.0)) {
+    r.bad(off, "utc_offset_hours", "MUST LIE BETWEEN -24 AND 24 HOURS (GIVEN: " +
+                                       number_text(plan.interval.utc_offset_hours) + ").");
+  }
+  for (const char* key : {"start", "end"}) {
+    const toml::node& n = r.need(root, key, "", top);
+    const std::string text = local_text(r, n, key);
+    UtcInstant t{};
+    try {
+      t = parse_date_time(text, key, r.line_of(n));
+    } catch (const Error&) {
+      r.bad(n, key, "IS NOT A POSSIBLE DATE AND TIME.");
+    }
+    t.seconds -= plan.interval.utc_offset_hours * 3600.0;
+    t = normalise(t);
+    if (std::string(key) == "start") {
+      plan.start_local = text;
+      plan.interval.start = t;
+    } else {
+      plan.end_local = text;
+      plan.interval.end = t;
+    }
+  }
+  {
+    const toml::node& n = r.need(root, "step_s", "", top);
+    const double step = r.number(n, "step_s");
+    if (!(step >= 0.001 && step <= 86400.0)) {
+      r.bad(n, "step_s", "MUST LIE BETWEEN 0.001 AND 86400 S (GIVEN: " + number_text(step) + ").");
+    }
+    plan.interval.step_s = step;
+  }
+  plan.earth_orientation_path =
+      resolve(dir, r.text(r.need(root, "earth_orientation", "", top), "earth_orientation"));
+  plan.targets_path = resolve(dir, r.text(r.need(root, "targets", "", top), "targets"));
+  plan.output_dir = resolve(dir, r.text(r.need(root, "output", "", top), "output"));
+  if (const toml::node* n = root.get("rule")) {
+    const std::string rule = r.text(*n, "rule");
+    if (rule == "swath") plan.rule = TargetRule::swath;
+    else if (rule == "points") plan.rule = TargetRule::points;
+    else r.bad(*n, "rule", "MUST BE \"swath\" OR \"points\" (GIVEN: \"" + rule + "\").");
+  }
+  if (const toml::node* n = root.get("constraints")) {
+    if (!n->is_table()) r.bad(*n, "constraints", "MUST BE A TABLE [constraints].");
+    const toml::table& c = *n->as_table();
+    r.known(c, {"min_sun_elevation_deg", "max_abs_best_alpha_deg", "pass", "min_duration_s"},
+            "constraints.");
+    if (const toml::node* v = c.get("min_sun_elevation_deg")) {
+      const double x = r.number(*v, "constraints.min_sun_elevation_deg");
+      if (!(std::fabs(x) <= 90.0))
+        r.bad(*v, "constraints.min_sun_elevation_deg", "MUST LIE BETWEEN -90 AND 90 DEGREES.");
+      plan.constraints.min_sun_elevation_deg = x;
+    }
+    if (const toml::node* v = c.get("max_abs_best_alpha_deg")) {
+      const double x = r.number(*v, "constraints.max_abs_best_alpha_deg");
+      if (!(x >= 0.0 && x <= 90.0))
+        r.bad(*v, "constraints.max_abs_best_alpha_deg", "MUST LIE BETWEEN 0 AND 90 DEGREES.");
+      plan.constraints.max_abs_best_alpha_deg = x;
+    }
+    if (const toml::node* v = c.get("pass")) {
+      const std::string p = r.text(*v, "constraints.pass");
+      if (p == "A" || p == "D") plan.constraints.pass = p[0];
+      else if (p == "any") plan.constraints.pass = 0;
+      else r.bad(*v, "constraints.pass", "MUST BE \"A\", \"D\" OR \"any\" (GIVEN: \"" + p + "\").");
+    }
+    if (const toml::node* v = c.get("min_duration_s")) {
+      const double x = r.number(*v, "constraints.min_duration_s");
+      if (!(x >= 0.0 && std::isfinite(x)))
+        r.bad(*v, "constraints.min_duration_s", "MUST BE A FINITE NUMBER OF SECONDS, AT LEAST 0.");
+      plan.constraints.min_duration_s = x;
+    }
+  }
+  {
+    const toml::node& n = r.need(root, "satellite", "", top);
+    if (!n.is_array_of_tables() || n.as_array()->empty())
+      r.bad(n, "satellite", "MUST BE ONE OR MORE TABLES [[satellite]].");
+    for (const toml::node& sn : *n.as_array()) {
+      const toml::table& s = *sn.as_table();
+      r.known(s, {"name", "elements", "alpha_deg", "beta_deg", "select"}, "satellite.");
+      PlanSatellite sat;
+      sat.name = r.text(r.need(s, "name", "satellite.", sn), "satellite.name");
+      if (sat.name.empty()) r.bad(sn, "satellite.name", "MUST NOT BE EMPTY.");
+      const toml::node& el = r.need(s, "elements", "satellite.", sn);
+      sat.elements_path = resolve(dir, r.text(el, "satellite.elements"));
+      const toml::node& an = r.need(s, "alpha_deg", "satellite.", sn);
+      const toml::node& bn = r.need(s, "beta_deg", "satellite.", sn);
+      sat.sensor.alpha_deg = r.number(an, "satellite.alpha_deg");
+      sat.sensor.beta_deg = r.number(bn, "satellite.beta_deg");
+      r.finite(an, "satellite.alpha_deg", sat.sensor.alpha_deg);
+      r.finite(bn, "satellite.beta_deg", sat.sensor.beta_deg);
+      const double lo = sat.sensor.alpha_deg - sat.sensor.beta_deg / 2.0;
+      const double hi = sat.sensor.alpha_deg + sat.sensor.beta_deg / 2.0;
+      if (!(lo > -90.0 && lo < 90.0 && hi > -90.0 && hi < 90.0)) {
+        r.bad(bn, "satellite.beta_deg",
+              "ALPHA - BETA/2 AND ALPHA + BETA/2 MUST LIE STRICTLY BETWEEN -90 AND 90 DEGREES "
+              "(GIVEN: " + number_text(lo) + " AND " + number_text(hi) + ").");
+      }
+      bool explicit_select = false;
+      if (const toml::node* v = s.get("select")) {
+        explicit_select = true;
+        if (v->is_string()) sat.select = *v->value<std::string>();
+        else if (v->is_integer()) sat.select = *v->value<std::int64_t>();
+        else r.bad(*v, "satellite.select", "MUST BE A NAME (STRING) OR A CATALOGUE NUMBER.");
+      } else {
+        sat.select = sat.name;
+      }
+      const std::vector<ElementSet> sets = read_element_file(sat.elements_path);
+      std::ptrdiff_t i = find_element_set(sets, sat.select);
+      if (i < 0 && !explicit_select && sets.size() == 1) i = 0;
+      if (i < 0 || sets.empty()) {
+        fail(path, r.line_of(explicit_select ? *s.get("select") : el),
+             explicit_select ? "satellite.select" : "satellite.name",
+             "NO ELEMENT SET OF \"" + sat.elements_path + "\" IS " +
+                 (explicit_select ? "THE ONE \"satellite.select\" NAMES."
+                                  : "NAMED \"" + sat.name + "\" (GIVE \"select\")."));
+      }
+      sat.elements = sets[static_cast<std::size_t>(i)];
+      const Propagator orbit(sat.elements);
+      const double horizon = horizon_angle_deg(orbit);
+      if (!(std::max(std::fabs(lo), std::fabs(hi)) < horizon)) {
+        r.bad(bn, "satellite.beta_deg",
+              "THE VIEW PASSES THE EARTH'S HORIZON: ALPHA - BETA/2 AND ALPHA + BETA/2 MUST LIE "
+              "WITHIN " + number_text(horizon) + " DEGREES OF NADIR FOR THIS ORBIT.");
+      }
+      plan.satellites.push_back(std::move(sat));
+    }
+  }
+  plan.targets = read_targets(plan.targets_path);
+  return plan;
+}
+
+}  // namespace orvus

@@ -1,0 +1,70 @@
+// The planner's internals: targets prepared for the sweep (geocentric geometry, bounding
+// boxes, search parameters), the exact in-target tests of both rules, the sweep itself.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "core/search.hpp"
+#include "orvus/error.hpp"
+#include "orvus/plan.hpp"
+
+namespace orvus::plan {
+
+using V3 = std::array<double, 3>;
+
+// Unit vector of geocentric longitude and latitude (degrees).
+V3 unit(double lon_deg, double lat_deg);
+
+// A geocentric bounding box in degrees, longitudes within [-180, 180].
+struct BBox {
+  double lon1 = 0, lon2 = 0, lat1 = 0, lat2 = 0;
+};
+
+// A target ready for the sweep.
+struct Prepared {
+  SearchParams p;  // the target's search (a box, or a point box at the polygon's centroid)
+  bool is_box = true;
+  // Polygons: rings of geocentric degrees and unit vectors (edges are great-circle arcs).
+  struct Ring {
+    std::vector<double> lon, lat;
+    std::vector<V3> v;
+  };
+  std::vector<std::vector<Ring>> polys;
+  std::vector<BBox> boxes;  // conservative bounding boxes (split at +-180)
+};
+
+// Prepares a target for the sensor and interval of one satellite.
+Prepared prepare(const Target& t, const Sensor& sensor, const Interval& interval);
+
+// Whether a geocentric point lies in the target (box: orvus's own test).
+bool point_in(const Prepared& t, double lon, double lat);
+// Whether the great-circle arc between two geocentric points touches the target.
+bool arc_touches(const Prepared& t, double lon1, double lat1, double lon2, double lat2);
+
+// Geodetic polygon helpers: area centroid, coverage of a swath (side 1 forward, side 2
+// back), validity.
+GroundPoint polygons_centroid(const std::vector<Polygon>& polys);
+double polygons_coverage(const std::vector<Polygon>& polys, const GroundPoint& centre,
+                         const std::vector<GroundPoint>& side1,
+                         const std::vector<GroundPoint>& side2);
+
+// The sweep of one satellite over targets [first, last): contact events of target i go to
+// sinks[i - first].
+void sweep(const Plan& plan, const EarthOrientation& eop, std::size_t satellite,
+           std::size_t first, std::size_t last, const std::vector<ContactSink*>& sinks,
+           const std::function<void(double)>& progress, int threads = 1);
+
+// The threads a search uses by default: the hardware's.
+int default_threads();
+
+// " ERROR IN "file", LINE n: what" as an input error.
+[[noreturn]] void fail(const std::string& file, long line, const std::string& key,
+                       const std::string& what, const std::string& where_word = "LINE");
+
+std::string number_text(double v);
+
+}  // namespace orvus::plan

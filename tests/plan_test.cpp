@@ -1,0 +1,423 @@
+// orvus-plan: plans and decks as read, the points rule against orvus itself, the swath rule
+// against the points and against single lines of sight, decks against one-target plans, the
+// constraints, the byte form, and every bad plan or target stopping with its message.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+
+#include "orvus/analysis.hpp"
+#include "orvus/contacts.hpp"
+#include "orvus/elements.hpp"
+#include "orvus/error.hpp"
+#include "orvus/plan.hpp"
+#include "orvus/propagator.hpp"
+#include "test_support.hpp"
+
+namespace orvus {
+namespace {
+
+using test::data_path;
+using test::read_lines;
+using test::ScratchDir;
+
+const EarthOrientation& eop() {
+  static const EarthOrientation e = EarthOrientation::load(data_path("finals2000A.data"));
+  return e;
+}
+
+struct Sat {
+  std::string name, tle;
+  double alpha, beta;
+};
+
+const Sat kAmazonia{"AMAZONIA 1", "amazonia1_2025.tle", 0.0, 60.0};
+const Sat kLandsat{"LANDSAT 8", "landsat8_2024.tle", 5.0, 20.0};
+
+std::string plan_text(const std::string& targets, const std::vector<Sat>& sats,
+                      const std::string& start, const std::string& end, const std::string& rule,
+                      const std::string& extra = "") {
+  std::string t = "start = " + start + "\nend = " + end +
+                  "\nutc_offset_hours = -3\nstep_s = 1.0\nearth_orientation = \"" +
+                  data_path("finals2000A.data") + "\"\ntargets = \"" + targets + "\"\nrule = \"" +
+                  rule + "\"\noutput = \"out\"\n";
+  for (const Sat& s : sats) {
+    char buf[128];
+    t += "\n[[satellite]]\nname = \"" + s.name + "\"\nelements = \"" + data_path("tle/" + s.tle) +
+         "\"\n";
+    std::snprintf(buf, sizeof buf, "alpha_deg = %.17g\nbeta_deg = %.17g\n", s.alpha, s.beta);
+    t += buf;
+  }
+  return t + extra;
+}
+
+Plan make_plan(const ScratchDir& dir, const std::string& deck_name, const std::string& deck,
+               const std::vector<Sat>& sats, const std::string& start, const std::string& end,
+               const std::string& rule, const std::string& extra = "") {
+  dir.write(deck_name, deck);
+  dir.write("plan.toml", plan_text(deck_name, sats, start, end, rule, extra));
+  return load_plan(dir.file("plan.toml"));
+}
+
+bool same_contact(const Contact& a, const Contact& b) {
+  auto eq = [](const UtcInstant& x, const UtcInstant& y) { return x.day == y.day && x.seconds == y.seconds; };
+  return a.number == b.number && eq(a.start_utc, b.start_utc) && eq(a.end_utc, b.end_utc) &&
+         eq(a.start_local, b.start_local) && eq(a.end_local, b.end_local) &&
+         a.duration_s == b.duration_s && eq(a.best_utc, b.best_utc) &&
+         eq(a.best_local, b.best_local) && a.best_alpha_deg == b.best_alpha_deg &&
+         a.distance_deg == b.distance_deg && a.pass == b.pass;
+}
+
+std::string error_text(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const Error& e) {
+    std::string s;
+    for (const auto& l : e.lines()) s += l + "\n";
+    return s;
+  }
+  ADD_FAILURE() << "no error";
+  return {};
+}
+
+std::string plan_binary() { return ORVUS_PLAN_BINARY; }
+
+// ---- the points rule is orvus's own test --------------------------------------------------
+
+TEST(PlanPoints, RandomBoxesGiveOrvusContactsAndReports) {
+  std::mt19937 rng(15);
+  std::uniform_real_distribution<double> lon(-180.0, 175.0), lat(-70.0, 65.0), size(0.5, 5.0);
+  std::string deck = "id,name,lon1,lon2,lat1,lat2\n";
+  std::vector<Box> boxes;
+  for (int i = 0; i < 30; ++i) {
+    Box b;
+    b.lon1 = std::round(lon(rng) * 100) / 100;
+    b.lon2 = std::round((b.lon1 + size(rng)) * 100) / 100;
+    b.lat1 = std::round(lat(rng) * 100) / 100;
+    b.lat2 = std::round((b.lat1 + size(rng)) * 100) / 100;
+    boxes.push_back(b);
+    char row[160];
+    std::snprintf(row, sizeof row, "B%02d,BOX %02d,%.2f,%.2f,%.2f,%.2f\n", i, i, b.lon1, b.lon2,
+                  b.lat1, b.lat2);
+    deck += row;
+  }
+  ScratchDir dir;
+  const Plan plan = make_plan(dir, "deck.csv", deck, {kAmazonia, kLandsat}, "2025-07-20T00:00:00",
+                              "2025-07-22T00:00:00", "points");
+  std::size_t total = 0;
+  for (std::size_t s = 0; s < 2; ++s) {
+    const auto all = plan_opportunities(plan, eop(), s, 0, boxes.size());
+    const Satellite sat{Propagator(plan.satellites[s].elements), plan.satellites[s].sensor};
+    for (std::size_t t = 0; t < boxes.size(); ++t) {
+      std::vector<Contact> mine;
+      for (const auto& o : all)
+        if (o.target == t) mine.push_back(o.contact);
+      std::vector<Contact> theirs;
+      for (const auto& c : find_contacts(sat, boxes[t], plan.interval, eop()))
+        if (c.closed) theirs.push_back(c);
+      ASSERT_EQ(mine.size(), theirs.size()) << "satellite " << s << " box " << t;
+      for (std::size_t k = 0; k < mine.size(); ++k)
+        EXPECT_TRUE(same_contact(mine[k], theirs[k])) << "satellite " << s << " box " << t;
+      total += mine.size();
+    }
+  }
+  EXPECT_GT(total, 30U);
+
+  // The real programs: every pair's OUT2 from orvus-plan --reports is orvus's, byte for byte.
+  const auto r = test::run_command("'" + plan_binary() + "' '" + dir.file("plan.toml") + "' --reports");
+  ASSERT_EQ(r.status, 0) << r.output;
+  const std::vector<std::string> rows = read_lines(dir.file("out/opportunities.csv"));
+  EXPECT_EQ(rows.size(), total + 1);
+  const std::string tles[2] = {kAmazonia.tle, kLandsat.tle};
+  const std::string names[2] = {kAmazonia.name, kLandsat.name};
+  const double ab[2][2] = {{kAmazonia.alpha, kAmazonia.beta}, {kLandsat.alpha, kLandsat.beta}};
+  for (std::size_t s = 0; s < 2; ++s) {
+    for (std::size_t t = 0; t < boxes.size(); t += 3) {  // every third box: 20 orvus runs
+      ScratchDir run;
+      std::filesystem::copy_file(data_path("tle/" + tles[s]), run.path / tles[s]);
+      std::filesystem::create_symlink(data_path("finals2000A.data"), run.path / "finals2000A.data");
+      char rec[256];
+      std::snprintf(rec, sizeof rec, "%.2f, %.2f, %.2f, %.2f\n%s\n%g, %g\n", boxes[t].lon1,
+                    boxes[t].lon2, boxes[t].lat1, boxes[t].lat2, tles[s].c_str(), ab[s][0], ab[s][1]);
+      char id[32];
+      std::snprintf(id, sizeof id, "B%02zu", t);
+      run.write("ORVUS_IN.TXT", names[s] + "\nBOX " + std::string(id + 1) + "\n-3\n" + rec +
+                                    "20/07/2025 00:00:00.000000000\n22/07/2025 00:00:00.000000000\n1\n");
+      ASSERT_EQ(test::run_orvus(run.path).status, 0);
+      const std::string dir_name = "out/reports/" + std::to_string(s + 1) + "-" + id;
+      EXPECT_EQ(test::read_file(dir.file(dir_name + "/ORVUS_v1.13_OUT2.CSV")),
+                test::read_file(run.file("ORVUS_v1.13_OUT2.CSV")))
+          << dir_name;
+      EXPECT_EQ(test::read_file(dir.file(dir_name + "/ORVUS_v1.13_OUT3.CSV")),
+                test::read_file(run.file("ORVUS_v1.13_OUT3.CSV")))
+          << dir_name;
+    }
+  }
+}
+
+// ---- the swath rule ----------------------------------------------------------------------
+
+bool inside(const Contact& inner, const Contact& outer) {
+  return since_epoch(outer.start_utc, inner.start_utc) >= 0 &&
+         since_epoch(inner.end_utc, outer.end_utc) >= 0;
+}
+
+TEST(PlanSwath, FindsEveryPointsContactAndEveryLineOfSightPass) {
+  ScratchDir dir;
+  const std::string deck = test::read_file(data_path("plan/deck.csv"));
+  Plan points = make_plan(dir, "deck.csv", deck, {kAmazonia, kLandsat}, "2025-07-01T00:00:00",
+                          "2025-07-16T00:00:00", "points");
+  Plan swath = points;
+  swath.rule = TargetRule::swath;
+  for (std::size_t s = 0; s < 2; ++s) {
+    const auto p = plan_opportunities(points, eop(), s, 0, points.targets.size());
+    const auto w = plan_opportunities(swath, eop(), s, 0, swath.targets.size());
+    EXPECT_GE(w.size(), p.size());
+    for (const auto& o : p) {
+      const bool found = std::any_of(w.begin(), w.end(), [&](const Opportunity& x) {
+        return x.target == o.target && inside(o.contact, x.contact);
+      });
+      EXPECT_TRUE(found) << "satellite " << s << " target " << points.targets[o.target].id
+                         << " contact " << o.contact.number;
+    }
+  }
+
+  // Brasilia (issue 15), half a month: the swath sees every pass that a single line of sight
+  // swept across it (BETA 0, ALPHA -30 to 30 by 1 deg) sees, and the points miss some.
+  const Box bsb{-48.3, -47.3, -16.1, -15.4};
+  Plan one = swath;
+  one.targets.resize(1);  // BSB
+  one.satellites.resize(1);
+  const auto w = plan_opportunities(one, eop(), 0, 0, 1);
+  one.rule = TargetRule::points;
+  const auto p = plan_opportunities(one, eop(), 0, 0, 1);
+  const Propagator orbit(one.satellites[0].elements);
+  std::vector<Contact> sight;
+  for (int a = -30; a <= 30; ++a) {
+    const Satellite sat{orbit, Sensor{static_cast<double>(a), 0.0}};
+    for (const auto& c : find_contacts(sat, bsb, one.interval, eop())) sight.push_back(c);
+  }
+  // Passes: line-of-sight contacts within ten minutes of each other are one pass.
+  std::sort(sight.begin(), sight.end(), [](const Contact& x, const Contact& y) {
+    return since_epoch(y.start_utc, x.start_utc) < 0;
+  });
+  int passes = 0;
+  for (std::size_t i = 0; i < sight.size(); ++i) {
+    if (i == 0 || since_epoch(sight[i - 1].start_utc, sight[i].start_utc) > 600) ++passes;
+    const bool found = std::any_of(w.begin(), w.end(), [&](const Opportunity& x) {
+      return since_epoch(x.contact.start_utc, sight[i].start_utc) > -1.5 &&
+             since_epoch(sight[i].start_utc, x.contact.end_utc) > -1.5;
+    });
+    EXPECT_TRUE(found) << "line-of-sight contact " << i;
+  }
+  EXPECT_EQ(static_cast<int>(w.size()), passes);
+  EXPECT_LT(p.size(), w.size());
+}
+
+TEST(PlanSwath, PolygonsHolesAndTheAntimeridian) {
+  const auto targets = read_targets(data_path("plan/polygons.geojson"));
+  ASSERT_EQ(targets.size(), 3U);
+  EXPECT_EQ(targets[0].polygons.size(), 1U);
+  EXPECT_EQ(targets[0].polygons[0].size(), 2U);  // the hole kept
+  EXPECT_EQ(targets[1].polygons.size(), 2U);     // split at 180
+  for (const auto& poly : targets[1].polygons)
+    for (const auto& g : poly[0]) EXPECT_LE(std::fabs(g.lon_deg), 180.0);
+  EXPECT_EQ(targets[2].id, "7");
+  EXPECT_EQ(targets[2].polygons.size(), 2U);
+  EXPECT_NEAR(targets[0].centre.lon_deg, -47.8, 0.05);
+  EXPECT_NEAR(targets[0].centre.lat_deg, -15.75, 0.05);
+  EXPECT_NEAR(targets[1].centre.lon_deg, 179.5, 0.05);
+
+  // The polygon with a hole sees a subset of the box's points contacts, the swath all of them.
+  ScratchDir dir;
+  std::filesystem::copy_file(data_path("plan/polygons.geojson"), dir.path / "p.geojson");
+  dir.write("plan.toml", plan_text("p.geojson", {kAmazonia}, "2025-07-01T00:00:00",
+                                   "2025-07-16T00:00:00", "swath"));
+  const Plan plan = load_plan(dir.file("plan.toml"));
+  const auto w = plan_opportunities(plan, eop(), 0, 0, plan.targets.size());
+  std::size_t df = 0, fiji = 0;
+  for (const auto& o : w) {
+    df += o.target == 0;
+    fiji += o.target == 1;
+    EXPECT_GE(o.coverage, 0.0);
+    EXPECT_LE(o.coverage, 1.0);
+  }
+  EXPECT_GT(df, 5U);
+  EXPECT_GT(fiji, 5U);
+}
+
+// ---- decks, splits, constraints and bytes -------------------------------------------------
+
+TEST(PlanDeck, EachTargetAsAloneAndAnySplitGiveTheSameFiles) {
+  ScratchDir dir;
+  const std::string deck = test::read_file(data_path("plan/deck.csv"));
+  const Plan plan = make_plan(dir, "deck.csv", deck, {kAmazonia, kLandsat}, "2025-07-01T00:00:00",
+                              "2025-07-06T00:00:00", "swath",
+                              "\n[constraints]\nmin_sun_elevation_deg = -90\n");
+  const std::size_t n = plan.targets.size();
+  for (std::size_t s = 0; s < 2; ++s) {
+    const auto all = plan_opportunities(plan, eop(), s, 0, n);
+    std::vector<Opportunity> joined;
+    for (std::size_t t = 0; t < n; ++t) {
+      const auto one = plan_opportunities(plan, eop(), s, t, t + 1);
+      joined.insert(joined.end(), one.begin(), one.end());
+    }
+    EXPECT_EQ(serialize_opportunities(all), serialize_opportunities(joined));
+  }
+  PlanCounts counts;
+  const auto kept = run_plan(plan, eop(), &counts);
+  std::vector<Opportunity> parts;
+  for (std::size_t s = 0; s < 2; ++s) {
+    for (const auto& [a, b] : {std::pair<std::size_t, std::size_t>{0, 1}, {1, 3}, {3, n}}) {
+      const std::string bytes = serialize_opportunities(plan_opportunities(plan, eop(), s, a, b));
+      const auto back = deserialize_opportunities(bytes);
+      EXPECT_EQ(serialize_opportunities(back), bytes);
+      parts.insert(parts.end(), back.begin(), back.end());
+    }
+  }
+  const auto selected = select_opportunities(plan, parts);
+  std::ostringstream c1, c2, g1, g2;
+  write_opportunities_csv(plan, kept, c1);
+  write_opportunities_csv(plan, selected, c2);
+  write_opportunities_geojson(plan, kept, g1);
+  write_opportunities_geojson(plan, selected, g2);
+  EXPECT_EQ(c1.str(), c2.str());
+  EXPECT_EQ(g1.str(), g2.str());
+  EXPECT_EQ(counts.found, kept.size());
+  EXPECT_EQ(c1.str().substr(0, c1.str().find('\n')),
+            "satellite,norad_id,target_id,target_name,contact,start_utc,end_utc,start_local,"
+            "end_local,duration_s,best_time_utc,best_time_local,best_alpha_deg,distance_deg,pass,"
+            "sun_elevation_deg,coverage,element_age_days");
+  // Sorted by start.
+  for (std::size_t i = 1; i < kept.size(); ++i)
+    EXPECT_LE(since_epoch(kept[i].contact.start_utc, kept[i - 1].contact.start_utc), 0.0);
+  EXPECT_THROW(deserialize_opportunities("nonsense"), Error);
+}
+
+TEST(PlanDeck, ConstraintsRemoveExactlyTheRowsThatViolateThem) {
+  ScratchDir dir;
+  const std::string deck = test::read_file(data_path("plan/deck.csv"));
+  Plan plan = make_plan(dir, "deck.csv", deck, {kAmazonia}, "2025-07-01T00:00:00",
+                        "2025-07-11T00:00:00", "swath");
+  const auto all = plan_opportunities(plan, eop(), 0, 0, plan.targets.size());
+  ASSERT_GT(all.size(), 20U);
+  for (const auto& o : all) {  // the Sun interpolated between whole minutes
+    const auto& c = plan.targets[o.target].centre;
+    EXPECT_NEAR(o.sun_elevation_deg, sun_elevation_deg(o.contact.best_utc, c.lon_deg, c.lat_deg), 1e-3);
+  }
+  plan.constraints.min_sun_elevation_deg = 10.0;
+  plan.constraints.max_abs_best_alpha_deg = 20.0;
+  plan.constraints.pass = 'D';
+  plan.constraints.min_duration_s = 5.0;
+  PlanCounts c;
+  const auto kept = select_opportunities(plan, all, &c);
+  std::size_t sun = 0, alpha = 0, pass = 0, dur = 0, ok = 0;
+  for (const auto& o : all) {
+    if (!(o.sun_elevation_deg >= 10.0)) ++sun;
+    else if (!(std::fabs(o.contact.best_alpha_deg) <= 20.0)) ++alpha;
+    else if (o.contact.pass != 'D') ++pass;
+    else if (!(o.contact.duration_s >= 5.0)) ++dur;
+    else ++ok;
+  }
+  EXPECT_EQ(c.found, all.size());
+  EXPECT_EQ(c.kept, ok);
+  EXPECT_EQ(kept.size(), ok);
+  EXPECT_EQ(c.by_sun, sun);
+  EXPECT_EQ(c.by_alpha, alpha);
+  EXPECT_EQ(c.by_pass, pass);
+  EXPECT_EQ(c.by_duration, dur);
+  for (const auto& o : kept) {
+    EXPECT_GE(o.sun_elevation_deg, 10.0);
+    EXPECT_LE(std::fabs(o.contact.best_alpha_deg), 20.0);
+    EXPECT_EQ(o.contact.pass, 'D');
+    EXPECT_GE(o.contact.duration_s, 5.0);
+  }
+}
+
+// ---- bad plans and targets ----------------------------------------------------------------
+
+TEST(PlanErrors, BadPlansStopNamingKeyAndLine) {
+  ScratchDir dir;
+  dir.write("t.csv", "id,name,lon1,lon2,lat1,lat2\nA,A,0,1,0,1\n");
+  const std::string good = plan_text("t.csv", {kAmazonia}, "2025-07-01T00:00:00",
+                                     "2025-07-02T00:00:00", "swath");
+  auto check = [&](const std::string& from, const std::string& to, const std::string& expect) {
+    std::string text = good;
+    if (!from.empty()) {
+      const auto at = text.find(from);
+      ASSERT_NE(at, std::string::npos) << from;
+      text.replace(at, from.size(), to);
+    } else {
+      text += to;
+    }
+    dir.write("bad.toml", text);
+    const std::string msg = error_text([&] { load_plan(dir.file("bad.toml")); });
+    EXPECT_NE(msg.find(expect), std::string::npos) << msg;
+    EXPECT_NE(msg.find("bad.toml"), std::string::npos) << msg;
+  };
+  check("start = ", "colour = \"red\"\nstart = ", "LINE 1: UNKNOWN KEY \"colour\"");
+  check("step_s = 1.0\n", "", "MISSING KEY \"step_s\"");
+  check("step_s = 1.0", "step_s = \"fast\"", "LINE 4: \"step_s\" MUST BE A NUMBER");
+  check("step_s = 1.0", "step_s = 0.0001", "LINE 4: \"step_s\" MUST LIE BETWEEN 0.001 AND 86400");
+  check("utc_offset_hours = -3", "utc_offset_hours = 25", "LINE 3: \"utc_offset_hours\" MUST LIE");
+  check("beta_deg = 60", "beta_deg = 190", "\"satellite.beta_deg\" ALPHA - BETA/2");
+  check("beta_deg = 60", "beta_deg = 60\nroll = 1", "UNKNOWN KEY \"satellite.roll\"");
+  check("rule = \"swath\"", "rule = \"area\"", "LINE 7: \"rule\" MUST BE \"swath\" OR \"points\"");
+  check("start = 2025-07-01T00:00:00", "start = \"2025-13-01T00:00:00\"", "LINE 1: \"start\"");
+  check("", "\n[constraints]\npass = \"X\"\n", "\"constraints.pass\" MUST BE \"A\", \"D\" OR \"any\"");
+  check("", "\n[constraints]\nmax_abs_best_alpha_deg = 100\n", "\"constraints.max_abs_best_alpha_deg\"");
+  check("name = \"AMAZONIA 1\"", "name = \"AMAZONIA 1\"\nselect = 99999",
+        "NO ELEMENT SET OF");
+  check("step_s = 1.0", "step_s = 1.0 = 2", "LINE 4: NOT VALID TOML");
+  // A string start is accepted like a date-time.
+  std::string text = good;
+  text.replace(text.find("start = 2025-07-01T00:00:00"), 27, "start = \"2025-07-01T00:00:00\"");
+  dir.write("ok.toml", text);
+  const Plan p = load_plan(dir.file("ok.toml"));
+  EXPECT_EQ(p.start_local, "01/07/2025 00:00:00.000000000");
+  EXPECT_EQ(p.targets.size(), 1U);
+  EXPECT_EQ(p.satellites[0].elements.catalogue_number, 47699);
+}
+
+TEST(PlanErrors, BadTargetsStopNamingFileAndLineOrFeature) {
+  ScratchDir dir;
+  auto csv = [&](const std::string& rows, const std::string& expect) {
+    dir.write("t.csv", "id,name,lon1,lon2,lat1,lat2\n" + rows);
+    const std::string msg = error_text([&] { read_targets(dir.file("t.csv")); });
+    EXPECT_NE(msg.find(expect), std::string::npos) << msg;
+    EXPECT_NE(msg.find("t.csv"), std::string::npos) << msg;
+  };
+  csv("A,A,0,1,0,1\nA,B,0,1,0,1\n", "LINE 3: DUPLICATE TARGET id \"A\"");
+  csv("A,A,0,1,0,nan\n", "LINE 2: lat2 OF TARGET \"A\" IS NOT A FINITE NUMBER");
+  csv("A,A,0,1,0,x\n", "LINE 2: lat2 OF TARGET \"A\" IS NOT A NUMBER");
+  csv("A,A,0,1,0,91\n", "LINE 2: TARGET \"A\": LATITUDES MUST LIE");
+  csv("A,A,0,1,0\n", "LINE 2: A TARGET NEEDS 6 FIELDS");
+  auto geo = [&](const std::string& coords, const std::string& expect, const std::string& id = "\"A\"") {
+    dir.write("t.geojson",
+              "{\"type\":\"FeatureCollection\",\"features\":[\n"
+              "{\"type\":\"Feature\",\"properties\":{\"id\":\"OK\"},\"geometry\":{\"type\":\"Polygon\","
+              "\"coordinates\":[[[0,0],[1,0],[1,1],[0,0]]]}},\n"
+              "{\"type\":\"Feature\",\"properties\":{\"id\":" + id + "},\"geometry\":{\"type\":\"Polygon\","
+              "\"coordinates\":" + coords + "}}]}\n");
+    const std::string msg = error_text([&] { read_targets(dir.file("t.geojson")); });
+    EXPECT_NE(msg.find(expect), std::string::npos) << msg;
+    EXPECT_NE(msg.find("t.geojson"), std::string::npos) << msg;
+  };
+  geo("[[[0,0],[1,0],[1,1],[0,1]]]", "FEATURE 2: TARGET \"A\": A RING IS NOT CLOSED");
+  geo("[[[0,0],[1,0],[0,0]]]", "FEATURE 2: TARGET \"A\": A RING HAS FEWER THAN FOUR POSITIONS");
+  geo("[[[0,0],[1,1],[1,0],[0,1],[0,0]]]", "FEATURE 2: TARGET \"A\": A RING CROSSES ITSELF");
+  geo("[[[0,0],[1,0],[1,1],[0,0]]]", "FEATURE 2: DUPLICATE TARGET id \"OK\"", "\"OK\"");
+  geo("[[[0,0],[1,0],[1,1e999],[0,0]]]", "LINE 3: A NUMBER IS NOT FINITE");
+  geo("[[[0,0],[1,0],[1,1],[0,0]]]", "FEATURE 2: THE FEATURE HAS NO \"id\"", "null");
+  dir.write("t.geojson", "{\"type\":\"FeatureCollection\",\n\"features\":[\n{\"type\":}]}");
+  const std::string msg = error_text([&] { read_targets(dir.file("t.geojson")); });
+  EXPECT_NE(msg.find("LINE 3: MALFORMED JSON"), std::string::npos) << msg;
+}
+
+}  // namespace
+}  // namespace orvus
