@@ -1,6 +1,8 @@
 // Decoding of the world-atlas TopoJSON and clipping of its outlines to a map's window.
 #include "world_atlas.hpp"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -70,6 +72,16 @@ void for_each_polygon(const json& geometry, F&& f) {
   }
 }
 
+// Longitudes made continuous along a line: a ring across +-180 (Chukotka, Fiji, Antarctica)
+// goes on beyond it instead of jumping a turn back.
+Line continuous(Line line) {
+  for (std::size_t k = 1; k < line.size(); ++k) {
+    const double step = line[k].lon_deg - line[k - 1].lon_deg;
+    line[k].lon_deg -= 360.0 * std::round(step / 360.0);
+  }
+  return line;
+}
+
 WorldOutlines decode() {
   const std::string_view text = asset_countries_50m();
   const json topo = json::parse(text.begin(), text.end());
@@ -77,7 +89,7 @@ WorldOutlines decode() {
   WorldOutlines out;
   for (const json& g : topo.at("objects").at("land").at("geometries")) {
     for_each_polygon(g, [&](const json& polygon) {
-      for (const json& ring : polygon) out.land.push_back(ring_of(ring, arcs));
+      for (const json& ring : polygon) out.land.push_back(continuous(ring_of(ring, arcs)));
     });
   }
   // An arc of two different countries is a border; an arc of one only is a coast.
@@ -91,7 +103,7 @@ WorldOutlines decode() {
     });
   }
   for (const auto& [arc, who] : owners) {
-    if (who.size() >= 2) out.borders.push_back(arcs.at(arc));
+    if (who.size() >= 2) out.borders.push_back(continuous(arcs.at(arc)));
   }
   return out;
 }

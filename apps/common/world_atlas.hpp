@@ -8,7 +8,8 @@
 namespace orvus::page {
 
 struct WorldOutlines {
-  std::vector<Line> land;     // closed rings, longitudes in [-180, 180]
+  // Longitudes continuous along each line: within [-180, 180] but for the few that cross it.
+  std::vector<Line> land;     // closed rings
   std::vector<Line> borders;  // lines shared by two countries
 };
 
