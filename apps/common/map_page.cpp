@@ -231,7 +231,9 @@ data.targets.forEach(function (t) { targetCentre[t.name] = centre(t.rings); });
 var ref0 = data.targets.length ? centre(data.targets[0].rings) : 0;
 
 // A view first: Leaflet draws the layers added to a map only once it has one.
-var map = L.map('orvus-map', { zoomSnap: 0.25, worldCopyJump: false }).setView([0, ref0], 2);
+var map = L.map('orvus-map', { zoomSnap: 0.25, worldCopyJump: false, zoomControl: false })
+              .setView([0, ref0], 2);
+L.control.zoom({ position: 'topright' }).addTo(map);
 window.orvusMap = map;
 map.attributionControl.setPrefix('Leaflet');
 map.attributionControl.addAttribution('Land and borders: Natural Earth 1:50m');
