@@ -321,7 +321,8 @@ function select(item, zoom) {
   L.DomUtil.addClass(item.swath.getElement(), 'orvus-selected');
   L.DomUtil.addClass(item.row, 'orvus-row-selected');
   item.swath.bringToFront();
-  if (zoom) map.fitBounds(item.swath.getBounds(), { padding: [30, 30], maxZoom: 10 });
+  // At once, not animated: the view is where the swath is as soon as the row is clicked.
+  if (zoom) map.fitBounds(item.swath.getBounds(), { padding: [30, 30], maxZoom: 10, animate: false });
   else item.row.scrollIntoView({ block: 'nearest' });
 }
 

@@ -16,6 +16,7 @@ from pathlib import Path
 from PIL import Image
 from selenium import webdriver
 from selenium.webdriver.chrome.service import Service
+from selenium.webdriver.common.action_chains import ActionChains
 from selenium.webdriver.common.by import By
 from selenium.webdriver.support.ui import Select, WebDriverWait
 
@@ -97,7 +98,11 @@ class MapPage(unittest.TestCase):
                       for e in self.driver.find_elements(By.CSS_SELECTOR, css))
 
     def screenshot(self):
+        # The pointer off the map, so that no swath's tooltip covers the places sampled.
         self.driver.execute_script("window.scrollTo(0, 0);")
+        ActionChains(self.driver).move_to_element(
+            self.driver.find_element(By.ID, "orvus-title")).perform()
+        self.driver.execute_script("orvusMap.eachLayer(function (l) { l.closeTooltip(); });")
         return Image.open(io.BytesIO(self.driver.get_screenshot_as_png())).convert("RGB")
 
     def pixel(self, image, lon, lat):
@@ -122,6 +127,11 @@ class MapPage(unittest.TestCase):
         for c in data["contacts"][:3]:
             d.find_element(By.CSS_SELECTOR, f'tr.orvus-contact-row[data-contact="{c["id"]}"]').click()
             self.assertEqual(self.ids(".orvus-swath.orvus-selected"), [c["id"]])
+        # Hovering the selected swath shows its contact's fields.
+        swath = d.find_element(By.CSS_SELECTOR, ".orvus-swath.orvus-selected")
+        ActionChains(d).move_to_element(swath).perform()
+        tip = WebDriverWait(d, 5).until(lambda d: d.find_element(By.CLASS_NAME, "leaflet-tooltip"))
+        self.assertIn("Local start: " + c["start"], tip.text)
 
         # Each swath in its pass's colour where its steps lie: a quarter and three quarters of
         # the way from point (1) to point (2) of its middle step (clear of the track between).
