@@ -328,9 +328,14 @@ function select(item, zoom) {
 
 // The table: sorted by a column on a click on its head, again for the other order.
 var sortKey = 'number', sortDir = 1;
+// Local times "DD/MM/YYYY hh:mm:ss.sss" sort as "YYYY/MM/DD hh:mm:ss.sss".
+function key(c) {
+  var v = c[sortKey], m = sortKey === 'start' && /^(\d\d)\/(\d\d)\/(\d+)(.*)$/.exec(v);
+  return m ? m[3] + '/' + m[2] + '/' + m[1] + m[4] : v;
+}
 function render() {
   items.slice().sort(function (a, b) {
-    var x = a.c[sortKey], y = b.c[sortKey];
+    var x = key(a.c), y = key(b.c);
     if (x === null || x === '') return 1;
     if (y === null || y === '') return -1;
     if (x < y) return -sortDir;

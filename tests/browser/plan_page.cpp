@@ -23,7 +23,7 @@ int main(int argc, char** argv) {
     const char* end;
   };
   const Run runs[] = {
-      {"landsat8_2024.tle", {0.0, 15.0}, "06/10/2024 00:00:00", "10/10/2024 00:00:00"},
+      {"landsat8_2024.tle", {0.0, 15.0}, "30/09/2024 00:00:00", "04/10/2024 00:00:00"},
       {"amazonia1_2025.tle", {0.0, 60.0}, "25/07/2025 00:00:00", "28/07/2025 00:00:00"}};
   struct Named {
     const char* name;

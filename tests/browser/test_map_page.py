@@ -3,6 +3,7 @@ two satellites. Loads from file:// with no console error and no request; one swa
 per contact; a row's click selects its swath; the pass filter hides the other direction; the
 screenshot shows land, sea and the swaths where their coordinates say."""
 import argparse
+from datetime import datetime
 import io
 import json
 import re
@@ -127,6 +128,13 @@ class MapPage(unittest.TestCase):
         for c in data["contacts"][:3]:
             d.find_element(By.CSS_SELECTOR, f'tr.orvus-contact-row[data-contact="{c["id"]}"]').click()
             self.assertEqual(self.ids(".orvus-swath.orvus-selected"), [c["id"]])
+        # Sorted by local start on a click on its head, in time order (dates are DD/MM/YYYY).
+        d.find_element(By.CSS_SELECTOR, 'th[data-key="start"]').click()
+        rows = [r.get_attribute("data-contact")
+                for r in d.find_elements(By.CSS_SELECTOR, "tr.orvus-contact-row")]
+        when = {c["id"]: datetime.strptime(c["start"][:19], "%d/%m/%Y %H:%M:%S")
+                for c in data["contacts"]}
+        self.assertEqual(rows, sorted(ids, key=lambda i: (when[i], i)))
         # Hovering the selected swath shows its contact's fields.
         swath = d.find_element(By.CSS_SELECTOR, ".orvus-swath.orvus-selected")
         ActionChains(d).move_to_element(swath).perform()
