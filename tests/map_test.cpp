@@ -12,6 +12,7 @@
 
 #include "core/time_text.hpp"
 #include "legacy/routines.hpp"
+#include "map_page.hpp"
 #include "test_support.hpp"
 
 namespace orvus {
@@ -483,6 +484,21 @@ TEST(MapFiles, SvgShowsLandAndSeaOnTheCoast) {
     EXPECT_GT(sea[2], sea[0] + 4) << lon << " " << lat;  // cool white
   }
   EXPECT_LT(std::filesystem::file_size(r.dir.path / map::kPageFile), 2'000'000u);
+}
+
+// Texts reach the page as data: none can end its script element or add markup, and bytes
+// that are not UTF-8 become U+FFFD.
+TEST(MapFiles, PageTextsCannotBreakOutOfTheData) {
+  page::Page p;
+  p.header.title = "</script><script>alert(1)</script>";
+  p.targets.push_back({"<!-- \xFF", {{{1.0, 2.0}, {3.0, 2.0}, {3.0, 4.0}, {1.0, 2.0}}}});
+  const std::string html = page::page_html(p);
+  EXPECT_EQ(html.find("alert(1)</script>"), std::string::npos);
+  EXPECT_EQ(html.find("<!-- "), std::string::npos);
+  EXPECT_NE(html.find(R"("title":"\u003c/script\u003e\u003cscript\u003ealert(1))"),
+            std::string::npos);
+  EXPECT_NE(html.find("\"name\":\"\\u003c!-- \xEF\xBF\xBD\""), std::string::npos);
+  EXPECT_NE(html.find("[[[1.00000,2.00000],[3.00000,2.00000]"), std::string::npos);
 }
 
 // The map computes its contacts from the run's inputs: the reports are not read, and a

@@ -1,5 +1,7 @@
 // The run's contacts on the map page.
 #include <cmath>
+#include <cstdio>
+#include <fstream>
 
 #include "legacy/fatal.hpp"
 #include "map.hpp"
@@ -83,7 +85,14 @@ page::Page map_page(const Run& run) {
 }
 
 void write_page(const Run& run, const std::filesystem::path& file) {
-  if (!page::write_page(map_page(run), file)) {
+  const std::string html = page::page_html(map_page(run));
+  std::ofstream out(file, std::ios::binary | std::ios::trunc);
+  if (!out) {
+    throw Fatal{" ORVUS-MAP: CANNOT CREATE \"" + file.string() + "\".", " EXECUTION INTERRUPTED."};
+  }
+  out << html;
+  out.flush();
+  if (!out) {
     throw Fatal{" ORVUS-MAP: CANNOT WRITE \"" + file.string() + "\".", " EXECUTION INTERRUPTED."};
   }
 }
