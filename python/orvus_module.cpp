@@ -405,6 +405,8 @@ PYBIND11_MODULE(_core, m) {
   // Held for the life of the process: never released after the interpreter has ended.
   static const py::handle error =
       py::exception<orvus::Error>(m, "Error", PyExc_ValueError).release();
+  // pybind11 takes translators of this exact signature.
+  // NOLINTNEXTLINE(performance-unnecessary-value-param)
   py::register_exception_translator([](std::exception_ptr p) {
     try {
       if (p) std::rethrow_exception(p);
