@@ -114,6 +114,9 @@ def main(argv=None):
 
     from dask.distributed import Client, LocalCluster
 
+    if not _core._have_plan:
+        print("orvus.distributed: THIS BUILD OF ORVUS DOES NOT CARRY THE PLANNER.", file=sys.stderr)
+        return 1
     try:
         if args.local is not None:
             with LocalCluster(n_workers=args.local, processes=True, threads_per_worker=1,
