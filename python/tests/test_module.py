@@ -1,9 +1,12 @@
 """orvus for Python against published vectors and against the orvus program itself."""
 
 import datetime as dt
+import json
 import os
+import pathlib
 import shutil
 import subprocess
+import tempfile
 
 import numpy as np
 import pytest
@@ -51,6 +54,15 @@ def report_time(iso):
     return f"{iso[8:10]}/{iso[5:7]}/{iso[0:4]} {iso[11:23]}"
 
 
+@pytest.fixture
+def short_tmp():
+    """A working directory of a short absolute path: orvus-map reads the element file by its
+    directory and name as one record of 70 characters."""
+    path = pathlib.Path(tempfile.mkdtemp(prefix="orvus-"))
+    yield path
+    shutil.rmtree(path)
+
+
 CASES = [  # element file, UTC_DIFF, box, ALPHA/BETA, local start and end
     ("tle/amazonia1_2025.tle", -3, (-48.30, -47.30, -16.10, -15.40), (0.0, 60.0),
      "31/07/2025 00:00:00.000000000", "05/08/2025 00:00:00.000000000"),
@@ -62,7 +74,8 @@ CASES = [  # element file, UTC_DIFF, box, ALPHA/BETA, local start and end
 
 @pytest.mark.skipif("ORVUS_BINARY" not in os.environ, reason="needs the orvus program (ORVUS_BINARY)")
 @pytest.mark.parametrize("case", CASES, ids=["brasilia", "fiji"])
-def test_contacts_are_those_orvus_reports(tmp_path, case):
+def test_contacts_are_those_orvus_reports(short_tmp, case):
+    tmp_path = short_tmp
     tle, utc_diff, box, (alpha, beta), start, end = case
     expected, run = run_orvus(tmp_path, os.path.join(DATA, tle), utc_diff, box, (alpha, beta), start, end)
     assert run.returncode == 0, run.stdout
@@ -89,6 +102,18 @@ def test_contacts_are_those_orvus_reports(tmp_path, case):
         assert row.element_age_days == pytest.approx(age, abs=1e-7)
         assert 0.0 < row.coverage <= 1.0 and -90.0 <= row.sun_elevation_deg <= 90.0
     assert set(table.satellite) == {es.name} and set(table.norad_id) == {es.catalogue_number}
+    # orvus-map, a second program over the same run, gives the daylight and coverage.
+    if "ORVUS_MAP_BINARY" in os.environ:
+        subprocess.run([os.environ["ORVUS_MAP_BINARY"]], cwd=tmp_path, check=True, capture_output=True)
+        features = json.loads((tmp_path / "ORVUS_v1.13_CONTACTS.geojson").read_text())["features"]
+        mapped = {f["properties"]["contact"]: f["properties"] for f in features
+                  if "sun_elevation_deg" in f["properties"]}
+        assert sorted(mapped) == table.contact.tolist()
+        for row in table.itertuples(index=False):
+            props = mapped[row.contact]
+            assert row.sun_elevation_deg == pytest.approx(props["sun_elevation_deg"], abs=6e-4)
+            assert row.coverage == pytest.approx(props["box_coverage"], abs=6e-5)
+            assert row.best_alpha_deg == pytest.approx(props["best_alpha_deg"], abs=6e-5)
 
 
 @pytest.mark.skipif("ORVUS_BINARY" not in os.environ, reason="needs the orvus program (ORVUS_BINARY)")
