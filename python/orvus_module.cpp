@@ -337,6 +337,7 @@ py::bytes plan_chunk(const std::string& path, std::size_t satellite, std::size_t
 py::dict finish_plan(const std::string& path, const std::vector<std::string>& parts,
                      const std::string& output) {
   orvus::PlanCounts counts;
+  std::filesystem::path dir;
   {
     const py::gil_scoped_release unlocked;
     const auto plan = cached_plan(path);
@@ -346,7 +347,7 @@ py::dict finish_plan(const std::string& path, const std::vector<std::string>& pa
       for (auto& o : list) all.push_back(std::move(o));
     }
     const auto kept = orvus::select_opportunities(*plan, std::move(all), &counts);
-    const std::filesystem::path dir = output.empty() ? plan->output_dir : output;
+    dir = output.empty() ? std::filesystem::path(plan->output_dir) : std::filesystem::path(output);
     std::error_code ec;
     std::filesystem::create_directories(dir, ec);
     if (ec) {
@@ -365,6 +366,7 @@ py::dict finish_plan(const std::string& path, const std::vector<std::string>& pa
   out["by_alpha"] = counts.by_alpha;
   out["by_pass"] = counts.by_pass;
   out["by_duration"] = counts.by_duration;
+  out["output"] = dir.string();
   return out;
 }
 

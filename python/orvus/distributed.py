@@ -126,12 +126,15 @@ def main(argv=None):
             with Client(args.scheduler) as client:
                 counts = run(client, args.plan, args.output, args.chunk, _progress)
     except (Error, ChunkError) as e:
-        print(f"orvus.distributed: {e}", file=sys.stderr)
+        lines = getattr(e, "lines", None) or [" " + line for line in str(e).splitlines()]
+        if isinstance(e, ChunkError):
+            lines = [" ORVUS.DISTRIBUTED: A TASK FAILED:"] + lines
+        print("\n".join(lines), file=sys.stderr)
         return 1
-    print(f"orvus.distributed: {counts['kept']} of {counts['found']} opportunities kept "
-          f"(removed: {counts['by_sun']} by the Sun's elevation, {counts['by_alpha']} by the "
-          f"roll, {counts['by_pass']} by the pass, {counts['by_duration']} by the duration).",
-          file=sys.stderr)
+    print(f" ORVUS.DISTRIBUTED: {counts['found']} OPPORTUNITIES FOUND, {counts['kept']} KEPT. "
+          f"REMOVED: {counts['by_sun']} BY SUN ELEVATION, {counts['by_alpha']} BY BEST ALPHA, "
+          f"{counts['by_pass']} BY PASS, {counts['by_duration']} BY DURATION.", file=sys.stderr)
+    print(f' ORVUS.DISTRIBUTED: WRITTEN TO "{counts["output"]}".', file=sys.stderr)
     return 0
 
 
