@@ -69,7 +69,7 @@ def main():
         module = timed("orvus.plan", lambda: orvus.plan(plan))
         cluster = timed("orvus.distributed --local 2", lambda: subprocess.run(
             [sys.executable, "-m", "orvus.distributed", plan, "--local", "2",
-             "--output", os.path.join(tmp, "dist")], check=True, stderr=subprocess.DEVNULL))
+             "--output", os.path.join(tmp, "dist")], check=True))
         same = all(open(os.path.join(tmp, "out", f), "rb").read()
                    == open(os.path.join(tmp, "dist", f), "rb").read()
                    for f in ("opportunities.csv", "opportunities.geojson"))

@@ -55,9 +55,11 @@ def run(client, plan_path, output=None, chunk=None, on_result=None):
         raise Error("THIS BUILD OF ORVUS DOES NOT CARRY THE PLANNER.")
     info = _core._plan_info(plan_path)
     if chunk is None:
-        # A few tasks per worker keeps them all busy to the end without much overhead.
+        # One sweep of a satellite serves every target of its task, and each task sweeps
+        # again: as few tasks as keep every worker busy, at least one per satellite.
         workers = max(1, len(client.scheduler_info().get("workers", {})))
-        chunk = max(1, math.ceil(len(info["targets"]) / (4 * workers)))
+        per_satellite = max(1, math.ceil(workers / max(1, len(info["satellites"]))))
+        chunk = max(1, math.ceil(len(info["targets"]) / per_satellite))
     run_id = uuid.uuid4().hex[:12]
     futures, place, labels = [], {}, {}
     for s, first, last, label in tasks(info, chunk):
@@ -105,7 +107,7 @@ def main(argv=None):
                        help="N worker processes on this machine")
     parser.add_argument("--output", metavar="DIR", help="instead of the plan's output directory")
     parser.add_argument("--chunk", metavar="K", type=int,
-                        help="targets per task (default: about four tasks per worker)")
+                        help="targets per task (default: as many tasks as workers, at least one per satellite)")
     args = parser.parse_args(argv)
     if args.local is not None and args.local < 1:
         parser.error("--local needs at least one worker")
