@@ -26,6 +26,13 @@ __all__ = ["Error", "ElementSet", "read_elements", "propagate", "contacts", "pla
 
 _have_plan = bool(_core._have_plan)
 
+
+def _error(text):
+    """An orvus.Error raised here, shaped as those of the library: .lines as printed."""
+    e = Error(text)
+    e.lines = [" " + text]
+    return e
+
 COLUMNS = ["satellite", "norad_id", "target_id", "target_name", "contact", "start_utc",
            "end_utc", "start_local", "end_local", "duration_s", "best_time_utc",
            "best_time_local", "best_alpha_deg", "distance_deg", "pass", "sun_elevation_deg",
@@ -44,7 +51,7 @@ def _utc_day_seconds(times):
             items = _np.array([_as_naive_utc(t) for t in items.ravel()], dtype="datetime64[ns]")
         ns = (items.astype("datetime64[ns]") - _DAY0).astype(_np.int64)
     except (TypeError, ValueError) as e:
-        raise Error(f"TIMES MUST BE UTC datetime OR numpy.datetime64 VALUES ({e}).") from None
+        raise _error(f"TIMES MUST BE UTC datetime OR numpy.datetime64 VALUES ({e}).") from None
     days = ns // _NS_PER_DAY
     return days.astype(_np.float64), (ns - days * _NS_PER_DAY).astype(_np.float64) / 1e9
 
@@ -74,14 +81,14 @@ def _local_text(value, what):
         try:
             t = _dt.datetime.fromisoformat(value.strip())
         except ValueError:
-            raise Error(f'{what}: "{value}" IS NOT AN ISO 8601 LOCAL DATE-TIME.') from None
+            raise _error(f'{what}: "{value}" IS NOT AN ISO 8601 LOCAL DATE-TIME.') from None
         nanos = t.microsecond * 1000
     elif isinstance(value, _dt.datetime):
         t, nanos = value, value.microsecond * 1000
     else:
-        raise Error(f"{what} MUST BE A datetime, A numpy.datetime64 OR ISO 8601 TEXT.")
+        raise _error(f"{what} MUST BE A datetime, A numpy.datetime64 OR ISO 8601 TEXT.")
     if t.tzinfo is not None:
-        raise Error(f"{what} IS A LOCAL DATE-TIME: GIVE IT WITHOUT A ZONE "
+        raise _error(f"{what} IS A LOCAL DATE-TIME: GIVE IT WITHOUT A ZONE "
                     "(THE OFFSET IS utc_offset_hours).")
     return t.strftime("%d/%m/") + f"{t.year:04d} {t:%H:%M:%S}.{nanos:09d}"
 
@@ -110,7 +117,7 @@ def _box(target):
             box = None
         if box is not None and all(_np.isfinite(box)):
             return box
-        raise Error("TARGET: A BOX IS FOUR FINITE NUMBERS (LON1, LON2, LAT1, LAT2).")
+        raise _error("TARGET: A BOX IS FOUR FINITE NUMBERS (LON1, LON2, LAT1, LAT2).")
     return None
 
 
@@ -126,7 +133,7 @@ def contacts(elements, target, start, end, *, step_s=1.0, alpha_deg=0.0, beta_de
     lies in the box (the contacts orvus reports); "swath": the arc between the edges of the
     view touches the target (the planner's rule)."""
     if rule not in ("points", "swath"):
-        raise Error(f'RULE MUST BE "points" OR "swath" (GIVEN: "{rule}").')
+        raise _error(f'RULE MUST BE "points" OR "swath" (GIVEN: "{rule}").')
     start_text = _local_text(start, "START")
     end_text = _local_text(end, "END")
     eop = _os.fspath(earth_orientation)
@@ -138,7 +145,7 @@ def contacts(elements, target, start, end, *, step_s=1.0, alpha_deg=0.0, beta_de
                                          str(target_name))
         return _frame(columns)
     if not _have_plan:
-        raise Error("POLYGON TARGETS AND THE SWATH RULE NEED THE PLANNER, WHICH THIS BUILD "
+        raise _error("POLYGON TARGETS AND THE SWATH RULE NEED THE PLANNER, WHICH THIS BUILD "
                     "OF ORVUS DOES NOT CARRY.")
     with _tempfile.TemporaryDirectory(prefix="orvus-target-") as tmp:
         path = _one_target_file(tmp, target, box, str(target_id), str(target_name))
@@ -163,7 +170,7 @@ def _one_target_file(directory, target, box, target_id, target_name):
     if isinstance(geometry, dict) and geometry.get("type") == "Feature":
         geometry = geometry.get("geometry")
     if not (isinstance(geometry, dict) and geometry.get("type") in ("Polygon", "MultiPolygon")):
-        raise Error("TARGET MUST BE A BOX (LON1, LON2, LAT1, LAT2) OR A POLYGON OR "
+        raise _error("TARGET MUST BE A BOX (LON1, LON2, LAT1, LAT2) OR A POLYGON OR "
                     "MULTIPOLYGON MAPPING.")
     feature = {"type": "Feature", "properties": {"id": target_id, "name": target_name},
                "geometry": {"type": geometry["type"], "coordinates": geometry.get("coordinates")}}
@@ -177,5 +184,5 @@ def plan(path):
     """Runs a plan (TOML) on this machine: the DataFrame orvus-plan writes as
     opportunities.csv (no file is written)."""
     if not _have_plan:
-        raise Error("THIS BUILD OF ORVUS DOES NOT CARRY THE PLANNER.")
+        raise _error("THIS BUILD OF ORVUS DOES NOT CARRY THE PLANNER.")
     return _read_table(_core._plan_csv(_os.fspath(path)))

@@ -17,7 +17,7 @@ import os
 import sys
 import uuid
 
-from . import Error, _core
+from . import Error, _core, _error
 
 
 class ChunkError(RuntimeError):
@@ -52,7 +52,7 @@ def run(client, plan_path, output=None, chunk=None, on_result=None):
 
     plan_path = os.path.abspath(plan_path)
     if not _core._have_plan:
-        raise Error("THIS BUILD OF ORVUS DOES NOT CARRY THE PLANNER.")
+        raise _error("THIS BUILD OF ORVUS DOES NOT CARRY THE PLANNER.")
     info = _core._plan_info(plan_path)
     if chunk is None:
         # One sweep of a satellite serves every target of its task, and each task sweeps

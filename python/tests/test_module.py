@@ -133,9 +133,10 @@ def test_errors_carry_the_lines_orvus_prints(tmp_path, monkeypatch):
                        (dict(alpha_deg=55.0), "HORIZON"), (dict(start="2024-13-01"), "ISO 8601")]:
         args = dict(step_s=1.0, alpha_deg=0.0, beta_deg=30.0, start="2024-10-05T00:00:00")
         args.update(bad)
-        with pytest.raises(orvus.Error, match=words):
+        with pytest.raises(orvus.Error, match=words) as caught:
             orvus.contacts(es, (0, 1, 0, 1), args.pop("start"), "2024-10-06T00:00:00",
                            earth_orientation=EOP, **args)
+        assert words in " ".join(caught.value.lines)
 
 
 @pytest.mark.skipif(orvus._have_plan, reason="the planner is built in")
