@@ -1,7 +1,7 @@
 """The 1,000-box deck, 3 satellites, 30 days at 1 s: orvus-plan, orvus.plan and
 orvus.distributed --local 2 on this machine.
 
-    PYTHONPATH=build/python /usr/bin/python3 python/bench/plan_speed.py build/apps/orvus-plan
+    PYTHONPATH=build/python /usr/bin/python3 bench/python_plan_speed.py build/apps/orvus-plan
 
 Targets: orvus.plan within 10 % of orvus-plan; orvus.distributed --local 2 no slower than
 1.5 times orvus-plan (the cost of the scale-out on one machine). Prints the times and exits 1
