@@ -11,6 +11,7 @@
 
 #include "legacy/routines.hpp"
 #include "orvus/error.hpp"
+#include "orvus/plan.hpp"
 #include "test_support.hpp"
 
 namespace orvus {
@@ -238,6 +239,39 @@ TEST(ElementSets, SameReportsFromEveryFormAndFromACatalogue) {
       run_with(tle, "LANDSAT 8", "22/10/2024 00:00:00.000000000", "23/10/2024 00:00:00.000000000");
   EXPECT_NE(old.errors.find("REACHES 16.3 DAYS FROM THE EPOCH"), std::string::npos) << old.errors;
   EXPECT_EQ(old.comparable.find("DAYS FROM THE EPOCH"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace orvus
+
+namespace orvus {
+namespace {
+
+// A catalogue number of nine digits, which no two-line set can carry, reaches the planner's
+// table whole.
+TEST(ElementSets, NineDigitNumberRoundTripsThroughThePlan) {
+  test::ScratchDir dir;
+  std::string csv = test::read_file(test::data_path("omm/landsat8_2024.csv"));
+  csv.replace(csv.find(",39084,"), 7, ",123456789,");
+  dir.write("sat.csv", csv);
+  dir.write("targets.csv", "id,name,lon1,lon2,lat1,lat2\nB,BRASILIA,-55,-45,-20,-10\n");
+  dir.write("plan.toml",
+            "start = 2024-10-07T00:00:00\nend = 2024-10-09T00:00:00\n"
+            "utc_offset_hours = 0\nstep_s = 10.0\nearth_orientation = \"" +
+                test::data_path("finals2000A.data") +
+                "\"\ntargets = \"targets.csv\"\nrule = \"points\"\n"
+                "output = \"out\"\n\n[[satellite]]\nname = \"LANDSAT 8\"\n"
+                "elements = \"sat.csv\"\nalpha_deg = 0.0\nbeta_deg = 30.0\n");
+  const Plan plan = load_plan(dir.file("plan.toml"));
+  EXPECT_EQ(plan.satellites.at(0).elements.catalogue_number, 123456789);
+  const auto kept = run_plan(plan, EarthOrientation::load(plan.earth_orientation_path));
+  ASSERT_FALSE(kept.empty());
+  std::ostringstream out;
+  write_opportunities_csv(plan, kept, out);
+  std::istringstream rows(out.str());
+  std::string header, row;
+  std::getline(rows, header);
+  while (std::getline(rows, row)) EXPECT_EQ(row.rfind("LANDSAT 8,123456789,B,", 0), 0u) << row;
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 
 #include "core/time_text.hpp"
 #include "legacy/routines.hpp"
+#include "map_page.hpp"
 #include "test_support.hpp"
 
 namespace orvus {
@@ -453,6 +454,51 @@ TEST(MapFiles, SvgRendersWithTheBoxAndSwathsWhereTheirCoordinatesSay) {
       EXPECT_GT(right, checked * 3 / 4) << c.number << ": " << right << " of " << checked;
     }
   }
+}
+
+// Natural Earth's land and sea on a coast: Guanabara Bay, a box over Rio de Janeiro. Land
+// north of the city and in the Serra do Mar, sea south of it, and a page written beside.
+TEST(MapFiles, SvgShowsLandAndSeaOnTheCoast) {
+  MapRun r;
+  run_map(r,
+          input("-44.0, -42.0, -23.5, -22.0", "0, 60", "27/07/2025 00:00:00.000000000",
+                "27/07/2025 10:00:00.000000000", "1", "amazonia1_2025.tle"),
+          "amazonia1_2025.tle");
+  ASSERT_EQ(r.map.status, 0) << r.map.output;
+  const std::string svg_file = r.dir.file(map::kSvgFile), png_file = r.dir.file("map.png");
+  ASSERT_EQ(std::system(("rsvg-convert '" + svg_file + "' -o '" + png_file + "'").c_str()), 0);
+  const Image img = read_png(png_file);
+  const std::string svg = read_file(svg_file);
+  const double x0 = attribute(svg, "data-x0"), y0 = attribute(svg, "data-y0");
+  const double lon_min = attribute(svg, "data-lon-min"), lat_max = attribute(svg, "data-lat-max");
+  const double cos_lat = attribute(svg, "data-cos-lat"), scale = attribute(svg, "data-scale");
+  const auto pixel = [&](double lon, double lat) {
+    return img.at(x0 + (lon - lon_min) * cos_lat * scale, y0 + (lat_max - lat) * scale);
+  };
+  for (const auto& [lon, lat] : {std::pair{-43.23, -21.61}, std::pair{-44.62, -22.4}}) {
+    const unsigned char* land = pixel(lon, lat);
+    EXPECT_GT(land[0], land[2] + 4) << lon << " " << lat;  // warm grey
+  }
+  for (const auto& [lon, lat] : {std::pair{-43.2, -24.0}, std::pair{-42.3, -23.8}}) {
+    const unsigned char* sea = pixel(lon, lat);
+    EXPECT_GT(sea[2], sea[0] + 4) << lon << " " << lat;  // cool white
+  }
+  EXPECT_LT(std::filesystem::file_size(r.dir.path / map::kPageFile), 2'000'000u);
+}
+
+// Texts reach the page as data: none can end its script element or add markup, and bytes
+// that are not UTF-8 become U+FFFD.
+TEST(MapFiles, PageTextsCannotBreakOutOfTheData) {
+  page::Page p;
+  p.header.title = "</script><script>alert(1)</script>";
+  p.targets.push_back({"<!-- \xFF", {{{1.0, 2.0}, {3.0, 2.0}, {3.0, 4.0}, {1.0, 2.0}}}});
+  const std::string html = page::page_html(p);
+  EXPECT_EQ(html.find("alert(1)</script>"), std::string::npos);
+  EXPECT_EQ(html.find("<!-- "), std::string::npos);
+  EXPECT_NE(html.find(R"("title":"\u003c/script\u003e\u003cscript\u003ealert(1))"),
+            std::string::npos);
+  EXPECT_NE(html.find("\"name\":\"\\u003c!-- \xEF\xBF\xBD\""), std::string::npos);
+  EXPECT_NE(html.find("[[[1.00000,2.00000],[3.00000,2.00000]"), std::string::npos);
 }
 
 // The map computes its contacts from the run's inputs: the reports are not read, and a

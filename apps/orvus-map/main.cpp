@@ -16,7 +16,7 @@ int main(int argc, char** argv) {
         "directory) from its ORVUS_IN.TXT, element file and finals2000A.data, as orvus does,\n"
         "and writes there\n"
         "ORVUS_v" ORVUS_VERSION "_CONTACTS.geojson, ORVUS_v" ORVUS_VERSION
-        "_CONTACTS.kml and ORVUS_v" ORVUS_VERSION "_MAP.svg.\n");
+        "_CONTACTS.kml, ORVUS_v" ORVUS_VERSION "_MAP.svg and ORVUS_v" ORVUS_VERSION "_MAP.html.\n");
     return argc == 2 && std::strcmp(argv[1], "--help") == 0 ? 0 : 2;
   }
   const fs::path dir = argc == 2 ? fs::path(argv[1]) : fs::current_path();
@@ -26,8 +26,10 @@ int main(int argc, char** argv) {
     orvus::map::write_geojson(run, dir / orvus::map::kGeoJsonFile);
     orvus::map::write_kml(run, dir / orvus::map::kKmlFile);
     orvus::map::write_svg(run, dir / orvus::map::kSvgFile);
-    std::printf("  ORVUS-MAP: %zu CONTACT(S) WRITTEN TO %s, %s AND %s\n", run.contacts.size(),
-                orvus::map::kGeoJsonFile, orvus::map::kKmlFile, orvus::map::kSvgFile);
+    orvus::map::write_page(run, dir / orvus::map::kPageFile);
+    std::printf("  ORVUS-MAP: %zu CONTACT(S) WRITTEN TO %s, %s, %s AND %s\n", run.contacts.size(),
+                orvus::map::kGeoJsonFile, orvus::map::kKmlFile, orvus::map::kSvgFile,
+                orvus::map::kPageFile);
   } catch (const orvus::Fatal& error) {
     orvus::print_fatal(error);
     return 1;

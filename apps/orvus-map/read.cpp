@@ -4,11 +4,11 @@
 #include <cmath>
 #include <cstdio>
 
-#include "core/two_line.hpp"
 #include "legacy/fatal.hpp"
 #include "map.hpp"
 #include "orvus/contacts.hpp"
 #include "orvus/earth_orientation.hpp"
+#include "orvus/elements.hpp"
 
 namespace orvus::map {
 
@@ -64,7 +64,11 @@ void read_run(const std::filesystem::path& dir, Run& run) {
   read_run_params(in, run.params);
   const RunParams& p = run.params;
   const std::filesystem::path tle(trimmed(p.TLE_FILE));
-  const Satellite satellite{Propagator(read_two_line_file((dir / tle).string())),
+  // The set orvus used: the one named as record 1, else the first (the file's path may be
+  // longer than the 70 columns of record 5 once the directory is put in front of it).
+  std::vector<ElementSet> sets = read_element_file((dir / tle).string());
+  const auto named = find_element_set(sets, trimmed(p.SAT_NAME));
+  const Satellite satellite{Propagator(sets[named >= 0 ? static_cast<std::size_t>(named) : 0]),
                             Sensor{p.ALPHA, p.BETA}};
   const EarthOrientation eop = EarthOrientation::load((dir / "finals2000A.data").string());
   const Box box{p.LON1, p.LON2, p.LAT1, p.LAT2};

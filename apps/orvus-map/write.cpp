@@ -7,6 +7,7 @@
 
 #include "legacy/fatal.hpp"
 #include "map.hpp"
+#include "world_atlas.hpp"
 
 namespace orvus::map {
 
@@ -329,6 +330,64 @@ std::string degrees_label(double v, bool lon) {
   return s;
 }
 
+// Land and country borders of Natural Earth inside the window [lon_min, lon_max] x [lat_min,
+// lat_max] (degrees; the window may reach beyond +-180), as SVG paths; `x` and `y` place a
+// point on the map.
+template <class X, class Y>
+std::string land_and_borders(double lon_min, double lon_max, double lat_min, double lat_max,
+                             const X& x, const Y& y) {
+  const page::WorldOutlines& world = page::world_outlines();
+  const auto path = [&](const page::Line& line, bool close) {
+    std::string d;
+    for (std::size_t i = 0; i < line.size(); ++i) {
+      d += i ? " L" : "M";
+      d += num(x(line[i].lon_deg), 1);
+      d += ',';
+      d += num(y(line[i].lat_deg), 1);
+    }
+    if (close) d += " Z";
+    return d;
+  };
+  // Each line as it is and a turn east and west, where that meets the window.
+  const auto shifted = [&](const page::Line& line, double shift) {
+    page::Line out = line;
+    for (page::Point& p : out) p.lon_deg += shift;
+    return out;
+  };
+  const auto meets = [&](const page::Line& line, double shift) {
+    double w = 1e9, e = -1e9, s = 1e9, n = -1e9;
+    for (const page::Point& p : line) {
+      w = std::min(w, p.lon_deg + shift);
+      e = std::max(e, p.lon_deg + shift);
+      s = std::min(s, p.lat_deg);
+      n = std::max(n, p.lat_deg);
+    }
+    return w <= lon_max && e >= lon_min && s <= lat_max && n >= lat_min;
+  };
+  std::string land, borders;
+  for (const double shift : {-360.0, 0.0, 360.0}) {
+    for (const page::Line& ring : world.land) {
+      if (!meets(ring, shift)) continue;
+      const page::Line part =
+          page::clip_ring(shifted(ring, shift), lon_min, lon_max, lat_min, lat_max);
+      if (!part.empty()) land += path(part, true) + " ";
+    }
+    for (const page::Line& line : world.borders) {
+      if (!meets(line, shift)) continue;
+      for (const page::Line& part :
+           page::clip_line(shifted(line, shift), lon_min, lon_max, lat_min, lat_max))
+        borders += path(part, false) + " ";
+    }
+  }
+  std::string out;
+  if (!land.empty()) out += "<path class=\"land\" d=\"" + land + "\" fill=\"#ecebe3\"/>\n";
+  if (!borders.empty()) {
+    out += "<path class=\"borders\" d=\"" + borders +
+           "\" fill=\"none\" stroke=\"#8a8a80\" stroke-width=\"0.8\"/>\n";
+  }
+  return out;
+}
+
 }  // namespace
 
 void write_svg(const Run& run, const std::filesystem::path& file) {
@@ -377,7 +436,15 @@ void write_svg(const Run& run, const std::filesystem::path& file) {
     << "\" width=\"" << num(width, 2) << "\" height=\"" << num(height, 2)
     << "\"/></clipPath></defs>\n"
     << "<rect x=\"" << num(x0, 2) << "\" y=\"" << num(y0, 2) << "\" width=\"" << num(width, 2)
-    << "\" height=\"" << num(height, 2) << "\" fill=\"#f4f7fb\" stroke=\"#555555\"/>\n";
+    << "\" height=\"" << num(height, 2) << "\" fill=\"#dce9f3\" stroke=\"#555555\"/>\n";
+
+  // Land and borders, their longitudes as they are (the window may reach beyond +-180, and so
+  // may the copies of the outlines a turn east or west); then the graticule over them.
+  s << "<g clip-path=\"url(#plot)\">\n"
+    << land_and_borders(
+           lon_min, lon_max, lat_min, lat_max,
+           [&](double lon) { return x0 + (lon - lon_min) * cos_c * scale; }, py)
+    << "</g>\n";
 
   // Graticule with labelled degrees.
   const double lon_step = nice_step(lon_max - lon_min), lat_step = nice_step(lat_max - lat_min);
@@ -484,6 +551,8 @@ void write_svg(const Run& run, const std::filesystem::path& file) {
     << "<text x=\"" << num(x0, 2) << "\" y=\"" << num(ly + 70, 2)
     << "\">Swaths: points (1) to (2) of each contact; dashed: point (0); dot: point seen at BEST "
        "ALPHA.</text>\n"
+    << "<text x=\"" << num(x0, 2) << "\" y=\"" << num(ly + 90, 2)
+    << "\">Land and borders: Natural Earth 1:50m (public domain).</text>\n"
     << "</g>\n</svg>\n";
   std::ofstream out = open_output(file);
   out << s.str();

@@ -22,6 +22,7 @@
 #include "orvus/error.hpp"
 #include "orvus/plan.hpp"
 #include "orvus/version.hpp"
+#include "page.hpp"
 
 namespace fs = std::filesystem;
 
@@ -34,7 +35,9 @@ std::string padded(std::string s, std::size_t width) {
 
 std::string safe_name(const std::string& id) {
   std::string out;
-  for (const char c : id) out += (std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_' || c == '.') ? c : '_';
+  for (const char c : id)
+    out +=
+        (std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_' || c == '.') ? c : '_';
   return out;
 }
 
@@ -116,8 +119,7 @@ void write_reports(const orvus::Plan& plan, const orvus::EarthOrientation& eop, 
   write_headers(files, p);
   ReportSink sink(files);
   plan::sweep(plan, eop, sat, target, target + 1, {&sink}, {});
-  const double secs =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  const double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
   write_execution_time(files.out1.get(), secs);
   check_report_streams(files);
   for (FilePtr* f : {&files.out1, &files.out2, &files.out3}) {
@@ -138,7 +140,8 @@ class Bar {
     if (pct == last_) return;
     last_ = pct;
     const int w = 40, fill = pct * w / 100;
-    std::fprintf(stderr, "\r ORVUS-PLAN [%s%s] %3d%%", std::string(static_cast<std::size_t>(fill), '#').c_str(),
+    std::fprintf(stderr, "\r ORVUS-PLAN [%s%s] %3d%%",
+                 std::string(static_cast<std::size_t>(fill), '#').c_str(),
                  std::string(static_cast<std::size_t>(w - fill), ' ').c_str(), pct);
     std::fflush(stderr);
   }
@@ -190,8 +193,9 @@ int main(int argc, char** argv) {
     const orvus::Plan plan = orvus::load_plan(plan_path);
     const orvus::EarthOrientation eop = orvus::EarthOrientation::load(plan.earth_orientation_path);
     for (const auto& s : plan.satellites) {
-      const double age = std::max(std::fabs(orvus::element_age_days(s.elements, plan.interval.start)),
-                                  std::fabs(orvus::element_age_days(s.elements, plan.interval.end)));
+      const double age =
+          std::max(std::fabs(orvus::element_age_days(s.elements, plan.interval.start)),
+                   std::fabs(orvus::element_age_days(s.elements, plan.interval.end)));
       if (age > 14.0) {
         std::fprintf(stderr,
                      " ORVUS-PLAN: WARNING: THE INTERVAL REACHES %.1f DAYS FROM THE EPOCH OF THE "
@@ -213,6 +217,11 @@ int main(int argc, char** argv) {
       std::ofstream f(out / "opportunities.geojson", std::ios::binary);
       orvus::write_opportunities_geojson(plan, kept, f);
       check_written(f, out / "opportunities.geojson");
+    }
+    if (!orvus::plan_page::write_page(plan, kept, out / "opportunities.html")) {
+      throw orvus::Error(orvus::ErrorKind::io, {" ORVUS-PLAN: CANNOT WRITE \"" +
+                                                    (out / "opportunities.html").string() + "\".",
+                                                " EXECUTION INTERRUPTED."});
     }
     if (reports) {
       // Every pair on its own sweep, the pairs spread over the machine's threads.

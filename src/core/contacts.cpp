@@ -63,9 +63,9 @@ void search_setup(const Sensor& sensor, const Box& box, const Interval& interval
         "DEGREES (GIVEN: " +
         number_text(lo) + " AND " + number_text(hi) + ").");
   }
-  if (!(interval.step_s >= 1.0e-6 && interval.step_s <= 86400.0)) {
+  if (!(interval.step_s >= 0.001 && interval.step_s <= 86400.0)) {
     bad_argument(
-        "INTERVAL: THE TIME STEP MUST BE POSITIVE (AT LEAST 1E-6 S) AND AT MOST 86400 S "
+        "INTERVAL: THE TIME STEP MUST LIE FROM 0.001 S (THE RESOLUTION OF THE TIMES) TO 86400 S "
         "(GIVEN: " +
         number_text(interval.step_s) + ").");
   }
@@ -97,6 +97,12 @@ void find_contacts(const Satellite& satellite, const Box& target, const Interval
   SearchParams p;
   search_setup(satellite.sensor, target, interval, p);
   const Propagator& orbit = satellite.orbit;
+  check_orbit_domain(p, orbit);
+  const double horizon = horizon_angle_deg(orbit);
+  if (!(std::max(std::fabs(p.alpha1), std::fabs(p.alpha2)) < horizon)) {
+    bad_argument("SENSOR: ALPHA - BETA/2 AND ALPHA + BETA/2 MUST LIE WITHIN " +
+                 number_text(horizon) + " DEGREES OF NADIR FOR THIS ORBIT (THE HORIZON).");
+  }
   const EopRows& table = eop.table().rows;
   if (options.method == SearchMethod::plain) {
     contact_search(p, orbit, table, sink);

@@ -244,7 +244,7 @@ void read_run_params(TextInput& in, RunParams& p) {
     p.STEP = v[0];
     if (!(p.STEP > 0.0 && p.STEP <= 86400.0)) {
       record_error(in, "RECORD 9 (STEP)",
-                   "THE TIME STEP MUST BE POSITIVE (AT LEAST 1E-6 S) AND AT MOST 86400 S "
+                   "THE TIME STEP MUST BE POSITIVE AND AT MOST 86400 S "
                    "(GIVEN: " +
                        number_text(p.STEP) + ").");
     }

@@ -28,9 +28,15 @@ constexpr double kRad = kPi / 180.0;
 V3 cross(const V3& a, const V3& b) {
   return {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
 }
-double dot(const V3& a, const V3& b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
-double norm(const V3& a) { return std::sqrt(dot(a, a)); }
-V3 scale(const V3& a, double k) { return {a[0] * k, a[1] * k, a[2] * k}; }
+double dot(const V3& a, const V3& b) {
+  return a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
+}
+double norm(const V3& a) {
+  return std::sqrt(dot(a, a));
+}
+V3 scale(const V3& a, double k) {
+  return {a[0] * k, a[1] * k, a[2] * k};
+}
 
 // Whether X (on the great circle of n = A x B) lies on the short arc from A to B.
 bool on_arc(const V3& a, const V3& b, const V3& n, const V3& x) {
@@ -312,7 +318,8 @@ struct Laea {
     if (rho < 1e-15) return {lon0 / kRad, std::asin(sin0) / kRad};
     const double c = 2.0 * std::asin(std::min(rho / 2.0, 1.0));
     const double lat = std::asin(std::cos(c) * sin0 + y * std::sin(c) * cos0 / rho);
-    const double lon = lon0 + std::atan2(x * std::sin(c), rho * cos0 * std::cos(c) - y * sin0 * std::sin(c));
+    const double lon =
+        lon0 + std::atan2(x * std::sin(c), rho * cos0 * std::cos(c) - y * sin0 * std::sin(c));
     return {wrap180(lon / kRad), lat / kRad};
   }
 };
@@ -396,7 +403,8 @@ double polygons_coverage(const std::vector<Polygon>& polys, const GroundPoint& c
         q.outer() = {proj(side1[i].lon_deg, side1[i].lat_deg),
                      proj(side1[i + 1].lon_deg, side1[i + 1].lat_deg),
                      proj(side2[i + 1].lon_deg, side2[i + 1].lat_deg),
-                     proj(side2[i].lon_deg, side2[i].lat_deg), proj(side1[i].lon_deg, side1[i].lat_deg)};
+                     proj(side2[i].lon_deg, side2[i].lat_deg),
+                     proj(side1[i].lon_deg, side1[i].lat_deg)};
         bg::correct(q);
         if (!bg::is_valid(q)) continue;
         BMulti u;

@@ -2,20 +2,20 @@
 // A step is computed exactly once where some target may be in view (an R-tree over the
 // targets' bounding boxes and the screening bounds of screen.cpp say where); each target
 // then runs orvus's own contact state machine (apply_step) with its own parameters.
+#include <erfa.h>
+
 #include <algorithm>
 #include <atomic>
+#include <boost/geometry.hpp>
+#include <boost/geometry/index/rtree.hpp>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
-#include <thread>
-#include <cmath>
 #include <limits>
+#include <thread>
 #include <utility>
 #include <vector>
-
-#include <boost/geometry.hpp>
-#include <boost/geometry/index/rtree.hpp>
-#include <erfa.h>
 
 #include "core/eop_table.hpp"
 #include "core/plan/plan_internal.hpp"
@@ -51,13 +51,20 @@ int cap_boxes(double lon, double lat, double radius, B2 out[2]) {
   const double r = radius + 1e-9;
   const double lat1 = lat - r, lat2 = lat + r;
   if (lat2 >= kPi / 2 || lat1 <= -kPi / 2 || r >= kPi / 2) {
-    out[0] = B2(P2(-180.0, std::max(lat1, -kPi / 2) / kRad), P2(180.0, std::min(lat2, kPi / 2) / kRad));
+    out[0] =
+        B2(P2(-180.0, std::max(lat1, -kPi / 2) / kRad), P2(180.0, std::min(lat2, kPi / 2) / kRad));
     return 1;
   }
   const double dl = std::asin(std::min(1.0, std::sin(r) / std::cos(std::fabs(lat) + r)));
   double a = (lon - dl) / kRad, b = (lon + dl) / kRad;
-  while (a < -180.0) { a += 360.0; b += 360.0; }
-  while (a > 180.0) { a -= 360.0; b -= 360.0; }
+  while (a < -180.0) {
+    a += 360.0;
+    b += 360.0;
+  }
+  while (a > 180.0) {
+    a -= 360.0;
+    b -= 360.0;
+  }
   if (b <= 180.0) {
     out[0] = B2(P2(a, lat1 / kRad), P2(b, lat2 / kRad));
     return 1;
@@ -70,12 +77,13 @@ int cap_boxes(double lon, double lat, double radius, B2 out[2]) {
 // The sub-satellite point by SGP8 and the mean sidereal time (screen_step's cheap chain);
 // false when the screening bounds do not hold at this time.
 struct CheapState {
-  double lon = 0, lat = 0;  // sub-satellite point, rad
+  double lon = 0, lat = 0;   // sub-satellite point, rad
   V3 up{}, along{}, left{};  // radial, along-track (velocity across the radius), r x v
   double r = 0, vr = 0;      // radius (m) and radial speed (m/s)
 };
 
-bool cheap_point(const Propagator& orbit, const Screen& s, double day, double seconds, CheapState& cs) {
+bool cheap_point(const Propagator& orbit, const Screen& s, double day, double seconds,
+                 CheapState& cs) {
   const double tsince =
       (day - orbit.elements().epoch.day) * 86400.0 + (seconds - orbit.elements().epoch.seconds);
   StateVector tod{};
@@ -89,7 +97,8 @@ bool cheap_point(const Propagator& orbit, const Screen& s, double day, double se
   const double hz = tod[0] * tod[4] - tod[1] * tod[3];
   const double sma = -mu / (2.0 * energy);
   const double ecc = std::sqrt(std::max(0.0, 1.0 - (hx * hx + hy * hy + hz * hz) / (mu * sma)));
-  if (!(energy < 0.0 && sma * (1.0 + ecc) + 50.0e3 <= s.r_hi && sma * (1.0 - ecc) - 50.0e3 >= s.r_lo)) {
+  if (!(energy < 0.0 && sma * (1.0 + ecc) + 50.0e3 <= s.r_hi &&
+        sma * (1.0 - ecc) - 50.0e3 >= s.r_lo)) {
     return false;
   }
   const double date1 = day + kMjd1950ToJd;
@@ -113,7 +122,8 @@ bool cheap_point(const Propagator& orbit, const Screen& s, double day, double se
   cs.lat = lat;
   cs.along = {u[0] / un, u[1] / un, u[2] / un};
   cs.up = {x / r, y / r, z / r};
-  cs.left = {cs.up[1] * cs.along[2] - cs.up[2] * cs.along[1], cs.up[2] * cs.along[0] - cs.up[0] * cs.along[2],
+  cs.left = {cs.up[1] * cs.along[2] - cs.up[2] * cs.along[1],
+             cs.up[2] * cs.along[0] - cs.up[0] * cs.along[2],
              cs.up[0] * cs.along[1] - cs.up[1] * cs.along[0]};
   cs.r = r;
   cs.vr = vr * r;
@@ -148,8 +158,8 @@ void sweep(const Plan& plan, const EarthOrientation& eop, std::size_t satellite,
   std::vector<Entry> entries;
   std::vector<Screen> entry_screen;  // the entry's box for the distance bound
   std::vector<std::size_t> entry_target;
-  std::vector<V3> entry_centre;       // centre of the entry's box
-  std::vector<double> entry_radius;   // angle from it that holds the whole box, rad
+  std::vector<V3> entry_centre;      // centre of the entry's box
+  std::vector<double> entry_radius;  // angle from it that holds the whole box, rad
   for (std::size_t i = 0; i < n; ++i) {
     targets.push_back(prepare(plan.targets[first + i], ps.sensor, plan.interval));
     targets.back().p.element_file = ps.elements_path;
@@ -167,8 +177,9 @@ void sweep(const Plan& plan, const EarthOrientation& eop, std::size_t satellite,
       entry_target.push_back(i);
       entry_centre.push_back(unit((b.lon1 + b.lon2) / 2.0, (b.lat1 + b.lat2) / 2.0));
       // Along the meridian, then along the parallel: a path at least as long as the arc.
-      const double cos_max =
-          (b.lat1 <= 0.0 && b.lat2 >= 0.0) ? 1.0 : std::cos(std::min(std::fabs(b.lat1), std::fabs(b.lat2)) * kRad);
+      const double cos_max = (b.lat1 <= 0.0 && b.lat2 >= 0.0)
+                                 ? 1.0
+                                 : std::cos(std::min(std::fabs(b.lat1), std::fabs(b.lat2)) * kRad);
       entry_radius.push_back(((b.lat2 - b.lat1) / 2.0 + (b.lon2 - b.lon1) / 2.0 * cos_max) * kRad);
     }
   }
@@ -224,15 +235,17 @@ void sweep(const Plan& plan, const EarthOrientation& eop, std::size_t satellite,
         have_pole = true;
       }
       B2 q[2];
-      const int nq = mn > 1e-9 ? cap_boxes(std::atan2(m[1], m[0]),
-                                           std::asin(std::clamp(m[2] / mn, -1.0, 1.0)), half + 1e-7, q)
-                               : cap_boxes(0, 0, kPi, q);
+      const int nq = mn > 1e-9
+                         ? cap_boxes(std::atan2(m[1], m[0]),
+                                     std::asin(std::clamp(m[2] / mn, -1.0, 1.0)), half + 1e-7, q)
+                         : cap_boxes(0, 0, kPi, q);
       for (int j = 0; j < nq; ++j) tree.query(bgi::intersects(q[j]), std::back_inserter(lane.hits));
     } else {
       for (std::size_t i = 0; i < 3; ++i) {
         B2 q[2];
         const int nq = cap_boxes(s.pt[2 * i] * kRad, s.pt[2 * i + 1] * kRad, 1e-7, q);
-        for (int j = 0; j < nq; ++j) tree.query(bgi::intersects(q[j]), std::back_inserter(lane.hits));
+        for (int j = 0; j < nq; ++j)
+          tree.query(bgi::intersects(q[j]), std::back_inserter(lane.hits));
       }
     }
     for (const Entry& e : lane.hits) {
@@ -306,7 +319,8 @@ void sweep(const Plan& plan, const EarthOrientation& eop, std::size_t satellite,
           for (tier = 0; tier < 3; ++tier) {
             const int nq = cap_boxes(cs.lon, cs.lat, scr.theta + scr.omega * tiers[tier], q);
             hits.clear();
-            for (int j = 0; j < nq; ++j) tree.query(bgi::intersects(q[j]), std::back_inserter(hits));
+            for (int j = 0; j < nq; ++j)
+              tree.query(bgi::intersects(q[j]), std::back_inserter(hits));
             if (!hits.empty()) break;
           }
           double out_for = tier > 0 ? tiers[tier - 1] : tiers[0];
@@ -333,18 +347,22 @@ void sweep(const Plan& plan, const EarthOrientation& eop, std::size_t satellite,
             for (const Entry& e : hits) {
               const V3& c = entry_centre[e.second];
               const double rb = entry_radius[e.second];
-              const double off = std::asin(std::min(1.0, std::fabs(c[0] * cs.along[0] + c[1] * cs.along[1] + c[2] * cs.along[2])));
+              const double off = std::asin(std::min(
+                  1.0, std::fabs(c[0] * cs.along[0] + c[1] * cs.along[1] + c[2] * cs.along[2])));
               double m_cross = -1.0;
               if (use_cross && off + rb + scr.omega * tiers[0] < kCrossLimit) {
-                const double phic = std::atan2(c[0] * cs.left[0] + c[1] * cs.left[1] + c[2] * cs.left[2],
-                                               c[0] * cs.up[0] + c[1] * cs.up[1] + c[2] * cs.up[2]);
+                const double phic =
+                    std::atan2(c[0] * cs.left[0] + c[1] * cs.left[1] + c[2] * cs.left[2],
+                               c[0] * cs.up[0] + c[1] * cs.up[1] + c[2] * cs.up[2]);
                 double gap = kPi;
-                for (int i = 0; i < nint; ++i) gap = std::min(gap, std::max({0.0, lo[i] - phic, phic - hi[i]}));
+                for (int i = 0; i < nint; ++i)
+                  gap = std::min(gap, std::max({0.0, lo[i] - phic, phic - hi[i]}));
                 // Near the plane an angle across it moves no faster than 1/cos(limit) times
                 // the frame, and a box within rb of its centre spans rb/cos(limit) of it.
                 m_cross = gap * std::cos(kCrossLimit) - rb;
               }
-              const double m_iso = box_distance_bound(entry_screen[e.second], cs.lon, cs.lat) - scr.theta;
+              const double m_iso =
+                  box_distance_bound(entry_screen[e.second], cs.lon, cs.lat) - scr.theta;
               const double m_along = off - rb - kAlongMargin;
               const double margin = std::max({m_iso, m_along, m_cross});
               if (!(margin > 0.0)) {
@@ -408,13 +426,14 @@ void sweep(const Plan& plan, const EarthOrientation& eop, std::size_t satellite,
         stop >= 64);
     if (stop < ne) std::rethrow_exception(failure[exact_index[stop]]);
     if (progress) {
-      progress(std::clamp(since_epoch(plan.interval.start, UtcInstant{cur_day, cur_sec}) / total, 0.0, 1.0));
+      progress(std::clamp(since_epoch(plan.interval.start, UtcInstant{cur_day, cur_sec}) / total,
+                          0.0, 1.0));
     }
   }
   for (std::size_t t = 0; t < n; ++t) finish_search(states[t], *sinks[t]);
   if (std::getenv("ORVUS_PLAN_STATS") != nullptr) {
-    std::fprintf(stderr, " ORVUS-PLAN: SATELLITE %zu: %zu STEPS, %zu COMPUTED EXACTLY.\n", satellite + 1,
-                 stat_steps, stat_exact);
+    std::fprintf(stderr, " ORVUS-PLAN: SATELLITE %zu: %zu STEPS, %zu COMPUTED EXACTLY.\n",
+                 satellite + 1, stat_steps, stat_exact);
   }
   if (progress) progress(1.0);
 }
@@ -430,7 +449,8 @@ std::array<double, 3> sun_fixed_at(double day, double seconds) {
   eraTaitt(tai1, tai2, &tt1, &tt2);
   double pvh[2][3], pvb[2][3];
   eraEpv00(tt1, tt2, pvh, pvb);
-  double sun[3] = {-pvh[0][0] * constants::astronomical_unit_m, -pvh[0][1] * constants::astronomical_unit_m,
+  double sun[3] = {-pvh[0][0] * constants::astronomical_unit_m,
+                   -pvh[0][1] * constants::astronomical_unit_m,
                    -pvh[0][2] * constants::astronomical_unit_m};
   double c2t[3][3];
   eraC2t06a(tt1, tt2, utc1, utc2, 0.0, 0.0, c2t);
@@ -446,8 +466,8 @@ double elevation_from(const std::array<double, 3>& sun_fixed, double lon, double
   double sun[3] = {sun_fixed[0], sun_fixed[1], sun_fixed[2]};
   double topo[3];
   eraPmp(sun, site, topo);
-  double up[3] = {std::cos(lat * kRad) * std::cos(lon * kRad), std::cos(lat * kRad) * std::sin(lon * kRad),
-                  std::sin(lat * kRad)};
+  double up[3] = {std::cos(lat * kRad) * std::cos(lon * kRad),
+                  std::cos(lat * kRad) * std::sin(lon * kRad), std::sin(lat * kRad)};
   return std::asin(eraPdp(topo, up) / eraPm(topo)) / kRad;
 }
 
@@ -490,8 +510,9 @@ std::vector<Opportunity> plan_opportunities(const Plan& plan, const EarthOrienta
                                             std::size_t last,
                                             const std::function<void(double)>& progress) {
   if (satellite >= plan.satellites.size()) {
-    throw Error(ErrorKind::usage, {" THE PLAN HAS NO SATELLITE " + std::to_string(satellite + 1) + ".",
-                                   " EXECUTION INTERRUPTED."});
+    throw Error(ErrorKind::usage,
+                {" THE PLAN HAS NO SATELLITE " + std::to_string(satellite + 1) + ".",
+                 " EXECUTION INTERRUPTED."});
   }
   last = std::min(last, plan.targets.size());
   first = std::min(first, last);

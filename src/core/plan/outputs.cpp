@@ -23,25 +23,24 @@ namespace orvus {
 
 namespace {
 
-// ISO 8601 to the millisecond: "2025-07-02T13:11:45.000Z" or "...-03:00".
+// ISO 8601 to the millisecond, "2025-07-02T13:11:45.000Z" or "...-03:00": the time as the
+// reports write it (rounded to the nanosecond, then cut to the millisecond), so that a row
+// and the reports never differ by a millisecond. 24:00 is written as 00:00 of the next day.
 std::string iso_time(const UtcInstant& t, const std::optional<double>& offset_hours) {
-  long long ms = std::llround(t.seconds * 1000.0);
+  DateText text{};
+  write_date_text(t.day, t.seconds, text);
+  const std::string_view v(text.data(), text.size());
+  std::string hms(v.substr(11, 12));  // HH:MM:SS.sss
   double day = t.day;
-  while (ms >= 86400000LL) {
-    ms -= 86400000LL;
+  if (hms.compare(0, 2, "24") == 0) {
+    hms.replace(0, 2, "00");
     day += 1.0;
-  }
-  while (ms < 0) {
-    ms += 86400000LL;
-    day -= 1.0;
   }
   int y = 0, mo = 0, d = 0;
   double fd = 0;
   (void)eraJd2cal(day + kMjd1950ToJd, 0.5, &y, &mo, &d, &fd);
-  const long long s = ms / 1000;
   char buf[64];
-  std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02lld:%02lld:%02lld.%03lld", y, mo, d, s / 3600,
-                (s / 60) % 60, s % 60, ms % 1000);
+  std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%s", y, mo, d, hms.c_str());
   std::string out = buf;
   if (!offset_hours) return out + "Z";
   const long minutes = std::lround(std::fabs(*offset_hours) * 60.0);
@@ -63,7 +62,8 @@ std::string csv_text(const std::string& s) {
 std::string fixed(double v, int digits) {
   char buf[64];
   std::snprintf(buf, sizeof buf, "%.*f", digits, v);
-  if (std::strcmp(buf, "-0") == 0 || (buf[0] == '-' && std::strspn(buf + 1, "0.") == std::strlen(buf + 1)))
+  if (std::strcmp(buf, "-0") == 0 ||
+      (buf[0] == '-' && std::strspn(buf + 1, "0.") == std::strlen(buf + 1)))
     return std::string(buf + 1);
   return buf;
 }
@@ -84,7 +84,8 @@ std::vector<Opportunity> select_opportunities(const Plan& plan, std::vector<Oppo
   for (auto& o : all) {
     if (k.min_sun_elevation_deg && !(o.sun_elevation_deg >= *k.min_sun_elevation_deg)) {
       ++c.by_sun;
-    } else if (k.max_abs_best_alpha_deg && !(std::fabs(o.contact.best_alpha_deg) <= *k.max_abs_best_alpha_deg)) {
+    } else if (k.max_abs_best_alpha_deg &&
+               !(std::fabs(o.contact.best_alpha_deg) <= *k.max_abs_best_alpha_deg)) {
       ++c.by_alpha;
     } else if (k.pass != 0 && o.contact.pass != k.pass) {
       ++c.by_pass;
@@ -132,7 +133,9 @@ std::string num(double v) {
   return std::string(buf, r.ptr);
 }
 
-std::string json_text(const std::string& s) { return nlohmann::json(s).dump(); }
+std::string json_text(const std::string& s) {
+  return nlohmann::json(s).dump();
+}
 
 void put_rings(std::ostream& out, const std::vector<std::vector<Ring>>& polys) {
   out << "{\"type\":\"MultiPolygon\",\"coordinates\":[";
@@ -152,7 +155,8 @@ void put_rings(std::ostream& out, const std::vector<std::vector<Ring>>& polys) {
 
 }  // namespace
 
-void write_opportunities_csv(const Plan& plan, const std::vector<Opportunity>& kept, std::ostream& out) {
+void write_opportunities_csv(const Plan& plan, const std::vector<Opportunity>& kept,
+                             std::ostream& out) {
   out << "satellite,norad_id,target_id,target_name,contact,start_utc,end_utc,start_local,end_local,"
          "duration_s,best_time_utc,best_time_local,best_alpha_deg,distance_deg,pass,"
          "sun_elevation_deg,coverage,element_age_days\n";
@@ -220,8 +224,8 @@ void write_opportunities_geojson(const Plan& plan, const std::vector<Opportunity
         << iso_time(c.best_local, off) << "\",\"best_alpha_deg\":" << num(c.best_alpha_deg)
         << ",\"distance_deg\":" << num(c.distance_deg) << ",\"pass\":\"" << c.pass
         << "\",\"sun_elevation_deg\":" << num(o.sun_elevation_deg)
-        << ",\"coverage\":" << num(o.coverage) << ",\"element_age_days\":" << num(o.element_age_days)
-        << "},\"geometry\":";
+        << ",\"coverage\":" << num(o.coverage)
+        << ",\"element_age_days\":" << num(o.element_age_days) << "},\"geometry\":";
     std::vector<std::vector<Ring>> polys;
     for (const Ring& r : o.swath) polys.push_back({r});
     put_rings(out, polys);
@@ -257,7 +261,8 @@ struct Reader {
   template <class T>
   T get() {
     if (at + sizeof(T) > b.size()) {
-      throw Error(ErrorKind::input, {" THE OPPORTUNITIES' BYTES ARE CUT SHORT.", " EXECUTION INTERRUPTED."});
+      throw Error(ErrorKind::input,
+                  {" THE OPPORTUNITIES' BYTES ARE CUT SHORT.", " EXECUTION INTERRUPTED."});
     }
     T v;
     std::memcpy(&v, b.data() + at, sizeof v);
@@ -290,7 +295,8 @@ std::string serialize_opportunities(const std::vector<Opportunity>& list) {
     w.put(static_cast<std::int32_t>(c.number));
     w.put(static_cast<std::uint8_t>(c.closed));
     w.put(c.pass);
-    for (const UtcInstant& t : {c.start_utc, c.end_utc, c.start_local, c.end_local, c.best_utc, c.best_local})
+    for (const UtcInstant& t :
+         {c.start_utc, c.end_utc, c.start_local, c.end_local, c.best_utc, c.best_local})
       w.instant(t);
     w.put(c.duration_s);
     w.put(c.best_alpha_deg);
@@ -311,7 +317,8 @@ std::string serialize_opportunities(const std::vector<Opportunity>& list) {
 
 std::vector<Opportunity> deserialize_opportunities(const std::string& bytes) {
   if (bytes.size() < sizeof kMagic || std::memcmp(bytes.data(), kMagic, sizeof kMagic) != 0) {
-    throw Error(ErrorKind::input, {" NOT A SERIALIZED LIST OF OPPORTUNITIES.", " EXECUTION INTERRUPTED."});
+    throw Error(ErrorKind::input,
+                {" NOT A SERIALIZED LIST OF OPPORTUNITIES.", " EXECUTION INTERRUPTED."});
   }
   Reader r{bytes, sizeof kMagic};
   const auto n = r.get<std::uint64_t>();
@@ -339,17 +346,23 @@ std::vector<Opportunity> deserialize_opportunities(const std::string& bytes) {
     o.coverage = r.get<double>();
     o.element_age_days = r.get<double>();
     const auto nr = r.get<std::uint64_t>();
-    if (nr > bytes.size()) throw Error(ErrorKind::input, {" THE OPPORTUNITIES' BYTES ARE CORRUPT.", " EXECUTION INTERRUPTED."});
+    if (nr > bytes.size())
+      throw Error(ErrorKind::input,
+                  {" THE OPPORTUNITIES' BYTES ARE CORRUPT.", " EXECUTION INTERRUPTED."});
     for (std::uint64_t k = 0; k < nr; ++k) {
       const auto np = r.get<std::uint64_t>();
-      if (np > bytes.size()) throw Error(ErrorKind::input, {" THE OPPORTUNITIES' BYTES ARE CORRUPT.", " EXECUTION INTERRUPTED."});
+      if (np > bytes.size())
+        throw Error(ErrorKind::input,
+                    {" THE OPPORTUNITIES' BYTES ARE CORRUPT.", " EXECUTION INTERRUPTED."});
       Ring ring;
       for (std::uint64_t q = 0; q < np; ++q) ring.push_back(r.point());
       o.swath.push_back(std::move(ring));
     }
     out.push_back(std::move(o));
   }
-  if (r.at != bytes.size()) throw Error(ErrorKind::input, {" THE OPPORTUNITIES' BYTES HAVE TRAILING DATA.", " EXECUTION INTERRUPTED."});
+  if (r.at != bytes.size())
+    throw Error(ErrorKind::input,
+                {" THE OPPORTUNITIES' BYTES HAVE TRAILING DATA.", " EXECUTION INTERRUPTED."});
   return out;
 }
 

@@ -1,12 +1,13 @@
 // The plan file (TOML): every key checked against the same limits as the input file of
 // `orvus`, paths resolved against the plan's directory, the satellites' element sets chosen
 // and the targets read.
+#include <toml++/toml.h>
+
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <set>
 #include <string>
-#include <toml++/toml.h>
 
 #include "core/plan/plan_internal.hpp"
 #include "core/search.hpp"
@@ -22,10 +23,12 @@ using plan::number_text;
 struct Reader {
   std::string file;
   long line_of(const toml::node& n) const { return static_cast<long>(n.source().begin.line); }
-  [[noreturn]] void bad(const toml::node& n, const std::string& key, const std::string& what) const {
+  [[noreturn]] void bad(const toml::node& n, const std::string& key,
+                        const std::string& what) const {
     fail(file, line_of(n), key, "\"" + key + "\" " + what);
   }
-  void known(const toml::table& t, const std::set<std::string>& keys, const std::string& prefix) const {
+  void known(const toml::table& t, const std::set<std::string>& keys,
+             const std::string& prefix) const {
     for (auto&& [k, v] : t) {
       if (!keys.count(std::string(k.str()))) {
         fail(file, static_cast<long>(k.source().begin.line), prefix + std::string(k.str()),
@@ -62,7 +65,8 @@ std::string local_text(const Reader& r, const toml::node& n, const std::string& 
   double s = 0;
   if (n.is_date_time()) {
     const toml::date_time dt = *n.value<toml::date_time>();
-    if (dt.offset) r.bad(n, key, "MUST BE A LOCAL DATE-TIME (WITHOUT AN OFFSET): UTC_OFFSET_HOURS GIVES IT.");
+    if (dt.offset)
+      r.bad(n, key, "MUST BE A LOCAL DATE-TIME (WITHOUT AN OFFSET): UTC_OFFSET_HOURS GIVES IT.");
     y = dt.date.year;
     mo = dt.date.month;
     d = dt.date.day;
@@ -73,8 +77,10 @@ std::string local_text(const Reader& r, const toml::node& n, const std::string& 
     const std::string t = *n.value<std::string>();
     char sep = 0;
     int used = 0;
-    if (std::sscanf(t.c_str(), "%4d-%2d-%2d%c%2d:%2d:%lf%n", &y, &mo, &d, &sep, &h, &mi, &s, &used) != 7 ||
-        (sep != 'T' && sep != ' ' && sep != 't') || used != static_cast<int>(t.size()) || !(s >= 0 && s < 61)) {
+    if (std::sscanf(t.c_str(), "%4d-%2d-%2d%c%2d:%2d:%lf%n", &y, &mo, &d, &sep, &h, &mi, &s,
+                    &used) != 7 ||
+        (sep != 'T' && sep != ' ' && sep != 't') || used != static_cast<int>(t.size()) ||
+        !(s >= 0 && s < 61)) {
       r.bad(n, key, "MUST BE A LOCAL DATE-TIME YYYY-MM-DDTHH:MM:SS (GIVEN: \"" + t + "\").");
     }
   } else {
@@ -102,7 +108,8 @@ Plan load_plan(const std::string& path) {
     root = toml::parse_file(path);
   } catch (const toml::parse_error& e) {
     if (!std::filesystem::exists(path)) {
-      throw Error(ErrorKind::io, {" CANNOT OPEN THE PLAN FILE \"" + path + "\".", " EXECUTION INTERRUPTED."},
+      throw Error(ErrorKind::io,
+                  {" CANNOT OPEN THE PLAN FILE \"" + path + "\".", " EXECUTION INTERRUPTED."},
                   ErrorWhere(path));
     }
     fail(path, static_cast<long>(e.source().begin.line), "",
@@ -111,16 +118,18 @@ Plan load_plan(const std::string& path) {
   Plan plan;
   plan.path = path;
   const std::filesystem::path dir = std::filesystem::path(path).parent_path();
-  r.known(root, {"start", "end", "utc_offset_hours", "step_s", "earth_orientation", "targets",
-                 "rule", "output", "satellite", "constraints"},
+  r.known(root,
+          {"start", "end", "utc_offset_hours", "step_s", "earth_orientation", "targets", "rule",
+           "output", "satellite", "constraints"},
           "");
   const toml::node& top = root;
   // utc_offset first: the times need it.
   const toml::node& off = r.need(root, "utc_offset_hours", "", top);
   plan.interval.utc_offset_hours = r.number(off, "utc_offset_hours");
   if (!(std::fabs(plan.interval.utc_offset_hours) <= 24.0)) {
-    r.bad(off, "utc_offset_hours", "MUST LIE BETWEEN -24 AND 24 HOURS (GIVEN: " +
-                                       number_text(plan.interval.utc_offset_hours) + ").");
+    r.bad(off, "utc_offset_hours",
+          "MUST LIE BETWEEN -24 AND 24 HOURS (GIVEN: " +
+              number_text(plan.interval.utc_offset_hours) + ").");
   }
   for (const char* key : {"start", "end"}) {
     const toml::node& n = r.need(root, key, "", top);
@@ -155,9 +164,12 @@ Plan load_plan(const std::string& path) {
   plan.output_dir = resolve(dir, r.text(r.need(root, "output", "", top), "output"));
   if (const toml::node* n = root.get("rule")) {
     const std::string rule = r.text(*n, "rule");
-    if (rule == "swath") plan.rule = TargetRule::swath;
-    else if (rule == "points") plan.rule = TargetRule::points;
-    else r.bad(*n, "rule", "MUST BE \"swath\" OR \"points\" (GIVEN: \"" + rule + "\").");
+    if (rule == "swath")
+      plan.rule = TargetRule::swath;
+    else if (rule == "points")
+      plan.rule = TargetRule::points;
+    else
+      r.bad(*n, "rule", "MUST BE \"swath\" OR \"points\" (GIVEN: \"" + rule + "\").");
   }
   if (const toml::node* n = root.get("constraints")) {
     if (!n->is_table()) r.bad(*n, "constraints", "MUST BE A TABLE [constraints].");
@@ -178,9 +190,12 @@ Plan load_plan(const std::string& path) {
     }
     if (const toml::node* v = c.get("pass")) {
       const std::string p = r.text(*v, "constraints.pass");
-      if (p == "A" || p == "D") plan.constraints.pass = p[0];
-      else if (p == "any") plan.constraints.pass = 0;
-      else r.bad(*v, "constraints.pass", "MUST BE \"A\", \"D\" OR \"any\" (GIVEN: \"" + p + "\").");
+      if (p == "A" || p == "D")
+        plan.constraints.pass = p[0];
+      else if (p == "any")
+        plan.constraints.pass = 0;
+      else
+        r.bad(*v, "constraints.pass", "MUST BE \"A\", \"D\" OR \"any\" (GIVEN: \"" + p + "\").");
     }
     if (const toml::node* v = c.get("min_duration_s")) {
       const double x = r.number(*v, "constraints.min_duration_s");
@@ -212,14 +227,18 @@ Plan load_plan(const std::string& path) {
       if (!(lo > -90.0 && lo < 90.0 && hi > -90.0 && hi < 90.0)) {
         r.bad(bn, "satellite.beta_deg",
               "ALPHA - BETA/2 AND ALPHA + BETA/2 MUST LIE STRICTLY BETWEEN -90 AND 90 DEGREES "
-              "(GIVEN: " + number_text(lo) + " AND " + number_text(hi) + ").");
+              "(GIVEN: " +
+                  number_text(lo) + " AND " + number_text(hi) + ").");
       }
       bool explicit_select = false;
       if (const toml::node* v = s.get("select")) {
         explicit_select = true;
-        if (v->is_string()) sat.select = *v->value<std::string>();
-        else if (v->is_integer()) sat.select = *v->value<std::int64_t>();
-        else r.bad(*v, "satellite.select", "MUST BE A NAME (STRING) OR A CATALOGUE NUMBER.");
+        if (v->is_string())
+          sat.select = *v->value<std::string>();
+        else if (v->is_integer())
+          sat.select = *v->value<std::int64_t>();
+        else
+          r.bad(*v, "satellite.select", "MUST BE A NAME (STRING) OR A CATALOGUE NUMBER.");
       } else {
         sat.select = sat.name;
       }
@@ -239,7 +258,8 @@ Plan load_plan(const std::string& path) {
       if (!(std::max(std::fabs(lo), std::fabs(hi)) < horizon)) {
         r.bad(bn, "satellite.beta_deg",
               "THE VIEW PASSES THE EARTH'S HORIZON: ALPHA - BETA/2 AND ALPHA + BETA/2 MUST LIE "
-              "WITHIN " + number_text(horizon) + " DEGREES OF NADIR FOR THIS ORBIT.");
+              "WITHIN " +
+                  number_text(horizon) + " DEGREES OF NADIR FOR THIS ORBIT.");
       }
       plan.satellites.push_back(std::move(sat));
     }

@@ -73,8 +73,9 @@ std::vector<Target> read_csv(const std::string& path, std::istream& in) {
       continue;
     }
     if (f.size() != 6) {
-      fail(path, n, "", "A TARGET NEEDS 6 FIELDS (id,name,lon1,lon2,lat1,lat2); FOUND " +
-                            std::to_string(f.size()) + ".");
+      fail(path, n, "",
+           "A TARGET NEEDS 6 FIELDS (id,name,lon1,lon2,lat1,lat2); FOUND " +
+               std::to_string(f.size()) + ".");
     }
     Target t;
     t.id = f[0];
@@ -88,8 +89,9 @@ std::vector<Target> read_csv(const std::string& path, std::istream& in) {
       char* end = nullptr;
       v[k] = std::strtod(s.c_str(), &end);
       if (s.empty() || end != s.c_str() + s.size()) {
-        fail(path, n, names[k], std::string(names[k]) + " OF TARGET \"" + t.id +
-                                    "\" IS NOT A NUMBER (\"" + s + "\").");
+        fail(
+            path, n, names[k],
+            std::string(names[k]) + " OF TARGET \"" + t.id + "\" IS NOT A NUMBER (\"" + s + "\").");
       }
       if (!std::isfinite(v[k])) {
         fail(path, n, names[k],
@@ -98,9 +100,10 @@ std::vector<Target> read_csv(const std::string& path, std::istream& in) {
     }
     if (!(std::fabs(v[2]) <= 90.0 && std::fabs(v[3]) <= 90.0 && std::fabs(v[0]) <= 360.0 &&
           std::fabs(v[1]) <= 360.0)) {
-      fail(path, n, "", "TARGET \"" + t.id +
-                            "\": LATITUDES MUST LIE BETWEEN -90 AND 90 DEGREES AND LONGITUDES "
-                            "BETWEEN -360 AND 360 DEGREES.");
+      fail(path, n, "",
+           "TARGET \"" + t.id +
+               "\": LATITUDES MUST LIE BETWEEN -90 AND 90 DEGREES AND LONGITUDES "
+               "BETWEEN -360 AND 360 DEGREES.");
     }
     if (!ids.insert(t.id).second) fail(path, n, "id", "DUPLICATE TARGET id \"" + t.id + "\".");
     t.box = Box{v[0], v[1], v[2], v[3]};
@@ -115,16 +118,18 @@ std::vector<Target> read_csv(const std::string& path, std::istream& in) {
 bool segments_cross(const GroundPoint& p, const GroundPoint& q, const GroundPoint& r,
                     const GroundPoint& s) {
   auto orient = [](const GroundPoint& a, const GroundPoint& b, const GroundPoint& c) {
-    const double v =
-        (b.lon_deg - a.lon_deg) * (c.lat_deg - a.lat_deg) - (b.lat_deg - a.lat_deg) * (c.lon_deg - a.lon_deg);
+    const double v = (b.lon_deg - a.lon_deg) * (c.lat_deg - a.lat_deg) -
+                     (b.lat_deg - a.lat_deg) * (c.lon_deg - a.lon_deg);
     return (v > 0) - (v < 0);
   };
   const int o1 = orient(p, q, r), o2 = orient(p, q, s), o3 = orient(r, s, p), o4 = orient(r, s, q);
   if (o1 * o2 < 0 && o3 * o4 < 0) return true;
   // Collinear overlap.
   auto between = [](const GroundPoint& a, const GroundPoint& b, const GroundPoint& c) {
-    return std::min(a.lon_deg, b.lon_deg) <= c.lon_deg && c.lon_deg <= std::max(a.lon_deg, b.lon_deg) &&
-           std::min(a.lat_deg, b.lat_deg) <= c.lat_deg && c.lat_deg <= std::max(a.lat_deg, b.lat_deg);
+    return std::min(a.lon_deg, b.lon_deg) <= c.lon_deg &&
+           c.lon_deg <= std::max(a.lon_deg, b.lon_deg) &&
+           std::min(a.lat_deg, b.lat_deg) <= c.lat_deg &&
+           c.lat_deg <= std::max(a.lat_deg, b.lat_deg);
   };
   auto same = [](const GroundPoint& a, const GroundPoint& b) {
     return a.lon_deg == b.lon_deg && a.lat_deg == b.lat_deg;
@@ -160,8 +165,10 @@ bool self_crossing(const Ring& r) {
     return std::pair<int, int>{i, j};
   };
   for (std::size_t e = 0; e < n; ++e) {
-    const auto [i1, j1] = cell(std::min(r[e].lon_deg, r[e + 1].lon_deg), std::min(r[e].lat_deg, r[e + 1].lat_deg));
-    const auto [i2, j2] = cell(std::max(r[e].lon_deg, r[e + 1].lon_deg), std::max(r[e].lat_deg, r[e + 1].lat_deg));
+    const auto [i1, j1] =
+        cell(std::min(r[e].lon_deg, r[e + 1].lon_deg), std::min(r[e].lat_deg, r[e + 1].lat_deg));
+    const auto [i2, j2] =
+        cell(std::max(r[e].lon_deg, r[e + 1].lon_deg), std::max(r[e].lat_deg, r[e + 1].lat_deg));
     for (int i = i1; i <= i2; ++i)
       for (int j = j1; j <= j2; ++j) cells[static_cast<std::size_t>(i) * grid + j].push_back(e);
   }
@@ -208,7 +215,8 @@ bool planar_in(const Ring& r, const GroundPoint& p) {
     const auto& a = r[i];
     const auto& b = r[i + 1];
     if ((a.lat_deg > p.lat_deg) != (b.lat_deg > p.lat_deg)) {
-      const double x = a.lon_deg + (p.lat_deg - a.lat_deg) / (b.lat_deg - a.lat_deg) * (b.lon_deg - a.lon_deg);
+      const double x =
+          a.lon_deg + (p.lat_deg - a.lat_deg) / (b.lat_deg - a.lat_deg) * (b.lon_deg - a.lon_deg);
       if (p.lon_deg < x) in = !in;
     }
   }
@@ -258,7 +266,9 @@ std::vector<Target> read_geojson(const std::string& path, const std::string& tex
     long line = 0;
     if (q1 != std::string::npos && q2 > q1) {
       const auto at = text.find(what.substr(q1 + 1, q2 - q1 - 1));
-      if (at != std::string::npos) line = 1 + static_cast<long>(std::count(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(at), '\n'));
+      if (at != std::string::npos)
+        line = 1 + static_cast<long>(std::count(
+                       text.begin(), text.begin() + static_cast<std::ptrdiff_t>(at), '\n'));
     }
     fail(path, line, "", "A NUMBER IS NOT FINITE.");
   }
@@ -275,27 +285,39 @@ std::vector<Target> read_geojson(const std::string& path, const std::string& tex
     if (!f.is_object()) bad("THE FEATURE IS NOT AN OBJECT.");
     Target t;
     t.line = fno;
-    const auto props = f.contains("properties") && f["properties"].is_object() ? f["properties"]
-                                                                               : nlohmann::json::object();
+    const auto props = f.contains("properties") && f["properties"].is_object()
+                           ? f["properties"]
+                           : nlohmann::json::object();
     const nlohmann::json* idp = nullptr;
-    if (props.contains("id")) idp = &props["id"];
-    else if (f.contains("id")) idp = &f["id"];
+    if (props.contains("id"))
+      idp = &props["id"];
+    else if (f.contains("id"))
+      idp = &f["id"];
     if (idp == nullptr || idp->is_null()) bad("THE FEATURE HAS NO \"id\" PROPERTY.");
-    if (idp->is_string()) t.id = idp->get<std::string>();
-    else if (idp->is_number_integer()) t.id = std::to_string(idp->get<long long>());
-    else if (idp->is_number()) t.id = idp->dump();
-    else bad("THE FEATURE'S \"id\" MUST BE A STRING OR A NUMBER.");
+    if (idp->is_string())
+      t.id = idp->get<std::string>();
+    else if (idp->is_number_integer())
+      t.id = std::to_string(idp->get<long long>());
+    else if (idp->is_number())
+      t.id = idp->dump();
+    else
+      bad("THE FEATURE'S \"id\" MUST BE A STRING OR A NUMBER.");
     if (t.id.empty()) bad("THE FEATURE'S \"id\" IS EMPTY.");
-    if (props.contains("name") && props["name"].is_string()) t.name = props["name"].get<std::string>();
+    if (props.contains("name") && props["name"].is_string())
+      t.name = props["name"].get<std::string>();
     if (!ids.insert(t.id).second) bad("DUPLICATE TARGET id \"" + t.id + "\".");
     const auto& g = f.contains("geometry") ? f["geometry"] : nlohmann::json();
-    if (!g.is_object() || !g.contains("coordinates")) bad("TARGET \"" + t.id + "\" HAS NO GEOMETRY.");
+    if (!g.is_object() || !g.contains("coordinates"))
+      bad("TARGET \"" + t.id + "\" HAS NO GEOMETRY.");
     const std::string type = g.value("type", "");
     std::vector<nlohmann::json> polys;
-    if (type == "Polygon") polys.push_back(g["coordinates"]);
+    if (type == "Polygon")
+      polys.push_back(g["coordinates"]);
     else if (type == "MultiPolygon" && g["coordinates"].is_array())
       for (const auto& p : g["coordinates"]) polys.push_back(p);
-    else bad("TARGET \"" + t.id + "\": THE GEOMETRY MUST BE A Polygon OR A MultiPolygon (GIVEN: \"" + type + "\").");
+    else
+      bad("TARGET \"" + t.id + "\": THE GEOMETRY MUST BE A Polygon OR A MultiPolygon (GIVEN: \"" +
+          type + "\").");
     for (const auto& pj : polys) {
       if (!pj.is_array() || pj.empty()) bad("TARGET \"" + t.id + "\": A POLYGON WITHOUT RINGS.");
       Polygon poly;
@@ -309,21 +331,31 @@ std::vector<Target> read_geojson(const std::string& path, const std::string& tex
           if (!std::isfinite(lon) || !std::isfinite(lat))
             bad("TARGET \"" + t.id + "\": A POSITION IS NOT A FINITE NUMBER.");
           if (!(std::fabs(lat) <= 90.0 && std::fabs(lon) <= 360.0))
-            bad("TARGET \"" + t.id + "\": LATITUDES MUST LIE BETWEEN -90 AND 90 DEGREES AND "
+            bad("TARGET \"" + t.id +
+                "\": LATITUDES MUST LIE BETWEEN -90 AND 90 DEGREES AND "
                 "LONGITUDES BETWEEN -360 AND 360 DEGREES.");
           ring.push_back({lon, lat});
         }
         if (ring.size() < 4) bad("TARGET \"" + t.id + "\": A RING HAS FEWER THAN FOUR POSITIONS.");
-        if (ring.front().lon_deg != ring.back().lon_deg || ring.front().lat_deg != ring.back().lat_deg)
-          bad("TARGET \"" + t.id + "\": A RING IS NOT CLOSED (ITS LAST POSITION IS NOT ITS FIRST).");
+        if (ring.front().lon_deg != ring.back().lon_deg ||
+            ring.front().lat_deg != ring.back().lat_deg)
+          bad("TARGET \"" + t.id +
+              "\": A RING IS NOT CLOSED (ITS LAST POSITION IS NOT ITS FIRST).");
         // Longitudes made continuous (a ring across +-180 written with jumps).
         for (std::size_t i = 1; i < ring.size(); ++i) {
           double d = ring[i].lon_deg - ring[i - 1].lon_deg;
-          while (d > 180.0) { ring[i].lon_deg -= 360.0; d -= 360.0; }
-          while (d < -180.0) { ring[i].lon_deg += 360.0; d += 360.0; }
+          while (d > 180.0) {
+            ring[i].lon_deg -= 360.0;
+            d -= 360.0;
+          }
+          while (d < -180.0) {
+            ring[i].lon_deg += 360.0;
+            d += 360.0;
+          }
         }
         if (self_crossing(ring)) bad("TARGET \"" + t.id + "\": A RING CROSSES ITSELF.");
-        if (!(std::fabs(signed_area(ring)) > 0)) bad("TARGET \"" + t.id + "\": A RING HAS NO AREA.");
+        if (!(std::fabs(signed_area(ring)) > 0))
+          bad("TARGET \"" + t.id + "\": A RING HAS NO AREA.");
         if (signed_area(ring) < 0) std::reverse(ring.begin(), ring.end());
         poly.push_back(std::move(ring));
       }
@@ -340,7 +372,8 @@ std::vector<Target> read_geojson(const std::string& path, const std::string& tex
 std::vector<Target> read_targets(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) {
-    throw Error(ErrorKind::io, {" CANNOT OPEN THE TARGET FILE \"" + path + "\".", " EXECUTION INTERRUPTED."},
+    throw Error(ErrorKind::io,
+                {" CANNOT OPEN THE TARGET FILE \"" + path + "\".", " EXECUTION INTERRUPTED."},
                 ErrorWhere(path));
   }
   std::stringstream ss;

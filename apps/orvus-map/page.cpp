@@ -1,0 +1,100 @@
+// The run's contacts on the map page.
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+
+#include "legacy/fatal.hpp"
+#include "map.hpp"
+#include "map_page.hpp"
+
+namespace orvus::map {
+
+namespace {
+
+std::string trimmed(const std::string& s) {
+  const auto last = s.find_last_not_of(' ');
+  return last == std::string::npos ? std::string() : s.substr(0, last + 1);
+}
+
+std::string degrees(double v) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%.2f\xC2\xB0", v);
+  return buf;
+}
+
+page::Line page_line(const std::vector<LonLat>& line) {
+  page::Line out;
+  out.reserve(line.size());
+  for (const LonLat& p : line) out.push_back({p.lon_deg, p.lat_deg});
+  return out;
+}
+
+}  // namespace
+
+page::Page map_page(const Run& run) {
+  const RunParams& p = run.params;
+  page::Page page;
+  const std::string satellite = trimmed(p.SAT_NAME), location = trimmed(p.LOC_NAME);
+  char offset[32];
+  std::snprintf(offset, sizeof offset, "%+.1f", p.UTC_DIFF);
+  page.header = {satellite + " over " + location,
+                 satellite,
+                 location,
+                 p.START_LOCAL.substr(0, 23) + " to " + p.END_LOCAL.substr(0, 23) + " local (UTC " +
+                     offset + " h)",
+                 degrees(p.ALPHA),
+                 degrees(p.BETA)};
+  // The box as written: a corner beyond +-180 makes it cross the antimeridian, and the page
+  // keeps its longitudes continuous.
+  page.targets.push_back({location,
+                          {{{p.LON1, p.LAT1},
+                            {p.LON2, p.LAT1},
+                            {p.LON2, p.LAT2},
+                            {p.LON1, p.LAT2},
+                            {p.LON1, p.LAT1}}}});
+  for (const Contact& c : run.contacts) {
+    page::Contact pc;
+    pc.id = std::to_string(c.number);
+    pc.satellite = satellite;
+    pc.target = location;
+    pc.number = c.number;
+    std::vector<LonLat> side1, side2;
+    for (const StepPoints& s : c.steps) {
+      if (s.p[0]) pc.track.push_back({s.p[0]->lon_deg, s.p[0]->lat_deg});
+      if (s.p[1] && s.p[2]) {
+        side1.push_back(*s.p[1]);
+        side2.push_back(*s.p[2]);
+      }
+    }
+    if (c.closed) {
+      pc.start = c.start;
+      pc.duration_s = c.duration;
+      pc.pass = c.pass;
+      pc.best_alpha_deg = c.best_alpha;
+      pc.sun_elevation_deg = orvus::sun_elevation_deg(c.best_utc, p.CEN_LON, p.CEN_LAT);
+    } else if (!c.steps.empty()) {  // still open when the interval ended
+      pc.start = c.steps.front().time;
+    }
+    pc.coverage = box_coverage(p.LON1, p.LON2, p.LAT1, p.LAT2, side1, side2);
+    const std::vector<LonLat> ring = swath_ring(c);
+    if (!ring.empty()) pc.swath.push_back(page_line(ring));
+    if (c.best_point) pc.best_point = page::Point{c.best_point->lon_deg, c.best_point->lat_deg};
+    page.contacts.push_back(std::move(pc));
+  }
+  return page;
+}
+
+void write_page(const Run& run, const std::filesystem::path& file) {
+  const std::string html = page::page_html(map_page(run));
+  std::ofstream out(file, std::ios::binary | std::ios::trunc);
+  if (!out) {
+    throw Fatal{" ORVUS-MAP: CANNOT CREATE \"" + file.string() + "\".", " EXECUTION INTERRUPTED."};
+  }
+  out << html;
+  out.flush();
+  if (!out) {
+    throw Fatal{" ORVUS-MAP: CANNOT WRITE \"" + file.string() + "\".", " EXECUTION INTERRUPTED."};
+  }
+}
+
+}  // namespace orvus::map

@@ -1,0 +1,88 @@
+// The plan's opportunities on the map page: "opportunities.html".
+#include "page.hpp"
+
+#include <cstdio>
+#include <string>
+
+#include "map_page.hpp"
+#include "orvus/time.hpp"
+
+namespace orvus::plan_page {
+
+namespace {
+
+std::string degrees(double v) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%.2f\xC2\xB0", v);
+  return buf;
+}
+
+page::Line page_line(const Ring& ring) {
+  page::Line out;
+  out.reserve(ring.size());
+  for (const GroundPoint& p : ring) out.push_back({p.lon_deg, p.lat_deg});
+  return out;
+}
+
+std::string first23(const UtcInstant& t) {
+  const DateText text = format_date_time(t);
+  return {text.data(), 23};
+}
+
+}  // namespace
+
+bool write_page(const Plan& plan, const std::vector<Opportunity>& kept,
+                const std::filesystem::path& file) {
+  page::Page pg;
+  pg.header.title = "ORVUS plan: " + std::filesystem::path(plan.path).filename().string();
+  std::string alphas, betas;
+  for (const PlanSatellite& s : plan.satellites) {
+    const std::string sep = pg.header.satellites.empty() ? "" : ", ";
+    pg.header.satellites += sep + s.name;
+    alphas += sep + degrees(s.sensor.alpha_deg);
+    betas += sep + degrees(s.sensor.beta_deg);
+  }
+  pg.header.alpha = alphas;
+  pg.header.beta = betas;
+  pg.header.location = std::filesystem::path(plan.targets_path).filename().string() + " (" +
+                       std::to_string(plan.targets.size()) + " targets)";
+  char offset[32];
+  std::snprintf(offset, sizeof offset, "%+g", plan.interval.utc_offset_hours);
+  pg.header.interval = plan.start_local + " to " + plan.end_local + " (UTC " + offset + " h)";
+  for (const Target& t : plan.targets) {
+    page::Target pt;
+    pt.name = t.id + (t.name.empty() ? "" : " " + t.name);
+    if (t.box) {
+      const Box& b = *t.box;
+      pt.rings.push_back({{b.lon1, b.lat1},
+                          {b.lon2, b.lat1},
+                          {b.lon2, b.lat2},
+                          {b.lon1, b.lat2},
+                          {b.lon1, b.lat1}});
+    }
+    for (const Polygon& poly : t.polygons)
+      for (const Ring& ring : poly) pt.rings.push_back(page_line(ring));
+    pg.targets.push_back(std::move(pt));
+  }
+  for (const Opportunity& o : kept) {
+    const Contact& c = o.contact;
+    const Target& t = plan.targets[o.target];
+    page::Contact pc;
+    pc.id = std::to_string(o.satellite + 1) + "-" + t.id + "-" + std::to_string(c.number);
+    pc.satellite = plan.satellites[o.satellite].name;
+    pc.target = t.id;
+    pc.number = c.number;
+    pc.start = first23(c.start_local);
+    pc.duration_s = c.duration_s;
+    pc.pass = c.pass;
+    pc.best_alpha_deg = c.best_alpha_deg;
+    pc.sun_elevation_deg = o.sun_elevation_deg;
+    pc.coverage = o.coverage;
+    for (const Ring& ring : o.swath) pc.swath.push_back(page_line(ring));
+    pc.best_point = page::Point{c.best_geodetic.lon_deg, c.best_geodetic.lat_deg};
+    pg.contacts.push_back(std::move(pc));
+  }
+  return page::write_page(pg, file);
+}
+
+}  // namespace orvus::plan_page

@@ -1,0 +1,147 @@
+"""A plan on a Dask cluster.
+
+    python3 -m orvus.distributed PLAN.toml --scheduler tcp://HOST:8786
+    python3 -m orvus.distributed PLAN.toml --local 4
+
+The plan is split into tasks of one satellite over a chunk of targets: each target's
+contacts are whole within its task, so no contact is cut. Every task calls the core library
+on a worker; the client joins the results, applies the plan's constraints and writes
+opportunities.csv and opportunities.geojson into the plan's output directory, byte for byte
+as orvus-plan writes them. The plan's files must be reachable by the same paths on every
+worker. A worker lost during the run has its tasks run again elsewhere by Dask.
+"""
+
+import argparse
+import math
+import os
+import sys
+import uuid
+
+from . import Error, _core, _error
+
+
+class ChunkError(RuntimeError):
+    """A task of the plan failed: which satellite and targets, and the library's message."""
+
+
+def plan_chunk(plan_path, satellite, first, last, label):
+    """Runs on a worker: the opportunities of one satellite over targets [first, last), as
+    the library's bytes."""
+    try:
+        return _core._plan_chunk(plan_path, satellite, first, last)
+    except Error as e:
+        raise ChunkError(f"{label}:\n{e}") from None
+
+
+def tasks(info, chunk):
+    """(satellite, first, last, label) of every task, satellites first, targets in order."""
+    targets = info["targets"]
+    for s, name in enumerate(info["satellites"]):
+        for first in range(0, len(targets), chunk):
+            last = min(len(targets), first + chunk)
+            label = (f'SATELLITE {s + 1} ("{name}"), TARGETS {first + 1} TO {last} '
+                     f'(ID "{targets[first]}" TO "{targets[last - 1]}")')
+            yield s, first, last, label
+
+
+def run(client, plan_path, output=None, chunk=None, on_result=None):
+    """Runs the plan on the cluster of `client` and writes both files; returns the counts
+    (found, kept and those each constraint removed). `on_result(done, total)` is called as
+    tasks finish. Raises orvus.Error for a bad plan, ChunkError for a failed task."""
+    from dask.distributed import as_completed
+
+    plan_path = os.path.abspath(plan_path)
+    if not _core._have_plan:
+        raise _error("THIS BUILD OF ORVUS DOES NOT CARRY THE PLANNER.")
+    info = _core._plan_info(plan_path)
+    if chunk is None:
+        # One sweep of a satellite serves every target of its task, and each task sweeps
+        # again: as few tasks as keep every worker busy, at least one per satellite.
+        workers = max(1, len(client.scheduler_info().get("workers", {})))
+        per_satellite = max(1, math.ceil(workers / max(1, len(info["satellites"]))))
+        chunk = max(1, math.ceil(len(info["targets"]) / per_satellite))
+    run_id = uuid.uuid4().hex[:12]
+    futures, place, labels = [], {}, {}
+    for s, first, last, label in tasks(info, chunk):
+        key = f"orvus-plan-{run_id}-{s}-{first}"
+        futures.append(client.submit(plan_chunk, plan_path, s, first, last, label, key=key,
+                                     retries=0))
+        place[key] = len(futures) - 1
+        labels[key] = label
+    parts = [None] * len(futures)
+    done = 0
+    try:
+        for future in as_completed(futures):
+            try:
+                parts[place[future.key]] = future.result()
+            except ChunkError:
+                raise
+            except Exception as e:  # a worker died too often, or the task could not run
+                raise ChunkError(f"{labels[future.key]}:\n{type(e).__name__}: {e}") from None
+            future.release()
+            done += 1
+            if on_result is not None:
+                on_result(done, len(futures))
+    finally:
+        client.cancel([f for f in futures if not f.done()])
+    return _core._finish_plan(plan_path, parts, os.fspath(output) if output else "")
+
+
+def _progress(done, total):
+    if sys.stderr.isatty():
+        width = 40
+        filled = width * done // total
+        sys.stderr.write(f"\r[{'#' * filled}{'.' * (width - filled)}] {done}/{total} tasks")
+        if done == total:
+            sys.stderr.write("\n")
+        sys.stderr.flush()
+
+
+def main(argv=None):
+    parser = argparse.ArgumentParser(prog="python3 -m orvus.distributed",
+                                     description="Runs an orvus plan on a Dask cluster.")
+    parser.add_argument("plan", help="the plan file (TOML)")
+    where = parser.add_mutually_exclusive_group(required=True)
+    where.add_argument("--scheduler", metavar="ADDRESS", help="a running Dask scheduler")
+    where.add_argument("--local", metavar="N", type=int,
+                       help="N worker processes on this machine")
+    parser.add_argument("--output", metavar="DIR", help="instead of the plan's output directory")
+    parser.add_argument("--chunk", metavar="K", type=int,
+                        help="targets per task (default: as many tasks as workers, at least one per satellite)")
+    args = parser.parse_args(argv)
+    if args.local is not None and args.local < 1:
+        parser.error("--local needs at least one worker")
+    if args.chunk is not None and args.chunk < 1:
+        parser.error("--chunk needs at least one target")
+
+    from dask.distributed import Client, LocalCluster
+
+    if not _core._have_plan:
+        print("orvus.distributed: THIS BUILD OF ORVUS DOES NOT CARRY THE PLANNER.", file=sys.stderr)
+        return 1
+    try:
+        if args.local is not None:
+            with LocalCluster(n_workers=args.local, processes=True, threads_per_worker=1,
+                              dashboard_address=None) as cluster, Client(cluster) as client:
+                counts = run(client, args.plan, args.output, args.chunk, _progress)
+        else:
+            with Client(args.scheduler) as client:
+                counts = run(client, args.plan, args.output, args.chunk, _progress)
+    except (Error, ChunkError) as e:
+        lines = getattr(e, "lines", None) or [" " + line for line in str(e).splitlines()]
+        if isinstance(e, ChunkError):
+            lines = [" ORVUS.DISTRIBUTED: A TASK FAILED:"] + lines
+        print("\n".join(lines), file=sys.stderr)
+        return 1
+    print(f" ORVUS.DISTRIBUTED: {counts['found']} OPPORTUNITIES FOUND, {counts['kept']} KEPT. "
+          f"REMOVED: {counts['by_sun']} BY SUN ELEVATION, {counts['by_alpha']} BY BEST ALPHA, "
+          f"{counts['by_pass']} BY PASS, {counts['by_duration']} BY DURATION.", file=sys.stderr)
+    print(f' ORVUS.DISTRIBUTED: WRITTEN TO "{counts["output"]}".', file=sys.stderr)
+    return 0
+
+
+if __name__ == "__main__":
+    # The tasks must name functions of the importable module, not of __main__.
+    from orvus.distributed import main as _main
+
+    sys.exit(_main())

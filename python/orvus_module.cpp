@@ -1,0 +1,466 @@
+// orvus._core: the core library for Python. The package python/orvus wraps it; what is
+// bound here takes plain values (paths, numbers, day numbers and seconds, texts) and gives
+// plain values back, and releases the GIL while the library computes.
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "core/search.hpp"
+#include "orvus/analysis.hpp"
+#include "orvus/contacts.hpp"
+#include "orvus/earth_orientation.hpp"
+#include "orvus/elements.hpp"
+#include "orvus/error.hpp"
+#include "orvus/propagator.hpp"
+#include "orvus/time.hpp"
+
+#if ORVUS_HAVE_PLAN
+#include <fstream>
+#include <sstream>
+
+#include "orvus/plan.hpp"
+#endif
+
+namespace py = pybind11;
+
+namespace {
+
+// Earth-orientation tables by path and modification time: loaded once per process.
+std::shared_ptr<const orvus::EarthOrientation> earth_orientation(const std::string& path) {
+  static std::mutex mutex;
+  static std::map<std::string, std::pair<std::filesystem::file_time_type,
+                                         std::shared_ptr<const orvus::EarthOrientation>>>
+      cache;
+  std::error_code ec;
+  const auto stamp = std::filesystem::last_write_time(path, ec);
+  const std::lock_guard<std::mutex> lock(mutex);
+  const auto it = cache.find(path);
+  if (!ec && it != cache.end() && it->second.first == stamp) return it->second.second;
+  auto table = std::make_shared<const orvus::EarthOrientation>(orvus::EarthOrientation::load(path));
+  if (!ec) cache[path] = {stamp, table};
+  return table;
+}
+
+// An instant as ISO 8601 text to the millisecond: the date-time text of the reports (rounded
+// to the nanosecond, then cut to the millisecond, as the reports show it), with "Z" or the
+// offset "+hh:mm". A time rounded to 24:00 is written as 00:00 of the next day.
+std::string iso_text(orvus::UtcInstant t, double offset_hours, bool utc) {
+  orvus::DateText d = orvus::format_date_time(t);
+  if (d[11] == '2' && d[12] == '4') d = orvus::format_date_time({t.day + 1.0, 0.0});
+  std::string out;
+  out.reserve(29);
+  out.append(&d[6], 4).append("-").append(&d[3], 2).append("-").append(&d[0], 2);
+  out.append("T").append(&d[11], 12);
+  if (utc) {
+    out.append("Z");
+  } else {
+    const long minutes = std::lround(std::fabs(offset_hours) * 60.0);
+    char zone[48];
+    std::snprintf(zone, sizeof zone, "%c%02ld:%02ld", offset_hours < 0.0 ? '-' : '+', minutes / 60,
+                  minutes % 60);
+    out.append(zone);
+  }
+  return out;
+}
+
+// Local date-time text (DD/MM/YYYY HH:MM:SS.sssssssss) to UTC, as the input file's records
+// 7 and 8 are read.
+orvus::UtcInstant local_to_utc(const std::string& local, double offset_hours, const char* what) {
+  orvus::UtcInstant t = orvus::parse_date_time(local, what);
+  t.seconds -= offset_hours * 3600.0;
+  return orvus::normalise(t);
+}
+
+py::object to_datetime(const orvus::UtcInstant& t) {
+  const py::module_ datetime = py::module_::import("datetime");
+  const py::object base = datetime.attr("datetime")(1950, 1, 1);
+  const double micro = std::round(t.seconds * 1.0e6);
+  return base + datetime.attr("timedelta")(py::arg("days") = static_cast<long>(t.day),
+                                           py::arg("microseconds") = micro);
+}
+
+orvus::ElementSet read_elements(const std::string& path, const py::object& select) {
+  orvus::ElementSelect which;
+  if (py::isinstance<py::str>(select)) {
+    which = select.cast<std::string>();
+  } else if (py::isinstance<py::int_>(select) && !py::isinstance<py::bool_>(select)) {
+    which = select.cast<std::int64_t>();
+  } else if (!select.is_none()) {
+    throw orvus::Error(orvus::ErrorKind::usage,
+                       {" SELECT MUST BE A NAME, A CATALOGUE NUMBER OR None."});
+  }
+  const py::gil_scoped_release unlocked;
+  return orvus::read_elements(path, which);
+}
+
+// States (m, m/s, true of date) at the UTC instants day[i] + seconds[i].
+py::array_t<double> propagate(
+    const orvus::ElementSet& elements,
+    const py::array_t<double, py::array::c_style | py::array::forcecast>& days,
+    const py::array_t<double, py::array::c_style | py::array::forcecast>& seconds) {
+  if (days.ndim() != 1 || seconds.ndim() != 1 || days.shape(0) != seconds.shape(0))
+    throw orvus::Error(orvus::ErrorKind::usage, {" THE TIMES MUST BE A ONE-DIMENSIONAL ARRAY."});
+  const auto n = days.shape(0);
+  py::array_t<double> out({n, static_cast<py::ssize_t>(6)});
+  const double* d = days.data();
+  const double* s = seconds.data();
+  double* o = out.mutable_data();
+  {
+    const py::gil_scoped_release unlocked;
+    const orvus::Propagator orbit(elements);
+    for (py::ssize_t i = 0; i < n; ++i) {
+      const orvus::StateVector v = orbit.state_at(orvus::UtcInstant{d[i], s[i]});
+      for (int k = 0; k < 6; ++k) o[i * 6 + k] = v[static_cast<std::size_t>(k)];
+    }
+  }
+  return out;
+}
+
+// One row of the opportunities' table.
+struct Row {
+  int number = 0;
+  std::string start_utc, end_utc, start_local, end_local;
+  double duration_s = 0.0;
+  std::string best_utc, best_local;
+  double best_alpha_deg = 0.0, distance_deg = 0.0;
+  char pass = 'D';
+  double sun_elevation_deg = 0.0, coverage = 0.0, element_age_days = 0.0;
+};
+
+// The contacts of one box by the three tracking points, as `orvus` finds them, with their
+// daylight, coverage and element age; columns of opportunities.csv by name.
+py::dict contacts_points(const orvus::ElementSet& elements, const std::array<double, 4>& box_in,
+                         const std::string& start_local, const std::string& end_local,
+                         double step_s, double alpha_deg, double beta_deg, double offset_hours,
+                         const std::string& eop_path, const std::string& target_id,
+                         const std::string& target_name) {
+  std::vector<Row> rows;
+  {
+    const py::gil_scoped_release unlocked;
+    // The reports and the table show milliseconds: a shorter step could not be told apart.
+    if (!(step_s >= 0.001)) {
+      throw orvus::Error(orvus::ErrorKind::usage,
+                         {" STEP_S: THE TIME STEP MUST BE AT LEAST 0.001 S, THE RESOLUTION OF "
+                          "THE TABLE'S TIMES."});
+    }
+    if (!(std::fabs(offset_hours) <= 24.0)) {
+      throw orvus::Error(orvus::ErrorKind::usage,
+                         {" UTC_OFFSET_HOURS: THE TIME DIFFERENCE FROM UTC MUST LIE BETWEEN -24 "
+                          "AND 24 HOURS."});
+    }
+    const auto eop = earth_orientation(eop_path);
+    const orvus::Satellite satellite{orvus::Propagator(elements),
+                                     orvus::Sensor{alpha_deg, beta_deg}};
+    const double horizon = orvus::horizon_angle_deg(satellite.orbit);
+    if (!(std::max(std::fabs(alpha_deg - beta_deg / 2.0), std::fabs(alpha_deg + beta_deg / 2.0)) <
+          horizon)) {
+      char allowed[32];
+      std::snprintf(allowed, sizeof allowed, "%.4f", horizon);
+      throw orvus::Error(orvus::ErrorKind::geometry,
+                         {" ALPHA_DEG, BETA_DEG: THE VIEW PASSES THE EARTH'S HORIZON.",
+                          " ALPHA - BETA/2 AND ALPHA + BETA/2 MUST LIE WITHIN " +
+                              std::string(allowed) + " DEGREES OF NADIR FOR THIS ORBIT."});
+    }
+    const orvus::Box box{box_in[0], box_in[1], box_in[2], box_in[3]};
+    const orvus::Interval interval{local_to_utc(start_local, offset_hours, "START"),
+                                   local_to_utc(end_local, offset_hours, "END"), step_s,
+                                   offset_hours};
+    const double centre_lon = (box.lon1 + box.lon2) / 2.0;
+    const double centre_lat = (box.lat1 + box.lat2) / 2.0;
+    std::vector<orvus::GroundPoint> side1, side2;
+    for (const orvus::Contact& c : orvus::find_contacts(satellite, box, interval, *eop)) {
+      if (!c.closed) continue;  // no best time: not an opportunity
+      side1.clear();
+      side2.clear();
+      for (const orvus::ContactStep& s : c.steps) {
+        side1.push_back(s.geodetic[1]);
+        side2.push_back(s.geodetic[2]);
+      }
+      Row r;
+      r.number = c.number;
+      r.start_utc = iso_text(c.start_utc, offset_hours, true);
+      r.end_utc = iso_text(c.end_utc, offset_hours, true);
+      r.start_local = iso_text(c.start_local, offset_hours, false);
+      r.end_local = iso_text(c.end_local, offset_hours, false);
+      r.duration_s = c.duration_s;
+      r.best_utc = iso_text(c.best_utc, offset_hours, true);
+      r.best_local = iso_text(c.best_local, offset_hours, false);
+      r.best_alpha_deg = c.best_alpha_deg;
+      r.distance_deg = c.distance_deg;
+      r.pass = c.pass;
+      r.sun_elevation_deg = orvus::sun_elevation_deg(c.best_utc, centre_lon, centre_lat);
+      r.coverage = orvus::box_coverage(box, side1, side2);
+      r.element_age_days = orvus::element_age_days(elements, c.best_utc);
+      rows.push_back(std::move(r));
+    }
+  }
+  py::list cols[18];
+  for (const Row& r : rows) {
+    const py::object values[18] = {py::str(elements.name),
+                                   py::int_(elements.catalogue_number),
+                                   py::str(target_id),
+                                   py::str(target_name),
+                                   py::int_(r.number),
+                                   py::str(r.start_utc),
+                                   py::str(r.end_utc),
+                                   py::str(r.start_local),
+                                   py::str(r.end_local),
+                                   py::float_(r.duration_s),
+                                   py::str(r.best_utc),
+                                   py::str(r.best_local),
+                                   py::float_(r.best_alpha_deg),
+                                   py::float_(r.distance_deg),
+                                   py::str(std::string(1, r.pass)),
+                                   py::float_(r.sun_elevation_deg),
+                                   py::float_(r.coverage),
+                                   py::float_(r.element_age_days)};
+    for (int k = 0; k < 18; ++k) cols[k].append(values[k]);
+  }
+  static const char* const names[18] = {
+      "satellite",         "norad_id",        "target_id",       "target_name",  "contact",
+      "start_utc",         "end_utc",         "start_local",     "end_local",    "duration_s",
+      "best_time_utc",     "best_time_local", "best_alpha_deg",  "distance_deg", "pass",
+      "sun_elevation_deg", "coverage",        "element_age_days"};
+  py::dict out;
+  for (int k = 0; k < 18; ++k) out[names[k]] = cols[k];
+  return out;
+}
+
+#if ORVUS_HAVE_PLAN
+// The last plan loaded by this process, by path and modification time: the tasks of one
+// plan on one worker read it once.
+std::shared_ptr<const orvus::Plan> cached_plan(const std::string& path) {
+  static std::mutex mutex;
+  static std::string last_path;
+  static std::filesystem::file_time_type last_stamp;
+  static std::shared_ptr<const orvus::Plan> last;
+  std::error_code ec;
+  const auto stamp = std::filesystem::last_write_time(path, ec);
+  const std::lock_guard<std::mutex> lock(mutex);
+  if (!ec && last && last_path == path && last_stamp == stamp) return last;
+  auto plan = std::make_shared<const orvus::Plan>(orvus::load_plan(path));
+  if (!ec) {
+    last_path = path;
+    last_stamp = stamp;
+    last = plan;
+  }
+  return plan;
+}
+
+std::string opportunities_csv(const orvus::Plan& plan,
+                              const std::vector<orvus::Opportunity>& kept) {
+  std::ostringstream out;
+  orvus::write_opportunities_csv(plan, kept, out);
+  return std::move(out).str();
+}
+
+// Writes `text` to `path` through a temporary file beside it, so that a failed write leaves
+// no truncated file under the final name.
+void write_whole(const std::filesystem::path& path, const std::string& text) {
+  const std::filesystem::path tmp = path.string() + ".tmp";
+  {
+    std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
+    out.write(text.data(), static_cast<std::streamsize>(text.size()));
+    out.close();
+    if (!out) {
+      std::error_code ignored;
+      std::filesystem::remove(tmp, ignored);
+      throw orvus::Error(orvus::ErrorKind::io, {" CANNOT WRITE \"" + path.string() + "\"."},
+                         orvus::ErrorWhere(path.string()));
+    }
+  }
+  std::error_code ec;
+  std::filesystem::rename(tmp, path, ec);
+  if (ec) {
+    throw orvus::Error(orvus::ErrorKind::io,
+                       {" CANNOT REPLACE \"" + path.string() + "\": " + ec.message() + "."},
+                       orvus::ErrorWhere(path.string()));
+  }
+}
+
+py::dict plan_info(const std::string& path) {
+  std::shared_ptr<const orvus::Plan> plan;
+  {
+    const py::gil_scoped_release unlocked;
+    plan = cached_plan(path);
+  }
+  py::list satellites, targets;
+  for (const auto& s : plan->satellites) satellites.append(s.name);
+  for (const auto& t : plan->targets) targets.append(t.id);
+  py::dict out;
+  out["satellites"] = satellites;
+  out["targets"] = targets;
+  out["output"] = plan->output_dir;
+  return out;
+}
+
+// The whole plan on this machine: the table orvus-plan writes as opportunities.csv.
+std::string plan_csv(const std::string& path) {
+  const py::gil_scoped_release unlocked;
+  const orvus::Plan plan = orvus::load_plan(path);
+  const orvus::EarthOrientation eop = orvus::EarthOrientation::load(plan.earth_orientation_path);
+  return opportunities_csv(plan, orvus::run_plan(plan, eop));
+}
+
+// One task of a plan spread over processes: satellite `satellite` over targets [first, last).
+py::bytes plan_chunk(const std::string& path, std::size_t satellite, std::size_t first,
+                     std::size_t last) {
+  std::string bytes;
+  {
+    const py::gil_scoped_release unlocked;
+    const auto plan = cached_plan(path);
+    if (satellite >= plan->satellites.size() || first > last || last > plan->targets.size()) {
+      throw orvus::Error(orvus::ErrorKind::usage,
+                         {" NO SUCH SATELLITE OR TARGET RANGE IN THE PLAN \"" + path + "\"."});
+    }
+    const auto eop = earth_orientation(plan->earth_orientation_path);
+    bytes = orvus::serialize_opportunities(
+        orvus::plan_opportunities(*plan, *eop, satellite, first, last));
+  }
+  return py::bytes(bytes);
+}
+
+// The parts joined: the constraints applied and both files written into the output
+// directory (the plan's unless `output` is given), as orvus-plan writes them.
+py::dict finish_plan(const std::string& path, const std::vector<std::string>& parts,
+                     const std::string& output) {
+  orvus::PlanCounts counts;
+  std::filesystem::path dir;
+  {
+    const py::gil_scoped_release unlocked;
+    const auto plan = cached_plan(path);
+    std::vector<orvus::Opportunity> all;
+    for (const std::string& part : parts) {
+      auto list = orvus::deserialize_opportunities(part);
+      for (auto& o : list) all.push_back(std::move(o));
+    }
+    const auto kept = orvus::select_opportunities(*plan, std::move(all), &counts);
+    dir = output.empty() ? std::filesystem::path(plan->output_dir) : std::filesystem::path(output);
+    std::error_code ec;
+    std::filesystem::create_directories(dir, ec);
+    if (ec) {
+      throw orvus::Error(orvus::ErrorKind::io, {" CANNOT CREATE THE DIRECTORY \"" + dir.string() +
+                                                "\": " + ec.message() + "."});
+    }
+    std::ostringstream geojson;
+    orvus::write_opportunities_geojson(*plan, kept, geojson);
+    write_whole(dir / "opportunities.csv", opportunities_csv(*plan, kept));
+    write_whole(dir / "opportunities.geojson", std::move(geojson).str());
+  }
+  py::dict out;
+  out["found"] = counts.found;
+  out["kept"] = counts.kept;
+  out["by_sun"] = counts.by_sun;
+  out["by_alpha"] = counts.by_alpha;
+  out["by_pass"] = counts.by_pass;
+  out["by_duration"] = counts.by_duration;
+  out["output"] = dir.string();
+  return out;
+}
+
+// One target (read from `targets_path`, a one-row CSV or one-feature GeoJSON) for one
+// element set as a one-target plan without constraints: the opportunities.csv text.
+std::string contacts_plan(const orvus::ElementSet& elements, const std::string& targets_path,
+                          const std::string& start_local, const std::string& end_local,
+                          double step_s, double alpha_deg, double beta_deg, double offset_hours,
+                          const std::string& eop_path, const std::string& rule) {
+  const py::gil_scoped_release unlocked;
+  orvus::Plan plan;
+  plan.start_local = start_local;
+  plan.end_local = end_local;
+  plan.interval =
+      orvus::Interval{local_to_utc(start_local, offset_hours, "START"),
+                      local_to_utc(end_local, offset_hours, "END"), step_s, offset_hours};
+  plan.earth_orientation_path = eop_path;
+  plan.targets_path = targets_path;
+  plan.rule = rule == "swath" ? orvus::TargetRule::swath : orvus::TargetRule::points;
+  orvus::PlanSatellite satellite;
+  satellite.name = elements.name;
+  satellite.sensor = orvus::Sensor{alpha_deg, beta_deg};
+  satellite.elements = elements;
+  plan.satellites.push_back(std::move(satellite));
+  plan.targets = orvus::read_targets(targets_path);
+  const auto eop = earth_orientation(eop_path);
+  return opportunities_csv(
+      plan, orvus::select_opportunities(
+                plan, orvus::plan_opportunities(plan, *eop, 0, 0, plan.targets.size())));
+}
+#endif
+
+}  // namespace
+
+PYBIND11_MODULE(_core, m) {
+  m.doc() = "ORVUS core library: element sets, SGP8, contacts and plans";
+
+  // Held for the life of the process: never released after the interpreter has ended.
+  static const py::handle error =
+      py::exception<orvus::Error>(m, "Error", PyExc_ValueError).release();
+  // pybind11 takes translators of this exact signature.
+  // NOLINTNEXTLINE(performance-unnecessary-value-param)
+  py::register_exception_translator([](std::exception_ptr p) {
+    try {
+      if (p) std::rethrow_exception(p);
+    } catch (const orvus::Error& e) {
+      // The lines the commands print, without their leading blank, one a line.
+      std::string message;
+      py::list lines;
+      for (const std::string& l : e.lines()) {
+        lines.append(l);
+        const auto first = l.find_first_not_of(' ');
+        if (first == std::string::npos) continue;
+        if (!message.empty()) message.push_back('\n');
+        message.append(l, first, std::string::npos);
+      }
+      py::object instance = error(py::str(message));
+      instance.attr("lines") = lines;
+      PyErr_SetObject(error.ptr(), instance.ptr());
+    }
+  });
+
+  py::class_<orvus::ElementSet>(m, "ElementSet")
+      .def_readonly("name", &orvus::ElementSet::name)
+      .def_readonly("catalogue_number", &orvus::ElementSet::catalogue_number)
+      .def_readonly("international_designator", &orvus::ElementSet::international_designator)
+      .def_readonly("revolution_number", &orvus::ElementSet::revolution_number)
+      .def_property_readonly("epoch",
+                             [](const orvus::ElementSet& e) { return to_datetime(e.epoch); })
+      .def_readonly("mean_motion", &orvus::ElementSet::mean_motion, "rad/s")
+      .def_readonly("eccentricity", &orvus::ElementSet::eccentricity)
+      .def_readonly("inclination", &orvus::ElementSet::inclination, "rad")
+      .def_readonly("raan", &orvus::ElementSet::raan, "rad")
+      .def_readonly("arg_perigee", &orvus::ElementSet::arg_perigee, "rad")
+      .def_readonly("mean_anomaly", &orvus::ElementSet::mean_anomaly, "rad")
+      .def_readonly("bstar", &orvus::ElementSet::bstar, "1 / Earth radii")
+      .def_readonly("mean_motion_dot", &orvus::ElementSet::mean_motion_dot, "rev/day^2")
+      .def_readonly("mean_motion_ddot", &orvus::ElementSet::mean_motion_ddot, "rev/day^3")
+      .def("__repr__", [](const orvus::ElementSet& e) {
+        return "<orvus.ElementSet " + e.name + " (" + std::to_string(e.catalogue_number) + ")>";
+      });
+
+  m.def("read_elements", &read_elements, py::arg("path"), py::arg("select") = py::none());
+  m.def("_propagate", &propagate);
+  m.def("_contacts_points", &contacts_points);
+#if ORVUS_HAVE_PLAN
+  m.attr("_have_plan") = true;
+  m.def("_plan_info", &plan_info);
+  m.def("_plan_csv", &plan_csv);
+  m.def("_plan_chunk", &plan_chunk);
+  m.def("_finish_plan", &finish_plan, py::arg("path"), py::arg("parts"),
+        py::arg("output") = std::string());
+  m.def("_contacts_plan", &contacts_plan);
+#else
+  m.attr("_have_plan") = false;
+#endif
+}

@@ -1,0 +1,127 @@
+"""Plans through the module and on a local Dask cluster, against orvus-plan and orvus.contacts."""
+
+import os
+import signal
+import subprocess
+
+import pandas as pd
+import pytest
+
+import orvus
+
+pytestmark = pytest.mark.skipif(not orvus._have_plan,
+                                reason="this build of the core library has no planner")
+
+DATA = os.environ.get("ORVUS_TEST_DATA", os.path.join(os.path.dirname(__file__), "../../tests/data"))
+EOP = os.path.join(DATA, "finals2000A.data")
+TLE = os.path.join(DATA, "tle/amazonia1_2025.tle")
+BOXES = [("BSB", "Brasilia", (-48.30, -47.30, -16.10, -15.40)),
+         ("GYN", "Goiania", (-49.45, -49.05, -16.85, -16.50)),
+         ("MAO", "Manaus", (-60.20, -59.80, -3.20, -2.90)),
+         ("REC", "Recife", (-35.05, -34.85, -8.20, -7.95))]
+START, END = "2025-07-20T00:00:00", "2025-08-10T00:00:00"
+
+
+def write_plan(tmp_path, rule="points", eop=EOP, boxes=BOXES, constraints=""):
+    rows = ["id,name,lon1,lon2,lat1,lat2"] + [f"{i},{n},{b[0]},{b[1]},{b[2]},{b[3]}" for i, n, b in boxes]
+    (tmp_path / "targets.csv").write_text("\n".join(rows) + "\n")
+    plan = f'''start = "{START}"
+end = "{END}"
+utc_offset_hours = -3
+step_s = 1.0
+earth_orientation = "{eop}"
+targets = "targets.csv"
+rule = "{rule}"
+output = "out"
+
+[[satellite]]
+name = "AMAZONIA 1"
+elements = "{TLE}"
+alpha_deg = 0.0
+beta_deg = 60.0
+{constraints}'''
+    (tmp_path / "plan.toml").write_text(plan)
+    return tmp_path / "plan.toml"
+
+
+def test_a_plan_by_points_gives_each_box_its_contacts(tmp_path):
+    table = orvus.plan(write_plan(tmp_path))
+    assert list(table.columns) == orvus.COLUMNS and len(table) > len(BOXES)
+    es = orvus.read_elements(TLE)
+    for target_id, name, box in BOXES:
+        alone = orvus.contacts(es, box, START, END, step_s=1.0, alpha_deg=0.0, beta_deg=60.0,
+                               utc_offset_hours=-3, earth_orientation=EOP,
+                               target_id=target_id, target_name=name)
+        rows = table[table.target_id == target_id].sort_values("contact").reset_index(drop=True)
+        assert len(rows) == len(alone)
+        texts = ["satellite", "target_id", "target_name", "contact", "start_local", "end_local",
+                 "start_utc", "end_utc", "pass"]
+        assert rows[texts].astype(str).equals(alone[texts].astype(str))
+        # The table rounds the best time to the millisecond; the reports cut it there.
+        for column in ["best_time_utc", "best_time_local"]:
+            gap = pd.to_datetime(rows[column], utc=True) - pd.to_datetime(alone[column], utc=True)
+            assert (gap.abs() <= pd.Timedelta(milliseconds=1)).all()
+        # Numbers to the digits the table prints.
+        for column, digits in [("best_alpha_deg", 6e-5), ("distance_deg", 6e-5), ("sun_elevation_deg", 6e-3),
+                               ("coverage", 6e-5), ("element_age_days", 6e-4), ("duration_s", 1e-6)]:
+            assert rows[column].tolist() == pytest.approx(alone[column].tolist(), abs=digits)
+
+
+def test_the_swath_sees_every_contact_of_the_points():
+    es = orvus.read_elements(TLE)
+    lon1, lon2, lat1, lat2 = BOXES[0][2]
+    square = {"type": "Polygon", "coordinates": [[[lon1, lat1], [lon2, lat1], [lon2, lat2], [lon1, lat2], [lon1, lat1]]]}
+    args = dict(step_s=1.0, alpha_deg=0.0, beta_deg=60.0, utc_offset_hours=-3, earth_orientation=EOP)
+    points = orvus.contacts(es, BOXES[0][2], START, END, **args)
+    swath = orvus.contacts(es, square, START, END, rule="swath", **args)
+    for t in points.best_time_utc:
+        assert ((swath.start_utc <= t) & (t <= swath.end_utc)).any(), t
+
+
+@pytest.fixture(scope="module")
+def client():
+    distributed = pytest.importorskip("dask.distributed")
+    with distributed.LocalCluster(n_workers=2, processes=True, threads_per_worker=1,
+                                  dashboard_address=None) as cluster, distributed.Client(cluster) as c:
+        yield c
+
+
+@pytest.mark.skipif("ORVUS_PLAN_BINARY" not in os.environ, reason="needs orvus-plan (ORVUS_PLAN_BINARY)")
+def test_a_cluster_writes_what_orvus_plan_writes_even_when_a_worker_dies(tmp_path, client):
+    from orvus import distributed
+
+    plan = write_plan(tmp_path, constraints="[constraints]\nmin_sun_elevation_deg = 5.0\n")
+    run = subprocess.run([os.environ["ORVUS_PLAN_BINARY"], str(plan)], capture_output=True, text=True)
+    assert run.returncode == 0, run.stderr
+    expected = [(tmp_path / "out" / f).read_bytes() for f in ("opportunities.csv", "opportunities.geojson")]
+
+    killed = []
+
+    def kill_a_busy_worker(done, total):
+        if killed or done == total:
+            return
+        busy = [w for w, keys in client.processing().items() if keys]
+        if busy:
+            pid = client.run(os.getpid, workers=[busy[0]])[busy[0]]
+            os.kill(pid, signal.SIGKILL)
+            killed.append(pid)
+
+    for name, hook in [("whole", None), ("killed", kill_a_busy_worker)]:
+        distributed.run(client, plan, tmp_path / name, chunk=1, on_result=hook)
+        got = [(tmp_path / name / f).read_bytes() for f in ("opportunities.csv", "opportunities.geojson")]
+        assert got == expected, name
+    assert killed, "a worker should have been killed while it held tasks"
+
+
+def test_a_failed_task_names_its_targets(tmp_path, client):
+    from orvus import distributed
+
+    short = tmp_path / "short.data"  # 1992 only: no day of the plan's interval
+    with open(EOP) as f:
+        short.write_text("".join(f.readlines()[:300]))
+    plan = write_plan(tmp_path, eop=short)
+    with pytest.raises((orvus.Error, distributed.ChunkError)) as caught:
+        distributed.run(client, plan, chunk=2)
+    if isinstance(caught.value, distributed.ChunkError):
+        assert 'TARGETS 1 TO 2 (ID "BSB" TO "GYN")' in str(caught.value) or "TARGETS 3 TO 4" in str(caught.value)
+        assert "NAO LOCALIZADO" in str(caught.value)
