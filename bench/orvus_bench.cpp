@@ -120,40 +120,28 @@ constexpr double kSteps = 86400.0;
 
 void BM_SearchDay(benchmark::State& state) {
   const Fixture& f = fixture();
-  Orbit orbit;
-  orbit.elset = f.elset;
-  orbit.earth = f.earth;
-  orbit.sgp8_a = f.sa;
-  orbit.sgp8_b = f.sb;
-  RunParams p;
-  p.UTC_DIFF = -3.0;
-  p.LON1 = -75.0;
-  p.LON2 = -30.0;
-  p.LAT1 = -35.0;
-  p.LAT2 = 5.0;
-  p.GC_LON1 = -75.0;
-  p.GC_LON2 = -30.0;
-  p.GC_LAT1 = -34.8;
-  p.GC_LAT2 = 5.0;
-  p.CEN_GC_LON = -52.5;
-  p.CEN_GC_LAT = -15.0;
-  p.CEN_LON = -52.5;
-  p.CEN_LAT = -15.0;
-  p.ALPHA = p.ALPHA0 = 10.0;
-  p.BETA = 20.0;
-  p.ALPHA1 = 0.0;
-  p.ALPHA2 = 20.0;
-  p.STEP = 1.0;
-  p.START_DAY = 27308.0;
-  p.START_SEC = 0.0;
-  p.END_DAY = 27308.0;
-  p.END_SEC = 86399.0;
+  const Propagator orbit(from_tle_elset(f.elset));
+  SearchParams p;
+  p.utc_diff = -3.0;
+  p.lon1 = -75.0;
+  p.lon2 = -30.0;
+  p.lat1 = -35.0;
+  p.lat2 = 5.0;
+  p.alpha = 10.0;
+  p.beta = 20.0;
+  derive_search_values(p);
+  p.step = 1.0;
+  p.start_day = 27308.0;
+  p.start_sec = 0.0;
+  p.end_day = 27308.0;
+  p.end_sec = 86399.0;
   for (auto _ : state) {
     ReportFiles files;
     files.out1.reset(std::fopen("/dev/null", "w"));
     files.out2.reset(std::fopen("/dev/null", "w"));
     files.out3.reset(std::fopen("/dev/null", "w"));
-    contact_search(p, orbit, f.table, files);
+    ReportSink sink(files);
+    contact_search(p, orbit, f.table, sink);
   }
   state.counters["per_step"] = benchmark::Counter(
       kSteps, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);

@@ -13,6 +13,8 @@
 #include "core/model.hpp"
 #include "core/search.hpp"
 #include "legacy/routines.hpp"
+#include "legacy/run.hpp"
+#include "orvus/elements.hpp"
 
 namespace {
 
@@ -31,45 +33,33 @@ Result run_case(double days, bool plain, int threads) {
   if (pid == 0) {
     close(fds[0]);
     const std::string data = ORVUS_TEST_DATA;
-    Orbit orbit;
-    std::string name = data + "/tle/landsat8_2024.tle";
-    name.resize(70, ' ');
-    VEK_P1(name, orbit.elset, orbit.A_MEAN, orbit.P_NODAL, orbit.FRAC0, orbit.earth, orbit.sgp8_a,
-           orbit.sgp8_b);
+    const Propagator orbit(read_element_file(data + "/tle/landsat8_2024.tle").at(0));
     IersTable table;
     READ_IERS_DATA(table, data + "/finals2000A.data");
-    RunParams p;
-    p.UTC_DIFF = -3.0;
-    p.LON1 = -48.3;
-    p.LON2 = -47.3;
-    p.LAT1 = -16.1;
-    p.LAT2 = -15.4;
-    p.GC_LON1 = -48.3;
-    p.GC_LON2 = -47.3;
-    p.GC_LAT1 = -16.0;
-    p.GC_LAT2 = -15.3;
-    p.CEN_GC_LON = -47.8;
-    p.CEN_GC_LAT = -15.65;
-    p.CEN_LON = -47.8;
-    p.CEN_LAT = -15.75;
-    p.ALPHA = p.ALPHA0 = 0.0;
-    p.BETA = 30.0;
-    p.ALPHA1 = -15.0;
-    p.ALPHA2 = 15.0;
-    p.STEP = 1.0;
-    p.START_DAY = orbit.elset.EPOCH_DAY;
-    p.START_SEC = 0.0;
-    p.END_DAY = p.START_DAY + days;
-    p.END_SEC = 0.0;
+    SearchParams p;
+    p.utc_diff = -3.0;
+    p.lon1 = -48.3;
+    p.lon2 = -47.3;
+    p.lat1 = -16.1;
+    p.lat2 = -15.4;
+    p.alpha = 0.0;
+    p.beta = 30.0;
+    derive_search_values(p);
+    p.step = 1.0;
+    p.start_day = orbit.elements().epoch.day;
+    p.start_sec = 0.0;
+    p.end_day = p.start_day + days;
+    p.end_sec = 0.0;
     ReportFiles files;
     files.out1.reset(std::fopen("/dev/null", "w"));
     files.out2.reset(std::fopen("/dev/null", "w"));
     files.out3.reset(std::fopen("/dev/null", "w"));
+    ReportSink sink(files);
     const auto t0 = std::chrono::steady_clock::now();
     if (plain)
-      contact_search(p, orbit, table, files);
+      contact_search(p, orbit, table, sink);
     else
-      screened_search(p, orbit, table, files, threads);
+      screened_search(p, orbit, table, sink, threads);
     const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     const ssize_t n = write(fds[1], &s, sizeof s);
     _exit(n == sizeof s ? 0 : 1);
