@@ -1,6 +1,8 @@
 // orvus-plan: plans and decks as read, the points rule against orvus itself, the swath rule
 // against the points and against single lines of sight, decks against one-target plans, the
 // constraints, the byte form, and every bad plan or target stopping with its message.
+#include "orvus/plan.hpp"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -15,7 +17,6 @@
 #include "orvus/contacts.hpp"
 #include "orvus/elements.hpp"
 #include "orvus/error.hpp"
-#include "orvus/plan.hpp"
 #include "orvus/propagator.hpp"
 #include "test_support.hpp"
 
@@ -65,7 +66,9 @@ Plan make_plan(const ScratchDir& dir, const std::string& deck_name, const std::s
 }
 
 bool same_contact(const Contact& a, const Contact& b) {
-  auto eq = [](const UtcInstant& x, const UtcInstant& y) { return x.day == y.day && x.seconds == y.seconds; };
+  auto eq = [](const UtcInstant& x, const UtcInstant& y) {
+    return x.day == y.day && x.seconds == y.seconds;
+  };
   return a.number == b.number && eq(a.start_utc, b.start_utc) && eq(a.end_utc, b.end_utc) &&
          eq(a.start_local, b.start_local) && eq(a.end_local, b.end_local) &&
          a.duration_s == b.duration_s && eq(a.best_utc, b.best_utc) &&
@@ -85,7 +88,9 @@ std::string error_text(const std::function<void()>& f) {
   return {};
 }
 
-std::string plan_binary() { return ORVUS_PLAN_BINARY; }
+std::string plan_binary() {
+  return ORVUS_PLAN_BINARY;
+}
 
 // ---- the points rule is orvus's own test --------------------------------------------------
 
@@ -129,7 +134,8 @@ TEST(PlanPoints, RandomBoxesGiveOrvusContactsAndReports) {
   EXPECT_GT(total, 30U);
 
   // The real programs: every pair's OUT2 from orvus-plan --reports is orvus's, byte for byte.
-  const auto r = test::run_command("'" + plan_binary() + "' '" + dir.file("plan.toml") + "' --reports");
+  const auto r =
+      test::run_command("'" + plan_binary() + "' '" + dir.file("plan.toml") + "' --reports");
   ASSERT_EQ(r.status, 0) << r.output;
   const std::vector<std::string> rows = read_lines(dir.file("out/opportunities.csv"));
   EXPECT_EQ(rows.size(), total + 1);
@@ -143,11 +149,13 @@ TEST(PlanPoints, RandomBoxesGiveOrvusContactsAndReports) {
       std::filesystem::create_symlink(data_path("finals2000A.data"), run.path / "finals2000A.data");
       char rec[256];
       std::snprintf(rec, sizeof rec, "%.2f, %.2f, %.2f, %.2f\n%s\n%g, %g\n", boxes[t].lon1,
-                    boxes[t].lon2, boxes[t].lat1, boxes[t].lat2, tles[s].c_str(), ab[s][0], ab[s][1]);
+                    boxes[t].lon2, boxes[t].lat1, boxes[t].lat2, tles[s].c_str(), ab[s][0],
+                    ab[s][1]);
       char id[32];
       std::snprintf(id, sizeof id, "B%02zu", t);
-      run.write("ORVUS_IN.TXT", names[s] + "\nBOX " + std::string(id + 1) + "\n-3\n" + rec +
-                                    "20/07/2025 00:00:00.000000000\n22/07/2025 00:00:00.000000000\n1\n");
+      run.write("ORVUS_IN.TXT",
+                names[s] + "\nBOX " + std::string(id + 1) + "\n-3\n" + rec +
+                    "20/07/2025 00:00:00.000000000\n22/07/2025 00:00:00.000000000\n1\n");
       ASSERT_EQ(test::run_orvus(run.path).status, 0);
       const std::string dir_name = "out/reports/" + std::to_string(s + 1) + "-" + id;
       EXPECT_EQ(test::read_file(dir.file(dir_name + "/ORVUS_v1.13_OUT2.CSV")),
@@ -256,9 +264,9 @@ TEST(PlanSwath, PolygonsHolesAndTheAntimeridian) {
 TEST(PlanDeck, EachTargetAsAloneAndAnySplitGiveTheSameFiles) {
   ScratchDir dir;
   const std::string deck = test::read_file(data_path("plan/deck.csv"));
-  const Plan plan = make_plan(dir, "deck.csv", deck, {kAmazonia, kLandsat}, "2025-07-01T00:00:00",
-                              "2025-07-06T00:00:00", "swath",
-                              "\n[constraints]\nmin_sun_elevation_deg = -90\n");
+  const Plan plan =
+      make_plan(dir, "deck.csv", deck, {kAmazonia, kLandsat}, "2025-07-01T00:00:00",
+                "2025-07-06T00:00:00", "swath", "\n[constraints]\nmin_sun_elevation_deg = -90\n");
   const std::size_t n = plan.targets.size();
   for (std::size_t s = 0; s < 2; ++s) {
     const auto all = plan_opportunities(plan, eop(), s, 0, n);
@@ -308,7 +316,8 @@ TEST(PlanDeck, ConstraintsRemoveExactlyTheRowsThatViolateThem) {
   ASSERT_GT(all.size(), 20U);
   for (const auto& o : all) {  // the Sun interpolated between whole minutes
     const auto& c = plan.targets[o.target].centre;
-    EXPECT_NEAR(o.sun_elevation_deg, sun_elevation_deg(o.contact.best_utc, c.lon_deg, c.lat_deg), 1e-3);
+    EXPECT_NEAR(o.sun_elevation_deg, sun_elevation_deg(o.contact.best_utc, c.lon_deg, c.lat_deg),
+                1e-3);
   }
   plan.constraints.min_sun_elevation_deg = 10.0;
   plan.constraints.max_abs_best_alpha_deg = 20.0;
@@ -318,11 +327,16 @@ TEST(PlanDeck, ConstraintsRemoveExactlyTheRowsThatViolateThem) {
   const auto kept = select_opportunities(plan, all, &c);
   std::size_t sun = 0, alpha = 0, pass = 0, dur = 0, ok = 0;
   for (const auto& o : all) {
-    if (!(o.sun_elevation_deg >= 10.0)) ++sun;
-    else if (!(std::fabs(o.contact.best_alpha_deg) <= 20.0)) ++alpha;
-    else if (o.contact.pass != 'D') ++pass;
-    else if (!(o.contact.duration_s >= 5.0)) ++dur;
-    else ++ok;
+    if (!(o.sun_elevation_deg >= 10.0))
+      ++sun;
+    else if (!(std::fabs(o.contact.best_alpha_deg) <= 20.0))
+      ++alpha;
+    else if (o.contact.pass != 'D')
+      ++pass;
+    else if (!(o.contact.duration_s >= 5.0))
+      ++dur;
+    else
+      ++ok;
   }
   EXPECT_EQ(c.found, all.size());
   EXPECT_EQ(c.kept, ok);
@@ -344,8 +358,8 @@ TEST(PlanDeck, ConstraintsRemoveExactlyTheRowsThatViolateThem) {
 TEST(PlanErrors, BadPlansStopNamingKeyAndLine) {
   ScratchDir dir;
   dir.write("t.csv", "id,name,lon1,lon2,lat1,lat2\nA,A,0,1,0,1\n");
-  const std::string good = plan_text("t.csv", {kAmazonia}, "2025-07-01T00:00:00",
-                                     "2025-07-02T00:00:00", "swath");
+  const std::string good =
+      plan_text("t.csv", {kAmazonia}, "2025-07-01T00:00:00", "2025-07-02T00:00:00", "swath");
   auto check = [&](const std::string& from, const std::string& to, const std::string& expect) {
     std::string text = good;
     if (!from.empty()) {
@@ -369,10 +383,11 @@ TEST(PlanErrors, BadPlansStopNamingKeyAndLine) {
   check("beta_deg = 60", "beta_deg = 60\nroll = 1", "UNKNOWN KEY \"satellite.roll\"");
   check("rule = \"swath\"", "rule = \"area\"", "LINE 7: \"rule\" MUST BE \"swath\" OR \"points\"");
   check("start = 2025-07-01T00:00:00", "start = \"2025-13-01T00:00:00\"", "LINE 1: \"start\"");
-  check("", "\n[constraints]\npass = \"X\"\n", "\"constraints.pass\" MUST BE \"A\", \"D\" OR \"any\"");
-  check("", "\n[constraints]\nmax_abs_best_alpha_deg = 100\n", "\"constraints.max_abs_best_alpha_deg\"");
-  check("name = \"AMAZONIA 1\"", "name = \"AMAZONIA 1\"\nselect = 99999",
-        "NO ELEMENT SET OF");
+  check("", "\n[constraints]\npass = \"X\"\n",
+        "\"constraints.pass\" MUST BE \"A\", \"D\" OR \"any\"");
+  check("", "\n[constraints]\nmax_abs_best_alpha_deg = 100\n",
+        "\"constraints.max_abs_best_alpha_deg\"");
+  check("name = \"AMAZONIA 1\"", "name = \"AMAZONIA 1\"\nselect = 99999", "NO ELEMENT SET OF");
   check("step_s = 1.0", "step_s = 1.0 = 2", "LINE 4: NOT VALID TOML");
   // A string start is accepted like a date-time.
   std::string text = good;
@@ -397,13 +412,18 @@ TEST(PlanErrors, BadTargetsStopNamingFileAndLineOrFeature) {
   csv("A,A,0,1,0,x\n", "LINE 2: lat2 OF TARGET \"A\" IS NOT A NUMBER");
   csv("A,A,0,1,0,91\n", "LINE 2: TARGET \"A\": LATITUDES MUST LIE");
   csv("A,A,0,1,0\n", "LINE 2: A TARGET NEEDS 6 FIELDS");
-  auto geo = [&](const std::string& coords, const std::string& expect, const std::string& id = "\"A\"") {
-    dir.write("t.geojson",
-              "{\"type\":\"FeatureCollection\",\"features\":[\n"
-              "{\"type\":\"Feature\",\"properties\":{\"id\":\"OK\"},\"geometry\":{\"type\":\"Polygon\","
-              "\"coordinates\":[[[0,0],[1,0],[1,1],[0,0]]]}},\n"
-              "{\"type\":\"Feature\",\"properties\":{\"id\":" + id + "},\"geometry\":{\"type\":\"Polygon\","
-              "\"coordinates\":" + coords + "}}]}\n");
+  auto geo = [&](const std::string& coords, const std::string& expect,
+                 const std::string& id = "\"A\"") {
+    dir.write(
+        "t.geojson",
+        "{\"type\":\"FeatureCollection\",\"features\":[\n"
+        "{\"type\":\"Feature\",\"properties\":{\"id\":\"OK\"},\"geometry\":{\"type\":\"Polygon\","
+        "\"coordinates\":[[[0,0],[1,0],[1,1],[0,0]]]}},\n"
+        "{\"type\":\"Feature\",\"properties\":{\"id\":" +
+            id +
+            "},\"geometry\":{\"type\":\"Polygon\","
+            "\"coordinates\":" +
+            coords + "}}]}\n");
     const std::string msg = error_text([&] { read_targets(dir.file("t.geojson")); });
     EXPECT_NE(msg.find(expect), std::string::npos) << msg;
     EXPECT_NE(msg.find("t.geojson"), std::string::npos) << msg;

@@ -232,8 +232,9 @@ int main(int argc, char** argv) {
         for (std::size_t i = next.fetch_add(1); i < pairs; i = next.fetch_add(1)) {
           const std::size_t s = i / plan.targets.size(), t = i % plan.targets.size();
           try {
-            write_reports(plan, eop, s, t,
-                          out / "reports" / (std::to_string(s + 1) + "-" + safe_name(plan.targets[t].id)));
+            write_reports(
+                plan, eop, s, t,
+                out / "reports" / (std::to_string(s + 1) + "-" + safe_name(plan.targets[t].id)));
           } catch (...) {
             failed[i] = std::current_exception();
           }

@@ -188,8 +188,9 @@ void sweep(const Plan& plan, const EarthOrientation& eop, std::size_t satellite,
   // misses them all misses the target.
   std::vector<std::vector<std::pair<V3, double>>> caps(n);
   for (std::size_t e = 0; e < entry_target.size(); ++e) {
-    caps[entry_target[e]].emplace_back(entry_centre[e],
-                                       entry_radius[e] + 1e-9 >= kPi / 2 ? 2.0 : std::sin(entry_radius[e] + 1e-9));
+    caps[entry_target[e]].emplace_back(entry_centre[e], entry_radius[e] + 1e-9 >= kPi / 2
+                                                            ? 2.0
+                                                            : std::sin(entry_radius[e] + 1e-9));
   }
 
   std::vector<SearchState> states(n);
@@ -270,7 +271,8 @@ void sweep(const Plan& plan, const EarthOrientation& eop, std::size_t satellite,
         }
       }
       bool in = false;
-      for (std::size_t i = 0; i < 3 && !in && near; ++i) in = point_in(tg, s.pt[2 * i], s.pt[2 * i + 1]);
+      for (std::size_t i = 0; i < 3 && !in && near; ++i)
+        in = point_in(tg, s.pt[2 * i], s.pt[2 * i + 1]);
       if (!in && near && swath) in = arc_touches(tg, s.pt[2], s.pt[3], s.pt[4], s.pt[5]);
       lane.data.any_in = in;
       apply_step(tg.p, orbit, table, *sinks[t], day, sec, lane.data, states[t]);

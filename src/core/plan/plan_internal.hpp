@@ -54,8 +54,8 @@ double polygons_coverage(const std::vector<Polygon>& polys, const GroundPoint& c
 
 // The sweep of one satellite over targets [first, last): contact events of target i go to
 // sinks[i - first].
-void sweep(const Plan& plan, const EarthOrientation& eop, std::size_t satellite,
-           std::size_t first, std::size_t last, const std::vector<ContactSink*>& sinks,
+void sweep(const Plan& plan, const EarthOrientation& eop, std::size_t satellite, std::size_t first,
+           std::size_t last, const std::vector<ContactSink*>& sinks,
            const std::function<void(double)>& progress, int threads = 1);
 
 // The threads a search uses by default: the hardware's.
