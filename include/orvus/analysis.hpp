@@ -2,6 +2,7 @@
 // box the swath covers, and lines and rings cut at +-180 for GIS formats.
 #pragma once
 
+#include <array>
 #include <vector>
 
 #include "orvus/contacts.hpp"
@@ -13,6 +14,11 @@ namespace orvus {
 // point (degrees, height 0) at the UTC instant. ERFA's eraEpv00 and eraC2t06a; UT1 - UTC
 // and polar motion left out (under 0.01 deg).
 ORVUS_API double sun_elevation_deg(const UtcInstant& utc, double lon_deg, double lat_deg);
+// Its two halves: the Sun's Earth-fixed position (m) at the instant, and the elevation
+// (degrees) of a given Sun position from a geodetic point (degrees).
+ORVUS_API std::array<double, 3> sun_earth_fixed(const UtcInstant& utc);
+ORVUS_API double sun_elevation_from(const std::array<double, 3>& sun_fixed, double lon_deg,
+                                    double lat_deg);
 
 // Fraction of the area of `box` that the swath covers: points (1) of the steps in time
 // order, then points (2) in reverse (geodetic degrees). Equal-area measure.

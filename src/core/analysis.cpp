@@ -39,11 +39,9 @@ double wrap180(double d) {
 }
 }  // namespace
 
-double sun_elevation_deg(const UtcInstant& utc, double lon, double lat) {
-  const double utc_day = utc.day;
-  const double utc_sec = utc.seconds;
-  const double utc1 = utc_day + kMjd1950ToJd;
-  const double utc2 = utc_sec / 86400.0;
+std::array<double, 3> sun_earth_fixed(const UtcInstant& utc) {
+  const double utc1 = utc.day + kMjd1950ToJd;
+  const double utc2 = utc.seconds / 86400.0;
   double tai1 = 0, tai2 = 0, tt1 = 0, tt2 = 0;
   eraUtctai(utc1, utc2, &tai1, &tai2);
   eraTaitt(tai1, tai2, &tt1, &tt2);
@@ -57,16 +55,25 @@ double sun_elevation_deg(const UtcInstant& utc, double lon, double lat) {
                    -pvh[0][2] * constants::astronomical_unit_m};
   double c2t[3][3];
   eraC2t06a(tt1, tt2, utc1, utc2, 0.0, 0.0, c2t);
-  double sun_fixed[3];
-  eraRxp(c2t, sun, sun_fixed);
+  std::array<double, 3> sun_fixed{};
+  eraRxp(c2t, sun, sun_fixed.data());
+  return sun_fixed;
+}
+
+double sun_elevation_from(const std::array<double, 3>& sun_fixed, double lon, double lat) {
   // From the site on the ellipsoid, against its vertical.
   double site[3];
   eraGd2gc(1, lon * kRad, lat * kRad, 0.0, site);
+  double sun[3] = {sun_fixed[0], sun_fixed[1], sun_fixed[2]};
   double topo[3];
-  eraPmp(sun_fixed, site, topo);
+  eraPmp(sun, site, topo);
   double up[3] = {std::cos(lat * kRad) * std::cos(lon * kRad),
                   std::cos(lat * kRad) * std::sin(lon * kRad), std::sin(lat * kRad)};
   return std::asin(eraPdp(topo, up) / eraPm(topo)) / kRad;
+}
+
+double sun_elevation_deg(const UtcInstant& utc, double lon, double lat) {
+  return sun_elevation_from(sun_earth_fixed(utc), lon, lat);
 }
 
 namespace {

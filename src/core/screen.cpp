@@ -103,13 +103,9 @@ double box_distance_bound(const Screen& s, double lon, double lat) {
   return 2.0 * std::asin(std::sqrt(std::min(h, 1.0)));
 }
 
-long screen_step(const SearchParams& p, const Propagator& orbit, const Screen& s, double day,
-                 double seconds) {
-  if (s.all_out) return static_cast<long>(1e9);
-  if (!s.enabled) return -1;
-  const double tsince =
-      (day - orbit.elements().epoch.day) * 86400.0 + (seconds - orbit.elements().epoch.seconds);
-  StateVector tod{};
+bool screened_state(const Propagator& orbit, const Screen& s, double day, double seconds,
+                    StateVector& tod) {
+  const double tsince = since_epoch(orbit.elements().epoch, day, seconds);
   sgp8_propagate(tsince, tod, model_earth(), orbit.sgp8_elements(), orbit.sgp8_coefficients());
   const double r = std::sqrt(tod[0] * tod[0] + tod[1] * tod[1] + tod[2] * tod[2]);
   // The bounds hold while the osculating orbit stays between r_lo and r_hi.
@@ -121,10 +117,17 @@ long screen_step(const SearchParams& p, const Propagator& orbit, const Screen& s
   const double hz = tod[0] * tod[4] - tod[1] * tod[3];
   const double sma = -mu / (2.0 * energy);
   const double ecc = std::sqrt(std::max(0.0, 1.0 - (hx * hx + hy * hy + hz * hz) / (mu * sma)));
-  if (!(energy < 0.0 && sma * (1.0 + ecc) + 50.0e3 <= s.r_hi &&
-        sma * (1.0 - ecc) - 50.0e3 >= s.r_lo)) {
-    return -1;
-  }
+  return energy < 0.0 && sma * (1.0 + ecc) + 50.0e3 <= s.r_hi &&
+         sma * (1.0 - ecc) - 50.0e3 >= s.r_lo;
+}
+
+long screen_step(const SearchParams& p, const Propagator& orbit, const Screen& s, double day,
+                 double seconds) {
+  if (s.all_out) return static_cast<long>(1e9);
+  if (!s.enabled) return -1;
+  StateVector tod{};
+  if (!screened_state(orbit, s, day, seconds, tod)) return -1;
+  const double r = std::sqrt(tod[0] * tod[0] + tod[1] * tod[1] + tod[2] * tod[2]);
   // Cheap Earth-fixed direction: the mean sidereal time of the UTC instant.
   const double date1 = day + kMjd1950ToJd;
   const double date2 = seconds / 86400.0;

@@ -156,6 +156,11 @@ void init_screen(const SearchParams& p, const Propagator& orbit, Screen& screen)
 // A lower bound of the angle on the sphere between a point (radians) and the box.
 double box_distance_bound(const Screen& screen, double lon, double lat);
 
+// The true-of-date state at (day, seconds), and whether the screening's bounds hold for it
+// (its osculating orbit stays between the radii they were made for).
+bool screened_state(const Propagator& orbit, const Screen& screen, double day, double seconds,
+                    StateVector& tod);
+
 // For the step at (day, seconds): -1 when the box may be in view (compute the step
 // exactly), otherwise the number k >= 0 of following steps that are out as well.
 long screen_step(const SearchParams& p, const Propagator& orbit, const Screen& screen, double day,

@@ -84,23 +84,9 @@ struct CheapState {
 
 bool cheap_point(const Propagator& orbit, const Screen& s, double day, double seconds,
                  CheapState& cs) {
-  const double tsince =
-      (day - orbit.elements().epoch.day) * 86400.0 + (seconds - orbit.elements().epoch.seconds);
   StateVector tod{};
-  sgp8_propagate(tsince, tod, model_earth(), orbit.sgp8_elements(), orbit.sgp8_coefficients());
+  if (!screened_state(orbit, s, day, seconds, tod)) return false;
   const double r = std::sqrt(tod[0] * tod[0] + tod[1] * tod[1] + tod[2] * tod[2]);
-  const double v2 = tod[3] * tod[3] + tod[4] * tod[4] + tod[5] * tod[5];
-  const double mu = model_earth()[2];
-  const double energy = v2 / 2.0 - mu / r;
-  const double hx = tod[1] * tod[5] - tod[2] * tod[4];
-  const double hy = tod[2] * tod[3] - tod[0] * tod[5];
-  const double hz = tod[0] * tod[4] - tod[1] * tod[3];
-  const double sma = -mu / (2.0 * energy);
-  const double ecc = std::sqrt(std::max(0.0, 1.0 - (hx * hx + hy * hy + hz * hz) / (mu * sma)));
-  if (!(energy < 0.0 && sma * (1.0 + ecc) + 50.0e3 <= s.r_hi &&
-        sma * (1.0 - ecc) - 50.0e3 >= s.r_lo)) {
-    return false;
-  }
   const double date1 = day + kMjd1950ToJd;
   const double date2 = seconds / 86400.0;
   const double gmst = eraGmst06(date1, date2, date1, date2);
@@ -442,37 +428,6 @@ void sweep(const Plan& plan, const EarthOrientation& eop, std::size_t satellite,
 
 namespace {
 
-// The Sun's Earth-fixed position (m) at a UTC instant, by sun_elevation_deg's chain.
-std::array<double, 3> sun_fixed_at(double day, double seconds) {
-  const double utc1 = day + kMjd1950ToJd;
-  const double utc2 = seconds / 86400.0;
-  double tai1 = 0, tai2 = 0, tt1 = 0, tt2 = 0;
-  eraUtctai(utc1, utc2, &tai1, &tai2);
-  eraTaitt(tai1, tai2, &tt1, &tt2);
-  double pvh[2][3], pvb[2][3];
-  eraEpv00(tt1, tt2, pvh, pvb);
-  double sun[3] = {-pvh[0][0] * constants::astronomical_unit_m,
-                   -pvh[0][1] * constants::astronomical_unit_m,
-                   -pvh[0][2] * constants::astronomical_unit_m};
-  double c2t[3][3];
-  eraC2t06a(tt1, tt2, utc1, utc2, 0.0, 0.0, c2t);
-  std::array<double, 3> out{};
-  eraRxp(c2t, sun, out.data());
-  return out;
-}
-
-// The Sun's elevation (degrees) from a geodetic point, the Sun's position given.
-double elevation_from(const std::array<double, 3>& sun_fixed, double lon, double lat) {
-  double site[3];
-  eraGd2gc(1, lon * kRad, lat * kRad, 0.0, site);
-  double sun[3] = {sun_fixed[0], sun_fixed[1], sun_fixed[2]};
-  double topo[3];
-  eraPmp(sun, site, topo);
-  double up[3] = {std::cos(lat * kRad) * std::cos(lon * kRad),
-                  std::cos(lat * kRad) * std::sin(lon * kRad), std::sin(lat * kRad)};
-  return std::asin(eraPdp(topo, up) / eraPm(topo)) / kRad;
-}
-
 // Keeps a target's contacts with the geodetic points (1) and (2) of their steps.
 class Collector : public ContactSink {
  public:
@@ -553,7 +508,7 @@ std::vector<Opportunity> plan_opportunities(const Plan& plan, const EarthOrienta
     std::atomic<std::size_t> at{0};
     auto fill = [&] {
       for (std::size_t i = at.fetch_add(1); i < minutes.size(); i = at.fetch_add(1))
-        sun[i] = plan::sun_fixed_at(minutes[i].first, minutes[i].second * 60.0);
+        sun[i] = sun_earth_fixed(UtcInstant{minutes[i].first, minutes[i].second * 60.0});
     };
     std::vector<std::thread> pool;
     const int threads = minutes.size() >= 64 ? plan::default_threads() : 1;
@@ -580,7 +535,7 @@ std::vector<Opportunity> plan_opportunities(const Plan& plan, const EarthOrienta
         const double f = b.seconds / 60.0 - m;
         const std::array<double, 3> at = {s0[0] + (s1[0] - s0[0]) * f, s0[1] + (s1[1] - s0[1]) * f,
                                           s0[2] + (s1[2] - s0[2]) * f};
-        o.sun_elevation_deg = plan::elevation_from(at, t.centre.lon_deg, t.centre.lat_deg);
+        o.sun_elevation_deg = sun_elevation_from(at, t.centre.lon_deg, t.centre.lat_deg);
       }
       o.element_age_days = element_age_days(el, o.contact.best_utc);
       if (t.box) {
