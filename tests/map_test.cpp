@@ -515,6 +515,14 @@ TEST(MapFiles, MissingInputsStopWithAMessage) {
     std::filesystem::remove(r.dir.path / report);
   EXPECT_EQ(run_map_in(r.dir).status, 0);
   EXPECT_EQ(read_file(r.dir.file(map::kGeoJsonFile)), geojson);
+  // A run directory whose path is longer than the 70 columns of record 5.
+  const std::filesystem::path deep = r.dir.path / std::string(80, 'd');
+  std::filesystem::create_directory(deep);
+  for (const char* f : {"amazonia1_2025.tle", "finals2000A.data", "ORVUS_IN.TXT"})
+    std::filesystem::copy(r.dir.path / f, deep / f);
+  EXPECT_EQ(
+      test::run_command("'" + std::string(ORVUS_MAP_BINARY) + "' '" + deep.string() + "'").status,
+      0);
   for (const char* input_file : {"amazonia1_2025.tle", "finals2000A.data", "ORVUS_IN.TXT"}) {
     std::filesystem::rename(r.dir.path / input_file, r.dir.path / "moved");
     const auto res = run_map_in(r.dir);
