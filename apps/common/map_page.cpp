@@ -7,8 +7,6 @@
 
 namespace orvus::page {
 
-namespace {
-
 // Valid UTF-8 passes; any other byte becomes U+FFFD.
 std::string utf8(std::string_view s) {
   std::string out;
@@ -31,6 +29,8 @@ std::string utf8(std::string_view s) {
   }
   return out;
 }
+
+namespace {
 
 // A JSON string that is also safe inside a <script> element: '<' is escaped, so that no
 // "</script" or "<!--" can end or change the element.

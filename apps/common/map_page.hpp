@@ -53,6 +53,9 @@ struct Page {
   std::vector<Contact> contacts;
 };
 
+// The text with every byte that is not valid UTF-8 replaced by U+FFFD.
+std::string utf8(std::string_view s);
+
 // The page as HTML text. Texts may hold any bytes: invalid UTF-8 becomes U+FFFD.
 std::string page_html(const Page& page);
 

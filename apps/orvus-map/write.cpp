@@ -7,6 +7,7 @@
 
 #include "legacy/fatal.hpp"
 #include "map.hpp"
+#include "map_page.hpp"
 #include "world_atlas.hpp"
 
 namespace orvus::map {
@@ -21,28 +22,9 @@ std::string trimmed(const std::string& s) {
   return last == std::string::npos ? std::string() : s.substr(0, last + 1);
 }
 
-// Valid UTF-8 passes; any other byte becomes U+FFFD.
-std::string utf8(const std::string& s) {
-  std::string out;
-  for (std::size_t i = 0; i < s.size();) {
-    const auto c = static_cast<unsigned char>(s[i]);
-    std::size_t n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
-    bool ok = n > 0 && i + n <= s.size();
-    for (std::size_t k = 1; ok && k < n; ++k) ok = (static_cast<unsigned char>(s[i + k]) >> 6) == 2;
-    if (ok) {
-      out.append(s, i, n);
-      i += n;
-    } else {
-      out += "\xEF\xBF\xBD";
-      ++i;
-    }
-  }
-  return out;
-}
-
 std::string json_string(const std::string& s) {
   std::string out = "\"";
-  for (const char ch : utf8(s)) {
+  for (const char ch : page::utf8(s)) {
     const auto c = static_cast<unsigned char>(ch);
     if (ch == '"' || ch == '\\') {
       out += '\\';
@@ -60,7 +42,7 @@ std::string json_string(const std::string& s) {
 
 std::string xml_text(const std::string& s) {
   std::string out;
-  for (const char ch : utf8(s)) {
+  for (const char ch : page::utf8(s)) {
     switch (ch) {
       case '&':
         out += "&amp;";
