@@ -20,12 +20,12 @@
 #include "core/tod2ef.hpp"
 #include "orvus/constants.hpp"
 #include "orvus/error.hpp"
+#include "orvus/geodesy.hpp"
 
 namespace orvus {
 
 namespace {
 
-constexpr double kPolarRatio = constants::local_sphere_polar_ratio;
 // The previous smallest distance is restored only when the last in-box step lies more
 // than one step back; the margin keeps rounding out of that decision.
 constexpr double kRestoreMargin = 1.0e-6;  // s
@@ -165,9 +165,6 @@ double lon_difference(double a, double b) {
 
 void compute_step(const SearchParams& p, const Propagator& orbit, const EopRows& table,
                   double cur_day, double cur_sec, StepData& s) {
-  const double re = model_earth()[0];
-  const double rp = re * kPolarRatio;
-
   // 1. Local time of the step.
   s.local_day = cur_day;
   s.local_sec = cur_sec + p.utc_diff * 3600.0;
@@ -183,40 +180,16 @@ void compute_step(const SearchParams& p, const Propagator& orbit, const EopRows&
   tod_to_ef(cur_day + kMjd1950ToJd, cur_sec / 86400.0, state_tod, state_ef, table);
   Vec6 geo{};
   state_to_spherical(state_ef, geo);
-  double ssp_lon = geo[0] * kRadToDegRun;
-  if (ssp_lon > 180.0) ssp_lon -= 360.0;
-  const double ssp_lat = geo[1] * kRadToDegRun;
 
-  // 4-5. Local Earth radius and the nadir frame.
-  s.r_local = rp + (re - rp) * std::cos(geo[1]);
+  // 4. Local Earth radius.
+  s.r_local = local_radius(geo[1]);
   if (!state_in_domain(state_tod, s.r_local)) {
     state_out_of_domain(p, orbit, s.local_text, state_tod, s.r_local);
   }
-  Vec3 nadir{};
-  Vec3 normal{};
-  double height = 0.0;
-  nadir_frame(state_ef, geo, s.r_local, nadir, normal, height);
 
-  // 7-8. The three tracking points, geocentric and geodetic.
-  double* pt = s.pt;
-  if (p.alpha0 == 0.0) {
-    pt[0] = ssp_lon;
-    pt[1] = ssp_lat;
-  } else {
-    off_nadir_point(state_ef, geo, s.r_local, nadir, normal, height, p.alpha0, pt[0], pt[1]);
-  }
-  if (p.alpha1 == p.alpha0) {
-    pt[2] = pt[0];
-    pt[3] = pt[1];
-  } else {
-    off_nadir_point(state_ef, geo, s.r_local, nadir, normal, height, p.alpha1, pt[2], pt[3]);
-  }
-  if (p.alpha2 == p.alpha0) {
-    pt[4] = pt[0];
-    pt[5] = pt[1];
-  } else {
-    off_nadir_point(state_ef, geo, s.r_local, nadir, normal, height, p.alpha2, pt[4], pt[5]);
-  }
+  // 5, 7-8. The three tracking points, geocentric and geodetic.
+  tracking_points(p, state_ef, geo, s.r_local, s.pt);
+  const double* pt = s.pt;
   for (std::size_t k = 0; k < 6; k += 2) {
     to_geodetic(pt[k], pt[k + 1], s.r_local, s.gd[k], s.gd[k + 1]);
   }
@@ -225,6 +198,35 @@ void compute_step(const SearchParams& p, const Propagator& orbit, const EopRows&
   s.any_in = false;
   for (std::size_t k = 0; k < 6; k += 2) {
     if (in_box(p, pt[k], pt[k + 1])) s.any_in = true;
+  }
+}
+
+void tracking_points(const SearchParams& p, const StateVector& state_ef, const Vec6& geo,
+                     double r_local, double pt[6]) {
+  double ssp_lon = geo[0] * kRadToDegRun;
+  if (ssp_lon > 180.0) ssp_lon -= 360.0;
+  const double ssp_lat = geo[1] * kRadToDegRun;
+  Vec3 nadir{};
+  Vec3 normal{};
+  double height = 0.0;
+  nadir_frame(state_ef, geo, r_local, nadir, normal, height);
+  if (p.alpha0 == 0.0) {
+    pt[0] = ssp_lon;
+    pt[1] = ssp_lat;
+  } else {
+    off_nadir_point(state_ef, geo, r_local, nadir, normal, height, p.alpha0, pt[0], pt[1]);
+  }
+  if (p.alpha1 == p.alpha0) {
+    pt[2] = pt[0];
+    pt[3] = pt[1];
+  } else {
+    off_nadir_point(state_ef, geo, r_local, nadir, normal, height, p.alpha1, pt[2], pt[3]);
+  }
+  if (p.alpha2 == p.alpha0) {
+    pt[4] = pt[0];
+    pt[5] = pt[1];
+  } else {
+    off_nadir_point(state_ef, geo, r_local, nadir, normal, height, p.alpha2, pt[4], pt[5]);
   }
 }
 

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <string>
 
+#include "core/coords.hpp"
 #include "core/eop.hpp"
 #include "core/sgp8.hpp"
 #include "orvus/contacts.hpp"
@@ -114,6 +115,12 @@ inline bool state_in_domain(const StateVector& state, double r_ground) {
 // local sphere.
 void compute_step(const SearchParams& p, const Propagator& orbit, const EopRows& table,
                   double cur_day, double cur_sec, StepData& s);
+
+// The geocentric longitudes and latitudes (degrees) of the tracking points (0), (1), (2)
+// seen from an Earth-fixed state (m, m/s) with its spherical coordinates `geo`, on the
+// local sphere of radius `r_local` (m).
+void tracking_points(const SearchParams& p, const StateVector& state_ef, const Vec6& geo,
+                     double r_local, double pt[6]);
 
 // What a step does to the contact state; contact events go to `sink`.
 void apply_step(const SearchParams& p, const Propagator& orbit, const EopRows& table,

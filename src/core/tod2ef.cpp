@@ -15,7 +15,10 @@ void mat_vec(int n, int m, const double* a, const double* x, double* y) {
 }
 
 void tod_to_pef(double date1, double date2, const StateVector& tod, StateVector& pef) {
-  const double theta = eraGst06a(date1, date2, date1, date2);
+  rotate_to_pef(eraGst06a(date1, date2, date1, date2), tod, pef);
+}
+
+void rotate_to_pef(double theta, const StateVector& tod, StateVector& pef) {
   const double c = std::cos(theta);
   const double s = std::sin(theta);
   const double w = kEarthRotationRate;

@@ -26,4 +26,8 @@ void tod_to_ef(double date1, double date2, const StateVector& tod, StateVector& 
 // date1 + date2: two-part UT1 Julian Date, used as UT1 and as TT.
 void tod_to_pef(double date1, double date2, const StateVector& tod, StateVector& pef);
 
+// The same for a given sidereal angle `theta` (rad): the rotation about the pole and the
+// Earth-rotation term of the velocity (m, m/s).
+void rotate_to_pef(double theta, const StateVector& tod, StateVector& pef);
+
 }  // namespace orvus
