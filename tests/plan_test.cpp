@@ -3,6 +3,7 @@
 // constraints, the byte form, and every bad plan or target stopping with its message.
 #include "orvus/plan.hpp"
 
+#include <erfa.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -13,10 +14,15 @@
 #include <random>
 #include <sstream>
 
+#include "core/eop_table.hpp"
+#include "core/plan/plan_internal.hpp"
+#include "core/search.hpp"
+#include "core/tod2ef.hpp"
 #include "orvus/analysis.hpp"
 #include "orvus/contacts.hpp"
 #include "orvus/elements.hpp"
 #include "orvus/error.hpp"
+#include "orvus/geodesy.hpp"
 #include "orvus/propagator.hpp"
 #include "test_support.hpp"
 
@@ -90,6 +96,50 @@ std::string error_text(const std::function<void()>& f) {
 
 std::string plan_binary() {
   return ORVUS_PLAN_BINARY;
+}
+
+// ---- the sweep's cheap frame ---------------------------------------------------------------
+
+// A step is computed exactly only where a tracking point made in the sweep's cheap frame (mean
+// sidereal time of UTC) comes within the frame gap of a target: every exact point (ERFA's
+// apparent sidereal time, UT1 and polar motion) must lie within that gap of its cheap twin.
+TEST(PlanSweep, CheapTrackingPointsLieWithinTheFrameGapOfTheExactOnes) {
+  const EopRows& table = eop().table().rows;
+  std::mt19937 rng(11);
+  std::uniform_real_distribution<double> u(0.0, 1.0);
+  double widest = 0.0;  // largest longitude gap seen, deg
+  for (const char* tle : {"tle/landsat8_2024.tle", "tle/amazonia1_2025.tle"}) {
+    const Propagator orbit(read_elements(data_path(tle)));
+    const double day0 = std::floor(orbit.elements().epoch.day);
+    const plan::FrameGap gap = plan::frame_gap(table, day0 + 33282.0 - 30.0, day0 + 33282.0 + 30.0);
+    ASSERT_LT(gap.turn, 0.01);
+    for (int i = 0; i < 3000; ++i) {
+      const double alpha = -40.0 + 80.0 * u(rng), beta = 40.0 * u(rng);
+      SearchParams sp;
+      search_setup(Sensor{alpha, beta}, Box{-180, 180, -90, 90},
+                   Interval{{day0, 0.0}, {day0 + 1.0, 0.0}, 1.0, 0.0}, sp);
+      const double day = day0 - 25.0 + std::floor(50.0 * u(rng)), sec = std::floor(86400 * u(rng));
+      StepData exact;
+      compute_step(sp, orbit, table, day, sec, exact);
+      const double d1 = day + 2433282.5, d2 = sec / 86400.0;
+      StateVector ef{};
+      rotate_to_pef(eraGmst06(d1, d2, d1, d2), orbit.state_at(UtcInstant{day, sec}), ef);
+      Vec6 geo{};
+      state_to_spherical(ef, geo);
+      double cheap[6];
+      tracking_points(sp, ef, geo, local_radius(geo[1]), cheap);
+      for (int k = 0; k < 6; k += 2) {
+        if (std::isnan(exact.pt[k])) continue;
+        const plan::BBox at{exact.pt[k], exact.pt[k], exact.pt[k + 1], exact.pt[k + 1]};
+        EXPECT_TRUE(plan::in_bbox(plan::near_box(at, gap), cheap[k], cheap[k + 1]))
+            << tle << " day " << day << " s " << sec << " alpha " << alpha << " point " << k / 2;
+        widest = std::max(widest, std::fabs(lon_difference(exact.pt[k], cheap[k])) *
+                                      std::cos(exact.pt[k + 1] * M_PI / 180.0));
+      }
+    }
+  }
+  // The two frames do differ (by about 5" in these years): the check is not vacuous.
+  EXPECT_GT(widest, 0.0005);
 }
 
 // ---- the points rule is orvus's own test --------------------------------------------------

@@ -109,18 +109,18 @@ bool in_polys(const Prepared& t, double lon, double lat) {
 }
 
 // Whether longitude `lon` lies in the box's longitudes (turns as in_box).
-bool lon_in_box(const SearchParams& p, double lon) {
-  if (p.gc_lon1 <= lon && lon <= p.gc_lon2) return true;
-  if (p.gc_lon1 < -180.0 || p.gc_lon2 > 180.0) {
+bool lon_in_box(const BBox& b, double lon) {
+  if (b.lon1 <= lon && lon <= b.lon2) return true;
+  if (b.lon1 < -180.0 || b.lon2 > 180.0) {
     const double east = lon + 360.0, west = lon - 360.0;
-    return (p.gc_lon1 <= east && east <= p.gc_lon2) || (p.gc_lon1 <= west && west <= p.gc_lon2);
+    return (b.lon1 <= east && east <= b.lon2) || (b.lon1 <= west && west <= b.lon2);
   }
   return false;
 }
 
 // Whether the arc from A to B (angle `len`, in-plane unit E perpendicular to A) meets the
 // box's edges.
-bool arc_meets_box(const SearchParams& p, const V3& a, const V3& e, double len) {
+bool arc_meets_box(const BBox& p, const V3& a, const V3& e, double len) {
   auto point_at = [&](double t) {
     return V3{a[0] * std::cos(t) + e[0] * std::sin(t), a[1] * std::cos(t) + e[1] * std::sin(t),
               a[2] * std::cos(t) + e[2] * std::sin(t)};
@@ -131,7 +131,7 @@ bool arc_meets_box(const SearchParams& p, const V3& a, const V3& e, double len) 
     return t <= len ? t : -1.0;
   };
   // Meridian edges.
-  for (const double lon : {p.gc_lon1, p.gc_lon2}) {
+  for (const double lon : {p.lon1, p.lon2}) {
     const double c = std::cos(lon * kRad), s = std::sin(lon * kRad);
     const double ka = -s * a[0] + c * a[1];
     const double ke = -s * e[0] + c * e[1];
@@ -142,14 +142,14 @@ bool arc_meets_box(const SearchParams& p, const V3& a, const V3& e, double len) 
       const V3 x = point_at(t);
       if (x[0] * c + x[1] * s < 0) continue;  // the other half of the meridian plane
       const double lat = std::asin(std::clamp(x[2], -1.0, 1.0)) / kRad;
-      if (p.gc_lat1 <= lat && lat <= p.gc_lat2) return true;
+      if (p.lat1 <= lat && lat <= p.lat2) return true;
     }
   }
   // Parallel edges.
   const double r = std::hypot(a[2], e[2]);
   if (r > 0) {
     const double delta = std::atan2(e[2], a[2]);
-    for (const double lat : {p.gc_lat1, p.gc_lat2}) {
+    for (const double lat : {p.lat1, p.lat2}) {
       const double q = std::sin(lat * kRad) / r;
       if (q > 1.0 || q < -1.0) continue;
       const double w = std::acos(q);
@@ -162,6 +162,13 @@ bool arc_meets_box(const SearchParams& p, const V3& a, const V3& e, double len) 
     }
   }
   return false;
+}
+
+// Whether the arc crosses the box's edges.
+bool arc_meets_edges(const BBox& box, const Arc& arc) {
+  // A box that holds nothing (LON1 > LON2 or LAT1 > LAT2) has no edges either.
+  if (!(box.lon1 <= box.lon2 && box.lat1 <= box.lat2)) return false;
+  return arc.len > 0 && arc_meets_box(box, arc.a, arc.e, arc.len);
 }
 
 }  // namespace
@@ -185,6 +192,34 @@ void fail(const std::string& file, long line, const std::string& key, const std:
               ErrorWhere(file, key, line));
 }
 
+bool in_bbox(const BBox& b, double lon, double lat) {
+  return b.lat1 <= lat && lat <= b.lat2 && lon_in_box(b, lon);
+}
+
+Arc make_arc(double lon1, double lat1, double lon2, double lat2) {
+  Arc arc;
+  arc.lon1 = lon1;
+  arc.lat1 = lat1;
+  arc.lon2 = lon2;
+  arc.lat2 = lat2;
+  arc.a = unit(lon1, lat1);
+  const V3 b = unit(lon2, lat2);
+  const double len = std::atan2(norm(cross(arc.a, b)), dot(arc.a, b));
+  if (!(len > 0)) return arc;
+  const V3& a = arc.a;
+  const V3 e = {b[0] - a[0] * dot(a, b), b[1] - a[1] * dot(a, b), b[2] - a[2] * dot(a, b)};
+  const double ne = norm(e);
+  if (!(ne > 0)) return arc;
+  arc.e = scale(e, 1.0 / ne);
+  arc.len = len;
+  return arc;
+}
+
+bool arc_meets_bbox(const BBox& b, const Arc& arc) {
+  return in_bbox(b, arc.lon1, arc.lat1) || in_bbox(b, arc.lon2, arc.lat2) ||
+         arc_meets_edges(b, arc);
+}
+
 bool point_in(const Prepared& t, double lon, double lat) {
   if (t.is_box) return in_box(t.p, lon, lat);
   return in_polys(t, lon, lat);
@@ -192,19 +227,12 @@ bool point_in(const Prepared& t, double lon, double lat) {
 
 bool arc_touches(const Prepared& t, double lon1, double lat1, double lon2, double lat2) {
   if (point_in(t, lon1, lat1) || point_in(t, lon2, lat2)) return true;
+  if (t.is_box) {
+    return arc_meets_edges(BBox{t.p.gc_lon1, t.p.gc_lon2, t.p.gc_lat1, t.p.gc_lat2},
+                           make_arc(lon1, lat1, lon2, lat2));
+  }
   const V3 a = unit(lon1, lat1);
   const V3 b = unit(lon2, lat2);
-  if (t.is_box) {
-    // A box that holds nothing (LON1 > LON2 or LAT1 > LAT2) has no edges either.
-    if (!(t.p.gc_lon1 <= t.p.gc_lon2 && t.p.gc_lat1 <= t.p.gc_lat2)) return false;
-    const double len = std::atan2(norm(cross(a, b)), dot(a, b));
-    if (!(len > 0)) return false;
-    V3 e = {b[0] - a[0] * dot(a, b), b[1] - a[1] * dot(a, b), b[2] - a[2] * dot(a, b)};
-    const double ne = norm(e);
-    if (!(ne > 0)) return false;
-    e = scale(e, 1.0 / ne);
-    return arc_meets_box(t.p, a, e, len);
-  }
   for (const auto& poly : t.polys) {
     for (const auto& ring : poly) {
       for (std::size_t i = 0; i + 1 < ring.v.size(); ++i) {

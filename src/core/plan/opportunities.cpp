@@ -24,6 +24,7 @@
 #include "core/tod2ef.hpp"
 #include "orvus/analysis.hpp"
 #include "orvus/constants.hpp"
+#include "orvus/geodesy.hpp"
 
 namespace orvus {
 
@@ -77,6 +78,7 @@ int cap_boxes(double lon, double lat, double radius, B2 out[2]) {
 // The sub-satellite point by SGP8 and the mean sidereal time (screen_step's cheap chain);
 // false when the screening bounds do not hold at this time.
 struct CheapState {
+  StateVector ef{};          // Earth-fixed state by the mean sidereal time of UTC, m and m/s
   double lon = 0, lat = 0;   // sub-satellite point, rad
   V3 up{}, along{}, left{};  // radial, along-track (velocity across the radius), r x v
   double r = 0, vr = 0;      // radius (m) and radial speed (m/s)
@@ -86,20 +88,16 @@ bool cheap_point(const Propagator& orbit, const Screen& s, double day, double se
                  CheapState& cs) {
   StateVector tod{};
   if (!screened_state(orbit, s, day, seconds, tod)) return false;
-  const double r = std::sqrt(tod[0] * tod[0] + tod[1] * tod[1] + tod[2] * tod[2]);
   const double date1 = day + kMjd1950ToJd;
   const double date2 = seconds / 86400.0;
-  const double gmst = eraGmst06(date1, date2, date1, date2);
-  const double c = std::cos(gmst), sn = std::sin(gmst);
-  const double x = c * tod[0] + sn * tod[1], y = -sn * tod[0] + c * tod[1], z = tod[2];
+  rotate_to_pef(eraGmst06(date1, date2, date1, date2), tod, cs.ef);
+  const double x = cs.ef[0], y = cs.ef[1], z = cs.ef[2];
+  const double r = std::sqrt(x * x + y * y + z * z);
   const double lon = std::atan2(y, x);
   const double lat = std::asin(z / r);
-  // The Earth-fixed velocity (as tod_to_pef forms it) and its part across the radius: the
-  // pole of the great circle that the tracking points lie on.
-  const double w = kEarthRotationRate;
-  const double vx = c * tod[3] + sn * tod[4] + w * y;
-  const double vy = -sn * tod[3] + c * tod[4] - w * x;
-  const double vz = tod[5];
+  // The velocity's part across the radius: the pole of the great circle that the tracking
+  // points lie on.
+  const double vx = cs.ef[3], vy = cs.ef[4], vz = cs.ef[5];
   const double vr = (vx * x + vy * y + vz * z) / (r * r);
   V3 u = {vx - vr * x, vy - vr * y, vz - vr * z};
   const double un = std::sqrt(u[0] * u[0] + u[1] * u[1] + u[2] * u[2]);
@@ -117,6 +115,36 @@ bool cheap_point(const Propagator& orbit, const Screen& s, double day, double se
 }
 
 }  // namespace
+
+FrameGap frame_gap(const EopRows& table, double mjd1, double mjd2) {
+  constexpr double kEquinoxes = 20.0 / 3600.0;  // deg
+  constexpr double kRoom = 1e-3;                // deg, about 100 m
+  double dut1 = 0, pole = 0;
+  bool any = false;
+  for (std::size_t i = 0; i < table.mjd.size(); ++i) {
+    if (!(table.mjd[i] > mjd1 - 2.0 && table.mjd[i] < mjd2 + 2.0)) continue;
+    any = true;
+    dut1 = std::max(dut1, std::fabs(table.dut1[i]));
+    pole = std::max(pole, std::hypot(table.xp[i], table.yp[i]) / 3600.0);
+  }
+  FrameGap g;
+  if (!any || !std::isfinite(dut1 + pole)) {  // no bound: every candidate step is computed
+    g.turn = g.tilt = std::numeric_limits<double>::infinity();
+    return g;
+  }
+  g.turn = kEquinoxes + dut1 * constants::earth_rotation_rad_s / kRad + 1e-7;
+  g.tilt = pole + kRoom;
+  return g;
+}
+
+BBox near_box(const BBox& b, const FrameGap& g) {
+  const double lat1 = b.lat1 - g.tilt, lat2 = b.lat2 + g.tilt;
+  const double top = std::max(std::fabs(lat1), std::fabs(lat2));
+  const double c = top < 90.0 ? std::cos(top * kRad) : 0.0;
+  const double dlon = c > 1e-3 ? g.turn + g.tilt / c : 360.0;
+  if (!(b.lon2 - b.lon1 + 2.0 * dlon < 360.0)) return {-180.0, 180.0, lat1, lat2};
+  return {b.lon1 - dlon, b.lon2 + dlon, lat1, lat2};
+}
 
 int default_threads() {
   const unsigned hw = std::thread::hardware_concurrency();
@@ -146,6 +174,10 @@ void sweep(const Plan& plan, const EarthOrientation& eop, std::size_t satellite,
   std::vector<std::size_t> entry_target;
   std::vector<V3> entry_centre;      // centre of the entry's box
   std::vector<double> entry_radius;  // angle from it that holds the whole box, rad
+  std::vector<BBox> entry_near;      // the entry's box grown by the frame gap
+  const double mjd_start = sp.start_day + kMjd1950ToJd - 2400000.5;
+  const FrameGap frame = frame_gap(
+      table, mjd_start, mjd_start + since_epoch(plan.interval.start, plan.interval.end) / 86400.0);
   for (std::size_t i = 0; i < n; ++i) {
     targets.push_back(prepare(plan.targets[first + i], ps.sensor, plan.interval));
     targets.back().p.element_file = ps.elements_path;
@@ -161,6 +193,7 @@ void sweep(const Plan& plan, const EarthOrientation& eop, std::size_t satellite,
       entries.emplace_back(B2(P2(b.lon1, b.lat1), P2(b.lon2, b.lat2)), entry_screen.size());
       entry_screen.push_back(s);
       entry_target.push_back(i);
+      entry_near.push_back(near_box(b, frame));
       entry_centre.push_back(unit((b.lon1 + b.lon2) / 2.0, (b.lat1 + b.lat2) / 2.0));
       // Along the meridian, then along the parallel: a path at least as long as the arc.
       const double cos_max = (b.lat1 <= 0.0 && b.lat2 >= 0.0)
@@ -332,6 +365,28 @@ void sweep(const Plan& plan, const EarthOrientation& eop, std::size_t satellite,
               hi[0] = std::max({hi[0], hi[1], hi[2]});
             }
             const int nint = swath ? 1 : 3;
+            // The tracking points from the cheap state, made at the first entry that the
+            // bounds leave in view: the step is computed only when one of them (or the arc
+            // between (1) and (2)) comes within the frame gap of the entry's box.
+            bool have_points = false, points_ok = false;
+            double pt[6];
+            Arc arc;
+            auto near = [&](std::size_t entry) {
+              if (!have_points) {
+                have_points = true;
+                Vec6 geo{};
+                state_to_spherical(cs.ef, geo);
+                tracking_points(sp, cs.ef, geo, local_radius(geo[1]), pt);
+                points_ok = std::isfinite(frame.turn);
+                for (const double v : pt) points_ok = points_ok && std::isfinite(v);
+                if (points_ok && swath) arc = make_arc(pt[2], pt[3], pt[4], pt[5]);
+              }
+              if (!points_ok) return true;
+              const BBox& nb = entry_near[entry];
+              if (in_bbox(nb, pt[0], pt[1])) return true;
+              return swath ? arc_meets_bbox(nb, arc)
+                           : in_bbox(nb, pt[2], pt[3]) || in_bbox(nb, pt[4], pt[5]);
+            };
             for (const Entry& e : hits) {
               const V3& c = entry_centre[e.second];
               const double rb = entry_radius[e.second];
@@ -353,11 +408,14 @@ void sweep(const Plan& plan, const EarthOrientation& eop, std::size_t satellite,
                   box_distance_bound(entry_screen[e.second], cs.lon, cs.lat) - scr.theta;
               const double m_along = off - rb - kAlongMargin;
               const double margin = std::max({m_iso, m_along, m_cross});
-              if (!(margin > 0.0)) {
+              if (margin > 0.0) {
+                out_for = std::min(out_for, margin / scr.omega);
+              } else if (near(e.second)) {
                 maybe = true;
                 break;
+              } else {
+                out_for = 0.0;  // not in view now, but nothing proven for the next steps
               }
-              out_for = std::min(out_for, margin / scr.omega);
             }
           }
           if (!maybe) skip = static_cast<long>(std::floor(out_for / sp.step));
