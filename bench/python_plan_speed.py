@@ -17,7 +17,7 @@ import time
 
 import orvus
 
-ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "../..")
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 DATA = os.path.join(ROOT, "tests/data")
 
 
