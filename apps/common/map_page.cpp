@@ -30,18 +30,14 @@ std::string utf8(std::string_view s) {
   return out;
 }
 
-namespace {
-
-// A JSON string that is also safe inside a <script> element: '<' is escaped, so that no
-// "</script" or "<!--" can end or change the element.
-std::string json_string(std::string_view s) {
+std::string json_string(std::string_view s, bool in_script) {
   std::string out = "\"";
   for (const char ch : utf8(s)) {
     const auto c = static_cast<unsigned char>(ch);
     if (ch == '"' || ch == '\\') {
       out += '\\';
       out += ch;
-    } else if (c < 0x20 || ch == '<' || ch == '>' || ch == '&') {
+    } else if (c < 0x20 || (in_script && (ch == '<' || ch == '>' || ch == '&'))) {
       char buf[8];
       std::snprintf(buf, sizeof buf, "\\u%04x", c);
       out += buf;
@@ -51,6 +47,8 @@ std::string json_string(std::string_view s) {
   }
   return out + "\"";
 }
+
+namespace {
 
 std::string num(double v, int decimals) {
   if (!std::isfinite(v)) return "null";

@@ -56,6 +56,10 @@ struct Page {
 // The text with every byte that is not valid UTF-8 replaced by U+FFFD.
 std::string utf8(std::string_view s);
 
+// A JSON string of the text (made valid UTF-8 as above); `in_script` also escapes '<', '>' and
+// '&', so that no "</script" or "<!--" can end or change a <script> element holding it.
+std::string json_string(std::string_view s, bool in_script = true);
+
 // The page as HTML text. Texts may hold any bytes: invalid UTF-8 becomes U+FFFD.
 std::string page_html(const Page& page);
 

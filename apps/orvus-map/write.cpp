@@ -22,22 +22,9 @@ std::string trimmed(const std::string& s) {
   return last == std::string::npos ? std::string() : s.substr(0, last + 1);
 }
 
+// GeoJSON texts: plain JSON escapes.
 std::string json_string(const std::string& s) {
-  std::string out = "\"";
-  for (const char ch : page::utf8(s)) {
-    const auto c = static_cast<unsigned char>(ch);
-    if (ch == '"' || ch == '\\') {
-      out += '\\';
-      out += ch;
-    } else if (c < 0x20) {
-      char buf[8];
-      std::snprintf(buf, sizeof buf, "\\u%04x", c);
-      out += buf;
-    } else {
-      out += ch;
-    }
-  }
-  return out + "\"";
+  return page::json_string(s, false);
 }
 
 std::string xml_text(const std::string& s) {
