@@ -4,17 +4,13 @@
 #include <erfa.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
-#include <condition_variable>
 #include <exception>
-#include <functional>
-#include <mutex>
-#include <thread>
 #include <vector>
 
 #include "core/off_nadir.hpp"
 #include "core/search.hpp"
+#include "core/step_workers.hpp"
 #include "core/time_text.hpp"
 #include "core/tod2ef.hpp"
 #include "orvus/constants.hpp"
@@ -144,77 +140,21 @@ long screen_step(const SearchParams& p, const Propagator& orbit, const Screen& s
   return static_cast<long>(std::floor(out_for / p.step));
 }
 
-namespace {
-
-// A fixed set of threads that compute the exact steps of one block at a time.
-class StepWorkers {
- public:
-  explicit StepWorkers(int helpers) {
-    for (int i = 0; i < helpers; ++i) threads_.emplace_back([this] { run(); });
-  }
-  ~StepWorkers() {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      stop_ = true;
-    }
-    wake_.notify_all();
-    for (auto& t : threads_) t.join();
-  }
-  StepWorkers(const StepWorkers&) = delete;
-  StepWorkers& operator=(const StepWorkers&) = delete;
-
-  // Runs job(i) for i in [0, n) on the helpers and the calling thread; returns when done.
-  template <class Job>
-  void for_each(std::size_t n, const Job& job) {
-    if (threads_.empty() || n < 32) {
-      for (std::size_t i = 0; i < n; ++i) job(i);
-      return;
-    }
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      job_ = [&job](std::size_t i) { job(i); };
-      count_ = n;
-      next_.store(0);
-      busy_ = threads_.size();
-      ++generation_;
-    }
-    wake_.notify_all();
-    work();
-    std::unique_lock<std::mutex> lock(mutex_);
-    done_.wait(lock, [this] { return busy_ == 0; });
-  }
-
- private:
-  void work() {
-    for (std::size_t i = next_.fetch_add(1); i < count_; i = next_.fetch_add(1)) job_(i);
-  }
-  void run() {
-    std::size_t seen = 0;
-    for (;;) {
-      {
-        std::unique_lock<std::mutex> lock(mutex_);
-        wake_.wait(lock, [&] { return stop_ || generation_ != seen; });
-        if (stop_) return;
-        seen = generation_;
-      }
-      work();
-      std::lock_guard<std::mutex> lock(mutex_);
-      if (--busy_ == 0) done_.notify_one();
-    }
-  }
-
-  std::vector<std::thread> threads_;
-  std::mutex mutex_;
-  std::condition_variable wake_, done_;
-  std::function<void(std::size_t)> job_;
-  std::size_t count_ = 0;
-  std::atomic<std::size_t> next_{0};
-  std::size_t busy_ = 0;
-  std::size_t generation_ = 0;
-  bool stop_ = false;
-};
-
-}  // namespace
+void StepBlock::compute(StepWorkers& workers, const SearchParams& p, const Propagator& orbit,
+                        const EopRows& table, std::size_t n_exact, bool in_parallel) {
+  workers.for_each(
+      n_exact,
+      [&](std::size_t j) {
+        const std::size_t i = exact_index[j];
+        failure[i] = nullptr;
+        try {
+          compute_step(p, orbit, table, days[i], secs[i], data[i]);
+        } catch (...) {
+          failure[i] = std::current_exception();
+        }
+      },
+      in_parallel);
+}
 
 void screened_search(const SearchParams& p, const Propagator& orbit, const EopRows& table,
                      ContactSink& sink, int threads) {
@@ -222,12 +162,9 @@ void screened_search(const SearchParams& p, const Propagator& orbit, const EopRo
   init_screen(p, orbit, screen);
   StepWorkers workers(std::max(threads, 1) - 1);
 
-  // One block of steps at a time: their times, whether each is computed, the results.
-  std::vector<double> days(kBlock), secs(kBlock);
+  // One block of steps at a time, and whether each is computed.
+  StepBlock block(kBlock);
   std::vector<unsigned char> exact(kBlock);
-  std::vector<std::size_t> exact_index(kBlock);
-  std::vector<StepData> data(kBlock);
-  std::vector<std::exception_ptr> failure(kBlock);
 
   SearchState st;
   double cur_day = p.start_day;
@@ -254,11 +191,11 @@ void screened_search(const SearchParams& p, const Propagator& orbit, const EopRo
       // at this step as the plain search does.
       const bool maybe =
           !proven_out || !eop_covers(cur_day + kMjd1950ToJd - 2400000.5 + cur_sec / 86400.0, table);
-      days[n] = cur_day;
-      secs[n] = cur_sec;
+      block.days[n] = cur_day;
+      block.secs[n] = cur_sec;
       // The step after one that may be in the box may be the end of a contact.
       exact[n] = (maybe || prev_maybe) ? 1 : 0;
-      if (exact[n]) exact_index[n_exact++] = n;
+      if (exact[n]) block.exact_index[n_exact++] = n;
       prev_maybe = maybe;
       ++n;
       advance_step(p, cur_day, cur_sec);
@@ -266,15 +203,7 @@ void screened_search(const SearchParams& p, const Propagator& orbit, const EopRo
     if (n == 0) break;
 
     // Compute the exact steps (in parallel; each depends on its time alone).
-    workers.for_each(n_exact, [&](std::size_t j) {
-      const std::size_t i = exact_index[j];
-      failure[i] = nullptr;
-      try {
-        compute_step(p, orbit, table, days[i], secs[i], data[i]);
-      } catch (...) {
-        failure[i] = std::current_exception();
-      }
-    });
+    block.compute(workers, p, orbit, table, n_exact, n_exact >= 32);
 
     // Apply them in time order.
     for (std::size_t i = 0; i < n; ++i) {
@@ -282,8 +211,8 @@ void screened_search(const SearchParams& p, const Propagator& orbit, const EopRo
         apply_out_step(st);
         continue;
       }
-      if (failure[i]) std::rethrow_exception(failure[i]);
-      apply_step(p, orbit, table, sink, days[i], secs[i], data[i], st);
+      if (block.failure[i]) std::rethrow_exception(block.failure[i]);
+      apply_step(p, orbit, table, sink, block.days[i], block.secs[i], block.data[i], st);
     }
   }
   finish_search(st, sink);

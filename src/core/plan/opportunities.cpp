@@ -20,6 +20,7 @@
 #include "core/eop_table.hpp"
 #include "core/plan/plan_internal.hpp"
 #include "core/sgp8.hpp"
+#include "core/step_workers.hpp"
 #include "core/time_text.hpp"
 #include "core/tod2ef.hpp"
 #include "orvus/analysis.hpp"
@@ -299,23 +300,12 @@ void sweep(const Plan& plan, const EarthOrientation& eop, std::size_t satellite,
     }
   };
 
-  // Runs job(k) for k in [0, nthreads) on threads of their own (k = 0 on this one).
-  auto parallel = [&](const std::function<void(std::size_t)>& job, bool worth_it) {
-    if (nthreads == 1 || !worth_it) {
-      for (std::size_t k = 0; k < nthreads; ++k) job(k);
-      return;
-    }
-    std::vector<std::thread> pool;
-    for (std::size_t k = 1; k < nthreads; ++k) pool.emplace_back(job, k);
-    job(0);
-    for (auto& t : pool) t.join();
-  };
-
+  StepWorkers workers(static_cast<int>(nthreads) - 1);
   constexpr std::size_t kBlockSteps = 8192;
-  std::vector<double> days(kBlockSteps), secs(kBlockSteps);
-  std::vector<std::size_t> exact_index(kBlockSteps);
-  std::vector<StepData> data(kBlockSteps);
-  std::vector<std::exception_ptr> failure(kBlockSteps);
+  StepBlock block(kBlockSteps);
+  auto& days = block.days;
+  auto& secs = block.secs;
+  auto& exact_index = block.exact_index;
   std::vector<Entry> hits;
 
   const double total = std::max(since_epoch(plan.interval.start, plan.interval.end), 1.0);
@@ -439,22 +429,10 @@ void sweep(const Plan& plan, const EarthOrientation& eop, std::size_t satellite,
     stat_exact += ne;
 
     // 2. Compute the exact steps, each from its time alone.
-    std::atomic<std::size_t> next{0};
-    parallel(
-        [&](std::size_t) {
-          for (std::size_t j = next.fetch_add(1); j < ne; j = next.fetch_add(1)) {
-            const std::size_t i = exact_index[j];
-            failure[i] = nullptr;
-            try {
-              compute_step(sp, orbit, table, days[i], secs[i], data[i]);
-            } catch (...) {
-              failure[i] = std::current_exception();
-            }
-          }
-        },
-        ne >= 64);
+    block.compute(workers, sp, orbit, table, ne, ne >= 64);
 
-    // 3. Apply them in time order, each thread to its own targets.
+    // 3. Apply them in time order, each lane (thread) to its own targets.
+    const auto& failure = block.failure;
     std::size_t stop = ne;
     for (std::size_t j = 0; j < ne; ++j) {
       if (failure[exact_index[j]]) {
@@ -462,11 +440,12 @@ void sweep(const Plan& plan, const EarthOrientation& eop, std::size_t satellite,
         break;
       }
     }
-    parallel(
+    workers.for_each(
+        nthreads,
         [&](std::size_t k) {
           for (std::size_t j = 0; j < stop; ++j) {
             const std::size_t i = exact_index[j];
-            apply_exact(lanes[k], k, days[i], secs[i], data[i]);
+            apply_exact(lanes[k], k, days[i], secs[i], block.data[i]);
           }
         },
         stop >= 64);
