@@ -7,10 +7,16 @@
 #include <string>
 #include <vector>
 
+#include "core/text.hpp"
 #include "legacy/run.hpp"
 #include "orvus/analysis.hpp"
 
 namespace orvus::map {
+
+// A fixed-width field of the run without its padding.
+inline std::string trimmed(const std::string& field) {
+  return std::string(trim_blanks(field));
+}
 
 using LonLat = GroundPoint;  // degrees
 

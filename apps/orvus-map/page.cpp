@@ -11,11 +11,6 @@ namespace orvus::map {
 
 namespace {
 
-std::string trimmed(const std::string& s) {
-  const auto last = s.find_last_not_of(' ');
-  return last == std::string::npos ? std::string() : s.substr(0, last + 1);
-}
-
 std::string degrees(double v) {
   char buf[32];
   std::snprintf(buf, sizeof buf, "%.2f\xC2\xB0", v);

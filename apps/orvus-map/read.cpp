@@ -19,11 +19,6 @@ std::string first23(const UtcInstant& t) {
   return {text.data(), 23};
 }
 
-std::string trimmed(const std::string& s) {
-  const auto last = s.find_last_not_of(' ');
-  return last == std::string::npos ? std::string() : s.substr(0, last + 1);
-}
-
 }  // namespace
 
 Contact map_contact(const orvus::Contact& c) {

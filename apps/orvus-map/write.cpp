@@ -17,11 +17,6 @@ namespace {
 constexpr double kPi = 3.141592653589793;
 constexpr double kRad = kPi / 180.0;
 
-std::string trimmed(const std::string& s) {
-  const auto last = s.find_last_not_of(' ');
-  return last == std::string::npos ? std::string() : s.substr(0, last + 1);
-}
-
 // GeoJSON texts: plain JSON escapes.
 std::string json_string(const std::string& s) {
   return page::json_string(s, false);

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "core/plan/plan_internal.hpp"
+#include "core/text.hpp"
 #include "legacy/fatal.hpp"
 #include "legacy/run.hpp"
 #include "orvus/error.hpp"
@@ -96,10 +97,7 @@ void write_reports(const orvus::Plan& plan, const orvus::EarthOrientation& eop, 
   p.ALPHA0 = p.ALPHA;
   p.ALPHA1 = p.ALPHA - p.BETA / 2.0;
   p.ALPHA2 = p.ALPHA + p.BETA / 2.0;
-  auto len = [](const std::string& x) {
-    const auto last = x.find_last_not_of(' ');
-    return static_cast<std::int16_t>(last == std::string::npos ? 0 : last + 1);
-  };
+  auto len = [](const std::string& x) { return static_cast<std::int16_t>(trim_blanks(x).size()); };
   p.SAT_LEN = len(p.SAT_NAME);
   p.LOC_LEN = len(p.LOC_NAME);
 

@@ -16,6 +16,7 @@
 #include "core/best_angle.hpp"
 #include "core/coords.hpp"
 #include "core/off_nadir.hpp"
+#include "core/text.hpp"
 #include "core/time_text.hpp"
 #include "core/tod2ef.hpp"
 #include "orvus/constants.hpp"
@@ -62,11 +63,8 @@ void corner_to_geocentric(double lon, double lat, double& gc_lon, double& gc_lat
 }
 
 std::string element_set_name(const SearchParams& p, const Propagator& orbit) {
-  std::string title = orbit.elements().name;
-  title.resize(title.find_last_not_of(' ') == std::string::npos ? 0
-                                                                : title.find_last_not_of(' ') + 1);
-  std::string file = p.element_file;
-  file.resize(file.find_last_not_of(' ') == std::string::npos ? 0 : file.find_last_not_of(' ') + 1);
+  const std::string title(trim_blanks(orbit.elements().name));
+  const std::string file(trim_blanks(p.element_file));
   return "\"" + title + "\"" + (file.empty() ? "" : " OF \"" + file + "\"");
 }
 

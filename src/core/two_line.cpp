@@ -4,6 +4,7 @@
 
 #include "core/elements/elements_internal.hpp"
 #include "core/fixed_field.hpp"
+#include "core/text.hpp"
 #include "core/text_input.hpp"
 #include "orvus/error.hpp"
 
@@ -16,10 +17,7 @@ std::int16_t two_line_checksum(std::string_view line) {
 namespace {
 
 std::string trimmed_name(std::string_view field) {
-  std::string name(field.substr(0, 70));
-  const auto last = name.find_last_not_of(' ');
-  name.resize(last == std::string::npos ? 0 : last + 1);
-  return name;
+  return std::string(trim_blanks(field.substr(0, 70)));
 }
 
 // Reads the next record of the element file, padded or cut to `width`.

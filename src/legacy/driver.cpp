@@ -15,6 +15,7 @@
 #include "core/model.hpp"
 #include "core/off_nadir.hpp"
 #include "core/search.hpp"
+#include "core/text.hpp"
 #include "core/text_input.hpp"
 #include "legacy/fatal.hpp"
 #include "legacy/run.hpp"
@@ -57,8 +58,7 @@ void local_to_utc(TextInput& in, const std::string& local, double utc_diff, doub
 }
 
 std::int16_t trimmed_length(const std::string& s) {
-  const auto last = s.find_last_not_of(' ');
-  return static_cast<std::int16_t>(last == std::string::npos ? 0 : last + 1);
+  return static_cast<std::int16_t>(trim_blanks(s).size());
 }
 
 // How the search runs, from the environment: ORVUS_SEARCH=plain computes every step;
@@ -98,10 +98,7 @@ SearchSettings search_settings() {
 
 // Stops on an orbit the model cannot serve and on view angles past its horizon.
 std::string trimmed(std::string_view field) {
-  std::string name(field);
-  const auto last = name.find_last_not_of(' ');
-  name.resize(last == std::string::npos ? 0 : last + 1);
-  return name;
+  return std::string(trim_blanks(field));
 }
 
 // The element set of the run: in a file of several, the one named as record 1 (trimmed, any

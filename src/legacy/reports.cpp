@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "core/edit_format.hpp"
+#include "core/text.hpp"
 #include "legacy/run.hpp"
 
 namespace orvus {
@@ -14,11 +15,6 @@ namespace {
 
 std::string_view first23(const DateText& t) {
   return {t.data(), 23};
-}
-
-std::string_view trimmed(std::string_view s) {
-  const auto last = s.find_last_not_of(' ');
-  return last == std::string_view::npos ? std::string_view() : s.substr(0, last + 1);
 }
 
 // Iw of a real truncated toward zero; asterisks when it cannot be an integer of the field.
@@ -34,9 +30,9 @@ void csv_header(std::FILE* out, const RunParams& p) {
   Record r;
   put_a(r, "ORVUS", 5);
   put_a(r, ",", 1);
-  put_a(r, trimmed(p.SAT_NAME), p.SAT_LEN);
+  put_a(r, trim_blanks(p.SAT_NAME), p.SAT_LEN);
   put_a(r, ",", 1);
-  put_a(r, trimmed(p.LOC_NAME), p.LOC_LEN);
+  put_a(r, trim_blanks(p.LOC_NAME), p.LOC_LEN);
   put_a(r, ",", 1);
   put_a(r, std::string_view(p.START_LOCAL).substr(0, 23), 23);
   put_a(r, ",", 1);

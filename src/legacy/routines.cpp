@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "core/text.hpp"
 #include "core/two_line.hpp"
 #include "orvus/constants.hpp"
 #include "orvus/propagator.hpp"
@@ -62,8 +63,7 @@ void VEK_P1(std::string_view file_name, TLE_ELSET& elset, double& mean_a, double
   MathConstants math{};
   ZonalHarmonics j{};
   model_constants(math, earth, j);
-  std::string file(file_name.substr(0, 70));
-  file.resize(file.find_last_not_of(' ') == std::string::npos ? 0 : file.find_last_not_of(' ') + 1);
+  const std::string file(trim_blanks(file_name.substr(0, 70)));
   const Propagator orbit(read_elements(file));
   elset = to_tle_elset(orbit.elements());
   sgp8_a = orbit.sgp8_elements();

@@ -2,17 +2,11 @@
 // may be quoted ("..." with "" for a quote); an empty field is a keyword not given.
 #include "core/elements/elements_internal.hpp"
 #include "core/fixed_field.hpp"
+#include "core/text.hpp"
 
 namespace orvus::elements {
 
 namespace {
-
-std::string trimmed(std::string_view s) {
-  const auto first = s.find_first_not_of(" \t");
-  if (first == std::string_view::npos) return {};
-  const auto last = s.find_last_not_of(" \t");
-  return std::string(s.substr(first, last - first + 1));
-}
 
 std::vector<std::string> split_row(std::string_view row, const std::string& source, long line) {
   std::vector<std::string> fields;
@@ -45,8 +39,8 @@ std::vector<std::string> split_row(std::string_view row, const std::string& sour
       fields.push_back(field);
     } else {
       const auto comma = row.find(',', i);
-      fields.push_back(
-          trimmed(row.substr(i, comma == std::string_view::npos ? row.npos : comma - i)));
+      fields.emplace_back(
+          trim(row.substr(i, comma == std::string_view::npos ? row.npos : comma - i)));
       i = comma;
     }
     if (i == std::string_view::npos) break;

@@ -2,17 +2,11 @@
 // each message beginning with CCSDS_OMM_VERS.
 #include "core/elements/elements_internal.hpp"
 #include "core/fixed_field.hpp"
+#include "core/text.hpp"
 
 namespace orvus::elements {
 
 namespace {
-
-std::string_view trim(std::string_view s) {
-  const auto first = s.find_first_not_of(" \t");
-  if (first == std::string_view::npos) return {};
-  const auto last = s.find_last_not_of(" \t");
-  return s.substr(first, last - first + 1);
-}
 
 bool keyword(std::string_view k) {
   if (k.empty() || k.size() > 64) return false;

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "core/plan/plan_internal.hpp"
+#include "core/text.hpp"
 #include "orvus/analysis.hpp"
 
 namespace orvus {
@@ -17,13 +18,6 @@ namespace orvus {
 namespace {
 
 using plan::fail;
-
-std::string trim(const std::string& s) {
-  const auto a = s.find_first_not_of(" \t\r\n");
-  if (a == std::string::npos) return {};
-  const auto b = s.find_last_not_of(" \t\r\n");
-  return s.substr(a, b - a + 1);
-}
 
 // One CSV row split at commas; fields may be quoted ("a, b" with "" for a quote).
 std::vector<std::string> csv_fields(const std::string& line) {
@@ -48,7 +42,7 @@ std::vector<std::string> csv_fields(const std::string& line) {
       out.back() += c;
     }
   }
-  for (auto& f : out) f = trim(f);
+  for (auto& f : out) f = std::string(trim(f, " \t\r\n"));
   return out;
 }
 
@@ -61,7 +55,7 @@ std::vector<Target> read_csv(const std::string& path, std::istream& in) {
   while (std::getline(in, line)) {
     ++n;
     if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (trim(line).empty()) continue;
+    if (trim(line, " \t\r\n").empty()) continue;
     const auto f = csv_fields(line);
     if (!header) {
       std::string h;
