@@ -1,7 +1,11 @@
 #include "core/text_input.hpp"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <string>
@@ -10,18 +14,117 @@
 
 namespace orvus {
 
+namespace {
+
+[[noreturn]] void not_a_file(const std::string& name, const struct stat& st) {
+  throw Error(
+      ErrorKind::input,
+      {" \"" + name + "\" IS " +
+           (S_ISDIR(st.st_mode) ? std::string("A DIRECTORY") : std::string("NOT A REGULAR FILE")) +
+           ": A TEXT FILE IS EXPECTED.",
+       " EXECUTION INTERRUPTED."},
+      ErrorWhere(name));
+}
+
+// Closes a descriptor when it goes out of scope.
+struct Fd {
+  int fd;
+  ~Fd() {
+    if (fd >= 0) ::close(fd);
+  }
+};
+
+}  // namespace
+
+long line_at(std::string_view text, std::size_t offset) {
+  const std::size_t end = std::min(offset, text.size());
+  return 1 + static_cast<long>(
+                 std::count(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(end), '\n'));
+}
+
 bool open_regular_file(std::ifstream& stream, const std::string& name) {
   struct stat st {};
   if (::stat(name.c_str(), &st) != 0) return false;
-  if (!S_ISREG(st.st_mode)) {
-    throw Error(ErrorKind::input, {" \"" + name + "\" IS " +
-                                       (S_ISDIR(st.st_mode) ? std::string("A DIRECTORY")
-                                                            : std::string("NOT A REGULAR FILE")) +
-                                       ": A TEXT FILE IS EXPECTED.",
-                                   " EXECUTION INTERRUPTED."});
-  }
+  if (!S_ISREG(st.st_mode)) not_a_file(name, st);
   stream.open(name, std::ios::in | std::ios::binary);
   return stream.is_open();
+}
+
+FileRead read_regular_file(const std::string& name, std::size_t max_bytes, std::string& text) {
+  // O_NONBLOCK: opening a pipe without a writer would otherwise wait for one.
+  const Fd f{::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)};
+  if (f.fd < 0) {
+    struct stat st {};
+    if (::stat(name.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) not_a_file(name, st);
+    return FileRead::cannot_open;
+  }
+  struct stat st {};
+  if (::fstat(f.fd, &st) != 0) return FileRead::cannot_open;
+  if (!S_ISREG(st.st_mode)) not_a_file(name, st);
+  text.clear();
+  char buf[65536];
+  for (;;) {
+    const ssize_t got = ::read(f.fd, buf, sizeof buf);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return FileRead::cannot_open;
+    if (got == 0) break;
+    text.append(buf, static_cast<std::size_t>(got));
+    if (text.size() > max_bytes) return FileRead::too_large;
+  }
+  return FileRead::ok;
+}
+
+void require_utf8(const std::string& file, std::string& text) {
+  if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+  const std::size_t n = text.size();
+  std::size_t i = 0;
+  while (i < n) {
+    const unsigned c = p[i];
+    std::size_t len = 0;
+    unsigned lo = 0x80, hi = 0xBF;  // the range of the second byte (RFC 3629, section 4)
+    if (c < 0x80) {
+      len = 1;
+    } else if (c >= 0xC2 && c <= 0xDF) {
+      len = 2;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+      len = 3;
+      if (c == 0xE0) lo = 0xA0;
+      if (c == 0xED) hi = 0x9F;  // no surrogates
+    } else if (c >= 0xF0 && c <= 0xF4) {
+      len = 4;
+      if (c == 0xF0) lo = 0x90;
+      if (c == 0xF4) hi = 0x8F;
+    }
+    bool ok = len > 0 && i + len <= n;
+    for (std::size_t k = 1; ok && k < len; ++k) {
+      const unsigned b = p[i + k];
+      ok = k == 1 ? (b >= lo && b <= hi) : (b >= 0x80 && b <= 0xBF);
+    }
+    if (!ok) {
+      const long line = line_at(text, i);
+      throw Error(ErrorKind::input,
+                  {" ERROR IN \"" + file + "\", LINE " + std::to_string(line) +
+                       ": THE TEXT IS NOT UTF-8 (SAVE THE FILE AS UTF-8).",
+                   " EXECUTION INTERRUPTED."},
+                  ErrorWhere(file, {}, line));
+    }
+    i += len;
+  }
+}
+
+void require_line_length(const std::string& file, std::string_view text) {
+  std::size_t start = 0;
+  long line = 1;
+  while (start < text.size()) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string_view::npos) end = text.size();
+    std::size_t len = end - start;
+    if (len > 0 && text[end - 1] == '\r') --len;
+    if (len > kMaxLineLength) line_too_long(file, line);
+    start = end + 1;
+    ++line;
+  }
 }
 
 bool open_text(TextInput& in, const std::string& name) {

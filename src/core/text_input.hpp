@@ -28,6 +28,27 @@ bool open_text(TextInput& in, const std::string& name);
 // Opens `name` for reading as `open_text` does, into `stream`.
 bool open_regular_file(std::ifstream& stream, const std::string& name);
 
+// The largest whole file read (element files, plans, target decks), bytes: a whole public
+// catalogue as OMM XML, or a deck of a million targets, is well below it.
+inline constexpr std::size_t kMaxFileBytes = std::size_t{256} << 20;
+
+// Reads a whole regular file into `text`. The file is opened without waiting (a pipe never
+// blocks the open); one that is not a regular file raises Error naming it, as `open_text`
+// does. `too_large` when it holds more than `max_bytes`, `cannot_open` when it is missing or
+// cannot be read.
+enum class FileRead { ok, cannot_open, too_large };
+FileRead read_regular_file(const std::string& name, std::size_t max_bytes, std::string& text);
+
+// The number (from 1) of the line of `text` that holds byte `offset`.
+long line_at(std::string_view text, std::size_t offset);
+
+// Raises Error naming `file` and the line of the first byte sequence of `text` that is not
+// UTF-8; a byte-order mark at the start is taken out of `text`.
+void require_utf8(const std::string& file, std::string& text);
+
+// Raises Error naming `file` and the first line of `text` longer than kMaxLineLength.
+void require_line_length(const std::string& file, std::string_view text);
+
 // Reads the next line of `stream` without its LF into `line`, keeping at most
 // kMaxLineLength + 1 characters. False at end of file; `too_long` tells a longer line.
 bool read_bounded_line(std::istream& stream, std::string& line, bool& too_long);

@@ -23,9 +23,6 @@ inline constexpr double kTwoPi = constants::two_pi_13;
 inline constexpr double kDegToRad = constants::deg_to_rad_13;
 inline constexpr double kSecondsPerDay = constants::seconds_per_day;
 
-// Largest element file read, bytes: a whole public catalogue as OMM XML is well below it.
-inline constexpr std::size_t kMaxFileBytes = std::size_t{256} << 20;
-
 // Fields of element lines 1 and 2 as written: degrees, revolutions per day, day of year.
 struct TwoLineFields {
   std::int64_t year2 = 0;

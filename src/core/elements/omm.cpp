@@ -13,6 +13,7 @@
 #include <string>
 
 #include "core/elements/elements_internal.hpp"
+#include "core/text_input.hpp"
 #include "orvus/error.hpp"
 
 namespace orvus::elements {
@@ -34,10 +35,7 @@ std::string printable(std::string_view text, std::size_t limit) {
 }
 
 long line_of(std::string_view text, std::size_t offset) {
-  long line = 1;
-  for (std::size_t i = 0; i < offset && i < text.size(); ++i)
-    if (text[i] == '\n') ++line;
-  return line;
+  return line_at(text, offset);
 }
 
 void set_error(const std::string& source, std::size_t set, std::string_view name,

@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "core/elements/elements_internal.hpp"
+#include "core/text_input.hpp"
 #include "orvus/elements.hpp"
 #include "orvus/error.hpp"
 
@@ -70,19 +71,21 @@ std::vector<ElementSet> read_text(std::string_view text, const std::string& sour
 
 namespace {
 
+[[noreturn]] void too_large(const std::string& source) {
+  throw Error(ErrorKind::elements,
+              {" ELEMENT FILE \"" + printable(source, 200) + "\" IS LARGER THAN " +
+                   std::to_string(kMaxFileBytes >> 20) + " MB: NOT AN ELEMENT FILE.",
+               " EXECUTION INTERRUPTED."},
+              ErrorWhere{source, {}, 0, 0, 0});
+}
+
 // The whole stream, refused past kMaxFileBytes.
 std::string slurp(std::istream& in, const std::string& source) {
   std::string text;
   char buf[65536];
   while (in.read(buf, sizeof buf) || in.gcount() > 0) {
     text.append(buf, static_cast<std::size_t>(in.gcount()));
-    if (text.size() > kMaxFileBytes) {
-      throw Error(ErrorKind::elements,
-                  {" ELEMENT FILE \"" + printable(source, 200) + "\" IS LARGER THAN " +
-                       std::to_string(kMaxFileBytes >> 20) + " MB: NOT AN ELEMENT FILE.",
-                   " EXECUTION INTERRUPTED."},
-                  ErrorWhere{source, {}, 0, 0, 0});
-    }
+    if (text.size() > kMaxFileBytes) too_large(source);
   }
   return text;
 }
@@ -107,14 +110,16 @@ std::vector<ElementSet> read_element_sets(std::istream& in, const std::string& s
 }
 
 std::vector<ElementSet> read_element_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
+  std::string text;
+  const FileRead got = read_regular_file(path, kMaxFileBytes, text);
+  if (got == FileRead::cannot_open) {
     throw Error(ErrorKind::io,
                 {" READ_2LINES: CANNOT OPEN THE TWO-LINE ELEMENT FILE \"" + path + "\".",
                  " EXECUTION INTERRUPTED."},
                 ErrorWhere{path, {}, 0, 0, 0});
   }
-  return read_element_sets(in, path);
+  if (got == FileRead::too_large) elements::too_large(path);
+  return elements::read_text(text, path, elements::detect_format(text));
 }
 
 bool name_matches(const ElementSet& set, std::string_view name) {
