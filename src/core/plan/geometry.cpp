@@ -352,8 +352,11 @@ struct Laea {
   }
 };
 
+// The polygons on the projection. Parts that were split at +-180 meet again along it there:
+// they are joined (a multi-polygon whose parts share an edge is not valid, and the overlay
+// routines then miss areas), the others are kept as they are.
 BMulti project(const Laea& proj, const std::vector<Polygon>& polys) {
-  BMulti out;
+  BMulti out, seam;
   for (const Polygon& poly : polys) {
     BPoly bp;
     for (std::size_t r = 0; r < poly.size(); ++r) {
@@ -366,8 +369,18 @@ BMulti project(const Laea& proj, const std::vector<Polygon>& polys) {
       }
     }
     bg::correct(bp);
-    out.push_back(std::move(bp));
+    bool at_seam = false;
+    for (const GroundPoint& g : poly.empty() ? Ring{} : poly[0])
+      at_seam = at_seam || std::fabs(g.lon_deg) == 180.0;
+    if (at_seam && !seam.empty()) {
+      BMulti joined;
+      bg::union_(seam, bp, joined);
+      seam = std::move(joined);
+    } else {
+      (at_seam ? seam : out).push_back(std::move(bp));
+    }
   }
+  for (BPoly& bp : seam) out.push_back(std::move(bp));
   return out;
 }
 
