@@ -3,6 +3,7 @@
 #include <benchmark/benchmark.h>
 
 #include <cmath>
+#include <cstdio>
 #include <string>
 
 #include "core/coords.hpp"
@@ -13,6 +14,7 @@
 #include "core/tod2ef.hpp"
 #include "legacy/routines.hpp"
 #include "legacy/run.hpp"
+#include "orvus/plan.hpp"
 
 namespace {
 
@@ -179,5 +181,30 @@ void BM_SearchDayFrameOnly(benchmark::State& state) {
 BENCHMARK(BM_SearchDayFrameOnly)->Unit(benchmark::kMillisecond);
 
 }  // namespace
+
+// Reading a deck of one polygon whose outer ring has n vertices (a coastline-like wavy circle
+// of 5 degrees): the ring's validity check must stay near n log n.
+void BM_ReadTargetsLongRing(benchmark::State& state) {
+  const auto n = static_cast<int>(state.range(0));
+  const std::string path = "/tmp/orvus-bench-ring-" + std::to_string(n) + ".geojson";
+  {
+    std::FILE* f = std::fopen(path.c_str(), "w");
+    std::fprintf(f,
+                 "{\"type\":\"FeatureCollection\",\"features\":[{\"type\":\"Feature\","
+                 "\"properties\":{\"id\":\"R\"},\"geometry\":{\"type\":\"Polygon\","
+                 "\"coordinates\":[[");
+    for (int i = 0; i <= n; ++i) {
+      const double a = 2.0 * M_PI * (i % n) / n;
+      const double r = 5.0 + 0.3 * std::sin(97.0 * a) + 0.1 * std::sin(1013.0 * a);
+      std::fprintf(f, "%s[%.9f,%.9f]", i ? "," : "", -50.0 + r * std::cos(a),
+                   -10.0 + r * std::sin(a));
+    }
+    std::fprintf(f, "]]}}]}\n");
+    std::fclose(f);
+  }
+  for (auto _ : state) benchmark::DoNotOptimize(read_targets(path));
+  std::remove(path.c_str());
+}
+BENCHMARK(BM_ReadTargetsLongRing)->Arg(16000)->Arg(100000)->Unit(benchmark::kMillisecond);
 
 BENCHMARK_MAIN();

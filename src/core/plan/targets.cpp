@@ -9,8 +9,20 @@
 #include <sstream>
 #include <string>
 
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+#include <boost/geometry.hpp>
+#include <boost/geometry/geometries/point_xy.hpp>
+#include <boost/geometry/geometries/polygon.hpp>
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
+
 #include "core/plan/plan_internal.hpp"
 #include "core/text.hpp"
+#include "core/text_input.hpp"
 #include "orvus/analysis.hpp"
 
 namespace orvus {
@@ -108,99 +120,77 @@ std::vector<Target> read_csv(const std::string& path, std::istream& in) {
   return out;
 }
 
-// Proper crossing of segments pq and rs (planar), touching ends excluded.
-bool segments_cross(const GroundPoint& p, const GroundPoint& q, const GroundPoint& r,
-                    const GroundPoint& s) {
-  auto orient = [](const GroundPoint& a, const GroundPoint& b, const GroundPoint& c) {
-    const double v = (b.lon_deg - a.lon_deg) * (c.lat_deg - a.lat_deg) -
-                     (b.lat_deg - a.lat_deg) * (c.lon_deg - a.lon_deg);
-    return (v > 0) - (v < 0);
-  };
-  const int o1 = orient(p, q, r), o2 = orient(p, q, s), o3 = orient(r, s, p), o4 = orient(r, s, q);
-  if (o1 * o2 < 0 && o3 * o4 < 0) return true;
-  // Collinear overlap.
-  auto between = [](const GroundPoint& a, const GroundPoint& b, const GroundPoint& c) {
-    return std::min(a.lon_deg, b.lon_deg) <= c.lon_deg &&
-           c.lon_deg <= std::max(a.lon_deg, b.lon_deg) &&
-           std::min(a.lat_deg, b.lat_deg) <= c.lat_deg &&
-           c.lat_deg <= std::max(a.lat_deg, b.lat_deg);
-  };
-  auto same = [](const GroundPoint& a, const GroundPoint& b) {
-    return a.lon_deg == b.lon_deg && a.lat_deg == b.lat_deg;
-  };
-  if (o1 == 0 && o2 == 0 && o3 == 0 && o4 == 0) {
-    if ((between(p, q, r) && !same(r, p) && !same(r, q)) ||
-        (between(p, q, s) && !same(s, p) && !same(s, q)) ||
-        (between(r, s, p) && !same(p, r) && !same(p, s)))
-      return true;
-  }
-  return false;
-}
-
-// Whether a closed ring (unwrapped longitudes) crosses itself; a grid of cells keeps it near
-// linear for long rings.
-bool self_crossing(const Ring& r) {
-  const std::size_t n = r.size() - 1;  // edges
-  if (n < 3) return false;
-  // Repeated vertices (other than the closing one) are a crossing.
-  double lo = 1e9, hi = -1e9, la = 1e9, lb = -1e9;
-  for (const auto& g : r) {
-    lo = std::min(lo, g.lon_deg);
-    hi = std::max(hi, g.lon_deg);
-    la = std::min(la, g.lat_deg);
-    lb = std::max(lb, g.lat_deg);
-  }
-  const int grid = std::max(1, static_cast<int>(std::sqrt(static_cast<double>(n)) / 2));
-  const double w = std::max((hi - lo) / grid, 1e-12), h = std::max((lb - la) / grid, 1e-12);
-  std::vector<std::vector<std::size_t>> cells(static_cast<std::size_t>(grid) * grid);
-  auto cell = [&](double x, double y) {
-    const int i = std::clamp(static_cast<int>((x - lo) / w), 0, grid - 1);
-    const int j = std::clamp(static_cast<int>((y - la) / h), 0, grid - 1);
-    return std::pair<int, int>{i, j};
-  };
-  for (std::size_t e = 0; e < n; ++e) {
-    const auto [i1, j1] =
-        cell(std::min(r[e].lon_deg, r[e + 1].lon_deg), std::min(r[e].lat_deg, r[e + 1].lat_deg));
-    const auto [i2, j2] =
-        cell(std::max(r[e].lon_deg, r[e + 1].lon_deg), std::max(r[e].lat_deg, r[e + 1].lat_deg));
-    for (int i = i1; i <= i2; ++i)
-      for (int j = j1; j <= j2; ++j) cells[static_cast<std::size_t>(i) * grid + j].push_back(e);
-  }
-  for (const auto& c : cells) {
-    for (std::size_t x = 0; x < c.size(); ++x) {
-      for (std::size_t y = x + 1; y < c.size(); ++y) {
-        const std::size_t a = c[x], b = c[y];
-        const bool adjacent = b == a + 1 || (a == 0 && b == n - 1);
-        if (adjacent) {
-          // Adjacent edges cross only when they fold back over each other.
-          const GroundPoint& p = r[a];
-          const GroundPoint& q = r[a + 1];
-          const GroundPoint& s = r[b + 1];
-          const GroundPoint& t = r[b];
-          (void)t;
-          const double v = (q.lon_deg - p.lon_deg) * (s.lat_deg - p.lat_deg) -
-                           (q.lat_deg - p.lat_deg) * (s.lon_deg - p.lon_deg);
-          const double d = (q.lon_deg - p.lon_deg) * (s.lon_deg - q.lon_deg) +
-                           (q.lat_deg - p.lat_deg) * (s.lat_deg - q.lat_deg);
-          if (b == a + 1 && v == 0 && d < 0) return true;
-          continue;
-        }
-        if (segments_cross(r[a], r[a + 1], r[b], r[b + 1])) return true;
-        // Shared vertex between non-adjacent edges.
-        for (const auto* u : {&r[a], &r[a + 1]})
-          for (const auto* v : {&r[b], &r[b + 1]})
-            if (u->lon_deg == v->lon_deg && u->lat_deg == v->lat_deg) return true;
-      }
-    }
-  }
-  return false;
-}
+namespace bg = boost::geometry;
+using Pt = bg::model::d2::point_xy<double>;
+using BPoly = bg::model::polygon<Pt, false>;  // counter-clockwise outer rings
+using BMulti = bg::model::multi_polygon<BPoly>;
 
 double signed_area(const Ring& r) {
   double s = 0;
   for (std::size_t i = 0; i + 1 < r.size(); ++i)
     s += r[i].lon_deg * r[i + 1].lat_deg - r[i + 1].lon_deg * r[i].lat_deg;
   return s / 2.0;
+}
+
+// Why a polygon (or the polygons of one feature) is not a valid simple feature, on longitude
+// and latitude as written (each ring's longitudes made continuous); empty when it is valid.
+// Boost.Geometry's is_valid (OGC Simple Features rules) finds it in O(n log n).
+std::string invalid_reason(const std::vector<Polygon>& polys) {
+  BMulti mp;
+  for (const Polygon& poly : polys) {
+    BPoly bp;
+    for (std::size_t r = 0; r < poly.size(); ++r) {
+      auto& ring = r == 0 ? bp.outer() : bp.inners().emplace_back();
+      for (const GroundPoint& g : poly[r]) ring.push_back(Pt(g.lon_deg, g.lat_deg));
+    }
+    bg::correct(bp);  // orientation is not asked of the deck
+    mp.push_back(std::move(bp));
+  }
+  std::string message;
+  bg::validity_failure_type failure = bg::no_failure;
+  if (mp.size() == 1) {
+    if (bg::is_valid(mp.front(), failure)) return {};
+    bg::is_valid(mp.front(), message);
+  } else {
+    if (bg::is_valid(mp, failure)) return {};
+    bg::is_valid(mp, message);
+  }
+  // Where Boost.Geometry names a point, say it.
+  std::string at;
+  const auto open = message.find("found at (");
+  if (open != std::string::npos) {
+    const auto close = message.find(')', open);
+    if (close != std::string::npos) at = " AT " + message.substr(open + 9, close - open - 8);
+  }
+  if (failure == bg::failure_wrong_orientation) {
+    // A ring whose parts wind both ways (a figure of eight) has no one orientation to take.
+    for (const BPoly& bp : mp) {
+      if (bg::intersects(bp.outer())) return "A RING CROSSES ITSELF OR ANOTHER RING.";
+      for (const auto& in : bp.inners())
+        if (bg::intersects(in)) return "A RING CROSSES ITSELF OR ANOTHER RING.";
+    }
+    return "A RING HAS NO AREA.";
+  }
+  switch (failure) {
+    case bg::failure_few_points:
+      return "A RING HAS FEWER THAN FOUR DISTINCT POSITIONS.";
+    case bg::failure_wrong_topological_dimension:
+      return "A RING HAS NO AREA.";
+    case bg::failure_spikes:
+      return "A RING TURNS BACK ON ITSELF (A SPIKE)" + at + ".";
+    case bg::failure_self_intersections:
+      return "A RING CROSSES ITSELF OR ANOTHER RING" + at + ".";
+    case bg::failure_interior_rings_outside:
+      return "A HOLE LIES OUTSIDE ITS OUTER RING.";
+    case bg::failure_nested_interior_rings:
+      return "A HOLE LIES INSIDE ANOTHER HOLE.";
+    case bg::failure_disconnected_interior:
+      return "THE HOLES CUT THE POLYGON'S INTERIOR APART.";
+    case bg::failure_intersecting_interiors:
+      return "TWO POLYGONS OF THE MultiPolygon OVERLAP.";
+    default:
+      return "NOT A VALID POLYGON (" + message + ").";
+  }
 }
 
 bool planar_in(const Ring& r, const GroundPoint& p) {
@@ -312,6 +302,9 @@ std::vector<Target> read_geojson(const std::string& path, const std::string& tex
     else
       bad("TARGET \"" + t.id + "\": THE GEOMETRY MUST BE A Polygon OR A MultiPolygon (GIVEN: \"" +
           type + "\").");
+    if (polys.empty()) bad("TARGET \"" + t.id + "\": THE MultiPolygon HOLDS NO POLYGON.");
+    std::vector<Polygon> written;  // as written, each ring's longitudes made continuous
+    bool whole_turn = false;       // an edge from -180 to 180 along a parallel
     for (const auto& pj : polys) {
       if (!pj.is_array() || pj.empty()) bad("TARGET \"" + t.id + "\": A POLYGON WITHOUT RINGS.");
       Polygon poly;
@@ -335,24 +328,62 @@ std::vector<Target> read_geojson(const std::string& path, const std::string& tex
             ring.front().lat_deg != ring.back().lat_deg)
           bad("TARGET \"" + t.id +
               "\": A RING IS NOT CLOSED (ITS LAST POSITION IS NOT ITS FIRST).");
-        // Longitudes made continuous (a ring across +-180 written with jumps).
+        // Longitudes made continuous: a ring across +-180 may be written with jumps. An edge
+        // between -180 and 180 is kept as written: it runs along a parallel through every
+        // longitude, as RFC 7946 writes the edge of a polar cap.
+        double prev = ring[0].lon_deg;
         for (std::size_t i = 1; i < ring.size(); ++i) {
-          double d = ring[i].lon_deg - ring[i - 1].lon_deg;
-          while (d > 180.0) {
-            ring[i].lon_deg -= 360.0;
-            d -= 360.0;
+          const double raw = ring[i].lon_deg;
+          double d = raw - prev;
+          if (std::fabs(raw) == 180.0 && prev == -raw) {
+            whole_turn = true;
+          } else {
+            while (d > 180.0) d -= 360.0;
+            while (d < -180.0) d += 360.0;
           }
-          while (d < -180.0) {
-            ring[i].lon_deg += 360.0;
-            d += 360.0;
-          }
+          prev = raw;
+          ring[i].lon_deg = ring[i - 1].lon_deg + d;
         }
-        if (self_crossing(ring)) bad("TARGET \"" + t.id + "\": A RING CROSSES ITSELF.");
-        if (!(std::fabs(signed_area(ring)) > 0))
-          bad("TARGET \"" + t.id + "\": A RING HAS NO AREA.");
-        if (signed_area(ring) < 0) std::reverse(ring.begin(), ring.end());
+        if (ring.back().lon_deg != ring.front().lon_deg) {
+          bad("TARGET \"" + t.id +
+              "\": A RING GOES AROUND A POLE. WRITE A POLAR CAP AS A BOX FROM -180 TO 180, "
+              "E.G. [[-180,80],[180,80],[180,90],[-180,90],[-180,80]].");
+        }
         poly.push_back(std::move(ring));
       }
+      written.push_back(std::move(poly));
+    }
+    if (whole_turn) {
+      // A ring along parallels through every longitude, and along -180 and 180: the box from
+      // -180 to 180 between its latitudes (a polar cap or a band), read as the CSV box.
+      const Ring& r = written[0][0];
+      double lat1 = 90.0, lat2 = -90.0, lon1 = 360.0, lon2 = -360.0;
+      for (const auto& g : r) {
+        lat1 = std::min(lat1, g.lat_deg);
+        lat2 = std::max(lat2, g.lat_deg);
+        lon1 = std::min(lon1, g.lon_deg);
+        lon2 = std::max(lon2, g.lon_deg);
+      }
+      bool on_edges = written.size() == 1 && written[0].size() == 1 && lon1 == -180.0 &&
+                      lon2 == 180.0 && lat1 < lat2;
+      for (const auto& g : r)
+        on_edges =
+            on_edges && (g.lat_deg == lat1 || g.lat_deg == lat2 || std::fabs(g.lon_deg) == 180.0);
+      if (!on_edges) {
+        bad("TARGET \"" + t.id +
+            "\": AN EDGE FROM -180 TO 180 IS TAKEN ONLY AS THE EDGE OF A BOX FROM -180 TO 180 "
+            "(A POLAR CAP OR A BAND OF LATITUDES), WRITTEN AS A Polygon OF ONE RING.");
+      }
+      t.box = Box{-180.0, 180.0, lat1, lat2};
+      t.centre = {0.0, (lat1 + lat2) / 2.0};
+      out.push_back(std::move(t));
+      continue;
+    }
+    if (const std::string why = invalid_reason(written); !why.empty())
+      bad("TARGET \"" + t.id + "\": " + why);
+    for (Polygon& poly : written) {
+      for (Ring& ring : poly)
+        if (signed_area(ring) < 0) std::reverse(ring.begin(), ring.end());
       for (auto& part : split_polygon(poly)) t.polygons.push_back(std::move(part));
     }
     t.centre = plan::polygons_centroid(t.polygons);
@@ -364,17 +395,21 @@ std::vector<Target> read_geojson(const std::string& path, const std::string& tex
 }  // namespace
 
 std::vector<Target> read_targets(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
+  std::string text;
+  const FileRead got = read_regular_file(path, kMaxFileBytes, text);
+  if (got == FileRead::cannot_open) {
     throw Error(ErrorKind::io,
                 {" CANNOT OPEN THE TARGET FILE \"" + path + "\".", " EXECUTION INTERRUPTED."},
                 ErrorWhere(path));
   }
-  std::stringstream ss;
-  ss << in.rdbuf();
-  const std::string text = ss.str();
-  const auto first = text.find_first_not_of(" \t\r\n\xEF\xBB\xBF");
+  if (got == FileRead::too_large) {
+    fail(path, 0, "",
+         "THE TARGET FILE IS LARGER THAN " + std::to_string(kMaxFileBytes >> 20) + " MB.");
+  }
+  require_utf8(path, text);
+  const auto first = text.find_first_not_of(" \t\r\n");
   if (first != std::string::npos && text[first] == '{') return read_geojson(path, text);
+  require_line_length(path, text);
   std::istringstream lines(text);
   return read_csv(path, lines);
 }
