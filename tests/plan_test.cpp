@@ -5,6 +5,7 @@
 
 #include <erfa.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cmath>
@@ -13,6 +14,7 @@
 #include <fstream>
 #include <random>
 #include <sstream>
+#include <tuple>
 
 #include "core/eop_table.hpp"
 #include "core/plan/plan_internal.hpp"
@@ -439,6 +441,19 @@ TEST(PlanErrors, BadPlansStopNamingKeyAndLine) {
         "\"constraints.max_abs_best_alpha_deg\"");
   check("name = \"AMAZONIA 1\"", "name = \"AMAZONIA 1\"\nselect = 99999", "NO ELEMENT SET OF");
   check("step_s = 1.0", "step_s = 1.0 = 2", "LINE 4: NOT VALID TOML");
+  // Nanoseconds are the finest time: more decimals are refused, never rounded into a shift.
+  check("start = 2025-07-01T00:00:00", "start = \"2025-07-01T00:00:59.9999999999\"",
+        "LINE 1: \"start\" HAS MORE THAN 9 DECIMALS OF SECONDS");
+  check(
+      "beta_deg = 60", "beta_deg = 150",
+      "HORIZON: ALPHA - BETA/2 AND ALPHA + BETA/2 (GIVEN: -75.0000 AND 75.0000) MUST LIE WITHIN ");
+  // A geostationary set is named as one the model cannot serve before its horizon is looked at.
+  dir.write("geo.json",
+            "[{\"OBJECT_NAME\":\"AMAZONIA 1\",\"NORAD_CAT_ID\":1,\"EPOCH\":\"2025-07-01T00:00:00\","
+            "\"MEAN_MOTION\":1.0027,\"ECCENTRICITY\":0.0001,\"INCLINATION\":0.05,"
+            "\"RA_OF_ASC_NODE\":0,\"ARG_OF_PERICENTER\":0,\"MEAN_ANOMALY\":0}]");
+  check(data_path("tle/amazonia1_2025.tle"), dir.file("geo.json"),
+        "SGP8 SERVES NEAR-EARTH ORBITS ONLY");
   // A string start is accepted like a date-time.
   std::string text = good;
   text.replace(text.find("start = 2025-07-01T00:00:00"), 27, "start = \"2025-07-01T00:00:00\"");
@@ -447,6 +462,20 @@ TEST(PlanErrors, BadPlansStopNamingKeyAndLine) {
   EXPECT_EQ(p.start_local, "01/07/2025 00:00:00.000000000");
   EXPECT_EQ(p.targets.size(), 1U);
   EXPECT_EQ(p.satellites[0].elements.catalogue_number, 47699);
+  EXPECT_EQ(p.satellites[0].sets_in_file, 1U);
+  text.replace(text.find("start = \"2025-07-01T00:00:00\""), 29,
+               "start = \"2025-07-01T00:00:59.999999999\"");
+  // A catalogue: the set named as the satellite, and which one it was.
+  dir.write("two.tle", test::read_file(data_path("tle/landsat8_2024.tle")) +
+                           test::read_file(data_path("tle/amazonia1_2025.tle")));
+  const std::string tle = data_path("tle/amazonia1_2025.tle");
+  text.replace(text.find(tle), tle.size(), dir.file("two.tle"));
+  dir.write("ok.toml", text);
+  const Plan q = load_plan(dir.file("ok.toml"));
+  EXPECT_EQ(q.start_local, "01/07/2025 00:00:59.999999999");
+  EXPECT_EQ(q.satellites[0].elements.catalogue_number, 47699);
+  EXPECT_EQ(q.satellites[0].set_number, 2U);
+  EXPECT_EQ(q.satellites[0].sets_in_file, 2U);
 }
 
 TEST(PlanErrors, BadTargetsStopNamingFileAndLineOrFeature) {
@@ -458,6 +487,9 @@ TEST(PlanErrors, BadTargetsStopNamingFileAndLineOrFeature) {
     EXPECT_NE(msg.find("t.csv"), std::string::npos) << msg;
   };
   csv("A,A,0,1,0,1\nA,B,0,1,0,1\n", "LINE 3: DUPLICATE TARGET id \"A\"");
+  csv("A,A,0,1,0,1\nB,S\xE3O PAULO,0,1,0,1\n", "LINE 3: THE TEXT IS NOT UTF-8");
+  dir.write("bom.csv", "\xEF\xBB\xBFid,name,lon1,lon2,lat1,lat2\nA,S\xC3\xA3O PAULO,0,1,0,1\n");
+  EXPECT_EQ(read_targets(dir.file("bom.csv")).at(0).name, "S\xC3\xA3O PAULO");
   csv("A,A,0,1,0,nan\n", "LINE 2: lat2 OF TARGET \"A\" IS NOT A FINITE NUMBER");
   csv("A,A,0,1,0,x\n", "LINE 2: lat2 OF TARGET \"A\" IS NOT A NUMBER");
   csv("A,A,0,1,0,91\n", "LINE 2: TARGET \"A\": LATITUDES MUST LIE");
@@ -487,6 +519,157 @@ TEST(PlanErrors, BadTargetsStopNamingFileAndLineOrFeature) {
   dir.write("t.geojson", "{\"type\":\"FeatureCollection\",\n\"features\":[\n{\"type\":}]}");
   const std::string msg = error_text([&] { read_targets(dir.file("t.geojson")); });
   EXPECT_NE(msg.find("LINE 3: MALFORMED JSON"), std::string::npos) << msg;
+}
+
+// Polygons are checked as simple features: each invalid one names its feature and reason, the
+// polar cap written as RFC 7946 asks reads as the CSV box, and the coverage of a polygon across
+// +-180 equals that of the same box under either rule (reference: the box, whose coverage is
+// the strip measure of the reports' own routine).
+TEST(PlanTargets, PolygonsValidAsSimpleFeaturesAndTheCapAsItsBox) {
+  ScratchDir dir;
+  auto feature = [](const std::string& type, const std::string& coords) {
+    return "{\"type\":\"FeatureCollection\",\"features\":[{\"type\":\"Feature\","
+           "\"properties\":{\"id\":\"T\"},\"geometry\":{\"type\":\"" +
+           type + "\",\"coordinates\":" + coords + "}}]}";
+  };
+  const std::string sq = "[[0,0],[10,0],[10,10],[0,10],[0,0]]";
+  const struct {
+    const char* type;
+    std::string coords, reason;
+  } bad[] = {
+      {"Polygon", "[" + sq + ",[[20,20],[21,20],[21,21],[20,21],[20,20]]]",
+       "A HOLE LIES OUTSIDE ITS OUTER RING"},
+      {"Polygon", "[" + sq + "," + sq + "]", "A RING CROSSES ITSELF OR ANOTHER RING"},
+      {"MultiPolygon", "[[" + sq + "],[" + sq + "]]", "A RING CROSSES ITSELF OR ANOTHER RING"},
+      {"MultiPolygon", "[[" + sq + "],[[[2,2],[3,2],[3,3],[2,3],[2,2]]]]",
+       "TWO POLYGONS OF THE MultiPolygon OVERLAP"},
+      {"Polygon", "[[[0,80],[90,80],[180,80],[-90,80],[0,80]]]", "A RING GOES AROUND A POLE"},
+      {"Polygon", "[[[0,0],[2,2],[2,0],[0,2],[0,0]]]", "A RING CROSSES ITSELF OR ANOTHER RING"},
+      {"MultiPolygon", "[]", "THE MultiPolygon HOLDS NO POLYGON"},
+      {"Polygon", "[[[-180,80],[180,80],[180,90],[0,85],[-180,90],[-180,80]]]",
+       "AN EDGE FROM -180 TO 180 IS TAKEN ONLY AS THE EDGE OF A BOX"},
+  };
+  for (const auto& b : bad) {
+    dir.write("t.geojson", feature(b.type, b.coords));
+    const std::string msg = error_text([&] { read_targets(dir.file("t.geojson")); });
+    EXPECT_NE(msg.find("FEATURE 1: TARGET \"T\": " + b.reason), std::string::npos)
+        << b.coords << "\n"
+        << msg;
+  }
+  for (const auto& [coords, lat1, lat2] :
+       {std::tuple{"[[[-180,80],[180,80],[180,90],[-180,90],[-180,80]]]", 80.0, 90.0},
+        std::tuple{"[[[180,-90],[-180,-90],[-180,-75],[0,-75],[180,-75],[180,-90]]]", -90.0,
+                   -75.0}}) {
+    dir.write("t.geojson", feature("Polygon", coords));
+    const auto t = read_targets(dir.file("t.geojson"));
+    ASSERT_EQ(t.size(), 1U);
+    ASSERT_TRUE(t[0].box.has_value()) << coords;
+    EXPECT_EQ(t[0].box->lon1, -180.0);
+    EXPECT_EQ(t[0].box->lon2, 180.0);
+    EXPECT_EQ(t[0].box->lat1, lat1);
+    EXPECT_EQ(t[0].box->lat2, lat2);
+  }
+}
+
+TEST(PlanTargets, PolygonCoverageEqualsTheBoxesOnBothSidesOfTheAntimeridian) {
+  // Boxes east of, across and west of 180 as CSV and as the same GeoJSON rectangles (edges
+  // along parallels differ from great circles by well under the tolerance at this size).
+  const double boxes[3][2] = {{175.0, 180.0}, {177.0, 182.0}, {-180.0, -175.0}};
+  std::string csv = "id,name,lon1,lon2,lat1,lat2\n";
+  std::string geo = "{\"type\":\"FeatureCollection\",\"features\":[";
+  for (int i = 0; i < 3; ++i) {
+    const double a = boxes[i][0], b = boxes[i][1];
+    char row[256];
+    std::snprintf(row, sizeof row, "B%d,,%g,%g,-19,-16\n", i, a, b);
+    csv += row;
+    const double bw = b > 180.0 ? b - 360.0 : b;
+    std::snprintf(row, sizeof row,
+                  "%s{\"type\":\"Feature\",\"properties\":{\"id\":\"B%d\"},\"geometry\":{"
+                  "\"type\":\"Polygon\",\"coordinates\":[[[%g,-19],[%g,-19],[%g,-16],[%g,-16],"
+                  "[%g,-19]]]}}",
+                  i ? "," : "", i, a, bw, bw, a, a);
+    geo += row;
+  }
+  geo += "]}";
+  for (const char* rule : {"points", "swath"}) {
+    ScratchDir dir;
+    const Plan pb = make_plan(dir, "b.csv", csv, {kLandsat}, "2024-10-01T00:00:00",
+                              "2024-10-11T00:00:00", rule);
+    const Plan pp = make_plan(dir, "p.geojson", geo, {kLandsat}, "2024-10-01T00:00:00",
+                              "2024-10-11T00:00:00", rule);
+    const auto ob = plan_opportunities(pb, eop(), 0, 0, 3);
+    const auto op = plan_opportunities(pp, eop(), 0, 0, 3);
+    std::size_t matched = 0;
+    for (const auto& b : ob) {
+      for (const auto& p : op) {
+        if (p.target != b.target ||
+            std::fabs(since_epoch(p.contact.best_utc, b.contact.best_utc)) > 5.0)
+          continue;
+        ++matched;
+        EXPECT_NEAR(p.coverage, b.coverage, 0.02) << rule << " target " << b.target;
+      }
+    }
+    EXPECT_GE(matched, 12U) << rule;
+  }
+}
+
+// Every input of every command must be a regular file: a pipe without a writer, a directory or
+// an endless device is named at once (the commands are given 2 s; a wait or an endless read
+// would be killed by `timeout`, status 124).
+TEST(PlanInputs, EveryInputOfEveryCommandIsARegularFileNamedAtOnce) {
+  namespace fs = std::filesystem;
+  ScratchDir base;
+  const std::string deck = "id,name,lon1,lon2,lat1,lat2\nA,,-48.3,-47.3,-16.1,-15.4\n";
+  struct Slot {
+    std::string command, file;  // the command (run in the directory) and the input replaced
+  };
+  const std::string orvus = std::string("'") + ORVUS_BINARY + "'";
+  const std::string map = std::string("'") + ORVUS_MAP_BINARY + "'";
+  const std::string plan = "'" + plan_binary() + "' plan.toml";
+  const Slot slots[] = {
+      {orvus, "ORVUS_IN.TXT"}, {orvus, "am.tle"},         {orvus, "finals2000A.data"},
+      {map, "am.tle"},         {map, "finals2000A.data"}, {plan, "plan.toml"},
+      {plan, "deck.csv"},      {plan, "am.tle"},          {plan, "finals2000A.data"}};
+  int n = 0;
+  for (const Slot& slot : slots) {
+    for (const char* kind : {"fifo", "directory", "device"}) {
+      const fs::path dir = base.path / std::to_string(n++);
+      fs::create_directory(dir);
+      fs::copy_file(data_path("tle/amazonia1_2025.tle"), dir / "am.tle");
+      fs::copy_file(data_path("finals2000A.data"), dir / "finals2000A.data");
+      std::ofstream(dir / "deck.csv") << deck;
+      std::ofstream(dir / "ORVUS_IN.TXT")
+          << "AMAZONIA 1\nX\n-3\n-48.3, -47.3, -16.1, -15.4\nam.tle\n0, 60\n"
+             "31/07/2025 00:00:00.000000000\n31/07/2025 01:00:00.000000000\n60\n";
+      std::ofstream(dir / "plan.toml") << plan_text("deck.csv", {kAmazonia}, "2025-07-31T00:00:00",
+                                                    "2025-07-31T01:00:00", "points");
+      {
+        // The plan's paths are its directory's own.
+        std::string t = test::read_file((dir / "plan.toml").string());
+        for (const char* f : {"finals2000A.data", "tle/amazonia1_2025.tle"}) {
+          const std::string from = data_path(f);
+          t.replace(t.find(from), from.size(), std::string(f) == "finals2000A.data" ? f : "am.tle");
+        }
+        std::ofstream(dir / "plan.toml") << t;
+      }
+      const fs::path target = dir / slot.file;
+      fs::remove(target);
+      if (std::string(kind) == "fifo") {
+        ASSERT_EQ(mkfifo(target.c_str(), 0600), 0);
+      } else if (std::string(kind) == "directory") {
+        fs::create_directory(target);
+      } else {
+        fs::create_symlink("/dev/zero", target);
+      }
+      const auto r = test::run_command("cd '" + dir.string() + "' && timeout 2 " + slot.command);
+      const std::string what =
+          std::string(kind) == "directory" ? "IS A DIRECTORY" : "IS NOT A REGULAR FILE";
+      EXPECT_EQ(r.status, 1) << slot.command << " " << slot.file << " " << kind << "\n" << r.output;
+      EXPECT_NE(r.output.find(slot.file + "\" " + what), std::string::npos)
+          << slot.command << " " << slot.file << " " << kind << "\n"
+          << r.output;
+    }
+  }
 }
 
 }  // namespace

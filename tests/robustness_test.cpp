@@ -113,6 +113,8 @@ TEST(Robustness, FailedRunsKeepOrReplaceTheReportsAsTheyShould) {
       // asin(6356.75 / 7083.5) = 63.8 deg; the Brouwer mean axis (a few km less) 63.899.
       {"edge of the view past the horizon", [](Dir& d) { d.input[5] = "0, 150"; }, "WITHIN 63.8"},
       {"view beside the Earth", [](Dir& d) { d.input[5] = "70, 10"; }, "WITHIN 63.8"},
+      {"angles printed as the reports print them", [](Dir& d) { d.input[5] = "40, 83.54"; },
+       "(GIVEN: -1.7700 AND 81.7700)"},
       {"geostationary element set",
        [](Dir& d) { d.tle[2] = recheck(d.tle[2].replace(52, 11, " 1.00270000")); },
        "HAS A PERIOD OF 1436."},

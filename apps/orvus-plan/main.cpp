@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/elements/elements_internal.hpp"
 #include "core/plan/plan_internal.hpp"
 #include "core/text.hpp"
 #include "legacy/fatal.hpp"
@@ -191,6 +192,15 @@ int main(int argc, char** argv) {
     const orvus::Plan plan = orvus::load_plan(plan_path);
     const orvus::EarthOrientation eop = orvus::EarthOrientation::load(plan.earth_orientation_path);
     for (const auto& s : plan.satellites) {
+      if (s.sets_in_file > 1) {
+        std::fprintf(stderr,
+                     " ORVUS-PLAN: THE ELEMENT FILE \"%s\" HOLDS %zu SETS: USING SET %zu (\"%s\", "
+                     "CATALOGUE NUMBER %lld) FOR SATELLITE \"%s\".\n",
+                     orvus::elements::printable(s.elements_path).c_str(), s.sets_in_file,
+                     s.set_number, orvus::elements::printable(s.elements.name).c_str(),
+                     static_cast<long long>(s.elements.catalogue_number),
+                     orvus::elements::printable(s.name).c_str());
+      }
       const double age =
           std::max(std::fabs(orvus::element_age_days(s.elements, plan.interval.start)),
                    std::fabs(orvus::element_age_days(s.elements, plan.interval.end)));

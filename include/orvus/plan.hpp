@@ -46,7 +46,8 @@ struct PlanSatellite {
   std::string elements_path;  // as resolved against the plan's directory
   ElementSelect select;       // "select" of the plan; without it, the name
   Sensor sensor;
-  ElementSet elements;  // the set chosen
+  ElementSet elements;                           // the set chosen
+  std::size_t set_number = 1, sets_in_file = 1;  // which set of the file it is (from 1)
 };
 
 struct PlanConstraints {

@@ -101,7 +101,7 @@ void find_contacts(const Satellite& satellite, const Box& target, const Interval
   const double horizon = horizon_angle_deg(orbit);
   if (!(std::max(std::fabs(p.alpha1), std::fabs(p.alpha2)) < horizon)) {
     bad_argument("SENSOR: ALPHA - BETA/2 AND ALPHA + BETA/2 MUST LIE WITHIN " +
-                 number_text(horizon) + " DEGREES OF NADIR FOR THIS ORBIT (THE HORIZON).");
+                 angle_text(horizon) + " DEGREES OF NADIR FOR THIS ORBIT (THE HORIZON).");
   }
   const EopRows& table = eop.table().rows;
   if (options.method == SearchMethod::plain) {

@@ -110,6 +110,12 @@ double horizon_angle_deg(const Propagator& orbit) {
   return std::asin(std::min(b / apogee, 1.0)) * kRadToDegRun;
 }
 
+std::string angle_text(double deg) {
+  char buf[48];
+  std::snprintf(buf, sizeof buf, "%.4f", deg);
+  return buf;
+}
+
 void check_orbit_domain(const SearchParams& p, const Propagator& orbit) {
   const double xnodp = orbit.sgp8_coefficients()[6];  // rad/s
   const double period = 2.0 * constants::pi / xnodp;

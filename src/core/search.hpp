@@ -54,6 +54,8 @@ const EarthConstants& model_earth();
 // Largest off-nadir angle (degrees) whose line of sight meets the smallest local sphere at
 // the orbit's apogee: asin(b / r_apogee).
 double horizon_angle_deg(const Propagator& orbit);
+// An angle in degrees for a message, with four decimals as the reports print angles.
+std::string angle_text(double deg);
 
 // Raises Error when the orbit model cannot serve the element set: a period of 225 minutes
 // or more (deep space), or no finite state above the ground at the first step.

@@ -142,13 +142,11 @@ void check_orbit(const RunParams& p, const Propagator& orbit) {
   const double lo = p.ALPHA - p.BETA / 2.0;
   const double hi = p.ALPHA + p.BETA / 2.0;
   if (!(std::max(std::fabs(lo), std::fabs(hi)) < horizon)) {
-    char allowed[32];
-    std::snprintf(allowed, sizeof allowed, "%.4f", horizon);
     throw Fatal{std::string(" ERROR IN \"") + kInputFile +
                     "\", RECORD 6 (ALPHA, BETA): THE VIEW PASSES THE EARTH'S HORIZON.",
-                " ALPHA - BETA/2 AND ALPHA + BETA/2 MUST LIE WITHIN " + std::string(allowed) +
-                    " DEGREES OF NADIR FOR THIS ORBIT (GIVEN: " + number_text(lo) + " AND " +
-                    number_text(hi) + ").",
+                " ALPHA - BETA/2 AND ALPHA + BETA/2 MUST LIE WITHIN " + angle_text(horizon) +
+                    " DEGREES OF NADIR FOR THIS ORBIT (GIVEN: " + angle_text(lo) + " AND " +
+                    angle_text(hi) + ").",
                 " EXECUTION INTERRUPTED."};
   }
 }

@@ -11,6 +11,7 @@
 
 #include "core/plan/plan_internal.hpp"
 #include "core/search.hpp"
+#include "core/text_input.hpp"
 #include "orvus/propagator.hpp"
 
 namespace orvus {
@@ -58,11 +59,13 @@ struct Reader {
   }
 };
 
-// A local date-time, TOML's own or a string "YYYY-MM-DDTHH:MM:SS[.fff]", as the 29
-// characters "DD/MM/YYYY HH:MM:SS.sssssssss" of the input file.
+// A local date-time, TOML's own or a string "YYYY-MM-DDTHH:MM:SS[.fffffffff]", as the 29
+// characters "DD/MM/YYYY HH:MM:SS.sssssssss" of the input file. The seconds' decimals are
+// taken as digits, never through a double: the text holds nanoseconds, so a string with more
+// than nine decimals is refused (TOML's own date-times keep nine, cutting the rest).
 std::string local_text(const Reader& r, const toml::node& n, const std::string& key) {
-  int y = 0, mo = 0, d = 0, h = 0, mi = 0;
-  double s = 0;
+  int y = 0, mo = 0, d = 0, h = 0, mi = 0, sec = 0;
+  long ns = 0;
   if (n.is_date_time()) {
     const toml::date_time dt = *n.value<toml::date_time>();
     if (dt.offset)
@@ -72,25 +75,38 @@ std::string local_text(const Reader& r, const toml::node& n, const std::string& 
     d = dt.date.day;
     h = dt.time.hour;
     mi = dt.time.minute;
-    s = dt.time.second + dt.time.nanosecond * 1e-9;
+    sec = dt.time.second;
+    ns = static_cast<long>(dt.time.nanosecond);
   } else if (n.is_string()) {
     const std::string t = *n.value<std::string>();
     char sep = 0;
     int used = 0;
-    if (std::sscanf(t.c_str(), "%4d-%2d-%2d%c%2d:%2d:%lf%n", &y, &mo, &d, &sep, &h, &mi, &s,
-                    &used) != 7 ||
-        (sep != 'T' && sep != ' ' && sep != 't') || used != static_cast<int>(t.size()) ||
-        !(s >= 0 && s < 61)) {
+    const bool fields = std::sscanf(t.c_str(), "%4d-%2d-%2d%c%2d:%2d:%2d%n", &y, &mo, &d, &sep, &h,
+                                    &mi, &sec, &used) == 7 &&
+                        (sep == 'T' || sep == ' ' || sep == 't') && sec >= 0 && sec <= 60 &&
+                        used >= 19;
+    std::size_t i = fields ? static_cast<std::size_t>(used) : t.size() + 1;
+    int digits = 0;
+    if (i < t.size() && t[i] == '.') {
+      for (++i; i < t.size() && t[i] >= '0' && t[i] <= '9'; ++i, ++digits)
+        if (digits < 9) ns = ns * 10 + (t[i] - '0');
+      if (digits == 0) i = t.size() + 1;
+    }
+    if (i != t.size()) {
       r.bad(n, key, "MUST BE A LOCAL DATE-TIME YYYY-MM-DDTHH:MM:SS (GIVEN: \"" + t + "\").");
     }
+    if (digits > 9) {
+      r.bad(n, key,
+            "HAS MORE THAN 9 DECIMALS OF SECONDS (GIVEN: \"" + t +
+                "\"): NANOSECONDS ARE THE "
+                "FINEST TIME TAKEN.");
+    }
+    for (int k = digits; k < 9; ++k) ns *= 10;
   } else {
     r.bad(n, key, "MUST BE A LOCAL DATE-TIME (2025-07-01T00:00:00).");
   }
-  const double whole = std::floor(s);
-  const long ns = std::lround((s - whole) * 1e9);
   char buf[64];
-  std::snprintf(buf, sizeof buf, "%02d/%02d/%04d %02d:%02d:%02d.%09ld", d, mo, y, h, mi,
-                static_cast<int>(whole), ns);
+  std::snprintf(buf, sizeof buf, "%02d/%02d/%04d %02d:%02d:%02d.%09ld", d, mo, y, h, mi, sec, ns);
   return buf;
 }
 
@@ -104,14 +120,22 @@ std::string resolve(const std::filesystem::path& dir, const std::string& p) {
 Plan load_plan(const std::string& path) {
   Reader r{path};
   toml::table root;
+  std::string text;
+  const FileRead got = read_regular_file(path, kMaxFileBytes, text);
+  if (got == FileRead::cannot_open) {
+    throw Error(ErrorKind::io,
+                {" CANNOT OPEN THE PLAN FILE \"" + path + "\".", " EXECUTION INTERRUPTED."},
+                ErrorWhere(path));
+  }
+  if (got == FileRead::too_large) {
+    fail(path, 0, "",
+         "THE PLAN FILE IS LARGER THAN " + std::to_string(kMaxFileBytes >> 20) + " MB.");
+  }
+  require_utf8(path, text);
+  require_line_length(path, text);
   try {
-    root = toml::parse_file(path);
+    root = toml::parse(text, path);
   } catch (const toml::parse_error& e) {
-    if (!std::filesystem::exists(path)) {
-      throw Error(ErrorKind::io,
-                  {" CANNOT OPEN THE PLAN FILE \"" + path + "\".", " EXECUTION INTERRUPTED."},
-                  ErrorWhere(path));
-    }
     fail(path, static_cast<long>(e.source().begin.line), "",
          "NOT VALID TOML: " + std::string(e.description()) + ".");
   }
@@ -253,13 +277,32 @@ Plan load_plan(const std::string& path) {
                                   : "NAMED \"" + sat.name + "\" (GIVE \"select\")."));
       }
       sat.elements = sets[static_cast<std::size_t>(i)];
+      sat.set_number = static_cast<std::size_t>(i) + 1;
+      sat.sets_in_file = sets.size();
       const Propagator orbit(sat.elements);
+      {
+        // A set the model cannot serve (deep space, or failing at the start) is named as
+        // such before its horizon is looked at.
+        SearchParams sp;
+        search_setup(sat.sensor, Box{-180.0, 180.0, -90.0, 90.0}, plan.interval, sp);
+        sp.element_file = sat.elements_path;
+        try {
+          check_orbit_domain(sp, orbit);
+        } catch (const Error& e) {
+          std::vector<std::string> lines = {" ERROR IN \"" + path + "\", LINE " +
+                                            std::to_string(r.line_of(el)) +
+                                            ": \"satellite.elements\" GIVES A SET THE MODEL "
+                                            "CANNOT SERVE:"};
+          lines.insert(lines.end(), e.lines().begin(), e.lines().end());
+          throw Error(e.kind(), lines, ErrorWhere(path, "satellite.elements", r.line_of(el)));
+        }
+      }
       const double horizon = horizon_angle_deg(orbit);
       if (!(std::max(std::fabs(lo), std::fabs(hi)) < horizon)) {
         r.bad(bn, "satellite.beta_deg",
-              "THE VIEW PASSES THE EARTH'S HORIZON: ALPHA - BETA/2 AND ALPHA + BETA/2 MUST LIE "
-              "WITHIN " +
-                  number_text(horizon) + " DEGREES OF NADIR FOR THIS ORBIT.");
+              "THE VIEW PASSES THE EARTH'S HORIZON: ALPHA - BETA/2 AND ALPHA + BETA/2 (GIVEN: " +
+                  angle_text(lo) + " AND " + angle_text(hi) + ") MUST LIE WITHIN " +
+                  angle_text(horizon) + " DEGREES OF NADIR FOR THIS ORBIT.");
       }
       plan.satellites.push_back(std::move(sat));
     }
