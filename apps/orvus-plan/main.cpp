@@ -37,6 +37,30 @@ std::string padded(std::string s, std::size_t width) {
   return s;
 }
 
+[[noreturn]] void write_failed(const std::string& name, int err) {
+  throw orvus::Error(orvus::ErrorKind::io,
+                     {" CANNOT WRITE THE REPORT FILE \"" + name +
+                          "\": " + std::strerror(err != 0 ? err : EIO) + ".",
+                      " THE EARLIER OUTPUTS ARE LEFT AS THEY WERE.", " EXECUTION INTERRUPTED."});
+}
+
+// Raises Error naming the first report whose stream failed, and why: stdio may have dropped
+// the buffer that failed and the reason with it, so a byte more is written to the temporary
+// (which the failed run discards) to have it afresh.
+void check_reports(const orvus::ReportFiles& files) {
+  const std::array<std::pair<std::FILE*, const std::string*>, 3> streams = {
+      {{files.out1.get(), &files.name1},
+       {files.out2.get(), &files.name2},
+       {files.out3.get(), &files.name3}}};
+  for (const auto& [f, name] : streams) {
+    errno = 0;
+    if (std::fflush(f) == 0 && std::ferror(f) == 0) continue;
+    int err = errno;
+    if (err == 0 && ::write(fileno(f), "\n", 1) < 0) err = errno;
+    write_failed(*name, err);
+  }
+}
+
 // The three reports of one satellite and target, as orvus writes them, into the run's
 // temporary reports/ folder.
 void write_reports(const orvus::Plan& plan, const orvus::EarthOrientation& eop, std::size_t sat,
@@ -114,26 +138,25 @@ void write_reports(const orvus::Plan& plan, const orvus::EarthOrientation& eop, 
                  " THE EARLIER OUTPUTS ARE LEFT AS THEY WERE.", " EXECUTION INTERRUPTED."});
   }
   const auto t0 = std::chrono::steady_clock::now();
-  write_headers(files, p);
-  ReportSink sink(files);
-  plan::sweep(plan, eop, sat, target, target + 1, {&sink}, {});
-  const double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-  write_execution_time(files.out1.get(), secs);
-  check_report_streams(files);
-  const std::array<std::pair<FilePtr*, const std::string*>, 3> streams = {
-      {{&files.out1, &files.name1}, {&files.out2, &files.name2}, {&files.out3, &files.name3}}};
-  for (const auto& [f, name] : streams) {
-    std::FILE* stream = f->release();
-    errno = 0;
-    const bool flushed = std::fflush(stream) == 0 && std::ferror(stream) == 0;
-    const int flush_err = errno;
-    const bool closed = std::fclose(stream) == 0;
-    if (!flushed || !closed) {
-      const int err = !flushed ? flush_err : errno;
-      throw Error(ErrorKind::io,
-                  {" CANNOT WRITE THE REPORT FILE \"" + *name +
-                       "\": " + std::strerror(err != 0 ? err : EIO) + ".",
-                   " THE EARLIER OUTPUTS ARE LEFT AS THEY WERE.", " EXECUTION INTERRUPTED."});
+  try {
+    write_headers(files, p);
+    ReportSink sink(files);
+    plan::sweep(plan, eop, sat, target, target + 1, {&sink}, {});
+    const double secs =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    write_execution_time(files.out1.get(), secs);
+  } catch (const Error&) {
+    check_reports(files);  // a failed write, with its reason
+    throw;
+  }
+  check_reports(files);
+  for (FilePtr* f : {&files.out1, &files.out2, &files.out3}) {
+    if (std::fclose(f->release()) != 0) {
+      const int err = errno;
+      write_failed(f == &files.out1   ? files.name1
+                   : f == &files.out2 ? files.name2
+                                      : files.name3,
+                   err);
     }
   }
 }
