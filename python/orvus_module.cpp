@@ -27,10 +27,10 @@
 #include "orvus/time.hpp"
 
 #if ORVUS_HAVE_PLAN
-#include <fstream>
 #include <sstream>
 
 #include "orvus/plan.hpp"
+#include "plan_outputs.hpp"
 #endif
 
 namespace py = pybind11;
@@ -266,30 +266,6 @@ std::string opportunities_csv(const orvus::Plan& plan,
   return std::move(out).str();
 }
 
-// Writes `text` to `path` through a temporary file beside it, so that a failed write leaves
-// no truncated file under the final name.
-void write_whole(const std::filesystem::path& path, const std::string& text) {
-  const std::filesystem::path tmp = path.string() + ".tmp";
-  {
-    std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-    out.write(text.data(), static_cast<std::streamsize>(text.size()));
-    out.close();
-    if (!out) {
-      std::error_code ignored;
-      std::filesystem::remove(tmp, ignored);
-      throw orvus::Error(orvus::ErrorKind::io, {" CANNOT WRITE \"" + path.string() + "\"."},
-                         orvus::ErrorWhere(path.string()));
-    }
-  }
-  std::error_code ec;
-  std::filesystem::rename(tmp, path, ec);
-  if (ec) {
-    throw orvus::Error(orvus::ErrorKind::io,
-                       {" CANNOT REPLACE \"" + path.string() + "\": " + ec.message() + "."},
-                       orvus::ErrorWhere(path.string()));
-  }
-}
-
 py::dict plan_info(const std::string& path) {
   std::shared_ptr<const orvus::Plan> plan;
   {
@@ -332,43 +308,57 @@ py::bytes plan_chunk(const std::string& path, std::size_t satellite, std::size_t
   return py::bytes(bytes);
 }
 
-// The parts joined: the constraints applied and both files written into the output
-// directory (the plan's unless `output` is given), as orvus-plan writes them.
-py::dict finish_plan(const std::string& path, const std::vector<std::string>& parts,
-                     const std::string& output) {
-  orvus::PlanCounts counts;
-  std::filesystem::path dir;
-  {
+// The output folder of a plan run on a cluster, opened before its tasks: made, locked and
+// checked at once, then the parts joined, the constraints applied and every file written and
+// put in place together, as orvus-plan does.
+class PlanOutputs {
+ public:
+  PlanOutputs(const std::string& path, const std::string& output) {
     const py::gil_scoped_release unlocked;
-    const auto plan = cached_plan(path);
-    std::vector<orvus::Opportunity> all;
-    for (const std::string& part : parts) {
-      auto list = orvus::deserialize_opportunities(part);
-      for (auto& o : list) all.push_back(std::move(o));
-    }
-    const auto kept = orvus::select_opportunities(*plan, std::move(all), &counts);
-    dir = output.empty() ? std::filesystem::path(plan->output_dir) : std::filesystem::path(output);
-    std::error_code ec;
-    std::filesystem::create_directories(dir, ec);
-    if (ec) {
-      throw orvus::Error(orvus::ErrorKind::io, {" CANNOT CREATE THE DIRECTORY \"" + dir.string() +
-                                                "\": " + ec.message() + "."});
-    }
-    std::ostringstream geojson;
-    orvus::write_opportunities_geojson(*plan, kept, geojson);
-    write_whole(dir / "opportunities.csv", opportunities_csv(*plan, kept));
-    write_whole(dir / "opportunities.geojson", std::move(geojson).str());
+    plan_ = cached_plan(path);
+    dir_ = output.empty() ? plan_->output_dir : output;
+    folder_ = std::make_unique<orvus::plan_outputs::OutputFolder>(dir_, false);
   }
-  py::dict out;
-  out["found"] = counts.found;
-  out["kept"] = counts.kept;
-  out["by_sun"] = counts.by_sun;
-  out["by_alpha"] = counts.by_alpha;
-  out["by_pass"] = counts.by_pass;
-  out["by_duration"] = counts.by_duration;
-  out["output"] = dir.string();
-  return out;
-}
+
+  py::dict finish(const std::vector<std::string>& parts) {
+    if (!folder_) {
+      throw orvus::Error(orvus::ErrorKind::usage, {" THE PLAN'S OUTPUT FOLDER IS CLOSED."});
+    }
+    orvus::PlanCounts counts;
+    {
+      const py::gil_scoped_release unlocked;
+      std::vector<orvus::Opportunity> all;
+      for (const std::string& part : parts) {
+        auto list = orvus::deserialize_opportunities(part);
+        for (auto& o : list) all.push_back(std::move(o));
+      }
+      const auto kept = orvus::select_opportunities(*plan_, std::move(all), &counts);
+      folder_->write_opportunities(*plan_, kept);
+      folder_->commit();
+      folder_.reset();
+    }
+    py::dict out;
+    out["found"] = counts.found;
+    out["kept"] = counts.kept;
+    out["by_sun"] = counts.by_sun;
+    out["by_alpha"] = counts.by_alpha;
+    out["by_pass"] = counts.by_pass;
+    out["by_duration"] = counts.by_duration;
+    out["output"] = dir_;
+    return out;
+  }
+
+  // Unlocks the folder; the temporaries of a run not finished are removed.
+  void close() {
+    const py::gil_scoped_release unlocked;
+    folder_.reset();
+  }
+
+ private:
+  std::shared_ptr<const orvus::Plan> plan_;
+  std::string dir_;
+  std::unique_ptr<orvus::plan_outputs::OutputFolder> folder_;
+};
 
 // One target (read from `targets_path`, a one-row CSV or one-feature GeoJSON) for one
 // element set as a one-target plan without constraints: the opportunities.csv text.
@@ -457,8 +447,11 @@ PYBIND11_MODULE(_core, m) {
   m.def("_plan_info", &plan_info);
   m.def("_plan_csv", &plan_csv);
   m.def("_plan_chunk", &plan_chunk);
-  m.def("_finish_plan", &finish_plan, py::arg("path"), py::arg("parts"),
-        py::arg("output") = std::string());
+  py::class_<PlanOutputs>(m, "_PlanOutputs")
+      .def(py::init<const std::string&, const std::string&>(), py::arg("path"),
+           py::arg("output") = std::string())
+      .def("finish", &PlanOutputs::finish, py::arg("parts"))
+      .def("close", &PlanOutputs::close);
   m.def("_contacts_plan", &contacts_plan);
 #else
   m.attr("_have_plan") = false;

@@ -1,16 +1,19 @@
 // orvus-plan PLAN.toml [--reports]: every imaging opportunity of a deck of targets for the
-// plan's satellites, filtered by its constraints, into opportunities.csv and
-// opportunities.geojson (and, with --reports, the three classic reports of every pair).
+// plan's satellites, filtered by its constraints, into opportunities.csv,
+// opportunities.geojson and opportunities.html (and, with --reports, the three classic reports
+// of every pair), all put in place together at the end of the run.
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <exception>
 #include <filesystem>
-#include <fstream>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -24,7 +27,7 @@
 #include "orvus/error.hpp"
 #include "orvus/plan.hpp"
 #include "orvus/version.hpp"
-#include "page.hpp"
+#include "plan_outputs.hpp"
 
 namespace fs = std::filesystem;
 
@@ -35,29 +38,47 @@ std::string padded(std::string s, std::size_t width) {
   return s;
 }
 
-std::string safe_name(const std::string& id) {
-  std::string out;
-  for (const char c : id)
-    out +=
-        (std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_' || c == '.') ? c : '_';
-  return out;
+[[noreturn]] void write_failed(const std::string& name, int err) {
+  throw orvus::Error(orvus::ErrorKind::io,
+                     {" CANNOT WRITE THE REPORT FILE \"" + name +
+                          "\": " + std::strerror(err != 0 ? err : EIO) + ".",
+                      " THE EARLIER OUTPUTS ARE LEFT AS THEY WERE.", " EXECUTION INTERRUPTED."});
 }
 
-void check_written(std::ofstream& out, const fs::path& path) {
-  out.flush();
-  if (!out) {
-    throw orvus::Error(orvus::ErrorKind::io,
-                       {" CANNOT WRITE \"" + path.string() + "\".", " EXECUTION INTERRUPTED."});
+// Raises Error naming the first report whose stream failed, and why: stdio may have dropped
+// the buffer that failed and the reason with it, so a byte more is written to the temporary
+// (which the failed run discards) to have it afresh.
+void check_reports(const orvus::ReportFiles& files) {
+  const std::array<std::pair<std::FILE*, const std::string*>, 3> streams = {
+      {{files.out1.get(), &files.name1},
+       {files.out2.get(), &files.name2},
+       {files.out3.get(), &files.name3}}};
+  for (const auto& [f, name] : streams) {
+    errno = 0;
+    if (std::fflush(f) == 0 && std::ferror(f) == 0) continue;
+    int err = errno;
+    if (err == 0 && ::write(fileno(f), "\n", 1) < 0) err = errno;
+    write_failed(*name, err);
   }
 }
 
-// The three reports of one satellite and target, as orvus writes them.
+// The three reports of one satellite and target, as orvus writes them, into the run's
+// temporary reports/ folder.
 void write_reports(const orvus::Plan& plan, const orvus::EarthOrientation& eop, std::size_t sat,
-                   std::size_t target, const fs::path& dir) {
+                   std::size_t target, const orvus::plan_outputs::OutputFolder& out,
+                   const std::string& folder) {
   using namespace orvus;
   const PlanSatellite& s = plan.satellites[sat];
   const Target& t = plan.targets[target];
-  fs::create_directories(dir);
+  const std::string relative = "reports/" + folder;
+  const fs::path dir = out.staged(relative);
+  if (::mkdir(dir.c_str(), 0777) != 0) {
+    const int err = errno;
+    throw Error(
+        ErrorKind::io,
+        {" CANNOT CREATE THE FOLDER \"" + out.shown(relative) + "\": " + std::strerror(err) + ".",
+         " THE EARLIER OUTPUTS ARE LEFT AS THEY WERE.", " EXECUTION INTERRUPTED."});
+  }
   RunParams p;
   p.SAT_NAME = padded(s.name, 50);
   p.LOC_NAME = padded(t.name, 70);
@@ -103,28 +124,40 @@ void write_reports(const orvus::Plan& plan, const orvus::EarthOrientation& eop, 
   p.LOC_LEN = len(p.LOC_NAME);
 
   ReportFiles files;
-  const fs::path n1 = dir / kOut1File, n2 = dir / kOut2File, n3 = dir / kOut3File;
-  files.out1.reset(std::fopen(n1.c_str(), "w"));
-  files.out2.reset(std::fopen(n2.c_str(), "w"));
-  files.out3.reset(std::fopen(n3.c_str(), "w"));
-  files.name1 = n1.string();
-  files.name2 = n2.string();
-  files.name3 = n3.string();
+  files.out1.reset(std::fopen((dir / kOut1File).c_str(), "wx"));
+  files.out2.reset(std::fopen((dir / kOut2File).c_str(), "wx"));
+  files.out3.reset(std::fopen((dir / kOut3File).c_str(), "wx"));
+  // Messages name the reports where they are to be.
+  files.name1 = out.shown(relative + "/" + kOut1File);
+  files.name2 = out.shown(relative + "/" + kOut2File);
+  files.name3 = out.shown(relative + "/" + kOut3File);
   if (!files.out1 || !files.out2 || !files.out3) {
-    throw Error(ErrorKind::io, {" CANNOT CREATE THE REPORTS IN \"" + dir.string() + "\".",
-                                " EXECUTION INTERRUPTED."});
+    const int err = errno;
+    throw Error(ErrorKind::io,
+                {" CANNOT CREATE THE REPORTS IN \"" + out.shown(relative) +
+                     "\": " + std::strerror(err) + ".",
+                 " THE EARLIER OUTPUTS ARE LEFT AS THEY WERE.", " EXECUTION INTERRUPTED."});
   }
   const auto t0 = std::chrono::steady_clock::now();
-  write_headers(files, p);
-  ReportSink sink(files);
-  plan::sweep(plan, eop, sat, target, target + 1, {&sink}, {});
-  const double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-  write_execution_time(files.out1.get(), secs);
-  check_report_streams(files);
+  try {
+    write_headers(files, p);
+    ReportSink sink(files);
+    plan::sweep(plan, eop, sat, target, target + 1, {&sink}, {});
+    const double secs =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    write_execution_time(files.out1.get(), secs);
+  } catch (const Error&) {
+    check_reports(files);  // a failed write, with its reason
+    throw;
+  }
+  check_reports(files);
   for (FilePtr* f : {&files.out1, &files.out2, &files.out3}) {
     if (std::fclose(f->release()) != 0) {
-      throw Error(ErrorKind::io, {" CANNOT WRITE THE REPORTS IN \"" + dir.string() + "\".",
-                                  " EXECUTION INTERRUPTED."});
+      const int err = errno;
+      write_failed(f == &files.out1   ? files.name1
+                   : f == &files.out2 ? files.name2
+                                      : files.name3,
+                   err);
     }
   }
 }
@@ -169,9 +202,10 @@ int main(int argc, char** argv) {
       std::printf(
           "Usage: orvus-plan PLAN.toml [--reports]\n"
           "Finds every imaging opportunity of the plan's targets for its satellites and writes\n"
-          "opportunities.csv and opportunities.geojson into the plan's output directory; with\n"
-          "--reports also the three orvus reports of every satellite and target in\n"
-          "reports/<satellite number>-<target id>/.\n");
+          "opportunities.csv, opportunities.geojson and opportunities.html into the plan's\n"
+          "output directory; with --reports also the three orvus reports of every satellite and\n"
+          "target in reports/<satellite number>-<target id>/, listed in reports/index.csv.\n"
+          "The earlier outputs are replaced together at the end, or left as they were.\n");
       return 0;
     }
     if (a == "--reports") {
@@ -190,6 +224,10 @@ int main(int argc, char** argv) {
   Bar bar(isatty(2) == 1);
   try {
     const orvus::Plan plan = orvus::load_plan(plan_path);
+    // The output folder made, locked and checked before minutes of work.
+    orvus::plan_outputs::OutputFolder out(
+        plan.output_dir, reports,
+        " ORVUS-PLAN: INTERRUPTED: THE EARLIER OUTPUTS ARE LEFT AS THEY WERE.\n");
     const orvus::EarthOrientation eop = orvus::EarthOrientation::load(plan.earth_orientation_path);
     for (const auto& s : plan.satellites) {
       if (s.sets_in_file > 1) {
@@ -214,37 +252,23 @@ int main(int argc, char** argv) {
     orvus::PlanCounts counts;
     const auto kept = orvus::run_plan(plan, eop, &counts, [&](double f) { bar(f); });
     bar.done();
-    const fs::path out(plan.output_dir);
-    fs::create_directories(out);
-    {
-      std::ofstream f(out / "opportunities.csv", std::ios::binary);
-      orvus::write_opportunities_csv(plan, kept, f);
-      check_written(f, out / "opportunities.csv");
-    }
-    {
-      std::ofstream f(out / "opportunities.geojson", std::ios::binary);
-      orvus::write_opportunities_geojson(plan, kept, f);
-      check_written(f, out / "opportunities.geojson");
-    }
-    if (!orvus::plan_page::write_page(plan, kept, out / "opportunities.html")) {
-      throw orvus::Error(orvus::ErrorKind::io, {" ORVUS-PLAN: CANNOT WRITE \"" +
-                                                    (out / "opportunities.html").string() + "\".",
-                                                " EXECUTION INTERRUPTED."});
-    }
+    out.write_opportunities(plan, kept);
     if (reports) {
-      // Every pair on its own sweep, the pairs spread over the machine's threads.
-      const std::size_t pairs = plan.satellites.size() * plan.targets.size();
+      const std::vector<std::string> folders = orvus::plan_outputs::report_folders(plan);
+      // Every pair on its own sweep, the pairs spread over the machine's threads; the first
+      // failure stops the others.
+      const std::size_t pairs = folders.size();
       std::vector<std::exception_ptr> failed(pairs);
       std::atomic<std::size_t> next{0};
+      std::atomic<bool> stop{false};
       auto work = [&] {
-        for (std::size_t i = next.fetch_add(1); i < pairs; i = next.fetch_add(1)) {
-          const std::size_t s = i / plan.targets.size(), t = i % plan.targets.size();
+        for (std::size_t i = next.fetch_add(1); i < pairs && !stop; i = next.fetch_add(1)) {
           try {
-            write_reports(
-                plan, eop, s, t,
-                out / "reports" / (std::to_string(s + 1) + "-" + safe_name(plan.targets[t].id)));
+            write_reports(plan, eop, i / plan.targets.size(), i % plan.targets.size(), out,
+                          folders[i]);
           } catch (...) {
             failed[i] = std::current_exception();
+            stop = true;
           }
         }
       };
@@ -254,13 +278,17 @@ int main(int argc, char** argv) {
       for (auto& th : pool) th.join();
       for (const auto& f : failed)
         if (f) std::rethrow_exception(f);
+      out.write("reports/index.csv", [&](std::ostream& index) {
+        orvus::plan_outputs::write_report_index(plan, folders, index);
+      });
     }
+    out.commit();
     std::fprintf(stderr,
                  " ORVUS-PLAN: %zu OPPORTUNITIES FOUND, %zu KEPT. REMOVED: %zu BY SUN ELEVATION, "
                  "%zu BY BEST ALPHA, %zu BY PASS, %zu BY DURATION.\n",
                  counts.found, counts.kept, counts.by_sun, counts.by_alpha, counts.by_pass,
                  counts.by_duration);
-    std::fprintf(stderr, " ORVUS-PLAN: WRITTEN TO \"%s\".\n", out.string().c_str());
+    std::fprintf(stderr, " ORVUS-PLAN: WRITTEN TO \"%s\".\n", plan.output_dir.c_str());
   } catch (const orvus::Error& e) {
     bar.done();
     for (const auto& l : e.lines()) std::fprintf(stderr, "%s\n", l.c_str());

@@ -2,6 +2,7 @@
 #include "page.hpp"
 
 #include <cstdio>
+#include <filesystem>
 #include <string>
 
 #include "map_page.hpp"
@@ -31,8 +32,7 @@ std::string first23(const UtcInstant& t) {
 
 }  // namespace
 
-bool write_page(const Plan& plan, const std::vector<Opportunity>& kept,
-                const std::filesystem::path& file) {
+std::string page_html(const Plan& plan, const std::vector<Opportunity>& kept) {
   page::Page pg;
   pg.header.title = "ORVUS plan: " + std::filesystem::path(plan.path).filename().string();
   std::string alphas, betas;
@@ -82,7 +82,7 @@ bool write_page(const Plan& plan, const std::vector<Opportunity>& kept,
     pc.best_point = page::Point{c.best_geodetic.lon_deg, c.best_geodetic.lat_deg};
     pg.contacts.push_back(std::move(pc));
   }
-  return page::write_page(pg, file);
+  return page::page_html(pg);
 }
 
 }  // namespace orvus::plan_page

@@ -1,15 +1,14 @@
 // The plan's opportunities as the interactive map page.
 #pragma once
 
-#include <filesystem>
+#include <string>
 #include <vector>
 
 #include "orvus/plan.hpp"
 
 namespace orvus::plan_page {
 
-// Writes the page of the kept opportunities to `file`; false when it cannot be written.
-bool write_page(const Plan& plan, const std::vector<Opportunity>& kept,
-                const std::filesystem::path& file);
+// The page of the kept opportunities, as HTML text.
+std::string page_html(const Plan& plan, const std::vector<Opportunity>& kept);
 
 }  // namespace orvus::plan_page

@@ -6,9 +6,11 @@
 The plan is split into tasks of one satellite over a chunk of targets: each target's
 contacts are whole within its task, so no contact is cut. Every task calls the core library
 on a worker; the client joins the results, applies the plan's constraints and writes
-opportunities.csv and opportunities.geojson into the plan's output directory, byte for byte
-as orvus-plan writes them. The plan's files must be reachable by the same paths on every
-worker. A worker lost during the run has its tasks run again elsewhere by Dask.
+opportunities.csv, opportunities.geojson and opportunities.html into the plan's output
+directory, byte for byte as orvus-plan writes them. As with orvus-plan, the folder is locked
+for the run (a second planner on it stops at once) and the files replace the earlier ones
+together at the end, or not at all. The plan's files must be reachable by the same paths on
+every worker. A worker lost during the run has its tasks run again elsewhere by Dask.
 """
 
 import argparse
@@ -45,15 +47,24 @@ def tasks(info, chunk):
 
 
 def run(client, plan_path, output=None, chunk=None, on_result=None):
-    """Runs the plan on the cluster of `client` and writes both files; returns the counts
+    """Runs the plan on the cluster of `client` and writes its files; returns the counts
     (found, kept and those each constraint removed). `on_result(done, total)` is called as
     tasks finish. Raises orvus.Error for a bad plan, ChunkError for a failed task."""
-    from dask.distributed import as_completed
-
     plan_path = os.path.abspath(plan_path)
     if not _core._have_plan:
         raise _error("THIS BUILD OF ORVUS DOES NOT CARRY THE PLANNER.")
     info = _core._plan_info(plan_path)
+    # The output folder made, locked and checked before the tasks.
+    outputs = _core._PlanOutputs(plan_path, os.fspath(output) if output else "")
+    try:
+        return _run_tasks(client, plan_path, info, outputs, chunk, on_result)
+    finally:
+        outputs.close()
+
+
+def _run_tasks(client, plan_path, info, outputs, chunk, on_result):
+    from dask.distributed import as_completed
+
     if chunk is None:
         # One sweep of a satellite serves every target of its task, and each task sweeps
         # again: as few tasks as keep every worker busy, at least one per satellite.
@@ -84,7 +95,7 @@ def run(client, plan_path, output=None, chunk=None, on_result=None):
                 on_result(done, len(futures))
     finally:
         client.cancel([f for f in futures if not f.done()])
-    return _core._finish_plan(plan_path, parts, os.fspath(output) if output else "")
+    return outputs.finish(parts)
 
 
 def _progress(done, total):

@@ -20,6 +20,7 @@ BOXES = [("BSB", "Brasilia", (-48.30, -47.30, -16.10, -15.40)),
          ("MAO", "Manaus", (-60.20, -59.80, -3.20, -2.90)),
          ("REC", "Recife", (-35.05, -34.85, -8.20, -7.95))]
 START, END = "2025-07-20T00:00:00", "2025-08-10T00:00:00"
+FILES = ("opportunities.csv", "opportunities.geojson", "opportunities.html")
 
 
 def write_plan(tmp_path, rule="points", eop=EOP, boxes=BOXES, constraints=""):
@@ -93,7 +94,7 @@ def test_a_cluster_writes_what_orvus_plan_writes_even_when_a_worker_dies(tmp_pat
     plan = write_plan(tmp_path, constraints="[constraints]\nmin_sun_elevation_deg = 5.0\n")
     run = subprocess.run([os.environ["ORVUS_PLAN_BINARY"], str(plan)], capture_output=True, text=True)
     assert run.returncode == 0, run.stderr
-    expected = [(tmp_path / "out" / f).read_bytes() for f in ("opportunities.csv", "opportunities.geojson")]
+    expected = [(tmp_path / "out" / f).read_bytes() for f in FILES]
 
     killed = []
 
@@ -108,7 +109,7 @@ def test_a_cluster_writes_what_orvus_plan_writes_even_when_a_worker_dies(tmp_pat
 
     for name, hook in [("whole", None), ("killed", kill_a_busy_worker)]:
         distributed.run(client, plan, tmp_path / name, chunk=1, on_result=hook)
-        got = [(tmp_path / name / f).read_bytes() for f in ("opportunities.csv", "opportunities.geojson")]
+        got = [(tmp_path / name / f).read_bytes() for f in FILES]
         assert got == expected, name
     assert killed, "a worker should have been killed while it held tasks"
 
@@ -120,8 +121,42 @@ def test_a_failed_task_names_its_targets(tmp_path, client):
     with open(EOP) as f:
         short.write_text("".join(f.readlines()[:300]))
     plan = write_plan(tmp_path, eop=short)
+    earlier = stale_outputs(tmp_path / "out")
     with pytest.raises((orvus.Error, distributed.ChunkError)) as caught:
         distributed.run(client, plan, chunk=2)
+    assert {f: (tmp_path / "out" / f).read_bytes() for f in FILES} == earlier
+    assert sorted(os.listdir(tmp_path / "out")) == sorted(FILES)  # no temporaries left
     if isinstance(caught.value, distributed.ChunkError):
         assert 'TARGETS 1 TO 2 (ID "BSB" TO "GYN")' in str(caught.value) or "TARGETS 3 TO 4" in str(caught.value)
         assert "NAO LOCALIZADO" in str(caught.value)
+
+
+def stale_outputs(out):
+    out.mkdir()
+    files = {f: f"an earlier {f}".encode() for f in FILES}
+    for f, data in files.items():
+        (out / f).write_bytes(data)
+    return files
+
+
+def test_a_cluster_run_takes_the_folder_and_replaces_every_file(tmp_path, client):
+    import fcntl
+
+    from orvus import distributed
+
+    plan = write_plan(tmp_path)
+    out = tmp_path / "out"
+    earlier = stale_outputs(out)
+    # Another planner holds the folder: the run stops before any task.
+    fd = os.open(out, os.O_RDONLY)
+    try:
+        fcntl.flock(fd, fcntl.LOCK_EX)
+        with pytest.raises(orvus.Error, match="ANOTHER PLANNER IS WRITING"):
+            distributed.run(client, plan, on_result=lambda done, total: pytest.fail("a task ran"))
+    finally:
+        os.close(fd)
+    assert {f: (out / f).read_bytes() for f in FILES} == earlier
+    distributed.run(client, plan)
+    assert sorted(os.listdir(out)) == sorted(FILES)
+    assert all((out / f).read_bytes() != earlier[f] for f in FILES)
+    assert b"<html" in (out / "opportunities.html").read_bytes()[:200].lower()

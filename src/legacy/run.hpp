@@ -8,6 +8,7 @@
 #include <string>
 
 #include "core/eop.hpp"
+#include "core/safe_output.hpp"
 #include "core/search.hpp"
 #include "core/sgp8.hpp"
 #include "core/text_input.hpp"
@@ -93,6 +94,8 @@ class ReportSet {
   void discard() noexcept;
   ReportFiles files_;
   bool live_ = false;
+  // Removes the temporaries on SIGINT, SIGTERM and SIGHUP; SIGXFSZ ignored meanwhile.
+  std::unique_ptr<detail::StopCleanup> cleanup_;
 };
 
 // Removes temporary report files that a run killed outright left behind. Only while the
@@ -104,12 +107,9 @@ void remove_stale_report_files();
 class InputLock {
  public:
   explicit InputLock(const char* file);
-  ~InputLock();
-  InputLock(const InputLock&) = delete;
-  InputLock& operator=(const InputLock&) = delete;
 
  private:
-  int fd_ = -1;
+  detail::ExclusiveLock lock_;
 };
 
 // Current local wall-clock time in seconds, counted through a day number so that it runs

@@ -49,16 +49,6 @@ std::string iso_time(const UtcInstant& t, const std::optional<double>& offset_ho
   return out + buf;
 }
 
-std::string csv_text(const std::string& s) {
-  if (s.find_first_of(",\"\r\n") == std::string::npos) return s;
-  std::string out = "\"";
-  for (const char c : s) {
-    if (c == '"') out += '"';
-    out += c;
-  }
-  return out + "\"";
-}
-
 std::string fixed(double v, int digits) {
   char buf[64];
   std::snprintf(buf, sizeof buf, "%.*f", digits, v);
@@ -74,6 +64,16 @@ bool before(const UtcInstant& a, const UtcInstant& b) {
 }
 
 }  // namespace
+
+std::string plan::csv_text(const std::string& s) {
+  if (s.find_first_of(",\"\r\n") == std::string::npos) return s;
+  std::string out = "\"";
+  for (const char c : s) {
+    if (c == '"') out += '"';
+    out += c;
+  }
+  return out + "\"";
+}
 
 std::vector<Opportunity> select_opportunities(const Plan& plan, std::vector<Opportunity> all,
                                               PlanCounts* counts) {
@@ -133,8 +133,9 @@ std::string num(double v) {
   return std::string(buf, r.ptr);
 }
 
+// Bytes that are not UTF-8 are written as U+FFFD: the file stays valid JSON.
 std::string json_text(const std::string& s) {
-  return nlohmann::json(s).dump();
+  return nlohmann::json(s).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
 void put_rings(std::ostream& out, const std::vector<std::vector<Ring>>& polys) {
@@ -157,6 +158,7 @@ void put_rings(std::ostream& out, const std::vector<std::vector<Ring>>& polys) {
 
 void write_opportunities_csv(const Plan& plan, const std::vector<Opportunity>& kept,
                              std::ostream& out) {
+  using plan::csv_text;
   out << "satellite,norad_id,target_id,target_name,contact,start_utc,end_utc,start_local,end_local,"
          "duration_s,best_time_utc,best_time_local,best_alpha_deg,distance_deg,pass,"
          "sun_elevation_deg,coverage,element_age_days\n";

@@ -99,4 +99,7 @@ int default_threads();
 
 std::string number_text(double v);
 
+// A CSV field: quoted (and its quotes doubled) when it holds a comma, a quote or a line end.
+std::string csv_text(const std::string& s);
+
 }  // namespace orvus::plan

@@ -1,0 +1,79 @@
+// The files of a planner's run in its output folder (opportunities.csv, opportunities.geojson,
+// opportunities.html and, with reports, the reports/ folder), written into a temporary folder
+// beside them and put in place of the earlier ones together at the end, or not at all. The
+// folder is locked for the run. Shared by orvus-plan and the Python module.
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "orvus/plan.hpp"
+
+namespace orvus::detail {
+class ExclusiveLock;
+class StopCleanup;
+}  // namespace orvus::detail
+
+namespace orvus::plan_outputs {
+
+// The temporary folder of a run inside the output folder; what a killed run left there is
+// removed by the next one.
+inline constexpr const char* kStagingName = ".orvus-plan.tmp";
+
+class OutputFolder {
+ public:
+  // Creates `dir` where needed and locks it for the object's life (a second planner on it
+  // stops here), checks that it can be written and that no output's name is held by what
+  // the run could not replace, removes what a killed run left and sets up the temporary
+  // folder (with `reports`, its reports/). From here until commit() SIGINT, SIGTERM and
+  // SIGHUP remove the temporaries, write `stop_message` to standard error and end the
+  // process by the signal; SIGXFSZ is ignored, so that a file-size limit is a write error.
+  // Raises Error naming the folder.
+  OutputFolder(const std::string& dir, bool reports, std::string_view stop_message = {});
+  // Removes the temporaries of a run that was not committed.
+  ~OutputFolder();
+  OutputFolder(const OutputFolder&) = delete;
+  OutputFolder& operator=(const OutputFolder&) = delete;
+
+  // Where a path of the run (relative to the output folder, e.g. "reports/1-BSB") is
+  // written, and the name that messages give it.
+  [[nodiscard]] std::filesystem::path staged(const std::string& relative) const;
+  [[nodiscard]] std::string shown(const std::string& relative) const;
+
+  // Writes a file of the run through `body`. Raises Error naming the file (and the reason:
+  // disk full, file too large) when a write fails.
+  void write(const std::string& relative, const std::function<void(std::ostream&)>& body);
+  // opportunities.csv, opportunities.geojson and opportunities.html of the kept opportunities.
+  void write_opportunities(const Plan& plan, const std::vector<Opportunity>& kept);
+
+  // Puts every output of the run in place of the earlier ones: all of them, or (Error) none.
+  void commit();
+
+ private:
+  void put_in_place();
+  std::string dir_;                    // as given, for messages
+  std::filesystem::path abs_, stage_;  // the folder and the temporary folder, absolute
+  bool reports_ = false;
+  bool committed_ = false;
+  std::vector<std::string> written_;
+  std::unique_ptr<detail::ExclusiveLock> lock_;
+  std::unique_ptr<detail::StopCleanup> cleanup_;
+};
+
+// The reports/ folder of every satellite and target, index s * targets + t:
+// "<satellite number>-<target id>" where the id is made of ASCII letters, digits, '-', '_'
+// and '.' only and no other id of the deck reads the same in any case; else the id's safe
+// form (every other character one '_', cut to 80 bytes) and "-" and the 8 hexadecimal digits
+// of the id's 32-bit FNV-1a hash.
+std::vector<std::string> report_folders(const Plan& plan);
+
+// reports/index.csv: folder, satellite and target id of every pair.
+void write_report_index(const Plan& plan, const std::vector<std::string>& folders,
+                        std::ostream& out);
+
+}  // namespace orvus::plan_outputs

@@ -1,0 +1,232 @@
+// orvus-plan's outputs under faults (a file-size limit, SIGTERM during --reports, a second
+// planner on the folder, a deck that is not UTF-8): after each, the earlier outputs byte for
+// byte or the whole new set, never a mix, and no temporaries; and the reports' folders of ids
+// that read alike.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <map>
+#include <set>
+#include <thread>
+
+#include "test_support.hpp"
+
+namespace orvus {
+namespace {
+
+namespace fs = std::filesystem;
+using test::data_path;
+using test::ScratchDir;
+using Files = std::map<std::string, std::string>;
+
+// Ids whose safe forms collide, change or run long; each target's name is its own.
+const std::vector<std::string> kIds = {"WIDE",
+                                       "BSB",
+                                       "SAO PAULO",
+                                       "SAO/PAULO",
+                                       "SAO_PAULO",
+                                       "\"SAO,PAULO\"",
+                                       "S\xC3\x83O PAULO",
+                                       "foobar",
+                                       "FOOBAR",
+                                       std::string(300, 'x'),
+                                       "sao_paulo"};
+
+std::string deck() {
+  std::string d = "id,name,lon1,lon2,lat1,lat2\n";
+  for (std::size_t i = 0; i < kIds.size(); ++i) {
+    char name[32];
+    std::snprintf(name, sizeof name, "TARGET %02zu", i + 1);
+    // A wide box first: its reports run long and grow its OUT1 past the page.
+    d += kIds[i] + "," + name + (i == 0 ? ",-80,-20,-60,0\n" : ",-47.5,-46.0,-24.0,-23.0\n");
+  }
+  return d;
+}
+
+std::string plan_text(const std::string& targets, const std::string& end,
+                      const std::string& extra = "") {
+  return "start = 2025-07-20T00:00:00\nend = " + end +
+         "\nutc_offset_hours = -3\nstep_s = 1.0\nearth_orientation = \"" +
+         data_path("finals2000A.data") + "\"\ntargets = \"" + targets +
+         "\"\nrule = \"points\"\noutput = \"out\"\n\n[[satellite]]\nname = \"AMAZONIA 1\"\n"
+         "elements = \"" +
+         data_path("tle/amazonia1_2025.tle") + "\"\nalpha_deg = 0.0\nbeta_deg = 60.0\n" + extra;
+}
+
+Files snapshot(const fs::path& dir) {
+  Files out;
+  for (const auto& e : fs::recursive_directory_iterator(dir))
+    if (e.is_regular_file()) {
+      out[fs::relative(e.path(), dir).string()] = test::read_file(e.path().string());
+    }
+  return out;
+}
+
+bool temporaries_left(const fs::path& out) {
+  return fs::exists(out / ".orvus-plan.tmp");
+}
+
+// orvus-plan on `plan` in `dir`, its output into `log`, under a file-size limit if given.
+pid_t start_plan(const fs::path& dir, const std::string& plan, const std::string& log,
+                 bool reports = true, rlim_t limit = 0) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    std::signal(SIGTERM, SIG_DFL);
+    if (chdir(dir.c_str()) != 0) _exit(99);
+    const int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(fd, 1);
+    dup2(fd, 2);
+    const rlimit r{limit, limit};
+    if (limit > 0) setrlimit(RLIMIT_FSIZE, &r);
+    execl(ORVUS_PLAN_BINARY, ORVUS_PLAN_BINARY, plan.c_str(), reports ? "--reports" : nullptr,
+          static_cast<char*>(nullptr));
+    _exit(98);
+  }
+  return pid;
+}
+
+// The exit status (128 + the signal that ended it) and the output.
+test::RunResult finish(const fs::path& dir, pid_t pid, const std::string& log) {
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status),
+          test::read_file((dir / log).string())};
+}
+
+std::vector<std::string> csv_fields(const std::string& line) {
+  std::vector<std::string> f(1);
+  bool quoted = false;
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    const char c = line[i];
+    if (quoted && c == '"' && i + 1 < line.size() && line[i + 1] == '"') {
+      f.back() += c;
+      ++i;
+    } else if (c == '"') {
+      quoted = !quoted;
+    } else if (c == ',' && !quoted) {
+      f.emplace_back();
+    } else {
+      f.back() += c;
+    }
+  }
+  return f;
+}
+
+TEST(PlanOutputs, FaultsLeaveTheEarlierSetOrTheWholeNewOne) {
+  ScratchDir dir;
+  dir.write("deck.csv", deck());
+  dir.write("a.toml", plan_text("deck.csv", "2025-07-21T00:00:00"));
+  // Another interval and no opportunity kept: every file it writes differs from a.toml's.
+  dir.write("b.toml", plan_text("deck.csv", "2025-07-23T00:00:00",
+                                "\n[constraints]\nmin_sun_elevation_deg = 90\n"));
+  const fs::path out = dir.path / "out";
+  const auto first = finish(dir.path, start_plan(dir.path, "a.toml", "log"), "log");
+  ASSERT_EQ(first.status, 0) << first.output;
+  const Files earlier = snapshot(out);
+
+  // Folders: one per id, safe names under 100 bytes, each holding its own target's reports.
+  std::map<std::string, std::string> folder_of;
+  const std::vector<std::string> index = test::read_lines((out / "reports/index.csv").string());
+  ASSERT_EQ(index.size(), kIds.size() + 1);
+  EXPECT_EQ(index[0], "folder,satellite,target_id");
+  for (std::size_t i = 1; i < index.size(); ++i) {
+    const auto f = csv_fields(index[i]);
+    ASSERT_EQ(f.size(), 3U) << index[i];
+    EXPECT_EQ(f[1], "AMAZONIA 1");
+    EXPECT_LE(f[0].size(), 100U);
+    EXPECT_EQ(f[0].find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                     "0123456789-_."),
+              std::string::npos);
+    char name[32];
+    std::snprintf(name, sizeof name, "TARGET %02zu", i);
+    EXPECT_NE(earlier.at("reports/" + f[0] + "/ORVUS_v1.13_OUT1.TXT").find(name), std::string::npos)
+        << f[0];
+    folder_of[f[2]] = f[0];
+  }
+  std::set<std::string> distinct;
+  for (const auto& [id, folder] : folder_of) distinct.insert(folder);
+  EXPECT_EQ(distinct.size(), kIds.size());
+  EXPECT_EQ(folder_of.count("SAO,PAULO"), 1U);
+  EXPECT_EQ(folder_of["BSB"], "1-BSB");  // a safe id unique in any case stays as it is
+  EXPECT_EQ(folder_of["foobar"], "1-foobar-bf9cf968");  // FNV-1a 32 of "foobar" (published)
+  EXPECT_EQ(folder_of["S\xC3\x83O PAULO"].rfind("1-S_O_PAULO-", 0), 0U);
+
+  // A file-size limit met early (the GeoJSON) and late (a report).
+  for (const auto& [limit, file] :
+       {std::pair<rlim_t, std::string>{2048, "out/opportunities.geojson"},
+        {1200000, "out/reports/1-WIDE/ORVUS_v1.13_OUT1.TXT"}}) {
+    const auto r = finish(dir.path, start_plan(dir.path, "b.toml", "log", true, limit), "log");
+    EXPECT_EQ(r.status, 1) << r.output;
+    EXPECT_NE(r.output.find(file + "\": File too large."), std::string::npos) << r.output;
+    EXPECT_EQ(snapshot(out), earlier) << file;
+    EXPECT_FALSE(temporaries_left(out)) << file;
+  }
+
+  // SIGTERM while the reports are written; meanwhile a second planner stops at once.
+  const pid_t pid = start_plan(dir.path, "b.toml", "log");
+  const fs::path staged = out / ".orvus-plan.tmp/reports";
+  bool under_way = false;
+  for (int i = 0; i < 60000 && !under_way; ++i) {
+    std::error_code ec;
+    under_way = !fs::is_empty(staged, ec) && !ec;
+    if (!under_way) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  ASSERT_TRUE(under_way);
+  kill(pid, SIGSTOP);
+  const auto second = finish(dir.path, start_plan(dir.path, "b.toml", "log2"), "log2");
+  EXPECT_EQ(second.status, 1);
+  EXPECT_NE(second.output.find("ANOTHER PLANNER IS WRITING TO THE OUTPUT FOLDER"),
+            std::string::npos)
+      << second.output;
+  kill(pid, SIGTERM);
+  kill(pid, SIGCONT);
+  const auto stopped = finish(dir.path, pid, "log");
+  EXPECT_EQ(stopped.status, 128 + SIGTERM);
+  EXPECT_NE(stopped.output.find("INTERRUPTED: THE EARLIER OUTPUTS ARE LEFT"), std::string::npos);
+  EXPECT_EQ(snapshot(out), earlier);
+  EXPECT_FALSE(temporaries_left(out));
+
+  // A Latin-1 deck: refused (the earlier outputs kept) or planned whole (its files as a run
+  // in a fresh folder writes them; reports/ is not this run's and stays).
+  const std::string latin1 = "id,name,lon1,lon2,lat1,lat2\nSP,S\xC3O PAULO,-80,-20,-60,0\n";
+  dir.write("latin1.csv", latin1);
+  dir.write("c.toml", plan_text("latin1.csv", "2025-07-21T00:00:00"));
+  fs::create_directory(dir.path / "fresh");
+  dir.write("fresh/latin1.csv", latin1);
+  dir.write("fresh/c.toml", plan_text("latin1.csv", "2025-07-21T00:00:00"));
+  const auto latin = finish(dir.path, start_plan(dir.path, "c.toml", "log", false), "log");
+  const auto fresh =
+      finish(dir.path / "fresh", start_plan(dir.path / "fresh", "c.toml", "log", false), "log");
+  Files now = snapshot(out);
+  EXPECT_EQ(latin.status, fresh.status);
+  if (latin.status == 0) {
+    Files expected = earlier;
+    for (const auto& [name, bytes] : snapshot(dir.path / "fresh/out")) expected[name] = bytes;
+    EXPECT_EQ(now, expected);
+  } else {
+    EXPECT_EQ(now, earlier);
+  }
+  EXPECT_FALSE(temporaries_left(out));
+
+  // A run that completes replaces the whole set, and clears what a killed run left.
+  fs::create_directories(out / ".orvus-plan.tmp/reports/1-BSB");
+  ASSERT_EQ(finish(dir.path, start_plan(dir.path, "b.toml", "log"), "log").status, 0);
+  const Files after = snapshot(out);
+  EXPECT_FALSE(temporaries_left(out));
+  EXPECT_EQ(after.size(), earlier.size());
+  for (const auto& [name, bytes] : after) {
+    ASSERT_EQ(now.count(name), 1U) << name;
+    if (name.find("OUT1") != std::string::npos || name.rfind("opportunities.", 0) == 0) {
+      EXPECT_NE(bytes, now.at(name)) << name;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace orvus
