@@ -47,28 +47,21 @@ TEST(Library, CheckBetweenBlocksStopsTheSearch) {
   const Satellite sat{Propagator(read_elements(data_path("tle/landsat8_2024.tle"))), {0.0, 30.0}};
   const EarthOrientation eop = EarthOrientation::load(data_path("finals2000A.data"));
   const Box box{-55.0, -45.0, -20.0, -10.0};
-  Interval iv;
-  iv.start = parse_date_time("07/10/2024 00:00:00");
-  iv.end = parse_date_time("09/10/2024 00:00:00");
-  iv.step_s = 2.0;
+  const Interval iv{parse_date_time("07/10/2024 00:00:00"), parse_date_time("09/10/2024 00:00:00"),
+                    2.0, 0.0};
   const auto whole = find_contacts(sat, box, iv, eop);
-  struct Stop {};
   for (const SearchMethod method : {SearchMethod::screened, SearchMethod::plain}) {
     int calls = 0;
-    SearchOptions options;
-    options.method = method;
-    options.threads = 2;
+    SearchOptions options{method, 2};
     options.between_blocks = [&calls] {
-      if (++calls == 11) throw Stop{};  // 11 blocks of 4096 steps of 2 s: 1.04 days
+      if (++calls == 11) throw calls;  // 11 blocks of 4096 steps of 2 s: 1.04 days
     };
     ContactList sink;
-    EXPECT_THROW(find_contacts(sat, box, iv, eop, sink, options), Stop);
-    EXPECT_EQ(calls, 11);
+    EXPECT_THROW(find_contacts(sat, box, iv, eop, sink, options), int);
     ASSERT_GE(sink.contacts.size(), 1u);
     ASSERT_LT(sink.contacts.size(), whole.size());
-    for (std::size_t i = 0; i < sink.contacts.size(); ++i) {
+    for (std::size_t i = 0; i < sink.contacts.size(); ++i)
       EXPECT_EQ(sink.contacts[i].start_utc.seconds, whole[i].start_utc.seconds);
-    }
   }
 }
 

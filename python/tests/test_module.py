@@ -164,26 +164,19 @@ def deep_space_tle(tmp_path):
 
 def test_bad_times_and_sets_raise_orvus_errors(tmp_path):
     es = orvus.read_elements(pathlib.Path(DATA) / "tle/landsat8_2024.tle")  # a Path is a path
-    for bad in [None, np.datetime64("NaT"), [es.epoch, None], float("nan"), 5, [1.5],
-                np.arange(3), [True], "2024-13-01T00:00:00"]:
-        with pytest.raises(orvus.Error, match="TIME") as caught:
+    for bad in [None, np.datetime64("NaT"), [es.epoch, None], float("nan"), 5, [1.5], [True]]:
+        with pytest.raises(orvus.Error, match="IS NOT A TIME|ARE NOT TIMES"):
             orvus.propagate(es, bad)
-        assert "datetime" in str(caught.value) or "ISO 8601" in str(caught.value), bad
-    # Past 2262, beyond datetime64[ns]: every form names the same instant.
-    far = [dt.datetime(2300, 1, 1, 6), np.datetime64("2300-01-01T06", "h"),
-           np.array(["2300-01-01T06:00:00"], dtype="datetime64[s]"), "2300-01-01T06:00:00"]
-    states = [orvus.propagate(es, t) for t in far]
-    for other in states[1:]:
-        np.testing.assert_array_equal(other, states[0])
-    wrapped = np.array(["2300-01-01T06"], dtype="datetime64[s]").astype("datetime64[ns]")
-    assert not np.array_equal(orvus.propagate(es, wrapped), states[0])
+    # Past 2262, beyond datetime64[ns]: every form names the same instant, not a wrapped one.
+    wrapped = np.datetime64("2300-01-01T06", "h").astype("datetime64[ns]")  # 1715-06-13
+    far = [orvus.propagate(es, t) for t in [dt.datetime(2300, 1, 1, 6), np.datetime64("2300-01-01T06", "h"),
+                                            "2300-01-01T06:00:00", wrapped]]
+    assert (far[0] == far[1]).all() and (far[0] == far[2]).all() and not (far[0] == far[3]).all()
 
     args = dict(beta_deg=30.0, earth_orientation=EOP)
     for start, end, words in [
-            (np.datetime64("NaT"), "2024-10-08", "START MUST BE"),
-            (pd.NaT, "2024-10-08", "START MUST BE"), (float("nan"), "2024-10-08", "START MUST BE"),
+            (np.datetime64("NaT"), "2024-10-08", "START MUST BE"), (pd.NaT, "2024-10-08", "START MUST BE"),
             (1_700_000_000, "2024-10-08", "START MUST BE"), ("2024-10-07", None, "END MUST BE"),
-            (np.datetime64("12000-01-01"), "2024-10-08", "YEARS 1 TO 9999"),
             ("2024-10-07T00:00:00Z", "2024-10-08", "WITHOUT A ZONE"),
             # 2300-01-01 is MJD 51544 + 109573: past the table, and read without a wrap.
             (np.datetime64("2300-01-01"), dt.datetime(2300, 1, 2), "161117 NAO LOCALIZADO")]:
@@ -191,33 +184,25 @@ def test_bad_times_and_sets_raise_orvus_errors(tmp_path):
             orvus.contacts(es, (0, 1, 0, 1), start, end, **args)
 
     geo = orvus.read_elements(deep_space_tle(tmp_path))
-    calls = [lambda: orvus.propagate(geo, [geo.epoch]),
-             lambda: orvus.contacts(geo, (0, 1, 0, 1), "2024-10-07", "2024-10-08", **args)]
-    if orvus._have_plan:
-        calls.append(lambda: orvus.contacts(geo, (0, 1, 0, 1), "2024-10-07", "2024-10-08",
-                                            rule="swath", **args))
-    for call in calls:
+    for call in [lambda: orvus.propagate(geo, [geo.epoch]),
+                 lambda: orvus.contacts(geo, (0, 1, 0, 1), "2024-10-07", "2024-10-08", **args)]:
         with pytest.raises(orvus.Error, match="PERIOD OF 1436.1 MINUTES"):
             call()
 
 
-@pytest.mark.parametrize("rule", ["points", "swath"])
+@pytest.mark.parametrize("rule", ["points", "swath"])  # the search, and the planner's sweep
 def test_ctrl_c_stops_a_long_call(rule):
     if rule == "swath" and not orvus._have_plan:
         pytest.skip("the swath rule needs the planner")
     es = orvus.read_elements(os.path.join(DATA, "tle/amazonia1_2025.tle"))
-    box = (-48.30, -47.30, -16.10, -15.40)
-    if rule == "swath":
-        box = {"type": "Polygon", "coordinates": [[[-48.3, -16.1], [-47.3, -16.1], [-47.3, -15.4],
-                                                   [-48.3, -15.4], [-48.3, -16.1]]]}
     previous = signal.signal(signal.SIGINT, signal.default_int_handler)
     timer = threading.Timer(0.3, os.kill, (os.getpid(), signal.SIGINT))
     try:
         timer.start()
         started = time.monotonic()
         with pytest.raises(KeyboardInterrupt):  # 20 years: about a minute uninterrupted
-            orvus.contacts(es, box, "2025-07-25", "2045-07-25", beta_deg=60.0,
-                           earth_orientation=EOP, rule=rule)
+            orvus.contacts(es, (-48.30, -47.30, -16.10, -15.40), "2025-07-25", "2045-07-25",
+                           beta_deg=60.0, earth_orientation=EOP, rule=rule)
         assert time.monotonic() - started < 1.5
     finally:
         timer.cancel()
