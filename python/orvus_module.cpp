@@ -1,11 +1,14 @@
 // orvus._core: the core library for Python. The package python/orvus wraps it; what is
 // bound here takes plain values (paths, numbers, day numbers and seconds, texts) and gives
-// plain values back, and releases the GIL while the library computes.
+// plain values back, and releases the GIL while the library computes, taking it back between
+// blocks of steps only to let Python handle signals (Ctrl-C).
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <algorithm>
 #include <array>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -36,6 +39,35 @@
 namespace py = pybind11;
 
 namespace {
+
+// Called between blocks of a computation that runs without the GIL: at most every 50 ms it
+// takes the GIL to run Python's signal handlers, and a handler's exception (KeyboardInterrupt
+// for Ctrl-C) stops the computation and is raised when the call returns. Python handles
+// signals on its main thread only; on other threads this does nothing more.
+class SignalCheck {
+ public:
+  void operator()() {
+    const auto now = std::chrono::steady_clock::now();
+    if (now < next_) return;
+    next_ = now + std::chrono::milliseconds(50);
+    const py::gil_scoped_acquire locked;
+    if (PyErr_CheckSignals() != 0) throw py::error_already_set();
+  }
+
+ private:
+  std::chrono::steady_clock::time_point next_{};
+};
+
+// The model's domain, as every command checks it before a search: a deep-space period, or no
+// finite state above the ground at `t` (named in local time, UTC + `offset_hours`).
+void check_model_domain(const orvus::Propagator& orbit, orvus::UtcInstant t,
+                        double offset_hours = 0.0) {
+  orvus::SearchParams p;
+  p.start_day = t.day;
+  p.start_sec = t.seconds;
+  p.utc_diff = offset_hours;
+  orvus::check_orbit_domain(p, orbit);
+}
 
 // Earth-orientation tables by path and modification time: loaded once per process.
 std::shared_ptr<const orvus::EarthOrientation> earth_orientation(const std::string& path) {
@@ -120,9 +152,16 @@ py::array_t<double> propagate(
   {
     const py::gil_scoped_release unlocked;
     const orvus::Propagator orbit(elements);
-    for (py::ssize_t i = 0; i < n; ++i) {
-      const orvus::StateVector v = orbit.state_at(orvus::UtcInstant{d[i], s[i]});
-      for (int k = 0; k < 6; ++k) o[i * 6 + k] = v[static_cast<std::size_t>(k)];
+    check_model_domain(orbit, elements.epoch);
+    constexpr py::ssize_t kBlock = 1 << 16;
+    SignalCheck check_signals;
+    for (py::ssize_t first = 0; first < n; first += kBlock) {
+      const py::ssize_t last = std::min(n, first + kBlock);
+      for (py::ssize_t i = first; i < last; ++i) {
+        const orvus::StateVector v = orbit.state_at(orvus::UtcInstant{d[i], s[i]});
+        for (int k = 0; k < 6; ++k) o[i * 6 + k] = v[static_cast<std::size_t>(k)];
+      }
+      check_signals();
     }
   }
   return out;
@@ -160,9 +199,14 @@ py::dict contacts_points(const orvus::ElementSet& elements, const std::array<dou
                          {" UTC_OFFSET_HOURS: THE TIME DIFFERENCE FROM UTC MUST LIE BETWEEN -24 "
                           "AND 24 HOURS."});
     }
+    const orvus::Interval interval{local_to_utc(start_local, offset_hours, "START"),
+                                   local_to_utc(end_local, offset_hours, "END"), step_s,
+                                   offset_hours};
     const auto eop = earth_orientation(eop_path);
     const orvus::Satellite satellite{orvus::Propagator(elements),
                                      orvus::Sensor{alpha_deg, beta_deg}};
+    // A deep-space set is named as such before its horizon is worked out.
+    check_model_domain(satellite.orbit, interval.start, offset_hours);
     const double horizon = orvus::horizon_angle_deg(satellite.orbit);
     if (!(std::max(std::fabs(alpha_deg - beta_deg / 2.0), std::fabs(alpha_deg + beta_deg / 2.0)) <
           horizon)) {
@@ -174,13 +218,12 @@ py::dict contacts_points(const orvus::ElementSet& elements, const std::array<dou
                               std::string(allowed) + " DEGREES OF NADIR FOR THIS ORBIT."});
     }
     const orvus::Box box{box_in[0], box_in[1], box_in[2], box_in[3]};
-    const orvus::Interval interval{local_to_utc(start_local, offset_hours, "START"),
-                                   local_to_utc(end_local, offset_hours, "END"), step_s,
-                                   offset_hours};
     const double centre_lon = (box.lon1 + box.lon2) / 2.0;
     const double centre_lat = (box.lat1 + box.lat2) / 2.0;
     std::vector<orvus::GroundPoint> side1, side2;
-    for (const orvus::Contact& c : orvus::find_contacts(satellite, box, interval, *eop)) {
+    orvus::SearchOptions options;
+    options.between_blocks = SignalCheck();
+    for (const orvus::Contact& c : orvus::find_contacts(satellite, box, interval, *eop, options)) {
       if (!c.closed) continue;  // no best time: not an opportunity
       side1.clear();
       side2.clear();
@@ -282,12 +325,15 @@ py::dict plan_info(const std::string& path) {
   return out;
 }
 
-// The whole plan on this machine: the table orvus-plan writes as opportunities.csv.
-std::string plan_csv(const std::string& path) {
+// The whole plan on this machine: the table orvus-plan writes as opportunities.csv, and the
+// plan's UTC offset (hours).
+std::pair<std::string, double> plan_csv(const std::string& path) {
   const py::gil_scoped_release unlocked;
   const orvus::Plan plan = orvus::load_plan(path);
   const orvus::EarthOrientation eop = orvus::EarthOrientation::load(plan.earth_orientation_path);
-  return opportunities_csv(plan, orvus::run_plan(plan, eop));
+  SignalCheck check_signals;
+  const auto kept = orvus::run_plan(plan, eop, nullptr, [&](double) { check_signals(); });
+  return {opportunities_csv(plan, kept), plan.interval.utc_offset_hours};
 }
 
 // One task of a plan spread over processes: satellite `satellite` over targets [first, last).
@@ -383,9 +429,10 @@ std::string contacts_plan(const orvus::ElementSet& elements, const std::string& 
   plan.satellites.push_back(std::move(satellite));
   plan.targets = orvus::read_targets(targets_path);
   const auto eop = earth_orientation(eop_path);
-  return opportunities_csv(
-      plan, orvus::select_opportunities(
-                plan, orvus::plan_opportunities(plan, *eop, 0, 0, plan.targets.size())));
+  SignalCheck check_signals;
+  auto all = orvus::plan_opportunities(plan, *eop, 0, 0, plan.targets.size(),
+                                       [&](double) { check_signals(); });
+  return opportunities_csv(plan, orvus::select_opportunities(plan, std::move(all)));
 }
 #endif
 

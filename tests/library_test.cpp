@@ -41,6 +41,30 @@ TEST(Library, ContactsAsRecordsAgreeAcrossSearchesAndWithTheirSteps) {
   }
 }
 
+// A caller's check between blocks stops either search with its own exception; what the sink
+// got by then is the start of the whole run's contacts.
+TEST(Library, CheckBetweenBlocksStopsTheSearch) {
+  const Satellite sat{Propagator(read_elements(data_path("tle/landsat8_2024.tle"))), {0.0, 30.0}};
+  const EarthOrientation eop = EarthOrientation::load(data_path("finals2000A.data"));
+  const Box box{-55.0, -45.0, -20.0, -10.0};
+  const Interval iv{parse_date_time("07/10/2024 00:00:00"), parse_date_time("09/10/2024 00:00:00"),
+                    2.0, 0.0};
+  const auto whole = find_contacts(sat, box, iv, eop);
+  for (const SearchMethod method : {SearchMethod::screened, SearchMethod::plain}) {
+    int calls = 0;
+    SearchOptions options{method, 2};
+    options.between_blocks = [&calls] {
+      if (++calls == 11) throw calls;  // 11 blocks of 4096 steps of 2 s: 1.04 days
+    };
+    ContactList sink;
+    EXPECT_THROW(find_contacts(sat, box, iv, eop, sink, options), int);
+    ASSERT_GE(sink.contacts.size(), 1u);
+    ASSERT_LT(sink.contacts.size(), whole.size());
+    for (std::size_t i = 0; i < sink.contacts.size(); ++i)
+      EXPECT_EQ(sink.contacts[i].start_utc.seconds, whole[i].start_utc.seconds);
+  }
+}
+
 TEST(Library, ErrorsSayWhatAndWhere) {
   std::istringstream bad("92 1 1 4862x.00 I  0.182987 0.000672  0.168775 0.000345  I-0.1251659\n");
   try {

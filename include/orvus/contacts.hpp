@@ -6,6 +6,7 @@
 #pragma once
 
 #include <array>
+#include <functional>
 #include <vector>
 
 #include "orvus/earth_orientation.hpp"
@@ -95,6 +96,10 @@ enum class SearchMethod {
 struct SearchOptions {
   SearchMethod method = SearchMethod::screened;
   int threads = 0;  // of the screened search; 0: the hardware's
+  // When set, called on the calling thread between blocks of a few thousand steps, never
+  // inside one: it may throw to stop the search (a caller's interrupt), and the exception
+  // leaves find_contacts as thrown, the sink having received every event before it.
+  std::function<void()> between_blocks = {};
 };
 
 // Raises Error on a step the Earth-orientation table does not cover, or that the model

@@ -89,9 +89,10 @@ struct Opportunity {
 // Every opportunity of satellite `satellite` over the targets [first, last), before the
 // constraints. Each target's contacts are complete whatever the range, so ranges can be
 // computed apart (other threads, processes or machines) and joined. `progress`, when
-// given, is called now and then with the share done (0 to 1). Thread-safe and
-// deterministic; it computes on the machine's threads itself. The opportunities come
-// target by target (in the range's order), each target's in time order.
+// given, is called on the calling thread between blocks of steps with the share done (0 to
+// 1); it may throw to stop the sweep (a caller's interrupt), and the exception leaves as
+// thrown. Thread-safe and deterministic; it computes on the machine's threads itself. The
+// opportunities come target by target (in the range's order), each target's in time order.
 ORVUS_API std::vector<Opportunity> plan_opportunities(
     const Plan& plan, const EarthOrientation& eop, std::size_t satellite, std::size_t first,
     std::size_t last, const std::function<void(double)>& progress = {});
@@ -109,6 +110,7 @@ ORVUS_API std::vector<Opportunity> select_opportunities(const Plan& plan,
                                                         PlanCounts* counts = nullptr);
 
 // The whole plan on this machine: every satellite, every target, then the constraints.
+// `progress` as for plan_opportunities, with the share of the whole plan.
 ORVUS_API std::vector<Opportunity> run_plan(const Plan& plan, const EarthOrientation& eop,
                                             PlanCounts* counts = nullptr,
                                             const std::function<void(double)>& progress = {});

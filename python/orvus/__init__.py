@@ -8,7 +8,9 @@
                            utc_offset_hours=-3, earth_orientation="finals2000A.data")
     table = orvus.plan("plan.toml")                  # what orvus-plan writes
 
-Errors raise orvus.Error (a ValueError) with the lines the commands print.
+Errors raise orvus.Error (a ValueError) with the lines the commands print. The tables' *_utc
+columns are datetime64[ns, UTC], their *_local columns datetime64[ns] in the fixed offset of
+the local times. Ctrl-C stops a long call with KeyboardInterrupt.
 """
 
 import datetime as _dt
@@ -20,11 +22,17 @@ import tempfile as _tempfile
 import numpy as _np
 
 from . import _core
-from ._core import ElementSet, Error, read_elements
+from ._core import ElementSet, Error
 
 __all__ = ["Error", "ElementSet", "read_elements", "propagate", "contacts", "plan"]
 
 _have_plan = bool(_core._have_plan)
+
+
+def read_elements(path, select=None):
+    """The element set of a two-line or OMM file (a str or os.PathLike path): the one named
+    or numbered by `select`, or the first."""
+    return _core.read_elements(_os.fspath(path), select)
 
 
 def _error(text):
@@ -38,34 +46,101 @@ COLUMNS = ["satellite", "norad_id", "target_id", "target_name", "contact", "star
            "best_time_local", "best_alpha_deg", "distance_deg", "pass", "sun_elevation_deg",
            "coverage", "element_age_days"]
 
-# Day numbers count days since 1950-01-01 0 h UTC.
-_DAY0 = _np.datetime64("1950-01-01T00:00:00", "ns")
+# Day numbers count days since 1950-01-01 0 h UTC, 7305 days before the Unix epoch.
+_DAYS_1950_TO_1970 = 7305
 _NS_PER_DAY = 86_400_000_000_000
+_NS_PER_UNIT = {"D": _NS_PER_DAY, "h": 3_600_000_000_000, "m": 60_000_000_000,
+                "s": 1_000_000_000, "ms": 1_000_000, "us": 1_000, "ns": 1}
+_FIRST_DAY = (_dt.date.min - _dt.date(1950, 1, 1)).days
+_LAST_DAY = (_dt.date.max - _dt.date(1950, 1, 1)).days
+_ACCEPTED = "A datetime, A numpy.datetime64 OR ISO 8601 TEXT"
+
+
+def _is_missing(value):
+    """None, NaN and NaT (numpy's and pandas'), which never equal themselves."""
+    if value is None:
+        return True
+    try:
+        return bool(value != value)
+    except (TypeError, ValueError):
+        return False
+
+
+def _datetime64_parts(items, what):
+    """Day numbers and nanoseconds of the day (int64) of a numpy.datetime64 array, worked
+    out in the array's own unit so that no date overflows the nanosecond range (1678-2262)."""
+    if _np.isnat(items).any():
+        raise _error(f"{what}: NaT IS NOT A TIME; GIVE {_ACCEPTED}.")
+    unit, count = _np.datetime_data(items.dtype)
+    if unit in ("Y", "M", "W"):
+        items, unit, count = items.astype("datetime64[D]"), "D", 1
+    elif unit not in _NS_PER_UNIT:  # ps, fs, as: a range of days around 1970
+        items, unit, count = items.astype("datetime64[ns]"), "ns", 1
+    if count != 1:
+        items = items.astype(f"datetime64[{unit}]")
+    raw = items.view(_np.int64)
+    per_day = _NS_PER_DAY // _NS_PER_UNIT[unit]
+    days = raw // per_day + _DAYS_1950_TO_1970
+    return days, (raw % per_day) * _NS_PER_UNIT[unit]
+
+
+def _naive_utc(value):
+    if value.tzinfo is not None:
+        return value.astimezone(_dt.timezone.utc).replace(tzinfo=None)
+    return value
+
+
+def _one_time(value, what):
+    """Day number and nanoseconds of the day of one UTC time."""
+    if _is_missing(value):
+        raise _error(f"{what}: {value!r} IS NOT A TIME; GIVE {_ACCEPTED}.")
+    if isinstance(value, _np.datetime64):
+        days, ns = _datetime64_parts(_np.array([value]), what)
+        return int(days[0]), int(ns[0])
+    if isinstance(value, str):
+        try:
+            value = _dt.datetime.fromisoformat(value.strip())
+        except ValueError:
+            raise _error(f'{what}: "{value}" IS NOT AN ISO 8601 DATE-TIME.') from None
+    if isinstance(value, _dt.datetime):
+        extra_ns = getattr(value, "nanosecond", 0)  # pandas.Timestamp
+        delta = _naive_utc(value) - _dt.datetime(1950, 1, 1)
+        return delta.days, (delta.seconds * 1_000_000 + delta.microseconds) * 1000 + extra_ns
+    if isinstance(value, _dt.date):
+        return (value - _dt.date(1950, 1, 1)).days, 0
+    raise _error(f"{what}: {value!r} ({type(value).__name__}) IS NOT A TIME; GIVE {_ACCEPTED} "
+                 "(NUMBERS ARE NOT READ AS TIMES).")
 
 
 def _utc_day_seconds(times):
-    """UTC day numbers and seconds of the day of datetimes or numpy.datetime64 values."""
-    items = _np.atleast_1d(_np.asarray(times))
-    try:
-        if items.dtype == object:
-            items = _np.array([_as_naive_utc(t) for t in items.ravel()], dtype="datetime64[ns]")
-        ns = (items.astype("datetime64[ns]") - _DAY0).astype(_np.int64)
-    except (TypeError, ValueError) as e:
-        raise _error(f"TIMES MUST BE UTC datetime OR numpy.datetime64 VALUES ({e}).") from None
-    days = ns // _NS_PER_DAY
-    return days.astype(_np.float64), (ns - days * _NS_PER_DAY).astype(_np.float64) / 1e9
-
-
-def _as_naive_utc(t):
-    if isinstance(t, _dt.datetime) and t.tzinfo is not None:
-        return t.astimezone(_dt.timezone.utc).replace(tzinfo=None)
-    return t
+    """UTC day numbers and seconds of the day of times given as datetimes (naive ones are
+    UTC), numpy.datetime64 values or ISO 8601 texts, one or many."""
+    if isinstance(times, (list, tuple)):  # each value in its own unit, none converted
+        items = _np.array(times, dtype=object)
+    else:
+        items = _np.atleast_1d(_np.asarray(times))
+    items = items.ravel()
+    if items.size == 0:
+        return _np.zeros(0), _np.zeros(0)
+    if items.dtype.kind == "M":
+        days, ns = _datetime64_parts(items, "TIMES")
+    elif items.dtype.kind in "OU":
+        values = items if items.dtype.kind == "O" else items.tolist()
+        parts = [_one_time(t, "TIMES") for t in values]
+        days = _np.array([d for d, _ in parts], dtype=_np.int64)
+        ns = _np.array([n for _, n in parts], dtype=_np.int64)
+    else:
+        raise _error(f"TIMES: {items.dtype} VALUES ARE NOT TIMES; GIVE {_ACCEPTED} VALUES "
+                     "(NUMBERS ARE NOT READ AS TIMES).")
+    return days.astype(_np.float64), ns.astype(_np.float64) / 1e9
 
 
 def propagate(elements, times):
     """True-of-date states (x y z in m, vx vy vz in m/s) of the SGP8 model, shape (n, 6).
 
-    `times` are UTC: datetime (naive or aware) or numpy.datetime64 values, one or many."""
+    `times` are UTC: datetime (naive or aware), numpy.datetime64 or ISO 8601 text values,
+    one or many (a list, an array, a pandas Series). None, NaT and numbers raise
+    orvus.Error, as does an element set the model cannot serve (a deep-space period)."""
     days, seconds = _utc_day_seconds(times)
     return _core._propagate(elements, days, seconds)
 
@@ -73,40 +148,70 @@ def propagate(elements, times):
 def _local_text(value, what):
     """A local date-time (naive datetime, numpy.datetime64 or ISO 8601 text) as the
     date-time text of the input file, DD/MM/YYYY HH:MM:SS.sssssssss."""
-    if isinstance(value, _np.datetime64):
-        ns = int((value.astype("datetime64[ns]") - _DAY0).astype(_np.int64))
-        t = _dt.datetime(1950, 1, 1) + _dt.timedelta(microseconds=ns // 1000)
-        nanos = ns % 1_000_000_000
-    elif isinstance(value, str):
+    if isinstance(value, str):
         try:
-            t = _dt.datetime.fromisoformat(value.strip())
+            value = _dt.datetime.fromisoformat(value.strip())
         except ValueError:
             raise _error(f'{what}: "{value}" IS NOT AN ISO 8601 LOCAL DATE-TIME.') from None
-        nanos = t.microsecond * 1000
-    elif isinstance(value, _dt.datetime):
-        t, nanos = value, value.microsecond * 1000
-    else:
-        raise _error(f"{what} MUST BE A datetime, A numpy.datetime64 OR ISO 8601 TEXT.")
-    if t.tzinfo is not None:
+    if _is_missing(value) or not isinstance(value, (_dt.datetime, _np.datetime64)):
+        raise _error(f"{what} MUST BE {_ACCEPTED} (GIVEN: {value!r}).")
+    if isinstance(value, _dt.datetime) and value.tzinfo is not None:
         raise _error(f"{what} IS A LOCAL DATE-TIME: GIVE IT WITHOUT A ZONE "
-                    "(THE OFFSET IS utc_offset_hours).")
-    return t.strftime("%d/%m/") + f"{t.year:04d} {t:%H:%M:%S}.{nanos:09d}"
+                     "(THE OFFSET IS utc_offset_hours).")
+    days, ns = _one_time(value, what)
+    if not _FIRST_DAY <= days <= _LAST_DAY:
+        raise _error(f"{what}: {value} LIES OUTSIDE THE YEARS 1 TO 9999.")
+    date = _dt.date(1950, 1, 1) + _dt.timedelta(days=days)
+    seconds, nanos = divmod(ns, 1_000_000_000)
+    minutes, seconds = divmod(seconds, 60)
+    hours, minutes = divmod(minutes, 60)
+    return (f"{date.day:02d}/{date.month:02d}/{date.year:04d} "
+            f"{hours:02d}:{minutes:02d}:{seconds:02d}.{nanos:09d}")
 
 
-def _frame(columns):
+_UTC_COLUMNS = ("start_utc", "end_utc", "best_time_utc")
+_LOCAL_COLUMNS = ("start_local", "end_local", "best_time_local")
+
+
+def _with_times(frame, utc_offset_hours):
+    """The tables' ISO 8601 texts as tz-aware times, each to the digits its text gives: the
+    *_utc columns in UTC, the *_local columns in the fixed offset of the local times (their
+    wall clock as written). A zone of 24 hours cannot be a Python zone: its local times stay
+    text."""
+    import pandas as pd
+
+    try:
+        zone = _dt.timezone(_dt.timedelta(hours=float(utc_offset_hours)))
+    except ValueError:
+        zone = None
+
+    def wall(column, suffix):  # the date-time without its "Z" or "+hh:mm"
+        text = frame[column].astype(str).str[:-suffix]
+        return pd.to_datetime(text, format="%Y-%m-%dT%H:%M:%S.%f")
+
+    for column in _UTC_COLUMNS:
+        frame[column] = wall(column, 1).dt.tz_localize("UTC")
+    if zone is not None:
+        for column in _LOCAL_COLUMNS:
+            frame[column] = wall(column, 6).dt.tz_localize(zone)
+    return frame
+
+
+def _frame(columns, utc_offset_hours):
     import pandas as pd
 
     frame = pd.DataFrame(columns, columns=COLUMNS)
-    return frame.astype({"norad_id": "int64", "contact": "int64"})
+    frame = frame.astype({"norad_id": "int64", "contact": "int64"})
+    return _with_times(frame, utc_offset_hours)
 
 
-def _read_table(text):
+def _read_table(text, utc_offset_hours):
     import pandas as pd
 
-    texts = {c: str for c in ("satellite", "target_id", "target_name", "pass", "start_utc",
-                              "end_utc", "start_local", "end_local", "best_time_utc",
-                              "best_time_local")}
-    return pd.read_csv(_io.StringIO(text), dtype=texts, keep_default_na=False)
+    texts = {c: str for c in ("satellite", "target_id", "target_name", "pass")
+             + _UTC_COLUMNS + _LOCAL_COLUMNS}
+    frame = pd.read_csv(_io.StringIO(text), dtype=texts, keep_default_na=False)
+    return _with_times(frame, utc_offset_hours)
 
 
 def _box(target):
@@ -143,7 +248,7 @@ def contacts(elements, target, start, end, *, step_s=1.0, alpha_deg=0.0, beta_de
                                          float(alpha_deg), float(beta_deg),
                                          float(utc_offset_hours), eop, str(target_id),
                                          str(target_name))
-        return _frame(columns)
+        return _frame(columns, utc_offset_hours)
     if not _have_plan:
         raise _error("POLYGON TARGETS AND THE SWATH RULE NEED THE PLANNER, WHICH THIS BUILD "
                     "OF ORVUS DOES NOT CARRY.")
@@ -152,7 +257,7 @@ def contacts(elements, target, start, end, *, step_s=1.0, alpha_deg=0.0, beta_de
         text = _core._contacts_plan(elements, path, start_text, end_text, float(step_s),
                                     float(alpha_deg), float(beta_deg), float(utc_offset_hours),
                                     eop, rule)
-    return _read_table(text)
+    return _read_table(text, utc_offset_hours)
 
 
 def _one_target_file(directory, target, box, target_id, target_name):
@@ -185,4 +290,5 @@ def plan(path):
     opportunities.csv (no file is written)."""
     if not _have_plan:
         raise _error("THIS BUILD OF ORVUS DOES NOT CARRY THE PLANNER.")
-    return _read_table(_core._plan_csv(_os.fspath(path)))
+    text, utc_offset_hours = _core._plan_csv(_os.fspath(path))
+    return _read_table(text, utc_offset_hours)

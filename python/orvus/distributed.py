@@ -16,6 +16,7 @@ every worker. A worker lost during the run has its tasks run again elsewhere by 
 import argparse
 import math
 import os
+import socket
 import sys
 import uuid
 
@@ -108,6 +109,35 @@ def _progress(done, total):
         sys.stderr.flush()
 
 
+# How long the scheduler may take to answer before the run is given up.
+CONNECT_TIMEOUT_S = 5
+
+
+def _cores():
+    try:
+        return len(os.sched_getaffinity(0))
+    except (AttributeError, OSError):
+        return os.cpu_count() or 1
+
+
+def _unreachable(address):
+    """Why no TCP connection to the scheduler opens within CONNECT_TIMEOUT_S, or None. Only
+    tcp:// and tls:// addresses with a port are tried here; Dask judges the others."""
+    scheme, _, rest = address.rpartition("://")
+    host, _, port = rest.rpartition(":")
+    if scheme not in ("", "tcp", "tls") or not host or not port.isdigit():
+        return None
+    try:
+        socket.create_connection((host.strip("[]"), int(port)), CONNECT_TIMEOUT_S).close()
+    except OSError as e:
+        return e.strerror or str(e) or type(e).__name__
+    return None
+
+
+def _say(text):
+    print(f" ORVUS.DISTRIBUTED: {text}", file=sys.stderr)
+
+
 def main(argv=None):
     parser = argparse.ArgumentParser(prog="python3 -m orvus.distributed",
                                      description="Runs an orvus plan on a Dask cluster.")
@@ -124,6 +154,15 @@ def main(argv=None):
         parser.error("--local needs at least one worker")
     if args.chunk is not None and args.chunk < 1:
         parser.error("--chunk needs at least one target")
+    if args.local is not None and args.local > _cores():
+        _say(f"--local {args.local}: THIS MACHINE HAS {_cores()} CORES; "
+             f"STARTING {_cores()} WORKERS.")
+        args.local = _cores()
+    if args.scheduler is not None:
+        why = _unreachable(args.scheduler)
+        if why is not None:
+            _say(f'CANNOT REACH THE SCHEDULER "{args.scheduler}": {why}.')
+            return 1
 
     from dask.distributed import Client, LocalCluster
 
@@ -136,7 +175,12 @@ def main(argv=None):
                               dashboard_address=None) as cluster, Client(cluster) as client:
                 counts = run(client, args.plan, args.output, args.chunk, _progress)
         else:
-            with Client(args.scheduler) as client:
+            try:
+                client = Client(args.scheduler, timeout=CONNECT_TIMEOUT_S)
+            except (OSError, ValueError) as e:
+                _say(f'CANNOT REACH THE SCHEDULER "{args.scheduler}": {e}.')
+                return 1
+            with client:
                 counts = run(client, args.plan, args.output, args.chunk, _progress)
     except (Error, ChunkError) as e:
         lines = getattr(e, "lines", None) or [" " + line for line in str(e).splitlines()]

@@ -5,10 +5,14 @@ import json
 import os
 import pathlib
 import shutil
+import signal
 import subprocess
 import tempfile
+import threading
+import time
 
 import numpy as np
+import pandas as pd
 import pytest
 
 import orvus
@@ -49,9 +53,9 @@ def run_orvus(tmp_path, tle, utc_diff, box, alpha_beta, start, end, step=1):
     return rows, run
 
 
-def report_time(iso):
-    """2025-07-31T10:14:25.000-03:00 as the reports write it, 31/07/2025 10:14:25.000."""
-    return f"{iso[8:10]}/{iso[5:7]}/{iso[0:4]} {iso[11:23]}"
+def report_time(t):
+    """A time as the reports write it, 31/07/2025 10:14:25.000."""
+    return t.strftime("%d/%m/%Y %H:%M:%S.%f")[:-3]
 
 
 @pytest.fixture
@@ -95,10 +99,10 @@ def test_contacts_are_those_orvus_reports(short_tmp, case):
         assert (row.pass_ if hasattr(row, "pass_") else row[14]) == out2[7]
         assert row.duration_s == pytest.approx(float(out2[3]), rel=5e-4)
         # UTC is local minus the offset, and the age counts from the epoch to the best time.
-        local = dt.datetime.fromisoformat(row.best_time_local)
-        utc = dt.datetime.fromisoformat(row.best_time_utc.replace("Z", "+00:00"))
+        local, utc = row.best_time_local, row.best_time_utc
         assert local == utc and local.utcoffset() == dt.timedelta(hours=utc_diff)
-        age = (utc.replace(tzinfo=None) - es.epoch) / dt.timedelta(days=1)
+        assert utc.utcoffset() == dt.timedelta(0)
+        age = (utc.tz_localize(None) - es.epoch) / dt.timedelta(days=1)
         assert row.element_age_days == pytest.approx(age, abs=1e-7)
         assert 0.0 < row.coverage <= 1.0 and -90.0 <= row.sun_elevation_deg <= 90.0
     assert set(table.satellite) == {es.name} and set(table.norad_id) == {es.catalogue_number}
@@ -147,3 +151,59 @@ def test_planner_targets_say_the_planner_is_missing():
         with pytest.raises(orvus.Error, match="PLANNER"):
             orvus.contacts(es, target, "2024-10-05", "2024-10-06", beta_deg=30.0,
                            earth_orientation=EOP, rule=rule)
+
+
+def deep_space_tle(tmp_path):
+    """Landsat 8's set with the mean motion of a geostationary orbit, 1.0027 rev/day."""
+    lines = pathlib.Path(DATA, "tle/landsat8_2024.tle").read_text().splitlines()
+    line2 = lines[2][:52] + " 1.00270000" + lines[2][63:68]
+    line2 += str(sum(int(c) if c.isdigit() else c == "-" for c in line2) % 10)
+    (tmp_path / "geo.tle").write_text("\n".join(lines[:2] + [line2]) + "\n")
+    return tmp_path / "geo.tle"
+
+
+def test_bad_times_and_sets_raise_orvus_errors(tmp_path):
+    es = orvus.read_elements(pathlib.Path(DATA) / "tle/landsat8_2024.tle")  # a Path is a path
+    for bad in [None, np.datetime64("NaT"), [es.epoch, None], float("nan"), 5, [1.5], [True]]:
+        with pytest.raises(orvus.Error, match="IS NOT A TIME|ARE NOT TIMES"):
+            orvus.propagate(es, bad)
+    # Past 2262, beyond datetime64[ns]: every form names the same instant, not a wrapped one.
+    wrapped = np.datetime64("2300-01-01T06", "h").astype("datetime64[ns]")  # 1715-06-13
+    far = [orvus.propagate(es, t) for t in [dt.datetime(2300, 1, 1, 6), np.datetime64("2300-01-01T06", "h"),
+                                            "2300-01-01T06:00:00", wrapped]]
+    assert (far[0] == far[1]).all() and (far[0] == far[2]).all() and not (far[0] == far[3]).all()
+
+    args = dict(beta_deg=30.0, earth_orientation=EOP)
+    for start, end, words in [
+            (np.datetime64("NaT"), "2024-10-08", "START MUST BE"), (pd.NaT, "2024-10-08", "START MUST BE"),
+            (1_700_000_000, "2024-10-08", "START MUST BE"), ("2024-10-07", None, "END MUST BE"),
+            ("2024-10-07T00:00:00Z", "2024-10-08", "WITHOUT A ZONE"),
+            # 2300-01-01 is MJD 51544 + 109573: past the table, and read without a wrap.
+            (np.datetime64("2300-01-01"), dt.datetime(2300, 1, 2), "161117 NAO LOCALIZADO")]:
+        with pytest.raises(orvus.Error, match=words):
+            orvus.contacts(es, (0, 1, 0, 1), start, end, **args)
+
+    geo = orvus.read_elements(deep_space_tle(tmp_path))
+    for call in [lambda: orvus.propagate(geo, [geo.epoch]),
+                 lambda: orvus.contacts(geo, (0, 1, 0, 1), "2024-10-07", "2024-10-08", **args)]:
+        with pytest.raises(orvus.Error, match="PERIOD OF 1436.1 MINUTES"):
+            call()
+
+
+@pytest.mark.parametrize("rule", ["points", "swath"])  # the search, and the planner's sweep
+def test_ctrl_c_stops_a_long_call(rule):
+    if rule == "swath" and not orvus._have_plan:
+        pytest.skip("the swath rule needs the planner")
+    es = orvus.read_elements(os.path.join(DATA, "tle/amazonia1_2025.tle"))
+    previous = signal.signal(signal.SIGINT, signal.default_int_handler)
+    timer = threading.Timer(0.3, os.kill, (os.getpid(), signal.SIGINT))
+    try:
+        timer.start()
+        started = time.monotonic()
+        with pytest.raises(KeyboardInterrupt):  # 20 years: about a minute uninterrupted
+            orvus.contacts(es, (-48.30, -47.30, -16.10, -15.40), "2025-07-25", "2045-07-25",
+                           beta_deg=60.0, earth_orientation=EOP, rule=rule)
+        assert time.monotonic() - started < 1.5
+    finally:
+        timer.cancel()
+        signal.signal(signal.SIGINT, previous)

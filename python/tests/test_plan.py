@@ -1,8 +1,12 @@
 """Plans through the module and on a local Dask cluster, against orvus-plan and orvus.contacts."""
 
+import datetime as dt
 import os
 import signal
+import socket
 import subprocess
+import sys
+import time
 
 import pandas as pd
 import pytest
@@ -23,12 +27,12 @@ START, END = "2025-07-20T00:00:00", "2025-08-10T00:00:00"
 FILES = ("opportunities.csv", "opportunities.geojson", "opportunities.html")
 
 
-def write_plan(tmp_path, rule="points", eop=EOP, boxes=BOXES, constraints=""):
+def write_plan(tmp_path, rule="points", eop=EOP, boxes=BOXES, constraints="", offset=-3, end=END):
     rows = ["id,name,lon1,lon2,lat1,lat2"] + [f"{i},{n},{b[0]},{b[1]},{b[2]},{b[3]}" for i, n, b in boxes]
     (tmp_path / "targets.csv").write_text("\n".join(rows) + "\n")
     plan = f'''start = "{START}"
-end = "{END}"
-utc_offset_hours = -3
+end = "{end}"
+utc_offset_hours = {offset}
 step_s = 1.0
 earth_orientation = "{eop}"
 targets = "targets.csv"
@@ -160,3 +164,45 @@ def test_a_cluster_run_takes_the_folder_and_replaces_every_file(tmp_path, client
     assert sorted(os.listdir(out)) == sorted(FILES)
     assert all((out / f).read_bytes() != earlier[f] for f in FILES)
     assert b"<html" in (out / "opportunities.html").read_bytes()[:200].lower()
+
+
+@pytest.mark.skipif("ORVUS_PLAN_BINARY" not in os.environ, reason="needs orvus-plan (ORVUS_PLAN_BINARY)")
+def test_table_times_are_zoned_and_those_the_csv_writes(tmp_path):
+    plan = write_plan(tmp_path, offset=5.75)  # a zone of 5 h 45 min
+    run = subprocess.run([os.environ["ORVUS_PLAN_BINARY"], str(plan)], capture_output=True, text=True)
+    assert run.returncode == 0, run.stderr
+    csv = pd.read_csv(tmp_path / "out" / "opportunities.csv", dtype=str, keep_default_na=False)
+    table = orvus.plan(plan)
+    assert len(table) == len(csv) > 0
+    for column in ["start_utc", "end_utc", "best_time_utc", "start_local", "end_local", "best_time_local"]:
+        times = table[column]
+        utc = column.endswith("_utc")
+        assert str(times.dtype) == "datetime64[ns, UTC]" if utc else str(times.dtype).startswith("datetime64[ns, UTC+05:45")
+        assert {t.utcoffset() for t in times} == {dt.timedelta(hours=0 if utc else 5.75)}
+        written = [t.isoformat(timespec="milliseconds").replace("+00:00", "Z") for t in times]
+        assert written == csv[column].tolist()
+        assert (times.dt.microsecond % 1000 == 0).all() and (times.dt.nanosecond == 0).all()
+    assert (table.best_time_local == table.best_time_utc).all()
+
+
+def distributed_command(*args):
+    started = time.monotonic()
+    run = subprocess.run([sys.executable, "-m", "orvus.distributed", *map(str, args)],
+                         capture_output=True, text=True, timeout=300)
+    return run, time.monotonic() - started
+
+
+def test_the_command_caps_local_workers_and_gives_up_on_an_unreachable_scheduler(tmp_path):
+    pytest.importorskip("dask.distributed")
+    plan = write_plan(tmp_path, boxes=BOXES[:1], end="2025-07-21T00:00:00")
+    cores = len(os.sched_getaffinity(0))
+    run, _ = distributed_command(plan, "--local", 1000)
+    assert run.returncode == 0, run.stderr
+    assert f"--local 1000: THIS MACHINE HAS {cores} CORES; STARTING {cores} WORKERS." in run.stderr
+
+    with socket.socket() as s:  # a port nothing listens on
+        s.bind(("127.0.0.1", 0))
+        address = f"tcp://127.0.0.1:{s.getsockname()[1]}"
+    run, seconds = distributed_command(plan, "--scheduler", address)
+    assert run.returncode == 1 and seconds < 10
+    assert run.stderr.splitlines() == [f' ORVUS.DISTRIBUTED: CANNOT REACH THE SCHEDULER "{address}": Connection refused.']

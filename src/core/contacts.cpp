@@ -105,7 +105,7 @@ void find_contacts(const Satellite& satellite, const Box& target, const Interval
   }
   const EopRows& table = eop.table().rows;
   if (options.method == SearchMethod::plain) {
-    contact_search(p, orbit, table, sink);
+    contact_search(p, orbit, table, sink, options.between_blocks);
     return;
   }
   int threads = options.threads;
@@ -113,7 +113,7 @@ void find_contacts(const Satellite& satellite, const Box& target, const Interval
     const unsigned hw = std::thread::hardware_concurrency();
     threads = hw == 0 ? 1 : static_cast<int>(std::min(hw, 64U));
   }
-  screened_search(p, orbit, table, sink, threads);
+  screened_search(p, orbit, table, sink, threads, options.between_blocks);
 }
 
 std::vector<Contact> find_contacts(const Satellite& satellite, const Box& target,

@@ -157,7 +157,7 @@ void StepBlock::compute(StepWorkers& workers, const SearchParams& p, const Propa
 }
 
 void screened_search(const SearchParams& p, const Propagator& orbit, const EopRows& table,
-                     ContactSink& sink, int threads) {
+                     ContactSink& sink, int threads, const std::function<void()>& between_blocks) {
   Screen screen;
   init_screen(p, orbit, screen);
   StepWorkers workers(std::max(threads, 1) - 1);
@@ -214,6 +214,7 @@ void screened_search(const SearchParams& p, const Propagator& orbit, const EopRo
       if (block.failure[i]) std::rethrow_exception(block.failure[i]);
       apply_step(p, orbit, table, sink, block.days[i], block.secs[i], block.data[i], st);
     }
+    if (between_blocks) between_blocks();
   }
   finish_search(st, sink);
 }

@@ -337,15 +337,19 @@ void finish_search(const SearchState& st, ContactSink& sink) {
 }
 
 void contact_search(const SearchParams& p, const Propagator& orbit, const EopRows& table,
-                    ContactSink& sink) {
+                    ContactSink& sink, const std::function<void()>& between_blocks) {
+  constexpr long kBlock = 4096;  // steps between calls of `between_blocks`
   SearchState st;
   StepData s;
   double cur_day = p.start_day;
   double cur_sec = p.start_sec;
   while (step_in_interval(p, cur_day, cur_sec)) {
-    compute_step(p, orbit, table, cur_day, cur_sec, s);
-    apply_step(p, orbit, table, sink, cur_day, cur_sec, s, st);
-    advance_step(p, cur_day, cur_sec);
+    for (long k = 0; k < kBlock && step_in_interval(p, cur_day, cur_sec); ++k) {
+      compute_step(p, orbit, table, cur_day, cur_sec, s);
+      apply_step(p, orbit, table, sink, cur_day, cur_sec, s, st);
+      advance_step(p, cur_day, cur_sec);
+    }
+    if (between_blocks) between_blocks();
   }
   finish_search(st, sink);
 }

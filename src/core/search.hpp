@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cmath>
+#include <functional>
 #include <string>
 
 #include "core/coords.hpp"
@@ -176,13 +177,16 @@ long screen_step(const SearchParams& p, const Propagator& orbit, const Screen& s
                  double seconds);
 
 // The contact search from the UTC start to the UTC end, every step computed.
+// `between_blocks`, when set, is called after each block of steps and may throw.
 void contact_search(const SearchParams& p, const Propagator& orbit, const EopRows& table,
-                    ContactSink& sink);
+                    ContactSink& sink, const std::function<void()>& between_blocks = {});
 
 // The screened search: the same reports as `contact_search`, computing exactly only the
 // steps where the box may be in view (and the first step after each of them, and every step
 // whose day is missing from the Earth-orientation table), on `threads` threads.
+// `between_blocks`, when set, is called after each block of steps and may throw.
 void screened_search(const SearchParams& p, const Propagator& orbit, const EopRows& table,
-                     ContactSink& sink, int threads);
+                     ContactSink& sink, int threads,
+                     const std::function<void()>& between_blocks = {});
 
 }  // namespace orvus
