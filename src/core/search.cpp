@@ -31,7 +31,8 @@ namespace {
 // than one step back; the margin keeps rounding out of that decision.
 constexpr double kRestoreMargin = 1.0e-6;  // s
 
-// Geocentric ground point (degrees) at radius R to geodetic longitude and latitude (degrees).
+}  // namespace
+
 void to_geodetic(double lon, double lat, double radius, double& gd_lon, double& gd_lat) {
   Vec3 c{};
   spherical_to_cartesian({lon * kDegToRadRun, lat * kDegToRadRun, radius}, c);
@@ -40,8 +41,6 @@ void to_geodetic(double lon, double lat, double radius, double& gd_lon, double& 
   gd_lon = g[0] * kRadToDegRun;
   gd_lat = g[1] * kRadToDegRun;
 }
-
-}  // namespace
 
 // Geodetic corner (degrees) to geocentric longitude and latitude (degrees).
 void corner_to_geocentric(double lon, double lat, double& gc_lon, double& gc_lat) {

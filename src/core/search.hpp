@@ -49,6 +49,10 @@ void search_setup(const Sensor& sensor, const Box& box, const Interval& interval
 // The box centre and the tracking angles from the corners and the sensor.
 void derive_search_values(SearchParams& p);
 
+// Geocentric ground point (degrees) at radius `radius` (m) to geodetic longitude and latitude
+// (degrees), with the report's conversion factors.
+void to_geodetic(double lon, double lat, double radius, double& gd_lon, double& gd_lat);
+
 // The Earth constants of the orbit model.
 const EarthConstants& model_earth();
 

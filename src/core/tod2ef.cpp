@@ -44,7 +44,12 @@ void tod_to_ef(double date1, double date2, const StateVector& tod, StateVector& 
 
   StateVector pef{};
   tod_to_pef(date1, u, tod, pef);
+  pef_to_ef(date1, u, xp, yp, pef, ef);
+}
 
+void pef_to_ef(double date1, double ut1_date2, double xp, double yp, const StateVector& pef,
+               StateVector& ef) {
+  const double u = ut1_date2;
   const double x = xp / 3600.0 * kDegToRad;
   const double y = yp / 3600.0 * kDegToRad;
   // By rows W = (1, 0, x), (0, 1, -y), (-x, y, 1).

@@ -23,6 +23,11 @@ void mat_vec(int n, int m, const double* a, const double* x, double* y);
 void tod_to_ef(double date1, double date2, const StateVector& tod, StateVector& ef,
                const EopRows& table);
 
+// Pseudo-Earth-fixed to Earth-fixed: polar motion (xp, yp in arcseconds) and the TIO locator
+// s' at the two-part UT1 Julian Date date1 + ut1_date2.
+void pef_to_ef(double date1, double ut1_date2, double xp, double yp, const StateVector& pef,
+               StateVector& ef);
+
 // date1 + date2: two-part UT1 Julian Date, used as UT1 and as TT.
 void tod_to_pef(double date1, double date2, const StateVector& tod, StateVector& pef);
 
