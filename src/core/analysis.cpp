@@ -16,6 +16,7 @@
 #endif
 #include <cmath>
 
+#include "core/analysis_internal.hpp"
 #include "core/time_text.hpp"
 #include "orvus/analysis.hpp"
 #include "orvus/constants.hpp"
@@ -161,6 +162,106 @@ double covered_by_quads(const EqualArea& proj, const Polygon& box_poly,
   return bg::area(covered);
 }
 
+// ---- area of the intersection of two simple polygons ----
+// By Green's theorem the area of P n Q is half the sum of x dy - y dx along the part of P's
+// boundary inside Q and the part of Q's boundary inside P, both counter-clockwise. Each edge is
+// cut where it meets the other boundary; a piece counts when its middle lies inside.
+
+double cross2(const Pt& o, const Pt& a, const Pt& b) {
+  return (a.x() - o.x()) * (b.y() - o.y()) - (a.y() - o.y()) * (b.x() - o.x());
+}
+
+// Whether p lies inside the closed polygon `poly` (crossing number; points on the boundary
+// are not decided, and the pieces tested here lie off it).
+bool inside(const std::vector<Pt>& poly, const Pt& p) {
+  bool in = false;
+  for (std::size_t i = 0, j = poly.size() - 1; i < poly.size(); j = i++) {
+    const Pt& a = poly[i];
+    const Pt& b = poly[j];
+    if ((a.y() > p.y()) != (b.y() > p.y()) &&
+        p.x() < (b.x() - a.x()) * (p.y() - a.y()) / (b.y() - a.y()) + a.x())
+      in = !in;
+  }
+  return in;
+}
+
+// Half of x dy - y dx along the parts of `edges`'s boundary inside `other` (open rings,
+// counter-clockwise).
+double inside_part(const std::vector<Pt>& edges, const std::vector<Pt>& other,
+                   std::vector<double>& cuts) {
+  double sum = 0.0;
+  const std::size_t n = edges.size(), m = other.size();
+  for (std::size_t i = 0; i < n; ++i) {
+    const Pt& a = edges[i];
+    const Pt& b = edges[(i + 1) % n];
+    const double dx = b.x() - a.x(), dy = b.y() - a.y();
+    cuts.assign({0.0, 1.0});
+    for (std::size_t j = 0; j < m; ++j) {
+      const Pt& c = other[j];
+      const Pt& d = other[(j + 1) % m];
+      const double den = dx * (d.y() - c.y()) - dy * (d.x() - c.x());
+      if (den == 0.0) continue;  // parallel: no single crossing
+      const double t =
+          ((c.x() - a.x()) * (d.y() - c.y()) - (c.y() - a.y()) * (d.x() - c.x())) / den;
+      const double u = ((c.x() - a.x()) * dy - (c.y() - a.y()) * dx) / den;
+      if (t > 0.0 && t < 1.0 && u >= 0.0 && u <= 1.0) cuts.push_back(t);
+    }
+    std::sort(cuts.begin(), cuts.end());
+    for (std::size_t k = 0; k + 1 < cuts.size(); ++k) {
+      const double t0 = cuts[k], t1 = cuts[k + 1];
+      if (!(t1 > t0)) continue;
+      const Pt mid(a.x() + dx * (t0 + t1) / 2.0, a.y() + dy * (t0 + t1) / 2.0);
+      if (!inside(other, mid)) continue;
+      const Pt p(a.x() + dx * t0, a.y() + dy * t0), q(a.x() + dx * t1, a.y() + dy * t1);
+      sum += p.x() * q.y() - q.x() * p.y();
+    }
+  }
+  return sum / 2.0;
+}
+
+// Whether an open ring is simple: no two edges meet but neighbours at their shared vertex,
+// and no neighbours fold back over each other.
+bool simple_ring(const std::vector<Pt>& r) {
+  const std::size_t n = r.size();
+  if (n < 3) return false;
+  for (std::size_t i = 0; i < n; ++i) {
+    const Pt& a = r[i];
+    const Pt& b = r[(i + 1) % n];
+    for (std::size_t j = i + 1; j < n; ++j) {
+      const Pt& c = r[j];
+      const Pt& d = r[(j + 1) % n];
+      const bool next = j == i + 1, wraps = i == 0 && j == n - 1;
+      if (next || wraps) {
+        // Neighbours: collinear and turning back.
+        const Pt& o = next ? b : a;
+        const Pt& x = next ? a : b;
+        const Pt& y = next ? d : c;
+        if (cross2(o, x, y) == 0.0 &&
+            (x.x() - o.x()) * (y.x() - o.x()) + (x.y() - o.y()) * (y.y() - o.y()) > 0.0)
+          return false;
+        continue;
+      }
+      const double d1 = cross2(a, b, c), d2 = cross2(a, b, d), d3 = cross2(c, d, a),
+                   d4 = cross2(c, d, b);
+      if (((d1 > 0) != (d2 > 0) || d1 == 0.0 || d2 == 0.0) &&
+          ((d3 > 0) != (d4 > 0) || d3 == 0.0 || d4 == 0.0) &&
+          std::max(std::min(a.x(), b.x()), std::min(c.x(), d.x())) <=
+              std::min(std::max(a.x(), b.x()), std::max(c.x(), d.x())) &&
+          std::max(std::min(a.y(), b.y()), std::min(c.y(), d.y())) <=
+              std::min(std::max(a.y(), b.y()), std::max(c.y(), d.y())))
+        return false;
+    }
+  }
+  return true;
+}
+
+double signed_area(const std::vector<Pt>& r) {
+  double s = 0.0;
+  for (std::size_t i = 0, j = r.size() - 1; i < r.size(); j = i++)
+    s += r[j].x() * r[i].y() - r[i].x() * r[j].y();
+  return s / 2.0;
+}
+
 // Boxes wider or taller than this are measured in pieces of at most kPiece degrees, each on
 // its own projection: one projection centred on a box of half the Earth or more squeezes
 // its far edges into the rim, where the box and the swath lose their shape.
@@ -169,16 +270,29 @@ constexpr double kPiece = 30.0;     // deg
 
 }  // namespace
 
-double box_coverage(const Box& box, const std::vector<GroundPoint>& side1,
-                    const std::vector<GroundPoint>& side2) {
+namespace detail {
+
+// The box, or its pieces, on their equal-area projections, with their areas.
+struct BoxCoverage::Pieces {
+  struct Piece {
+    EqualArea proj;
+    Polygon poly;
+    double area;
+    std::vector<Pt> ccw;  // the outline as an open ring, counter-clockwise
+  };
+  std::vector<Piece> pieces;
+  bool whole = false;  // one piece: measured with the swath's ring where it is valid
+};
+
+BoxCoverage::BoxCoverage(const Box& box) {
+  auto made = std::make_shared<Pieces>();
+  pieces_ = made;
   const double lon1 = box.lon1, lon2 = box.lon2, lat1 = box.lat1, lat2 = box.lat2;
-  if (!(lon1 < lon2 && lat1 < lat2) || side1.size() < 2 || side1.size() != side2.size()) return 0.0;
+  if (!(lon1 < lon2 && lat1 < lat2)) return;
   if (lon2 - lon1 > kLargeBox || lat2 - lat1 > kLargeBox) {
     // Each piece's area on its equal-area projection is its area on the unit sphere.
     const int nlon = static_cast<int>(std::ceil((lon2 - lon1) / kPiece));
     const int nlat = static_cast<int>(std::ceil((lat2 - lat1) / kPiece));
-    double total = 0.0;
-    double covered = 0.0;
     for (int i = 0; i < nlon; ++i) {
       const double a1 = lon1 + (lon2 - lon1) * i / nlon;
       const double a2 = lon1 + (lon2 - lon1) * (i + 1) / nlon;
@@ -186,23 +300,56 @@ double box_coverage(const Box& box, const std::vector<GroundPoint>& side1,
         const double b1 = lat1 + (lat2 - lat1) * j / nlat;
         const double b2 = lat1 + (lat2 - lat1) * (j + 1) / nlat;
         const EqualArea proj((a1 + a2) / 2.0, (b1 + b2) / 2.0);
-        const Polygon piece = box_polygon(proj, a1, a2, b1, b2);
-        total += bg::area(piece);
-        covered += covered_by_quads(proj, piece, side1, side2, true);
+        Polygon piece = box_polygon(proj, a1, a2, b1, b2);
+        const double area = bg::area(piece);
+        made->pieces.push_back({proj, std::move(piece), area, {}});
       }
+    }
+    return;
+  }
+  const EqualArea proj((lon1 + lon2) / 2.0, (lat1 + lat2) / 2.0);
+  Polygon poly = box_polygon(proj, lon1, lon2, lat1, lat2);
+  const double area = bg::area(poly);
+  std::vector<Pt> ccw(poly.outer().begin(), poly.outer().end() - 1);
+  if (signed_area(ccw) < 0.0) std::reverse(ccw.begin(), ccw.end());
+  made->whole = true;
+  made->pieces.push_back({proj, std::move(poly), area, std::move(ccw)});
+}
+
+double BoxCoverage::operator()(const std::vector<GroundPoint>& side1,
+                               const std::vector<GroundPoint>& side2) const {
+  if (pieces_->pieces.empty() || side1.size() < 2 || side1.size() != side2.size()) return 0.0;
+  if (!pieces_->whole) {
+    double total = 0.0;
+    double covered = 0.0;
+    for (const auto& p : pieces_->pieces) {
+      total += p.area;
+      covered += covered_by_quads(p.proj, p.poly, side1, side2, true);
     }
     return total > 0.0 ? std::clamp(covered / total, 0.0, 1.0) : 0.0;
   }
-  const EqualArea proj((lon1 + lon2) / 2.0, (lat1 + lat2) / 2.0);
-  const Polygon box_poly = box_polygon(proj, lon1, lon2, lat1, lat2);
-  const double box_area = bg::area(box_poly);
+  const auto& [proj, box_poly, box_area, box_ccw] = pieces_->pieces.front();
   if (!(box_area > 0.0)) return 0.0;
-
   std::vector<Pt> ring;
   ring.reserve(side1.size() + side2.size());
   for (const GroundPoint& p : side1) ring.push_back(proj(p.lon_deg, p.lat_deg));
   for (auto it = side2.rbegin(); it != side2.rend(); ++it)
     ring.push_back(proj(it->lon_deg, it->lat_deg));
+  // Repeated positions (a contact of one step, a line crossed at once) say nothing of area.
+  ring.erase(std::unique(ring.begin(), ring.end(),
+                         [](const Pt& a, const Pt& b) { return a.x() == b.x() && a.y() == b.y(); }),
+             ring.end());
+  while (ring.size() > 1 && ring.front().x() == ring.back().x() &&
+         ring.front().y() == ring.back().y())
+    ring.pop_back();
+  if (ring.size() <= 64 && simple_ring(ring)) {
+    const double a = signed_area(ring);
+    if (!(std::fabs(a) > 0.0)) return 0.0;
+    if (a < 0.0) std::reverse(ring.begin(), ring.end());
+    std::vector<double> cuts;
+    const double covered = inside_part(ring, box_ccw, cuts) + inside_part(box_ccw, ring, cuts);
+    return std::clamp(covered / box_area, 0.0, 1.0);
+  }
   const Polygon swath = make_polygon(ring);
   if (bg::is_valid(swath)) {
     MultiPolygon covered;
@@ -211,6 +358,13 @@ double box_coverage(const Box& box, const std::vector<GroundPoint>& side1,
   }
   // A swath ring that crosses itself: the union of the quadrilaterals between steps.
   return std::clamp(covered_by_quads(proj, box_poly, side1, side2, false) / box_area, 0.0, 1.0);
+}
+
+}  // namespace detail
+
+double box_coverage(const Box& box, const std::vector<GroundPoint>& side1,
+                    const std::vector<GroundPoint>& side2) {
+  return detail::BoxCoverage(box)(side1, side2);
 }
 
 std::vector<std::vector<GroundPoint>> split_line(const std::vector<GroundPoint>& line) {
