@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <boost/geometry.hpp>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -24,6 +25,7 @@
 #include "orvus/contacts.hpp"
 #include "orvus/elements.hpp"
 #include "orvus/error.hpp"
+#include "orvus/frames.hpp"
 #include "orvus/geodesy.hpp"
 #include "orvus/propagator.hpp"
 #include "test_support.hpp"
@@ -670,6 +672,283 @@ TEST(PlanInputs, EveryInputOfEveryCommandIsARegularFileNamedAtOnce) {
           << r.output;
     }
   }
+}
+
+// Box coverage by the area of the intersection (Green's theorem along both boundaries)
+// against Boost.Geometry's overlay on the same equal-area projection and outline: random
+// swaths of two to six steps across random boxes, from the equator to 80 deg. The overlay
+// rounds its crossing points to an integer grid (its robustness policy): agreement to 1e-6.
+TEST(PlanTargets, BoxCoverageAgreesWithTheOverlayOfBoostGeometry) {
+  namespace bgm = boost::geometry;
+  using Pt = bgm::model::d2::point_xy<double>;
+  using Poly = bgm::model::polygon<Pt>;
+  std::mt19937 rng(11);
+  std::uniform_real_distribution<double> u01(0.0, 1.0);
+  const double rad = M_PI / 180.0;
+  int partial = 0;
+  for (int trial = 0; trial < 300; ++trial) {
+    const double w = 0.1 + 4.9 * u01(rng), h = 0.1 + 4.9 * u01(rng);
+    const Box box{-170.0 + 330.0 * u01(rng), 0.0, -80.0 + 155.0 * u01(rng), 0.0};
+    const Box b{box.lon1, box.lon1 + w, box.lat1, box.lat1 + h};
+    // Lambert azimuthal equal-area about the box's centre, the box's sides in 64 pieces.
+    const double lon0 = (b.lon1 + b.lon2) / 2.0, lat0 = (b.lat1 + b.lat2) / 2.0;
+    auto proj = [&](double lon, double lat) {
+      const double dl = (lon - lon0) * rad, sp = std::sin(lat * rad), cp = std::cos(lat * rad);
+      const double k = std::sqrt(
+          2.0 / (1.0 + std::sin(lat0 * rad) * sp + std::cos(lat0 * rad) * cp * std::cos(dl)));
+      return Pt(k * cp * std::sin(dl),
+                k * (std::cos(lat0 * rad) * sp - std::sin(lat0 * rad) * cp * std::cos(dl)));
+    };
+    Poly outline;
+    for (int i = 0; i <= 64; ++i) outline.outer().push_back(proj(b.lon1 + w * i / 64, b.lat1));
+    for (int i = 0; i <= 64; ++i) outline.outer().push_back(proj(b.lon2, b.lat1 + h * i / 64));
+    for (int i = 0; i <= 64; ++i) outline.outer().push_back(proj(b.lon2 - w * i / 64, b.lat2));
+    for (int i = 0; i <= 64; ++i) outline.outer().push_back(proj(b.lon1, b.lat2 - h * i / 64));
+    bgm::correct(outline);
+    // A strip across the box at a random place, width and heading.
+    const int steps = 2 + static_cast<int>(4 * u01(rng));
+    const double cx = lon0 + w * (u01(rng) - 0.5) * 1.5, cy = lat0 + h * (u01(rng) - 0.5) * 1.5;
+    const double ang = M_PI * u01(rng), half = 0.05 + std::max(w, h) * u01(rng);
+    const double len = std::max(w, h) * (0.2 + 2.0 * u01(rng));
+    std::vector<GroundPoint> side1, side2;
+    for (int k = 0; k < steps; ++k) {
+      const double f = len * (k / (steps - 1.0) - 0.5), bend = 0.02 * len * u01(rng);
+      const double x = cx + f * std::cos(ang) - bend * std::sin(ang);
+      const double y = cy + f * std::sin(ang) + bend * std::cos(ang);
+      side1.push_back({x - half * std::sin(ang), y + half * std::cos(ang)});
+      side2.push_back({x + half * std::sin(ang), y - half * std::cos(ang)});
+    }
+    Poly swath;
+    for (const auto& g : side1) swath.outer().push_back(proj(g.lon_deg, g.lat_deg));
+    for (auto it = side2.rbegin(); it != side2.rend(); ++it)
+      swath.outer().push_back(proj(it->lon_deg, it->lat_deg));
+    bgm::correct(swath);
+    if (!bgm::is_valid(swath)) continue;
+    bgm::model::multi_polygon<Poly> both;
+    bgm::intersection(swath, outline, both);
+    const double expected = std::clamp(bgm::area(both) / bgm::area(outline), 0.0, 1.0);
+    EXPECT_NEAR(box_coverage(b, side1, side2), expected, 1e-6) << "trial " << trial;
+    partial += expected > 0.01 && expected < 0.99;
+  }
+  EXPECT_GT(partial, 100);
+}
+
+// ---- the swath rule in continuous time ------------------------------------------------------
+
+using plan::V3;
+
+// The abeam instants of a point by a second method: the library's propagator and exact frame
+// (ERFA's GAST at every instant), the point's signed distance from the satellite's
+// cross-track plane found by bisection, and its off-nadir angle then on the local sphere.
+struct Abeam {
+  double t;      // s from the start
+  double alpha;  // deg, signed: + to the side of r x v
+};
+// The frame of one instant: radial, along-track (forward) and cross-track (r x v) unit vectors.
+struct Frame {
+  V3 up, n, u;
+  double r;
+};
+Frame exact_frame(const Propagator& orbit, const UtcInstant& start, double t) {
+  UtcInstant at{start.day, start.seconds + t};
+  normalise(at.day, at.seconds);
+  const StateVector ef = tod_to_earth_fixed(at, orbit.state_at(at), eop());
+  Frame f;
+  f.r = std::sqrt(ef[0] * ef[0] + ef[1] * ef[1] + ef[2] * ef[2]);
+  f.up = {ef[0] / f.r, ef[1] / f.r, ef[2] / f.r};
+  const V3 c = {ef[1] * ef[5] - ef[2] * ef[4], ef[2] * ef[3] - ef[0] * ef[5],
+                ef[0] * ef[4] - ef[1] * ef[3]};
+  const double cn = std::sqrt(c[0] * c[0] + c[1] * c[1] + c[2] * c[2]);
+  f.u = {c[0] / cn, c[1] / cn, c[2] / cn};
+  f.n = {f.u[1] * f.up[2] - f.u[2] * f.up[1], f.u[2] * f.up[0] - f.u[0] * f.up[2],
+         f.u[0] * f.up[1] - f.u[1] * f.up[0]};
+  return f;
+}
+double dot3(const V3& a, const V3& b) {
+  return a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
+}
+// Every abeam instant of each place over [0, span] s: where its distance from the cross-track
+// plane changes sign on the near side, found by bisection to 0.1 us.
+std::vector<std::vector<Abeam>> abeam_instants(const Propagator& orbit, const UtcInstant& start,
+                                               double span, const std::vector<V3>& places) {
+  std::vector<std::vector<Abeam>> out(places.size());
+  Frame prev = exact_frame(orbit, start, 0.0);
+  for (double t = 20.0; t <= span; t += 20.0) {
+    const Frame cur = exact_frame(orbit, start, t);
+    for (std::size_t i = 0; i < places.size(); ++i) {
+      const V3& q = places[i];
+      if (!(dot3(prev.n, q) > 0.0 && dot3(cur.n, q) <= 0.0 && dot3(cur.up, q) > 0.5)) continue;
+      double a = t - 20.0, b = t;
+      for (int k = 0; k < 50 && b - a > 1e-7; ++k) {
+        const double m = 0.5 * (a + b);
+        (dot3(exact_frame(orbit, start, m).n, q) > 0.0 ? a : b) = m;
+      }
+      const Frame f = exact_frame(orbit, start, 0.5 * (a + b));
+      const double R = local_radius(std::asin(f.up[2]));
+      const V3 d = {R * q[0] - f.r * f.up[0], R * q[1] - f.r * f.up[1], R * q[2] - f.r * f.up[2]};
+      const double across = dot3(d, f.u);
+      out[i].push_back(
+          {0.5 * (a + b), std::atan2(std::hypot(dot3(d, f.n), across), -dot3(d, f.up)) * 180.0 /
+                              M_PI * (across < 0 ? -1.0 : 1.0)});
+    }
+    prev = cur;
+  }
+  return out;
+}
+
+TEST(PlanSwathContinuous, PointsAreSeenOnEveryPassTheAbeamMethodPutsInTheSwath) {
+  // Amazonia 1 looking +-30 deg across the track over 20 places in Brazil for 12 days.
+  std::mt19937 rng(22);
+  std::uniform_real_distribution<double> lon(-70.0, -36.0), lat(-32.0, 4.0);
+  std::string deck = "id,name,lon,lat\n";
+  std::vector<GroundPoint> places;
+  for (int i = 0; i < 20; ++i) {
+    places.push_back({lon(rng), lat(rng)});
+    char row[96];
+    std::snprintf(row, sizeof row, "P%d,,%.6f,%.6f\n", i, places.back().lon_deg,
+                  places.back().lat_deg);
+    deck += row;
+  }
+  ScratchDir dir;
+  const Plan plan = make_plan(dir, "p.csv", deck, {kAmazonia}, "2025-07-01T00:00:00",
+                              "2025-07-13T00:00:00", "swath");
+  const auto found = plan_opportunities(plan, eop(), 0, 0, plan.targets.size());
+  const Propagator orbit(plan.satellites[0].elements);
+  const double span = since_epoch(plan.interval.start, plan.interval.end);
+  std::vector<V3> units;
+  for (const GroundPoint& g : places) {
+    const Vec3 c = from_geodetic({g.lon_deg * M_PI / 180.0, g.lat_deg * M_PI / 180.0, 0.0});
+    const double cn = std::sqrt(dot3(c, c));
+    units.push_back({c[0] / cn, c[1] / cn, c[2] / cn});
+  }
+  const auto abeam = abeam_instants(orbit, plan.interval.start, span, units);
+  std::size_t inside = 0;
+  for (std::size_t i = 0; i < places.size(); ++i) {
+    const auto& passes = abeam[i];
+    std::vector<const Opportunity*> mine;
+    for (const auto& o : found)
+      if (o.target == i) mine.push_back(&o);
+    std::size_t matched = 0;
+    for (const Abeam& p : passes) {
+      const Opportunity* hit = nullptr;
+      for (const Opportunity* o : mine)
+        if (std::fabs(since_epoch(plan.interval.start, o->contact.best_utc) - p.t) < 1.0) hit = o;
+      if (std::fabs(p.alpha) < 30.0 - 0.01) {
+        ++inside;
+        ASSERT_NE(hit, nullptr) << "place " << i << " abeam at " << p.t << " s, " << p.alpha;
+        EXPECT_NEAR(since_epoch(plan.interval.start, hit->contact.best_utc), p.t, 1e-3);
+        EXPECT_NEAR(hit->contact.best_alpha_deg, p.alpha, 1e-4);
+        EXPECT_EQ(hit->contact.duration_s, 0.0);
+        ++matched;
+      } else if (std::fabs(p.alpha) > 30.0 + 0.01) {
+        EXPECT_EQ(hit, nullptr) << "place " << i << " abeam at " << p.t << " s, " << p.alpha;
+      } else if (hit != nullptr) {
+        ++matched;
+      }
+    }
+    EXPECT_EQ(matched, mine.size()) << "place " << i << ": a contact no abeam instant explains";
+  }
+  EXPECT_GT(inside, 100U);
+}
+
+// The step is the search's granularity, not the answer's resolution: steps of 1, 10 and 30 s
+// give the same contacts (times within 1 ms); a box of no width is the box 1e-7 deg wide.
+TEST(PlanSwathContinuous, TheStepDoesNotChangeTheContacts) {
+  std::string csv = "id,name,lon1,lon2,lat1,lat2\n";
+  for (int i = 0; i < 20; ++i) {
+    const double l = -60.0 + 1.37 * i;
+    char row[160];
+    std::snprintf(row, sizeof row, "Z%d,,%.6f,%.6f,-16.1,-15.4\nW%d,,%.6f,%.7f,-16.1,-15.4\n", i, l,
+                  l, i, l, l + 1e-7);
+    csv += row;
+  }
+  csv += "B,,-48.3,-47.3,-16.1,-15.4\nP,,-47.9,-47.9,-15.8,-15.8\n";
+  std::vector<std::vector<Opportunity>> runs;
+  for (const double step : {1.0, 10.0, 30.0}) {
+    ScratchDir dir;
+    const Plan plan = make_plan(dir, "d.csv", csv, {kAmazonia, kLandsat}, "2025-07-01T00:00:00",
+                                "2025-07-06T00:00:00", "swath");
+    Plan p = plan;
+    p.interval.step_s = step;
+    runs.push_back(run_plan(p, eop()));
+  }
+  ASSERT_GT(runs[0].size(), 100U);
+  for (std::size_t r = 1; r < runs.size(); ++r) {
+    ASSERT_EQ(runs[r].size(), runs[0].size()) << "run " << r;
+    for (std::size_t i = 0; i < runs[0].size(); ++i) {
+      const Contact& a = runs[0][i].contact;
+      const Contact& b = runs[r][i].contact;
+      EXPECT_EQ(runs[r][i].target, runs[0][i].target);
+      EXPECT_NEAR(since_epoch(a.start_utc, b.start_utc), 0.0, 1e-3);
+      EXPECT_NEAR(since_epoch(a.end_utc, b.end_utc), 0.0, 1e-3);
+      EXPECT_NEAR(since_epoch(a.best_utc, b.best_utc), 0.0, 1e-3);
+      EXPECT_EQ(a.pass, b.pass);
+    }
+  }
+  // Each box of no width against its twin 1e-7 deg wide (targets 2i and 2i + 1).
+  std::size_t pairs = 0;
+  for (const auto& o : runs[0]) {
+    if (o.target >= 40 || o.target % 2 != 0) continue;
+    bool twin = false;
+    for (const auto& w : runs[0]) {
+      if (w.target == o.target + 1 && w.satellite == o.satellite &&
+          std::fabs(since_epoch(o.contact.start_utc, w.contact.start_utc)) < 1e-3 &&
+          std::fabs(since_epoch(o.contact.end_utc, w.contact.end_utc)) < 1e-3)
+        twin = true;
+    }
+    EXPECT_TRUE(twin) << "target " << o.target;
+    ++pairs;
+  }
+  EXPECT_GT(pairs, 40U);
+}
+
+// The bound behind the search: on steps of up to 60 s no event function strays from the chord
+// between its two values by more than kEventCurvature h^2 / 8, for low orbits and views from
+// nadir to 40 deg; and the line's frame is the exact step's within 1e-9 rad.
+TEST(PlanSwathContinuous, EventFunctionsStayWithinTheStatedCurvature) {
+  std::mt19937 rng(7);
+  std::uniform_real_distribution<double> u01(0.0, 1.0);
+  double worst = 0.0, frame = 0.0;
+  for (const Sat& s : {kAmazonia, kLandsat}) {
+    const Propagator orbit(read_elements(data_path("tle/" + s.tle)));
+    for (int trial = 0; trial < 40; ++trial) {
+      SearchParams p;
+      const double alpha = -40.0 + 80.0 * u01(rng),
+                   beta = 2.0 * (40.0 - std::fabs(alpha)) * u01(rng);
+      const UtcInstant epoch = orbit.elements().epoch;
+      search_setup(Sensor{alpha, beta}, Box{-180, 180, -90, 90},
+                   Interval{epoch, UtcInstant{epoch.day + 2.0, epoch.seconds}, 1.0, 0.0}, p);
+      const plan::LineModel model(p, orbit, eop().table().rows);
+      const double t0 = 86400.0 * u01(rng), h = 60.0;
+      const plan::SensorLine a = model.at(t0), b = model.at(t0 + h);
+      const V3 q = a.pt[0];  // a direction near the track
+      auto families = [&](const plan::SensorLine& l) {
+        return std::array<double, 4>{l.n[0] * q[0] + l.n[1] * q[1] + l.n[2] * q[2],
+                                     l.pt[1][0] * 0.6 + l.pt[1][1] * 0.8, l.pt[2][2],
+                                     l.n[0] * l.n[0] + l.n[1] * l.n[1]};
+      };
+      const auto fa = families(a), fb = families(b);
+      for (int k = 1; k < 20; ++k) {
+        const double x = k / 20.0;
+        const auto f = families(model.at(t0 + x * h));
+        for (int i = 0; i < 4; ++i) {
+          const double chord = fa[i] + (fb[i] - fa[i]) * x;
+          worst = std::max(worst, std::fabs(f[i] - chord) / (x * (1 - x) * h * h / 2.0));
+        }
+      }
+      // The exact step's tracking points at the same instant.
+      StepData sd;
+      compute_step(p, orbit, eop().table().rows, a.utc.day, a.utc.seconds, sd);
+      for (int i = 1; i < 3; ++i) {
+        const V3 e = plan::unit(sd.pt[2 * i], sd.pt[2 * i + 1]);
+        frame = std::max(frame, std::hypot(e[0] - a.pt[i][0], e[1] - a.pt[i][1],
+                                           e[2] - a.pt[i][2]));  // chord, rad
+      }
+    }
+  }
+  EXPECT_LT(worst, plan::kEventCurvature);
+  EXPECT_GT(worst, plan::kEventCurvature / 100.0);  // the bound is not vacuous
+  EXPECT_LT(frame, 1e-9);
 }
 
 }  // namespace

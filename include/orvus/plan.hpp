@@ -21,19 +21,24 @@ namespace orvus {
 using Ring = std::vector<GroundPoint>;
 using Polygon = std::vector<Ring>;
 
-// A requested area: a box as record 4 of the input file (across +-180 and up to the poles
-// as there), or polygons (a GeoJSON Polygon or MultiPolygon, split at +-180).
+// A requested place: a box as record 4 of the input file (across +-180 and up to the poles
+// as there), polygons (a GeoJSON Polygon or MultiPolygon, split at +-180), points (a dam, a
+// site, a ship's position) or lines (a road, a pipeline, a coastline). Exactly one of the
+// four is given.
 struct Target {
   std::string id, name;
   std::optional<Box> box;
-  std::vector<Polygon> polygons;  // empty for a box
-  GroundPoint centre;             // the box centre, or the area centroid (geodetic)
-  long line = 0;                  // line (CSV) or feature number (GeoJSON) in its file
+  std::vector<Polygon> polygons;    // a polygon's rings, or empty
+  std::vector<GroundPoint> points;  // points, or empty
+  std::vector<Ring> lines;          // open lines of two positions or more, or empty
+  GroundPoint centre;  // the box centre, the area centroid, the point(s)' or line(s)' middle
+  long line = 0;       // line (CSV) or feature number (GeoJSON) in its file
 };
 
-// Reads a deck: CSV with the header id,name,lon1,lon2,lat1,lat2, or a GeoJSON
-// FeatureCollection of Polygon/MultiPolygon features with a unique "id" property. Raises
-// Error naming the file and the line or feature of a bad target.
+// Reads a deck: CSV with the header id,name,lon1,lon2,lat1,lat2 (boxes) or id,name,lon,lat
+// (points), or a GeoJSON FeatureCollection of Polygon, MultiPolygon, Point, MultiPoint,
+// LineString and MultiLineString features with a unique "id" property. Raises Error naming
+// the file and the line or feature of a bad target.
 ORVUS_API std::vector<Target> read_targets(const std::string& path);
 
 enum class TargetRule {

@@ -221,33 +221,65 @@ bool arc_meets_bbox(const BBox& b, const Arc& arc) {
 }
 
 bool point_in(const Prepared& t, double lon, double lat) {
-  if (t.is_box) return in_box(t.p, lon, lat);
-  return in_polys(t, lon, lat);
+  switch (t.kind) {
+    case Prepared::Kind::box:
+      return in_box(t.p, lon, lat);
+    case Prepared::Kind::polygons:
+      return in_polys(t, lon, lat);
+    default:  // points and lines have no area
+      return false;
+  }
 }
 
-bool arc_touches(const Prepared& t, double lon1, double lat1, double lon2, double lat2) {
+namespace {
+
+// Whether the arc AB (unit vectors, with its lon/lat in degrees) touches the target: an end
+// inside it, or the arc crossing one of its edges.
+bool arc_touches_target(const Prepared& t, const V3& a, const V3& b, double lon1, double lat1,
+                        double lon2, double lat2) {
   if (point_in(t, lon1, lat1) || point_in(t, lon2, lat2)) return true;
-  if (t.is_box) {
+  if (t.kind == Prepared::Kind::box) {
     return arc_meets_edges(BBox{t.p.gc_lon1, t.p.gc_lon2, t.p.gc_lat1, t.p.gc_lat2},
                            make_arc(lon1, lat1, lon2, lat2));
   }
-  const V3 a = unit(lon1, lat1);
-  const V3 b = unit(lon2, lat2);
-  for (const auto& poly : t.polys) {
-    for (const auto& ring : poly) {
-      for (std::size_t i = 0; i + 1 < ring.v.size(); ++i) {
-        if (arcs_cross(a, b, ring.v[i], ring.v[i + 1])) return true;
-      }
-    }
-  }
+  auto crosses = [&](const Prepared::Ring& ring) {
+    for (std::size_t i = 0; i + 1 < ring.v.size(); ++i)
+      if (arcs_cross(a, b, ring.v[i], ring.v[i + 1])) return true;
+    return false;
+  };
+  for (const auto& poly : t.polys)
+    for (const auto& ring : poly)
+      if (crosses(ring)) return true;
+  for (const auto& line : t.lines)
+    if (crosses(line)) return true;
   return false;
+}
+
+double lon_of(const V3& v) {
+  return std::atan2(v[1], v[0]) / kRad;
+}
+double lat_of(const V3& v) {
+  return std::asin(std::clamp(v[2], -1.0, 1.0)) / kRad;
+}
+
+}  // namespace
+
+bool arc_touches(const Prepared& t, double lon1, double lat1, double lon2, double lat2) {
+  return arc_touches_target(t, unit(lon1, lat1), unit(lon2, lat2), lon1, lat1, lon2, lat2);
+}
+
+bool line_touches(const Prepared& t, const SensorLine& line) {
+  const V3& a = line.pt[1];
+  const V3& b = line.pt[2];
+  return arc_touches_target(t, a, b, lon_of(a), lat_of(a), lon_of(b), lat_of(b));
 }
 
 Prepared prepare(const Target& t, const Sensor& sensor, const Interval& interval) {
   Prepared out;
   if (t.box) {
     search_setup(sensor, *t.box, interval, out.p);
-    out.is_box = true;
+    out.kind = Prepared::Kind::box;
+    out.centre = unit(out.p.cen_gc_lon, out.p.cen_gc_lat);
     const SearchParams& p = out.p;
     const double lat1 = std::max(p.gc_lat1, -90.0), lat2 = std::min(p.gc_lat2, 90.0);
     if (p.gc_lon1 <= p.gc_lon2 && lat1 <= lat2) {
@@ -263,50 +295,91 @@ Prepared prepare(const Target& t, const Sensor& sensor, const Interval& interval
     }
     return out;
   }
-  // A polygon target: the search of a point box at the centroid (its centre for the best
-  // angle and distance).
+  // Polygons, points and lines: the search of a point box at the centre (for the best
+  // angle and distance under the points rule).
   search_setup(sensor, Box{t.centre.lon_deg, t.centre.lon_deg, t.centre.lat_deg, t.centre.lat_deg},
                interval, out.p);
-  out.is_box = false;
+  out.centre = unit(out.p.cen_gc_lon, out.p.cen_gc_lat);
+  // A position made geocentric, and the bounding box grown to hold it.
+  auto geocentric = [](const GroundPoint& g, BBox& bb, double& lon, double& lat) {
+    corner_to_geocentric(g.lon_deg, g.lat_deg, lon, lat);
+    lon = std::clamp(lon, -180.0, 180.0);
+    if (std::fabs(g.lon_deg) == 180.0) lon = g.lon_deg;
+    bb.lon1 = std::min(bb.lon1, lon);
+    bb.lon2 = std::max(bb.lon2, lon);
+    bb.lat1 = std::min(bb.lat1, lat);
+    bb.lat2 = std::max(bb.lat2, lat);
+  };
+  // A ring or line of positions, its bounding box grown to its great-circle edges, which
+  // bulge toward the poles.
+  auto chain = [&](const Ring& ring, BBox& bb) {
+    Prepared::Ring r;
+    for (const GroundPoint& g : ring) {
+      double lon = 0, lat = 0;
+      geocentric(g, bb, lon, lat);
+      r.lon.push_back(lon);
+      r.lat.push_back(lat);
+      r.v.push_back(unit(lon, lat));
+    }
+    for (std::size_t i = 0; i + 1 < r.v.size(); ++i) {
+      const V3 n = cross(r.v[i], r.v[i + 1]);
+      const double nn = norm(n);
+      if (!(nn > 0)) continue;
+      const V3 u = scale(n, 1.0 / nn);
+      V3 top = {-u[2] * u[0], -u[2] * u[1], 1.0 - u[2] * u[2]};
+      const double nt = norm(top);
+      if (!(nt > 0)) continue;
+      top = scale(top, 1.0 / nt);
+      for (const double sgn : {1.0, -1.0}) {
+        const V3 x = scale(top, sgn);
+        if (on_arc(r.v[i], r.v[i + 1], n, x)) {
+          const double lat = std::asin(std::clamp(x[2], -1.0, 1.0)) / kRad;
+          bb.lat1 = std::min(bb.lat1, lat);
+          bb.lat2 = std::max(bb.lat2, lat);
+        }
+      }
+    }
+    return r;
+  };
+  // Boxes of a chain or point set reaching across +-180 (a line written with a jump of
+  // longitude), split there; the latitudes kept within the poles.
+  auto add_boxes = [&](BBox bb, bool crosses) {
+    bb.lat1 = std::max(bb.lat1 - 1e-9, -90.0);
+    bb.lat2 = std::min(bb.lat2 + 1e-9, 90.0);
+    if (crosses) {
+      out.boxes.push_back({-180.0, 180.0, bb.lat1, bb.lat2});
+    } else {
+      out.boxes.push_back(bb);
+    }
+  };
+  if (!t.points.empty()) {
+    out.kind = Prepared::Kind::points;
+    for (const GroundPoint& g : t.points) {
+      BBox bb{1e9, -1e9, 1e9, -1e9};
+      double lon = 0, lat = 0;
+      geocentric(g, bb, lon, lat);
+      out.points.push_back(unit(lon, lat));
+      add_boxes(bb, false);
+    }
+    return out;
+  }
+  if (!t.lines.empty()) {
+    out.kind = Prepared::Kind::lines;
+    for (const Ring& line : t.lines) {
+      BBox bb{1e9, -1e9, 1e9, -1e9};
+      out.lines.push_back(chain(line, bb));
+      bool crosses = false;
+      for (std::size_t i = 0; i + 1 < line.size(); ++i)
+        crosses = crosses || std::fabs(line[i + 1].lon_deg - line[i].lon_deg) > 180.0;
+      add_boxes(bb, crosses);
+    }
+    return out;
+  }
+  out.kind = Prepared::Kind::polygons;
   for (const Polygon& poly : t.polygons) {
     std::vector<Prepared::Ring> rings;
     BBox bb{1e9, -1e9, 1e9, -1e9};
-    for (const Ring& ring : poly) {
-      Prepared::Ring r;
-      for (const GroundPoint& g : ring) {
-        double lon = 0, lat = 0;
-        corner_to_geocentric(g.lon_deg, g.lat_deg, lon, lat);
-        lon = std::clamp(lon, -180.0, 180.0);
-        if (std::fabs(g.lon_deg) == 180.0) lon = g.lon_deg;
-        r.lon.push_back(lon);
-        r.lat.push_back(lat);
-        r.v.push_back(unit(lon, lat));
-        bb.lon1 = std::min(bb.lon1, lon);
-        bb.lon2 = std::max(bb.lon2, lon);
-        bb.lat1 = std::min(bb.lat1, lat);
-        bb.lat2 = std::max(bb.lat2, lat);
-      }
-      // Great-circle edges bulge toward the poles: their extreme latitudes.
-      for (std::size_t i = 0; i + 1 < r.v.size(); ++i) {
-        const V3 n = cross(r.v[i], r.v[i + 1]);
-        const double nn = norm(n);
-        if (!(nn > 0)) continue;
-        const V3 u = scale(n, 1.0 / nn);
-        V3 top = {-u[2] * u[0], -u[2] * u[1], 1.0 - u[2] * u[2]};
-        const double nt = norm(top);
-        if (!(nt > 0)) continue;
-        top = scale(top, 1.0 / nt);
-        for (const double sgn : {1.0, -1.0}) {
-          const V3 x = scale(top, sgn);
-          if (on_arc(r.v[i], r.v[i + 1], n, x)) {
-            const double lat = std::asin(std::clamp(x[2], -1.0, 1.0)) / kRad;
-            bb.lat1 = std::min(bb.lat1, lat);
-            bb.lat2 = std::max(bb.lat2, lat);
-          }
-        }
-      }
-      rings.push_back(std::move(r));
-    }
+    for (const Ring& ring : poly) rings.push_back(chain(ring, bb));
     // A ring around a pole reaches it.
     if (!rings.empty()) {
       const auto& r0 = rings[0];
@@ -409,6 +482,32 @@ GroundPoint bbox_centre(const std::vector<Polygon>& polys) {
 }
 }  // namespace
 
+GroundPoint points_centre(const std::vector<Ring>& chains, bool lines) {
+  if (!lines && chains.size() == 1 && chains[0].size() == 1) return chains[0][0];
+  // The mean of the unit vectors: of the points, or of the edges' middles by their lengths.
+  V3 sum{};
+  for (const Ring& c : chains) {
+    if (!lines) {
+      for (const GroundPoint& g : c) {
+        const V3 v = unit(g.lon_deg, g.lat_deg);
+        for (int i = 0; i < 3; ++i) sum[i] += v[i];
+      }
+      continue;
+    }
+    for (std::size_t i = 0; i + 1 < c.size(); ++i) {
+      const V3 a = unit(c[i].lon_deg, c[i].lat_deg), b = unit(c[i + 1].lon_deg, c[i + 1].lat_deg);
+      const double len = std::atan2(norm(cross(a, b)), dot(a, b));
+      const V3 m = {a[0] + b[0], a[1] + b[1], a[2] + b[2]};
+      const double mn = norm(m);
+      if (!(mn > 0)) continue;
+      for (int k = 0; k < 3; ++k) sum[k] += m[k] / mn * len;
+    }
+  }
+  const double sn = norm(sum);
+  if (!(sn > 0)) return chains.empty() || chains[0].empty() ? GroundPoint{} : chains[0][0];
+  return {std::atan2(sum[1], sum[0]) / kRad, std::asin(std::clamp(sum[2] / sn, -1.0, 1.0)) / kRad};
+}
+
 GroundPoint polygons_centroid(const std::vector<Polygon>& polys) {
   const GroundPoint c0 = bbox_centre(polys);
   const Laea proj(c0.lon_deg, c0.lat_deg);
@@ -419,14 +518,12 @@ GroundPoint polygons_centroid(const std::vector<Polygon>& polys) {
   return proj.inverse(c);
 }
 
-double polygons_coverage(const std::vector<Polygon>& polys, const GroundPoint& centre,
-                         const std::vector<GroundPoint>& side1,
-                         const std::vector<GroundPoint>& side2) {
-  if (side1.size() < 2 || side1.size() != side2.size()) return 0.0;
-  const Laea proj(centre.lon_deg, centre.lat_deg);
-  const BMulti target = project(proj, polys);
-  const double area = bg::area(target);
-  if (!(area > 0)) return 0.0;
+namespace {
+
+// The swath of a contact (points (1) forward, points (2) back) on the projection: one ring,
+// or where it crosses itself the union of the quadrilaterals between its steps.
+BMulti swath_of(const Laea& proj, const std::vector<GroundPoint>& side1,
+                const std::vector<GroundPoint>& side2) {
   BMulti swath;
   {
     BPoly s;
@@ -454,9 +551,60 @@ double polygons_coverage(const std::vector<Polygon>& polys, const GroundPoint& c
       }
     }
   }
+  return swath;
+}
+
+}  // namespace
+
+double polygons_coverage(const std::vector<Polygon>& polys, const GroundPoint& centre,
+                         const std::vector<GroundPoint>& side1,
+                         const std::vector<GroundPoint>& side2) {
+  if (side1.size() < 2 || side1.size() != side2.size()) return 0.0;
+  const Laea proj(centre.lon_deg, centre.lat_deg);
+  const BMulti target = project(proj, polys);
+  const double area = bg::area(target);
+  if (!(area > 0)) return 0.0;
+  const BMulti swath = swath_of(proj, side1, side2);
   BMulti covered;
   bg::intersection(swath, target, covered);
   return std::clamp(bg::area(covered) / area, 0.0, 1.0);
+}
+
+double lines_coverage(const std::vector<Ring>& lines, const GroundPoint& centre,
+                      const std::vector<GroundPoint>& side1,
+                      const std::vector<GroundPoint>& side2) {
+  if (side1.size() < 2 || side1.size() != side2.size()) return 0.0;
+  const Laea proj(centre.lon_deg, centre.lat_deg);
+  bg::model::multi_linestring<bg::model::linestring<Pt>> target;
+  for (const Ring& l : lines) {
+    auto& ls = target.emplace_back();
+    for (const GroundPoint& g : l) ls.push_back(proj(g.lon_deg, g.lat_deg));
+  }
+  const double length = static_cast<double>(bg::length(target));
+  if (!(length > 0)) return 0.0;
+  bg::model::multi_linestring<bg::model::linestring<Pt>> covered;
+  bg::intersection(target, swath_of(proj, side1, side2), covered);
+  return std::clamp(static_cast<double>(bg::length(covered)) / length, 0.0, 1.0);
+}
+
+double points_coverage(const std::vector<GroundPoint>& points, const GroundPoint& centre,
+                       const std::vector<GroundPoint>& side1,
+                       const std::vector<GroundPoint>& side2) {
+  if (points.empty() || side1.empty() || side1.size() != side2.size()) return 0.0;
+  const Laea proj(centre.lon_deg, centre.lat_deg);
+  const BMulti swath = side1.size() >= 2 ? swath_of(proj, side1, side2) : BMulti{};
+  // The swath's outline: a contact of an instant has no area, only its line.
+  bg::model::linestring<Pt> outline;
+  for (const auto& g : side1) outline.push_back(proj(g.lon_deg, g.lat_deg));
+  for (auto it = side2.rbegin(); it != side2.rend(); ++it)
+    outline.push_back(proj(it->lon_deg, it->lat_deg));
+  std::size_t seen = 0;
+  for (const GroundPoint& g : points) {
+    const Pt q = proj(g.lon_deg, g.lat_deg);
+    // 1e-7 of the unit sphere: under a metre.
+    if ((!swath.empty() && bg::covered_by(q, swath)) || bg::distance(q, outline) <= 1e-7) ++seen;
+  }
+  return static_cast<double>(seen) / static_cast<double>(points.size());
 }
 
 }  // namespace orvus::plan

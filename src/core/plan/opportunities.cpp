@@ -13,12 +13,14 @@
 #include <cstdlib>
 #include <exception>
 #include <limits>
+#include <memory>
 #include <thread>
 #include <utility>
 #include <vector>
 
+#include "core/analysis_internal.hpp"
 #include "core/eop_table.hpp"
-#include "core/plan/plan_internal.hpp"
+#include "core/plan/sweep.hpp"
 #include "core/sgp8.hpp"
 #include "core/step_workers.hpp"
 #include "core/time_text.hpp"
@@ -33,12 +35,6 @@ namespace plan {
 
 namespace {
 
-namespace bg = boost::geometry;
-namespace bgi = boost::geometry::index;
-using P2 = bg::model::point<double, 2, bg::cs::cartesian>;
-using B2 = bg::model::box<P2>;
-using Entry = std::pair<B2, std::size_t>;  // a bounding box (degrees) and its entry number
-
 constexpr double kPi = constants::pi;
 constexpr double kRad = kPi / 180.0;
 // The cheap plane of the tracking points against the exact one (sidereal time without the
@@ -46,9 +42,11 @@ constexpr double kRad = kPi / 180.0;
 constexpr double kAlongMargin = 0.05 * kRad;
 // The test across the track is used for boxes within this angle of the points' plane.
 constexpr double kCrossLimit = 0.5;  // rad
+// Skips of increasing length: the screen looks this far ahead at once.
+constexpr double kTiers[3] = {20.0, 120.0, 600.0};  // s
 
-// The longitude/latitude boxes (degrees, split at +-180) holding every point within the
-// angle `radius` (rad) of (lon, lat) (rad).
+}  // namespace
+
 int cap_boxes(double lon, double lat, double radius, B2 out[2]) {
   const double r = radius + 1e-9;
   const double lat1 = lat - r, lat2 = lat + r;
@@ -75,15 +73,6 @@ int cap_boxes(double lon, double lat, double radius, B2 out[2]) {
   out[1] = B2(P2(-180.0, lat1 / kRad), P2(b - 360.0, lat2 / kRad));
   return 2;
 }
-
-// The sub-satellite point by SGP8 and the mean sidereal time (screen_step's cheap chain);
-// false when the screening bounds do not hold at this time.
-struct CheapState {
-  StateVector ef{};          // Earth-fixed state by the mean sidereal time of UTC, m and m/s
-  double lon = 0, lat = 0;   // sub-satellite point, rad
-  V3 up{}, along{}, left{};  // radial, along-track (velocity across the radius), r x v
-  double r = 0, vr = 0;      // radius (m) and radial speed (m/s)
-};
 
 bool cheap_point(const Propagator& orbit, const Screen& s, double day, double seconds,
                  CheapState& cs) {
@@ -114,8 +103,6 @@ bool cheap_point(const Propagator& orbit, const Screen& s, double day, double se
   cs.vr = vr * r;
   return std::isfinite(lon) && std::isfinite(lat) && std::isfinite(un);
 }
-
-}  // namespace
 
 FrameGap frame_gap(const EopRows& table, double mjd1, double mjd2) {
   constexpr double kEquinoxes = 20.0 / 3600.0;  // deg
@@ -152,9 +139,119 @@ int default_threads() {
   return hw == 0 ? 1 : static_cast<int>(std::min(hw, 64U));
 }
 
+TargetIndex index_targets(const Plan& plan, std::size_t satellite, std::size_t first,
+                          std::size_t last, const Screen& scr, const FrameGap& frame) {
+  const PlanSatellite& ps = plan.satellites.at(satellite);
+  const std::size_t n = last > first ? last - first : 0;
+  TargetIndex ix;
+  ix.targets.reserve(n);
+  std::vector<Entry> entries;
+  for (std::size_t i = 0; i < n; ++i) {
+    ix.targets.push_back(prepare(plan.targets[first + i], ps.sensor, plan.interval));
+    ix.targets.back().p.element_file = ps.elements_path;
+    for (const BBox& b : ix.targets.back().boxes) {
+      Screen s = scr;
+      s.all_out = false;
+      s.wraps = false;
+      s.lon1 = b.lon1 * kRad;
+      s.lon2 = b.lon2 * kRad;
+      s.lat1 = b.lat1 * kRad;
+      s.lat2 = b.lat2 * kRad;
+      s.cos_min = std::max(std::min(std::cos(s.lat1), std::cos(s.lat2)), 0.0);
+      entries.emplace_back(B2(P2(b.lon1, b.lat1), P2(b.lon2, b.lat2)), ix.entry_screen.size());
+      ix.entry_screen.push_back(s);
+      ix.entry_target.push_back(i);
+      ix.entry_near.push_back(near_box(b, frame));
+      ix.entry_centre.push_back(unit((b.lon1 + b.lon2) / 2.0, (b.lat1 + b.lat2) / 2.0));
+      // Along the meridian, then along the parallel: a path at least as long as the arc.
+      const double cos_max = (b.lat1 <= 0.0 && b.lat2 >= 0.0)
+                                 ? 1.0
+                                 : std::cos(std::min(std::fabs(b.lat1), std::fabs(b.lat2)) * kRad);
+      ix.entry_radius.push_back(((b.lat2 - b.lat1) / 2.0 + (b.lon2 - b.lon1) / 2.0 * cos_max) *
+                                kRad);
+    }
+  }
+  ix.tree = bgi::rtree<Entry, bgi::quadratic<16>>(entries.begin(), entries.end());
+  ix.caps.resize(n);
+  for (std::size_t e = 0; e < ix.entry_target.size(); ++e) {
+    ix.caps[ix.entry_target[e]].emplace_back(
+        ix.entry_centre[e],
+        ix.entry_radius[e] + 1e-9 >= kPi / 2 ? 2.0 : std::sin(ix.entry_radius[e] + 1e-9));
+  }
+  return ix;
+}
+
+double screen_instant(const TargetIndex& ix, const Screen& scr, const SearchParams& sp,
+                      const CheapState& cs, bool arc, const std::function<bool(std::size_t)>& near,
+                      std::vector<Entry>& hits) {
+  B2 q[2];
+  int tier = 0;
+  for (tier = 0; tier < 3; ++tier) {
+    const int nq = cap_boxes(cs.lon, cs.lat, scr.theta + scr.omega * kTiers[tier], q);
+    hits.clear();
+    for (int j = 0; j < nq; ++j) ix.tree.query(bgi::intersects(q[j]), std::back_inserter(hits));
+    if (!hits.empty()) break;
+  }
+  double out_for = tier > 0 ? kTiers[tier - 1] : kTiers[0];
+  if (tier > 0) return out_for;
+  const double earth_a = model_earth()[0];
+  const double earth_b = earth_a * constants::local_sphere_polar_ratio;
+  // The angles across the track (from the nadir toward r x v) that the points or the arc
+  // can reach over the next `kTiers[0]` seconds.
+  const bool use_cross = std::fabs(cs.vr) * kTiers[0] < 1e-3 * cs.r;
+  const double r_lo = cs.r * (1.0 - 2e-3), r_hi = cs.r * (1.0 + 2e-3);
+  double lo[3], hi[3];
+  const double alphas[3] = {sp.alpha0 * kRad, sp.alpha1 * kRad, sp.alpha2 * kRad};
+  for (int i = 0; i < 3; ++i) {
+    auto phi = [&](double ratio) {
+      return std::asin(std::clamp(ratio * std::sin(alphas[i]), -1.0, 1.0)) - alphas[i];
+    };
+    const double f1 = phi(r_lo / earth_a), f2 = phi(r_hi / earth_b);
+    lo[i] = std::min(f1, f2) - kAlongMargin;
+    hi[i] = std::max(f1, f2) + kAlongMargin;
+  }
+  if (arc) {
+    lo[0] = std::min({lo[0], lo[1], lo[2]});
+    hi[0] = std::max({hi[0], hi[1], hi[2]});
+  }
+  const int nint = arc ? 1 : 3;
+  for (const Entry& e : hits) {
+    const V3& c = ix.entry_centre[e.second];
+    const double rb = ix.entry_radius[e.second];
+    const double off = std::asin(
+        std::min(1.0, std::fabs(c[0] * cs.along[0] + c[1] * cs.along[1] + c[2] * cs.along[2])));
+    double m_cross = -1.0;
+    if (use_cross && off + rb + scr.omega * kTiers[0] < kCrossLimit) {
+      const double phic = std::atan2(c[0] * cs.left[0] + c[1] * cs.left[1] + c[2] * cs.left[2],
+                                     c[0] * cs.up[0] + c[1] * cs.up[1] + c[2] * cs.up[2]);
+      double gap = kPi;
+      for (int i = 0; i < nint; ++i)
+        gap = std::min(gap, std::max({0.0, lo[i] - phic, phic - hi[i]}));
+      // Near the plane an angle across it moves no faster than 1/cos(limit) times the frame,
+      // and a box within rb of its centre spans rb/cos(limit) of it.
+      m_cross = gap * std::cos(kCrossLimit) - rb;
+    }
+    const double m_iso = box_distance_bound(ix.entry_screen[e.second], cs.lon, cs.lat) - scr.theta;
+    const double m_along = off - rb - kAlongMargin;
+    const double margin = std::max({m_iso, m_along, m_cross});
+    if (margin > 0.0) {
+      out_for = std::min(out_for, margin / scr.omega);
+    } else if (!near || near(e.second)) {
+      return -1.0;
+    } else {
+      out_for = 0.0;  // not in view now, but nothing proven for the next steps
+    }
+  }
+  return out_for;
+}
+
 void sweep(const Plan& plan, const EarthOrientation& eop, std::size_t satellite, std::size_t first,
            std::size_t last, const std::vector<ContactSink*>& sinks,
            const std::function<void(double)>& progress, int threads) {
+  if (plan.rule == TargetRule::swath) {
+    sweep_swath(plan, eop, satellite, first, last, sinks, progress, threads);
+    return;
+  }
   const PlanSatellite& ps = plan.satellites.at(satellite);
   const Propagator orbit(ps.elements);
   const EopRows& table = eop.table().rows;
@@ -164,59 +261,15 @@ void sweep(const Plan& plan, const EarthOrientation& eop, std::size_t satellite,
   check_orbit_domain(sp, orbit);
   Screen scr;
   init_screen(sp, orbit, scr);
-  const double earth_a = model_earth()[0];
-  const double earth_b = earth_a * constants::local_sphere_polar_ratio;
 
   const std::size_t n = last > first ? last - first : 0;
-  std::vector<Prepared> targets;
-  targets.reserve(n);
-  std::vector<Entry> entries;
-  std::vector<Screen> entry_screen;  // the entry's box for the distance bound
-  std::vector<std::size_t> entry_target;
-  std::vector<V3> entry_centre;      // centre of the entry's box
-  std::vector<double> entry_radius;  // angle from it that holds the whole box, rad
-  std::vector<BBox> entry_near;      // the entry's box grown by the frame gap
   const double mjd_start = sp.start_day + kMjd1950ToJd - 2400000.5;
   const FrameGap frame = frame_gap(
       table, mjd_start, mjd_start + since_epoch(plan.interval.start, plan.interval.end) / 86400.0);
-  for (std::size_t i = 0; i < n; ++i) {
-    targets.push_back(prepare(plan.targets[first + i], ps.sensor, plan.interval));
-    targets.back().p.element_file = ps.elements_path;
-    for (const BBox& b : targets.back().boxes) {
-      Screen s = scr;
-      s.all_out = false;
-      s.wraps = false;
-      s.lon1 = b.lon1 * kRad;
-      s.lon2 = b.lon2 * kRad;
-      s.lat1 = b.lat1 * kRad;
-      s.lat2 = b.lat2 * kRad;
-      s.cos_min = std::max(std::min(std::cos(s.lat1), std::cos(s.lat2)), 0.0);
-      entries.emplace_back(B2(P2(b.lon1, b.lat1), P2(b.lon2, b.lat2)), entry_screen.size());
-      entry_screen.push_back(s);
-      entry_target.push_back(i);
-      entry_near.push_back(near_box(b, frame));
-      entry_centre.push_back(unit((b.lon1 + b.lon2) / 2.0, (b.lat1 + b.lat2) / 2.0));
-      // Along the meridian, then along the parallel: a path at least as long as the arc.
-      const double cos_max = (b.lat1 <= 0.0 && b.lat2 >= 0.0)
-                                 ? 1.0
-                                 : std::cos(std::min(std::fabs(b.lat1), std::fabs(b.lat2)) * kRad);
-      entry_radius.push_back(((b.lat2 - b.lat1) / 2.0 + (b.lon2 - b.lon1) / 2.0 * cos_max) * kRad);
-    }
-  }
-  const bgi::rtree<Entry, bgi::quadratic<16>> tree(entries.begin(), entries.end());
-  // Per target, the caps (centre, sine of the radius) that hold it: a great circle that
-  // misses them all misses the target.
-  std::vector<std::vector<std::pair<V3, double>>> caps(n);
-  for (std::size_t e = 0; e < entry_target.size(); ++e) {
-    caps[entry_target[e]].emplace_back(entry_centre[e], entry_radius[e] + 1e-9 >= kPi / 2
-                                                            ? 2.0
-                                                            : std::sin(entry_radius[e] + 1e-9));
-  }
+  const TargetIndex ix = index_targets(plan, satellite, first, last, scr, frame);
+  const std::vector<Prepared>& targets = ix.targets;
 
   std::vector<SearchState> states(n);
-  const bool swath = plan.rule == TargetRule::swath;
-  // Skips of increasing length: the screen looks this far ahead at once.
-  const double tiers[3] = {20.0, 120.0, 600.0};  // s
   const std::size_t nthreads = static_cast<std::size_t>(std::max(threads, 1));
 
   // What one thread keeps for the targets it applies (those with t % nthreads == k).
@@ -230,7 +283,7 @@ void sweep(const Plan& plan, const EarthOrientation& eop, std::size_t satellite,
   std::vector<Lane> lanes(nthreads);
   for (Lane& l : lanes) l.stamp.assign(n, 0);
 
-  // The targets that the step's points (or arc) may touch, and those in contact, in order.
+  // The targets that the step's points may touch, and those in contact, in order.
   auto apply_exact = [&](Lane& lane, std::size_t k, double day, double sec, const StepData& s) {
     ++lane.stamp_now;
     lane.todo.clear();
@@ -239,38 +292,14 @@ void sweep(const Plan& plan, const EarthOrientation& eop, std::size_t satellite,
       lane.todo.push_back(t);
     }
     lane.hits.clear();
-    V3 pole{};  // of the great circle of the tracking points
-    bool have_pole = false;
-    if (swath) {
-      // The arc lies within half its length of its midpoint.
-      const V3 a = unit(s.pt[2], s.pt[3]), b = unit(s.pt[4], s.pt[5]);
-      const V3 m = {a[0] + b[0], a[1] + b[1], a[2] + b[2]};
-      const double mn = std::sqrt(m[0] * m[0] + m[1] * m[1] + m[2] * m[2]);
-      const double chord = std::sqrt((a[0] - b[0]) * (a[0] - b[0]) + (a[1] - b[1]) * (a[1] - b[1]) +
-                                     (a[2] - b[2]) * (a[2] - b[2]));
-      const double half = std::asin(std::min(1.0, chord / 2.0));
-      pole = {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
-      const double pn = std::sqrt(pole[0] * pole[0] + pole[1] * pole[1] + pole[2] * pole[2]);
-      if (pn > 1e-12) {
-        pole = {pole[0] / pn, pole[1] / pn, pole[2] / pn};
-        have_pole = true;
-      }
+    for (std::size_t i = 0; i < 3; ++i) {
       B2 q[2];
-      const int nq = mn > 1e-9
-                         ? cap_boxes(std::atan2(m[1], m[0]),
-                                     std::asin(std::clamp(m[2] / mn, -1.0, 1.0)), half + 1e-7, q)
-                         : cap_boxes(0, 0, kPi, q);
-      for (int j = 0; j < nq; ++j) tree.query(bgi::intersects(q[j]), std::back_inserter(lane.hits));
-    } else {
-      for (std::size_t i = 0; i < 3; ++i) {
-        B2 q[2];
-        const int nq = cap_boxes(s.pt[2 * i] * kRad, s.pt[2 * i + 1] * kRad, 1e-7, q);
-        for (int j = 0; j < nq; ++j)
-          tree.query(bgi::intersects(q[j]), std::back_inserter(lane.hits));
-      }
+      const int nq = cap_boxes(s.pt[2 * i] * kRad, s.pt[2 * i + 1] * kRad, 1e-7, q);
+      for (int j = 0; j < nq; ++j)
+        ix.tree.query(bgi::intersects(q[j]), std::back_inserter(lane.hits));
     }
     for (const Entry& e : lane.hits) {
-      const std::size_t t = entry_target[e.second];
+      const std::size_t t = ix.entry_target[e.second];
       if (t % nthreads != k || lane.stamp[t] == lane.stamp_now) continue;
       lane.stamp[t] = lane.stamp_now;
       lane.todo.push_back(t);
@@ -280,20 +309,8 @@ void sweep(const Plan& plan, const EarthOrientation& eop, std::size_t satellite,
     for (const std::size_t t : lane.todo) {
       const Prepared& tg = targets[t];
       lane.data = s;
-      bool near = true;
-      if (have_pole) {
-        near = false;
-        for (const auto& [c, sr] : caps[t]) {
-          if (std::fabs(c[0] * pole[0] + c[1] * pole[1] + c[2] * pole[2]) <= sr) {
-            near = true;
-            break;
-          }
-        }
-      }
       bool in = false;
-      for (std::size_t i = 0; i < 3 && !in && near; ++i)
-        in = point_in(tg, s.pt[2 * i], s.pt[2 * i + 1]);
-      if (!in && near && swath) in = arc_touches(tg, s.pt[2], s.pt[3], s.pt[4], s.pt[5]);
+      for (std::size_t i = 0; i < 3 && !in; ++i) in = point_in(tg, s.pt[2 * i], s.pt[2 * i + 1]);
       lane.data.any_in = in;
       apply_step(tg.p, orbit, table, *sinks[t], day, sec, lane.data, states[t]);
       if (states[t].in == 1) lane.active.push_back(t);
@@ -325,90 +342,31 @@ void sweep(const Plan& plan, const EarthOrientation& eop, std::size_t satellite,
         if (!scr.enabled || !cheap_point(orbit, scr, cur_day, cur_sec, cs)) {
           maybe = true;
         } else {
-          B2 q[2];
-          int tier = 0;
-          for (tier = 0; tier < 3; ++tier) {
-            const int nq = cap_boxes(cs.lon, cs.lat, scr.theta + scr.omega * tiers[tier], q);
-            hits.clear();
-            for (int j = 0; j < nq; ++j)
-              tree.query(bgi::intersects(q[j]), std::back_inserter(hits));
-            if (!hits.empty()) break;
+          // The tracking points from the cheap state, made at the first entry that the
+          // bounds leave in view: the step is computed only when one of them comes within
+          // the frame gap of the entry's box.
+          bool have_points = false, points_ok = false;
+          double pt[6];
+          auto near = [&](std::size_t entry) {
+            if (!have_points) {
+              have_points = true;
+              Vec6 geo{};
+              state_to_spherical(cs.ef, geo);
+              tracking_points(sp, cs.ef, geo, local_radius(geo[1]), pt);
+              points_ok = std::isfinite(frame.turn);
+              for (const double v : pt) points_ok = points_ok && std::isfinite(v);
+            }
+            if (!points_ok) return true;
+            const BBox& nbx = ix.entry_near[entry];
+            return in_bbox(nbx, pt[0], pt[1]) || in_bbox(nbx, pt[2], pt[3]) ||
+                   in_bbox(nbx, pt[4], pt[5]);
+          };
+          const double out_for = screen_instant(ix, scr, sp, cs, false, near, hits);
+          if (out_for < 0.0) {
+            maybe = true;
+          } else {
+            skip = static_cast<long>(std::floor(out_for / sp.step));
           }
-          double out_for = tier > 0 ? tiers[tier - 1] : tiers[0];
-          if (tier == 0) {
-            // The angles across the track (from the nadir toward r x v) that the points or
-            // the arc can reach over the next `tiers[0]` seconds.
-            const bool use_cross = std::fabs(cs.vr) * tiers[0] < 1e-3 * cs.r;
-            const double r_lo = cs.r * (1.0 - 2e-3), r_hi = cs.r * (1.0 + 2e-3);
-            double lo[3], hi[3];
-            const double alphas[3] = {sp.alpha0 * kRad, sp.alpha1 * kRad, sp.alpha2 * kRad};
-            for (int i = 0; i < 3; ++i) {
-              auto phi = [&](double ratio) {
-                return std::asin(std::clamp(ratio * std::sin(alphas[i]), -1.0, 1.0)) - alphas[i];
-              };
-              const double f1 = phi(r_lo / earth_a), f2 = phi(r_hi / earth_b);
-              lo[i] = std::min(f1, f2) - kAlongMargin;
-              hi[i] = std::max(f1, f2) + kAlongMargin;
-            }
-            if (swath) {
-              lo[0] = std::min({lo[0], lo[1], lo[2]});
-              hi[0] = std::max({hi[0], hi[1], hi[2]});
-            }
-            const int nint = swath ? 1 : 3;
-            // The tracking points from the cheap state, made at the first entry that the
-            // bounds leave in view: the step is computed only when one of them (or the arc
-            // between (1) and (2)) comes within the frame gap of the entry's box.
-            bool have_points = false, points_ok = false;
-            double pt[6];
-            Arc arc;
-            auto near = [&](std::size_t entry) {
-              if (!have_points) {
-                have_points = true;
-                Vec6 geo{};
-                state_to_spherical(cs.ef, geo);
-                tracking_points(sp, cs.ef, geo, local_radius(geo[1]), pt);
-                points_ok = std::isfinite(frame.turn);
-                for (const double v : pt) points_ok = points_ok && std::isfinite(v);
-                if (points_ok && swath) arc = make_arc(pt[2], pt[3], pt[4], pt[5]);
-              }
-              if (!points_ok) return true;
-              const BBox& nb = entry_near[entry];
-              if (in_bbox(nb, pt[0], pt[1])) return true;
-              return swath ? arc_meets_bbox(nb, arc)
-                           : in_bbox(nb, pt[2], pt[3]) || in_bbox(nb, pt[4], pt[5]);
-            };
-            for (const Entry& e : hits) {
-              const V3& c = entry_centre[e.second];
-              const double rb = entry_radius[e.second];
-              const double off = std::asin(std::min(
-                  1.0, std::fabs(c[0] * cs.along[0] + c[1] * cs.along[1] + c[2] * cs.along[2])));
-              double m_cross = -1.0;
-              if (use_cross && off + rb + scr.omega * tiers[0] < kCrossLimit) {
-                const double phic =
-                    std::atan2(c[0] * cs.left[0] + c[1] * cs.left[1] + c[2] * cs.left[2],
-                               c[0] * cs.up[0] + c[1] * cs.up[1] + c[2] * cs.up[2]);
-                double gap = kPi;
-                for (int i = 0; i < nint; ++i)
-                  gap = std::min(gap, std::max({0.0, lo[i] - phic, phic - hi[i]}));
-                // Near the plane an angle across it moves no faster than 1/cos(limit) times
-                // the frame, and a box within rb of its centre spans rb/cos(limit) of it.
-                m_cross = gap * std::cos(kCrossLimit) - rb;
-              }
-              const double m_iso =
-                  box_distance_bound(entry_screen[e.second], cs.lon, cs.lat) - scr.theta;
-              const double m_along = off - rb - kAlongMargin;
-              const double margin = std::max({m_iso, m_along, m_cross});
-              if (margin > 0.0) {
-                out_for = std::min(out_for, margin / scr.omega);
-              } else if (near(e.second)) {
-                maybe = true;
-                break;
-              } else {
-                out_for = 0.0;  // not in view now, but nothing proven for the next steps
-              }
-            }
-          }
-          if (!maybe) skip = static_cast<long>(std::floor(out_for / sp.step));
         }
       }
       // A day missing from the Earth-orientation table is computed: the run stops there, as
@@ -553,6 +511,13 @@ std::vector<Opportunity> plan_opportunities(const Plan& plan, const EarthOrienta
     fill();
     for (auto& th : pool) th.join();
   }
+  // The boxes' outlines on their projections, made once per target.
+  std::vector<std::unique_ptr<detail::BoxCoverage>> box_cover(n);
+  for (const Work& w : work) {
+    const Target& t = plan.targets[w.target];
+    auto& c = box_cover[w.target - first];
+    if (t.box && !c) c = std::make_unique<detail::BoxCoverage>(*t.box);
+  }
   // Sun, coverage and swath of each contact: independent, on the hardware's threads.
   std::atomic<std::size_t> next{0};
   auto job = [&] {
@@ -575,8 +540,27 @@ std::vector<Opportunity> plan_opportunities(const Plan& plan, const EarthOrienta
         o.sun_elevation_deg = sun_elevation_from(at, t.centre.lon_deg, t.centre.lat_deg);
       }
       o.element_age_days = element_age_days(el, o.contact.best_utc);
-      if (t.box) {
-        o.coverage = box_coverage(*t.box, item.side1, item.side2);
+      // A contact of an instant (a point, or a line crossed at once) has one step: its swath
+      // is the line, a ring without area.
+      if (item.side1.size() == 1) {
+        item.side1.push_back(item.side1.front());
+        item.side2.push_back(item.side2.front());
+      }
+      if (t.box && t.box->lon1 < t.box->lon2 && t.box->lat1 < t.box->lat2) {
+        o.coverage = (*box_cover[work[w].target - first])(item.side1, item.side2);
+      } else if (t.box && (t.box->lon1 < t.box->lon2 || t.box->lat1 < t.box->lat2)) {
+        // A box of no width is a segment of a meridian or a parallel: the share of its length.
+        const Box& b = *t.box;
+        const Ring segment = {{b.lon1, b.lat1}, {b.lon2, b.lat2}};
+        o.coverage = plan::lines_coverage({segment}, t.centre, item.side1, item.side2);
+      } else if (!t.lines.empty()) {
+        o.coverage = plan::lines_coverage(t.lines, t.centre, item.side1, item.side2);
+      } else if (t.box) {
+        o.coverage = 1.0;  // a box of one position seen is seen whole
+      } else if (t.points.size() == 1) {
+        o.coverage = 1.0;  // a point's contact is the instant the line passes over it
+      } else if (!t.points.empty()) {
+        o.coverage = plan::points_coverage(t.points, t.centre, item.side1, item.side2);
       } else {
         o.coverage = plan::polygons_coverage(t.polygons, t.centre, item.side1, item.side2);
       }

@@ -138,6 +138,13 @@ std::string json_text(const std::string& s) {
   return nlohmann::json(s).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
+// Positions of a line or a point set, "[lon,lat],...".
+void put_positions(std::ostream& out, const Ring& positions) {
+  for (std::size_t i = 0; i < positions.size(); ++i)
+    out << (i ? "," : "") << '[' << num(positions[i].lon_deg) << ',' << num(positions[i].lat_deg)
+        << ']';
+}
+
 void put_rings(std::ostream& out, const std::vector<std::vector<Ring>>& polys) {
   out << "{\"type\":\"MultiPolygon\",\"coordinates\":[";
   for (std::size_t p = 0; p < polys.size(); ++p) {
@@ -189,6 +196,22 @@ void write_opportunities_geojson(const Plan& plan, const std::vector<Opportunity
     first = false;
     out << "{\"type\":\"Feature\",\"properties\":{\"kind\":\"target\",\"id\":" << json_text(t.id)
         << ",\"name\":" << json_text(t.name) << "},\"geometry\":";
+    if (!t.points.empty()) {
+      out << "{\"type\":\"MultiPoint\",\"coordinates\":[";
+      put_positions(out, t.points);
+      out << "]}}";
+      continue;
+    }
+    if (!t.lines.empty()) {
+      out << "{\"type\":\"MultiLineString\",\"coordinates\":[";
+      for (std::size_t i = 0; i < t.lines.size(); ++i) {
+        out << (i ? ",[" : "[");
+        put_positions(out, t.lines[i]);
+        out << ']';
+      }
+      out << "]}}";
+      continue;
+    }
     std::vector<std::vector<Ring>> polys;
     if (t.box) {
       const Box& b = *t.box;

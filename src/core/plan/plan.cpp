@@ -308,6 +308,16 @@ Plan load_plan(const std::string& path) {
     }
   }
   plan.targets = read_targets(plan.targets_path);
+  if (plan.rule == TargetRule::points) {
+    for (const Target& t : plan.targets) {
+      if (t.points.empty() && t.lines.empty()) continue;
+      fail(plan.targets_path, t.line, "rule",
+           "TARGET \"" + t.id +
+               "\" IS A POINT OR A LINE, WHICH THE TRACKING POINTS OF rule = \"points\" ALMOST "
+               "NEVER FALL ON: GIVE rule = \"swath\".",
+           std::filesystem::path(plan.targets_path).extension() == ".csv" ? "LINE" : "FEATURE");
+    }
+  }
   return plan;
 }
 

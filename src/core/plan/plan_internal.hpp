@@ -3,8 +3,10 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -27,15 +29,19 @@ struct BBox {
 
 // A target ready for the sweep.
 struct Prepared {
-  SearchParams p;  // the target's search (a box, or a point box at the polygon's centroid)
-  bool is_box = true;
-  // Polygons: rings of geocentric degrees and unit vectors (edges are great-circle arcs).
+  enum class Kind { box, polygons, points, lines };
+  SearchParams p;  // the target's search (a box, or a point box at the centre of the others)
+  Kind kind = Kind::box;
+  // Rings and lines of geocentric degrees and unit vectors (edges are great-circle arcs).
   struct Ring {
     std::vector<double> lon, lat;
     std::vector<V3> v;
   };
-  std::vector<std::vector<Ring>> polys;
-  std::vector<BBox> boxes;  // conservative bounding boxes (split at +-180)
+  std::vector<std::vector<Ring>> polys;  // polygons: outer ring, then holes
+  std::vector<Ring> lines;               // lines: open polylines
+  std::vector<V3> points;                // points: unit vectors
+  V3 centre{};                           // the geocentric centre, unit vector
+  std::vector<BBox> boxes;               // conservative bounding boxes (split at +-180)
 };
 
 // Box tests on geocentric degrees with every bound included; a box reaching past +-180 also
@@ -77,9 +83,76 @@ bool point_in(const Prepared& t, double lon, double lat);
 // Whether the great-circle arc between two geocentric points touches the target.
 bool arc_touches(const Prepared& t, double lon1, double lat1, double lon2, double lat2);
 
+// ---- the swath rule in continuous time ----
+
+// The sensor line at one instant: the great-circle arc from point (1) to point (2) on the
+// local sphere, in the plane through the Earth's centre spanned by the radial direction and
+// the cross-track direction u = (r x v)/|r x v| (Earth-fixed state). Every tracking point
+// lies in that plane, at a central angle from the nadir toward u of
+// theta(alpha) = asin(r sin(alpha) / R) - alpha (the triangle Earth centre, satellite,
+// ground point), so the line is described by the plane and two angles.
+struct SensorLine {
+  double t = 0;         // seconds from the interval's start (UTC)
+  UtcInstant utc{};     // the instant
+  double tsince = 0;    // seconds from the elements' epoch
+  V3 up{}, u{}, n{};    // radial, cross-track (r x v side), along-track forward: unit
+  double r = 0, R = 0;  // satellite radius and local sphere radius, m
+  double th[3] = {};    // central angles of points (0), (1), (2) from the nadir, rad
+  V3 pt[3]{};           // the points themselves, unit vectors
+};
+
+// The sensor line at any instant of a satellite's sweep, from the same state, frames and Earth
+// model as a step: SGP8, the Earth-fixed frame by Greenwich apparent sidereal time (IAU
+// 2006/2000A), the day's UT1 - UTC, polar motion and s', and the local sphere. The equation of
+// the equinoxes (GAST - GMST, which moves by less than 1e-8 rad a day) is taken at whole hours
+// of UT1 and interpolated linearly between them: within 1e-10 rad (under 1 mm on the ground)
+// of computing it at every instant, and the same whatever the step. Thread-safe.
+class LineModel {
+ public:
+  LineModel(const SearchParams& p, const Propagator& orbit, const EopRows& table);
+  // Raises Error where a step would: a day missing from the table, a state the model cannot
+  // serve.
+  SensorLine at(double t) const;
+  const SearchParams& params() const { return p_; }
+
+ private:
+  double equinoxes(double ut1_mjd) const;
+  SearchParams p_;
+  const Propagator& orbit_;
+  const EopRows& table_;
+  double node0_ = 0;  // UT1 MJD of the first node of the equation of the equinoxes
+  std::size_t nodes_ = 0;
+  std::unique_ptr<std::atomic<double>[]> ee_;  // NaN until computed
+};
+
+// The continuous contacts of one satellite with targets [first, last) under the swath rule:
+// the sweep that `sweep` runs for that rule.
+void sweep_swath(const Plan& plan, const EarthOrientation& eop, std::size_t satellite,
+                 std::size_t first, std::size_t last, const std::vector<ContactSink*>& sinks,
+                 const std::function<void(double)>& progress, int threads);
+
+// Whether the sensor line touches the target at its instant (exact).
+bool line_touches(const Prepared& t, const SensorLine& line);
+
+// Largest second derivative (1/s^2) of any event function of the swath rule (a unit vector of
+// the line dotted with a fixed vector, or |n_xy|^2): an event function whose two values on a
+// step of length h both lie farther than kEventCurvature h^2 / 8 from zero on the same side
+// has no root on it. Low Earth orbits reach about 3e-6; tested.
+inline constexpr double kEventCurvature = 2.0e-5;
+
 // Geodetic polygon helpers: area centroid, coverage of a swath (side 1 forward, side 2
 // back), validity.
 GroundPoint polygons_centroid(const std::vector<Polygon>& polys);
+// The middle of points (their mean direction), or of lines (the mean of their edges' middles
+// by length); a single point is itself.
+GroundPoint points_centre(const std::vector<Ring>& chains, bool lines);
+// The share of the points under a contact's swath or on its line (within a metre).
+double points_coverage(const std::vector<GroundPoint>& points, const GroundPoint& centre,
+                       const std::vector<GroundPoint>& side1,
+                       const std::vector<GroundPoint>& side2);
+// The share of the lines' length under a contact's swath (equal-area projection).
+double lines_coverage(const std::vector<Ring>& lines, const GroundPoint& centre,
+                      const std::vector<GroundPoint>& side1, const std::vector<GroundPoint>& side2);
 double polygons_coverage(const std::vector<Polygon>& polys, const GroundPoint& centre,
                          const std::vector<GroundPoint>& side1,
                          const std::vector<GroundPoint>& side2);

@@ -63,7 +63,7 @@ std::vector<Target> read_csv(const std::string& path, std::istream& in) {
   std::set<std::string> ids;
   std::string line;
   long n = 0;
-  bool header = false;
+  bool header = false, points = false;
   while (std::getline(in, line)) {
     ++n;
     if (!line.empty() && line.back() == '\r') line.pop_back();
@@ -72,15 +72,21 @@ std::vector<Target> read_csv(const std::string& path, std::istream& in) {
     if (!header) {
       std::string h;
       for (std::size_t i = 0; i < f.size(); ++i) h += (i ? "," : "") + f[i];
-      if (h != "id,name,lon1,lon2,lat1,lat2") {
-        fail(path, n, "header", "THE HEADER MUST BE \"id,name,lon1,lon2,lat1,lat2\".");
+      if (h == "id,name,lon,lat") {
+        points = true;
+      } else if (h != "id,name,lon1,lon2,lat1,lat2") {
+        fail(path, n, "header",
+             "THE HEADER MUST BE \"id,name,lon1,lon2,lat1,lat2\" (BOXES) OR \"id,name,lon,lat\" "
+             "(POINTS).");
       }
       header = true;
       continue;
     }
-    if (f.size() != 6) {
+    const std::size_t fields = points ? 4 : 6;
+    if (f.size() != fields) {
       fail(path, n, "",
-           "A TARGET NEEDS 6 FIELDS (id,name,lon1,lon2,lat1,lat2); FOUND " +
+           "A TARGET NEEDS " + std::to_string(fields) + " FIELDS (" +
+               (points ? "id,name,lon,lat" : "id,name,lon1,lon2,lat1,lat2") + "); FOUND " +
                std::to_string(f.size()) + ".");
     }
     Target t;
@@ -89,8 +95,10 @@ std::vector<Target> read_csv(const std::string& path, std::istream& in) {
     t.line = n;
     if (t.id.empty()) fail(path, n, "id", "THE TARGET HAS NO id.");
     double v[4];
-    static const char* names[4] = {"lon1", "lon2", "lat1", "lat2"};
-    for (int k = 0; k < 4; ++k) {
+    static const char* box_names[4] = {"lon1", "lon2", "lat1", "lat2"};
+    static const char* point_names[2] = {"lon", "lat"};
+    const char* const* names = points ? point_names : box_names;
+    for (std::size_t k = 0; k + 2 < fields; ++k) {
       const std::string& s = f[2 + k];
       char* end = nullptr;
       v[k] = std::strtod(s.c_str(), &end);
@@ -104,6 +112,10 @@ std::vector<Target> read_csv(const std::string& path, std::istream& in) {
              std::string(names[k]) + " OF TARGET \"" + t.id + "\" IS NOT A FINITE NUMBER.");
       }
     }
+    if (points) {  // a point is the box of one position
+      v[2] = v[3] = v[1];
+      v[1] = v[0];
+    }
     if (!(std::fabs(v[2]) <= 90.0 && std::fabs(v[3]) <= 90.0 && std::fabs(v[0]) <= 360.0 &&
           std::fabs(v[1]) <= 360.0)) {
       fail(path, n, "",
@@ -112,7 +124,11 @@ std::vector<Target> read_csv(const std::string& path, std::istream& in) {
                "BETWEEN -360 AND 360 DEGREES.");
     }
     if (!ids.insert(t.id).second) fail(path, n, "id", "DUPLICATE TARGET id \"" + t.id + "\".");
-    t.box = Box{v[0], v[1], v[2], v[3]};
+    if (points) {
+      t.points = {{v[0], v[2]}};
+    } else {
+      t.box = Box{v[0], v[1], v[2], v[3]};
+    }
     t.centre = {(v[0] + v[1]) / 2.0, (v[2] + v[3]) / 2.0};
     out.push_back(std::move(t));
   }
@@ -294,13 +310,57 @@ std::vector<Target> read_geojson(const std::string& path, const std::string& tex
     if (!g.is_object() || !g.contains("coordinates"))
       bad("TARGET \"" + t.id + "\" HAS NO GEOMETRY.");
     const std::string type = g.value("type", "");
+    const nlohmann::json& coords = g["coordinates"];
+    // A position: longitude and latitude in range.
+    auto position = [&](const nlohmann::json& pos) {
+      if (!pos.is_array() || pos.size() < 2 || !pos[0].is_number() || !pos[1].is_number())
+        bad("TARGET \"" + t.id + "\": A POSITION IS NOT A PAIR OF NUMBERS.");
+      const double lon = pos[0].get<double>(), lat = pos[1].get<double>();
+      if (!std::isfinite(lon) || !std::isfinite(lat))
+        bad("TARGET \"" + t.id + "\": A POSITION IS NOT A FINITE NUMBER.");
+      if (!(std::fabs(lat) <= 90.0 && std::fabs(lon) <= 360.0))
+        bad("TARGET \"" + t.id +
+            "\": LATITUDES MUST LIE BETWEEN -90 AND 90 DEGREES AND "
+            "LONGITUDES BETWEEN -360 AND 360 DEGREES.");
+      return GroundPoint{lon, lat};
+    };
+    if (type == "Point" || type == "MultiPoint" || type == "LineString" ||
+        type == "MultiLineString") {
+      const bool multi = type.rfind("Multi", 0) == 0;
+      const bool line = type.find("Line") != std::string::npos;
+      if (!coords.is_array() || (multi && coords.empty()))
+        bad("TARGET \"" + t.id + "\": THE " + type + " HOLDS NO POSITION.");
+      std::vector<nlohmann::json> parts;
+      if (multi) {
+        for (const auto& p : coords) parts.push_back(p);
+      } else {
+        parts.push_back(coords);
+      }
+      for (const auto& part : parts) {
+        if (!line) {
+          t.points.push_back(position(part));
+          continue;
+        }
+        if (!part.is_array() || part.size() < 2)
+          bad("TARGET \"" + t.id + "\": A LINE HAS FEWER THAN TWO POSITIONS.");
+        Ring l;
+        for (const auto& pos : part) l.push_back(position(pos));
+        t.lines.push_back(std::move(l));
+      }
+      t.centre = plan::points_centre(t.lines.empty() ? std::vector<Ring>{t.points} : t.lines,
+                                     !t.lines.empty());
+      out.push_back(std::move(t));
+      continue;
+    }
     std::vector<nlohmann::json> polys;
     if (type == "Polygon")
-      polys.push_back(g["coordinates"]);
-    else if (type == "MultiPolygon" && g["coordinates"].is_array())
-      for (const auto& p : g["coordinates"]) polys.push_back(p);
+      polys.push_back(coords);
+    else if (type == "MultiPolygon" && coords.is_array())
+      for (const auto& p : coords) polys.push_back(p);
     else
-      bad("TARGET \"" + t.id + "\": THE GEOMETRY MUST BE A Polygon OR A MultiPolygon (GIVEN: \"" +
+      bad("TARGET \"" + t.id +
+          "\": THE GEOMETRY MUST BE A Polygon, MultiPolygon, Point, MultiPoint, LineString OR "
+          "MultiLineString (GIVEN: \"" +
           type + "\").");
     if (polys.empty()) bad("TARGET \"" + t.id + "\": THE MultiPolygon HOLDS NO POLYGON.");
     std::vector<Polygon> written;  // as written, each ring's longitudes made continuous
@@ -311,18 +371,7 @@ std::vector<Target> read_geojson(const std::string& path, const std::string& tex
       for (const auto& rj : pj) {
         if (!rj.is_array()) bad("TARGET \"" + t.id + "\": A RING IS NOT AN ARRAY OF POSITIONS.");
         Ring ring;
-        for (const auto& pos : rj) {
-          if (!pos.is_array() || pos.size() < 2 || !pos[0].is_number() || !pos[1].is_number())
-            bad("TARGET \"" + t.id + "\": A POSITION IS NOT A PAIR OF NUMBERS.");
-          const double lon = pos[0].get<double>(), lat = pos[1].get<double>();
-          if (!std::isfinite(lon) || !std::isfinite(lat))
-            bad("TARGET \"" + t.id + "\": A POSITION IS NOT A FINITE NUMBER.");
-          if (!(std::fabs(lat) <= 90.0 && std::fabs(lon) <= 360.0))
-            bad("TARGET \"" + t.id +
-                "\": LATITUDES MUST LIE BETWEEN -90 AND 90 DEGREES AND "
-                "LONGITUDES BETWEEN -360 AND 360 DEGREES.");
-          ring.push_back({lon, lat});
-        }
+        for (const auto& pos : rj) ring.push_back(position(pos));
         if (ring.size() < 4) bad("TARGET \"" + t.id + "\": A RING HAS FEWER THAN FOUR POSITIONS.");
         if (ring.front().lon_deg != ring.back().lon_deg ||
             ring.front().lat_deg != ring.back().lat_deg)
