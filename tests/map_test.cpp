@@ -13,6 +13,7 @@
 #include "core/time_text.hpp"
 #include "legacy/routines.hpp"
 #include "map_page.hpp"
+#include "sha256.hpp"
 #include "test_support.hpp"
 
 namespace orvus {
@@ -499,6 +500,20 @@ TEST(MapFiles, PageTextsCannotBreakOutOfTheData) {
             std::string::npos);
   EXPECT_NE(html.find("\"name\":\"\\u003c!-- \xEF\xBF\xBD\""), std::string::npos);
   EXPECT_NE(html.find("[[[1.00000,2.00000],[3.00000,2.00000]"), std::string::npos);
+  // Scripts run by their hashes alone: no inline script or handler added to the page can.
+  EXPECT_EQ(html.find("'unsafe-inline'; style-src"), std::string::npos);
+  EXPECT_NE(html.find("script-src 'sha256-"), std::string::npos);
+}
+
+// The hashes of the page's scripts: SHA-256 of the FIPS 180-2 examples (appendix B), one and
+// two blocks of padding, and of the empty text, in base64.
+TEST(MapFiles, ScriptHashesAreSha256) {
+  EXPECT_EQ(page::csp_hash(""), "'sha256-47DEQpj8HBSa+/TImW+5JCeuQeRkm5NMpJWZG3hSuFU='");
+  // ba7816bf 8f01cfea 414140de 5dae2223 b00361a3 96177a9c b410ff61 f20015ad
+  EXPECT_EQ(page::csp_hash("abc"), "'sha256-ungWv48Bz+pBQUDeXa4iI7ADYaOWF3qctBD/YfIAFa0='");
+  // 248d6a61 d20638b8 e5c02693 0c3e6039 a33ce459 64ff2167 f6ecedd4 19db06c1
+  EXPECT_EQ(page::csp_hash("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq"),
+            "'sha256-JI1qYdIGOLjlwCaTDD5gOaM85Flk/yFn9uzt1BnbBsE='");
 }
 
 // The map computes its contacts from the run's inputs: the reports are not read, and a

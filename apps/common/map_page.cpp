@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <fstream>
 
+#include "sha256.hpp"
+
 namespace orvus::page {
 
 // Valid UTF-8 passes; any other byte becomes U+FFFD.
@@ -120,7 +122,7 @@ std::string page_data(const Page& page) {
     out += i ? ",\n{" : "\n{";
     field(out, "id", json_string(c.id));
     field(out, "satellite", json_string(c.satellite));
-    field(out, "target", json_string(c.target));
+    field(out, "target", std::to_string(c.target));
     field(out, "number", std::to_string(c.number));
     field(out, "start", json_string(c.start));
     field(out, "duration", num(c.duration_s, 3));
@@ -143,7 +145,7 @@ constexpr std::string_view kTemplate = R"html(<!DOCTYPE html>
 <head>
 <meta charset="utf-8">
 <meta name="viewport" content="width=device-width, initial-scale=1">
-<meta http-equiv="Content-Security-Policy" content="default-src 'none'; script-src 'unsafe-inline'; style-src 'unsafe-inline'; img-src data:">
+<meta http-equiv="Content-Security-Policy" content="default-src 'none'; script-src @SCRIPT_HASHES@; style-src 'unsafe-inline'; img-src data:">
 <title>ORVUS map</title>
 <style>@LEAFLET_CSS@</style>
 <style>
@@ -196,7 +198,14 @@ tr.orvus-row-selected { background: #fde3e3 !important; }
 <th data-key="start">Local start</th><th data-key="duration">Duration (s)</th><th data-key="pass">Pass</th>
 <th data-key="best_alpha">BEST ALPHA (&deg;)</th><th data-key="sun">Sun elevation (&deg;)</th><th data-key="coverage">Coverage (%)</th>
 </tr></thead><tbody></tbody></table></div>
-<script>
+<script>@PAGE_JS@</script>
+</body>
+</html>
+)html";
+
+// The page's own script. Every text from the inputs reaches the document as text (textContent
+// or a text node), never as markup.
+constexpr std::string_view kScript = R"js(
 (function () {
 'use strict';
 var data = JSON.parse(document.getElementById('orvus-data').textContent);
@@ -224,8 +233,13 @@ function centre(rings) {
   rings.forEach(function (r) { r.forEach(function (p) { s += near(p[0], ref); n++; }); });
   return n ? near(s / n, 0) : 0;
 }
-var targetCentre = {};
-data.targets.forEach(function (t) { targetCentre[t.name] = centre(t.rings); });
+// A contact names its target by its index in data.targets.
+var targetCentre = data.targets.map(function (t) { return centre(t.rings); });
+function textBlock(text) {
+  var d = document.createElement('div');
+  d.textContent = text;
+  return d;
+}
 var ref0 = data.targets.length ? centre(data.targets[0].rings) : 0;
 
 // A view first: Leaflet draws the layers added to a map only once it has one.
@@ -244,17 +258,18 @@ function note(latlngs) {
   return latlngs;
 }
 var drawn = [];  // what the first view fits
-data.targets.forEach(function (t) {
-  var ref = targetCentre[t.name];
+data.targets.forEach(function (t, i) {
+  var ref = targetCentre[i];
   var layer = L.polygon(t.rings.map(function (r) { return note(unwrap(r, ref)); }), {
     color: '#d62728', weight: 2.5, fillOpacity: 0.12, className: 'orvus-target', interactive: true
-  }).addTo(map).bindTooltip(t.name);
+  }).addTo(map).bindTooltip(textBlock(t.name));
   drawn.push(layer);
 });
 
 function fmt(v, d) { return v === null || v === undefined ? '' : v.toFixed(d); }
 function fields(c) {
-  return [['No.', String(c.number)], ['Satellite', c.satellite], ['Target', c.target],
+  var target = data.targets[c.target] ? data.targets[c.target].name : '';
+  return [['No.', String(c.number)], ['Satellite', c.satellite], ['Target', target],
           ['Local start', c.start], ['Duration (s)', fmt(c.duration, 1)], ['Pass', c.pass],
           ['BEST ALPHA (\u00b0)', fmt(c.best_alpha, 2)], ['Sun elevation (\u00b0)', fmt(c.sun, 1)],
           ['Coverage (%)', fmt(c.coverage * 100, 1)]];
@@ -271,7 +286,7 @@ function tooltip(c) {
 
 var tbody = document.querySelector('#orvus-contacts tbody');
 var items = data.contacts.map(function (c) {
-  var ref = c.target in targetCentre ? targetCentre[c.target] : ref0;
+  var ref = c.target < targetCentre.length ? targetCentre[c.target] : ref0;
   var colour = colours[c.pass] || colours[''];
   var rings = c.swath.map(function (r) { return note(unwrap(r, ref)); });
   var closed = rings.length && rings[0].length > 3;
@@ -326,9 +341,9 @@ function select(item, zoom) {
 
 // The table: sorted by a column on a click on its head, again for the other order.
 var sortKey = 'number', sortDir = 1;
-// Local times "DD/MM/YYYY hh:mm:ss.sss" sort as "YYYY/MM/DD hh:mm:ss.sss".
+// Local times "DD/MM/YYYY hh:mm:ss.sss" sort as "YYYY/MM/DD hh:mm:ss.sss", targets by name.
 function key(c) {
-  var v = c[sortKey], m = sortKey === 'start' && /^(\d\d)\/(\d\d)\/(\d+)(.*)$/.exec(v);
+  var v = sortKey === 'target' ? fields(c)[2][1] : c[sortKey], m = sortKey === 'start' && /^(\d\d)\/(\d\d)\/(\d+)(.*)$/.exec(v);
   return m ? m[3] + '/' + m[2] + '/' + m[1] + m[4] : v;
 }
 function render() {
@@ -443,22 +458,24 @@ render();
 filter();
 graticule();
 }());
-</script>
-</body>
-</html>
-)html";
+)js";
 
 }  // namespace
 
 std::string page_html(const Page& page) {
   std::string out;
   std::string_view t = kTemplate;
+  // The scripts run by their hashes: no other inline script (nor handler) can.
+  const std::string hashes =
+      csp_hash(asset_leaflet_js()) + " " + csp_hash(asset_topojson_js()) + " " + csp_hash(kScript);
   const std::pair<std::string_view, std::string> parts[] = {
+      {"@SCRIPT_HASHES@", hashes},
       {"@LEAFLET_CSS@", std::string(asset_leaflet_css())},
       {"@LEAFLET_JS@", std::string(asset_leaflet_js())},
       {"@TOPOJSON_JS@", std::string(asset_topojson_js())},
       {"@WORLD@", std::string(asset_countries_50m())},
-      {"@DATA@", page_data(page)}};
+      {"@DATA@", page_data(page)},
+      {"@PAGE_JS@", std::string(kScript)}};
   for (const auto& [mark, text] : parts) {
     const auto at = t.find(mark);
     out.append(t.substr(0, at));

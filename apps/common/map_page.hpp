@@ -32,7 +32,8 @@ struct Target {
 
 struct Contact {
   std::string id;  // the swath's and the row's data-contact
-  std::string satellite, target;
+  std::string satellite;
+  std::size_t target = 0;  // index into Page::targets
   int number = 0;
   std::string start;  // local time text
   double duration_s = 0.0;

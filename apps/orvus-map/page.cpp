@@ -51,7 +51,7 @@ page::Page map_page(const Run& run) {
     page::Contact pc;
     pc.id = std::to_string(c.number);
     pc.satellite = satellite;
-    pc.target = location;
+    pc.target = 0;
     pc.number = c.number;
     std::vector<LonLat> side1, side2;
     for (const StepPoints& s : c.steps) {

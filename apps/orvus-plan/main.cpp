@@ -1,6 +1,7 @@
 // orvus-plan PLAN.toml [--reports]: every imaging opportunity of a deck of targets for the
-// plan's satellites, filtered by its constraints, into opportunities.csv and
-// opportunities.geojson (and, with --reports, the three classic reports of every pair).
+// plan's satellites, filtered by its constraints, into opportunities.csv,
+// opportunities.geojson and the map page opportunities.html (and, with --reports, the three
+// classic reports of every pair).
 #include <unistd.h>
 
 #include <atomic>
@@ -168,9 +169,9 @@ int main(int argc, char** argv) {
       std::printf(
           "Usage: orvus-plan PLAN.toml [--reports]\n"
           "Finds every imaging opportunity of the plan's targets for its satellites and writes\n"
-          "opportunities.csv and opportunities.geojson into the plan's output directory; with\n"
-          "--reports also the three orvus reports of every satellite and target in\n"
-          "reports/<satellite number>-<target id>/.\n");
+          "opportunities.csv, opportunities.geojson and opportunities.html (a map page) into\n"
+          "the plan's output directory; with --reports also the three orvus reports of every\n"
+          "satellite and target in reports/<satellite number>-<target id>/.\n");
       return 0;
     }
     if (a == "--reports") {

@@ -70,7 +70,7 @@ bool write_page(const Plan& plan, const std::vector<Opportunity>& kept,
     page::Contact pc;
     pc.id = std::to_string(o.satellite + 1) + "-" + t.id + "-" + std::to_string(c.number);
     pc.satellite = plan.satellites[o.satellite].name;
-    pc.target = t.id;
+    pc.target = o.target;
     pc.number = c.number;
     pc.start = first23(c.start_local);
     pc.duration_s = c.duration_s;

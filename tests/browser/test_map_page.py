@@ -23,6 +23,10 @@ from selenium.webdriver.support.ui import Select, WebDriverWait
 
 ARGS = None
 BLUE, ORANGE = (0x1F, 0x77, 0xB4), (0xFF, 0x7F, 0x0E)
+# Names that would become markup, end a script or break a quoted attribute if a page took
+# them for HTML.
+HOSTILE = ['<img src=x onerror=alert(1)>', '</script><script>alert(1)</script>',
+           '"Q" \'q\' S\u00e3o Tom\u00e9 & \u6771\u4eac <b>x</b>']
 
 
 def page_data(html):
@@ -49,18 +53,28 @@ class MapPage(unittest.TestCase):
         (work / "example").mkdir(parents=True)
         for f in Path(ARGS.examples).iterdir():
             shutil.copy(f, work / "example")
-        for program in (ARGS.orvus, ARGS.orvus_map):
-            subprocess.run([str(Path(program).resolve())], cwd=work / "example", check=True,
-                           capture_output=True)
+        # The example again, its location (record 2) a hostile name.
+        shutil.copytree(work / "example", work / "hostile")
+        lines = (work / "example" / "ORVUS_IN.TXT").read_text().splitlines()
+        lines[1] = HOSTILE[0] + " " + HOSTILE[2][:20]
+        (work / "hostile" / "ORVUS_IN.TXT").write_text("\n".join(lines) + "\n")
+        for run in ("example", "hostile"):
+            for program in (ARGS.orvus, ARGS.orvus_map):
+                subprocess.run([str(Path(program).resolve())], cwd=work / run, check=True,
+                               capture_output=True)
         # A plan of two satellites over three boxes (the last across the antimeridian),
         # written by orvus-plan itself.
         plan = work / "plan"
         plan.mkdir()
         data = Path(ARGS.data).resolve()
         (plan / "targets.csv").write_text("id,name,lon1,lon2,lat1,lat2\n"
-                                          "BSB,BRASILIA,-49.0,-46.5,-17.0,-14.5\n"
-                                          "SAH,SAHEL,2.0,6.0,12.0,16.0\n"
-                                          "FJI,FIJI,177.0,182.0,-19.0,-15.0\n")
+                                          f"BSB,{HOSTILE[0]},-49.0,-46.5,-17.0,-14.5\n"
+                                          f"SAH,{HOSTILE[1]},2.0,6.0,12.0,16.0\n"
+                                          "FJI,\"" + HOSTILE[2].replace('"', '""') +
+                                          "\",177.0,182.0,-19.0,-15.0\n",
+                                          encoding="utf-8")
+        cls.plan_targets = {"BSB": (HOSTILE[0], -47.75, -15.75), "SAH": (HOSTILE[1], 4.0, 14.0),
+                            "FJI": (HOSTILE[2], 179.5, -17.0)}
         (plan / "plan.toml").write_text(f"""start = 2025-03-01T00:00:00
 end = 2025-03-04T00:00:00
 utc_offset_hours = 0
@@ -87,6 +101,7 @@ beta_deg = 60.0
         rows = (plan / "out" / "opportunities.csv").read_text().splitlines()
         cls.plan_count = len(rows) - 1
         cls.pages = {"example": work / "example" / "ORVUS_v1.13_MAP.html",
+                     "hostile": work / "hostile" / "ORVUS_v1.13_MAP.html",
                      "plan": plan / "out" / "opportunities.html"}
         # The example's contacts as the GeoJSON file gives them, a count independent of the page.
         geojson = json.loads((work / "example" / "ORVUS_v1.13_CONTACTS.geojson").read_text())
@@ -225,11 +240,54 @@ beta_deg = 60.0
         self.open("example")
         self.driver.save_screenshot(str(Path(ARGS.work) / "example-page.png"))
 
+    def hover_targets(self, name, targets):
+        """Hovers each target (swaths filtered away): its tooltip shows its name as text, and
+        no name has made an element or run a script."""
+        d = self.driver
+        self.open(name)
+        d.execute_script("var e = document.getElementById('orvus-min-sun'); e.value = 90;"
+                         "e.dispatchEvent(new Event('input'));")
+        before = d.execute_script("return document.scripts.length;")
+        for label, lon, lat in targets:
+            d.execute_script("orvusMap.setView([arguments[1], arguments[0]], 6, {animate: false});",
+                             lon, lat)
+            box = d.find_element(By.ID, "orvus-map")
+            x, y = d.execute_script(
+                "var p = orvusMap.latLngToContainerPoint([arguments[1], arguments[0]]);"
+                "return [p.x - arguments[2] / 2, p.y - arguments[3] / 2];",
+                lon, lat, box.size["width"], box.size["height"])
+            ActionChains(d).move_to_element_with_offset(box, round(x), round(y)).perform()
+            tip = WebDriverWait(d, 5).until(lambda d: d.find_element(By.CLASS_NAME, "leaflet-tooltip"))
+            self.assertIn(label, tip.get_property("textContent"), name)
+            ActionChains(d).move_to_element(d.find_element(By.ID, "orvus-title")).perform()
+        self.assertEqual(d.execute_script("return document.scripts.length;"), before)
+        self.assertEqual(d.execute_script(
+            "return document.querySelectorAll('img').length + Array.from("
+            "document.querySelectorAll('b')).filter(function (b) { return b.textContent === 'x'; })"
+            ".length;"), 0, name)
+        self.assertEqual([e for e in d.get_log("browser") if e["level"] == "SEVERE"], [], name)
+
+    def test_names_stay_text(self):
+        label = HOSTILE[0] + " " + HOSTILE[2][:20]
+        self.hover_targets("hostile", [(label, -47.8, -15.75)])
+        self.assertEqual(self.driver.find_element(By.ID, "orvus-location").get_property(
+            "textContent"), label)
+        self.hover_targets("plan", [(tid + " " + n, lon, lat)
+                                    for tid, (n, lon, lat) in self.plan_targets.items()])
+
     def test_plan_of_two_satellites(self):
         data = self.check_page("plan", self.plan_count)
         self.assertEqual({c["satellite"] for c in data["contacts"]}, {"LANDSAT 8", "AMAZONIA 1"})
         self.assertGreaterEqual(len({c["target"] for c in data["contacts"]}), 3)
         self.assertEqual({c["pass"] for c in data["contacts"]} >= {"A", "D"}, True)
+        # A click on a row of Fiji's zooms to its swath drawn over Fiji, not a turn away.
+        fiji = [c for c in data["contacts"] if c["target"] == 2]
+        self.assertGreater(len(fiji), 0)
+        for c in fiji:
+            self.driver.find_element(
+                By.CSS_SELECTOR, f'tr.orvus-contact-row[data-contact="{c["id"]}"]').click()
+            lon = self.driver.execute_script("return orvusMap.getCenter().lng;")
+            self.assertLess(abs(lon - 179.5), 20, c["id"])
 
 
 if __name__ == "__main__":
