@@ -22,10 +22,9 @@ import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 DATA = os.path.join(ROOT, "tests", "data")
-BUILD = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else os.path.join(ROOT, "build"))
-WORK = os.path.abspath(sys.argv[2] if len(sys.argv) > 2 else os.path.join(BUILD, "plan-bench"))
-PLAN = os.path.join(BUILD, "apps", "orvus-plan")
-ORVUS = os.path.join(BUILD, "apps", "orvus")
+# Set by main() from the command line; deck() and plan() need none of them (the browser test
+# builds its decks with them).
+BUILD = WORK = PLAN = ORVUS = None
 
 # Three sensors: Amazonia 1's wide imager, and two narrower cameras pointed aside on the
 # Amazonia 1 and Landsat 8 orbits.
@@ -109,6 +108,11 @@ def run_plan(toml, rule="points"):
 
 
 def main():
+    global BUILD, WORK, PLAN, ORVUS
+    BUILD = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else os.path.join(ROOT, "build"))
+    WORK = os.path.abspath(sys.argv[2] if len(sys.argv) > 2 else os.path.join(BUILD, "plan-bench"))
+    PLAN = os.path.join(BUILD, "apps", "orvus-plan")
+    ORVUS = os.path.join(BUILD, "apps", "orvus")
     shutil.rmtree(WORK, ignore_errors=True)
     os.makedirs(WORK)
     brazil = [(-73, -35, -33, 5)]

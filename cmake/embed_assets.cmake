@@ -1,13 +1,16 @@
-# Turns the map page's front-end assets into a C++ source of raw string literals, so that the
-# programs carry them and the page needs no file or network beside it.
-#   cmake -DMODULES=<node_modules> -DOUTPUT=<file.cpp> -P embed_assets.cmake
-# Each asset is "name=relative/path" under MODULES; the source defines
-# std::string_view orvus::page::asset_<name>(), the file joined from literals of 16000 bytes.
+# Turns the map page's front-end assets and its own template and script into a C++ source of
+# raw string literals, so that the programs carry them and the page needs no file or network
+# beside it.
+#   cmake -DMODULES=<node_modules> -DPAGE=<apps/common> -DOUTPUT=<file.cpp> -P embed_assets.cmake
+# Each asset is "name=relative/path" under MODULES (or under PAGE for "page_" names); the source
+# defines std::string_view orvus::page::asset_<name>(), the file joined from literals of 16000
+# bytes.
 set(ASSETS
     leaflet_js=leaflet/dist/leaflet.js
     leaflet_css=leaflet/dist/leaflet.css
-    topojson_js=topojson-client/dist/topojson-client.min.js
-    countries_50m=world-atlas/countries-50m.json)
+    countries_50m=world-atlas/countries-50m.json
+    page_html=map_page.html
+    page_js=map_page.js)
 
 set(delimiter "orvus_asset")
 set(chunk 16000)  # bytes per literal: compilers need not take over 65536
@@ -22,7 +25,11 @@ foreach(entry IN LISTS ASSETS)
   string(REPLACE "=" ";" pair "${entry}")
   list(GET pair 0 name)
   list(GET pair 1 relative)
-  set(file "${MODULES}/${relative}")
+  if(name MATCHES "^page_")
+    set(file "${PAGE}/${relative}")
+  else()
+    set(file "${MODULES}/${relative}")
+  endif()
   if(NOT EXISTS "${file}")
     message(FATAL_ERROR "${file} is missing: run scripts/bootstrap, which installs the map "
                         "page's assets with npm ci in third_party/web.")

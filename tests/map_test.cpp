@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <png.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <map>
@@ -13,6 +14,7 @@
 #include "core/time_text.hpp"
 #include "legacy/routines.hpp"
 #include "map_page.hpp"
+#include "sha256.hpp"
 #include "test_support.hpp"
 
 namespace orvus {
@@ -491,14 +493,82 @@ TEST(MapFiles, SvgShowsLandAndSeaOnTheCoast) {
 TEST(MapFiles, PageTextsCannotBreakOutOfTheData) {
   page::Page p;
   p.header.title = "</script><script>alert(1)</script>";
-  p.targets.push_back({"<!-- \xFF", {{{1.0, 2.0}, {3.0, 2.0}, {3.0, 4.0}, {1.0, 2.0}}}});
+  p.targets.push_back(
+      {"id", "<!-- \xFF", {{{1.0, 2.0}, {3.0, 2.0}, {3.0, 4.0}, {1.0, 2.0}}}, {}, {}});
   const std::string html = page::page_html(p);
   EXPECT_EQ(html.find("alert(1)</script>"), std::string::npos);
   EXPECT_EQ(html.find("<!-- "), std::string::npos);
   EXPECT_NE(html.find(R"("title":"\u003c/script\u003e\u003cscript\u003ealert(1))"),
             std::string::npos);
-  EXPECT_NE(html.find("\"name\":\"\\u003c!-- \xEF\xBF\xBD\""), std::string::npos);
-  EXPECT_NE(html.find("[[[1.00000,2.00000],[3.00000,2.00000]"), std::string::npos);
+  EXPECT_NE(html.find("\"name\":[\"\\u003c!-- \xEF\xBF\xBD\"]"), std::string::npos);
+  // Scripts run by their hashes alone: no inline script or handler added to the page can.
+  EXPECT_EQ(html.find("'unsafe-inline'; style-src"), std::string::npos);
+  EXPECT_NE(html.find("script-src 'sha256-"), std::string::npos);
+}
+
+// The header's interval as people write it: seconds and milliseconds only when not zero, the
+// offset with a minus sign, a fractional offset in hours and minutes.
+TEST(MapFiles, PageIntervalReadsAsPeopleWriteIt) {
+  EXPECT_EQ(
+      page::interval_text("01/07/2025 00:00:00.000000000", "31/07/2025 00:00:00.000000000", -3.0),
+      "01/07/2025 00:00 to 31/07/2025 00:00, UTC \u22123");
+  EXPECT_EQ(page::interval_text("31/07/2025 10:14:25.500000000", "01/08/2025 00:00:05.000", 5.5),
+            "31/07/2025 10:14:25.500 to 01/08/2025 00:00:05, UTC +5:30");
+  EXPECT_EQ(page::interval_text("01/01/2024 23:59:00", "02/01/2024 00:00:00", 0.0),
+            "01/01/2024 23:59 to 02/01/2024 00:00, UTC");
+}
+
+// A swath ring (points (1) forward, (2) back) keeps that form when simplified: a straight one
+// comes down to its first and last steps, a curved one keeps more, and no point of the ring
+// lies farther than the tolerance (twice it, where the two sides' points are joined) from the
+// simplified ring.
+TEST(MapFiles, PageSwathsSimplifiedKeepTheirSteps) {
+  const auto ring = [](double curve) {
+    page::Line side1, side2, out;
+    for (int i = 0; i <= 40; ++i) {
+      const double x = 0.05 * i, y = curve * x * x;
+      side1.push_back({x, y});
+      side2.push_back({x, y + 1.0});
+    }
+    out = side1;
+    out.insert(out.end(), side2.rbegin(), side2.rend());
+    out.push_back(out.front());
+    return out;
+  };
+  const double tol = 1e-3;
+  const page::Line straight = page::simplified_swath(ring(0.0), tol);
+  ASSERT_EQ(straight.size(), 5u);
+  EXPECT_EQ(straight[1].lon_deg, 2.0);
+  EXPECT_EQ(straight[2].lat_deg, 1.0);
+  const page::Line whole = ring(0.3), curved = page::simplified_swath(whole, tol);
+  ASSERT_GT(curved.size(), 7u);
+  ASSERT_EQ(curved.size() % 2, 1u);
+  const std::size_t m = (curved.size() - 1) / 2;
+  for (std::size_t k = 0; k < m; ++k) EXPECT_EQ(curved[k].lon_deg, curved[2 * m - 1 - k].lon_deg);
+  for (const page::Point& p : whole) {
+    double best = 1e9;
+    for (std::size_t k = 1; k < curved.size(); ++k) {
+      const page::Point a = curved[k - 1], b = curved[k];
+      const double dx = b.lon_deg - a.lon_deg, dy = b.lat_deg - a.lat_deg;
+      const double f = std::clamp(
+          ((p.lon_deg - a.lon_deg) * dx + (p.lat_deg - a.lat_deg) * dy) / (dx * dx + dy * dy), 0.0,
+          1.0);
+      best = std::min(best,
+                      std::hypot(a.lon_deg + f * dx - p.lon_deg, a.lat_deg + f * dy - p.lat_deg));
+    }
+    EXPECT_LE(best, 2 * tol) << p.lon_deg << " " << p.lat_deg;
+  }
+}
+
+// The hashes of the page's scripts: SHA-256 of the FIPS 180-2 examples (appendix B), one and
+// two blocks of padding, and of the empty text, in base64.
+TEST(MapFiles, ScriptHashesAreSha256) {
+  EXPECT_EQ(page::csp_hash(""), "'sha256-47DEQpj8HBSa+/TImW+5JCeuQeRkm5NMpJWZG3hSuFU='");
+  // ba7816bf 8f01cfea 414140de 5dae2223 b00361a3 96177a9c b410ff61 f20015ad
+  EXPECT_EQ(page::csp_hash("abc"), "'sha256-ungWv48Bz+pBQUDeXa4iI7ADYaOWF3qctBD/YfIAFa0='");
+  // 248d6a61 d20638b8 e5c02693 0c3e6039 a33ce459 64ff2167 f6ecedd4 19db06c1
+  EXPECT_EQ(page::csp_hash("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq"),
+            "'sha256-JI1qYdIGOLjlwCaTDD5gOaM85Flk/yFn9uzt1BnbBsE='");
 }
 
 // The map computes its contacts from the run's inputs: the reports are not read, and a

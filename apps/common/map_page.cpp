@@ -1,9 +1,16 @@
-// The map page: the assets, the data as JSON and the page's script, in one HTML file.
+// The map page: the assets, the data as columns and the page's script, in one HTML file.
 #include "map_page.hpp"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <fstream>
+#include <tuple>
+#include <utility>
+
+#include "sha256.hpp"
+#include "world_atlas.hpp"
 
 namespace orvus::page {
 
@@ -50,43 +57,275 @@ std::string json_string(std::string_view s, bool in_script) {
 
 namespace {
 
-std::string num(double v, int decimals) {
-  if (!std::isfinite(v)) return "null";
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "%.*f", decimals, v);
-  return buf;
-}
+// A local date-time text "DD/MM/YYYY hh:mm:ss.sss..." read to the millisecond (further
+// decimals cut, as the reports' 23 columns cut them).
+struct LocalTime {
+  int day = 0, month = 0, year = 0, hour = 0, minute = 0, second = 0, millisecond = 0;
+};
 
-// Longitude and latitude to 1e-5 deg (about a metre).
-std::string json_point(const Point& p) {
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "[%.5f,%.5f]", p.lon_deg, p.lat_deg);
-  return std::isfinite(p.lon_deg) && std::isfinite(p.lat_deg) ? buf : "null";
-}
-
-std::string json_line(const Line& line) {
-  std::string out = "[";
-  for (const Point& p : line) {
-    if (!std::isfinite(p.lon_deg) || !std::isfinite(p.lat_deg)) continue;
-    if (out.size() > 1) out += ',';
-    out += json_point(p);
+std::optional<LocalTime> read_local_time(std::string_view text) {
+  LocalTime t;
+  const auto digits = [&](std::size_t at, std::size_t n, int& v) {
+    if (at + n > text.size()) return false;
+    v = 0;
+    for (std::size_t i = at; i < at + n; ++i) {
+      if (text[i] < '0' || text[i] > '9') return false;
+      v = v * 10 + (text[i] - '0');
+    }
+    return true;
+  };
+  if (!digits(0, 2, t.day) || text[2] != '/' || !digits(3, 2, t.month) || text[5] != '/' ||
+      !digits(6, 4, t.year) || text.size() < 19 || text[10] != ' ' || !digits(11, 2, t.hour) ||
+      text[13] != ':' || !digits(14, 2, t.minute) || text[16] != ':' || !digits(17, 2, t.second)) {
+    return std::nullopt;
   }
-  out += ']';
+  if (text.size() > 20 && text[19] == '.') {
+    int scale = 100;
+    for (std::size_t i = 20; i < text.size() && i < 23 && text[i] >= '0' && text[i] <= '9'; ++i) {
+      t.millisecond += (text[i] - '0') * scale;
+      scale /= 10;
+    }
+  }
+  return t;
+}
+
+// Days from 1970-01-01 to a date of the proleptic Gregorian calendar (H. Hinnant,
+// "chrono-Compatible Low-Level Date Algorithms", days_from_civil).
+std::int64_t days_from_civil(std::int64_t y, int m, int d) {
+  y -= m <= 2 ? 1 : 0;
+  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const std::int64_t yoe = y - era * 400;
+  const std::int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const std::int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + doe - 719468;
+}
+
+// Milliseconds of the local calendar from 1970-01-01 00:00 (what the page's Date.UTC gives).
+std::optional<std::int64_t> local_ms(std::string_view text) {
+  const auto t = read_local_time(text);
+  if (!t) return std::nullopt;
+  return ((days_from_civil(t->year, t->month, t->day) * 24 + t->hour) * 60 + t->minute) * 60000 +
+         std::int64_t{t->second} * 1000 + t->millisecond;
+}
+
+std::string readable_time(std::string_view text) {
+  const auto t = read_local_time(text);
+  if (!t) return utf8(text);
+  char buf[48];
+  std::snprintf(buf, sizeof buf, "%02d/%02d/%04d %02d:%02d", t->day, t->month, t->year, t->hour,
+                t->minute);
+  std::string out = buf;
+  if (t->second != 0 || t->millisecond != 0) {
+    std::snprintf(buf, sizeof buf, ":%02d", t->second);
+    out += buf;
+  }
+  if (t->millisecond != 0) {
+    std::snprintf(buf, sizeof buf, ".%03d", t->millisecond);
+    out += buf;
+  }
   return out;
 }
 
-std::string json_lines(const std::vector<Line>& lines) {
-  std::string out = "[";
-  for (const Line& line : lines) {
-    if (out.size() > 1) out += ',';
-    out += json_line(line);
+// Longitude `lon` moved by whole turns to within 180 deg of `ref`.
+double near(double lon, double ref) {
+  return lon - 360.0 * std::round((lon - ref) / 360.0);
+}
+
+// Squared distance, in plane degrees, of `p` from the segment a-b.
+double distance2(const Point& p, const Point& a, const Point& b) {
+  const double dx = b.lon_deg - a.lon_deg, dy = b.lat_deg - a.lat_deg;
+  const double len2 = dx * dx + dy * dy;
+  double f =
+      len2 > 0.0 ? ((p.lon_deg - a.lon_deg) * dx + (p.lat_deg - a.lat_deg) * dy) / len2 : 0.0;
+  f = std::clamp(f, 0.0, 1.0);
+  const double ex = a.lon_deg + f * dx - p.lon_deg, ey = a.lat_deg + f * dy - p.lat_deg;
+  return ex * ex + ey * ey;
+}
+
+// Douglas-Peucker (D. H. Douglas, T. K. Peucker, "Algorithms for the reduction of the number of
+// points required to represent a digitized line or its caricature", The Canadian
+// Cartographer 10(2), 1973): marks in `keep` the points of `line` the simplified line keeps.
+void mark_kept(const Line& line, double tolerance_deg, std::vector<char>& keep) {
+  if (line.empty()) return;
+  keep[0] = keep[line.size() - 1] = 1;
+  std::vector<std::pair<std::size_t, std::size_t>> spans = {{0, line.size() - 1}};
+  const double tol2 = tolerance_deg * tolerance_deg;
+  while (!spans.empty()) {
+    const auto [a, b] = spans.back();
+    spans.pop_back();
+    double worst = -1.0;
+    std::size_t at = a;
+    for (std::size_t i = a + 1; i < b; ++i) {
+      const double d = distance2(line[i], line[a], line[b]);
+      if (d > worst) {
+        worst = d;
+        at = i;
+      }
+    }
+    if (worst > tol2) {
+      keep[at] = 1;
+      spans.emplace_back(a, at);
+      spans.emplace_back(at, b);
+    }
   }
-  out += ']';
+}
+
+}  // namespace
+
+Line simplified(const Line& line, double tolerance_deg) {
+  std::vector<char> keep(line.size(), 0);
+  mark_kept(line, tolerance_deg, keep);
+  Line out;
+  for (std::size_t i = 0; i < line.size(); ++i)
+    if (keep[i]) out.push_back(line[i]);
   return out;
 }
 
-std::string json_optional(const std::optional<double>& v, int decimals) {
-  return v ? num(*v, decimals) : "null";
+Line simplified_swath(const Line& ring, double tolerance_deg) {
+  const std::size_t n = (ring.size() - 1) / 2;
+  const bool paired = ring.size() >= 5 && ring.size() % 2 == 1 &&
+                      ring.front().lon_deg == ring.back().lon_deg &&
+                      ring.front().lat_deg == ring.back().lat_deg;
+  if (!paired) return simplified(ring, tolerance_deg);
+  Line side1(ring.begin(), ring.begin() + static_cast<long>(n)), side2;
+  for (std::size_t i = 0; i < n; ++i) side2.push_back(ring[2 * n - 1 - i]);
+  std::vector<char> keep(n, 0), keep2(n, 0);
+  mark_kept(side1, tolerance_deg, keep);
+  mark_kept(side2, tolerance_deg, keep2);
+  Line out;
+  for (std::size_t i = 0; i < n; ++i)
+    if (keep[i] || keep2[i]) out.push_back(side1[i]);
+  for (std::size_t i = n; i-- > 0;)
+    if (keep[i] || keep2[i]) out.push_back(side2[i]);
+  out.push_back(out.front());
+  return out;
+}
+
+std::string interval_text(std::string_view start, std::string_view end, double utc_offset_hours) {
+  std::string out = readable_time(start) + " to " + readable_time(end) + ", UTC";
+  const long minutes = std::lround(std::fabs(utc_offset_hours) * 60.0);
+  if (minutes != 0) {
+    out += utc_offset_hours < 0 ? " \xE2\x88\x92" : " +";  // U+2212 MINUS SIGN
+    out += std::to_string(minutes / 60);
+    if (minutes % 60 != 0) {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, ":%02ld", minutes % 60);
+      out += buf;
+    }
+  }
+  return out;
+}
+
+namespace {
+
+// Columns of integers as base64 of their variable-length bytes: 7 bits a byte, least
+// significant first, the high bit set on every byte but the last; signed values zigzag-coded
+// (0, -1, 1, -2 ... as 0, 1, 2, 3 ...). The page reads them back exactly up to 2^53.
+class Column {
+ public:
+  void put(std::uint64_t v) {
+    while (v >= 0x80) {
+      bytes_ += static_cast<char>((v & 0x7F) | 0x80);
+      v >>= 7;
+    }
+    bytes_ += static_cast<char>(v);
+  }
+  void put_signed(std::int64_t v) { put(zigzag(v)); }
+  // A value that may be missing: 0 when missing, else its signed code plus 1.
+  void put_optional(const std::optional<std::int64_t>& v) { put(v ? zigzag(*v) + 1 : 0); }
+  std::string json() const { return '"' + base64(bytes_) + '"'; }
+
+ private:
+  static std::uint64_t zigzag(std::int64_t v) {
+    return v < 0 ? (static_cast<std::uint64_t>(-(v + 1)) << 1) | 1
+                 : static_cast<std::uint64_t>(v) << 1;
+  }
+  std::string bytes_;
+};
+
+// Degrees to integers of 1 / scale degree; non-finite values are left out before.
+std::int64_t quantized(double v, double scale) {
+  return std::llround(v * scale);
+}
+
+// Scales of the geometry: targets to 1e-5 deg (about a metre), swaths, tracks, best points and
+// the targets' centres (the swaths' reference) to 1e-4 deg (about 11 m, under a pixel at the
+// page's zoom levels).
+constexpr double kTargetScale = 1e5, kSwathScale = 1e4;
+// Swaths and tracks simplified to 1e-3 deg: 0.7 pixel at zoom 10, the closest a row's click
+// zooms.
+constexpr double kSimplifyDeg = 1e-3;
+
+bool finite(const Point& p) {
+  return std::isfinite(p.lon_deg) && std::isfinite(p.lat_deg);
+}
+
+// One feature of a geometry column: its number of parts, then per part (its number of points
+// times 4 plus its kind: 0 closed ring without its closing point, 1 line, 2 points) and its
+// points as differences of the quantized longitude and latitude from the point before, the
+// first from the reference point (ref_x, ref_y, in the same units). Longitudes are made
+// continuous, the first within 180 deg of `ref_lon`, so that a part across +-180 is whole.
+class Geometry {
+ public:
+  Geometry(double scale, double ref_lon, std::int64_t ref_x, std::int64_t ref_y)
+      : scale_(scale), ref_lon_(ref_lon), ref_x_(ref_x), ref_y_(ref_y) {}
+  void add(int kind, const Line& points) {
+    Line part;
+    for (const Point& p : points)
+      if (finite(p)) part.push_back(p);
+    if (kind == 0 && part.size() > 1 && part.front().lon_deg == part.back().lon_deg &&
+        part.front().lat_deg == part.back().lat_deg) {
+      part.pop_back();
+    }
+    if (part.empty()) return;
+    parts_.emplace_back(kind, std::move(part));
+  }
+  void write(Column& out) const {
+    out.put(parts_.size());
+    for (const auto& [kind, part] : parts_) {
+      out.put(part.size() * 4 + static_cast<std::size_t>(kind));
+      std::int64_t x = ref_x_, y = ref_y_;
+      double prev = ref_lon_;
+      for (const Point& p : part) {
+        // Continuous along each part but for points, each of which is near the reference.
+        prev = near(p.lon_deg, kind == 2 ? ref_lon_ : prev);
+        const std::int64_t qx = quantized(prev, scale_), qy = quantized(p.lat_deg, scale_);
+        out.put_signed(qx - x);
+        out.put_signed(qy - y);
+        x = qx;
+        y = qy;
+      }
+    }
+  }
+
+ private:
+  double scale_, ref_lon_;
+  std::int64_t ref_x_, ref_y_;
+  std::vector<std::pair<int, Line>> parts_;
+};
+
+// The mean of a target's points (a ring's closing point once), continuous from the first.
+Point centre(const Target& t) {
+  double lon = 0.0, lat = 0.0, ref = 0.0;
+  std::size_t n = 0;
+  const auto add = [&](const Point& p) {
+    if (!finite(p)) return;
+    if (n == 0) ref = p.lon_deg;
+    ref = near(p.lon_deg, ref);
+    lon += ref;
+    lat += p.lat_deg;
+    ++n;
+  };
+  for (const Line& r : t.rings)
+    for (std::size_t i = 0; i < r.size(); ++i)
+      if (i + 1 < r.size() || r.size() < 2 || r[i].lon_deg != r[0].lon_deg ||
+          r[i].lat_deg != r[0].lat_deg)
+        add(r[i]);
+  for (const Line& l : t.lines)
+    for (const Point& p : l) add(p);
+  for (const Point& p : t.points) add(p);
+  if (n == 0) return {};
+  return {near(lon / static_cast<double>(n), 0.0), lat / static_cast<double>(n)};
 }
 
 // Appends `"name":value` to a JSON object being written, after a comma but for the first.
@@ -98,374 +337,204 @@ void field(std::string& out, const char* name, const std::string& value) {
   out += value;
 }
 
+// Web Mercator as the page's map projects: pixels of the 256-pixel world at zoom 0, x east from
+// 180 W, y south from 85.0511 N (latitudes beyond are taken at that limit), in units of 1/4096
+// pixel (38 m at the equator).
+constexpr double kMercatorScale = 4096.0;
+std::pair<std::int64_t, std::int64_t> mercator(const Point& p) {
+  constexpr double kPi = 3.14159265358979323846, kMaxLat = 85.0511287798;
+  const double lat = std::clamp(p.lat_deg, -kMaxLat, kMaxLat) * kPi / 180.0;
+  const double x = 256.0 * (p.lon_deg / 360.0 + 0.5);
+  const double y = 256.0 * (0.5 - std::log(std::tan(kPi / 4.0 + lat / 2.0)) / (2.0 * kPi));
+  return {std::llround(x * kMercatorScale), std::llround(y * kMercatorScale)};
+}
+
+// The land (closed rings, kind 0) and the borders (lines, kind 1) of Natural Earth 1:50m as
+// one feature each of a geometry column, projected: the page draws them without projecting.
+const std::string& world_json() {
+  static const std::string json = [] {
+    const WorldOutlines& world = world_outlines();
+    std::string out = "{";
+    for (const auto& [name, lines, kind] :
+         {std::tuple{"land", &world.land, 0}, std::tuple{"borders", &world.borders, 1}}) {
+      Column c;
+      c.put(lines->size());
+      for (const Line& line : *lines) {
+        const bool closed = kind == 0 && line.size() > 1 &&
+                            line.front().lon_deg == line.back().lon_deg &&
+                            line.front().lat_deg == line.back().lat_deg;
+        const std::size_t n = line.size() - (closed ? 1 : 0);
+        c.put(n * 4 + static_cast<std::size_t>(kind));
+        std::int64_t x = 0, y = 0;
+        for (std::size_t i = 0; i < n; ++i) {
+          const auto [qx, qy] = mercator(line[i]);
+          c.put_signed(qx - x);
+          c.put_signed(qy - y);
+          x = qx;
+          y = qy;
+        }
+      }
+      field(out, name, c.json());
+    }
+    return out + "}";
+  }();
+  return json;
+}
+
+template <class F>
+std::string json_texts(std::size_t n, F&& text) {
+  std::string out = "[";
+  for (std::size_t i = 0; i < n; ++i) {
+    if (i) out += ',';
+    out += json_string(text(i));
+  }
+  return out + ']';
+}
+
 std::string page_data(const Page& page) {
   const Header& h = page.header;
-  std::string out = "{\"header\":{";
+  std::string out = "{\"version\":1,\"header\":{";
   field(out, "title", json_string(h.title));
   field(out, "satellites", json_string(h.satellites));
   field(out, "location", json_string(h.location));
   field(out, "interval", json_string(h.interval));
   field(out, "alpha", json_string(h.alpha));
   field(out, "beta", json_string(h.beta));
-  out += "},\n\"targets\":[";
-  for (std::size_t i = 0; i < page.targets.size(); ++i) {
-    out += i ? ",\n{" : "\n{";
-    field(out, "name", json_string(page.targets[i].name));
-    field(out, "rings", json_lines(page.targets[i].rings));
-    out += '}';
+  out += '}';
+  // The interval in milliseconds of the local calendar from 1970-01-01.
+  std::int64_t t0 = 0;
+  if (const auto s = local_ms(h.start)) {
+    t0 = *s;
+  } else if (!page.contacts.empty()) {
+    t0 = local_ms(page.contacts.front().start).value_or(0);
   }
-  out += "],\n\"contacts\":[";
-  for (std::size_t i = 0; i < page.contacts.size(); ++i) {
-    const Contact& c = page.contacts[i];
-    out += i ? ",\n{" : "\n{";
-    field(out, "id", json_string(c.id));
-    field(out, "satellite", json_string(c.satellite));
-    field(out, "target", json_string(c.target));
-    field(out, "number", std::to_string(c.number));
-    field(out, "start", json_string(c.start));
-    field(out, "duration", num(c.duration_s, 3));
-    field(out, "pass", c.pass == 'A' ? "\"A\"" : c.pass == 'D' ? "\"D\"" : "\"\"");
-    field(out, "best_alpha", json_optional(c.best_alpha_deg, 4));
-    field(out, "sun", json_optional(c.sun_elevation_deg, 3));
-    field(out, "coverage", num(c.coverage, 6));
-    field(out, "swath", json_lines(c.swath));
-    field(out, "track", json_line(c.track));
-    field(out, "best", c.best_point ? json_point(*c.best_point) : "null");
-    out += '}';
+  const std::int64_t t1 = local_ms(h.end).value_or(t0);
+  field(out, "t0", std::to_string(t0));
+  field(out, "t1", std::to_string(t1));
+  field(out, "world", world_json());
+  out += ",\n\"satellites\":{";
+  field(out, "name",
+        json_texts(page.satellites.size(), [&](std::size_t i) { return page.satellites[i].name; }));
+  out += "},\n\"targets\":{";
+  const std::size_t nt = page.targets.size();
+  field(out, "count", std::to_string(nt));
+  field(out, "id", json_texts(nt, [&](std::size_t i) { return page.targets[i].id; }));
+  field(out, "name", json_texts(nt, [&](std::size_t i) { return page.targets[i].name; }));
+  std::vector<Point> centres(nt);
+  Column centre_column, geometry;
+  for (std::size_t i = 0; i < nt; ++i) {
+    const Target& t = page.targets[i];
+    centres[i] = centre(t);
+    const std::int64_t cx = quantized(centres[i].lon_deg, kSwathScale);
+    const std::int64_t cy = quantized(centres[i].lat_deg, kSwathScale);
+    centre_column.put_signed(cx);
+    centre_column.put_signed(cy);
+    Geometry g(kTargetScale, centres[i].lon_deg, cx * 10, cy * 10);
+    for (const Line& r : t.rings) g.add(0, r);
+    for (const Line& l : t.lines) g.add(1, l);
+    if (!t.points.empty()) g.add(2, t.points);
+    g.write(geometry);
   }
-  out += "\n]}";
+  field(out, "centre", centre_column.json());
+  field(out, "geometry", geometry.json());
+  out += "},\n\"contacts\":{";
+  field(out, "count", std::to_string(page.contacts.size()));
+  Column satellite, target, number, start, duration, alpha, sun, coverage, best, swath, track;
+  std::string pass;
+  bool tracks = false;
+  std::int64_t previous = t0;
+  for (const Contact& c : page.contacts) {
+    satellite.put(c.satellite);
+    target.put(c.target);
+    number.put_signed(c.number);
+    const std::int64_t s = local_ms(c.start).value_or(previous);
+    start.put_signed(s - previous);
+    previous = s;
+    duration.put_signed(std::isfinite(c.duration_s) ? quantized(c.duration_s, 1000.0) : 0);
+    pass += c.pass == 'A' || c.pass == 'D' ? c.pass : ' ';
+    const auto optional = [](const std::optional<double>& v,
+                             double scale) -> std::optional<std::int64_t> {
+      if (!v || !std::isfinite(*v)) return std::nullopt;
+      return quantized(*v, scale);
+    };
+    alpha.put_optional(optional(c.best_alpha_deg, 100.0));
+    sun.put_optional(optional(c.sun_elevation_deg, 100.0));
+    coverage.put_signed(std::isfinite(c.coverage) ? quantized(c.coverage, 1e4) : 0);
+    const Point ref = c.target < nt ? centres[c.target] : Point{};
+    const std::int64_t rx = quantized(ref.lon_deg, kSwathScale);
+    const std::int64_t ry = quantized(ref.lat_deg, kSwathScale);
+    if (c.best_point && finite(*c.best_point)) {
+      best.put_optional(quantized(near(c.best_point->lon_deg, ref.lon_deg), kSwathScale) - rx);
+      best.put_signed(quantized(c.best_point->lat_deg, kSwathScale) - ry);
+    } else {
+      best.put_optional(std::nullopt);
+    }
+    Geometry g(kSwathScale, ref.lon_deg, rx, ry);
+    for (const Line& ring : c.swath) {
+      // Continuous from near the target before it is simplified.
+      Line whole;
+      double prev = ref.lon_deg;
+      for (const Point& p : ring) {
+        if (!finite(p)) continue;
+        prev = near(p.lon_deg, prev);
+        whole.push_back({prev, p.lat_deg});
+      }
+      const bool closed = whole.size() > 3;
+      g.add(closed ? 0 : 1,
+            closed ? simplified_swath(whole, kSimplifyDeg) : simplified(whole, kSimplifyDeg));
+    }
+    g.write(swath);
+    Geometry tg(kSwathScale, ref.lon_deg, rx, ry);
+    if (c.track.size() >= 2) {
+      Line whole;
+      double prev = ref.lon_deg;
+      for (const Point& p : c.track) {
+        if (!finite(p)) continue;
+        prev = near(p.lon_deg, prev);
+        whole.push_back({prev, p.lat_deg});
+      }
+      tg.add(1, simplified(whole, kSimplifyDeg));
+      tracks = true;
+    }
+    tg.write(track);
+  }
+  field(out, "satellite", satellite.json());
+  field(out, "target", target.json());
+  field(out, "number", number.json());
+  field(out, "start_ms", start.json());
+  field(out, "duration_ms", duration.json());
+  field(out, "pass", json_string(pass));
+  field(out, "best_alpha_cdeg", alpha.json());
+  field(out, "sun_elevation_cdeg", sun.json());
+  field(out, "coverage_e4", coverage.json());
+  field(out, "best_point", best.json());
+  field(out, "swath", swath.json());
+  if (tracks) field(out, "track", track.json());
+  out += "}}";
   return out;
 }
 
-// The page around its data; @...@ marks where the assets and data go.
-constexpr std::string_view kTemplate = R"html(<!DOCTYPE html>
-<html lang="en">
-<head>
-<meta charset="utf-8">
-<meta name="viewport" content="width=device-width, initial-scale=1">
-<meta http-equiv="Content-Security-Policy" content="default-src 'none'; script-src 'unsafe-inline'; style-src 'unsafe-inline'; img-src data:">
-<title>ORVUS map</title>
-<style>@LEAFLET_CSS@</style>
-<style>
-body { margin: 0; font: 14px/1.35 sans-serif; color: #222; }
-header { padding: 8px 14px; background: #26394d; color: #fff; }
-header h1 { margin: 0 0 4px; font-size: 18px; }
-header span { margin-right: 18px; white-space: nowrap; }
-header b { color: #c9d6e3; font-weight: normal; }
-#orvus-filters { padding: 6px 14px; background: #eef1f4; border-bottom: 1px solid #ccd; }
-#orvus-filters label { margin-right: 16px; }
-#orvus-filters input[type=number] { width: 6em; }
-#orvus-map { height: 62vh; background: #d4e6f1; }
-.orvus-hidden { display: none; }
-.orvus-swath.orvus-selected { stroke: #d62728; stroke-width: 4px; fill-opacity: 0.7; }
-#orvus-table-wrap { padding: 6px 14px 20px; }
-table { border-collapse: collapse; }
-th, td { padding: 3px 9px; border-bottom: 1px solid #dde; text-align: right; }
-th { cursor: pointer; background: #eef1f4; user-select: none; }
-th.orvus-asc::after { content: " \25B2"; }
-th.orvus-desc::after { content: " \25BC"; }
-td.orvus-text { text-align: left; }
-tr.orvus-contact-row { cursor: pointer; }
-tr.orvus-contact-row:hover { background: #f3f6fa; }
-tr.orvus-row-selected { background: #fde3e3 !important; }
-.orvus-pass-A { color: #1f77b4; font-weight: bold; }
-.orvus-pass-D { color: #ff7f0e; font-weight: bold; }
-.orvus-graticule-label { color: #56708a; font-size: 11px; white-space: nowrap; }
-</style>
-<script>@LEAFLET_JS@</script>
-<script>@TOPOJSON_JS@</script>
-<script type="application/json" id="orvus-world">@WORLD@</script>
-<script type="application/json" id="orvus-data">@DATA@</script>
-</head>
-<body>
-<header><h1 id="orvus-title"></h1>
-<span><b>Satellite(s)</b> <span id="orvus-satellites"></span></span>
-<span><b>Location</b> <span id="orvus-location"></span></span>
-<span><b>Interval</b> <span id="orvus-interval"></span></span>
-<span><b>ALPHA</b> <span id="orvus-alpha"></span></span>
-<span><b>BETA</b> <span id="orvus-beta"></span></span></header>
-<div id="orvus-filters">
-<label>Pass <select id="orvus-pass"><option value="">A and D</option><option value="A">A (ascending)</option><option value="D">D (descending)</option></select></label>
-<label>Sun elevation at least <input type="number" id="orvus-min-sun" step="1" min="-90" max="90"> &deg;</label>
-<label>|BEST ALPHA| at most <input type="number" id="orvus-max-alpha" step="1" min="0" max="90"> &deg;</label>
-<span id="orvus-count"></span>
-</div>
-<div id="orvus-map"></div>
-<div id="orvus-table-wrap"><table id="orvus-contacts"><thead><tr>
-<th data-key="number">No.</th><th data-key="satellite">Satellite</th><th data-key="target">Target</th>
-<th data-key="start">Local start</th><th data-key="duration">Duration (s)</th><th data-key="pass">Pass</th>
-<th data-key="best_alpha">BEST ALPHA (&deg;)</th><th data-key="sun">Sun elevation (&deg;)</th><th data-key="coverage">Coverage (%)</th>
-</tr></thead><tbody></tbody></table></div>
-<script>
-(function () {
-'use strict';
-var data = JSON.parse(document.getElementById('orvus-data').textContent);
-var world = JSON.parse(document.getElementById('orvus-world').textContent);
-var h = data.header;
-document.title = h.title;
-['title', 'satellites', 'location', 'interval', 'alpha', 'beta'].forEach(function (k) {
-  document.getElementById('orvus-' + k).textContent = h[k];
-});
-var colours = { A: '#1f77b4', D: '#ff7f0e', '': '#7f7f7f' };
-
-// Longitudes kept continuous along a line, the first within 180 deg of `ref`.
-function near(lon, ref) {
-  while (lon - ref > 180) lon -= 360;
-  while (lon - ref < -180) lon += 360;
-  return lon;
+// Replaces the first "@name@" of `text` by `value`.
+void fill(std::string& text, std::string_view name, std::string_view value) {
+  std::string mark(1, '@');
+  mark.append(name);
+  mark += '@';
+  const auto at = text.find(mark);
+  if (at != std::string::npos) text.replace(at, mark.size(), value);
 }
-function unwrap(line, ref) {
-  var out = [], prev = ref;
-  line.forEach(function (p) { prev = near(p[0], prev); out.push([p[1], prev]); });
-  return out;
-}
-function centre(rings) {
-  var s = 0, n = 0, ref = rings.length && rings[0].length ? rings[0][0][0] : 0;
-  rings.forEach(function (r) { r.forEach(function (p) { s += near(p[0], ref); n++; }); });
-  return n ? near(s / n, 0) : 0;
-}
-var targetCentre = {};
-data.targets.forEach(function (t) { targetCentre[t.name] = centre(t.rings); });
-var ref0 = data.targets.length ? centre(data.targets[0].rings) : 0;
-
-// A view first: Leaflet draws the layers added to a map only once it has one.
-var map = L.map('orvus-map', { zoomSnap: 0.25, worldCopyJump: false, zoomControl: false })
-              .setView([0, ref0], 2);
-L.control.zoom({ position: 'topright' }).addTo(map);
-window.orvusMap = map;
-map.attributionControl.setPrefix('Leaflet');
-map.attributionControl.addAttribution('Land and borders: Natural Earth 1:50m');
-map.createPane('orvus-land').style.zIndex = 250;
-map.createPane('orvus-grid').style.zIndex = 300;
-
-var extent = { min: 180, max: -180 };
-function note(latlngs) {
-  latlngs.forEach(function (p) { extent.min = Math.min(extent.min, p[1]); extent.max = Math.max(extent.max, p[1]); });
-  return latlngs;
-}
-var drawn = [];  // what the first view fits
-data.targets.forEach(function (t) {
-  var ref = targetCentre[t.name];
-  var layer = L.polygon(t.rings.map(function (r) { return note(unwrap(r, ref)); }), {
-    color: '#d62728', weight: 2.5, fillOpacity: 0.12, className: 'orvus-target', interactive: true
-  }).addTo(map).bindTooltip(t.name);
-  drawn.push(layer);
-});
-
-function fmt(v, d) { return v === null || v === undefined ? '' : v.toFixed(d); }
-function fields(c) {
-  return [['No.', String(c.number)], ['Satellite', c.satellite], ['Target', c.target],
-          ['Local start', c.start], ['Duration (s)', fmt(c.duration, 1)], ['Pass', c.pass],
-          ['BEST ALPHA (\u00b0)', fmt(c.best_alpha, 2)], ['Sun elevation (\u00b0)', fmt(c.sun, 1)],
-          ['Coverage (%)', fmt(c.coverage * 100, 1)]];
-}
-function tooltip(c) {
-  var t = document.createElement('div');
-  fields(c).forEach(function (f) {
-    var line = document.createElement('div');
-    line.textContent = f[0] + ': ' + f[1];
-    t.appendChild(line);
-  });
-  return t;
-}
-
-var tbody = document.querySelector('#orvus-contacts tbody');
-var items = data.contacts.map(function (c) {
-  var ref = c.target in targetCentre ? targetCentre[c.target] : ref0;
-  var colour = colours[c.pass] || colours[''];
-  var rings = c.swath.map(function (r) { return note(unwrap(r, ref)); });
-  var closed = rings.length && rings[0].length > 3;
-  var opts = { color: colour, weight: 1.5, fillColor: colour, fillOpacity: 0.45, className: 'orvus-swath' };
-  var swath = closed ? L.polygon(rings, opts) : L.polyline(rings, opts);
-  var extra = [];
-  if (c.track.length >= 2) {
-    extra.push(L.polyline(note(unwrap(c.track, ref)), {
-      color: '#333', weight: 1, dashArray: '4 3', interactive: false, className: 'orvus-track'
-    }));
-  }
-  if (c.best) {
-    extra.push(L.circleMarker([c.best[1], near(c.best[0], ref)], {
-      radius: 3.5, color: '#000', weight: 1, fillColor: '#000', fillOpacity: 1,
-      interactive: false, className: 'orvus-best'
-    }));
-  }
-  swath.addTo(map).bindTooltip(tooltip(c), { sticky: true });
-  extra.forEach(function (l) { l.addTo(map); });
-  swath.getElement().setAttribute('data-contact', c.id);
-  var row = document.createElement('tr');
-  row.className = 'orvus-contact-row';
-  row.setAttribute('data-contact', c.id);
-  fields(c).forEach(function (f, k) {
-    var td = document.createElement('td');
-    td.textContent = f[1];
-    if (k === 1 || k === 2 || k === 3) td.className = 'orvus-text';
-    if (k === 5) td.className = 'orvus-pass-' + c.pass;
-    row.appendChild(td);
-  });
-  var item = { c: c, swath: swath, extra: extra, row: row };
-  row.addEventListener('click', function () { select(item, true); });
-  swath.on('click', function () { select(item, false); });
-  drawn.push(swath);
-  return item;
-});
-
-var selected = null;
-function select(item, zoom) {
-  if (selected) {
-    L.DomUtil.removeClass(selected.swath.getElement(), 'orvus-selected');
-    L.DomUtil.removeClass(selected.row, 'orvus-row-selected');
-  }
-  selected = item;
-  L.DomUtil.addClass(item.swath.getElement(), 'orvus-selected');
-  L.DomUtil.addClass(item.row, 'orvus-row-selected');
-  item.swath.bringToFront();
-  // At once, not animated: the view is where the swath is as soon as the row is clicked.
-  if (zoom) map.fitBounds(item.swath.getBounds(), { padding: [30, 30], maxZoom: 10, animate: false });
-  else item.row.scrollIntoView({ block: 'nearest' });
-}
-
-// The table: sorted by a column on a click on its head, again for the other order.
-var sortKey = 'number', sortDir = 1;
-// Local times "DD/MM/YYYY hh:mm:ss.sss" sort as "YYYY/MM/DD hh:mm:ss.sss".
-function key(c) {
-  var v = c[sortKey], m = sortKey === 'start' && /^(\d\d)\/(\d\d)\/(\d+)(.*)$/.exec(v);
-  return m ? m[3] + '/' + m[2] + '/' + m[1] + m[4] : v;
-}
-function render() {
-  items.slice().sort(function (a, b) {
-    var x = key(a.c), y = key(b.c);
-    if (x === null || x === '') return 1;
-    if (y === null || y === '') return -1;
-    if (x < y) return -sortDir;
-    if (x > y) return sortDir;
-    return a.c.number - b.c.number;
-  }).forEach(function (item) { tbody.appendChild(item.row); });
-  document.querySelectorAll('#orvus-contacts th').forEach(function (th) {
-    th.classList.toggle('orvus-asc', th.getAttribute('data-key') === sortKey && sortDir > 0);
-    th.classList.toggle('orvus-desc', th.getAttribute('data-key') === sortKey && sortDir < 0);
-  });
-}
-document.querySelectorAll('#orvus-contacts th').forEach(function (th) {
-  th.addEventListener('click', function () {
-    var key = th.getAttribute('data-key');
-    sortDir = key === sortKey ? -sortDir : 1;
-    sortKey = key;
-    render();
-  });
-});
-
-// Filters: the rows and the map's layers of the contacts they leave out are hidden.
-function number(id) {
-  var v = document.getElementById(id).value;
-  return v === '' || isNaN(Number(v)) ? null : Number(v);
-}
-function filter() {
-  var pass = document.getElementById('orvus-pass').value;
-  var minSun = number('orvus-min-sun'), maxAlpha = number('orvus-max-alpha');
-  var shown = 0;
-  items.forEach(function (item) {
-    var c = item.c;
-    var ok = (pass === '' || c.pass === pass) &&
-             (minSun === null || (c.sun !== null && c.sun >= minSun)) &&
-             (maxAlpha === null || (c.best_alpha !== null && Math.abs(c.best_alpha) <= maxAlpha));
-    item.row.classList.toggle('orvus-hidden', !ok);
-    [item.swath].concat(item.extra).forEach(function (l) {
-      l.getElement().classList.toggle('orvus-hidden', !ok);
-    });
-    if (!ok) item.swath.closeTooltip();
-    if (ok) shown++;
-  });
-  document.getElementById('orvus-count').textContent =
-      shown + ' of ' + items.length + ' contact(s) shown';
-}
-['orvus-pass', 'orvus-min-sun', 'orvus-max-alpha'].forEach(function (id) {
-  document.getElementById(id).addEventListener('input', filter);
-  document.getElementById(id).addEventListener('change', filter);
-});
-
-// Land and borders, with copies a turn east or west where the drawing goes beyond +-180.
-// Rings across +-180 (Chukotka, Wrangel, Fiji, Antarctica) are made continuous, so that no edge
-// spans the map from one side to the other.
-var land = topojson.feature(world, world.objects.land);
-(land.features || [land]).forEach(function (f) {
-  var g = f.geometry, polygons = g.type === 'Polygon' ? [g.coordinates] : g.coordinates;
-  polygons.forEach(function (rings) {
-    rings.forEach(function (ring) {
-      for (var k = 1; k < ring.length; k++) ring[k] = [near(ring[k][0], ring[k - 1][0]), ring[k][1]];
-    });
-  });
-});
-var borders = topojson.mesh(world, world.objects.countries, function (a, b) { return a !== b; });
-[-360, 0, 360].forEach(function (shift) {
-  if ((shift < 0 && extent.min >= -180) || (shift > 0 && extent.max <= 180)) return;
-  var to = function (c) { return L.latLng(c[1], c[0] + shift); };
-  L.geoJSON(land, { pane: 'orvus-land', interactive: false, coordsToLatLng: to, noClip: true,
-    style: { stroke: false, fillColor: '#efeee4', fillOpacity: 1, fillRule: 'nonzero',
-            className: 'orvus-land' } }).addTo(map);
-  L.geoJSON(borders, { pane: 'orvus-land', interactive: false, coordsToLatLng: to,
-    style: { color: '#8a8a80', weight: 0.8, fill: false, className: 'orvus-border' } }).addTo(map);
-});
-
-// Graticule, its step following the zoom.
-var grid = L.layerGroup().addTo(map);
-function graticule() {
-  grid.clearLayers();
-  var b = map.getBounds(), span = Math.max(b.getEast() - b.getWest(), 1e-6);
-  var steps = [0.05, 0.1, 0.2, 0.25, 0.5, 1, 2, 5, 10, 15, 30, 45];
-  var step = steps.find(function (s) { return span / s <= 10; }) || 90;
-  var w = Math.floor(b.getWest() / step) * step, e = b.getEast();
-  var s = Math.max(-85, Math.floor(b.getSouth() / step) * step), n = Math.min(85, b.getNorth());
-  var style = { pane: 'orvus-grid', color: '#7d93a8', weight: 0.6, opacity: 0.6, interactive: false };
-  var label = function (v, lon) {
-    var a = Math.abs(v), d = Math.round(a * 100) / 100;
-    if (lon && Math.abs(a - 180) < 1e-9) return '180\u00b0';
-    return d + '\u00b0' + (v > 1e-9 ? (lon ? 'E' : 'N') : v < -1e-9 ? (lon ? 'W' : 'S') : '');
-  };
-  for (var lon = w; lon <= e + 1e-9; lon += step) {
-    grid.addLayer(L.polyline([[-85, lon], [85, lon]], style));
-    grid.addLayer(L.marker([b.getSouth(), lon], { pane: 'orvus-grid', interactive: false,
-      icon: L.divIcon({ className: 'orvus-graticule-label', html: '', iconSize: null, iconAnchor: [-2, 14] })
-    }).on('add', function (ev) { ev.target.getElement().textContent = label(near(ev.target.getLatLng().lng, 0), true); }));
-  }
-  for (var lat = s; lat <= n + 1e-9; lat += step) {
-    if (lat < -85) continue;
-    grid.addLayer(L.polyline([[lat, w - step], [lat, e + step]], style));
-    grid.addLayer(L.marker([lat, b.getWest()], { pane: 'orvus-grid', interactive: false,
-      icon: L.divIcon({ className: 'orvus-graticule-label', html: '', iconSize: null, iconAnchor: [-3, 14] })
-    }).on('add', function (ev) { ev.target.getElement().textContent = label(ev.target.getLatLng().lat, false); }));
-  }
-}
-map.on('moveend', graticule);
-
-if (drawn.length) map.fitBounds(L.featureGroup(drawn).getBounds(), { padding: [20, 20] });
-else map.setView([0, 0], 2);
-render();
-filter();
-graticule();
-}());
-</script>
-</body>
-</html>
-)html";
 
 }  // namespace
 
 std::string page_html(const Page& page) {
-  std::string out;
-  std::string_view t = kTemplate;
-  const std::pair<std::string_view, std::string> parts[] = {
-      {"@LEAFLET_CSS@", std::string(asset_leaflet_css())},
-      {"@LEAFLET_JS@", std::string(asset_leaflet_js())},
-      {"@TOPOJSON_JS@", std::string(asset_topojson_js())},
-      {"@WORLD@", std::string(asset_countries_50m())},
-      {"@DATA@", page_data(page)}};
-  for (const auto& [mark, text] : parts) {
-    const auto at = t.find(mark);
-    out.append(t.substr(0, at));
-    out.append(text);
-    t.remove_prefix(at + mark.size());
-  }
-  out.append(t);
+  // Filled from the end of the template backwards, so that no inserted text is searched.
+  std::string out(asset_page_html());
+  // The scripts run by their hashes: no other inline script (nor handler) can.
+  const std::string hashes = csp_hash(asset_leaflet_js()) + " " + csp_hash(asset_page_js());
+  fill(out, "PAGE_JS", asset_page_js());
+  fill(out, "DATA", page_data(page));
+  fill(out, "LEAFLET_JS", asset_leaflet_js());
+  fill(out, "LEAFLET_CSS", asset_leaflet_css());
+  fill(out, "SCRIPT_HASHES", hashes);
   return out;
 }
 

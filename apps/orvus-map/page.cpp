@@ -30,28 +30,26 @@ page::Page map_page(const Run& run) {
   const RunParams& p = run.params;
   page::Page page;
   const std::string satellite = trimmed(p.SAT_NAME), location = trimmed(p.LOC_NAME);
-  char offset[32];
-  std::snprintf(offset, sizeof offset, "%+.1f", p.UTC_DIFF);
-  page.header = {satellite + " over " + location,
-                 satellite,
-                 location,
-                 p.START_LOCAL.substr(0, 23) + " to " + p.END_LOCAL.substr(0, 23) + " local (UTC " +
-                     offset + " h)",
-                 degrees(p.ALPHA),
-                 degrees(p.BETA)};
+  page.header.title = satellite + " over " + location;
+  page.header.satellites = satellite;
+  page.header.location = location;
+  page.header.start = p.START_LOCAL;
+  page.header.end = p.END_LOCAL;
+  page.header.interval = page::interval_text(p.START_LOCAL, p.END_LOCAL, p.UTC_DIFF);
+  page.header.alpha = degrees(p.ALPHA);
+  page.header.beta = degrees(p.BETA);
+  page.satellites.push_back({satellite});
   // The box as written: a corner beyond +-180 makes it cross the antimeridian, and the page
   // keeps its longitudes continuous.
-  page.targets.push_back({location,
-                          {{{p.LON1, p.LAT1},
-                            {p.LON2, p.LAT1},
-                            {p.LON2, p.LAT2},
-                            {p.LON1, p.LAT2},
-                            {p.LON1, p.LAT1}}}});
+  page::Target box;
+  box.name = location;
+  box.rings.push_back(
+      {{p.LON1, p.LAT1}, {p.LON2, p.LAT1}, {p.LON2, p.LAT2}, {p.LON1, p.LAT2}, {p.LON1, p.LAT1}});
+  page.targets.push_back(std::move(box));
   for (const Contact& c : run.contacts) {
     page::Contact pc;
-    pc.id = std::to_string(c.number);
-    pc.satellite = satellite;
-    pc.target = location;
+    pc.satellite = 0;
+    pc.target = 0;
     pc.number = c.number;
     std::vector<LonLat> side1, side2;
     for (const StepPoints& s : c.steps) {

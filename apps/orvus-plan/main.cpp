@@ -1,7 +1,7 @@
 // orvus-plan PLAN.toml [--reports]: every imaging opportunity of a deck of targets for the
 // plan's satellites, filtered by its constraints, into opportunities.csv,
-// opportunities.geojson and opportunities.html (and, with --reports, the three classic reports
-// of every pair), all put in place together at the end of the run.
+// opportunities.geojson and the map page opportunities.html (and, with --reports, the three
+// classic reports of every pair), all put in place together at the end of the run.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -202,10 +202,11 @@ int main(int argc, char** argv) {
       std::printf(
           "Usage: orvus-plan PLAN.toml [--reports]\n"
           "Finds every imaging opportunity of the plan's targets for its satellites and writes\n"
-          "opportunities.csv, opportunities.geojson and opportunities.html into the plan's\n"
-          "output directory; with --reports also the three orvus reports of every satellite and\n"
-          "target in reports/<satellite number>-<target id>/, listed in reports/index.csv.\n"
-          "The earlier outputs are replaced together at the end, or left as they were.\n");
+          "opportunities.csv, opportunities.geojson and opportunities.html (a map page) into\n"
+          "the plan's output directory; with --reports also the three orvus reports of every\n"
+          "satellite and target in reports/<satellite number>-<target id>/, listed in\n"
+          "reports/index.csv. The earlier outputs are replaced together at the end, or left as\n"
+          "they were.\n");
       return 0;
     }
     if (a == "--reports") {

@@ -25,33 +25,29 @@ page::Line page_line(const Ring& ring) {
   return out;
 }
 
-std::string first23(const UtcInstant& t) {
-  const DateText text = format_date_time(t);
-  return {text.data(), 23};
-}
-
 }  // namespace
 
 std::string page_html(const Plan& plan, const std::vector<Opportunity>& kept) {
   page::Page pg;
-  pg.header.title = "ORVUS plan: " + std::filesystem::path(plan.path).filename().string();
-  std::string alphas, betas;
+  page::Header& h = pg.header;
+  h.title = "ORVUS plan: " + std::filesystem::path(plan.path).filename().string();
   for (const PlanSatellite& s : plan.satellites) {
-    const std::string sep = pg.header.satellites.empty() ? "" : ", ";
-    pg.header.satellites += sep + s.name;
-    alphas += sep + degrees(s.sensor.alpha_deg);
-    betas += sep + degrees(s.sensor.beta_deg);
+    const std::string sep = h.satellites.empty() ? "" : ", ";
+    h.satellites += sep + s.name;
+    h.alpha += sep + degrees(s.sensor.alpha_deg);
+    h.beta += sep + degrees(s.sensor.beta_deg);
+    pg.satellites.push_back({s.name});
   }
-  pg.header.alpha = alphas;
-  pg.header.beta = betas;
-  pg.header.location = std::filesystem::path(plan.targets_path).filename().string() + " (" +
-                       std::to_string(plan.targets.size()) + " targets)";
-  char offset[32];
-  std::snprintf(offset, sizeof offset, "%+g", plan.interval.utc_offset_hours);
-  pg.header.interval = plan.start_local + " to " + plan.end_local + " (UTC " + offset + " h)";
+  h.location = std::filesystem::path(plan.targets_path).filename().string() + " (" +
+               std::to_string(plan.targets.size()) + " targets)";
+  h.start = plan.start_local;
+  h.end = plan.end_local;
+  h.interval = page::interval_text(h.start, h.end, plan.interval.utc_offset_hours);
+  pg.targets.reserve(plan.targets.size());
   for (const Target& t : plan.targets) {
     page::Target pt;
-    pt.name = t.id + (t.name.empty() ? "" : " " + t.name);
+    pt.id = t.id;
+    pt.name = t.name;
     if (t.box) {
       const Box& b = *t.box;
       pt.rings.push_back({{b.lon1, b.lat1},
@@ -64,15 +60,15 @@ std::string page_html(const Plan& plan, const std::vector<Opportunity>& kept) {
       for (const Ring& ring : poly) pt.rings.push_back(page_line(ring));
     pg.targets.push_back(std::move(pt));
   }
+  pg.contacts.reserve(kept.size());
   for (const Opportunity& o : kept) {
     const Contact& c = o.contact;
-    const Target& t = plan.targets[o.target];
     page::Contact pc;
-    pc.id = std::to_string(o.satellite + 1) + "-" + t.id + "-" + std::to_string(c.number);
-    pc.satellite = plan.satellites[o.satellite].name;
-    pc.target = t.id;
+    pc.satellite = o.satellite;
+    pc.target = o.target;
     pc.number = c.number;
-    pc.start = first23(c.start_local);
+    const DateText start = format_date_time(c.start_local);
+    pc.start.assign(start.data(), start.size());
     pc.duration_s = c.duration_s;
     pc.pass = c.pass;
     pc.best_alpha_deg = c.best_alpha_deg;
