@@ -58,6 +58,8 @@ std::string page_html(const Plan& plan, const std::vector<Opportunity>& kept) {
     }
     for (const Polygon& poly : t.polygons)
       for (const Ring& ring : poly) pt.rings.push_back(page_line(ring));
+    for (const Ring& line : t.lines) pt.lines.push_back(page_line(line));
+    for (const GroundPoint& g : t.points) pt.points.push_back({g.lon_deg, g.lat_deg});
     pg.targets.push_back(std::move(pt));
   }
   pg.contacts.reserve(kept.size());
