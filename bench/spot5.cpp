@@ -78,27 +78,42 @@ Instance read(const std::string& path) {
   }
   auto ch = lines.next();
   const auto m = number<long>(ch, lines, "the number of constraints");
-  for (long i = 0; i < m; ++i) {
+  // The recorder capacity, a line of one number, ends the multi-orbit files; their count of
+  // constraints includes it.
+  while (lines.more()) {
     auto s = lines.next();
+    std::vector<double> nums;
+    double x = 0;
+    while (s >> x) nums.push_back(x);
+    if (!s.eof()) lines.fail("expected numbers");
+    if (nums.size() == 1) {
+      if (lines.more()) lines.fail("a capacity must be the last record");
+      inst.capacity = nums[0];
+      break;
+    }
+    const auto arity = static_cast<std::size_t>(nums[0]);
+    if (nums[0] != static_cast<double>(arity) || arity < 1 || arity > 3 ||
+        nums.size() < 1 + arity || (nums.size() - 1 - arity) % arity != 0) {
+      lines.fail("a constraint needs an arity of 1 to 3, its ids and whole tuples");
+    }
     Constraint c;
-    const auto arity = number<int>(s, lines, "an arity");
-    if (arity < 1 || arity > 3) lines.fail("arity must be 1 to 3");
-    for (int k = 0; k < arity; ++k) {
-      const auto it = index.find(number<long>(s, lines, "a photograph id"));
+    for (std::size_t k = 1; k <= arity; ++k) {
+      const auto it = index.find(static_cast<long>(nums[k]));
       if (it == index.end()) lines.fail("unknown photograph id");
       c.photos.push_back(it->second);
     }
-    int v = 0;
-    while (s >> v) {
-      std::vector<int> t{v};
-      for (int k = 1; k < arity; ++k) t.push_back(number<int>(s, lines, "a tuple value"));
-      c.forbidden.push_back(std::move(t));
+    for (std::size_t k = 1 + arity; k < nums.size(); k += arity) {
+      c.forbidden.emplace_back();
+      for (std::size_t j = 0; j < arity; ++j) {
+        c.forbidden.back().push_back(static_cast<int>(nums[k + j]));
+      }
     }
     inst.constraints.push_back(std::move(c));
   }
-  if (lines.more()) {
-    auto s = lines.next();
-    inst.capacity = number<double>(s, lines, "the recorder capacity");
+  const auto counted = static_cast<long>(inst.constraints.size());
+  if (counted != m && counted + (inst.capacity ? 1 : 0) != m) {
+    lines.fail("the file has " + std::to_string(counted) + " constraints, not " +
+               std::to_string(m));
   }
   return inst;
 }

@@ -8,6 +8,7 @@
 #include <Cbc_C_Interface.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cmath>
 #include <limits>
 #include <memory>
@@ -107,7 +108,7 @@ MilpOutcome solve_milp(const Part& part, const std::vector<std::vector<std::uint
                   rlo.data(), rup.data());
   for (std::size_t c = 0; c < nx; ++c) Cbc_setInteger(m.get(), static_cast<int>(c));
   Cbc_setObjSense(m.get(), -1.0);  // maximise
-  Cbc_setLogLevel(m.get(), 0);
+  Cbc_setLogLevel(m.get(), std::getenv("K_CBCLOG") ? std::atoi(std::getenv("K_CBCLOG")) : 0);
   Cbc_setParameter(m.get(), "timeMode", "elapsed");
   Cbc_setParameter(m.get(), "threads", "0");
   Cbc_setMaximumSeconds(m.get(), std::max(seconds, 0.01));

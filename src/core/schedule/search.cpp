@@ -13,6 +13,8 @@
 #include <CoinPackedVector.hpp>
 #include <OsiClpSolverInterface.hpp>
 #include <algorithm>
+#include <cstdlib>
+#include <cstdio>
 #include <cmath>
 #include <limits>
 #include <memory>
@@ -115,6 +117,12 @@ class Search {
         row_mark_(part.rows.size(), 0),
         oracle_(part) {
     for (std::size_t r = 0; r < part.rows.size(); ++r) has_y_ = has_y_ || !part.rows[r].y.empty();
+    load_.assign(part.nodes(), 0.0);
+    for (std::size_t n = 0; n < part.nodes(); ++n) {
+      for (const auto& [r, a] : part.node_uses[n]) {
+        if (part.cap[r] > 0) load_[n] += a / part.cap[r];
+      }
+    }
   }
 
   PartSchedule run(std::uint64_t moves, Clock::time_point deadline) {
@@ -123,8 +131,9 @@ class Search {
     if (!rows_hold_at_start()) return out;
     best_sel_ = sel_;
     const std::size_t nv = std::max<std::size_t>(p_.vars(), 1);
-    const std::uint64_t stall_limit = std::max<std::uint64_t>(2000, 50 * nv);
-    const std::uint64_t tenure_min = 3 + nv / 50, tenure_span = 5 + nv / 20;
+    auto knob = [](const char* n, double d) { const char* e = std::getenv(n); return e ? std::atof(e) : d; };
+    const std::uint64_t stall_limit = std::max<std::uint64_t>(2000, knob("K_STALL", 50) * nv);
+    const std::uint64_t tenure_min = knob("K_TMIN", 3) + nv / knob("K_TMIND", 50), tenure_span = knob("K_TSPAN", 5) + nv / knob("K_TSPAND", 20);
     double all_weight = 0, least_cost = 0;
     for (std::size_t v = 0; v < p_.vars(); ++v) {
       all_weight += p_.weight[p_.var_first[v]];
@@ -152,9 +161,11 @@ class Search {
         ++since_best;
         continue;
       }
-      if (better(w_, c_, best_w_, best_c_)) {
+      if (better(w_, c_, l_, best_w_, best_c_, best_l_)) {
+        if (std::getenv("K_TRACE") && w_ > best_w_ + 0.5) std::fprintf(stderr, "%llu %.0f\n", (unsigned long long)iter_, w_);
         best_w_ = w_;
         best_c_ = c_;
+        best_l_ = l_;
         best_sel_ = sel_;
         since_best = 0;
       } else {
@@ -175,8 +186,11 @@ class Search {
   }
 
  private:
-  static bool better(double w, double c, double bw, double bc) {
-    return w > bw + kEps || (w >= bw - kEps && c < bc - kEps);
+  // Weight first, then cost, then the load of the packing rows (room left for more).
+  static bool better(double w, double c, double l, double bw, double bc, double bl) {
+    if (w > bw + kEps || w < bw - kEps) return w > bw;
+    if (c < bc - kEps || c > bc + kEps) return c < bc;
+    return l < bl - kEps;
   }
 
   bool rows_hold_at_start() {
@@ -192,6 +206,7 @@ class Search {
     sel_[p_.node_var[n]] = static_cast<std::int32_t>(n);
     w_ += p_.weight[n];
     c_ += p_.cost[n];
+    l_ += load_[n];
     for (auto m : p_.adj[n]) confw_[m] += p_.weight[n];
     for (const auto& [r, a] : p_.node_uses[n]) use_[r] += a;
     for (const auto& [r, a] : p_.node_rows[n]) act_[r] += a;
@@ -202,6 +217,7 @@ class Search {
     sel_[p_.node_var[n]] = -1;
     w_ -= p_.weight[n];
     c_ -= p_.cost[n];
+    l_ -= load_[n];
     for (auto m : p_.adj[n]) confw_[m] -= p_.weight[n];
     for (const auto& [r, a] : p_.node_uses[n]) use_[r] -= a;
     for (const auto& [r, a] : p_.node_rows[n]) act_[r] -= a;
@@ -304,10 +320,11 @@ class Search {
     return ratio_[r];
   }
 
-  // The best admissible move: greatest weight gained, then least cost added, ties at random.
+  // The best admissible move: greatest weight gained, then least cost and load added, ties at
+  // random.
   std::int64_t choose() {
     std::int64_t best = -1;
-    double bdw = -std::numeric_limits<double>::infinity(), bdc = 0;
+    double bdw = -std::numeric_limits<double>::infinity(), bdc = 0, bdl = 0;
     std::uint64_t ties = 0;
     for (std::uint32_t n = 0; n < p_.nodes(); ++n) {
       if (in_[n]) continue;
@@ -316,18 +333,20 @@ class Search {
       const bool tabu = tabu_[p_.node_var[n]] > iter_;
       if (tabu && w_ + bound < best_w_ - kEps) continue;
       if (!plan(n)) continue;
-      double dw = p_.weight[n], dc = p_.cost[n];
+      double dw = p_.weight[n], dc = p_.cost[n], dl = load_[n];
       for (auto m : drop_) {
         dw -= p_.weight[m];
         dc -= p_.cost[m];
+        dl -= load_[m];
       }
-      if (tabu && !better(w_ + dw, c_ + dc, best_w_, best_c_)) continue;
-      if (best < 0 || dw > bdw + kEps || (dw >= bdw - kEps && dc < bdc - kEps)) {
+      if (tabu && !better(w_ + dw, c_ + dc, l_ + dl, best_w_, best_c_, best_l_)) continue;
+      if (best < 0 || better(dw, dc, dl, bdw, bdc, bdl)) {
         best = n;
         bdw = dw;
         bdc = dc;
+        bdl = dl;
         ties = 1;
-      } else if (dw >= bdw - kEps && dc <= bdc + kEps && rng_.below(++ties) == 0) {
+      } else if (!better(bdw, bdc, bdl, dw, dc, dl) && rng_.below(++ties) == 0) {
         best = n;
       }
     }
@@ -376,7 +395,8 @@ class Search {
   std::vector<std::vector<std::pair<double, std::uint32_t>>> ratio_;
   Oracle oracle_;
   bool has_y_ = false;
-  double w_ = 0, c_ = 0, best_w_ = 0, best_c_ = 0;
+  std::vector<double> load_;  // per node: sum over its packing rows of amount / capacity
+  double w_ = 0, c_ = 0, l_ = 0, best_w_ = 0, best_c_ = 0, best_l_ = 0;
 };
 
 }  // namespace

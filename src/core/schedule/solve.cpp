@@ -2,6 +2,8 @@
 // in each, the local search, then the weight optimum by the exact solver, then the least cost
 // among schedules of that weight.
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <cmath>
 #include <limits>
 
@@ -95,6 +97,7 @@ ScheduleResult solve_schedule(const ScheduleProblem& problem, const ScheduleOpti
         cost_optimal = c.optimal;
       }
     }
+    if (std::getenv("K_PARTS")) std::fprintf(stderr, "part nodes %zu vars %zu triples %zu caps %zu: %.0f bound %.1f opt %d\n", part.nodes(), part.vars(), part.triples.size(), part.cap.size(), best.weight, bound, (int)optimal);
     res.optimal = res.optimal && optimal;
     res.cost_optimal = res.cost_optimal && cost_optimal;
     res.bound += bound;
