@@ -8,9 +8,12 @@
 #include <Cbc_C_Interface.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdlib>
 #include <cmath>
 #include <limits>
+#include <map>
+#include <set>
 #include <memory>
 #include <string>
 
@@ -53,7 +56,46 @@ MilpOutcome solve_milp(const Part& part, const std::vector<std::vector<std::uint
     for (auto n : c) r.emplace_back(static_cast<int>(n), 1.0);
     add_row(std::move(r), -kInf, 1.0);
   }
+  // Triples sharing a pair (a, b) whose third nodes conflict with one another give one row
+  // x(a) + x(b) + sum of the thirds <= 2 (a and b together exclude every third; otherwise
+  // at most one of each side), tighter than their rows apart.
+  std::map<std::pair<std::uint32_t, std::uint32_t>, std::vector<std::uint32_t>> thirds;
   for (const auto& t : part.triples) {
+    thirds[{t[0], t[1]}].push_back(t[2]);
+    thirds[{t[0], t[2]}].push_back(t[1]);
+    thirds[{t[1], t[2]}].push_back(t[0]);
+  }
+  std::set<std::array<std::uint32_t, 3>> lifted;
+  for (auto& [ab, third] : thirds) {
+    if (third.size() < 2) continue;
+    std::sort(third.begin(), third.end());
+    std::vector<char> used(third.size(), 0);
+    for (std::size_t i = 0; i < third.size(); ++i) {
+      if (used[i]) continue;
+      std::vector<std::uint32_t> k{third[i]};
+      for (std::size_t j = i + 1; j < third.size(); ++j) {
+        const bool meets_all = std::all_of(k.begin(), k.end(), [&](std::uint32_t m) {
+          return std::binary_search(part.adj[m].begin(), part.adj[m].end(), third[j]);
+        });
+        if (!used[j] && meets_all) {
+          k.push_back(third[j]);
+          used[j] = 1;
+        }
+      }
+      if (k.size() < 2) continue;
+      std::vector<std::pair<int, double>> r{{static_cast<int>(ab.first), 1.0},
+                                            {static_cast<int>(ab.second), 1.0}};
+      for (auto c : k) {
+        r.emplace_back(static_cast<int>(c), 1.0);
+        std::array<std::uint32_t, 3> t{ab.first, ab.second, c};
+        std::sort(t.begin(), t.end());
+        lifted.insert(t);
+      }
+      add_row(std::move(r), -kInf, 2.0);
+    }
+  }
+  for (const auto& t : part.triples) {
+    if (lifted.count(t) != 0) continue;
     add_row({{static_cast<int>(t[0]), 1.0}, {static_cast<int>(t[1]), 1.0},
              {static_cast<int>(t[2]), 1.0}},
             -kInf, 2.0);
@@ -108,7 +150,7 @@ MilpOutcome solve_milp(const Part& part, const std::vector<std::vector<std::uint
                   rlo.data(), rup.data());
   for (std::size_t c = 0; c < nx; ++c) Cbc_setInteger(m.get(), static_cast<int>(c));
   Cbc_setObjSense(m.get(), -1.0);  // maximise
-  Cbc_setLogLevel(m.get(), std::getenv("K_CBCLOG") ? std::atoi(std::getenv("K_CBCLOG")) : 0);
+  Cbc_setLogLevel(m.get(), 0);
   Cbc_setParameter(m.get(), "timeMode", "elapsed");
   Cbc_setParameter(m.get(), "threads", "0");
   Cbc_setMaximumSeconds(m.get(), std::max(seconds, 0.01));

@@ -76,10 +76,11 @@ inline constexpr double kRowTolerance = 1e-9;
 // rows, continuous bounds) and fills weight and cost; the solver keeps no schedule that fails.
 bool check_part(const Part& part, PartSchedule& s);
 
-// Greedy and tabu search from the empty schedule: at most `moves` moves, stopping earlier at
-// `deadline`. Infeasible (feasible = false) only if the empty schedule violates a row.
+// Greedy and tabu search from `start` (a feasible schedule) or else the empty schedule: at most
+// `moves` moves, stopping earlier at `deadline`. Infeasible (feasible = false) only if it
+// starts from the empty schedule and that violates a row.
 PartSchedule local_search(const Part& part, std::uint64_t moves, std::uint32_t seed,
-                          Clock::time_point deadline);
+                          Clock::time_point deadline, const PartSchedule* start = nullptr);
 
 // The exact solver on one part. Weight mode maximises the weight; cost mode minimises the cost
 // among schedules of weight >= min_weight.

@@ -13,8 +13,6 @@
 #include <CoinPackedVector.hpp>
 #include <OsiClpSolverInterface.hpp>
 #include <algorithm>
-#include <cstdlib>
-#include <cstdio>
 #include <cmath>
 #include <limits>
 #include <memory>
@@ -125,15 +123,26 @@ class Search {
     }
   }
 
-  PartSchedule run(std::uint64_t moves, Clock::time_point deadline) {
+  PartSchedule run(std::uint64_t moves, Clock::time_point deadline, const PartSchedule* start) {
     PartSchedule out;
     out.node.assign(p_.vars(), -1);
-    if (!rows_hold_at_start()) return out;
+    if (start != nullptr && start->feasible) {
+      set_selection(start->node);
+    } else if (!rows_hold_at_start()) {
+      return out;
+    }
     best_sel_ = sel_;
+    best_w_ = w_;
+    best_c_ = c_;
+    best_l_ = l_;
     const std::size_t nv = std::max<std::size_t>(p_.vars(), 1);
-    auto knob = [](const char* n, double d) { const char* e = std::getenv(n); return e ? std::atof(e) : d; };
-    const std::uint64_t stall_limit = std::max<std::uint64_t>(2000, knob("K_STALL", 50) * nv);
-    const std::uint64_t tenure_min = knob("K_TMIN", 3) + nv / knob("K_TMIND", 50), tenure_span = knob("K_TSPAN", 5) + nv / knob("K_TSPAND", 20);
+    // Tabu tenures grow with the part; they cycle through one, two and three times their base
+    // at each restart.
+    const std::uint64_t stall_limit = std::max<std::uint64_t>(2000, 50 * nv);
+    const std::uint64_t tenure_min0 = 3 + nv / 50, tenure_span0 = 5 + nv / 20;
+    constexpr int kCycle = 3;
+    std::uint64_t tenure_min = tenure_min0, tenure_span = tenure_span0;
+    int restarts = 0;
     double all_weight = 0, least_cost = 0;
     for (std::size_t v = 0; v < p_.vars(); ++v) {
       all_weight += p_.weight[p_.var_first[v]];
@@ -148,6 +157,10 @@ class Search {
       if (since_best > stall_limit) {
         restart();
         since_best = 0;
+        // Short and long tenures in turn: some regions need one, some the other.
+        ++restarts;
+        tenure_min = tenure_min0 * (1 + restarts % kCycle);
+        tenure_span = tenure_span0 * (1 + restarts % kCycle);
       }
       const auto n = choose();
       if (n < 0) {
@@ -162,7 +175,6 @@ class Search {
         continue;
       }
       if (better(w_, c_, l_, best_w_, best_c_, best_l_)) {
-        if (std::getenv("K_TRACE") && w_ > best_w_ + 0.5) std::fprintf(stderr, "%llu %.0f\n", (unsigned long long)iter_, w_);
         best_w_ = w_;
         best_c_ = c_;
         best_l_ = l_;
@@ -402,9 +414,9 @@ class Search {
 }  // namespace
 
 PartSchedule local_search(const Part& part, std::uint64_t moves, std::uint32_t seed,
-                          Clock::time_point deadline) {
+                          Clock::time_point deadline, const PartSchedule* start) {
   Search s(part, seed);
-  return s.run(moves, deadline);
+  return s.run(moves, deadline, start);
 }
 
 }  // namespace orvus::detail
