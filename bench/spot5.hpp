@@ -18,7 +18,7 @@ namespace spot5 {
 struct Photo {
   long id = 0;
   long weight = 0;
-  std::vector<int> values;         // value codes: 1, 2, 3 (a camera) or 13 (stereo)
+  std::vector<int> values;          // value codes: 1, 2, 3 (a camera) or 13 (stereo)
   std::vector<double> consumption;  // recorder use of each value
 };
 

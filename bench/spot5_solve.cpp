@@ -1,5 +1,5 @@
-// spot5_solve FILE [--time-limit S] [--moves N] [--seed N] [--search-only]: solves one SPOT5 instance
-// with the scheduler and checks the answer against every constraint of the file. The last
+// spot5_solve FILE [--time-limit S] [--moves N] [--seed N] [--search-only]: solves one SPOT5
+// instance with the scheduler and checks the answer against every constraint of the file. The last
 // line is `value V bound B seconds T`; a violated constraint ends with status 2.
 #include <cmath>
 #include <cstdio>
@@ -28,12 +28,16 @@ int main(int argc, char** argv) {
     } else if (path.empty() && a.rfind("--", 0) != 0) {
       path = a;
     } else {
-      std::fprintf(stderr, "usage: spot5_solve FILE [--time-limit S] [--moves N] [--seed N] [--search-only]\n");
+      std::fprintf(
+          stderr,
+          "usage: spot5_solve FILE [--time-limit S] [--moves N] [--seed N] [--search-only]\n");
       return 1;
     }
   }
   if (path.empty()) {
-    std::fprintf(stderr, "usage: spot5_solve FILE [--time-limit S] [--moves N] [--seed N] [--search-only]\n");
+    std::fprintf(
+        stderr,
+        "usage: spot5_solve FILE [--time-limit S] [--moves N] [--seed N] [--search-only]\n");
     return 1;
   }
   try {
@@ -54,8 +58,7 @@ int main(int argc, char** argv) {
                 inst.capacity ? std::to_string(*inst.capacity).c_str() : "none");
     if (inst.capacity) std::printf("recorder used %.6f of %.6f\n", used, *inst.capacity);
     std::printf("parts %zu cliques %zu values removed %zu search %.0f optimal %s\n", res.parts,
-                res.cliques, res.values_removed, res.search_objective,
-                res.optimal ? "yes" : "no");
+                res.cliques, res.values_removed, res.search_objective, res.optimal ? "yes" : "no");
     const auto bad = spot5::violations(inst, codes);
     for (const auto& b : bad) std::fprintf(stderr, "spot5_solve: %s\n", b.c_str());
     // The weights are integers: the bound rounds down to one.

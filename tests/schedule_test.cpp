@@ -1,5 +1,7 @@
 // The scheduler against exhaustive enumeration, hand-solved cases and the SPOT5 optima, every
 // answer re-checked by a feasibility checker written here, apart from the solver.
+#include "orvus/schedule.hpp"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,7 +12,6 @@
 #include "../bench/spot5.hpp"
 #include "core/schedule/schedule_internal.hpp"
 #include "orvus/error.hpp"
-#include "orvus/schedule.hpp"
 
 namespace {
 
@@ -44,7 +45,8 @@ void expect_feasible(const ScheduleProblem& p, const ScheduleResult& r) {
     cost += p.candidates[c].values[k].cost;
     for (const auto& u : p.candidates[c].values[k].uses) use[u.resource] += u.amount;
   }
-  for (const auto& t : p.forbidden_pairs) EXPECT_FALSE(taken(r.value, t[0]) && taken(r.value, t[1]));
+  for (const auto& t : p.forbidden_pairs)
+    EXPECT_FALSE(taken(r.value, t[0]) && taken(r.value, t[1]));
   for (const auto& t : p.forbidden_triples) {
     EXPECT_FALSE(taken(r.value, t[0]) && taken(r.value, t[1]) && taken(r.value, t[2]));
   }
@@ -120,14 +122,15 @@ ScheduleProblem random_problem(std::mt19937& rng, std::size_t n) {
     orvus::ScheduleCandidate cand;
     cand.weight = pick(1, 4);  // few distinct weights: many ties for the cost to break
     for (int k = pick(1, 3); k > 0; --k) {
-      cand.values.push_back({static_cast<double>(pick(0, 3)), {{0, static_cast<double>(pick(0, 3))}}});
+      cand.values.push_back(
+          {static_cast<double>(pick(0, 3)), {{0, static_cast<double>(pick(0, 3))}}});
     }
     p.candidates.push_back(cand);
   }
   auto choice = [&] {
     const auto c = static_cast<std::size_t>(pick(0, static_cast<int>(n) - 1));
-    return ScheduleChoice{c, static_cast<std::size_t>(
-                                 pick(0, static_cast<int>(p.candidates[c].values.size()) - 1))};
+    return ScheduleChoice{
+        c, static_cast<std::size_t>(pick(0, static_cast<int>(p.candidates[c].values.size()) - 1))};
   };
   for (int i = pick(static_cast<int>(n), 3 * static_cast<int>(n)); i > 0; --i) {
     p.forbidden_pairs.push_back({choice(), choice()});

@@ -103,20 +103,20 @@ struct ScheduleOptions {
 };
 
 struct ScheduleResult {
-  std::vector<int> value;           // per candidate: the value taken, -1 when not taken
-  std::vector<double> continuous;   // the continuous variables
-  double objective = 0.0;           // sum of the weights of the taken candidates
-  double cost = 0.0;                // sum of the costs of the taken values
-  double bound = 0.0;               // proven upper bound on `objective`
-  double gap = 0.0;                 // (bound - objective) / bound, 0 for an empty problem
-  bool optimal = false;             // objective proven maximal
-  bool cost_optimal = false;        // and, among maximal schedules, cost proven minimal
-  bool feasible = false;            // false only when no schedule was found (see rows)
-  double seconds = 0.0;             // wall clock of the solve
-  double search_objective = 0.0;    // what the local search alone reached
-  std::size_t values_removed = 0;   // values that no schedule can take (preprocessing)
-  std::size_t parts = 0;            // independent parts solved apart
-  std::size_t cliques = 0;          // clique rows written for the conflicts
+  std::vector<int> value;          // per candidate: the value taken, -1 when not taken
+  std::vector<double> continuous;  // the continuous variables
+  double objective = 0.0;          // sum of the weights of the taken candidates
+  double cost = 0.0;               // sum of the costs of the taken values
+  double bound = 0.0;              // proven upper bound on `objective`
+  double gap = 0.0;                // (bound - objective) / bound, 0 for an empty problem
+  bool optimal = false;            // objective proven maximal
+  bool cost_optimal = false;       // and, among maximal schedules, cost proven minimal
+  bool feasible = false;           // false only when no schedule was found (see rows)
+  double seconds = 0.0;            // wall clock of the solve
+  double search_objective = 0.0;   // what the local search alone reached
+  std::size_t values_removed = 0;  // values that no schedule can take (preprocessing)
+  std::size_t parts = 0;           // independent parts solved apart
+  std::size_t cliques = 0;         // clique rows written for the conflicts
 };
 
 // Solves the problem: the best schedule found within the time limit, always feasible (the

@@ -15,9 +15,13 @@ namespace {
   throw Error(ErrorKind::input, {" SCHEDULE: " + what});
 }
 
-bool finite(double v) { return std::isfinite(v); }
+bool finite(double v) {
+  return std::isfinite(v);
+}
 
-double tolerance(double bound) { return kRowTolerance * std::max(1.0, std::fabs(bound)); }
+double tolerance(double bound) {
+  return kRowTolerance * std::max(1.0, std::fabs(bound));
+}
 
 struct UnionFind {
   std::vector<std::uint32_t> up;
@@ -40,8 +44,7 @@ struct GRow {
 };
 
 void merge_terms(std::vector<std::pair<std::uint32_t, double>>& t) {
-  std::sort(t.begin(), t.end(),
-            [](const auto& a, const auto& b) { return a.first < b.first; });
+  std::sort(t.begin(), t.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
   std::size_t out = 0;
   for (std::size_t i = 0; i < t.size(); ++i) {
     if (out > 0 && t[out - 1].first == t[i].first) {

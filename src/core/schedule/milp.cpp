@@ -9,12 +9,12 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdlib>
 #include <cmath>
+#include <cstdlib>
 #include <limits>
 #include <map>
-#include <set>
 #include <memory>
+#include <set>
 #include <string>
 
 #include "core/schedule/schedule_internal.hpp"
@@ -53,6 +53,7 @@ MilpOutcome solve_milp(const Part& part, const std::vector<std::vector<std::uint
   };
   for (const auto& c : cliques) {
     std::vector<std::pair<int, double>> r;
+    r.reserve(c.size());
     for (auto n : c) r.emplace_back(static_cast<int>(n), 1.0);
     add_row(std::move(r), -kInf, 1.0);
   }
@@ -66,7 +67,9 @@ MilpOutcome solve_milp(const Part& part, const std::vector<std::vector<std::uint
     thirds[{t[1], t[2]}].push_back(t[0]);
   }
   std::set<std::array<std::uint32_t, 3>> lifted;
-  for (auto& [ab, third] : thirds) {
+  for (auto& entry : thirds) {
+    const auto ab = entry.first;
+    auto& third = entry.second;
     if (third.size() < 2) continue;
     std::sort(third.begin(), third.end());
     std::vector<char> used(third.size(), 0);
@@ -96,7 +99,8 @@ MilpOutcome solve_milp(const Part& part, const std::vector<std::vector<std::uint
   }
   for (const auto& t : part.triples) {
     if (lifted.count(t) != 0) continue;
-    add_row({{static_cast<int>(t[0]), 1.0}, {static_cast<int>(t[1]), 1.0},
+    add_row({{static_cast<int>(t[0]), 1.0},
+             {static_cast<int>(t[1]), 1.0},
              {static_cast<int>(t[2]), 1.0}},
             -kInf, 2.0);
   }
@@ -145,9 +149,9 @@ MilpOutcome solve_milp(const Part& part, const std::vector<std::vector<std::uint
   }
 
   std::unique_ptr<Cbc_Model, ModelDeleter> m(Cbc_newModel());
-  Cbc_loadProblem(m.get(), static_cast<int>(ncol), static_cast<int>(rows.size()),
-                  colstart.data(), index.data(), value.data(), clo.data(), cup.data(), obj.data(),
-                  rlo.data(), rup.data());
+  Cbc_loadProblem(m.get(), static_cast<int>(ncol), static_cast<int>(rows.size()), colstart.data(),
+                  index.data(), value.data(), clo.data(), cup.data(), obj.data(), rlo.data(),
+                  rup.data());
   for (std::size_t c = 0; c < nx; ++c) Cbc_setInteger(m.get(), static_cast<int>(c));
   Cbc_setObjSense(m.get(), -1.0);  // maximise
   Cbc_setLogLevel(m.get(), 0);

@@ -260,7 +260,8 @@ class Search {
       std::uint32_t a = tr[0] == n ? tr[1] : tr[0];
       std::uint32_t b = tr[2] == n ? tr[1] : tr[2];
       if (!in_[a] || !in_[b] || gone_[a] == stamp_ || gone_[b] == stamp_) continue;
-      if (p_.weight[b] < p_.weight[a] || (p_.weight[b] == p_.weight[a] && p_.cost[b] > p_.cost[a])) {
+      if (p_.weight[b] < p_.weight[a] ||
+          (p_.weight[b] == p_.weight[a] && p_.cost[b] > p_.cost[a])) {
         std::swap(a, b);
       }
       drop(a);
@@ -303,7 +304,8 @@ class Search {
         const auto& row = p_.rows[r];
         if (!row.y.empty()) continue;
         const double v = act_[r] + row_delta_[r];
-        const double t = kRowTolerance * std::max({1.0, std::fabs(row.lower), std::fabs(row.upper)});
+        const double t =
+            kRowTolerance * std::max({1.0, std::fabs(row.lower), std::fabs(row.upper)});
         if (v < row.lower - t || v > row.upper + t) return false;
       }
     }

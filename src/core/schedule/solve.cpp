@@ -54,8 +54,8 @@ class Solver {
     const std::uint64_t moves = opt_.search_moves > 0
                                     ? opt_.search_moves
                                     : 1000 + 200 * static_cast<std::uint64_t>(part.nodes());
-    st.best = detail::local_search(part, moves, opt_.seed,
-                                   opt_.exact ? after(start, share / 4) : end);
+    st.best =
+        detail::local_search(part, moves, opt_.seed, opt_.exact ? after(start, share / 4) : end);
     search_objective += st.best.feasible ? st.best.weight : 0.0;
     // Every candidate taken at its cheapest value: nothing can do better.
     if (st.best.feasible && st.best.weight >= all_weight - 1e-9 * all_weight &&
@@ -143,8 +143,8 @@ ScheduleResult solve_schedule(const ScheduleProblem& problem, const ScheduleOpti
   std::size_t left = 0;
   for (std::size_t i = 0; i < parts.size(); ++i) left += size(i);
   for (std::size_t i = 0; i < parts.size(); ++i) {
-    const double share = std::max(0.0, until(deadline)) * static_cast<double>(size(i)) /
-                         static_cast<double>(left);
+    const double share =
+        std::max(0.0, until(deadline)) * static_cast<double>(size(i)) / static_cast<double>(left);
     left -= size(i);
     solver.round_one(i, after(Clock::now(), share));
   }
@@ -155,8 +155,8 @@ ScheduleResult solve_schedule(const ScheduleProblem& problem, const ScheduleOpti
     }
     for (std::size_t i = 0; i < parts.size() && until(deadline) > 0.01; ++i) {
       if (solver.state(i).cost_optimal) continue;
-      const double share = until(deadline) * static_cast<double>(size(i)) /
-                           static_cast<double>(left);
+      const double share =
+          until(deadline) * static_cast<double>(size(i)) / static_cast<double>(left);
       left -= size(i);
       solver.round_two(i, after(Clock::now(), share));
     }
