@@ -202,6 +202,29 @@ TEST(Schedule, RecorderWithDownlinkAsContinuousRows) {
   EXPECT_EQ(s.objective, 4.0);  // the local search's linear check finds it too
 }
 
+TEST(Schedule, ValuesOverACapacityAloneAndRowsTheEmptyScheduleBreaks) {
+  // Candidate 0's first value needs 5 units of a capacity of 4: never taken, its second is.
+  ScheduleProblem p;
+  p.capacities = {4.0};
+  p.candidates.push_back({3.0, {{0.0, {{0, 5.0}}}, {1.0, {{0, 2.0}}}}});
+  p.candidates.push_back({1.0, {{0.0, {{0, 2.0}}}}});
+  p.candidates.push_back({1.0, {{0.0, {{0, 1.0}}}}});
+  auto r = orvus::solve_schedule(p);
+  expect_feasible(p, r);
+  EXPECT_EQ(r.values_removed, 1U);
+  EXPECT_EQ(r.value[0], 1);
+  EXPECT_EQ(r.objective, 4.0);  // 0 and one of the others: 2 + 2 or 2 + 1 units
+  EXPECT_EQ(r.cost, 1.0);
+  // "Take candidates 1 and 2 together" (x1 + x2 >= 2): the empty schedule breaks it, the
+  // search cannot start, and the exact solver alone finds {1, 2} (weight 2; 0 no longer fits).
+  p.rows.push_back({{{{1, 0}, 1.0}, {{2, 0}, 1.0}}, {}, 2.0, INFINITY});
+  r = orvus::solve_schedule(p);
+  expect_feasible(p, r);
+  EXPECT_TRUE(r.feasible && r.optimal);
+  EXPECT_EQ(r.objective, 2.0);
+  EXPECT_EQ(r.search_objective, 0.0);
+}
+
 TEST(Schedule, Spot5InstancesReachTheirOptima) {
   for (const auto& [name, optimum] :
        std::vector<std::pair<std::string, long>>{{"8", 10}, {"54", 70}, {"404", 49}}) {
