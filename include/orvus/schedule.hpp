@@ -122,7 +122,11 @@ struct ScheduleResult {
 // Solves the problem: the best schedule found within the time limit, always feasible (the
 // empty schedule at worst, when it is). Equal weights compare exactly when every weight is an
 // integer (priorities, SPOT5); other sums within 1e-9 of the total weight count as equal.
-// Same problem and options, same schedule whenever the optimum is proven within the limit.
+// Same problem and options, same schedule whenever the local search ends on its move count
+// (not on its time, a quarter of a part's share) and the optimum is proven: the search's
+// ties are broken by a seeded generator and CBC runs one thread. The time goes to the
+// independent parts in proportion to their size, smaller parts first; time they leave goes
+// to the parts still unproven.
 // Raises Error (kind input) for a malformed problem: a weight that is not positive and finite,
 // a candidate with no value or more than three, an index out of range, a negative use, a row
 // without variables that cannot hold; and for a time limit that is not positive.
