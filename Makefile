@@ -28,9 +28,10 @@ example: build
 	@scripts/run-example $(BUILD)
 
 bench: configure
-	@cmake --build $(BUILD) -j $(JOBS) --target orvus_bench orvus_search_speed
+	@cmake --build $(BUILD) -j $(JOBS) --target orvus_bench orvus_search_speed spot5_solve
 	@$(BUILD)/bench/orvus_bench
 	@$(BUILD)/bench/orvus_search_speed
+	@bench/spot5_bench.sh $(BUILD)
 
 # The whole test suite and the example under AddressSanitizer and UBSan (the Python module
 # is left out: an instrumented extension cannot load into the uninstrumented interpreter).

@@ -1,0 +1,202 @@
+// The solve: parts one after the other, smaller first, each given its share of the time left
+// (in proportion to its size). In a part: the local search for a fixed number of moves (at
+// most a quarter of the share), then the exact solver for the weight (up to two fifths of the
+// share); when that is proven, the exact solver for the least cost at that weight, otherwise
+// the local search again from the best schedule for the rest of the share. Time that parts leave
+// unused goes, in a second round, to the exact solver on the parts still unproven.
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "core/schedule/schedule_internal.hpp"
+#include "orvus/error.hpp"
+
+namespace orvus {
+namespace {
+
+using detail::Clock;
+
+Clock::time_point after(Clock::time_point t, double seconds) {
+  return t + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+}
+double until(Clock::time_point t) {
+  return std::chrono::duration<double>(t - Clock::now()).count();
+}
+
+struct PartState {
+  detail::PartSchedule best;
+  std::vector<std::vector<std::uint32_t>> cliques;
+  double bound = 0;
+  bool optimal = false, cost_optimal = false, costs = false, cliques_built = false;
+};
+
+class Solver {
+ public:
+  Solver(const detail::Compiled& compiled, const ScheduleOptions& options, double total_weight)
+      : c_(compiled), opt_(options), total_weight_(total_weight), state_(compiled.parts.size()) {}
+
+  void round_one(std::size_t i, Clock::time_point end) {
+    const auto& part = c_.parts[i];
+    auto& st = state_[i];
+    const auto start = Clock::now();
+    const double share = std::chrono::duration<double>(end - start).count();
+    double all_weight = 0, least_cost = 0;
+    for (std::size_t v = 0; v < part.vars(); ++v) {
+      all_weight += part.weight[part.var_first[v]];
+      double c = std::numeric_limits<double>::infinity();
+      for (auto n = part.var_first[v]; n < part.var_first[v + 1]; ++n) {
+        c = std::min(c, part.cost[n]);
+        st.costs = st.costs || part.cost[n] > 0;
+      }
+      least_cost += c;
+    }
+    st.bound = all_weight;
+    const std::uint64_t moves = opt_.search_moves > 0
+                                    ? opt_.search_moves
+                                    : 1000 + 200 * static_cast<std::uint64_t>(part.nodes());
+    st.best =
+        detail::local_search(part, moves, opt_.seed, opt_.exact ? after(start, share / 4) : end);
+    search_objective += st.best.feasible ? st.best.weight : 0.0;
+    // Every candidate taken at its cheapest value: nothing can do better.
+    if (st.best.feasible && st.best.weight >= all_weight - 1e-9 * all_weight &&
+        st.best.cost <= least_cost + 1e-9 * std::max(1.0, least_cost)) {
+      st.optimal = st.cost_optimal = true;
+      st.bound = st.best.weight;
+      return;
+    }
+    if (!opt_.exact) return;
+    weight_phase(i, after(start, share / 4));
+    if (st.optimal) {
+      cost_phase(i, end);
+    } else if (st.best.feasible && until(end) > 0) {
+      // Not proven: the search again from the best schedule, for the rest of the share.
+      auto more = detail::local_search(part, std::numeric_limits<std::uint64_t>::max(),
+                                       opt_.seed + 1, end, &st.best);
+      if (more.feasible && more.weight > st.best.weight) st.best = std::move(more);
+    }
+  }
+
+  void round_two(std::size_t i, Clock::time_point end) {
+    auto& st = state_[i];
+    if (!st.optimal) weight_phase(i, end);
+    if (st.optimal && !st.cost_optimal) cost_phase(i, end);
+  }
+
+  [[nodiscard]] const PartState& state(std::size_t i) const { return state_[i]; }
+  std::size_t cliques = 0;
+  double search_objective = 0;
+
+ private:
+  void weight_phase(std::size_t i, Clock::time_point end) {
+    auto& st = state_[i];
+    if (until(end) <= 0) return;
+    if (!st.cliques_built) {
+      st.cliques = detail::clique_cover(c_.parts[i]);
+      st.cliques_built = true;
+      cliques += st.cliques.size();
+    }
+    auto w = detail::solve_milp(c_.parts[i], st.cliques, st.best, false, 0.0, until(end));
+    st.best = std::move(w.best);
+    st.optimal = w.optimal;
+    st.bound = std::min(st.bound, std::max(w.bound, st.best.feasible ? st.best.weight : 0.0));
+    st.cost_optimal = st.optimal && !st.costs;
+  }
+  // The least cost among schedules of the optimal weight (weights that are integers differ by
+  // at least one: half of it separates them exactly).
+  void cost_phase(std::size_t i, Clock::time_point end) {
+    auto& st = state_[i];
+    if (st.cost_optimal || until(end) <= 0) return;
+    const double min_weight = c_.integral_weights
+                                  ? st.best.weight - 0.5
+                                  : st.best.weight - 1e-9 * std::max(1.0, total_weight_);
+    auto c = detail::solve_milp(c_.parts[i], st.cliques, st.best, true, min_weight, until(end));
+    st.best = std::move(c.best);
+    st.cost_optimal = c.optimal;
+  }
+
+  const detail::Compiled& c_;
+  const ScheduleOptions& opt_;
+  double total_weight_;
+  std::vector<PartState> state_;
+};
+
+}  // namespace
+
+ScheduleResult solve_schedule(const ScheduleProblem& problem, const ScheduleOptions& options) {
+  const auto t0 = Clock::now();
+  if (!std::isfinite(options.time_limit_s) || options.time_limit_s <= 0.0) {
+    throw Error(ErrorKind::input, {" SCHEDULE: the time limit must be positive"});
+  }
+  const auto compiled = detail::compile(problem);
+  if (compiled.infeasible) {
+    throw Error(ErrorKind::input, {" SCHEDULE: a row without variables can never hold"});
+  }
+  // A margin for what runs past a stop: CBC's last node, the answer's assembly.
+  const auto deadline =
+      after(t0, options.time_limit_s - std::min(0.25, 0.02 * options.time_limit_s));
+  double total_weight = 0;
+  for (const auto& c : problem.candidates) total_weight += c.weight;
+  Solver solver(compiled, options, total_weight);
+
+  const auto& parts = compiled.parts;
+  auto size = [&](std::size_t i) { return parts[i].nodes() + parts[i].y.size() + 1; };
+  std::size_t left = 0;
+  for (std::size_t i = 0; i < parts.size(); ++i) left += size(i);
+  for (std::size_t i = 0; i < parts.size(); ++i) {
+    const double share =
+        std::max(0.0, until(deadline)) * static_cast<double>(size(i)) / static_cast<double>(left);
+    left -= size(i);
+    solver.round_one(i, after(Clock::now(), share));
+  }
+  if (options.exact) {
+    left = 0;
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+      if (!solver.state(i).cost_optimal) left += size(i);
+    }
+    for (std::size_t i = 0; i < parts.size() && until(deadline) > 0.01; ++i) {
+      if (solver.state(i).cost_optimal) continue;
+      const double share =
+          until(deadline) * static_cast<double>(size(i)) / static_cast<double>(left);
+      left -= size(i);
+      solver.round_two(i, after(Clock::now(), share));
+    }
+  }
+
+  ScheduleResult res;
+  res.value.assign(problem.candidates.size(), -1);
+  res.continuous.resize(problem.continuous.size());
+  for (std::size_t j = 0; j < problem.continuous.size(); ++j) {
+    res.continuous[j] = problem.continuous[j].lower;
+  }
+  res.values_removed = compiled.values_removed;
+  res.parts = parts.size();
+  res.cliques = solver.cliques;
+  res.search_objective = solver.search_objective;
+  res.feasible = res.optimal = res.cost_optimal = true;
+  for (std::size_t i = 0; i < parts.size(); ++i) {
+    const auto& part = parts[i];
+    const auto& st = solver.state(i);
+    res.optimal = res.optimal && st.optimal;
+    res.cost_optimal = res.cost_optimal && st.cost_optimal;
+    res.bound += st.bound;
+    if (!st.best.feasible) {
+      res.feasible = false;
+      continue;
+    }
+    for (std::size_t v = 0; v < part.vars(); ++v) {
+      const auto n = st.best.node[v];
+      if (n >= 0) res.value[part.var_candidate[v]] = static_cast<int>(part.node_value[n]);
+    }
+    for (std::size_t j = 0; j < part.y.size(); ++j) {
+      res.continuous[part.y_global[j]] = st.best.y[j];
+    }
+    res.objective += st.best.weight;
+    res.cost += st.best.cost;
+  }
+  res.cost_optimal = res.cost_optimal && res.optimal;
+  res.gap = res.bound > 0 ? std::max(0.0, res.bound - res.objective) / res.bound : 0.0;
+  res.seconds = std::chrono::duration<double>(Clock::now() - t0).count();
+  return res;
+}
+
+}  // namespace orvus
