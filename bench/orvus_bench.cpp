@@ -207,4 +207,31 @@ void BM_ReadTargetsLongRing(benchmark::State& state) {
 }
 BENCHMARK(BM_ReadTargetsLongRing)->Arg(16000)->Arg(100000)->Unit(benchmark::kMillisecond);
 
+// The passes of a 7-day plan of 3 satellites over 2 stations (Amazonia 1, Landsat 8's set
+// moved to Amazonia's epoch, Amazonia's turned 120 deg in node; Cuiaba and Svalbard with 5 deg
+// masks): the whole of plan_passes, frame nodes included.
+void BM_PlanPasses7Days(benchmark::State& state) {
+  Plan plan;
+  const ElementSet amazonia = read_element_file(kData + "/tle/amazonia1_2025.tle").at(0);
+  ElementSet landsat = read_element_file(kData + "/tle/landsat8_2024.tle").at(0);
+  landsat.epoch = amazonia.epoch;
+  ElementSet turned = amazonia;
+  turned.raan += 2.0 * M_PI / 3.0;
+  for (const ElementSet& e : {amazonia, landsat, turned}) {
+    PlanSatellite s;
+    s.name = e.name;
+    s.elements = e;
+    plan.satellites.push_back(s);
+  }
+  plan.interval.start = amazonia.epoch;
+  plan.interval.end = {amazonia.epoch.day + 7.0, amazonia.epoch.seconds};
+  plan.stations = {{"CUIABA", -56.07, -15.55, 240.0, 5.0, std::nullopt, 0},
+                   {"SVALBARD", 15.41, 78.23, 450.0, 5.0, std::nullopt, 0}};
+  const EarthOrientation eop = EarthOrientation::load(kData + "/finals2000A.data");
+  std::size_t n = 0;
+  for (auto _ : state) n = plan_passes(plan, eop).size();
+  state.counters["passes"] = static_cast<double>(n);
+}
+BENCHMARK(BM_PlanPasses7Days)->Unit(benchmark::kMillisecond);
+
 BENCHMARK_MAIN();

@@ -336,6 +336,17 @@ std::pair<std::string, double> plan_csv(const std::string& path) {
   return {opportunities_csv(plan, kept), plan.interval.utc_offset_hours};
 }
 
+// The passes over the plan's stations: the table orvus-plan writes as passes.csv (its header
+// alone when the plan has none), and the plan's UTC offset (hours).
+std::pair<std::string, double> plan_passes_csv(const std::string& path) {
+  const py::gil_scoped_release unlocked;
+  const orvus::Plan plan = orvus::load_plan(path);
+  const auto eop = earth_orientation(plan.earth_orientation_path);
+  std::ostringstream out;
+  orvus::write_passes_csv(plan, orvus::plan_passes(plan, *eop), out);
+  return {std::move(out).str(), plan.interval.utc_offset_hours};
+}
+
 // One task of a plan spread over processes: satellite `satellite` over targets [first, last).
 py::bytes plan_chunk(const std::string& path, std::size_t satellite, std::size_t first,
                      std::size_t last) {
@@ -371,6 +382,7 @@ class PlanOutputs {
       throw orvus::Error(orvus::ErrorKind::usage, {" THE PLAN'S OUTPUT FOLDER IS CLOSED."});
     }
     orvus::PlanCounts counts;
+    std::size_t passes = 0;
     {
       const py::gil_scoped_release unlocked;
       std::vector<orvus::Opportunity> all;
@@ -380,6 +392,12 @@ class PlanOutputs {
       }
       const auto kept = orvus::select_opportunities(*plan_, std::move(all), &counts);
       folder_->write_opportunities(*plan_, kept);
+      if (!plan_->stations.empty()) {
+        const auto eop = earth_orientation(plan_->earth_orientation_path);
+        const auto list = orvus::plan_passes(*plan_, *eop);
+        passes = list.size();
+        folder_->write_passes(*plan_, list);
+      }
       folder_->commit();
       folder_.reset();
     }
@@ -390,6 +408,8 @@ class PlanOutputs {
     out["by_alpha"] = counts.by_alpha;
     out["by_pass"] = counts.by_pass;
     out["by_duration"] = counts.by_duration;
+    out["stations"] = plan_->stations.size();
+    out["passes"] = passes;
     out["output"] = dir_;
     return out;
   }
@@ -493,6 +513,7 @@ PYBIND11_MODULE(_core, m) {
   m.attr("_have_plan") = true;
   m.def("_plan_info", &plan_info);
   m.def("_plan_csv", &plan_csv);
+  m.def("_plan_passes_csv", &plan_passes_csv);
   m.def("_plan_chunk", &plan_chunk);
   py::class_<PlanOutputs>(m, "_PlanOutputs")
       .def(py::init<const std::string&, const std::string&>(), py::arg("path"),

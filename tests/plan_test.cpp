@@ -480,6 +480,52 @@ TEST(PlanErrors, BadPlansStopNamingKeyAndLine) {
   EXPECT_EQ(q.satellites[0].sets_in_file, 2U);
 }
 
+TEST(PlanErrors, BadStationsStopNamingKeyAndLine) {
+  ScratchDir dir;
+  dir.write("t.csv", "id,name,lon1,lon2,lat1,lat2\nA,A,0,1,0,1\n");
+  const std::string good =
+      plan_text("t.csv", {kAmazonia}, "2025-07-01T00:00:00", "2025-07-02T00:00:00", "swath");
+  const long first = std::count(good.begin(), good.end(), '\n') + 2;  // [[station]] of `two`
+  const std::string two =
+      "\n[[station]]\nname = \"CUIABA\"\nlon = -56.1\nlat = -15.6\nalt_m = 240\n"
+      "min_elevation_deg = 5\ndownlink_gbit_s = 0.3\n"
+      "\n[[station]]\nname = \"ALCANTARA\"\nlon = -44.4\nlat = -2.3\n";
+  const Plan ok = [&] {
+    dir.write("ok.toml", good + two);
+    return load_plan(dir.file("ok.toml"));
+  }();
+  ASSERT_EQ(ok.stations.size(), 2U);
+  EXPECT_EQ(ok.stations[0].line, first);
+  EXPECT_EQ(ok.stations[0].downlink_gbit_s, 0.3);
+  EXPECT_EQ(ok.stations[1].alt_m, 0.0);
+  EXPECT_EQ(ok.stations[1].min_elevation_deg, 0.0);
+  EXPECT_FALSE(ok.stations[1].downlink_gbit_s);
+  auto check = [&](const std::string& from, const std::string& to, const std::string& expect) {
+    std::string text = two;
+    const auto at = text.find(from);
+    ASSERT_NE(at, std::string::npos) << from;
+    text.replace(at, from.size(), to);
+    dir.write("bad.toml", good + text);
+    const std::string msg = error_text([&] { load_plan(dir.file("bad.toml")); });
+    EXPECT_NE(msg.find(expect), std::string::npos) << msg;
+    EXPECT_NE(msg.find("bad.toml"), std::string::npos) << msg;
+  };
+  auto line = [&](long k) { return "LINE " + std::to_string(first + k) + ": "; };
+  check("alt_m = 240", "alt_m = 240\nband = \"X\"", line(5) + "UNKNOWN KEY \"station.band\"");
+  check("lat = -15.6\n", "", line(0) + "MISSING KEY \"station.lat\"");
+  check("lon = -56.1", "lon = \"W\"", line(2) + "\"station.lon\" MUST BE A NUMBER");
+  check("lon = -56.1", "lon = 190", line(2) + "\"station.lon\" MUST LIE BETWEEN -180 AND 180");
+  check("lat = -15.6", "lat = nan", line(3) + "\"station.lat\" MUST LIE BETWEEN -90 AND 90");
+  check("alt_m = 240", "alt_m = 9001", line(4) + "\"station.alt_m\" MUST LIE BETWEEN -500");
+  check("min_elevation_deg = 5", "min_elevation_deg = -6",
+        line(5) + "\"station.min_elevation_deg\" MUST LIE BETWEEN -5 AND 85");
+  check("downlink_gbit_s = 0.3", "downlink_gbit_s = 0",
+        line(6) + "\"station.downlink_gbit_s\" MUST BE A POSITIVE");
+  check("\"ALCANTARA\"", "\"CUIABA\"", line(9) + "\"station.name\" NAMES AN EARLIER STATION");
+  check("\"ALCANTARA\"", "\"\"", line(9) + "\"station.name\" MUST NOT BE EMPTY");
+  check("name = \"CUIABA\"", "name = 7", line(1) + "\"station.name\" MUST BE A STRING");
+}
+
 TEST(PlanErrors, BadTargetsStopNamingFileAndLineOrFeature) {
   ScratchDir dir;
   auto csv = [&](const std::string& rows, const std::string& expect) {

@@ -27,6 +27,8 @@ namespace {
 
 constexpr std::array<const char*, 3> kFiles = {"opportunities.csv", "opportunities.geojson",
                                                "opportunities.html"};
+// Written by the runs whose plans call for them; otherwise an earlier one is removed.
+constexpr std::array<const char*, 1> kOptional = {"passes.csv"};
 constexpr const char* kReports = "reports";
 constexpr const char* kInterrupted = " EXECUTION INTERRUPTED.";
 constexpr const char* kKept = " THE EARLIER OUTPUTS ARE LEFT AS THEY WERE.";
@@ -70,8 +72,9 @@ bool present(const fs::path& p, bool* folder = nullptr) {
   return true;
 }
 
-// How one output was put in place, so that it can be taken back.
-enum class How { added, exchanged, moved_aside };
+// How one output was put in place (or an earlier one taken away), so that it can be taken
+// back.
+enum class How { added, exchanged, moved_aside, removed };
 struct Placed {
   fs::path from, to, aside;
   How how;
@@ -91,6 +94,9 @@ void take_back(const Placed& p) noexcept {
       break;
     case How::moved_aside:
       std::rename(p.to.c_str(), p.from.c_str());
+      std::rename(p.aside.c_str(), p.to.c_str());
+      break;
+    case How::removed:
       std::rename(p.aside.c_str(), p.to.c_str());
       break;
   }
@@ -153,7 +159,9 @@ OutputFolder::OutputFolder(const std::string& dir, bool reports, std::string_vie
     fail(named(" ANOTHER PLANNER IS WRITING TO THE OUTPUT FOLDER ", dir) + " (IT IS LOCKED).", dir);
   }
   // Only a folder can be put in place of a folder, and only a file in place of a file.
-  for (const char* name : kFiles) {
+  std::vector<const char*> files(kFiles.begin(), kFiles.end());
+  files.insert(files.end(), kOptional.begin(), kOptional.end());
+  for (const char* name : files) {
     bool folder = false;
     if (present(abs_ / name, &folder) && folder) {
       fail(named(" ", shown(name)) + " IS A FOLDER: THE RUN COULD NOT REPLACE IT.", dir);
@@ -215,10 +223,34 @@ void OutputFolder::write_opportunities(const Plan& plan, const std::vector<Oppor
   write(kFiles[2], [&](std::ostream& out) { out << plan_page::page_html(plan, kept); });
 }
 
+void OutputFolder::write_passes(const Plan& plan, const std::vector<PlanPass>& passes) {
+  write(kOptional[0], [&](std::ostream& out) { write_passes_csv(plan, passes, out); });
+}
+
 void OutputFolder::put_in_place() {
   std::vector<std::string> names(kFiles.begin(), kFiles.end());
+  std::vector<std::string> stale;  // earlier optional outputs this run did not write
+  for (const char* name : kOptional) {
+    if (std::find(written_.begin(), written_.end(), name) != written_.end()) {
+      names.emplace_back(name);
+    } else {
+      bool folder = true;
+      if (present(abs_ / name, &folder) && !folder) stale.emplace_back(name);
+    }
+  }
   if (reports_) names.emplace_back(kReports);
   std::vector<Placed> done;
+  // First the stale outputs go aside into the temporary folder, removed with it.
+  for (const std::string& name : stale) {
+    const Placed p{stage_ / name, abs_ / name, stage_ / (name + ".earlier"), How::removed};
+    if (std::rename(p.to.c_str(), p.aside.c_str()) != 0) {
+      const int err = errno;
+      for (auto it = done.rbegin(); it != done.rend(); ++it) take_back(*it);
+      fail(named(" CANNOT REMOVE THE EARLIER ", shown(name)) + ": " + detail::error_text(err) + ".",
+           shown(name), true);
+    }
+    done.push_back(p);
+  }
   for (const std::string& name : names) {
     Placed p{stage_ / name, abs_ / name, stage_ / (name + ".earlier"), How::added};
     bool ok = false;

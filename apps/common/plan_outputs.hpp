@@ -1,5 +1,6 @@
 // The files of a planner's run in its output folder (opportunities.csv, opportunities.geojson,
-// opportunities.html and, with reports, the reports/ folder), written into a temporary folder
+// opportunities.html, passes.csv when the plan has stations and, with reports, the reports/
+// folder), written into a temporary folder
 // beside them and put in place of the earlier ones together at the end, or not at all. The
 // folder is locked for the run. Shared by orvus-plan and the Python module.
 #pragma once
@@ -50,6 +51,8 @@ class OutputFolder {
   void write(const std::string& relative, const std::function<void(std::ostream&)>& body);
   // opportunities.csv, opportunities.geojson and opportunities.html of the kept opportunities.
   void write_opportunities(const Plan& plan, const std::vector<Opportunity>& kept);
+  // passes.csv. A run that does not write it removes an earlier one with the set.
+  void write_passes(const Plan& plan, const std::vector<PlanPass>& passes);
 
   // Puts every output of the run in place of the earlier ones: all of them, or (Error) none.
   void commit();

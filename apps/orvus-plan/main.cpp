@@ -1,7 +1,8 @@
 // orvus-plan PLAN.toml [--reports]: every imaging opportunity of a deck of targets for the
 // plan's satellites, filtered by its constraints, into opportunities.csv,
-// opportunities.geojson and the map page opportunities.html (and, with --reports, the three
-// classic reports of every pair), all put in place together at the end of the run.
+// opportunities.geojson and opportunities.html, the passes over its stations into passes.csv
+// (and, with --reports, the three classic reports of every pair), all put in place together
+// at the end of the run.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -203,10 +204,10 @@ int main(int argc, char** argv) {
           "Usage: orvus-plan PLAN.toml [--reports]\n"
           "Finds every imaging opportunity of the plan's targets for its satellites and writes\n"
           "opportunities.csv, opportunities.geojson and opportunities.html (a map page) into\n"
-          "the plan's output directory; with --reports also the three orvus reports of every\n"
-          "satellite and target in reports/<satellite number>-<target id>/, listed in\n"
-          "reports/index.csv. The earlier outputs are replaced together at the end, or left as\n"
-          "they were.\n");
+          "the plan's output directory, and passes.csv of its stations; with --reports also the\n"
+          "three orvus reports of every satellite and target in\n"
+          "reports/<satellite number>-<target id>/, listed in reports/index.csv. The earlier\n"
+          "outputs are replaced together at the end, or left as they were.\n");
       return 0;
     }
     if (a == "--reports") {
@@ -254,6 +255,12 @@ int main(int argc, char** argv) {
     const auto kept = orvus::run_plan(plan, eop, &counts, [&](double f) { bar(f); });
     bar.done();
     out.write_opportunities(plan, kept);
+    std::size_t passes = 0;
+    if (!plan.stations.empty()) {
+      const auto list = orvus::plan_passes(plan, eop);
+      passes = list.size();
+      out.write_passes(plan, list);
+    }
     if (reports) {
       const std::vector<std::string> folders = orvus::plan_outputs::report_folders(plan);
       // Every pair on its own sweep, the pairs spread over the machine's threads; the first
@@ -289,6 +296,9 @@ int main(int argc, char** argv) {
                  "%zu BY BEST ALPHA, %zu BY PASS, %zu BY DURATION.\n",
                  counts.found, counts.kept, counts.by_sun, counts.by_alpha, counts.by_pass,
                  counts.by_duration);
+    if (!plan.stations.empty()) {
+      std::fprintf(stderr, " ORVUS-PLAN: %zu STATION PASSES.\n", passes);
+    }
     std::fprintf(stderr, " ORVUS-PLAN: WRITTEN TO \"%s\".\n", plan.output_dir.c_str());
   } catch (const orvus::Error& e) {
     bar.done();

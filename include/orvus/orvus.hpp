@@ -10,6 +10,7 @@
 #include "orvus/error.hpp"
 #include "orvus/frames.hpp"
 #include "orvus/geodesy.hpp"
+#include "orvus/passes.hpp"
 #include "orvus/propagator.hpp"
 #include "orvus/time.hpp"
 #include "orvus/version.hpp"

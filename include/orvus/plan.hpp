@@ -13,6 +13,7 @@
 #include "orvus/earth_orientation.hpp"
 #include "orvus/elements.hpp"
 #include "orvus/export.hpp"
+#include "orvus/passes.hpp"
 
 namespace orvus {
 
@@ -73,6 +74,7 @@ struct Plan {
   std::vector<PlanSatellite> satellites;
   PlanConstraints constraints;
   std::vector<Target> targets;
+  std::vector<Station> stations;  // the [[station]] tables, in the plan's order
 };
 
 // Reads a plan (TOML) with its element sets and targets; paths are relative to the plan
@@ -125,6 +127,25 @@ ORVUS_API void write_opportunities_csv(const Plan& plan, const std::vector<Oppor
                                        std::ostream& out);
 ORVUS_API void write_opportunities_geojson(const Plan& plan, const std::vector<Opportunity>& kept,
                                            std::ostream& out);
+
+// A pass of one of the plan's satellites over one of its stations.
+struct PlanPass {
+  std::size_t satellite = 0;  // index into Plan::satellites
+  std::size_t station = 0;    // index into Plan::stations
+  Pass pass;
+};
+
+// The passes of satellite `satellite` over every station across the plan's interval, sorted
+// by AOS, then station name. Raises Error when the Earth-orientation table does not cover the
+// interval or the model cannot serve it.
+ORVUS_API std::vector<PlanPass> plan_passes(const Plan& plan, const EarthOrientation& eop,
+                                            std::size_t satellite);
+// Of every satellite: sorted by AOS, then satellite, then station name.
+ORVUS_API std::vector<PlanPass> plan_passes(const Plan& plan, const EarthOrientation& eop);
+
+// "passes.csv" of a plan's passes.
+ORVUS_API void write_passes_csv(const Plan& plan, const std::vector<PlanPass>& passes,
+                                std::ostream& out);
 
 // Opportunities as bytes and back, exactly (for results computed in other processes).
 ORVUS_API std::string serialize_opportunities(const std::vector<Opportunity>& list);

@@ -7,6 +7,7 @@
                            step_s=1.0, alpha_deg=0.0, beta_deg=60.0,
                            utc_offset_hours=-3, earth_orientation="finals2000A.data")
     table = orvus.plan("plan.toml")                  # what orvus-plan writes
+    passes = orvus.passes("plan.toml")               # its passes.csv
 
 Errors raise orvus.Error (a ValueError) with the lines the commands print. The tables' *_utc
 columns are datetime64[ns, UTC], their *_local columns datetime64[ns] in the fixed offset of
@@ -24,7 +25,7 @@ import numpy as _np
 from . import _core
 from ._core import ElementSet, Error
 
-__all__ = ["Error", "ElementSet", "read_elements", "propagate", "contacts", "plan"]
+__all__ = ["Error", "ElementSet", "read_elements", "propagate", "contacts", "plan", "passes"]
 
 _have_plan = bool(_core._have_plan)
 
@@ -169,11 +170,16 @@ def _local_text(value, what):
             f"{hours:02d}:{minutes:02d}:{seconds:02d}.{nanos:09d}")
 
 
+PASS_COLUMNS = ["satellite", "norad_id", "station", "aos_utc", "los_utc", "aos_local",
+                "los_local", "duration_s", "max_elevation_deg", "max_elevation_utc"]
+
 _UTC_COLUMNS = ("start_utc", "end_utc", "best_time_utc")
 _LOCAL_COLUMNS = ("start_local", "end_local", "best_time_local")
+_PASS_UTC_COLUMNS = ("aos_utc", "los_utc", "max_elevation_utc")
+_PASS_LOCAL_COLUMNS = ("aos_local", "los_local")
 
 
-def _with_times(frame, utc_offset_hours):
+def _with_times(frame, utc_offset_hours, utc_columns=_UTC_COLUMNS, local_columns=_LOCAL_COLUMNS):
     """The tables' ISO 8601 texts as tz-aware times, each to the digits its text gives: the
     *_utc columns in UTC, the *_local columns in the fixed offset of the local times (their
     wall clock as written). A zone of 24 hours cannot be a Python zone: its local times stay
@@ -189,10 +195,10 @@ def _with_times(frame, utc_offset_hours):
         text = frame[column].astype(str).str[:-suffix]
         return pd.to_datetime(text, format="%Y-%m-%dT%H:%M:%S.%f")
 
-    for column in _UTC_COLUMNS:
+    for column in utc_columns:
         frame[column] = wall(column, 1).dt.tz_localize("UTC")
     if zone is not None:
-        for column in _LOCAL_COLUMNS:
+        for column in local_columns:
             frame[column] = wall(column, 6).dt.tz_localize(zone)
     return frame
 
@@ -292,3 +298,19 @@ def plan(path):
         raise _error("THIS BUILD OF ORVUS DOES NOT CARRY THE PLANNER.")
     text, utc_offset_hours = _core._plan_csv(_os.fspath(path))
     return _read_table(text, utc_offset_hours)
+
+
+def passes(path):
+    """The passes of a plan's satellites over its stations (TOML [[station]] tables): the
+    DataFrame orvus-plan writes as passes.csv, empty when the plan has no station (no file is
+    written, no opportunity searched)."""
+    if not _have_plan:
+        raise _error("THIS BUILD OF ORVUS DOES NOT CARRY THE PLANNER.")
+    import pandas as pd
+
+    text, utc_offset_hours = _core._plan_passes_csv(_os.fspath(path))
+    texts = {c: str for c in ("satellite", "station") + _PASS_UTC_COLUMNS + _PASS_LOCAL_COLUMNS}
+    frame = pd.read_csv(_io.StringIO(text), dtype=texts, keep_default_na=False)
+    frame = frame.astype({"norad_id": "int64", "duration_s": "float64",
+                          "max_elevation_deg": "float64"})
+    return _with_times(frame, utc_offset_hours, _PASS_UTC_COLUMNS, _PASS_LOCAL_COLUMNS)

@@ -5,9 +5,10 @@
 
 The plan is split into tasks of one satellite over a chunk of targets: each target's
 contacts are whole within its task, so no contact is cut. Every task calls the core library
-on a worker; the client joins the results, applies the plan's constraints and writes
-opportunities.csv, opportunities.geojson and opportunities.html into the plan's output
-directory, byte for byte as orvus-plan writes them. As with orvus-plan, the folder is locked
+on a worker; the client joins the results, applies the plan's constraints, finds the passes
+over the plan's stations and writes opportunities.csv, opportunities.geojson,
+opportunities.html and passes.csv into the plan's output directory, byte for byte as
+orvus-plan writes them. As with orvus-plan, the folder is locked
 for the run (a second planner on it stops at once) and the files replace the earlier ones
 together at the end, or not at all. The plan's files must be reachable by the same paths on
 every worker. A worker lost during the run has its tasks run again elsewhere by Dask.
@@ -191,6 +192,8 @@ def main(argv=None):
     print(f" ORVUS.DISTRIBUTED: {counts['found']} OPPORTUNITIES FOUND, {counts['kept']} KEPT. "
           f"REMOVED: {counts['by_sun']} BY SUN ELEVATION, {counts['by_alpha']} BY BEST ALPHA, "
           f"{counts['by_pass']} BY PASS, {counts['by_duration']} BY DURATION.", file=sys.stderr)
+    if counts.get("stations"):
+        print(f" ORVUS.DISTRIBUTED: {counts['passes']} STATION PASSES.", file=sys.stderr)
     print(f' ORVUS.DISTRIBUTED: WRITTEN TO "{counts["output"]}".', file=sys.stderr)
     return 0
 

@@ -95,10 +95,12 @@ def client():
 def test_a_cluster_writes_what_orvus_plan_writes_even_when_a_worker_dies(tmp_path, client):
     from orvus import distributed
 
-    plan = write_plan(tmp_path, constraints="[constraints]\nmin_sun_elevation_deg = 5.0\n")
+    station = '\n[[station]]\nname = "CUIABA"\nlon = -56.07\nlat = -15.55\nmin_elevation_deg = 5\n'
+    plan = write_plan(tmp_path, constraints="[constraints]\nmin_sun_elevation_deg = 5.0\n" + station)
     run = subprocess.run([os.environ["ORVUS_PLAN_BINARY"], str(plan)], capture_output=True, text=True)
     assert run.returncode == 0, run.stderr
-    expected = [(tmp_path / "out" / f).read_bytes() for f in FILES]
+    files = FILES + ("passes.csv",)
+    expected = [(tmp_path / "out" / f).read_bytes() for f in files]
 
     killed = []
 
@@ -113,7 +115,7 @@ def test_a_cluster_writes_what_orvus_plan_writes_even_when_a_worker_dies(tmp_pat
 
     for name, hook in [("whole", None), ("killed", kill_a_busy_worker)]:
         distributed.run(client, plan, tmp_path / name, chunk=1, on_result=hook)
-        got = [(tmp_path / name / f).read_bytes() for f in FILES]
+        got = [(tmp_path / name / f).read_bytes() for f in files]
         assert got == expected, name
     assert killed, "a worker should have been killed while it held tasks"
 
@@ -160,6 +162,7 @@ def test_a_cluster_run_takes_the_folder_and_replaces_every_file(tmp_path, client
     finally:
         os.close(fd)
     assert {f: (out / f).read_bytes() for f in FILES} == earlier
+    (out / "passes.csv").write_text("of an earlier plan with stations")  # this one has none
     distributed.run(client, plan)
     assert sorted(os.listdir(out)) == sorted(FILES)
     assert all((out / f).read_bytes() != earlier[f] for f in FILES)

@@ -185,6 +185,25 @@ void write_opportunities_csv(const Plan& plan, const std::vector<Opportunity>& k
   }
 }
 
+void write_passes_csv(const Plan& plan, const std::vector<PlanPass>& passes, std::ostream& out) {
+  using plan::csv_text;
+  out << "satellite,norad_id,station,aos_utc,los_utc,aos_local,los_local,duration_s,"
+         "max_elevation_deg,max_elevation_utc\n";
+  const double off = plan.interval.utc_offset_hours;
+  const auto local = [&](const UtcInstant& t) {
+    return normalise(UtcInstant{t.day, t.seconds + off * 3600.0});
+  };
+  for (const PlanPass& p : passes) {
+    const PlanSatellite& s = plan.satellites.at(p.satellite);
+    const Pass& q = p.pass;
+    out << csv_text(s.name) << ',' << s.elements.catalogue_number << ','
+        << csv_text(plan.stations.at(p.station).name) << ',' << iso_time(q.aos_utc, std::nullopt)
+        << ',' << iso_time(q.los_utc, std::nullopt) << ',' << iso_time(local(q.aos_utc), off) << ','
+        << iso_time(local(q.los_utc), off) << ',' << fixed(q.duration_s, 3) << ','
+        << fixed(q.max_elevation_deg, 4) << ',' << iso_time(q.max_utc, std::nullopt) << '\n';
+  }
+}
+
 // Written as it goes (a deck of thousands of targets and their swaths would not fit a
 // document in memory): the targets, then one feature per opportunity.
 void write_opportunities_geojson(const Plan& plan, const std::vector<Opportunity>& kept,

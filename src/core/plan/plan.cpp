@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <set>
 #include <string>
 
@@ -115,6 +116,53 @@ std::string resolve(const std::filesystem::path& dir, const std::string& p) {
   return q.is_absolute() ? q.string() : (dir / q).lexically_normal().string();
 }
 
+// A number of the table `t` at `key`, `fallback` when absent, within [lo, hi].
+double ranged(const Reader& r, const toml::table& t, const std::string& key, double lo, double hi,
+              const std::string& unit, const std::optional<double>& fallback = std::nullopt,
+              const toml::node* where = nullptr) {
+  const toml::node* n = t.get(key);
+  if (n == nullptr && fallback) return *fallback;
+  const toml::node& v = n != nullptr ? *n : r.need(t, key, "station.", *where);
+  const std::string name = "station." + key;
+  const double x = r.number(v, name);
+  if (!(x >= lo && x <= hi)) {
+    r.bad(v, name,
+          "MUST LIE BETWEEN " + number_text(lo) + " AND " + number_text(hi) + " " + unit +
+              " (GIVEN: " + number_text(x) + ").");
+  }
+  return x;
+}
+
+// The [[station]] tables: a unique name, the geodetic position on WGS 84, the elevation mask
+// and, for a schedule, the downlink rate.
+void read_stations(const Reader& r, const toml::node& n, std::vector<Station>& out) {
+  if (!n.is_array_of_tables() || n.as_array()->empty())
+    r.bad(n, "station", "MUST BE ONE OR MORE TABLES [[station]].");
+  std::set<std::string> names;
+  for (const toml::node& sn : *n.as_array()) {
+    const toml::table& t = *sn.as_table();
+    r.known(t, {"name", "lon", "lat", "alt_m", "min_elevation_deg", "downlink_gbit_s"}, "station.");
+    Station s;
+    s.line = r.line_of(sn);
+    const toml::node& name = r.need(t, "name", "station.", sn);
+    s.name = r.text(name, "station.name");
+    if (s.name.empty()) r.bad(name, "station.name", "MUST NOT BE EMPTY.");
+    if (!names.insert(s.name).second)
+      r.bad(name, "station.name", "NAMES AN EARLIER STATION AGAIN (\"" + s.name + "\").");
+    s.lon_deg = ranged(r, t, "lon", -180.0, 180.0, "DEGREES", std::nullopt, &sn);
+    s.lat_deg = ranged(r, t, "lat", -90.0, 90.0, "DEGREES", std::nullopt, &sn);
+    s.alt_m = ranged(r, t, "alt_m", -500.0, 9000.0, "M", 0.0);
+    s.min_elevation_deg = ranged(r, t, "min_elevation_deg", -5.0, 85.0, "DEGREES", 0.0);
+    if (const toml::node* v = t.get("downlink_gbit_s")) {
+      const double x = r.number(*v, "station.downlink_gbit_s");
+      if (!(x > 0.0 && std::isfinite(x)))
+        r.bad(*v, "station.downlink_gbit_s", "MUST BE A POSITIVE FINITE NUMBER OF GBIT/S.");
+      s.downlink_gbit_s = x;
+    }
+    out.push_back(std::move(s));
+  }
+}
+
 }  // namespace
 
 Plan load_plan(const std::string& path) {
@@ -144,7 +192,7 @@ Plan load_plan(const std::string& path) {
   const std::filesystem::path dir = std::filesystem::path(path).parent_path();
   r.known(root,
           {"start", "end", "utc_offset_hours", "step_s", "earth_orientation", "targets", "rule",
-           "output", "satellite", "constraints"},
+           "output", "satellite", "constraints", "station"},
           "");
   const toml::node& top = root;
   // utc_offset first: the times need it.
@@ -307,6 +355,7 @@ Plan load_plan(const std::string& path) {
       plan.satellites.push_back(std::move(sat));
     }
   }
+  if (const toml::node* n = root.get("station")) read_stations(r, *n, plan.stations);
   plan.targets = read_targets(plan.targets_path);
   if (plan.rule == TargetRule::points) {
     for (const Target& t : plan.targets) {
