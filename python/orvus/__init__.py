@@ -220,16 +220,26 @@ def _read_table(text, utc_offset_hours):
     return _with_times(frame, utc_offset_hours)
 
 
-def _box(target):
-    if isinstance(target, (tuple, list)) and len(target) == 4:
+def _numbers(target, count, what):
+    """A tuple of `count` finite numbers, or None when `target` is not a sequence of that
+    length; raises orvus.Error when it is one but not of finite numbers."""
+    if isinstance(target, (tuple, list)) and len(target) == count:
         try:
-            box = tuple(float(v) for v in target)
+            values = tuple(float(v) for v in target)
         except (TypeError, ValueError):
-            box = None
-        if box is not None and all(_np.isfinite(box)):
-            return box
-        raise _error("TARGET: A BOX IS FOUR FINITE NUMBERS (LON1, LON2, LAT1, LAT2).")
+            values = None
+        if values is not None and all(_np.isfinite(values)):
+            return values
+        raise _error(f"TARGET: {what}.")
     return None
+
+
+def _box(target):
+    return _numbers(target, 4, "A BOX IS FOUR FINITE NUMBERS (LON1, LON2, LAT1, LAT2)")
+
+
+def _point(target):
+    return _numbers(target, 2, "A POINT IS TWO FINITE NUMBERS (LON, LAT)")
 
 
 def contacts(elements, target, start, end, *, step_s=1.0, alpha_deg=0.0, beta_deg,
@@ -238,11 +248,13 @@ def contacts(elements, target, start, end, *, step_s=1.0, alpha_deg=0.0, beta_de
     """Contacts of one satellite with one target as a DataFrame of the columns of
     opportunities.csv, one row per closed contact.
 
-    target: a box (lon1, lon2, lat1, lat2) as record 4 of the input file, or a GeoJSON-like
-    Polygon/MultiPolygon mapping (or a Feature holding one). start, end: local date-times,
-    both included. rule "points": a tracking point at ALPHA, ALPHA - BETA/2 or ALPHA + BETA/2
-    lies in the box (the contacts orvus reports); "swath": the arc between the edges of the
-    view touches the target (the planner's rule)."""
+    target: a box (lon1, lon2, lat1, lat2) as record 4 of the input file, a point (lon, lat),
+    or a GeoJSON-like Polygon, MultiPolygon, Point, MultiPoint, LineString or MultiLineString
+    mapping (or a Feature holding one). start, end: local date-times, both included. rule
+    "points": a tracking point at ALPHA, ALPHA - BETA/2 or ALPHA + BETA/2 lies in the box (the
+    contacts orvus reports); "swath": the sensor line from ALPHA - BETA/2 to ALPHA + BETA/2
+    touches the target at any instant, found in continuous time (the planner's rule; a
+    point's contact lasts an instant). Points and lines need rule "swath"."""
     if rule not in ("points", "swath"):
         raise _error(f'RULE MUST BE "points" OR "swath" (GIVEN: "{rule}").')
     start_text = _local_text(start, "START")
@@ -268,21 +280,28 @@ def contacts(elements, target, start, end, *, step_s=1.0, alpha_deg=0.0, beta_de
 
 def _one_target_file(directory, target, box, target_id, target_name):
     """The target as a deck of one, in the forms the planner reads."""
-    if box is not None:
+    point = None if box is not None else _point(target)
+    if box is not None or point is not None:
         path = _os.path.join(directory, "target.csv")
         with open(path, "w", encoding="utf-8", newline="") as f:
             import csv
 
             w = csv.writer(f, lineterminator="\n")
-            w.writerow(["id", "name", "lon1", "lon2", "lat1", "lat2"])
-            w.writerow([target_id, target_name] + [repr(v) for v in box])
+            if box is not None:
+                w.writerow(["id", "name", "lon1", "lon2", "lat1", "lat2"])
+                w.writerow([target_id, target_name] + [repr(v) for v in box])
+            else:
+                w.writerow(["id", "name", "lon", "lat"])
+                w.writerow([target_id, target_name] + [repr(v) for v in point])
         return path
     geometry = getattr(target, "__geo_interface__", target)
     if isinstance(geometry, dict) and geometry.get("type") == "Feature":
         geometry = geometry.get("geometry")
-    if not (isinstance(geometry, dict) and geometry.get("type") in ("Polygon", "MultiPolygon")):
-        raise _error("TARGET MUST BE A BOX (LON1, LON2, LAT1, LAT2) OR A POLYGON OR "
-                    "MULTIPOLYGON MAPPING.")
+    kinds = ("Polygon", "MultiPolygon", "Point", "MultiPoint", "LineString", "MultiLineString")
+    if not (isinstance(geometry, dict) and geometry.get("type") in kinds):
+        raise _error("TARGET MUST BE A BOX (LON1, LON2, LAT1, LAT2), A POINT (LON, LAT) OR A "
+                    "POLYGON, MULTIPOLYGON, POINT, MULTIPOINT, LINESTRING OR MULTILINESTRING "
+                    "MAPPING.")
     feature = {"type": "Feature", "properties": {"id": target_id, "name": target_name},
                "geometry": {"type": geometry["type"], "coordinates": geometry.get("coordinates")}}
     path = _os.path.join(directory, "target.geojson")

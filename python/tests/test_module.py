@@ -207,3 +207,24 @@ def test_ctrl_c_stops_a_long_call(rule):
     finally:
         timer.cancel()
         signal.signal(signal.SIGINT, previous)
+
+
+@pytest.mark.skipif(not orvus._have_plan, reason="the planner is not built in")
+def test_a_point_as_a_tuple_or_a_geojson_point_is_seen_at_an_instant():
+    es = orvus.read_elements(os.path.join(DATA, "tle/amazonia1_2025.tle"))
+    args = dict(beta_deg=60.0, utc_offset_hours=-3, earth_orientation=EOP, rule="swath")
+    start, end = "2025-07-01T00:00:00", "2025-07-06T00:00:00"
+    by_tuple = orvus.contacts(es, (-47.9, -15.8), start, end, **args)
+    by_point = orvus.contacts(es, {"type": "Point", "coordinates": [-47.9, -15.8]}, start, end,
+                              **args)
+    assert len(by_tuple) > 0
+    pd.testing.assert_frame_equal(by_tuple, by_point)
+    assert (by_tuple.duration_s == 0.0).all() and (by_tuple.start_utc == by_tuple.end_utc).all()
+    # A road through the point is crossed, for a while, whenever the point is seen.
+    road = {"type": "LineString", "coordinates": [[-48.2, -15.8], [-47.6, -15.8]]}
+    by_line = orvus.contacts(es, road, start, end, **args)
+    assert (by_line.duration_s > 0.0).all()
+    for t in by_tuple.start_utc:
+        assert ((by_line.start_utc <= t) & (t <= by_line.end_utc)).any()
+    with pytest.raises(orvus.Error, match="POINT OR A LINE"):
+        orvus.contacts(es, (-47.9, -15.8), start, end, **{**args, "rule": "points"})

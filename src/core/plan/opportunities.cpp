@@ -252,6 +252,7 @@ void sweep(const Plan& plan, const EarthOrientation& eop, std::size_t satellite,
     sweep_swath(plan, eop, satellite, first, last, sinks, progress, threads);
     return;
   }
+  check_rule(plan, first, last);
   const PlanSatellite& ps = plan.satellites.at(satellite);
   const Propagator orbit(ps.elements);
   const EopRows& table = eop.table().rows;

@@ -357,17 +357,25 @@ Plan load_plan(const std::string& path) {
   }
   if (const toml::node* n = root.get("station")) read_stations(r, *n, plan.stations);
   plan.targets = read_targets(plan.targets_path);
-  if (plan.rule == TargetRule::points) {
-    for (const Target& t : plan.targets) {
-      if (t.points.empty() && t.lines.empty()) continue;
-      fail(plan.targets_path, t.line, "rule",
-           "TARGET \"" + t.id +
-               "\" IS A POINT OR A LINE, WHICH THE TRACKING POINTS OF rule = \"points\" ALMOST "
-               "NEVER FALL ON: GIVE rule = \"swath\".",
-           std::filesystem::path(plan.targets_path).extension() == ".csv" ? "LINE" : "FEATURE");
-    }
-  }
+  plan::check_rule(plan, 0, plan.targets.size());
   return plan;
 }
+
+namespace plan {
+
+void check_rule(const Plan& plan, std::size_t first, std::size_t last) {
+  if (plan.rule != TargetRule::points) return;
+  for (std::size_t i = first; i < last && i < plan.targets.size(); ++i) {
+    const Target& t = plan.targets[i];
+    if (t.points.empty() && t.lines.empty()) continue;
+    fail(plan.targets_path, t.line, "rule",
+         "TARGET \"" + t.id +
+             "\" IS A POINT OR A LINE, WHICH THE TRACKING POINTS OF rule = \"points\" ALMOST "
+             "NEVER FALL ON: GIVE rule = \"swath\".",
+         std::filesystem::path(plan.targets_path).extension() == ".csv" ? "LINE" : "FEATURE");
+  }
+}
+
+}  // namespace plan
 
 }  // namespace orvus

@@ -163,6 +163,10 @@ void sweep(const Plan& plan, const EarthOrientation& eop, std::size_t satellite,
            std::size_t last, const std::vector<ContactSink*>& sinks,
            const std::function<void(double)>& progress, int threads = 1);
 
+// Raises Error naming the first of targets [first, last) that the plan's rule cannot see: the
+// points rule never sees a point or a line.
+void check_rule(const Plan& plan, std::size_t first, std::size_t last);
+
 // The threads a search uses by default: the hardware's.
 int default_threads();
 
