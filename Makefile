@@ -2,6 +2,9 @@
 BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=Release
+# Every build made here treats warnings as errors (CI too: .ci/run sets it again);
+# WERROR=OFF for a compiler newer than the one the project is checked with.
+WERROR ?= ON
 
 FUZZ_SECONDS ?= 60
 # A sanitizer report ends the process with status 86, which no test takes for a fatal error.
@@ -16,7 +19,7 @@ bootstrap:
 	@scripts/bootstrap
 
 configure: bootstrap
-	@cmake -S . -B $(BUILD) $(CMAKE_FLAGS) >/dev/null
+	@cmake -S . -B $(BUILD) -DORVUS_WERROR=$(WERROR) $(CMAKE_FLAGS) >/dev/null
 
 build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
@@ -24,7 +27,9 @@ build: configure
 test: build
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
-example: build
+# Builds only the two commands it runs.
+example: configure
+	@cmake --build $(BUILD) -j $(JOBS) --target orvus orvus-map
 	@scripts/run-example $(BUILD)
 
 bench: configure
@@ -37,7 +42,7 @@ bench: configure
 # is left out: an instrumented extension cannot load into the uninstrumented interpreter).
 sanitize: bootstrap
 	@cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVUS_SANITIZE=ON \
-		-DORVUS_BUILD_BENCH=OFF -DORVUS_PYTHON=OFF >/dev/null
+		-DORVUS_WERROR=$(WERROR) -DORVUS_BUILD_BENCH=OFF -DORVUS_BUILD_PYTHON=OFF >/dev/null
 	@cmake --build build-sanitize -j $(JOBS)
 	@cd build-sanitize && $(SANITIZER_ENV) ctest --output-on-failure -j $(JOBS)
 	@$(SANITIZER_ENV) scripts/run-example build-sanitize
@@ -46,8 +51,9 @@ sanitize: bootstrap
 fuzz:
 	@scripts/bootstrap clang libclang-rt-14-dev
 	@cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
-		-DCMAKE_CXX_COMPILER=clang++ -DORVUS_FUZZ=ON -DORVUS_BUILD_TESTS=OFF \
-		-DORVUS_BUILD_BENCH=OFF >/dev/null
+		-DCMAKE_CXX_COMPILER=clang++ -DORVUS_FUZZ=ON -DORVUS_WERROR=$(WERROR) \
+		-DORVUS_BUILD_APPS=OFF -DORVUS_BUILD_TESTS=OFF -DORVUS_BUILD_BENCH=OFF \
+		-DORVUS_BUILD_PYTHON=OFF >/dev/null
 	@cmake --build build-fuzz -j $(JOBS) --target fuzz_input fuzz_tle fuzz_finals fuzz_datetime \
 		fuzz_catalogue fuzz_omm_kvn fuzz_omm_xml fuzz_omm_json fuzz_omm_csv
 	@scripts/run-fuzz build-fuzz $(FUZZ_SECONDS)
@@ -55,7 +61,8 @@ fuzz:
 # The commands, liborvus, its headers, CMake package, orvus.pc and man pages under PREFIX.
 PREFIX ?= /usr/local
 install: bootstrap
-	@cmake -S . -B $(BUILD) $(CMAKE_FLAGS) -DCMAKE_INSTALL_PREFIX=$(PREFIX) >/dev/null
+	@cmake -S . -B $(BUILD) -DORVUS_WERROR=$(WERROR) $(CMAKE_FLAGS) \
+		-DCMAKE_INSTALL_PREFIX=$(PREFIX) >/dev/null
 	@cmake --build $(BUILD) -j $(JOBS)
 	@cmake --install $(BUILD)
 

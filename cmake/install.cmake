@@ -1,17 +1,20 @@
-# What `cmake --install` puts under the prefix: the commands in bin/, liborvus in lib/, the
-# public headers (with the generated version.hpp) in include/orvus/, the CMake package
-# `orvus` (imported target orvus::orvus) with its version file, orvus.pc for pkg-config and
-# the man pages. Everything compiled into liborvus is installed with it, whatever its
-# sources; new public headers in include/orvus/ are picked up as they are.
+# What `cmake --install` puts under the prefix: the commands in bin/ and their man pages
+# (when built), liborvus in lib/, the public headers (with the generated version.hpp) in
+# include/orvus/, the CMake package `orvus` (imported target orvus::orvus) with its version
+# file and orvus.pc for pkg-config. Everything compiled into liborvus is installed with it,
+# whatever its sources; new public headers in include/orvus/ are picked up as they are.
 include(CMakePackageConfigHelpers)
 
 set(ORVUS_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/orvus
     CACHE STRING "Where the CMake package files go, relative to the prefix")
 
-# The commands find liborvus in ../lib should they link it.
-set_target_properties(orvus orvus-map orvus-plan PROPERTIES
-  INSTALL_RPATH "$ORIGIN/../${CMAKE_INSTALL_LIBDIR}")
-install(TARGETS orvus orvus-map orvus-plan RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# The commands carry the library's code (its static parts) and need no run path to liborvus.
+if(ORVUS_BUILD_APPS)
+  install(TARGETS orvus orvus-map orvus-plan RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(FILES ${PROJECT_SOURCE_DIR}/docs/man/orvus.1 ${PROJECT_SOURCE_DIR}/docs/man/orvus-map.1
+    ${PROJECT_SOURCE_DIR}/docs/man/orvus-plan.1
+    DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+endif()
 
 install(TARGETS liborvus EXPORT orvusTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
@@ -55,7 +58,3 @@ configure_file(${PROJECT_SOURCE_DIR}/cmake/orvus.pc.in ${PROJECT_BINARY_DIR}/pac
                @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/package/orvus.pc
   DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
-
-install(FILES ${PROJECT_SOURCE_DIR}/docs/man/orvus.1 ${PROJECT_SOURCE_DIR}/docs/man/orvus-map.1
-  ${PROJECT_SOURCE_DIR}/docs/man/orvus-plan.1
-  DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)

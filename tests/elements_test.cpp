@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 
 #include "legacy/routines.hpp"
@@ -96,6 +97,76 @@ TEST(ElementSets, EveryEncodingOfTheSameDigitsGivesTheSameElements) {
     EXPECT_EQ(e.epoch.seconds, 68553.541728) << epoch;
     EXPECT_NEAR(element_age_days(e, UtcInstant{27317.0, 68553.541728}), 10.0, 1e-12);
   }
+}
+
+// OMM in KVN as its writers spell it: units in brackets after a value (with or without a
+// blank), COMMENT and blank lines anywhere, blanks or tabs around "=", indented lines, CRLF
+// ends, the metadata's values in any case and an epoch ending in "z". Every spelling reads as
+// the two-line set of the same digits (a reader of its own); keywords keep their case.
+TEST(ElementSets, KvnInEveryAllowedSpellingReadsAsTheTwoLineSet) {
+  const ElementSet tle = read_element_file(data_path("tle/landsat8_2024.tle")).at(0);
+  const std::map<std::string, std::string> units = {
+      {"MEAN_MOTION", "[rev/day]"},        {"INCLINATION", "[deg]"},
+      {"RA_OF_ASC_NODE", "[deg]"},         {"ARG_OF_PERICENTER", "[deg]"},
+      {"MEAN_ANOMALY", "[deg]"},           {"BSTAR", "[1/ER]"},
+      {"MEAN_MOTION_DOT", "[rev/day**2]"}, {"MEAN_MOTION_DDOT", "[rev/day**3]"}};
+  const std::string kvn = test::read_file(data_path("omm/landsat8_2024.kvn"));
+  const auto spelt = [&](int form) {
+    std::istringstream in(kvn);
+    std::string out = form == 2 ? "COMMENT Written by hand\r\n\r\n" : "";
+    for (std::string line; std::getline(in, line);) {
+      const std::string key = line.substr(0, line.find_first_of(" ="));
+      std::string value = line.substr(line.find('=') + 1);
+      value.erase(0, value.find_first_not_of(' '));
+      const auto unit = units.find(key);
+      if (form == 0) {
+        out += key + " = " + value + (unit != units.end() ? " " + unit->second : "") + "\n";
+      } else if (form == 1) {
+        out += key + "=" + value + (unit != units.end() ? unit->second : "") + "\n";
+      } else if (form == 2) {
+        out += "\t" + key + "\t=  " + value + (unit != units.end() ? "\t" + unit->second : "") +
+               "  \r\n \r\nCOMMENT after " + key + "\r\n";
+      } else {
+        if (key == "CENTER_NAME") value = "earth";
+        if (key == "REF_FRAME") value = "Teme";
+        if (key == "TIME_SYSTEM") value = "utc";
+        if (key == "MEAN_ELEMENT_THEORY") value = "sgp/sgp4";
+        if (key == "EPOCH") value += "z";
+        out += key + " = " + value + "\n";
+      }
+    }
+    return out;
+  };
+  for (int form = 0; form < 4; ++form) {
+    const std::string text = spelt(form);
+    const auto sets = read_text(text);
+    ASSERT_EQ(sets.size(), 1u) << text;
+    const ElementSet& o = sets[0];
+    EXPECT_EQ(o.name, tle.name) << text;
+    EXPECT_EQ(o.catalogue_number, tle.catalogue_number) << text;
+    EXPECT_EQ(o.epoch.day, tle.epoch.day) << text;
+    EXPECT_EQ(o.epoch.seconds, tle.epoch.seconds) << text;
+    EXPECT_EQ(o.mean_motion, tle.mean_motion) << text;
+    EXPECT_EQ(o.eccentricity, tle.eccentricity) << text;
+    EXPECT_EQ(o.inclination, tle.inclination) << text;
+    EXPECT_EQ(o.raan, tle.raan) << text;
+    EXPECT_EQ(o.arg_perigee, tle.arg_perigee) << text;
+    EXPECT_EQ(o.mean_anomaly, tle.mean_anomaly) << text;
+    EXPECT_EQ(o.bstar, tle.bstar) << text;
+    EXPECT_EQ(o.mean_motion_dot, tle.mean_motion_dot) << text;
+  }
+  // What is not a spelling of KVN: a keyword in lower case, a unit left open, text after it.
+  const auto edit = [&](const std::string& from, const std::string& to) {
+    return std::string(kvn).replace(kvn.find(from), from.size(), to);
+  };
+  EXPECT_NE(refusal(edit("INCLINATION ", "inclination "), "k.kvn")
+                .at(0)
+                .find("LINE 13: NOT A LINE \"KEYWORD = VALUE\""),
+            std::string::npos);
+  EXPECT_NE(refusal(edit("98.2180", "98.2180 [deg"), "k.kvn").at(0).find("INCLINATION"),
+            std::string::npos);
+  EXPECT_NE(refusal(edit("98.2180", "98.2180 [deg] 1"), "k.kvn").at(0).find("INCLINATION"),
+            std::string::npos);
 }
 
 TEST(ElementSets, CataloguesAlphaFiveNumbersAndChoosingASet) {

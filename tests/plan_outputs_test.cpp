@@ -1,17 +1,21 @@
 // orvus-plan's outputs under faults (a file-size limit, SIGTERM during --reports, a second
 // planner on the folder, a deck that is not UTF-8): after each, the earlier outputs byte for
-// byte or the whole new set, never a mix, and no temporaries; and the reports' folders of ids
-// that read alike.
+// byte or the whole new set, never a mix, and no temporaries; the reports' folders of ids
+// that read alike; and every contact told alike by its times, the CSV, the GeoJSON and the
+// reports.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <filesystem>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <set>
 #include <thread>
 
@@ -226,6 +230,130 @@ TEST(PlanOutputs, FaultsLeaveTheEarlierSetOrTheWholeNewOne) {
       EXPECT_NE(bytes, now.at(name)) << name;
     }
   }
+}
+
+// ---- every closed contact told alike ------------------------------------------------------
+
+// An ISO time of the CSV ("2025-07-02T13:11:45.123Z" or "...+05:45") as milliseconds of its
+// own clock from 1970, and its offset in minutes.
+std::int64_t iso_ms(const std::string& t, int& offset_min) {
+  using namespace std::chrono;
+  const int y = std::stoi(t.substr(0, 4)), mo = std::stoi(t.substr(5, 2)),
+            d = std::stoi(t.substr(8, 2));
+  const std::int64_t days =
+      sys_days{year{y} / month{static_cast<unsigned>(mo)} / day{static_cast<unsigned>(d)}}
+          .time_since_epoch()
+          .count();
+  const std::int64_t ms = ((std::stoll(t.substr(11, 2)) * 60 + std::stoll(t.substr(14, 2))) * 60 +
+                           std::stoll(t.substr(17, 2))) *
+                              1000 +
+                          std::stoll(t.substr(20, 3));
+  offset_min = t.size() == 24 ? 0
+                              : (t[23] == '-' ? -1 : 1) *
+                                    (std::stoi(t.substr(24, 2)) * 60 + std::stoi(t.substr(27, 2)));
+  return days * 86400000 + ms;
+}
+
+// "2025-07-02T13:11:45.123-03:00" as the reports write it: "02/07/2025 13:11:45.123".
+std::string report_time(const std::string& iso) {
+  return iso.substr(8, 2) + "/" + iso.substr(5, 2) + "/" + iso.substr(0, 4) + " " +
+         iso.substr(11, 12);
+}
+
+// Each closed contact is one CSV row, one GeoJSON feature and one OUT2 row of its pair's
+// reports: the three agree field by field, and within the row the local times are the UTC
+// times moved by the offset and the duration is end minus start. Two satellites, boxes across
+// +-180 and up to the pole, an offset of hours and minutes.
+TEST(PlanOutputs, EveryClosedContactAgreesInItsTimesTheCsvTheGeoJsonAndTheReports) {
+  ScratchDir dir;
+  std::string plan =
+      "start = 2025-07-20T00:00:00\nend = 2025-07-23T00:00:00\n"
+      "utc_offset_hours = 5.75\nstep_s = 1.0\nearth_orientation = \"" +
+      data_path("finals2000A.data") + "\"\ntargets = \"" + data_path("plan/deck.csv") +
+      "\"\nrule = \"swath\"\noutput = \"out\"\n";
+  for (const char* sat : {"AMAZONIA 1\"\nelements = \"tle/amazonia1_2025.tle",
+                          "LANDSAT 8\"\nelements = \"tle/landsat8_2024.tle"}) {
+    std::string s = sat;
+    s.replace(s.find("tle/"), 4, data_path("tle/"));
+    plan += "\n[[satellite]]\nname = \"" + s + "\"\nalpha_deg = 5.0\nbeta_deg = 40.0\n";
+  }
+  dir.write("plan.toml", plan + "\n[constraints]\nmin_sun_elevation_deg = -90\n");
+  const auto run = test::run_command("cd '" + dir.path.string() + "' && '" + ORVUS_PLAN_BINARY +
+                                     "' plan.toml --reports");
+  ASSERT_EQ(run.status, 0) << run.output;
+
+  const std::vector<std::string> lines = test::read_lines(dir.file("out/opportunities.csv"));
+  const std::vector<std::string> header = csv_fields(lines.at(0));
+  const auto col = [&](const std::string& name) {
+    return static_cast<std::size_t>(std::find(header.begin(), header.end(), name) - header.begin());
+  };
+  const nlohmann::json geojson =
+      nlohmann::json::parse(test::read_file(dir.file("out/opportunities.geojson")));
+  std::vector<nlohmann::json> features;
+  for (const auto& f : geojson.at("features"))
+    if (f.at("properties").at("kind") == "opportunity") features.push_back(f.at("properties"));
+  ASSERT_EQ(features.size(), lines.size() - 1);
+  ASSERT_GT(features.size(), 20U);
+
+  // The reports' OUT2 rows of each pair, by satellite name and target id.
+  std::map<std::pair<std::string, std::string>, std::vector<std::vector<std::string>>> out2;
+  const auto index = test::read_lines(dir.file("out/reports/index.csv"));
+  for (std::size_t i = 1; i < index.size(); ++i) {
+    const auto f = csv_fields(index[i]);
+    auto rows = test::read_lines(dir.file("out/reports/" + f[0] + "/ORVUS_v1.13_OUT2.CSV"));
+    auto& pair = out2[{f[1], f[2]}];
+    for (std::size_t k = 1; k < rows.size(); ++k) pair.push_back(csv_fields(rows[k]));
+  }
+  std::map<std::pair<std::string, std::string>, std::size_t> used;
+
+  for (std::size_t r = 1; r < lines.size(); ++r) {
+    const std::vector<std::string> row = csv_fields(lines[r]);
+    ASSERT_EQ(row.size(), header.size()) << lines[r];
+    const std::string& what = lines[r];
+    int off = 0;
+    for (const char* t : {"start", "end", "best_time"}) {
+      const std::int64_t utc = iso_ms(row[col(t + std::string("_utc"))], off);
+      EXPECT_EQ(off, 0) << what;
+      const std::int64_t local = iso_ms(row[col(t + std::string("_local"))], off);
+      EXPECT_EQ(off, 345) << what;
+      EXPECT_EQ(local - utc, 345 * 60000) << t << ": " << what;
+    }
+    const double duration = std::stod(row[col("duration_s")]);
+    EXPECT_EQ(iso_ms(row[col("end_utc")], off) - iso_ms(row[col("start_utc")], off),
+              std::llround(duration * 1000))
+        << what;
+    EXPECT_GE(duration, 0.0) << what;
+
+    const nlohmann::json& g = features[r - 1];
+    for (std::size_t c = 0; c < header.size(); ++c) {
+      const nlohmann::json& v = g.at(header[c]);
+      if (v.is_string()) {
+        EXPECT_EQ(v.get<std::string>(), row[c]) << header[c] << ": " << what;
+      } else {  // the CSV rounds to its decimals
+        const std::size_t point = row[c].find('.');
+        const int decimals = point == std::string::npos ? 0 : int(row[c].size() - point - 1);
+        EXPECT_NEAR(v.get<double>(), std::stod(row[c]), 0.5 * std::pow(10.0, -decimals) + 1e-9)
+            << header[c] << ": " << what;
+      }
+    }
+
+    const auto key = std::make_pair(row[col("satellite")], row[col("target_id")]);
+    const auto& rows = out2[key];
+    const std::size_t k = used[key]++;
+    ASSERT_LT(k, rows.size()) << what;
+    const std::vector<std::string>& o = rows[k];
+    ASSERT_EQ(o.size(), 8U);
+    EXPECT_EQ(std::stoi(o[0]), std::stoi(row[col("contact")])) << what;
+    EXPECT_EQ(o[1], report_time(row[col("start_local")])) << what;
+    EXPECT_EQ(o[2], report_time(row[col("end_local")])) << what;
+    // OUT2 writes four significant digits.
+    EXPECT_NEAR(std::stod(o[3]), duration, 0.5e-3 * duration + 1e-9) << what;
+    EXPECT_EQ(o[4], report_time(row[col("best_time_local")])) << what;
+    const double alpha = std::stod(row[col("best_alpha_deg")]);
+    EXPECT_NEAR(std::stod(o[5]), alpha, 0.5e-3 * std::fabs(alpha) + 0.5e-4) << what;
+    EXPECT_EQ(o[7], row[col("pass")]) << what;
+  }
+  for (const auto& [key, rows] : out2) EXPECT_EQ(used[key], rows.size()) << key.second;
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
-// The screened search against the plain search: the screening's bounds, and identical
-// reports and console on randomised scenarios with 1, 2 and 4 threads.
+// The screened search against the plain search: the screening's bounds, identical reports
+// and console on randomised scenarios with 1, 2 and 4 threads, and identical contacts where
+// the screening has no width to spare (a single line of sight at nadir, tiny boxes on the
+// track).
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -12,6 +14,9 @@
 #include "core/two_line.hpp"
 #include "legacy/routines.hpp"
 #include "legacy/run.hpp"
+#include "orvus/contacts.hpp"
+#include "orvus/frames.hpp"
+#include "orvus/geodesy.hpp"
 #include "test_support.hpp"
 
 namespace orvus {
@@ -222,6 +227,59 @@ TEST_P(ScreenedEqualsPlain, RandomScenarios) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Series, ScreenedEqualsPlain, testing::Values(0, 1, 2, 3));
+
+// At ALPHA = 0 and BETA = 0 the three tracking points are the sub-satellite point: nothing
+// of the screening's bound on how far the points lie from it is left to absorb an error,
+// only the margin between the cheap and the exact frame. Boxes of 4 m to 5 km around the
+// sub-satellite point of one step, holding it or just missing it, each searched over two
+// hours around that step: the screened search finds exactly the plain search's contacts,
+// with 1 and 2 threads.
+TEST(Screen, NadirLineOfSightOverTinyBoxesOnTheTrackFindsThePlainContacts) {
+  const EarthOrientation eop = EarthOrientation::load(data_path("finals2000A.data"));
+  std::mt19937_64 rng(77);
+  std::uniform_real_distribution<double> u(0.0, 1.0);
+  const double one_minus_e2 = 0.9933056020041341;  // the geodetic ellipsoid's 1 - e^2
+  int with_contacts = 0, contacts = 0;
+  for (int i = 0; i < 40; ++i) {
+    const std::string tle = i % 2 == 0 ? "landsat8_2024.tle" : "amazonia1_2025.tle";
+    const Satellite sat{Propagator(read_two_line_file(data_path("tle/" + tle))), Sensor{0.0, 0.0}};
+    UtcInstant t = sat.orbit.elements().epoch;
+    t.day += std::floor(3 * u(rng));
+    t.seconds = std::floor(3600 + 79200 * u(rng));  // a step of the interval below
+    // The sub-satellite point then, geocentric, and the geodetic latitude of the surface
+    // point below it (tan geodetic = tan geocentric / (1 - e^2)).
+    const StateVector ef = tod_to_earth_fixed(t, sat.orbit.state_at(t), eop);
+    const GroundPoint g = ground_point(ef, 6378137.0, 0.0);
+    const double lat = std::atan(std::tan(g.lat_deg * kRad) / one_minus_e2) / kRad;
+    const double size = 4e-5 + 0.045 * u(rng) * u(rng);
+    const double lon_c = g.lon_deg + size * (1.5 * u(rng) - 0.75);
+    const double lat_c = lat + size * (1.5 * u(rng) - 0.75);
+    const Box box{lon_c - size / 2, lon_c + size / 2, lat_c - size / 2, lat_c + size / 2};
+    Interval interval{{t.day, t.seconds - 3600}, {t.day, t.seconds + 3600}, 1.0, 0.0};
+    interval.step_s = i % 3 == 0 ? 0.5 : 1.0;
+    const auto plain = find_contacts(sat, box, interval, eop, {SearchMethod::plain, 1, {}});
+    for (const int threads : {1, 2}) {
+      const auto screened =
+          find_contacts(sat, box, interval, eop, {SearchMethod::screened, threads, {}});
+      ASSERT_EQ(screened.size(), plain.size()) << "box " << i << ", " << threads << " thread(s)";
+      for (std::size_t k = 0; k < plain.size(); ++k) {
+        const Contact& a = plain[k];
+        const Contact& b = screened[k];
+        EXPECT_TRUE(a.closed == b.closed && a.start_utc.day == b.start_utc.day &&
+                    a.start_utc.seconds == b.start_utc.seconds &&
+                    a.end_utc.seconds == b.end_utc.seconds && a.steps.size() == b.steps.size() &&
+                    a.best_alpha_deg == b.best_alpha_deg && a.pass == b.pass)
+            << "box " << i << ", contact " << k << ", " << threads << " thread(s)";
+      }
+    }
+    with_contacts += plain.empty() ? 0 : 1;
+    contacts += static_cast<int>(plain.size());
+  }
+  std::printf("nadir, zero width: %d of 40 tiny boxes seen, %d contacts\n", with_contacts,
+              contacts);
+  EXPECT_GE(with_contacts, 8);   // about 4 in 9 hold the point
+  EXPECT_LE(with_contacts, 32);  // and the others just miss it
+}
 
 }  // namespace
 }  // namespace orvus

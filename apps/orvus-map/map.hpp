@@ -25,7 +25,6 @@ struct StepPoints {
   std::optional<LonLat> p[3];  // tracking points (0), (1), (2); empty where not a number
 };
 
-// One contact as the reports give it.
 // One contact as the map draws it: the texts as the reports write them.
 struct Contact {
   int number = 0;

@@ -15,6 +15,7 @@
 #pragma GCC diagnostic pop
 #endif
 #include <cmath>
+#include <cstdint>
 
 #include "core/analysis_internal.hpp"
 #include "core/time_text.hpp"
@@ -117,6 +118,9 @@ Polygon box_polygon(const EqualArea& proj, double lon1, double lon2, double lat1
   return make_polygon(box);
 }
 
+// Points of the polygons this thread has passed to unions (see analysis_internal.hpp).
+thread_local std::uint64_t union_points = 0;
+
 // Union of many polygons, merged in pairs level by level: every polygon takes part in
 // about log2(n) unions instead of n, and only neighbours in time (which overlap) meet early.
 MultiPolygon cascaded_union(std::vector<MultiPolygon> parts) {
@@ -124,6 +128,7 @@ MultiPolygon cascaded_union(std::vector<MultiPolygon> parts) {
     std::vector<MultiPolygon> next;
     next.reserve(parts.size() / 2 + 1);
     for (std::size_t i = 0; i + 1 < parts.size(); i += 2) {
+      union_points += bg::num_points(parts[i]) + bg::num_points(parts[i + 1]);
       MultiPolygon merged;
       bg::union_(parts[i], parts[i + 1], merged);
       next.push_back(std::move(merged));
@@ -271,6 +276,10 @@ constexpr double kPiece = 30.0;     // deg
 }  // namespace
 
 namespace detail {
+
+std::uint64_t coverage_union_points() {
+  return union_points;
+}
 
 // The box, or its pieces, on their equal-area projections, with their areas.
 struct BoxCoverage::Pieces {

@@ -66,6 +66,20 @@ void geodetic_to_cartesian(const Vec3& geodetic, Vec3& position) {
               (n * (1.0 - kE2) + h) * s};
 }
 
+// Newton's method on Bowring's irrational equation for the geodetic latitude (B. R. Bowring,
+// "Transformation from spatial to geographical coordinates", Survey Review 23 (181), 1976,
+// 323-327; Newton's method on it: T. Fukushima, "Fast transform from geocentric to geodetic
+// coordinates", Journal of Geodesy 73, 1999, 603-610, appendix B), written in the scale
+// factor k = (N + h) / N of the normal instead of Bowring's kappa = k / (k - e^2). The foot
+// of the normal is (x/k, y/k, z (1 - e^2)/(k - e^2)); it lies on the ellipsoid when
+//   F(k) = p^2 + (1 - e^2) z^2 kappa^2 - a^2 k^2 = 0,
+// and -F'(k) = 2 (p^2 + q kappa) / k wherever F = 0 (q = (1 - e^2) z^2 kappa^2), the
+// derivative used below. Starting from k = 1 (a point on the surface), the corrections of a
+// point above the surface are positive and shrink quadratically: once one is at most
+// tol = sqrt(eps / a), eps = 1/150 m, what is left of k is of order tol^2, i.e. of order
+// eps = 6.7 mm in the height (at most 2 mm against the converged value, 0 to 36,000 km up).
+// The comparison is signed: a point below the surface, whose first correction is negative,
+// stops after it, off by about 2.4e-7 h^2 metres (2 mm at h = -100 m, 6 m at -5 km).
 void cartesian_to_geodetic(const Vec3& position, Vec3& geodetic) {
   const double x = position[0];
   const double y = position[1];
@@ -74,8 +88,6 @@ void cartesian_to_geodetic(const Vec3& position, Vec3& geodetic) {
   const double q0 = (1.0 - kE2) * z * z;
   const double tol = std::sqrt(0.006666666666666666 / kIau2009A);
   double k = 1.0;
-  // Newton on the scale factor k of the normal; ends at the first correction <= tol
-  // (a negative one included).
   for (int step = 0; step < kMaxNewtonSteps; ++step) {
     const double c = k / (k - kE2);
     const double q = q0 * c * c;
@@ -84,9 +96,11 @@ void cartesian_to_geodetic(const Vec3& position, Vec3& geodetic) {
     k = k + dk;
     if (!(dk > tol)) break;
   }
+  // The prime-vertical radius N = a sqrt(1 + w), w = e^2 z^2 / (a^2 (k - e^2)^2), by one
+  // Heron step for the square root from 1 + w/2 (w <= e^2/(1 - e^2) < 0.007, at the poles,
+  // which leaves at most 2e-11 of N: 0.1 mm).
   const double km = k - kE2;
   const double w = kE2 * z * z / kIau2009A2 / (km * km);
-  // One Heron step for a sqrt(1 + w) from 1 + w/2.
   const double n = kIau2009A * ((w + 2.0) * 0.25 + (w + 1.0) / (w + 2.0));
   const double lon = angle_pm_pi(y, x);
   const double s = z / (k * n - kE2 * n);

@@ -34,14 +34,25 @@ void nadir_frame(const Vec6& state, const Vec6& /*spherical*/, double radius, Ve
   height = std::sqrt(dx * dx + dy * dy + dz * dz);
 }
 
+// The ground point P seen at off-nadir angle alpha on the sphere of radius R (the local
+// sphere; the satellite at distance r from its centre O). In the triangle O, satellite, P
+// the sine rule gives the angle at P as 180 deg - gamma with sin gamma = r sin alpha / R (P
+// is the near intersection, so that angle is obtuse), hence the central angle between the
+// nadir point N and P is theta = gamma - alpha. This is the relation of nadir angle,
+// elevation and Earth central angle (eta + epsilon + lambda = 90 deg, sin eta = sin rho
+// cos epsilon) in J. R. Wertz and W. J. Larson (eds.), Space Mission Analysis and Design,
+// 3rd ed., 1999, section 5.1, with eta = alpha, epsilon = 90 deg - gamma, lambda = theta.
+// The point is built in the tangent plane at N, in the plane of r and the orbit normal u:
+// A is the distance from N to Q, where the line of sight meets that plane, and w the
+// distance from Q to W, where the line from O through P meets it, each from the law of
+// sines in its small triangle; A + w = R tan theta, so W lies exactly on the ray O-P and
+// has P's longitude and latitude.
 void off_nadir_point(const Vec6& state, const Vec6& /*spherical*/, double radius, const Vec3& nadir,
                      const Vec3& normal, double height, double alpha, double& lon, double& lat) {
   const double a_rad = alpha * kDegToRadRun;
-  // 1. Offset in the tangent plane at N to the flat-Earth intersection Q.
+  // Q: the flat-Earth intersection, A = H tan alpha from N.
   const double a_flat = (height / std::cos(a_rad)) * std::sin(a_rad);
-  // 2.
   const double rn = std::sqrt(state[0] * state[0] + state[1] * state[1] + state[2] * state[2]);
-  // 3. Sine rule in the triangle Earth centre, satellite, ground point.
   const double sin_gamma = rn * std::sin(a_rad) / radius;
   if (!(std::fabs(sin_gamma) <= 1.0)) {  // the line of sight misses the sphere
     lon = std::numeric_limits<double>::quiet_NaN();
@@ -49,17 +60,16 @@ void off_nadir_point(const Vec6& state, const Vec6& /*spherical*/, double radius
     return;
   }
   const double gamma = std::asin(sin_gamma) * kRadToDegRun;
-  // 4. Central angle between the nadir point and the ground point.
   const double theta = gamma - alpha;
-  // 5. Chord N-P, then Q-P along the line of sight, then Q-W in the tangent plane.
+  // Chord N-P (triangle satellite, N, P: the angle at N is 90 deg + theta/2), then Q-P
+  // along the line of sight, then Q-W in the tangent plane.
   const double c = height * std::sin(a_rad) / sind(90.0 - alpha - theta / 2.0);
   const double q = sind(theta / 2.0) * c / sind(alpha + 90.0);
   const double w = sind(theta + alpha) * q / sind(90.0 - theta);
-  // 6.
   const double offset = a_flat + w;
   const Vec3 wp = {nadir[0] + offset * normal[0], nadir[1] + offset * normal[1],
                    nadir[2] + offset * normal[2]};
-  // 7. Longitude as in the spherical-state conversion, wrapped to (-180, 180].
+  // Longitude as in the spherical-state conversion, wrapped to (-180, 180].
   const double r = std::sqrt(wp[0] * wp[0] + wp[1] * wp[1] + wp[2] * wp[2]);
   lon = angle_0_2pi(wp[1], wp[0]) * kRadToDegRun;
   if (lon > 180.0) lon -= 360.0;

@@ -168,13 +168,13 @@ double lon_difference(double a, double b) {
 
 void compute_step(const SearchParams& p, const Propagator& orbit, const EopRows& table,
                   double cur_day, double cur_sec, StepData& s) {
-  // 1. Local time of the step.
+  // Local time of the step.
   s.local_day = cur_day;
   s.local_sec = cur_sec + p.utc_diff * 3600.0;
   normalise(s.local_day, s.local_sec);
   write_date_text(s.local_day, s.local_sec, s.local_text);
 
-  // 2-3. Propagate, transform, sub-satellite point.
+  // Propagate, transform, sub-satellite point.
   s.tsince = since_epoch(orbit.elements().epoch, cur_day, cur_sec);
   StateVector state_tod{};
   StateVector state_ef{};
@@ -184,20 +184,20 @@ void compute_step(const SearchParams& p, const Propagator& orbit, const EopRows&
   Vec6 geo{};
   state_to_spherical(state_ef, geo);
 
-  // 4. Local Earth radius.
+  // Local Earth radius.
   s.r_local = local_radius(geo[1]);
   if (!state_in_domain(state_tod, s.r_local)) {
     state_out_of_domain(p, orbit, s.local_text, state_tod, s.r_local);
   }
 
-  // 5, 7-8. The three tracking points, geocentric and geodetic.
+  // The three tracking points, geocentric and geodetic.
   tracking_points(p, state_ef, geo, s.r_local, s.pt);
   const double* pt = s.pt;
   for (std::size_t k = 0; k < 6; k += 2) {
     to_geodetic(pt[k], pt[k + 1], s.r_local, s.gd[k], s.gd[k + 1]);
   }
 
-  // 10. Box test of the three points.
+  // Box test of the three points.
   s.any_in = false;
   for (std::size_t k = 0; k < 6; k += 2) {
     if (in_box(p, pt[k], pt[k + 1])) s.any_in = true;
@@ -253,11 +253,11 @@ ContactStep contact_step_of(double cur_day, double cur_sec, const StepData& s) {
 void apply_step(const SearchParams& p, const Propagator& orbit, const EopRows& table,
                 ContactSink& sink, double cur_day, double cur_sec, const StepData& s,
                 SearchState& st) {
-  // 6.
+  // Latitude of point 0, kept a step to tell the pass direction at the end.
   st.prev_p0_lat = st.p0_lat;
   st.p0_lat = s.pt[1];
 
-  // 9-11.
+  // In or out, and the step nearest the box centre so far.
   st.prev_in = st.in;
   if (s.any_in) st.t_lastin = s.tsince;
   if (st.t_lastin == s.tsince) {
@@ -276,7 +276,7 @@ void apply_step(const SearchParams& p, const Propagator& orbit, const EopRows& t
     st.in = 0;
   }
 
-  // 12. End of a contact: it ended at the previous step, its last in-box step.
+  // End of a contact: it ended at the previous step, its last in-box step.
   if (st.prev_in == 1 && st.in == 0) {
     Contact c;
     c.number = st.ncontact;
@@ -318,7 +318,7 @@ void apply_step(const SearchParams& p, const Propagator& orbit, const EopRows& t
     st.min_sec = 0.0;
   }
 
-  // 13. Start of a contact.
+  // Start of a contact.
   if (st.in == 1 && st.prev_in == 0) {
     ++st.ncontact;
     st.cstart_utc = {cur_day, cur_sec};
@@ -327,7 +327,7 @@ void apply_step(const SearchParams& p, const Propagator& orbit, const EopRows& t
     sink.contact_start(st.ncontact, contact_step_of(cur_day, cur_sec, s));
   }
 
-  // 14. The step's line.
+  // The step's line.
   if (st.in == 1) sink.contact_step(st.ncontact, contact_step_of(cur_day, cur_sec, s));
 }
 

@@ -46,7 +46,7 @@ void sgp8_init(const double (&elem)[9], const EarthConstants& earth, const Zonal
   const double s = 1.0 + kSo / earth[0];
   const double a3cof = -j[1] / ck2;
 
-  // 1. Mean motion and semi-major axis recovered from the element set.
+  // Mean motion and semi-major axis recovered from the element set.
   const double a1 = std::pow(xke / xno, kTothrd);
   const double cosi = std::cos(xincl);
   const double theta2 = cosi * cosi;
@@ -62,7 +62,7 @@ void sgp8_init(const double (&elem)[9], const EarthConstants& earth, const Zonal
   const double xnodp = xno / (1.0 + delo);
   const double b = 2.0 * bstar / kRho;
 
-  // 2.
+  // Semi-latus rectum and the trigonometric functions of the angles.
   const double po = aodp * betao2;
   const double pom2 = 1.0 / (po * po);
   const double sini = std::sin(xincl);
@@ -74,7 +74,7 @@ void sgp8_init(const double (&elem)[9], const EarthConstants& earth, const Zonal
   const double unm5th = 1.0 - 5.0 * theta2;
   const double unmth2 = 1.0 - theta2;
 
-  // 3. Secular rates.
+  // Secular rates.
   const double pardt1 = 3.0 * ck2 * pom2 * xnodp;
   const double pardt2 = pardt1 * ck2 * pom2;
   const double pardt4 = 1.25 * ck4 * pom2 * pom2 * xnodp;
@@ -88,7 +88,7 @@ void sgp8_init(const double (&elem)[9], const EarthConstants& earth, const Zonal
   const double xnodot =
       xhdt1 + (0.5 * pardt2 * (4.0 - 19.0 * theta2) + 2.0 * pardt4 * (3.0 - 7.0 * theta2)) * cosi;
 
-  // 4. Drag.
+  // Drag.
   const double tsi = 1.0 / (po - s);
   const double eta = eo * s * tsi;
   const double eta2 = eta * eta;
@@ -123,12 +123,12 @@ void sgp8_init(const double (&elem)[9], const EarthConstants& earth, const Zonal
   double ed = 0.0;
   double ovgpp = 0.0;
 
-  // 5. Little drag: mean motion and eccentricity change linearly.
+  // Little drag: mean motion and eccentricity change linearly.
   if (std::fabs(xndtn * 86400.0) < kDragThreshold) {
     isimp = 1.0;
     edot = -kTothrd * xndtn * (1.0 - eo);
   } else {
-    // 6.
+    // Full drag: the rate of the eccentricity,
     const double d6 = eta * (30.0 + 22.5 * eta2);
     const double d7 = eta * (5.0 + 12.5 * eta2);
     const double d8 = 1.0 + eta2 * (6.75 + eta2);
@@ -136,7 +136,7 @@ void sgp8_init(const double (&elem)[9], const EarthConstants& earth, const Zonal
     const double c9 = d5 * d8 * b3;
     edot = -c0 * (eta * (4.0 + eta2 + eosq * (15.5 + 7.0 * eta2)) + eo * (5.0 + 15.0 * eta2) +
                   d1 * d6 * b1 + c8 * cos2g + c9 * sing);
-    // 7.
+    // the second derivative of the mean motion,
     const double d20 = 0.3333333333333333 * xndtn;
     const double aldtal = eo * edot / alpha2;
     const double tsdtts = 2.0 * aodp * tsi * (d20 * betao2 + eo * edot);
@@ -162,7 +162,7 @@ void sgp8_init(const double (&elem)[9], const EarthConstants& earth, const Zonal
     const double d16 = d9 * etdt + d10 * edot + b1 * (d1dt * d2 + d1 * d2dt) + c4dt * cos2g +
                        c5dt * sing + xgdt1 * (c5 * cosg - 2.0 * c4 * sin2g);
     const double xnddt = c1dtc1 * xndt + c1 * d16;
-    // 8.
+    // of the eccentricity,
     const double eddot =
         c0dtc0 * edot -
         c0 * ((4.0 + 3.0 * eta2 + 30.0 * eeta + eosq * (15.5 + 21.0 * eta2)) * etdt +
@@ -171,7 +171,7 @@ void sgp8_init(const double (&elem)[9], const EarthConstants& earth, const Zonal
               b2 * (d1dt * d7 + d1 * etdt * (5.0 + 37.5 * eta2)) * cos2g +
               b3 * (d5dt * d8 + d5 * etdt * eta * (13.5 + 4.0 * eta2)) * sing +
               xgdt1 * (c9 * cosg - 2.0 * c8 * sin2g));
-    // 9.
+    // and the third derivative of the mean motion.
     const double d25 = edot * edot;
     const double d17 = xnddt / xnodp - xndtn * xndtn;
     const double tsddts =
@@ -184,7 +184,6 @@ void sgp8_init(const double (&elem)[9], const EarthConstants& earth, const Zonal
     const double d1ddt =
         d1dt * (d14 + d15) + d1 * (d18 - 2.0 * d19 + kTothrd * d17 +
                                    2.0 * (alpha2 * d25 / betao2 + eo * eddot) / betao2);
-    // 10.
     const double xntrdt =
         xndt * (1.3333333333333333 * d17 + 3.0 * (d25 + eo * eddot) / alpha2 -
                 6.0 * aldtal * aldtal + 4.0 * d18 - 7.0 * d19) +
@@ -204,7 +203,7 @@ void sgp8_init(const double (&elem)[9], const EarthConstants& earth, const Zonal
               xgdt1 * ((7.0 * d20 + 4.0 * eo * edot / betao2) * (c5 * cosg - 2.0 * c4 * sin2g) +
                        ((2.0 * c5dt * cosg - 4.0 * c4dt * sin2g) -
                         xgdt1 * (c5 * sing + 4.0 * c4 * cos2g))));
-    // 11. Power-law fit of mean motion and eccentricity.
+    // Power-law fit of mean motion and eccentricity.
     const double tmnddt = xnddt * 1.0e9;
     const double temp = tmnddt * tmnddt - xndt * 1.0e18 * xntrdt;
     pp = (temp + tmnddt * tmnddt) / temp;
@@ -251,12 +250,12 @@ void sgp8_propagate(double tsince, StateVector& state, const EarthConstants& ear
   const double isimp = sgp8_b[19];
   const double edot = sgp8_b[20];
 
-  // 1. Secular gravity.
+  // Secular gravity.
   double xmam = fmod2p(xmo + xlldot * t);
   double omgasm = omegao + omgdt * t;
   double xnodes = xnodeo + xnodot * t;
 
-  // 2. Drag.
+  // Drag.
   double xn = 0.0;
   double em = 0.0;
   double z1 = 0.0;
@@ -278,13 +277,13 @@ void sgp8_propagate(double tsince, StateVector& state, const EarthConstants& ear
     z1 = xnd * (t + ovgpp * (temp * temp1 - 1.0));
   }
 
-  // 3.
+  // Drag's share of the mean anomaly, perigee and node.
   const double z7 = 2.333333333333333 * z1 / xnodp;
   xmam = fmod2p(xmam + z1 + z7 * xmdt1);
   omgasm = fmod2p(omgasm + z7 * xgdt1);
   xnodes = fmod2p(xnodes + z7 * xhdt1);
 
-  // 4. Kepler's equation.
+  // Kepler's equation.
   double zc2 = xmam + em * std::sin(xmam) * (1.0 + em * std::cos(xmam));
   double sine = 0.0;
   double cose = 0.0;
@@ -298,7 +297,7 @@ void sgp8_propagate(double tsince, StateVector& state, const EarthConstants& ear
     zc2 = cape;
   }
 
-  // 5. Short-period preliminaries.
+  // Short-period preliminaries.
   const double am = std::pow(xke / xn, kTothrd);
   const double beta2m = 1.0 - em * em;
   const double sinos = std::sin(omgasm);
@@ -329,7 +328,7 @@ void sgp8_propagate(double tsince, StateVector& state, const EarthConstants& ear
   const double diwc = 3.0 * g3 * sini * cs2f2g - g5 * aynm;
   const double di = diwc * cosi;
 
-  // 6. Short-period periodics.
+  // Short-period periodics.
   const double sni2du = sinio2 * (g3 * (0.5 * (1.0 - 7.0 * theta2) * sn2f2g - 3.0 * unm5th * g10) -
                                   g5 * sini * csfg * (2.0 + ecosf)) -
                         0.5 * g5 * theta2 * axnm / cosio2;
@@ -343,7 +342,7 @@ void sgp8_propagate(double tsince, StateVector& state, const EarthConstants& ear
   const double rdot = xn * am * em * snf / beta + g14 * (2.0 * g2 * unmth2 * sn2f2g + g4 * csfg);
   const double rvdot = xn * am * am * beta / rm + g14 * dr + am * g13 * sini * diwc;
 
-  // 7. Orientation vectors.
+  // Orientation vectors.
   const double snlamb = std::sin(xlamb);
   const double cslamb = std::cos(xlamb);
   double temp = 2.0 * (y5 * snlamb - y4 * cslamb);
@@ -356,7 +355,7 @@ void sgp8_propagate(double tsince, StateVector& state, const EarthConstants& ear
   const double uz = y4 * temp;
   const double vz = y5 * temp;
 
-  // 8. Position in metres, velocity in metres per second.
+  // Position in metres, velocity in metres per second.
   const double re = earth[0];
   state[0] = r * ux * re;
   state[1] = r * uy * re;

@@ -28,7 +28,6 @@ namespace {
 // The reports give times to the millisecond: a finer step would write many lines of one
 // time and could run for days.
 constexpr double kMinStep = 0.001;  // s
-// SGP8 is a near-Earth model: orbits of this period and longer need deep-space terms.
 
 std::string text_record(TextInput& in, std::size_t width, const std::string& record) {
   std::string line;
@@ -96,7 +95,6 @@ SearchSettings search_settings() {
   return s;
 }
 
-// Stops on an orbit the model cannot serve and on view angles past its horizon.
 std::string trimmed(std::string_view field) {
   return std::string(trim_blanks(field));
 }
