@@ -113,6 +113,8 @@ class LineModel {
   // Raises Error where a step would: a day missing from the table, a state the model cannot
   // serve.
   SensorLine at(double t) const;
+  // The UTC instant t seconds from the start.
+  UtcInstant utc_at(double t) const;
   const SearchParams& params() const { return p_; }
 
  private:

@@ -20,6 +20,7 @@
 #include <cstdlib>
 #include <exception>
 #include <limits>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -110,14 +111,17 @@ double LineModel::equinoxes(double ut1_mjd) const {
   return e[0] + (e[1] - e[0]) * f;
 }
 
+UtcInstant LineModel::utc_at(double t) const {
+  const double total = p_.start_sec + t;
+  const double dd = std::floor(total / 86400.0);
+  return {p_.start_day + dd, total - dd * 86400.0};
+}
+
 SensorLine LineModel::at(double t) const {
   SensorLine l;
   l.t = t;
-  const double total = p_.start_sec + t;
-  const double dd = std::floor(total / 86400.0);
-  const double day = p_.start_day + dd;
-  const double sec = total - dd * 86400.0;
-  l.utc = {day, sec};
+  l.utc = utc_at(t);
+  const double day = l.utc.day, sec = l.utc.seconds;
   l.tsince = since_epoch(orbit_.elements().epoch, day, sec);
   StateVector tod{};
   sgp8_propagate(l.tsince, tod, model_earth(), orbit_.sgp8_elements(), orbit_.sgp8_coefficients());
@@ -434,14 +438,21 @@ Contact summary(const LineModel& model, const Prepared& tg, int number, const Se
                 const SensorLine& last) {
   const double ts = first.t, te = last.t;
   const SearchParams& p = model.params();
+  // The contact's times to the nearest millisecond, the resolution of every time written:
+  // start + duration = end holds in the text too.
+  auto nearest_ms = [&](double t) {
+    const double ms = std::round(t * 1000.0) / 1000.0;
+    const UtcInstant utc = model.utc_at(ms);
+    UtcInstant local{utc.day, utc.seconds + p.utc_diff * 3600.0};
+    normalise(local.day, local.seconds);
+    return std::pair{utc, local};
+  };
   Contact c;
   c.number = number;
   c.closed = true;
-  c.start_utc = first.utc;
-  c.end_utc = last.utc;
-  c.start_local = instant(first, p.utc_diff);
-  c.end_local = instant(last, p.utc_diff);
-  c.duration_s = te - ts;
+  std::tie(c.start_utc, c.start_local) = nearest_ms(ts);
+  std::tie(c.end_utc, c.end_local) = nearest_ms(te);
+  c.duration_s = std::round(te * 1000.0) / 1000.0 - std::round(ts * 1000.0) / 1000.0;
   const V3& centre = tg.centre;
   // A point's contact is the instant its plane passes over it.
   const bool point = tg.kind == Prepared::Kind::points && tg.points.size() == 1 && ts == te;
@@ -477,8 +488,7 @@ Contact summary(const LineModel& model, const Prepared& tg, int number, const Se
   const double along = dot(d, best.n), across = dot(d, best.u), down = -dot(d, best.up);
   const double alpha = std::atan2(std::hypot(along, across), down) * (across < 0.0 ? -1.0 : 1.0);
   c.best_alpha_deg = alpha / kRad;
-  c.best_utc = best.utc;
-  c.best_local = instant(best, p.utc_diff);
+  std::tie(c.best_utc, c.best_local) = nearest_ms(best.t);
   // The ground point seen at that angle, in the line's plane.
   const double seen = std::asin(std::clamp(best.r * std::sin(alpha) / best.R, -1.0, 1.0)) - alpha;
   const V3 x = {std::cos(seen) * best.up[0] + std::sin(seen) * best.u[0],
