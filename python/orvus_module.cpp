@@ -188,35 +188,23 @@ py::dict contacts_points(const orvus::ElementSet& elements, const std::array<dou
   std::vector<Row> rows;
   {
     const py::gil_scoped_release unlocked;
-    // The reports and the table show milliseconds: a shorter step could not be told apart.
-    if (!(step_s >= 0.001)) {
-      throw orvus::Error(orvus::ErrorKind::usage,
-                         {" STEP_S: THE TIME STEP MUST BE AT LEAST 0.001 S, THE RESOLUTION OF "
-                          "THE TABLE'S TIMES."});
-    }
-    if (!(std::fabs(offset_hours) <= 24.0)) {
-      throw orvus::Error(orvus::ErrorKind::usage,
-                         {" UTC_OFFSET_HOURS: THE TIME DIFFERENCE FROM UTC MUST LIE BETWEEN -24 "
-                          "AND 24 HOURS."});
-    }
+    // The settings by the library's checks, each named by its argument.
+    const orvus::Sensor sensor{alpha_deg, beta_deg};
+    auto raise = [](const char* argument, const orvus::SettingProblem& problem) {
+      throw orvus::Error(problem.kind, {std::string(" ") + argument + ": " + problem.text});
+    };
+    if (auto bad = orvus::check_step(step_s)) raise("STEP_S", *bad);
+    if (auto bad = orvus::check_utc_offset(offset_hours)) raise("UTC_OFFSET_HOURS", *bad);
+    if (auto bad = orvus::check_sensor(sensor)) raise("ALPHA_DEG, BETA_DEG", *bad);
     const orvus::Interval interval{local_to_utc(start_local, offset_hours, "START"),
                                    local_to_utc(end_local, offset_hours, "END"), step_s,
                                    offset_hours};
     const auto eop = earth_orientation(eop_path);
-    const orvus::Satellite satellite{orvus::Propagator(elements),
-                                     orvus::Sensor{alpha_deg, beta_deg}};
+    const orvus::Satellite satellite{orvus::Propagator(elements), sensor};
     // A deep-space set is named as such before its horizon is worked out.
     check_model_domain(satellite.orbit, interval.start, offset_hours);
-    const double horizon = orvus::horizon_angle_deg(satellite.orbit);
-    if (!(std::max(std::fabs(alpha_deg - beta_deg / 2.0), std::fabs(alpha_deg + beta_deg / 2.0)) <
-          horizon)) {
-      char allowed[32];
-      std::snprintf(allowed, sizeof allowed, "%.4f", horizon);
-      throw orvus::Error(orvus::ErrorKind::geometry,
-                         {" ALPHA_DEG, BETA_DEG: THE VIEW PASSES THE EARTH'S HORIZON.",
-                          " ALPHA - BETA/2 AND ALPHA + BETA/2 MUST LIE WITHIN " +
-                              std::string(allowed) + " DEGREES OF NADIR FOR THIS ORBIT."});
-    }
+    if (auto bad = orvus::check_horizon(sensor, satellite.orbit))
+      raise("ALPHA_DEG, BETA_DEG", *bad);
     const orvus::Box box{box_in[0], box_in[1], box_in[2], box_in[3]};
     const double centre_lon = (box.lon1 + box.lon2) / 2.0;
     const double centre_lat = (box.lat1 + box.lat2) / 2.0;

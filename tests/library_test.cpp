@@ -71,7 +71,7 @@ TEST(Library, ErrorsSayWhatAndWhere) {
     (void)EarthOrientation::parse(bad, "eop.txt");
     ADD_FAILURE() << "no error";
   } catch (const Error& e) {
-    EXPECT_EQ(e.kind(), ErrorKind::input);
+    EXPECT_EQ(e.kind(), ErrorKind::earth_orientation);
     EXPECT_EQ(e.where().file, "eop.txt");
     EXPECT_EQ(e.where().line, 1);
     EXPECT_EQ(e.where().first_column, 7);
@@ -86,6 +86,37 @@ TEST(Library, ErrorsSayWhatAndWhere) {
     EXPECT_NE(std::string(e.what()).find("NAO LOCALIZADO"), std::string::npos);
   }
   EXPECT_THROW((void)read_elements(data_path("no-such.tle")), Error);
+}
+
+// The settings' checks every command uses, at their bounds, each with its kind: Landsat 8's
+// horizon is asin(6356.75 / 7083.5) = 63.8 deg (Kepler's third law at 14.571 rev/day).
+TEST(Library, SettingsAreCheckedAtTheirBoundsWithTheirKinds) {
+  using S = SettingProblem::Setting;
+  EXPECT_FALSE(check_step(0.001));
+  EXPECT_FALSE(check_step(86400.0));
+  EXPECT_EQ(check_step(0.0009)->setting, S::step);
+  EXPECT_TRUE(check_step(86400.001));
+  EXPECT_TRUE(check_step(std::nan("")));
+  EXPECT_FALSE(check_utc_offset(-24.0));
+  EXPECT_EQ(check_utc_offset(24.01)->kind, ErrorKind::input);
+  EXPECT_FALSE(check_sensor({0.0, 179.999}));
+  EXPECT_TRUE(check_sensor({0.0, 180.0}));  // the edges at +-90 exactly
+  EXPECT_TRUE(check_sensor({80.0, 20.1}));
+  const Propagator landsat(read_elements(data_path("tle/landsat8_2024.tle")));
+  EXPECT_FALSE(check_horizon({0.0, 127.0}, landsat));
+  const auto past = check_horizon({0.0, 128.0}, landsat);
+  ASSERT_TRUE(past);
+  EXPECT_EQ(past->kind, ErrorKind::geometry);
+  EXPECT_NE(past->text.find("WITHIN 63.8"), std::string::npos) << past->text;
+  const UtcInstant epoch = landsat.elements().epoch;
+  const Interval interval{epoch, {epoch.day + 1.0, epoch.seconds}, 1.0, 0.0};
+  try {
+    validate({0.0, 128.0}, interval, &landsat);
+    ADD_FAILURE() << "no error";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.kind(), ErrorKind::geometry);
+  }
+  EXPECT_NO_THROW(validate({10.0, 20.0}, interval, &landsat));
 }
 
 TEST(Library, CEntryReturnsAStatus) {

@@ -7,9 +7,12 @@
 
 #include <array>
 #include <functional>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "orvus/earth_orientation.hpp"
+#include "orvus/error.hpp"
 #include "orvus/export.hpp"
 #include "orvus/propagator.hpp"
 #include "orvus/time.hpp"
@@ -101,6 +104,37 @@ struct SearchOptions {
   // leaves find_contacts as thrown, the sink having received every event before it.
   std::function<void()> between_blocks = {};
 };
+
+// ---- the checks of a search's settings, in one place ----------------------------------------
+// Every command and the Python module check a search's settings with these (each labelling the
+// message for its own input: a record, a key, an argument).
+
+// A setting a search cannot serve, of what kind, in the library's words.
+struct SettingProblem {
+  enum class Setting { sensor, step, utc_offset, horizon };
+  Setting setting;
+  ErrorKind kind;
+  std::string text;  // e.g. "THE TIME STEP MUST LIE FROM 0.001 S ... (GIVEN: 0.0001)."
+};
+
+// ALPHA - BETA/2 and ALPHA + BETA/2 strictly within +-90 deg.
+ORVUS_API std::optional<SettingProblem> check_sensor(const Sensor& sensor);
+// A step from 0.001 s (the resolution of every time written) to 86400 s.
+ORVUS_API std::optional<SettingProblem> check_step(double step_s);
+// A UTC offset within +-24 h (local and UTC times are brought into the day by one turn).
+ORVUS_API std::optional<SettingProblem> check_utc_offset(double hours);
+// Both edges of the view within the horizon angle asin(b / r) at the orbit's apogee: for an
+// orbit the model serves (ask check_orbit first).
+ORVUS_API std::optional<SettingProblem> check_horizon(const Sensor& sensor,
+                                                      const Propagator& orbit);
+// Raises Error (kind model) when the model cannot serve the orbit at the interval's start: a
+// period of 225 minutes or more (deep space), or no finite state above the ground there.
+ORVUS_API void check_orbit(const Propagator& orbit, const Interval& interval);
+// The settings of a search checked in this order: sensor, step, UTC offset, the instants, and
+// with an orbit its domain and the horizon. Raises the first problem as Error (lines " WHAT:
+// text", " EXECUTION INTERRUPTED.").
+ORVUS_API void validate(const Sensor& sensor, const Interval& interval,
+                        const Propagator* orbit = nullptr);
 
 // Raises Error on a step the Earth-orientation table does not cover, or that the model
 // cannot serve; the sink has then received every contact event before that step.

@@ -48,6 +48,69 @@ std::string number_text(double v) {
 
 }  // namespace
 
+std::optional<SettingProblem> check_sensor(const Sensor& sensor) {
+  const double lo = sensor.alpha_deg - sensor.beta_deg / 2.0;
+  const double hi = sensor.alpha_deg + sensor.beta_deg / 2.0;
+  if (lo > -90.0 && lo < 90.0 && hi > -90.0 && hi < 90.0) return std::nullopt;
+  return SettingProblem{SettingProblem::Setting::sensor, ErrorKind::input,
+                        "ALPHA - BETA/2 AND ALPHA + BETA/2 MUST LIE STRICTLY BETWEEN -90 AND 90 "
+                        "DEGREES (GIVEN: " +
+                            number_text(lo) + " AND " + number_text(hi) + ")."};
+}
+
+std::optional<SettingProblem> check_step(double step_s) {
+  if (step_s >= 0.001 && step_s <= 86400.0) return std::nullopt;
+  return SettingProblem{SettingProblem::Setting::step, ErrorKind::input,
+                        "THE TIME STEP MUST LIE FROM 0.001 S (THE RESOLUTION OF THE TIMES) TO "
+                        "86400 S (GIVEN: " +
+                            number_text(step_s) + ")."};
+}
+
+std::optional<SettingProblem> check_utc_offset(double hours) {
+  if (std::fabs(hours) <= 24.0) return std::nullopt;
+  return SettingProblem{SettingProblem::Setting::utc_offset, ErrorKind::input,
+                        "THE TIME DIFFERENCE FROM UTC MUST LIE BETWEEN -24 AND 24 HOURS (GIVEN: " +
+                            number_text(hours) + ")."};
+}
+
+std::optional<SettingProblem> check_horizon(const Sensor& sensor, const Propagator& orbit) {
+  const double lo = sensor.alpha_deg - sensor.beta_deg / 2.0;
+  const double hi = sensor.alpha_deg + sensor.beta_deg / 2.0;
+  const double horizon = horizon_angle_deg(orbit);
+  if (std::max(std::fabs(lo), std::fabs(hi)) < horizon) return std::nullopt;
+  return SettingProblem{SettingProblem::Setting::horizon, ErrorKind::geometry,
+                        "THE VIEW PASSES THE EARTH'S HORIZON: ALPHA - BETA/2 AND ALPHA + BETA/2 "
+                        "(GIVEN: " +
+                            angle_text(lo) + " AND " + angle_text(hi) + ") MUST LIE WITHIN " +
+                            angle_text(horizon) + " DEGREES OF NADIR FOR THIS ORBIT."};
+}
+
+void check_orbit(const Propagator& orbit, const Interval& interval) {
+  SearchParams p;
+  p.start_day = interval.start.day;
+  p.start_sec = interval.start.seconds;
+  p.utc_diff = interval.utc_offset_hours;
+  check_orbit_domain(p, orbit);
+}
+
+void validate(const Sensor& sensor, const Interval& interval, const Propagator* orbit) {
+  auto raise = [](const char* what, const SettingProblem& problem) {
+    throw Error(problem.kind,
+                {std::string(" ") + what + ": " + problem.text, " EXECUTION INTERRUPTED."});
+  };
+  if (auto bad = check_sensor(sensor)) raise("SENSOR", *bad);
+  if (auto bad = check_step(interval.step_s)) raise("INTERVAL", *bad);
+  if (auto bad = check_utc_offset(interval.utc_offset_hours)) raise("INTERVAL", *bad);
+  for (const UtcInstant& t : {interval.start, interval.end}) {
+    if (!(std::isfinite(t.day) && t.seconds >= 0.0 && t.seconds <= 86400.0)) {
+      bad_argument("INTERVAL: AN INSTANT NEEDS A FINITE DAY AND SECONDS FROM 0 TO 86400.");
+    }
+  }
+  if (orbit == nullptr) return;
+  check_orbit(*orbit, interval);
+  if (auto bad = check_horizon(sensor, *orbit)) raise("SENSOR", *bad);
+}
+
 void search_setup(const Sensor& sensor, const Box& box, const Interval& interval, SearchParams& p) {
   if (!(std::fabs(box.lat1) <= 90.0 && std::fabs(box.lat2) <= 90.0 &&
         std::fabs(box.lon1) <= 360.0 && std::fabs(box.lon2) <= 360.0)) {
@@ -55,28 +118,7 @@ void search_setup(const Sensor& sensor, const Box& box, const Interval& interval
         "BOX: LATITUDES MUST LIE BETWEEN -90 AND 90 DEGREES AND LONGITUDES BETWEEN -360 "
         "AND 360 DEGREES.");
   }
-  const double lo = sensor.alpha_deg - sensor.beta_deg / 2.0;
-  const double hi = sensor.alpha_deg + sensor.beta_deg / 2.0;
-  if (!(lo > -90.0 && lo < 90.0 && hi > -90.0 && hi < 90.0)) {
-    bad_argument(
-        "SENSOR: ALPHA - BETA/2 AND ALPHA + BETA/2 MUST LIE STRICTLY BETWEEN -90 AND 90 "
-        "DEGREES (GIVEN: " +
-        number_text(lo) + " AND " + number_text(hi) + ").");
-  }
-  if (!(interval.step_s >= 0.001 && interval.step_s <= 86400.0)) {
-    bad_argument(
-        "INTERVAL: THE TIME STEP MUST LIE FROM 0.001 S (THE RESOLUTION OF THE TIMES) TO 86400 S "
-        "(GIVEN: " +
-        number_text(interval.step_s) + ").");
-  }
-  if (!(std::fabs(interval.utc_offset_hours) <= 24.0)) {
-    bad_argument("INTERVAL: THE TIME DIFFERENCE FROM UTC MUST LIE BETWEEN -24 AND 24 HOURS.");
-  }
-  for (const UtcInstant& t : {interval.start, interval.end}) {
-    if (!(std::isfinite(t.day) && t.seconds >= 0.0 && t.seconds <= 86400.0)) {
-      bad_argument("INTERVAL: AN INSTANT NEEDS A FINITE DAY AND SECONDS FROM 0 TO 86400.");
-    }
-  }
+  validate(sensor, interval);
   p.lon1 = box.lon1;
   p.lon2 = box.lon2;
   p.lat1 = box.lat1;
@@ -98,11 +140,7 @@ void find_contacts(const Satellite& satellite, const Box& target, const Interval
   search_setup(satellite.sensor, target, interval, p);
   const Propagator& orbit = satellite.orbit;
   check_orbit_domain(p, orbit);
-  const double horizon = horizon_angle_deg(orbit);
-  if (!(std::max(std::fabs(p.alpha1), std::fabs(p.alpha2)) < horizon)) {
-    bad_argument("SENSOR: ALPHA - BETA/2 AND ALPHA + BETA/2 MUST LIE WITHIN " +
-                 angle_text(horizon) + " DEGREES OF NADIR FOR THIS ORBIT (THE HORIZON).");
-  }
+  validate(satellite.sensor, interval, &orbit);
   const EopRows& table = eop.table().rows;
   if (options.method == SearchMethod::plain) {
     contact_search(p, orbit, table, sink, options.between_blocks);

@@ -36,26 +36,32 @@ void read_eop_rows(std::istream& in, const std::string& file_name, EopRows& tabl
   std::string line;
   long number = 0;
   bool too_long = false;
-  while (read_bounded_line(in, line, too_long)) {
-    ++number;
-    if (too_long || strip_cr(line).size() > kMaxLineLength) line_too_long(file_name, number);
-    const std::string record = fixed_record(line, 80);
-    const char flag = record[16];
-    if (flag != 'I' && flag != 'P') break;
-    // A flagged record cut short before the end of UT1 - UTC (column 68), as by a failed
-    // download, ends the table as well: its missing digits would read as zeros.
-    if (strip_cr(line).size() < 68) break;
-    if (table.mjd.size() == kMaxIersRows) {
-      throw Error(ErrorKind::earth_orientation,
-                  {" THE EARTH-ORIENTATION FILE \"" + file_name + "\" HAS MORE THAN " +
-                       std::to_string(kMaxIersRows) + " RECORDS.",
-                   " EXECUTION INTERRUPTED."});
+  // A field or line the table cannot read is the Earth-orientation file's fault.
+  try {
+    while (read_bounded_line(in, line, too_long)) {
+      ++number;
+      if (too_long || strip_cr(line).size() > kMaxLineLength) line_too_long(file_name, number);
+      const std::string record = fixed_record(line, 80);
+      const char flag = record[16];
+      if (flag != 'I' && flag != 'P') break;
+      // A flagged record cut short before the end of UT1 - UTC (column 68), as by a failed
+      // download, ends the table as well: its missing digits would read as zeros.
+      if (strip_cr(line).size() < 68) break;
+      if (table.mjd.size() == kMaxIersRows) {
+        throw Error(ErrorKind::earth_orientation,
+                    {" THE EARTH-ORIENTATION FILE \"" + file_name + "\" HAS MORE THAN " +
+                         std::to_string(kMaxIersRows) + " RECORDS.",
+                     " EXECUTION INTERRUPTED."});
+      }
+      const FieldSource src{file_name, number};
+      table.mjd.push_back(read_real_field(record, 7, 9, 2, src));
+      table.xp.push_back(read_real_field(record, 19, 9, 6, src));
+      table.yp.push_back(read_real_field(record, 38, 9, 6, src));
+      table.dut1.push_back(read_real_field(record, 59, 10, 7, src));
     }
-    const FieldSource src{file_name, number};
-    table.mjd.push_back(read_real_field(record, 7, 9, 2, src));
-    table.xp.push_back(read_real_field(record, 19, 9, 6, src));
-    table.yp.push_back(read_real_field(record, 38, 9, 6, src));
-    table.dut1.push_back(read_real_field(record, 59, 10, 7, src));
+  } catch (const Error& e) {
+    if (e.kind() != ErrorKind::input) throw;
+    throw Error(ErrorKind::earth_orientation, e.lines(), e.where());
   }
   if (table.mjd.empty()) {
     throw Error(

@@ -72,18 +72,20 @@ void state_out_of_domain(const SearchParams& p, const Propagator& orbit, const D
   const std::string when = "AT LOCAL TIME " + std::string(local.data(), 23);
   const double r = std::sqrt(state[0] * state[0] + state[1] * state[1] + state[2] * state[2]);
   if (!std::isfinite(r + state[3] + state[4] + state[5])) {
-    throw Error{" THE ELEMENT SET " + element_set_name(p, orbit) + " GIVES NO FINITE POSITION " +
-                    when + ":",
-                " SGP8 CANNOT PROPAGATE IT (AN INCLINATION NEAR 180 DEGREES, OR A DRAG TERM B* "
-                "FAR TOO LARGE).",
-                " EXECUTION INTERRUPTED."};
+    throw Error(ErrorKind::model,
+                {" THE ELEMENT SET " + element_set_name(p, orbit) + " GIVES NO FINITE POSITION " +
+                     when + ":",
+                 " SGP8 CANNOT PROPAGATE IT (AN INCLINATION NEAR 180 DEGREES, OR A DRAG TERM B* "
+                 "FAR TOO LARGE).",
+                 " EXECUTION INTERRUPTED."});
   }
   char depth[32];
   std::snprintf(depth, sizeof depth, "%.1f", (r_ground - r) / 1000.0);
-  throw Error{" THE SATELLITE OF THE ELEMENT SET " + element_set_name(p, orbit) + " IS " + depth +
-                  " KM BELOW THE EARTH'S SURFACE " + when + ":",
-              " ITS PERIGEE LIES INSIDE THE EARTH, OR IT HAS DECAYED BEFORE THIS TIME.",
-              " EXECUTION INTERRUPTED."};
+  throw Error(ErrorKind::model,
+              {" THE SATELLITE OF THE ELEMENT SET " + element_set_name(p, orbit) + " IS " + depth +
+                   " KM BELOW THE EARTH'S SURFACE " + when + ":",
+               " ITS PERIGEE LIES INSIDE THE EARTH, OR IT HAS DECAYED BEFORE THIS TIME.",
+               " EXECUTION INTERRUPTED."});
 }
 
 void derive_search_values(SearchParams& p) {

@@ -25,10 +25,6 @@ namespace orvus {
 
 namespace {
 
-// The reports give times to the millisecond: a finer step would write many lines of one
-// time and could run for days.
-constexpr double kMinStep = 0.001;  // s
-
 std::string text_record(TextInput& in, std::size_t width, const std::string& record) {
   std::string line;
   if (!read_line(in, line)) {
@@ -139,7 +135,7 @@ void check_orbit(const RunParams& p, const Propagator& orbit) {
   const double horizon = horizon_angle_deg(orbit);
   const double lo = p.ALPHA - p.BETA / 2.0;
   const double hi = p.ALPHA + p.BETA / 2.0;
-  if (!(std::max(std::fabs(lo), std::fabs(hi)) < horizon)) {
+  if (check_horizon(Sensor{p.ALPHA, p.BETA}, orbit)) {
     throw Fatal{std::string(" ERROR IN \"") + kInputFile +
                     "\", RECORD 6 (ALPHA, BETA): THE VIEW PASSES THE EARTH'S HORIZON.",
                 " ALPHA - BETA/2 AND ALPHA + BETA/2 MUST LIE WITHIN " + angle_text(horizon) +
@@ -188,7 +184,7 @@ void read_run_params(TextInput& in, RunParams& p) {
     read_free_form(in, v, "RECORD 3 (UTC_DIFF)");
     p.UTC_DIFF = v[0];
     // Local and UTC times are brought back into the day by one correction of one day.
-    if (!(std::fabs(p.UTC_DIFF) <= 24.0)) {
+    if (check_utc_offset(p.UTC_DIFF)) {
       record_error(in, "RECORD 3 (UTC_DIFF)",
                    "THE TIME DIFFERENCE FROM UTC MUST LIE BETWEEN -24 AND 24 HOURS (GIVEN: " +
                        number_text(p.UTC_DIFF) + ").");
@@ -216,7 +212,7 @@ void read_run_params(TextInput& in, RunParams& p) {
     p.BETA = v[1];
     const double lo = p.ALPHA - p.BETA / 2.0;
     const double hi = p.ALPHA + p.BETA / 2.0;
-    if (!(lo > -90.0 && lo < 90.0 && hi > -90.0 && hi < 90.0)) {
+    if (check_sensor(Sensor{p.ALPHA, p.BETA})) {
       record_error(in, "RECORD 6 (ALPHA, BETA)",
                    "ALPHA - BETA/2 AND ALPHA + BETA/2 MUST LIE STRICTLY BETWEEN -90 AND 90 "
                    "DEGREES (GIVEN: " +
@@ -235,13 +231,15 @@ void read_run_params(TextInput& in, RunParams& p) {
     std::array<double, 1> v{};
     read_free_form(in, v, "RECORD 9 (STEP)");
     p.STEP = v[0];
-    if (!(p.STEP > 0.0 && p.STEP <= 86400.0)) {
+    // The record's two messages: a step that is no step at all, and one finer than the
+    // reports' milliseconds.
+    if (check_step(p.STEP) && !(p.STEP > 0.0 && p.STEP <= 86400.0)) {
       record_error(in, "RECORD 9 (STEP)",
                    "THE TIME STEP MUST BE POSITIVE AND AT MOST 86400 S "
                    "(GIVEN: " +
                        number_text(p.STEP) + ").");
     }
-    if (p.STEP < kMinStep) {
+    if (check_step(p.STEP)) {
       record_error(in, "RECORD 9 (STEP)",
                    "THE TIME STEP MUST BE AT LEAST 0.001 S, THE RESOLUTION OF THE REPORTS' TIMES "
                    "(GIVEN: " +

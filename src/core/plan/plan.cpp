@@ -198,7 +198,7 @@ Plan load_plan(const std::string& path) {
   // utc_offset first: the times need it.
   const toml::node& off = r.need(root, "utc_offset_hours", "", top);
   plan.interval.utc_offset_hours = r.number(off, "utc_offset_hours");
-  if (!(std::fabs(plan.interval.utc_offset_hours) <= 24.0)) {
+  if (check_utc_offset(plan.interval.utc_offset_hours)) {
     r.bad(off, "utc_offset_hours",
           "MUST LIE BETWEEN -24 AND 24 HOURS (GIVEN: " +
               number_text(plan.interval.utc_offset_hours) + ").");
@@ -225,7 +225,7 @@ Plan load_plan(const std::string& path) {
   {
     const toml::node& n = r.need(root, "step_s", "", top);
     const double step = r.number(n, "step_s");
-    if (!(step >= 0.001 && step <= 86400.0)) {
+    if (check_step(step)) {
       r.bad(n, "step_s", "MUST LIE BETWEEN 0.001 AND 86400 S (GIVEN: " + number_text(step) + ").");
     }
     plan.interval.step_s = step;
@@ -296,7 +296,7 @@ Plan load_plan(const std::string& path) {
       r.finite(bn, "satellite.beta_deg", sat.sensor.beta_deg);
       const double lo = sat.sensor.alpha_deg - sat.sensor.beta_deg / 2.0;
       const double hi = sat.sensor.alpha_deg + sat.sensor.beta_deg / 2.0;
-      if (!(lo > -90.0 && lo < 90.0 && hi > -90.0 && hi < 90.0)) {
+      if (check_sensor(sat.sensor)) {
         r.bad(bn, "satellite.beta_deg",
               "ALPHA - BETA/2 AND ALPHA + BETA/2 MUST LIE STRICTLY BETWEEN -90 AND 90 DEGREES "
               "(GIVEN: " +
@@ -345,13 +345,7 @@ Plan load_plan(const std::string& path) {
           throw Error(e.kind(), lines, ErrorWhere(path, "satellite.elements", r.line_of(el)));
         }
       }
-      const double horizon = horizon_angle_deg(orbit);
-      if (!(std::max(std::fabs(lo), std::fabs(hi)) < horizon)) {
-        r.bad(bn, "satellite.beta_deg",
-              "THE VIEW PASSES THE EARTH'S HORIZON: ALPHA - BETA/2 AND ALPHA + BETA/2 (GIVEN: " +
-                  angle_text(lo) + " AND " + angle_text(hi) + ") MUST LIE WITHIN " +
-                  angle_text(horizon) + " DEGREES OF NADIR FOR THIS ORBIT.");
-      }
+      if (auto bad = check_horizon(sat.sensor, orbit)) r.bad(bn, "satellite.beta_deg", bad->text);
       plan.satellites.push_back(std::move(sat));
     }
   }
