@@ -416,7 +416,7 @@ class PlanOutputs {
 
 // One target (read from `targets_path`, a one-row CSV or one-feature GeoJSON) for one
 // element set as a one-target plan without constraints: the opportunities.csv text.
-std::string contacts_plan(const orvus::ElementSet& elements, const std::string& targets_path,
+std::string contacts_plan(const orvus::ElementSet& elements, const std::string& targets_text,
                           const std::string& start_local, const std::string& end_local,
                           double step_s, double alpha_deg, double beta_deg, double offset_hours,
                           const std::string& eop_path, const std::string& rule) {
@@ -428,14 +428,14 @@ std::string contacts_plan(const orvus::ElementSet& elements, const std::string& 
       orvus::Interval{local_to_utc(start_local, offset_hours, "START"),
                       local_to_utc(end_local, offset_hours, "END"), step_s, offset_hours};
   plan.earth_orientation_path = eop_path;
-  plan.targets_path = targets_path;
+  plan.targets_path = "TARGET";
   plan.rule = rule == "swath" ? orvus::TargetRule::swath : orvus::TargetRule::points;
   orvus::PlanSatellite satellite;
   satellite.name = elements.name;
   satellite.sensor = orvus::Sensor{alpha_deg, beta_deg};
   satellite.elements = elements;
   plan.satellites.push_back(std::move(satellite));
-  plan.targets = orvus::read_targets(targets_path);
+  plan.targets = orvus::parse_targets(targets_text, "TARGET");
   const auto eop = earth_orientation(eop_path);
   SignalCheck check_signals;
   auto all = orvus::plan_opportunities(plan, *eop, 0, 0, plan.targets.size(),

@@ -41,6 +41,9 @@ struct Target {
 // LineString and MultiLineString features with a unique "id" property. Raises Error naming
 // the file and the line or feature of a bad target.
 ORVUS_API std::vector<Target> read_targets(const std::string& path);
+// The same from a deck held in memory (CSV or GeoJSON text, UTF-8); `source` names it in
+// messages.
+ORVUS_API std::vector<Target> parse_targets(std::string text, const std::string& source);
 
 enum class TargetRule {
   swath,   // the ground arc from point (1) to point (2) touches the target (exact)

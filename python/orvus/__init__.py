@@ -18,7 +18,6 @@ import datetime as _dt
 import io as _io
 import json as _json
 import os as _os
-import tempfile as _tempfile
 
 import numpy as _np
 
@@ -270,30 +269,28 @@ def contacts(elements, target, start, end, *, step_s=1.0, alpha_deg=0.0, beta_de
     if not _have_plan:
         raise _error("POLYGON TARGETS AND THE SWATH RULE NEED THE PLANNER, WHICH THIS BUILD "
                     "OF ORVUS DOES NOT CARRY.")
-    with _tempfile.TemporaryDirectory(prefix="orvus-target-") as tmp:
-        path = _one_target_file(tmp, target, box, str(target_id), str(target_name))
-        text = _core._contacts_plan(elements, path, start_text, end_text, float(step_s),
-                                    float(alpha_deg), float(beta_deg), float(utc_offset_hours),
-                                    eop, rule)
+    deck = _one_target_deck(target, box, str(target_id), str(target_name))
+    text = _core._contacts_plan(elements, deck, start_text, end_text, float(step_s),
+                                float(alpha_deg), float(beta_deg), float(utc_offset_hours),
+                                eop, rule)
     return _read_table(text, utc_offset_hours)
 
 
-def _one_target_file(directory, target, box, target_id, target_name):
-    """The target as a deck of one, in the forms the planner reads."""
+def _one_target_deck(target, box, target_id, target_name):
+    """The target as the text of a deck of one, in the forms the planner reads."""
     point = None if box is not None else _point(target)
     if box is not None or point is not None:
-        path = _os.path.join(directory, "target.csv")
-        with open(path, "w", encoding="utf-8", newline="") as f:
-            import csv
+        import csv
 
-            w = csv.writer(f, lineterminator="\n")
-            if box is not None:
-                w.writerow(["id", "name", "lon1", "lon2", "lat1", "lat2"])
-                w.writerow([target_id, target_name] + [repr(v) for v in box])
-            else:
-                w.writerow(["id", "name", "lon", "lat"])
-                w.writerow([target_id, target_name] + [repr(v) for v in point])
-        return path
+        out = _io.StringIO()
+        w = csv.writer(out, lineterminator="\n")
+        if box is not None:
+            w.writerow(["id", "name", "lon1", "lon2", "lat1", "lat2"])
+            w.writerow([target_id, target_name] + [repr(v) for v in box])
+        else:
+            w.writerow(["id", "name", "lon", "lat"])
+            w.writerow([target_id, target_name] + [repr(v) for v in point])
+        return out.getvalue()
     geometry = getattr(target, "__geo_interface__", target)
     if isinstance(geometry, dict) and geometry.get("type") == "Feature":
         geometry = geometry.get("geometry")
@@ -304,10 +301,7 @@ def _one_target_file(directory, target, box, target_id, target_name):
                     "MAPPING.")
     feature = {"type": "Feature", "properties": {"id": target_id, "name": target_name},
                "geometry": {"type": geometry["type"], "coordinates": geometry.get("coordinates")}}
-    path = _os.path.join(directory, "target.geojson")
-    with open(path, "w", encoding="utf-8") as f:
-        _json.dump({"type": "FeatureCollection", "features": [feature]}, f)
-    return path
+    return _json.dumps({"type": "FeatureCollection", "features": [feature]})
 
 
 def plan(path):

@@ -455,12 +455,16 @@ std::vector<Target> read_targets(const std::string& path) {
     fail(path, 0, "",
          "THE TARGET FILE IS LARGER THAN " + std::to_string(kMaxFileBytes >> 20) + " MB.");
   }
-  require_utf8(path, text);
+  return parse_targets(std::move(text), path);
+}
+
+std::vector<Target> parse_targets(std::string text, const std::string& source) {
+  require_utf8(source, text);
   const auto first = text.find_first_not_of(" \t\r\n");
-  if (first != std::string::npos && text[first] == '{') return read_geojson(path, text);
-  require_line_length(path, text);
+  if (first != std::string::npos && text[first] == '{') return read_geojson(source, text);
+  require_line_length(source, text);
   std::istringstream lines(text);
-  return read_csv(path, lines);
+  return read_csv(source, lines);
 }
 
 }  // namespace orvus
