@@ -1,25 +1,15 @@
 // The Sun's elevation, the box coverage of a swath, and cutting lines and rings at +-180.
+#include "orvus/analysis.hpp"
+
 #include <erfa.h>
 
 #include <algorithm>
-// g++ 12 warns falsely that boost's rescale factor may be used uninitialized where two
-// multi-polygons are merged (it is set on every path before use).
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
-#include <boost/geometry.hpp>
-#include <boost/geometry/geometries/point_xy.hpp>
-#include <boost/geometry/geometries/polygon.hpp>
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic pop
-#endif
 #include <cmath>
 #include <cstdint>
 
 #include "core/analysis_internal.hpp"
+#include "core/boost_geometry.hpp"
 #include "core/time_text.hpp"
-#include "orvus/analysis.hpp"
 #include "orvus/constants.hpp"
 
 namespace orvus {

@@ -4,17 +4,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
-#include <boost/geometry.hpp>
-#include <boost/geometry/geometries/point_xy.hpp>
-#include <boost/geometry/geometries/polygon.hpp>
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic pop
-#endif
 
+#include "core/boost_geometry.hpp"
 #include "core/plan/plan_internal.hpp"
 #include "orvus/analysis.hpp"
 #include "orvus/constants.hpp"

@@ -3,20 +3,12 @@
 // sidereal time), and the screening bounds that prove a stretch of time out of view.
 #pragma once
 
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
-#include <boost/geometry.hpp>
-#include <boost/geometry/index/rtree.hpp>
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic pop
-#endif
 #include <cstddef>
 #include <functional>
 #include <utility>
 #include <vector>
 
+#include "core/boost_geometry.hpp"
 #include "core/plan/plan_internal.hpp"
 
 namespace orvus::plan {

@@ -9,17 +9,7 @@
 #include <sstream>
 #include <string>
 
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
-#include <boost/geometry.hpp>
-#include <boost/geometry/geometries/point_xy.hpp>
-#include <boost/geometry/geometries/polygon.hpp>
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic pop
-#endif
-
+#include "core/boost_geometry.hpp"
 #include "core/plan/plan_internal.hpp"
 #include "core/text.hpp"
 #include "core/text_input.hpp"
