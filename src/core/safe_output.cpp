@@ -162,7 +162,7 @@ StopCleanup::StopCleanup(std::string_view message) {
     s.pid = ::getpid();
     s.count = 0;
     s.message_length = std::min(message.size(), s.message.size());
-    std::memcpy(s.message.data(), message.data(), s.message_length);
+    std::copy_n(message.begin(), s.message_length, s.message.begin());
     s.state.store(kIdle, std::memory_order_release);
     slot_ = static_cast<int>(i);
     break;
