@@ -54,7 +54,7 @@ TEST(Library, CheckBetweenBlocksStopsTheSearch) {
     int calls = 0;
     SearchOptions options{method, 2};
     options.between_blocks = [&calls] {
-      if (++calls == 11) throw calls;  // 11 blocks of 4096 steps of 2 s: 1.04 days
+      if (++calls == 6) throw calls;  // 6 blocks of 8192 steps of 2 s: 1.14 days
     };
     ContactList sink;
     EXPECT_THROW(find_contacts(sat, box, iv, eop, sink, options), int);

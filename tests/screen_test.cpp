@@ -9,6 +9,7 @@
 #include <random>
 
 #include "core/model.hpp"
+#include "core/plan/sweep.hpp"
 #include "core/search.hpp"
 #include "core/time_text.hpp"
 #include "core/two_line.hpp"
@@ -109,14 +110,23 @@ TEST(Screen, StepsProvenOutAreOut) {
     p.alpha2 = p.alpha0 + beta / 2;
     p.step = 1 + 59 * u(rng);
     p.utc_diff = 0;
+    // The sweep's screening of the box as its one target.
+    SearchParams whole = p;
+    whole.gc_lon1 = -180, whole.gc_lon2 = 180, whole.gc_lat1 = -90, whole.gc_lat2 = 90;
     Screen s;
-    init_screen(p, l.orbit, s);
+    init_screen(whole, l.orbit, s);
     ASSERT_TRUE(s.enabled);
+    const plan::TargetIndex index =
+        plan::index_prepared({plan::prepare_box(p)}, s, plan::FrameGap{});
     double day = l.orbit.elements().epoch.day + std::floor(5 * u(rng));
     double sec = 86000 * u(rng);
-    const long k = screen_step(p, l.orbit, s, day, sec);
-    if (k < 0) continue;
+    plan::CheapState cs;
+    if (!plan::cheap_point(l.orbit, s, day, sec, cs)) continue;
+    std::vector<plan::Entry> hits;
+    const double out_for = plan::screen_instant(index, s, p, cs, false, {}, hits);
+    if (out_for < 0.0) continue;
     // Every step of the proven span, computed exactly, is out of the box.
+    const long k = static_cast<long>(std::floor(out_for / p.step));
     for (long j = 0; j <= std::min(k, 300L); ++j) {
       StepData d;
       compute_step(p, l.orbit, l.table, day, sec, d);

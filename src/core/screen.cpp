@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/off_nadir.hpp"
+#include "core/plan/sweep.hpp"
 #include "core/search.hpp"
 #include "core/step_workers.hpp"
 #include "core/time_text.hpp"
@@ -25,7 +26,6 @@ constexpr double kRad = kPi / 180.0;
 // rotation), UT1 - UTC (under 0.9 s) and polar motion (under 1") stay below 0.01 deg.
 constexpr double kPositionMargin = 0.05 * kRad;
 constexpr double kMaxSkip = 1800.0;  // s
-constexpr std::size_t kBlock = 4096;
 
 // Angle of (a - b) for longitudes in radians, in [0, pi].
 double lon_gap(double a, double b) {
@@ -117,29 +117,6 @@ bool screened_state(const Propagator& orbit, const Screen& s, double day, double
          sma * (1.0 - ecc) - 50.0e3 >= s.r_lo;
 }
 
-long screen_step(const SearchParams& p, const Propagator& orbit, const Screen& s, double day,
-                 double seconds) {
-  if (s.all_out) return static_cast<long>(1e9);
-  if (!s.enabled) return -1;
-  StateVector tod{};
-  if (!screened_state(orbit, s, day, seconds, tod)) return -1;
-  const double r = std::sqrt(tod[0] * tod[0] + tod[1] * tod[1] + tod[2] * tod[2]);
-  // Cheap Earth-fixed direction: the mean sidereal time of the UTC instant.
-  const double date1 = day + kMjd1950ToJd;
-  const double date2 = seconds / 86400.0;
-  const double gmst = eraGmst06(date1, date2, date1, date2);
-  const double c = std::cos(gmst);
-  const double sn = std::sin(gmst);
-  const double x = c * tod[0] + sn * tod[1];
-  const double y = -sn * tod[0] + c * tod[1];
-  const double lon = std::atan2(y, x);
-  const double lat = std::asin(tod[2] / r);
-  const double margin = box_distance_bound(s, lon, lat) - s.theta;
-  if (!(margin > 0.0)) return -1;
-  const double out_for = std::min(margin / s.omega, s.max_skip);  // s
-  return static_cast<long>(std::floor(out_for / p.step));
-}
-
 void StepBlock::compute(StepWorkers& workers, const SearchParams& p, const Propagator& orbit,
                         const EopRows& table, std::size_t n_exact, bool in_parallel) {
   workers.for_each(
@@ -158,65 +135,22 @@ void StepBlock::compute(StepWorkers& workers, const SearchParams& p, const Propa
 
 void screened_search(const SearchParams& p, const Propagator& orbit, const EopRows& table,
                      ContactSink& sink, int threads, const std::function<void()>& between_blocks) {
+  // The sweep of the points rule over one target, the run's box. The screening's reach and
+  // speed are the orbit's and the sensor's, whatever the box (even one that holds nothing).
+  SearchParams whole = p;
+  whole.gc_lon1 = -180.0;
+  whole.gc_lon2 = 180.0;
+  whole.gc_lat1 = -90.0;
+  whole.gc_lat2 = 90.0;
   Screen screen;
-  init_screen(p, orbit, screen);
-  StepWorkers workers(std::max(threads, 1) - 1);
-
-  // One block of steps at a time, and whether each is computed.
-  StepBlock block(kBlock);
-  std::vector<unsigned char> exact(kBlock);
-
-  SearchState st;
-  double cur_day = p.start_day;
-  double cur_sec = p.start_sec;
-  long out_left = 0;        // steps still proven out by the last screening
-  bool prev_maybe = false;  // the previous step may have been in the box
-  for (;;) {
-    // Screen the next block (cheap, in time order).
-    std::size_t n = 0;
-    std::size_t n_exact = 0;
-    while (n < kBlock && step_in_interval(p, cur_day, cur_sec)) {
-      bool proven_out = false;
-      if (out_left > 0) {
-        --out_left;
-        proven_out = true;
-      } else {
-        const long k = screen_step(p, orbit, screen, cur_day, cur_sec);
-        if (k >= 0) {
-          out_left = k;
-          proven_out = true;
-        }
-      }
-      // A day missing from the Earth-orientation table is computed, so that the run stops
-      // at this step as the plain search does.
-      const bool maybe =
-          !proven_out || !eop_covers(cur_day + kMjd1950ToJd - 2400000.5 + cur_sec / 86400.0, table);
-      block.days[n] = cur_day;
-      block.secs[n] = cur_sec;
-      // The step after one that may be in the box may be the end of a contact.
-      exact[n] = (maybe || prev_maybe) ? 1 : 0;
-      if (exact[n]) block.exact_index[n_exact++] = n;
-      prev_maybe = maybe;
-      ++n;
-      advance_step(p, cur_day, cur_sec);
-    }
-    if (n == 0) break;
-
-    // Compute the exact steps (in parallel; each depends on its time alone).
-    block.compute(workers, p, orbit, table, n_exact, n_exact >= 32);
-
-    // Apply them in time order.
-    for (std::size_t i = 0; i < n; ++i) {
-      if (!exact[i]) {
-        apply_out_step(st);
-        continue;
-      }
-      if (block.failure[i]) std::rethrow_exception(block.failure[i]);
-      apply_step(p, orbit, table, sink, block.days[i], block.secs[i], block.data[i], st);
-    }
-    if (between_blocks) between_blocks();
-  }
-  finish_search(st, sink);
+  init_screen(whole, orbit, screen);
+  std::vector<plan::Prepared> box{plan::prepare_box(p)};
+  const plan::TargetIndex index =
+      plan::index_prepared(std::move(box), screen, plan::sweep_frame_gap(p, table));
+  std::vector<ContactSink*> sinks{&sink};
+  std::function<void(double)> progress;
+  if (between_blocks) progress = [&between_blocks](double) { between_blocks(); };
+  plan::sweep_points(p, orbit, table, screen, index, sinks, progress, threads);
 }
 
 }  // namespace orvus

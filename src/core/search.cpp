@@ -16,6 +16,7 @@
 #include "core/best_angle.hpp"
 #include "core/coords.hpp"
 #include "core/off_nadir.hpp"
+#include "core/step_workers.hpp"
 #include "core/text.hpp"
 #include "core/time_text.hpp"
 #include "core/tod2ef.hpp"
@@ -339,7 +340,7 @@ void finish_search(const SearchState& st, ContactSink& sink) {
 
 void contact_search(const SearchParams& p, const Propagator& orbit, const EopRows& table,
                     ContactSink& sink, const std::function<void()>& between_blocks) {
-  constexpr long kBlock = 4096;  // steps between calls of `between_blocks`
+  constexpr auto kBlock = static_cast<long>(kStepsPerBlock);  // steps between `between_blocks`
   SearchState st;
   StepData s;
   double cur_day = p.start_day;

@@ -175,11 +175,6 @@ double box_distance_bound(const Screen& screen, double lon, double lat);
 bool screened_state(const Propagator& orbit, const Screen& screen, double day, double seconds,
                     StateVector& tod);
 
-// For the step at (day, seconds): -1 when the box may be in view (compute the step
-// exactly), otherwise the number k >= 0 of following steps that are out as well.
-long screen_step(const SearchParams& p, const Propagator& orbit, const Screen& screen, double day,
-                 double seconds);
-
 // The contact search from the UTC start to the UTC end, every step computed.
 // `between_blocks`, when set, is called after each block of steps and may throw.
 void contact_search(const SearchParams& p, const Propagator& orbit, const EopRows& table,

@@ -14,6 +14,10 @@
 
 namespace orvus {
 
+// Steps a search screens, computes and applies at once: between blocks it reports its progress
+// and the caller may stop it.
+inline constexpr std::size_t kStepsPerBlock = 8192;
+
 // A fixed set of threads that compute the steps of one block at a time: started once for a
 // search, woken for each block.
 class StepWorkers {

@@ -265,26 +265,31 @@ bool line_touches(const Prepared& t, const SensorLine& line) {
   return arc_touches_target(t, a, b, lon_of(a), lat_of(a), lon_of(b), lat_of(b));
 }
 
+Prepared prepare_box(const SearchParams& p) {
+  Prepared out;
+  out.p = p;
+  out.kind = Prepared::Kind::box;
+  out.centre = unit(p.cen_gc_lon, p.cen_gc_lat);
+  const double lat1 = std::max(p.gc_lat1, -90.0), lat2 = std::min(p.gc_lat2, 90.0);
+  if (p.gc_lon1 <= p.gc_lon2 && lat1 <= lat2) {
+    if (p.gc_lon2 - p.gc_lon1 >= 360.0) {
+      out.boxes.push_back({-180, 180, lat1, lat2});
+    } else {
+      for (int k = -2; k <= 2; ++k) {
+        const double a = std::max(p.gc_lon1 + 360.0 * k, -180.0);
+        const double b = std::min(p.gc_lon2 + 360.0 * k, 180.0);
+        if (a <= b) out.boxes.push_back({a, b, lat1, lat2});
+      }
+    }
+  }
+  return out;
+}
+
 Prepared prepare(const Target& t, const Sensor& sensor, const Interval& interval) {
   Prepared out;
   if (t.box) {
     search_setup(sensor, *t.box, interval, out.p);
-    out.kind = Prepared::Kind::box;
-    out.centre = unit(out.p.cen_gc_lon, out.p.cen_gc_lat);
-    const SearchParams& p = out.p;
-    const double lat1 = std::max(p.gc_lat1, -90.0), lat2 = std::min(p.gc_lat2, 90.0);
-    if (p.gc_lon1 <= p.gc_lon2 && lat1 <= lat2) {
-      if (p.gc_lon2 - p.gc_lon1 >= 360.0) {
-        out.boxes.push_back({-180, 180, lat1, lat2});
-      } else {
-        for (int k = -2; k <= 2; ++k) {
-          const double a = std::max(p.gc_lon1 + 360.0 * k, -180.0);
-          const double b = std::min(p.gc_lon2 + 360.0 * k, 180.0);
-          if (a <= b) out.boxes.push_back({a, b, lat1, lat2});
-        }
-      }
-    }
-    return out;
+    return prepare_box(out.p);
   }
   // Polygons, points and lines: the search of a point box at the centre (for the best
   // angle and distance under the points rule).

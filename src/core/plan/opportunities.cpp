@@ -143,13 +143,23 @@ TargetIndex index_targets(const Plan& plan, std::size_t satellite, std::size_t f
                           std::size_t last, const Screen& scr, const FrameGap& frame) {
   const PlanSatellite& ps = plan.satellites.at(satellite);
   const std::size_t n = last > first ? last - first : 0;
+  std::vector<Prepared> targets;
+  targets.reserve(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    targets.push_back(prepare(plan.targets[first + i], ps.sensor, plan.interval));
+    targets.back().p.element_file = ps.elements_path;
+  }
+  return index_prepared(std::move(targets), scr, frame);
+}
+
+TargetIndex index_prepared(std::vector<Prepared> targets, const Screen& scr,
+                           const FrameGap& frame) {
+  const std::size_t n = targets.size();
   TargetIndex ix;
-  ix.targets.reserve(n);
+  ix.targets = std::move(targets);
   std::vector<Entry> entries;
   for (std::size_t i = 0; i < n; ++i) {
-    ix.targets.push_back(prepare(plan.targets[first + i], ps.sensor, plan.interval));
-    ix.targets.back().p.element_file = ps.elements_path;
-    for (const BBox& b : ix.targets.back().boxes) {
+    for (const BBox& b : ix.targets[i].boxes) {
       Screen s = scr;
       s.all_out = false;
       s.wraps = false;
@@ -262,14 +272,30 @@ void sweep(const Plan& plan, const EarthOrientation& eop, std::size_t satellite,
   check_orbit_domain(sp, orbit);
   Screen scr;
   init_screen(sp, orbit, scr);
+  const TargetIndex ix =
+      index_targets(plan, satellite, first, last, scr, sweep_frame_gap(sp, table));
+  const std::size_t computed = sweep_points(sp, orbit, table, scr, ix, sinks, progress, threads);
+  if (std::getenv("ORVUS_PLAN_STATS") != nullptr) {
+    std::fprintf(stderr, " ORVUS-PLAN: SATELLITE %zu: %zu STEPS COMPUTED EXACTLY.\n", satellite + 1,
+                 computed);
+  }
+}
 
-  const std::size_t n = last > first ? last - first : 0;
+FrameGap sweep_frame_gap(const SearchParams& sp, const EopRows& table) {
   const double mjd_start = sp.start_day + kMjd1950ToJd - 2400000.5;
-  const FrameGap frame = frame_gap(
-      table, mjd_start, mjd_start + since_epoch(plan.interval.start, plan.interval.end) / 86400.0);
-  const TargetIndex ix = index_targets(plan, satellite, first, last, scr, frame);
-  const std::vector<Prepared>& targets = ix.targets;
+  return frame_gap(table, mjd_start,
+                   mjd_start + since_epoch(UtcInstant{sp.start_day, sp.start_sec},
+                                           UtcInstant{sp.end_day, sp.end_sec}) /
+                                   86400.0);
+}
 
+std::size_t sweep_points(const SearchParams& sp, const Propagator& orbit, const EopRows& table,
+                         const Screen& scr, const TargetIndex& ix,
+                         const std::vector<ContactSink*>& sinks,
+                         const std::function<void(double)>& progress, int threads) {
+  const std::size_t n = ix.targets.size();
+  const FrameGap frame = sweep_frame_gap(sp, table);
+  const std::vector<Prepared>& targets = ix.targets;
   std::vector<SearchState> states(n);
   const std::size_t nthreads = static_cast<std::size_t>(std::max(threads, 1));
 
@@ -319,22 +345,22 @@ void sweep(const Plan& plan, const EarthOrientation& eop, std::size_t satellite,
   };
 
   StepWorkers workers(static_cast<int>(nthreads) - 1);
-  constexpr std::size_t kBlockSteps = 8192;
-  StepBlock block(kBlockSteps);
+  StepBlock block(kStepsPerBlock);
   auto& days = block.days;
   auto& secs = block.secs;
   auto& exact_index = block.exact_index;
   std::vector<Entry> hits;
 
-  const double total = std::max(since_epoch(plan.interval.start, plan.interval.end), 1.0);
+  const UtcInstant start{sp.start_day, sp.start_sec};
+  const double total = std::max(since_epoch(start, UtcInstant{sp.end_day, sp.end_sec}), 1.0);
   double cur_day = sp.start_day, cur_sec = sp.start_sec;
   long skip = 0;
   bool prev_maybe = false;
-  std::size_t stat_steps = 0, stat_exact = 0;
+  std::size_t stat_exact = 0;
   for (;;) {
     // 1. Screen a block of steps (cheap, in time order).
     std::size_t nb = 0, ne = 0;
-    while (nb < kBlockSteps && step_in_interval(sp, cur_day, cur_sec)) {
+    while (nb < kStepsPerBlock && step_in_interval(sp, cur_day, cur_sec)) {
       bool maybe = false;
       if (skip > 0) {
         --skip;
@@ -384,7 +410,6 @@ void sweep(const Plan& plan, const EarthOrientation& eop, std::size_t satellite,
       advance_step(sp, cur_day, cur_sec);
     }
     if (nb == 0) break;
-    stat_steps += nb;
     stat_exact += ne;
 
     // 2. Compute the exact steps, each from its time alone.
@@ -410,16 +435,12 @@ void sweep(const Plan& plan, const EarthOrientation& eop, std::size_t satellite,
         stop >= 64);
     if (stop < ne) std::rethrow_exception(failure[exact_index[stop]]);
     if (progress) {
-      progress(std::clamp(since_epoch(plan.interval.start, UtcInstant{cur_day, cur_sec}) / total,
-                          0.0, 1.0));
+      progress(std::clamp(since_epoch(start, UtcInstant{cur_day, cur_sec}) / total, 0.0, 1.0));
     }
   }
   for (std::size_t t = 0; t < n; ++t) finish_search(states[t], *sinks[t]);
-  if (std::getenv("ORVUS_PLAN_STATS") != nullptr) {
-    std::fprintf(stderr, " ORVUS-PLAN: SATELLITE %zu: %zu STEPS, %zu COMPUTED EXACTLY.\n",
-                 satellite + 1, stat_steps, stat_exact);
-  }
   if (progress) progress(1.0);
+  return stat_exact;
 }
 
 namespace {

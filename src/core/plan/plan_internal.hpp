@@ -77,6 +77,8 @@ BBox near_box(const BBox& b, const FrameGap& g);
 
 // Prepares a target for the sensor and interval of one satellite.
 Prepared prepare(const Target& t, const Sensor& sensor, const Interval& interval);
+// A box target of a search's own parameters (its box, sensor and interval).
+Prepared prepare_box(const SearchParams& p);
 
 // Whether a geocentric point lies in the target (box: orvus's own test).
 bool point_in(const Prepared& t, double lon, double lat);

@@ -638,7 +638,7 @@ void sweep_swath(const Plan& plan, const EarthOrientation& eop, std::size_t sate
   for (Lane& l : lanes) l.stamp.assign(n, 0);
   StepWorkers workers(static_cast<int>(nthreads) - 1);
 
-  constexpr std::size_t kBlock = 8192;
+  constexpr std::size_t kBlock = kStepsPerBlock;
   // Instants [k0, k0 + nb] of a block: intervals k0 .. k0 + nb - 1; lines[0] is carried over.
   std::vector<SensorLine> lines(kBlock + 1);
   std::vector<char> need(kBlock + 1), examine(kBlock);

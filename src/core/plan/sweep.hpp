@@ -50,6 +50,25 @@ struct TargetIndex {
 };
 TargetIndex index_targets(const Plan& plan, std::size_t satellite, std::size_t first,
                           std::size_t last, const Screen& screen, const FrameGap& frame);
+// The index of targets already prepared.
+TargetIndex index_prepared(std::vector<Prepared> targets, const Screen& screen,
+                           const FrameGap& frame);
+
+// The frame gap of a search's interval (frame_gap over the table's rows around it).
+FrameGap sweep_frame_gap(const SearchParams& sp, const EopRows& table);
+
+// The sweep of the points rule, the one engine of every step-by-step search: steps screened
+// in blocks with the cheap state (the bounds of screen_instant, then the cheap tracking points
+// against the targets' boxes grown by the frame gap), those that may be in view computed
+// exactly on `threads` threads (and the step after each, which may end a contact, and every
+// step of a day missing from the Earth-orientation table, where the run stops), then applied
+// in time order to the targets near them by the contact state machine (apply_step). Contact
+// events of target i go to sinks[i]. `sp` holds the satellite's sensor and interval;
+// `progress` is called after each block with the share done. Returns the steps computed.
+std::size_t sweep_points(const SearchParams& sp, const Propagator& orbit, const EopRows& table,
+                         const Screen& screen, const TargetIndex& index,
+                         const std::vector<ContactSink*>& sinks,
+                         const std::function<void(double)>& progress, int threads);
 
 // The screening of one instant from its cheap state: the time (s) during which no tracking
 // point, nor with `arc` the arc from point (1) to point (2), can reach any target's box, or a
