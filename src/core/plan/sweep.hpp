@@ -58,6 +58,9 @@ struct TargetIndex {
 };
 TargetIndex index_targets(const Plan& plan, std::size_t satellite, std::size_t first,
                           std::size_t last, const Screen& screen, const FrameGap& frame);
+// An index of bare boxes (entry_target numbers the boxes; no targets prepared), screened
+// without a frame gap.
+TargetIndex index_boxes(const std::vector<BBox>& boxes, const Screen& screen);
 
 // The screening of one instant from its cheap state: the time (s) during which no tracking
 // point, nor with `arc` the arc from point (1) to point (2), can reach any target's box, or a
