@@ -30,8 +30,10 @@
 #include "orvus/time.hpp"
 
 #if ORVUS_HAVE_PLAN
+#include <optional>
 #include <sstream>
 
+#include "orvus/coverage.hpp"
 #include "orvus/plan.hpp"
 #include "plan_outputs.hpp"
 #endif
@@ -290,6 +292,20 @@ std::shared_ptr<const orvus::Plan> cached_plan(const std::string& path) {
   return plan;
 }
 
+// The coverage grid of a plan read by cached_plan: built once per plan and process (the land
+// of the map data supplied as orvus-plan supplies it).
+std::shared_ptr<const orvus::CoverageGrid> cached_grid(
+    const std::shared_ptr<const orvus::Plan>& plan) {
+  static std::mutex mutex;
+  static std::weak_ptr<const orvus::Plan> of;
+  static std::shared_ptr<const orvus::CoverageGrid> grid;
+  const std::lock_guard<std::mutex> lock(mutex);
+  if (grid && of.lock() == plan) return grid;
+  grid = std::make_shared<const orvus::CoverageGrid>(orvus::plan_outputs::coverage_grid(*plan));
+  of = plan;
+  return grid;
+}
+
 std::string opportunities_csv(const orvus::Plan& plan,
                               const std::vector<orvus::Opportunity>& kept) {
   std::ostringstream out;
@@ -310,6 +326,13 @@ py::dict plan_info(const std::string& path) {
   out["satellites"] = satellites;
   out["targets"] = targets;
   out["output"] = plan->output_dir;
+  std::size_t cells = 0;
+  if (plan->coverage) {
+    const py::gil_scoped_release unlocked;
+    cells = cached_grid(plan)->cells.size();
+  }
+  out["cells"] = cells;
+  out["coverage"] = plan->coverage.has_value();
   return out;
 }
 
@@ -353,6 +376,53 @@ py::bytes plan_chunk(const std::string& path, std::size_t satellite, std::size_t
   return py::bytes(bytes);
 }
 
+// A plan's [coverage] on this machine: the texts of coverage_cells.csv, coverage.csv,
+// coverage_summary.csv and, when asked, coverage_cells.geojson; and the plan's UTC offset.
+py::tuple plan_coverage(const std::string& path, bool geojson) {
+  std::string cells, curve, summary, features;
+  double offset = 0.0;
+  {
+    const py::gil_scoped_release unlocked;
+    const orvus::Plan plan = orvus::load_plan(path);
+    const orvus::CoverageGrid grid = orvus::plan_outputs::coverage_grid(plan);
+    const auto eop = earth_orientation(plan.earth_orientation_path);
+    SignalCheck check_signals;
+    const orvus::CoverageResult r =
+        orvus::run_coverage(plan, *eop, grid, [&](double) { check_signals(); });
+    std::ostringstream a, b, c, d;
+    orvus::write_coverage_cells_csv(plan, grid, r, a);
+    orvus::write_coverage_csv(plan, grid, r, b);
+    orvus::write_coverage_summary_csv(plan, grid, r, c);
+    if (geojson) orvus::write_coverage_cells_geojson(plan, grid, r, d);
+    cells = std::move(a).str();
+    curve = std::move(b).str();
+    summary = std::move(c).str();
+    features = std::move(d).str();
+    offset = plan.interval.utc_offset_hours;
+  }
+  return py::make_tuple(cells, curve, summary, features, offset);
+}
+
+// One coverage task of a plan spread over processes: satellite `satellite` over the grid's
+// cells [first, last), as the library's bytes.
+py::bytes coverage_chunk(const std::string& path, std::size_t satellite, std::size_t first,
+                         std::size_t last) {
+  std::string bytes;
+  {
+    const py::gil_scoped_release unlocked;
+    const auto plan = cached_plan(path);
+    const auto grid = cached_grid(plan);
+    if (satellite >= plan->satellites.size() || first > last || last > grid->cells.size()) {
+      throw orvus::Error(orvus::ErrorKind::usage,
+                         {" NO SUCH SATELLITE OR CELL RANGE IN THE PLAN \"" + path + "\"."});
+    }
+    const auto eop = earth_orientation(plan->earth_orientation_path);
+    bytes = orvus::serialize_coverage_accesses(
+        orvus::coverage_accesses(*plan, *eop, *grid, satellite, first, last));
+  }
+  return py::bytes(bytes);
+}
+
 // The output folder of a plan run on a cluster, opened before its tasks: made, locked and
 // checked at once, then the parts joined, the constraints applied and every file written and
 // put in place together, as orvus-plan does.
@@ -365,11 +435,13 @@ class PlanOutputs {
     folder_ = std::make_unique<orvus::plan_outputs::OutputFolder>(dir_, false);
   }
 
-  py::dict finish(const std::vector<std::string>& parts) {
+  py::dict finish(const std::vector<std::string>& parts,
+                  const std::vector<std::string>& coverage_parts) {
     if (!folder_) {
       throw orvus::Error(orvus::ErrorKind::usage, {" THE PLAN'S OUTPUT FOLDER IS CLOSED."});
     }
     orvus::PlanCounts counts;
+    std::optional<orvus::CoverageResult> coverage;
     std::size_t passes = 0;
     {
       const py::gil_scoped_release unlocked;
@@ -379,7 +451,17 @@ class PlanOutputs {
         for (auto& o : list) all.push_back(std::move(o));
       }
       const auto kept = orvus::select_opportunities(*plan_, std::move(all), &counts);
-      folder_->write_opportunities(*plan_, kept);
+      std::shared_ptr<const orvus::CoverageGrid> grid;
+      if (plan_->coverage) {
+        grid = cached_grid(plan_);
+        std::vector<orvus::CoverageAccesses> accesses;
+        accesses.reserve(coverage_parts.size());
+        for (const std::string& part : coverage_parts)
+          accesses.push_back(orvus::deserialize_coverage_accesses(part));
+        coverage = orvus::coverage_statistics(*plan_, *grid, accesses);
+      }
+      folder_->write_opportunities(*plan_, kept, grid.get(), coverage ? &*coverage : nullptr);
+      if (coverage) folder_->write_coverage(*plan_, *grid, *coverage);
       if (!plan_->stations.empty()) {
         const auto eop = earth_orientation(plan_->earth_orientation_path);
         const auto list = orvus::plan_passes(*plan_, *eop);
@@ -399,6 +481,14 @@ class PlanOutputs {
     out["stations"] = plan_->stations.size();
     out["passes"] = passes;
     out["output"] = dir_;
+    if (coverage) {
+      out["cells"] = coverage->cells.size();
+      out["coverage_found"] = coverage->found;
+      out["coverage_kept"] = coverage->kept;
+      out["coverage_by_sun"] = coverage->by_sun;
+      out["coverage_by_alpha"] = coverage->by_alpha;
+      out["coverage_by_pass"] = coverage->by_pass;
+    }
     return out;
   }
 
@@ -506,9 +596,12 @@ PYBIND11_MODULE(_core, m) {
   py::class_<PlanOutputs>(m, "_PlanOutputs")
       .def(py::init<const std::string&, const std::string&>(), py::arg("path"),
            py::arg("output") = std::string())
-      .def("finish", &PlanOutputs::finish, py::arg("parts"))
+      .def("finish", &PlanOutputs::finish, py::arg("parts"),
+           py::arg("coverage_parts") = std::vector<std::string>())
       .def("close", &PlanOutputs::close);
   m.def("_contacts_plan", &contacts_plan);
+  m.def("_plan_coverage", &plan_coverage);
+  m.def("_coverage_chunk", &coverage_chunk);
 #else
   m.attr("_have_plan") = false;
 #endif

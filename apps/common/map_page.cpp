@@ -391,6 +391,71 @@ std::string json_texts(std::size_t n, F&& text) {
   return out + ']';
 }
 
+// The coverage layer: the bands, the cells as columns (band and column as differences from
+// the cell before, accesses, the longest revisit in tenths of an hour), and per area its
+// series of (seconds from the start, covered fraction in 1e-4).
+std::string coverage_json(const Coverage& c) {
+  std::string out = "{";
+  field(out, "cell_km", std::to_string(c.cell_km));
+  std::string edges = "[";
+  for (std::size_t i = 0; i < c.band_edge_deg.size(); ++i) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%s%.6f", i ? "," : "", c.band_edge_deg[i]);
+    edges += buf;
+  }
+  field(out, "edges", edges + "]");
+  Column bands, band, column, accesses, revisit;
+  for (const std::uint32_t n : c.band_cells) bands.put(n);
+  std::uint32_t prev_band = 0, prev_column = 0;
+  for (const Coverage::Cell& cell : c.cells) {
+    band.put(cell.band - prev_band);
+    column.put(cell.band != prev_band ? cell.column : cell.column - prev_column);
+    prev_band = cell.band;
+    prev_column = cell.column;
+    accesses.put(cell.accesses);
+    revisit.put_optional(cell.max_revisit_h && std::isfinite(*cell.max_revisit_h)
+                             ? std::optional<std::int64_t>(quantized(*cell.max_revisit_h, 10.0))
+                             : std::nullopt);
+  }
+  field(out, "bands", bands.json());
+  field(out, "count", std::to_string(c.cells.size()));
+  field(out, "band", band.json());
+  field(out, "column", column.json());
+  field(out, "accesses", accesses.json());
+  field(out, "max_revisit_dh", revisit.json());
+  std::string areas = "[";
+  for (std::size_t a = 0; a < c.areas.size(); ++a) {
+    const Coverage::Area& area = c.areas[a];
+    std::string o = "{";
+    field(o, "id", json_string(area.id));
+    field(o, "name", json_string(area.name));
+    field(o, "target", area.target ? std::to_string(*area.target) : "-1");
+    field(o, "cells", std::to_string(area.cells));
+    std::string series = "[";
+    for (std::size_t k = 0; k < area.series.size(); ++k) {
+      const Coverage::Series& s = area.series[k];
+      Column t, f;
+      std::int64_t prev = 0;
+      for (const auto& [seconds, fraction] : s.points) {
+        const std::int64_t ms = std::llround(seconds * 1000.0);
+        t.put_signed(ms - prev);
+        prev = ms;
+        f.put(static_cast<std::uint64_t>(std::llround(std::clamp(fraction, 0.0, 1.0) * 1e4)));
+      }
+      std::string so = "{";
+      field(so, "satellite", json_string(s.satellite));
+      field(so, "count", std::to_string(s.points.size()));
+      field(so, "t_ms", t.json());
+      field(so, "fraction_e4", f.json());
+      series += (k ? "," : "") + so + "}";
+    }
+    field(o, "series", series + "]");
+    areas += (a ? "," : "") + o + "}";
+  }
+  field(out, "areas", areas + "]");
+  return out + "}";
+}
+
 std::string page_data(const Page& page) {
   const Header& h = page.header;
   std::string out = "{\"version\":1,\"header\":{";
@@ -510,7 +575,9 @@ std::string page_data(const Page& page) {
   field(out, "best_point", best.json());
   field(out, "swath", swath.json());
   if (tracks) field(out, "track", track.json());
-  out += "}}";
+  out += '}';
+  if (page.coverage) out += ",\n\"coverage\":" + coverage_json(*page.coverage);
+  out += '}';
   return out;
 }
 

@@ -9,6 +9,7 @@
 // first, coloured by their number of contacts, and the swaths of a selection only.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -65,11 +66,36 @@ struct Contact {
   std::optional<Point> best_point;  // ground point seen at BEST ALPHA
 };
 
+// A coverage grid: cells on latitude bands, coloured by their accesses or their longest
+// revisit, and per area the fraction covered at least once as time goes on.
+struct Coverage {
+  double cell_km = 0.0;
+  std::vector<double> band_edge_deg;      // geodetic, south to north: one more than the bands
+  std::vector<std::uint32_t> band_cells;  // the cells of each band (equal in longitude)
+  struct Cell {
+    std::uint32_t band = 0, column = 0, accesses = 0;
+    std::optional<double> max_revisit_h;  // empty below two accesses
+  };
+  std::vector<Cell> cells;  // by band, then column
+  struct Series {
+    std::string satellite;                          // "all" or the satellite's name
+    std::vector<std::pair<double, double>> points;  // (s from the start, fraction), ascending
+  };
+  struct Area {
+    std::string id, name;
+    std::optional<std::size_t> target;  // index into Page::targets
+    std::size_t cells = 0;
+    std::vector<Series> series;  // all the satellites together first
+  };
+  std::vector<Area> areas;
+};
+
 struct Page {
   Header header;
   std::vector<Satellite> satellites;
   std::vector<Target> targets;
   std::vector<Contact> contacts;
+  std::optional<Coverage> coverage;
 };
 
 // The interval as people read it: "01/07/2025 00:00 to 31/07/2025 00:00, UTC −3" (seconds

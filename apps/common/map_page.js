@@ -685,6 +685,228 @@ var swathLayer = (function () {
 }());
 views.push(swathLayer);
 
+// ---- Coverage: the grid's cells coloured by their figures, and per area its covered fraction ---
+
+var coverageLayer = (function () {
+  var C = raw.coverage;
+  if (!C) return null;
+  map.createPane('orvus-coverage').style.zIndex = 360;  // under the targets' outlines
+  var nb = C.edges.length - 1, n = C.count;
+  var perBand = column(C.bands, nb, 'uint', 1, Uint32Array);
+  // Web Mercator y (pixels at zoom 0) of the bands' edges.
+  var edgeY = new Float64Array(nb + 1);
+  for (var b = 0; b <= nb; b++) {
+    var lat = Math.max(-85.0511287798, Math.min(85.0511287798, C.edges[b])) * Math.PI / 180;
+    edgeY[b] = 256 * (0.5 - Math.log(Math.tan(Math.PI / 4 + lat / 2)) / (2 * Math.PI));
+  }
+  var band = new Uint32Array(n), col = new Uint32Array(n), where = new Map();
+  var rb = new Reader(C.band), rc = new Reader(C.column), prev = 0, prevCol = 0;
+  for (var i = 0; i < n; i++) {
+    band[i] = prev + rb.uint();
+    col[i] = band[i] !== prev || i === 0 ? rc.uint() : prevCol + rc.uint();
+    prev = band[i];
+    prevCol = col[i];
+    where.set(band[i] * 4294967296 + col[i], i);
+  }
+  var accesses = column(C.accesses, n, 'uint', 1, Uint32Array);
+  var revisit = column(C.max_revisit_dh, n, 'opt', 10);  // hours, NaN below two accesses
+
+  // Classes: the longest revisit in hours (fixed steps), or the accesses by quantiles.
+  var revisitUpper = [6, 12, 24, 48, 96, 192, Infinity];
+  var revisitColours = ['#313695', '#4575b4', '#74add1', '#abd9e9', '#fee090', '#f46d43', '#a50026'];
+  var revisitTexts = ['up to 6 h', '6\u201312 h', '12\u201324 h', '1\u20132 days', '2\u20134 days',
+                      '4\u20138 days', 'over 8 days'];
+  var sorted = Array.from(accesses).filter(function (v) { return v > 0; }).sort(function (x, y) { return x - y; });
+  var accessUpper = [];
+  for (var k = 1; k <= 5 && sorted.length; k++) {
+    var v = sorted[Math.ceil(k * sorted.length / 5) - 1];
+    if (!accessUpper.length || v > accessUpper[accessUpper.length - 1]) accessUpper.push(v);
+  }
+  var accessColours = ['#eff3ff', '#bdd7e7', '#6baed6', '#3182bd', '#08519c'].slice(5 - accessUpper.length);
+  var none = '#525252', once = '#bdbdbd';
+  var cls = new Uint8Array(n), mode = 'revisit';
+  function classify() {
+    for (var i = 0; i < n; i++) {
+      var c = 0;
+      if (accesses[i] === 0) {
+        c = 0;
+      } else if (mode !== 'revisit') {
+        while (c < accessUpper.length - 1 && accesses[i] > accessUpper[c]) c++;
+        c += 2;
+      } else if (isNaN(revisit[i])) {
+        c = 1;
+      } else {
+        while (revisit[i] > revisitUpper[c]) c++;
+        c += 2;
+      }
+      cls[i] = c;
+    }
+  }
+  function colours() {
+    return [none, once].concat(mode === 'revisit' ? revisitColours : accessColours);
+  }
+
+  function draw(ctx, s, dx, dy, w, h) {
+    if (mode === 'off') return;
+    var palette = colours();
+    ctx.globalAlpha = 0.75;
+    for (var c = 0; c < palette.length; c++) {
+      ctx.beginPath();
+      for (var i = 0; i < n; i++) {
+        if (cls[i] !== c) continue;
+        var b = band[i], cells = perBand[b];
+        var x0 = 256 * col[i] / cells * s + dx, x1 = 256 * (col[i] + 1) / cells * s + dx;
+        var y0 = edgeY[b + 1] * s + dy, y1 = edgeY[b] * s + dy;
+        if (x1 < 0 || x0 > w || y1 < 0 || y0 > h) continue;
+        ctx.rect(x0, y0, Math.max(x1 - x0, 0.6), Math.max(y1 - y0, 0.6));
+      }
+      ctx.fillStyle = palette[c];
+      ctx.fill();
+    }
+    ctx.globalAlpha = 1;
+  }
+  classify();
+  var plane = new Plane(draw, 'orvus-coverage').addTo(map);
+
+  // The legend, the choice of figure, and the cell under the pointer.
+  var box = note('bottomright', 'orvus-coverage-legend');
+  box.classList.add('orvus-legend');
+  var head = document.createElement('label');
+  head.textContent = 'Cells (' + C.cell_km + ' km) by ';
+  var pickFigure = document.createElement('select');
+  pickFigure.id = 'orvus-coverage-figure';
+  [['revisit', 'longest revisit'], ['accesses', 'accesses'], ['off', 'not shown']].forEach(function (o) {
+    var opt = document.createElement('option');
+    opt.value = o[0];
+    opt.textContent = o[1];
+    pickFigure.appendChild(opt);
+  });
+  head.appendChild(pickFigure);
+  box.appendChild(head);
+  var entries = document.createElement('div');
+  box.appendChild(entries);
+  var under = document.createElement('div');
+  under.id = 'orvus-coverage-cell';
+  box.appendChild(under);
+  function legend() {
+    entries.textContent = '';
+    if (mode === 'off') return;
+    var palette = colours(), texts = ['no access', 'one access'];
+    if (mode === 'revisit') texts = texts.concat(revisitTexts);
+    else accessUpper.forEach(function (u, c) {
+      var lo = c ? accessUpper[c - 1] + 1 : 1;
+      texts.push(lo === u ? String(u) : lo + '\u2013' + u);
+    });
+    if (mode === 'accesses') texts[1] = null;
+    palette.forEach(function (colour, c) {
+      if (!texts[c]) return;
+      var line = document.createElement('div'), swatch = document.createElement('i');
+      swatch.style.background = colour;
+      line.appendChild(swatch);
+      line.appendChild(document.createTextNode(texts[c]));
+      entries.appendChild(line);
+    });
+  }
+  legend();
+  pickFigure.addEventListener('change', function () {
+    mode = pickFigure.value;
+    classify();
+    legend();
+    plane.redraw();
+  });
+  map.on('mousemove', function (e) {
+    var p = map.project(e.latlng, 0), x = p.x - 256 * Math.floor(p.x / 256), y = p.y, b = -1;
+    for (var lo = 0, hi = nb; lo < hi;) {  // the band: edgeY falls from south to north
+      var mid = (lo + hi) >> 1;
+      if (edgeY[mid + 1] <= y) hi = mid; else lo = mid + 1;
+    }
+    b = lo < nb && edgeY[lo] >= y && edgeY[lo + 1] <= y ? lo : -1;
+    var i = b < 0 ? undefined : where.get(b * 4294967296 + Math.floor(x / 256 * perBand[b]));
+    under.textContent = i === undefined ? '' :
+      'Cell ' + count(accesses[i]) + ' access' + (accesses[i] === 1 ? '' : 'es') +
+      (isNaN(revisit[i]) ? '' : ', longest revisit ' + fixed(revisit[i], 1) + ' h');
+  });
+
+  // The chart of the covered fraction of one area against time, all satellites together and each.
+  var areas = C.areas.map(function (a) {
+    return { id: a.id, name: a.name, target: a.target, cells: a.cells, series: a.series.map(function (s) {
+      var t = column(s.t_ms, s.count, 'sint');
+      for (var k = 1; k < s.count; k++) t[k] += t[k - 1];
+      return { satellite: s.satellite, t: t, f: column(s.fraction_e4, s.count, 'uint', 1e4) };
+    }) };
+  });
+  var panel = byId('orvus-coverage');
+  panel.classList.remove('orvus-hidden');
+  var select = byId('orvus-coverage-area');
+  areas.forEach(function (a, k) {
+    var o = document.createElement('option');
+    o.value = String(k);
+    o.textContent = (a.id + ' ' + a.name).trim() + ' (' + count(a.cells) + ' cells)';
+    select.appendChild(o);
+  });
+  var svgNS = 'http://www.w3.org/2000/svg', chart = byId('orvus-coverage-chart');
+  var seriesColours = ['#1f77b4', '#ff7f0e', '#2ca02c', '#d62728', '#9467bd', '#8c564b'];
+  function el(name, attrs, parent) {
+    var e = document.createElementNS(svgNS, name);
+    Object.keys(attrs).forEach(function (k) { e.setAttribute(k, attrs[k]); });
+    if (parent) parent.appendChild(e);
+    return e;
+  }
+  function text(parent, x, y, t, anchor) {
+    var e = el('text', { x: x, y: y, 'text-anchor': anchor || 'middle' }, parent);
+    e.textContent = t;
+    return e;
+  }
+  var shown = 0;
+  function plot(k) {
+    shown = k;
+    select.value = String(k);
+    chart.textContent = '';
+    var W = 760, H = 230, L0 = 48, R0 = 200, T0 = 12, B0 = 30, span = Math.max(data.t1 - data.t0, 1);
+    var svg = el('svg', { width: W, height: H, viewBox: '0 0 ' + W + ' ' + H, 'class': 'orvus-chart' }, chart);
+    var X = function (ms) { return L0 + (W - L0 - R0) * Math.min(Math.max(ms / span, 0), 1); };
+    var Y = function (f) { return H - B0 - (H - B0 - T0) * f; };
+    [0, 0.5, 0.9, 1].forEach(function (f) {
+      el('line', { x1: L0, x2: W - R0, y1: Y(f), y2: Y(f), 'class': 'orvus-chart-grid' }, svg);
+      text(svg, L0 - 4, Y(f) + 4, Math.round(f * 100) + ' %', 'end');
+    });
+    var days = span / 86400000, stepDays = days <= 10 ? 1 : days <= 40 ? 5 : days <= 120 ? 15 : 30;
+    for (var d = 0; d <= days + 1e-9; d += stepDays) {
+      el('line', { x1: X(d * 86400000), x2: X(d * 86400000), y1: T0, y2: H - B0, 'class': 'orvus-chart-grid' }, svg);
+      text(svg, X(d * 86400000), H - B0 + 16, dayText(d * 86400000));
+    }
+    var a = areas[k];
+    a.series.forEach(function (s, j) {
+      var dpath = 'M' + X(0) + ',' + Y(0), last = 0;
+      for (var q = 0; q < s.t.length; q++) {
+        dpath += 'H' + X(s.t[q]).toFixed(1) + 'V' + Y(s.f[q]).toFixed(1);
+        last = s.f[q];
+      }
+      dpath += 'H' + X(span);
+      var colour = j === 0 ? '#111' : seriesColours[(j - 1) % seriesColours.length];
+      var path = el('path', { d: dpath, fill: 'none', stroke: colour, 'stroke-width': j === 0 ? 2.5 : 1.5,
+                              'class': 'orvus-coverage-series' }, svg);
+      path.setAttribute('data-satellite', s.satellite);
+      var label = text(svg, W - R0 + 10, T0 + 14 + 16 * j,
+                       (j === 0 ? 'all satellites' : s.satellite) + ': ' + fixed(last * 100, 1) + ' %', 'start');
+      label.setAttribute('fill', colour);
+    });
+  }
+  select.addEventListener('change', function () { plot(Number(select.value)); });
+  if (areas.length) plot(0);
+  return {
+    areas: areas,
+    // A click on a target that is an area shows its chart.
+    update: function () {
+      if (state.picked < 0) return;
+      for (var k = 0; k < areas.length; k++) {
+        if (areas[k].target === state.picked && k !== shown) return plot(k);
+      }
+    }
+  };
+}());
+if (coverageLayer) views.push(coverageLayer);
+
 // ---- Table: sorted over the whole selection, a page of rows at a time ---------------------
 
 var table = (function () {
@@ -847,6 +1069,7 @@ refresh();
 graticule();
 map.on('moveend', graticule);
 window.orvusMap = map;
-window.orvusPage = { data: data, state: state, select: select, pick: pick, refresh: refresh };
+window.orvusPage = { data: data, state: state, select: select, pick: pick, refresh: refresh,
+                     coverage: coverageLayer };
 if (window.performance && performance.mark) performance.mark('orvus-ready');
 }());

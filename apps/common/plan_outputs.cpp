@@ -18,6 +18,7 @@
 #include "core/plan/plan_internal.hpp"
 #include "core/safe_output.hpp"
 #include "orvus/error.hpp"
+#include "world_atlas.hpp"
 
 namespace orvus::plan_outputs {
 
@@ -29,6 +30,10 @@ constexpr std::array<const char*, 3> kFiles = {"opportunities.csv", "opportuniti
                                                "opportunities.html"};
 // Written by the runs whose plans call for them; otherwise an earlier one is removed.
 constexpr std::array<const char*, 1> kOptional = {"passes.csv"};
+// The coverage's files: written together by the runs of plans with [coverage], otherwise
+// earlier ones are removed.
+constexpr std::array<const char*, 4> kCoverage = {"coverage_cells.csv", "coverage_cells.geojson",
+                                                  "coverage.csv", "coverage_summary.csv"};
 constexpr const char* kReports = "reports";
 constexpr const char* kInterrupted = " EXECUTION INTERRUPTED.";
 constexpr const char* kKept = " THE EARLIER OUTPUTS ARE LEFT AS THEY WERE.";
@@ -161,6 +166,7 @@ OutputFolder::OutputFolder(const std::string& dir, bool reports, std::string_vie
   // Only a folder can be put in place of a folder, and only a file in place of a file.
   std::vector<const char*> files(kFiles.begin(), kFiles.end());
   files.insert(files.end(), kOptional.begin(), kOptional.end());
+  files.insert(files.end(), kCoverage.begin(), kCoverage.end());
   for (const char* name : files) {
     bool folder = false;
     if (present(abs_ / name, &folder) && folder) {
@@ -217,20 +223,35 @@ void OutputFolder::write(const std::string& relative,
   written_.push_back(relative);
 }
 
-void OutputFolder::write_opportunities(const Plan& plan, const std::vector<Opportunity>& kept) {
+void OutputFolder::write_opportunities(const Plan& plan, const std::vector<Opportunity>& kept,
+                                       const CoverageGrid* grid, const CoverageResult* coverage) {
   write(kFiles[0], [&](std::ostream& out) { write_opportunities_csv(plan, kept, out); });
   write(kFiles[1], [&](std::ostream& out) { write_opportunities_geojson(plan, kept, out); });
-  write(kFiles[2], [&](std::ostream& out) { out << plan_page::page_html(plan, kept); });
+  write(kFiles[2],
+        [&](std::ostream& out) { out << plan_page::page_html(plan, kept, grid, coverage); });
 }
 
 void OutputFolder::write_passes(const Plan& plan, const std::vector<PlanPass>& passes) {
   write(kOptional[0], [&](std::ostream& out) { write_passes_csv(plan, passes, out); });
 }
 
+void OutputFolder::write_coverage(const Plan& plan, const CoverageGrid& grid,
+                                  const CoverageResult& result) {
+  write(kCoverage[0],
+        [&](std::ostream& out) { write_coverage_cells_csv(plan, grid, result, out); });
+  write(kCoverage[1],
+        [&](std::ostream& out) { write_coverage_cells_geojson(plan, grid, result, out); });
+  write(kCoverage[2], [&](std::ostream& out) { write_coverage_csv(plan, grid, result, out); });
+  write(kCoverage[3],
+        [&](std::ostream& out) { write_coverage_summary_csv(plan, grid, result, out); });
+}
+
 void OutputFolder::put_in_place() {
   std::vector<std::string> names(kFiles.begin(), kFiles.end());
   std::vector<std::string> stale;  // earlier optional outputs this run did not write
-  for (const char* name : kOptional) {
+  std::vector<const char*> optional(kOptional.begin(), kOptional.end());
+  optional.insert(optional.end(), kCoverage.begin(), kCoverage.end());
+  for (const char* name : optional) {
     if (std::find(written_.begin(), written_.end(), name) != written_.end()) {
       names.emplace_back(name);
     } else {
@@ -290,6 +311,22 @@ void OutputFolder::commit() {
   committed_ = true;
   // What is left in the temporary folder is the earlier outputs.
   detail::remove_tree(stage_.string());
+}
+
+CoverageGrid coverage_grid(const Plan& plan) {
+  if (!plan.coverage || !plan.coverage->land) return orvus::coverage_grid(plan);
+  static const std::vector<Polygon> land = [] {
+    std::vector<Polygon> out;
+    for (const auto& rings : page::land_polygons()) {
+      Polygon& poly = out.emplace_back();
+      for (const page::Line& ring : rings) {
+        Ring& r = poly.emplace_back();
+        for (const page::Point& p : ring) r.push_back({p.lon_deg, p.lat_deg});
+      }
+    }
+    return out;
+  }();
+  return orvus::coverage_grid(plan, &land);
 }
 
 std::vector<std::string> report_folders(const Plan& plan) {

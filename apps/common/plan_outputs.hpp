@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "orvus/coverage.hpp"
 #include "orvus/plan.hpp"
 
 namespace orvus::detail {
@@ -49,10 +50,16 @@ class OutputFolder {
   // Writes a file of the run through `body`. Raises Error naming the file (and the reason:
   // disk full, file too large) when a write fails.
   void write(const std::string& relative, const std::function<void(std::ostream&)>& body);
-  // opportunities.csv, opportunities.geojson and opportunities.html of the kept opportunities.
-  void write_opportunities(const Plan& plan, const std::vector<Opportunity>& kept);
+  // opportunities.csv, opportunities.geojson and opportunities.html of the kept opportunities
+  // (the page with the coverage's layer and charts when given).
+  void write_opportunities(const Plan& plan, const std::vector<Opportunity>& kept,
+                           const CoverageGrid* grid = nullptr,
+                           const CoverageResult* coverage = nullptr);
   // passes.csv. A run that does not write it removes an earlier one with the set.
   void write_passes(const Plan& plan, const std::vector<PlanPass>& passes);
+  // coverage_cells.csv, coverage_cells.geojson, coverage.csv and coverage_summary.csv. A run
+  // that does not write them removes earlier ones with the set.
+  void write_coverage(const Plan& plan, const CoverageGrid& grid, const CoverageResult& result);
 
   // Puts every output of the run in place of the earlier ones: all of them, or (Error) none.
   void commit();
@@ -67,6 +74,10 @@ class OutputFolder {
   std::unique_ptr<detail::ExclusiveLock> lock_;
   std::unique_ptr<detail::StopCleanup> cleanup_;
 };
+
+// The plan's coverage grid, the land (region = "land") taken from the map data's
+// Natural Earth 1:50m land.
+CoverageGrid coverage_grid(const Plan& plan);
 
 // The reports/ folder of every satellite and target, index s * targets + t:
 // "<satellite number>-<target id>" where the id is made of ASCII letters, digits, '-', '_'

@@ -119,6 +119,40 @@ const WorldOutlines& world_outlines() {
   return outlines;
 }
 
+const std::vector<std::vector<Line>>& land_polygons() {
+  static const std::vector<std::vector<Line>> polygons = [] {
+    const std::string_view text = asset_countries_50m();
+    const json topo = json::parse(text.begin(), text.end());
+    const std::vector<Line> arcs = decode_arcs(topo);
+    std::vector<std::vector<Line>> out;
+    for (const json& g : topo.at("objects").at("land").at("geometries")) {
+      for_each_polygon(g, [&](const json& polygon) {
+        std::vector<Line> rings;
+        for (const json& r : polygon) {
+          Line ring = continuous(ring_of(r, arcs));
+          if (ring.size() < 2) continue;
+          // Around a pole the ring ends a turn from where it began: closed along the pole on
+          // its side.
+          const double turn = ring.back().lon_deg - ring.front().lon_deg;
+          if (std::fabs(turn) > 180.0) {
+            double mean = 0.0;
+            for (const Point& p : ring) mean += p.lat_deg;
+            const double pole = mean < 0.0 ? -90.0 : 90.0;
+            const Point first = ring.front();
+            ring.push_back({ring.back().lon_deg, pole});
+            ring.push_back({first.lon_deg, pole});
+            ring.push_back(first);
+          }
+          rings.push_back(std::move(ring));
+        }
+        if (!rings.empty()) out.push_back(std::move(rings));
+      });
+    }
+    return out;
+  }();
+  return polygons;
+}
+
 Line clip_ring(const Line& ring, double lon_min, double lon_max, double lat_min, double lat_max) {
   Line in = ring;
   if (in.size() > 1 && in.front().lon_deg == in.back().lon_deg &&

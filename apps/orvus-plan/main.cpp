@@ -16,6 +16,7 @@
 #include <exception>
 #include <filesystem>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -25,6 +26,7 @@
 #include "core/text.hpp"
 #include "legacy/fatal.hpp"
 #include "legacy/run.hpp"
+#include "orvus/coverage.hpp"
 #include "orvus/error.hpp"
 #include "orvus/plan.hpp"
 #include "orvus/version.hpp"
@@ -251,10 +253,29 @@ int main(int argc, char** argv) {
                      age, s.name.c_str());
       }
     }
+    // The coverage's grid before minutes of work: too many cells stop the run here.
+    std::optional<orvus::CoverageGrid> grid;
+    if (plan.coverage) {
+      grid = orvus::plan_outputs::coverage_grid(plan);
+      for (const auto& area : grid->areas) {
+        if (area.cells.empty()) {
+          std::fprintf(stderr,
+                       " ORVUS-PLAN: WARNING: TARGET \"%s\" HOLDS NO CELL CENTRE OF THE %g KM "
+                       "GRID: ITS COVERAGE IS NOT MEASURED.\n",
+                       orvus::elements::printable(area.id).c_str(), grid->cell_km);
+        }
+      }
+    }
+    const double phases = grid ? 2.0 : 1.0;
     orvus::PlanCounts counts;
-    const auto kept = orvus::run_plan(plan, eop, &counts, [&](double f) { bar(f); });
+    const auto kept = orvus::run_plan(plan, eop, &counts, [&](double f) { bar(f / phases); });
+    std::optional<orvus::CoverageResult> coverage;
+    if (grid) {
+      coverage = orvus::run_coverage(plan, eop, *grid, [&](double f) { bar((1.0 + f) / phases); });
+    }
     bar.done();
-    out.write_opportunities(plan, kept);
+    out.write_opportunities(plan, kept, grid ? &*grid : nullptr, coverage ? &*coverage : nullptr);
+    if (coverage) out.write_coverage(plan, *grid, *coverage);
     std::size_t passes = 0;
     if (!plan.stations.empty()) {
       const auto list = orvus::plan_passes(plan, eop);
@@ -298,6 +319,13 @@ int main(int argc, char** argv) {
                  counts.by_duration);
     if (!plan.stations.empty()) {
       std::fprintf(stderr, " ORVUS-PLAN: %zu STATION PASSES.\n", passes);
+    }
+    if (coverage) {
+      std::fprintf(stderr,
+                   " ORVUS-PLAN: COVERAGE: %zu CELLS OF %.1f KM2 IN %zu AREAS; %zu ACCESSES FOUND, "
+                   "%zu KEPT. REMOVED: %zu BY SUN ELEVATION, %zu BY BEST ALPHA, %zu BY PASS.\n",
+                   grid->cells.size(), grid->cell_area_km2, grid->areas.size(), coverage->found,
+                   coverage->kept, coverage->by_sun, coverage->by_alpha, coverage->by_pass);
     }
     std::fprintf(stderr, " ORVUS-PLAN: WRITTEN TO \"%s\".\n", plan.output_dir.c_str());
   } catch (const orvus::Error& e) {

@@ -1,6 +1,8 @@
 // The plan's opportunities on the map page: "opportunities.html".
 #include "page.hpp"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -25,9 +27,60 @@ page::Line page_line(const Ring& ring) {
   return out;
 }
 
+// The coverage for the page: the cells with their accesses and longest revisit, and per area
+// and series the covered fraction at the end of each minute in which it grew, thinned to at
+// most 600 points (the last always kept).
+page::Coverage coverage_layer(const Plan& plan, const CoverageGrid& grid,
+                              const CoverageResult& result) {
+  page::Coverage c;
+  c.cell_km = grid.cell_km;
+  c.band_edge_deg = grid.band_edge_deg;
+  c.band_cells = grid.band_cells;
+  c.cells.reserve(grid.cells.size());
+  for (std::size_t i = 0; i < grid.cells.size(); ++i) {
+    page::Coverage::Cell cell;
+    cell.band = grid.cells[i].band;
+    cell.column = grid.cells[i].column;
+    cell.accesses = result.cells[i].accesses;
+    if (result.cells[i].accesses >= 2) cell.max_revisit_h = result.cells[i].max_revisit_s / 3600.0;
+    c.cells.push_back(cell);
+  }
+  constexpr std::size_t kMostPoints = 600;
+  const double start = plan.interval.start.seconds;
+  for (std::size_t a = 0; a < grid.areas.size(); ++a) {
+    const CoverageGrid::Area& area = grid.areas[a];
+    page::Coverage::Area pa;
+    pa.id = area.id;
+    pa.name = area.name;
+    if (area.target != CoverageGrid::kLand) pa.target = area.target;
+    pa.cells = area.cells.size();
+    for (const CoverageSeries& s : result.areas[a]) {
+      page::Coverage::Series ps;
+      ps.satellite =
+          s.satellite == CoverageSeries::kAll ? "all" : plan.satellites.at(s.satellite).name;
+      std::vector<std::pair<double, double>> minutes;
+      const auto& t = s.first_s;
+      for (std::size_t i = 0; i < t.size(); ++i) {
+        if (i + 1 < t.size() &&
+            std::floor((start + t[i + 1]) / 60.0) == std::floor((start + t[i]) / 60.0))
+          continue;
+        minutes.emplace_back(t[i], static_cast<double>(i + 1) / static_cast<double>(pa.cells));
+      }
+      const std::size_t every = (minutes.size() + kMostPoints - 1) / kMostPoints;
+      for (std::size_t i = 0; i < minutes.size(); ++i)
+        if (i % std::max<std::size_t>(every, 1) == 0 || i + 1 == minutes.size())
+          ps.points.push_back(minutes[i]);
+      pa.series.push_back(std::move(ps));
+    }
+    c.areas.push_back(std::move(pa));
+  }
+  return c;
+}
+
 }  // namespace
 
-std::string page_html(const Plan& plan, const std::vector<Opportunity>& kept) {
+std::string page_html(const Plan& plan, const std::vector<Opportunity>& kept,
+                      const CoverageGrid* grid, const CoverageResult* coverage) {
   page::Page pg;
   page::Header& h = pg.header;
   h.title = "ORVUS plan: " + std::filesystem::path(plan.path).filename().string();
@@ -80,6 +133,7 @@ std::string page_html(const Plan& plan, const std::vector<Opportunity>& kept) {
     pc.best_point = page::Point{c.best_geodetic.lon_deg, c.best_geodetic.lat_deg};
     pg.contacts.push_back(std::move(pc));
   }
+  if (grid != nullptr && coverage != nullptr) pg.coverage = coverage_layer(plan, *grid, *coverage);
   return page::page_html(pg);
 }
 

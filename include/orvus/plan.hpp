@@ -66,6 +66,15 @@ struct PlanConstraints {
   double min_duration_s = 0.0;
 };
 
+// The [coverage] table: an equal-area grid of cells of about cell_km over areas (see
+// orvus/coverage.hpp), each cell a point target of the swath rule.
+struct PlanCoverage {
+  double cell_km = 0.0;
+  std::vector<std::size_t> targets;  // the areas: indices into Plan::targets (boxes, polygons)
+  bool land = false;                 // region = "land": the land of the map data instead
+  long line = 0;                     // the table's line in the plan
+};
+
 struct Plan {
   std::string path;                    // the plan file
   std::string start_local, end_local;  // as written, local date-times
@@ -76,6 +85,7 @@ struct Plan {
   TargetRule rule = TargetRule::swath;
   std::vector<PlanSatellite> satellites;
   PlanConstraints constraints;
+  std::optional<PlanCoverage> coverage;  // the [coverage] table, when the plan has one
   std::vector<Target> targets;
   std::vector<Station> stations;  // the [[station]] tables, in the plan's order
 };

@@ -8,12 +8,14 @@
                            utc_offset_hours=-3, earth_orientation="finals2000A.data")
     table = orvus.plan("plan.toml")                  # what orvus-plan writes
     passes = orvus.passes("plan.toml")               # its passes.csv
+    cover = orvus.coverage("plan.toml")              # its coverage files ([coverage])
 
 Errors raise orvus.Error (a ValueError) with the lines the commands print. The tables' *_utc
 columns are datetime64[ns, UTC], their *_local columns datetime64[ns] in the fixed offset of
 the local times. Ctrl-C stops a long call with KeyboardInterrupt.
 """
 
+import collections as _collections
 import datetime as _dt
 import io as _io
 import json as _json
@@ -24,7 +26,8 @@ import numpy as _np
 from . import _core
 from ._core import ElementSet, Error
 
-__all__ = ["Error", "ElementSet", "read_elements", "propagate", "contacts", "plan", "passes"]
+__all__ = ["Error", "ElementSet", "read_elements", "propagate", "contacts", "plan", "passes",
+           "coverage", "Coverage"]
 
 _have_plan = bool(_core._have_plan)
 
@@ -327,3 +330,48 @@ def passes(path):
     frame = frame.astype({"norad_id": "int64", "duration_s": "float64",
                           "max_elevation_deg": "float64"})
     return _with_times(frame, utc_offset_hours, _PASS_UTC_COLUMNS, _PASS_LOCAL_COLUMNS)
+
+
+Coverage = _collections.namedtuple("Coverage", "cells curve summary geojson")
+Coverage.__doc__ = """A plan's coverage: the DataFrames of coverage_cells.csv (cells), coverage.csv
+(curve) and coverage_summary.csv (summary), and coverage_cells.geojson as a dict (geojson; None
+unless asked for)."""
+
+_COVERAGE_TEXTS = ("target_id", "target_name", "satellite")
+_COVERAGE_TIMES = ("first_access_utc", "time_utc", "reached_50_utc", "reached_90_utc",
+                   "reached_99_utc", "reached_100_utc")
+
+
+def _coverage_frame(text):
+    """A coverage file's table: ids and names as text, times as datetime64[ns, UTC] (NaT where
+    the file leaves them empty), counts as int64, figures as float64 (NaN where empty)."""
+    import pandas as pd
+
+    header = text.split("\n", 1)[0].split(",")
+    frame = pd.read_csv(_io.StringIO(text), dtype={c: str for c in _COVERAGE_TEXTS},
+                        keep_default_na=False,
+                        na_values={c: [""] for c in header if c not in _COVERAGE_TEXTS})
+    for column in header:
+        if column in _COVERAGE_TIMES:
+            frame[column] = pd.to_datetime(frame[column].astype("string").str[:-1],
+                                           format="%Y-%m-%dT%H:%M:%S.%f").dt.tz_localize("UTC")
+        elif column in ("cell_id", "accesses", "cells", "cells_covered"):
+            frame[column] = frame[column].astype("int64")
+        elif column not in _COVERAGE_TEXTS:
+            frame[column] = frame[column].astype("float64")
+    return frame
+
+
+def coverage(path, *, geojson=False):
+    """Runs a plan's [coverage] on this machine (no file is written, no opportunity searched):
+    a Coverage of the DataFrames orvus-plan writes as coverage_cells.csv (.cells), coverage.csv
+    (.curve) and coverage_summary.csv (.summary), and with geojson=True coverage_cells.geojson
+    as a dict (.geojson), a FeatureCollection of the cells as polygons (WGS 84 longitude and
+    latitude) that geopandas.GeoDataFrame.from_features(c.geojson["features"],
+    crs="EPSG:4326") takes. Times are datetime64[ns, UTC], NaT where there is none; hours and
+    fractions NaN where there is none. Raises orvus.Error for a plan without [coverage]."""
+    if not _have_plan:
+        raise _error("THIS BUILD OF ORVUS DOES NOT CARRY THE PLANNER.")
+    cells, curve, summary, features, _ = _core._plan_coverage(_os.fspath(path), bool(geojson))
+    return Coverage(_coverage_frame(cells), _coverage_frame(curve), _coverage_frame(summary),
+                    _json.loads(features) if geojson else None)

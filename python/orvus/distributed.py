@@ -4,11 +4,12 @@
     python3 -m orvus.distributed PLAN.toml --local 4
 
 The plan is split into tasks of one satellite over a chunk of targets: each target's
-contacts are whole within its task, so no contact is cut. Every task calls the core library
-on a worker; the client joins the results, applies the plan's constraints, finds the passes
-over the plan's stations and writes opportunities.csv, opportunities.geojson,
-opportunities.html and passes.csv into the plan's output directory, byte for byte as
-orvus-plan writes them. As with orvus-plan, the folder is locked
+contacts are whole within its task, so no contact is cut; a plan with [coverage] adds tasks of
+one satellite over a chunk of the grid's cells. Every task calls the core library on a worker;
+the client joins the results, applies the plan's constraints, finds the passes over the plan's
+stations and writes opportunities.csv, opportunities.geojson, opportunities.html, passes.csv
+and the coverage's files into the plan's output directory, byte for byte as orvus-plan writes
+them. As with orvus-plan, the folder is locked
 for the run (a second planner on it stops at once) and the files replace the earlier ones
 together at the end, or not at all. The plan's files must be reachable by the same paths on
 every worker. A worker lost during the run has its tasks run again elsewhere by Dask.
@@ -37,6 +38,26 @@ def plan_chunk(plan_path, satellite, first, last, label):
         raise ChunkError(f"{label}:\n{e}") from None
 
 
+def coverage_chunk(plan_path, satellite, first, last, label):
+    """Runs on a worker: the coverage accesses of one satellite to cells [first, last), as the
+    library's bytes."""
+    try:
+        return _core._coverage_chunk(plan_path, satellite, first, last)
+    except Error as e:
+        raise ChunkError(f"{label}:\n{e}") from None
+
+
+def coverage_tasks(info, chunk):
+    """(satellite, first, last, label) of every coverage task, satellites first, cells in
+    order."""
+    cells = info.get("cells", 0)
+    for s, name in enumerate(info["satellites"]):
+        for first in range(0, cells, chunk):
+            last = min(cells, first + chunk)
+            yield s, first, last, (f'COVERAGE OF SATELLITE {s + 1} ("{name}"), CELLS {first + 1} '
+                                   f'TO {last}')
+
+
 def tasks(info, chunk):
     """(satellite, first, last, label) of every task, satellites first, targets in order."""
     targets = info["targets"]
@@ -48,10 +69,12 @@ def tasks(info, chunk):
             yield s, first, last, label
 
 
-def run(client, plan_path, output=None, chunk=None, on_result=None):
+def run(client, plan_path, output=None, chunk=None, on_result=None, cell_chunk=None):
     """Runs the plan on the cluster of `client` and writes its files; returns the counts
-    (found, kept and those each constraint removed). `on_result(done, total)` is called as
-    tasks finish. Raises orvus.Error for a bad plan, ChunkError for a failed task."""
+    (found, kept and those each constraint removed; with [coverage] the cells and the
+    coverage_* counts). `on_result(done, total)` is called as tasks finish. `cell_chunk`: cells
+    per coverage task (default: as many tasks as workers, at least one per satellite). Raises
+    orvus.Error for a bad plan, ChunkError for a failed task."""
     plan_path = os.path.abspath(plan_path)
     if not _core._have_plan:
         raise _error("THIS BUILD OF ORVUS DOES NOT CARRY THE PLANNER.")
@@ -59,25 +82,34 @@ def run(client, plan_path, output=None, chunk=None, on_result=None):
     # The output folder made, locked and checked before the tasks.
     outputs = _core._PlanOutputs(plan_path, os.fspath(output) if output else "")
     try:
-        return _run_tasks(client, plan_path, info, outputs, chunk, on_result)
+        return _run_tasks(client, plan_path, info, outputs, chunk, on_result, cell_chunk)
     finally:
         outputs.close()
 
 
-def _run_tasks(client, plan_path, info, outputs, chunk, on_result):
+def _run_tasks(client, plan_path, info, outputs, chunk, on_result, cell_chunk=None):
     from dask.distributed import as_completed
 
+    # One sweep of a satellite serves every target (or cell) of its task, and each task sweeps
+    # again: as few tasks as keep every worker busy, at least one per satellite.
+    workers = max(1, len(client.scheduler_info().get("workers", {})))
+    per_satellite = max(1, math.ceil(workers / max(1, len(info["satellites"]))))
     if chunk is None:
-        # One sweep of a satellite serves every target of its task, and each task sweeps
-        # again: as few tasks as keep every worker busy, at least one per satellite.
-        workers = max(1, len(client.scheduler_info().get("workers", {})))
-        per_satellite = max(1, math.ceil(workers / max(1, len(info["satellites"]))))
         chunk = max(1, math.ceil(len(info["targets"]) / per_satellite))
+    if cell_chunk is None:
+        cell_chunk = max(1, math.ceil(info.get("cells", 0) / per_satellite))
     run_id = uuid.uuid4().hex[:12]
     futures, place, labels = [], {}, {}
     for s, first, last, label in tasks(info, chunk):
         key = f"orvus-plan-{run_id}-{s}-{first}"
         futures.append(client.submit(plan_chunk, plan_path, s, first, last, label, key=key,
+                                     retries=0))
+        place[key] = len(futures) - 1
+        labels[key] = label
+    opportunity_tasks = len(futures)
+    for s, first, last, label in coverage_tasks(info, cell_chunk):
+        key = f"orvus-coverage-{run_id}-{s}-{first}"
+        futures.append(client.submit(coverage_chunk, plan_path, s, first, last, label, key=key,
                                      retries=0))
         place[key] = len(futures) - 1
         labels[key] = label
@@ -97,7 +129,7 @@ def _run_tasks(client, plan_path, info, outputs, chunk, on_result):
                 on_result(done, len(futures))
     finally:
         client.cancel([f for f in futures if not f.done()])
-    return outputs.finish(parts)
+    return outputs.finish(parts[:opportunity_tasks], parts[opportunity_tasks:])
 
 
 def _progress(done, total):
@@ -150,11 +182,16 @@ def main(argv=None):
     parser.add_argument("--output", metavar="DIR", help="instead of the plan's output directory")
     parser.add_argument("--chunk", metavar="K", type=int,
                         help="targets per task (default: as many tasks as workers, at least one per satellite)")
+    parser.add_argument("--cell-chunk", metavar="K", type=int,
+                        help="coverage cells per task (default: as many tasks as workers, at "
+                             "least one per satellite)")
     args = parser.parse_args(argv)
     if args.local is not None and args.local < 1:
         parser.error("--local needs at least one worker")
     if args.chunk is not None and args.chunk < 1:
         parser.error("--chunk needs at least one target")
+    if args.cell_chunk is not None and args.cell_chunk < 1:
+        parser.error("--cell-chunk needs at least one cell")
     if args.local is not None and args.local > _cores():
         _say(f"--local {args.local}: THIS MACHINE HAS {_cores()} CORES; "
              f"STARTING {_cores()} WORKERS.")
@@ -174,7 +211,8 @@ def main(argv=None):
         if args.local is not None:
             with LocalCluster(n_workers=args.local, processes=True, threads_per_worker=1,
                               dashboard_address=None) as cluster, Client(cluster) as client:
-                counts = run(client, args.plan, args.output, args.chunk, _progress)
+                counts = run(client, args.plan, args.output, args.chunk, _progress,
+                             args.cell_chunk)
         else:
             try:
                 client = Client(args.scheduler, timeout=CONNECT_TIMEOUT_S)
@@ -182,7 +220,8 @@ def main(argv=None):
                 _say(f'CANNOT REACH THE SCHEDULER "{args.scheduler}": {e}.')
                 return 1
             with client:
-                counts = run(client, args.plan, args.output, args.chunk, _progress)
+                counts = run(client, args.plan, args.output, args.chunk, _progress,
+                             args.cell_chunk)
     except (Error, ChunkError) as e:
         lines = getattr(e, "lines", None) or [" " + line for line in str(e).splitlines()]
         if isinstance(e, ChunkError):
@@ -194,6 +233,12 @@ def main(argv=None):
           f"{counts['by_pass']} BY PASS, {counts['by_duration']} BY DURATION.", file=sys.stderr)
     if counts.get("stations"):
         print(f" ORVUS.DISTRIBUTED: {counts['passes']} STATION PASSES.", file=sys.stderr)
+    if "cells" in counts:
+        print(f" ORVUS.DISTRIBUTED: COVERAGE: {counts['cells']} CELLS; "
+              f"{counts['coverage_found']} ACCESSES FOUND, {counts['coverage_kept']} KEPT. "
+              f"REMOVED: {counts['coverage_by_sun']} BY SUN ELEVATION, "
+              f"{counts['coverage_by_alpha']} BY BEST ALPHA, {counts['coverage_by_pass']} BY PASS.",
+              file=sys.stderr)
     print(f' ORVUS.DISTRIBUTED: WRITTEN TO "{counts["output"]}".', file=sys.stderr)
     return 0
 

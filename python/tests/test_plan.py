@@ -209,3 +209,40 @@ def test_the_command_caps_local_workers_and_gives_up_on_an_unreachable_scheduler
     run, seconds = distributed_command(plan, "--scheduler", address)
     assert run.returncode == 1 and seconds < 10
     assert run.stderr.splitlines() == [f' ORVUS.DISTRIBUTED: CANNOT REACH THE SCHEDULER "{address}": Connection refused.']
+
+
+@pytest.mark.skipif("ORVUS_PLAN_BINARY" not in os.environ, reason="needs orvus-plan (ORVUS_PLAN_BINARY)")
+def test_coverage_tables_and_a_cluster_split_of_the_cells_are_orvus_plans_files(tmp_path, client):
+    from orvus import distributed
+
+    boxes = [("A", "west", (-50.0, -46.0, -18.0, -14.0)), ("B", "east", (-48.0, -44.0, -16.0, -12.0))]
+    plan = write_plan(tmp_path, boxes=boxes, end="2025-07-24T00:00:00",
+                      constraints="[constraints]\nmin_sun_elevation_deg = 5.0\n"
+                                  "[coverage]\ncell_km = 40\n")
+    run = subprocess.run([os.environ["ORVUS_PLAN_BINARY"], str(plan)], capture_output=True, text=True)
+    assert run.returncode == 0, run.stderr
+    files = ("coverage_cells.csv", "coverage_cells.geojson", "coverage.csv", "coverage_summary.csv",
+             "opportunities.html")
+    counts = distributed.run(client, plan, tmp_path / "split", cell_chunk=37)
+    for f in files:
+        assert (tmp_path / "split" / f).read_bytes() == (tmp_path / "out" / f).read_bytes(), f
+    assert counts["cells"] > 37 * 3
+
+    c = orvus.coverage(plan, geojson=True)
+    written = pd.read_csv(tmp_path / "out" / "coverage_cells.csv", dtype=str, keep_default_na=False)
+    assert list(c.cells.columns) == list(written.columns) and len(c.cells) == len(written)
+    assert str(c.cells.first_access_utc.dtype) == "datetime64[ns, UTC]"
+    assert [t.isoformat(timespec="milliseconds").replace("+00:00", "Z") if not pd.isna(t) else ""
+            for t in c.cells.first_access_utc] == written.first_access_utc.tolist()
+    assert c.cells.accesses.tolist() == written.accesses.astype(int).tolist()
+    assert c.cells.max_revisit_h.isna().tolist() == (written.max_revisit_h == "").tolist()
+    summary = c.summary.set_index(["target_id", "satellite"])
+    assert summary.loc[("A", "all"), "cells"] == (written.target_id == "A").sum()
+    # GeoDataFrame-ready: one Polygon feature a row, closed, with the row's figures.
+    features = c.geojson["features"]
+    assert len(features) == len(written)
+    ring = features[0]["geometry"]["coordinates"][0]
+    assert features[0]["geometry"]["type"] == "Polygon" and ring[0] == ring[-1] and len(ring) == 5
+    assert features[0]["properties"]["cell_id"] == int(written.cell_id[0])
+    lons = [p[0] for p in ring]
+    assert min(lons) < float(written.lon[0]) < max(lons)

@@ -136,6 +136,16 @@ beta_deg = 60.0
 """)
         subprocess.run([str(Path(ARGS.orvus_plan).resolve()), str(plan / "plan.toml")],
                        check=True, capture_output=True)
+        # A plan with a coverage grid of two satellites over one box.
+        cover = work / "coverage"
+        cover.mkdir()
+        (cover / "targets.csv").write_text("id,name,lon1,lon2,lat1,lat2\nBOX,Goias,-50,-44,-18,-12\n")
+        (cover / "plan.toml").write_text((plan / "plan.toml").read_text()
+                                         .replace('rule = "points"\n', "")
+                                         .replace("2025-03-04", "2025-03-05")
+                                         + "\n[coverage]\ncell_km = 60\n")
+        subprocess.run([str(Path(ARGS.orvus_plan).resolve()), str(cover / "plan.toml")],
+                       check=True, capture_output=True)
         # The bench's decks, built as bench/plan_bench.py builds them: 1,000 boxes over Brazil
         # for 3 satellites over 30 days, and 10,000 boxes over the land for one over 7 days.
         sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "bench"))
@@ -155,6 +165,7 @@ beta_deg = 60.0
         cls.pages = {"example": work / "example" / "ORVUS_v1.13_MAP.html",
                      "hostile": work / "hostile" / "ORVUS_v1.13_MAP.html",
                      "plan": plan / "out" / "opportunities.html",
+                     "coverage": cover / "out" / "opportunities.html",
                      "brazil": decks / "brazil" / "opportunities.html",
                      "land": decks / "land" / "opportunities.html"}
         cls.contacts = {"example": example_contacts(work / "example" /
@@ -298,6 +309,37 @@ beta_deg = 60.0
             self.row(i).click()
             lon = self.driver.execute_script("return orvusMap.getCenter().lng;")
             self.assertLess(abs(lon - 179.5), 20, i)
+
+    def test_coverage_layer_and_chart(self):
+        d, out = self.driver, self.pages["coverage"].parent
+        self.open("coverage")
+        cells = list(csv.DictReader(io.StringIO((out / "coverage_cells.csv").read_text())))
+        summary = list(csv.DictReader(io.StringIO((out / "coverage_summary.csv").read_text())))
+        # The chart: all the satellites together, then each, ending at the summary's fractions.
+        paths = d.find_elements(By.CSS_SELECTOR, "#orvus-coverage-chart path.orvus-coverage-series")
+        self.assertEqual([p.get_attribute("data-satellite") for p in paths],
+                         [row["satellite"] for row in summary])
+        labels = [t.text for t in d.find_elements(By.CSS_SELECTOR, "#orvus-coverage-chart text")
+                  if t.text.endswith(" %") and ":" in t.text]
+        self.assertEqual(labels, [("all satellites" if r["satellite"] == "all" else r["satellite"])
+                                  + f": {float(r['covered_fraction']) * 100:.1f} %" for r in summary])
+        # A cell of the layer: drawn where the file puts it, its accesses under the pointer.
+        cell = max(cells, key=lambda c: int(c["accesses"]))
+        lon, lat = float(cell["lon"]), float(cell["lat"])
+        d.execute_script("orvusMap.setView([arguments[1], arguments[0]], 7, {animate: false});", lon, lat)
+        shown = self.pixel(self.screenshot(), lon, lat)
+        Select(d.find_element(By.ID, "orvus-coverage-figure")).select_by_value("off")
+        self.assertNotEqual(self.pixel(self.screenshot(), lon, lat), shown)
+        Select(d.find_element(By.ID, "orvus-coverage-figure")).select_by_value("accesses")
+        box = d.find_element(By.ID, "orvus-map")
+        x, y = d.execute_script(
+            "var p = orvusMap.latLngToContainerPoint([arguments[1], arguments[0]]);"
+            "return [p.x - arguments[2] / 2, p.y - arguments[3] / 2];",
+            lon, lat, box.size["width"], box.size["height"])
+        ActionChains(d).move_to_element_with_offset(box, round(x), round(y)).perform()
+        self.assertTrue(d.find_element(By.ID, "orvus-coverage-cell").text.startswith(
+            f"Cell {cell['accesses']} accesses"))
+        self.assertEqual([e for e in d.get_log("browser") if e["level"] == "SEVERE"], [])
 
     def hover_targets(self, name, targets):
         """Hovers each target (swaths filtered away): its tooltip shows its name as text, and

@@ -139,6 +139,44 @@ int default_threads() {
   return hw == 0 ? 1 : static_cast<int>(std::min(hw, 64U));
 }
 
+namespace {
+
+// An entry of the index: the box, what the screening bounds need of it, and its target.
+void add_entry(TargetIndex& ix, std::vector<Entry>& entries, const BBox& b, std::size_t target,
+               const Screen& scr, const FrameGap& frame) {
+  Screen s = scr;
+  s.all_out = false;
+  s.wraps = false;
+  s.lon1 = b.lon1 * kRad;
+  s.lon2 = b.lon2 * kRad;
+  s.lat1 = b.lat1 * kRad;
+  s.lat2 = b.lat2 * kRad;
+  s.cos_min = std::max(std::min(std::cos(s.lat1), std::cos(s.lat2)), 0.0);
+  entries.emplace_back(B2(P2(b.lon1, b.lat1), P2(b.lon2, b.lat2)), ix.entry_screen.size());
+  ix.entry_screen.push_back(s);
+  ix.entry_target.push_back(target);
+  ix.entry_near.push_back(near_box(b, frame));
+  ix.entry_centre.push_back(unit((b.lon1 + b.lon2) / 2.0, (b.lat1 + b.lat2) / 2.0));
+  // Along the meridian, then along the parallel: a path at least as long as the arc.
+  const double cos_max = (b.lat1 <= 0.0 && b.lat2 >= 0.0)
+                             ? 1.0
+                             : std::cos(std::min(std::fabs(b.lat1), std::fabs(b.lat2)) * kRad);
+  ix.entry_radius.push_back(((b.lat2 - b.lat1) / 2.0 + (b.lon2 - b.lon1) / 2.0 * cos_max) * kRad);
+}
+
+// The tree over the entries and, per target, the caps that hold it.
+void finish_index(TargetIndex& ix, std::vector<Entry>& entries, std::size_t targets) {
+  ix.tree = bgi::rtree<Entry, bgi::quadratic<16>>(entries.begin(), entries.end());
+  ix.caps.resize(targets);
+  for (std::size_t e = 0; e < ix.entry_target.size(); ++e) {
+    ix.caps[ix.entry_target[e]].emplace_back(
+        ix.entry_centre[e],
+        ix.entry_radius[e] + 1e-9 >= kPi / 2 ? 2.0 : std::sin(ix.entry_radius[e] + 1e-9));
+  }
+}
+
+}  // namespace
+
 TargetIndex index_targets(const Plan& plan, std::size_t satellite, std::size_t first,
                           std::size_t last, const Screen& scr, const FrameGap& frame) {
   const PlanSatellite& ps = plan.satellites.at(satellite);
@@ -159,35 +197,18 @@ TargetIndex index_prepared(std::vector<Prepared> targets, const Screen& scr,
   ix.targets = std::move(targets);
   std::vector<Entry> entries;
   for (std::size_t i = 0; i < n; ++i) {
-    for (const BBox& b : ix.targets[i].boxes) {
-      Screen s = scr;
-      s.all_out = false;
-      s.wraps = false;
-      s.lon1 = b.lon1 * kRad;
-      s.lon2 = b.lon2 * kRad;
-      s.lat1 = b.lat1 * kRad;
-      s.lat2 = b.lat2 * kRad;
-      s.cos_min = std::max(std::min(std::cos(s.lat1), std::cos(s.lat2)), 0.0);
-      entries.emplace_back(B2(P2(b.lon1, b.lat1), P2(b.lon2, b.lat2)), ix.entry_screen.size());
-      ix.entry_screen.push_back(s);
-      ix.entry_target.push_back(i);
-      ix.entry_near.push_back(near_box(b, frame));
-      ix.entry_centre.push_back(unit((b.lon1 + b.lon2) / 2.0, (b.lat1 + b.lat2) / 2.0));
-      // Along the meridian, then along the parallel: a path at least as long as the arc.
-      const double cos_max = (b.lat1 <= 0.0 && b.lat2 >= 0.0)
-                                 ? 1.0
-                                 : std::cos(std::min(std::fabs(b.lat1), std::fabs(b.lat2)) * kRad);
-      ix.entry_radius.push_back(((b.lat2 - b.lat1) / 2.0 + (b.lon2 - b.lon1) / 2.0 * cos_max) *
-                                kRad);
-    }
+    for (const BBox& b : ix.targets[i].boxes) add_entry(ix, entries, b, i, scr, frame);
   }
-  ix.tree = bgi::rtree<Entry, bgi::quadratic<16>>(entries.begin(), entries.end());
-  ix.caps.resize(n);
-  for (std::size_t e = 0; e < ix.entry_target.size(); ++e) {
-    ix.caps[ix.entry_target[e]].emplace_back(
-        ix.entry_centre[e],
-        ix.entry_radius[e] + 1e-9 >= kPi / 2 ? 2.0 : std::sin(ix.entry_radius[e] + 1e-9));
-  }
+  finish_index(ix, entries, n);
+  return ix;
+}
+
+TargetIndex index_boxes(const std::vector<BBox>& boxes, const Screen& scr) {
+  TargetIndex ix;
+  std::vector<Entry> entries;
+  const FrameGap no_gap;
+  for (std::size_t i = 0; i < boxes.size(); ++i) add_entry(ix, entries, boxes[i], i, scr, no_gap);
+  finish_index(ix, entries, boxes.size());
   return ix;
 }
 

@@ -65,6 +65,10 @@ bool before(const UtcInstant& a, const UtcInstant& b) {
 
 }  // namespace
 
+std::string plan::utc_text(const UtcInstant& t) {
+  return iso_time(t, std::nullopt);
+}
+
 std::string plan::csv_text(const std::string& s) {
   if (s.find_first_of(",\"\r\n") == std::string::npos) return s;
   std::string out = "\"";

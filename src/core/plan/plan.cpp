@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <set>
 #include <string>
@@ -163,6 +164,73 @@ void read_stations(const Reader& r, const toml::node& n, std::vector<Station>& o
   }
 }
 
+// The [coverage] table: the cell size and the areas (a subset of the deck's boxes and
+// polygons, every one of them by default, or the land of the map data).
+void read_coverage(const Reader& r, const toml::table& t, long line, Plan& plan) {
+  r.known(t, {"cell_km", "targets", "region"}, "coverage.");
+  PlanCoverage c;
+  c.line = line;
+  {
+    const toml::node* n = t.get("cell_km");
+    if (n == nullptr) fail(r.file, line, "coverage.cell_km", "MISSING KEY \"coverage.cell_km\".");
+    const double x = r.number(*n, "coverage.cell_km");
+    if (!(x >= 1.0 && x <= 1000.0)) {
+      r.bad(*n, "coverage.cell_km",
+            "MUST LIE BETWEEN 1 AND 1000 KM (GIVEN: " + number_text(x) + ").");
+    }
+    c.cell_km = x;
+  }
+  const toml::node* region = t.get("region");
+  const toml::node* targets = t.get("targets");
+  if (region != nullptr) {
+    if (targets != nullptr) {
+      r.bad(*region, "coverage.region", "AND \"coverage.targets\" EXCLUDE EACH OTHER.");
+    }
+    const std::string v = r.text(*region, "coverage.region");
+    if (v != "land") r.bad(*region, "coverage.region", "MUST BE \"land\" (GIVEN: \"" + v + "\").");
+    c.land = true;
+  }
+  const auto area = [&](std::size_t i) {
+    const Target& g = plan.targets[i];
+    return g.box.has_value() || !g.polygons.empty();
+  };
+  if (targets != nullptr) {
+    const toml::array* list = targets->as_array();
+    if (list == nullptr || list->empty()) {
+      r.bad(*targets, "coverage.targets", "MUST BE AN ARRAY OF ONE OR MORE TARGET IDS.");
+    }
+    std::map<std::string, std::size_t> ids;
+    for (std::size_t i = 0; i < plan.targets.size(); ++i) ids.emplace(plan.targets[i].id, i);
+    std::set<std::size_t> chosen;
+    for (const toml::node& n : *list) {
+      if (!n.is_string()) r.bad(n, "coverage.targets", "MUST HOLD TARGET IDS (STRINGS).");
+      const std::string id = *n.value<std::string>();
+      const auto it = ids.find(id);
+      if (it == ids.end()) {
+        r.bad(n, "coverage.targets", "NAMES NO TARGET OF THE DECK (\"" + id + "\").");
+      }
+      if (!area(it->second)) {
+        r.bad(n, "coverage.targets",
+              "NAMES TARGET \"" + id +
+                  "\", A POINT OR A LINE: COVERAGE NEEDS AN AREA (A BOX OR A POLYGON).");
+      }
+      if (!chosen.insert(it->second).second) {
+        r.bad(n, "coverage.targets", "NAMES TARGET \"" + id + "\" TWICE.");
+      }
+    }
+    c.targets.assign(chosen.begin(), chosen.end());  // in the deck's order
+  } else if (!c.land) {
+    for (std::size_t i = 0; i < plan.targets.size(); ++i)
+      if (area(i)) c.targets.push_back(i);
+    if (c.targets.empty()) {
+      fail(r.file, line, "coverage",
+           "[coverage] NEEDS AN AREA: THE DECK HOLDS NO BOX OR POLYGON TARGET (GIVE "
+           "coverage.region = \"land\" OR A DECK OF AREAS).");
+    }
+  }
+  plan.coverage = std::move(c);
+}
+
 }  // namespace
 
 Plan load_plan(const std::string& path) {
@@ -190,6 +258,16 @@ Plan load_plan(const std::string& path) {
   Plan plan;
   plan.path = path;
   const std::filesystem::path dir = std::filesystem::path(path).parent_path();
+  // [coverage] is read once the targets are known (read_coverage): taken out here, before
+  // the plan's own keys are checked.
+  std::optional<toml::table> coverage;
+  long coverage_line = 0;
+  if (toml::node* n = root.get("coverage")) {
+    if (!n->is_table()) r.bad(*n, "coverage", "MUST BE A TABLE [coverage].");
+    coverage_line = r.line_of(*n);
+    coverage = std::move(*n->as_table());  // its values keep their places in the file
+    root.erase("coverage");
+  }
   r.known(root,
           {"start", "end", "utc_offset_hours", "step_s", "earth_orientation", "targets", "rule",
            "output", "satellite", "constraints", "station"},
@@ -352,6 +430,7 @@ Plan load_plan(const std::string& path) {
   if (const toml::node* n = root.get("station")) read_stations(r, *n, plan.stations);
   plan.targets = read_targets(plan.targets_path);
   plan::check_rule(plan, 0, plan.targets.size());
+  if (coverage) read_coverage(r, *coverage, coverage_line, plan);
   return plan;
 }
 

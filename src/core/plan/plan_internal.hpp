@@ -5,6 +5,7 @@
 #include <array>
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -118,6 +119,7 @@ class LineModel {
   // The UTC instant t seconds from the start.
   UtcInstant utc_at(double t) const;
   const SearchParams& params() const { return p_; }
+  const EopRows& table() const { return table_; }
 
  private:
   double equinoxes(double ut1_mjd) const;
@@ -137,6 +139,44 @@ void sweep_swath(const Plan& plan, const EarthOrientation& eop, std::size_t sate
 
 // Whether the sensor line touches the target at its instant (exact).
 bool line_touches(const Prepared& t, const SensorLine& line);
+
+// ---- many point targets at once: the cells of a coverage grid ----
+
+// Points on latitude bands, each band's points on equally spaced longitudes: a band's
+// columns are centred at -180 + (column + 0.5) * width degrees.
+struct BandPoints {
+  std::vector<double> lat;             // per band: its points' geocentric latitude (deg), ascending
+  std::vector<double> width;           // per band: the columns' width (deg)
+  std::vector<std::uint32_t> columns;  // per band: how many columns it has
+  std::vector<std::size_t> begin;      // per band and one more: its points [begin[b], begin[b + 1])
+  std::vector<std::uint32_t> column;   // per point, ascending within its band
+  std::vector<V3> unit;                // per point: geocentric unit vector
+};
+
+// The sensor line passing over a point within its arc: the point (index into BandPoints),
+// the instant (s from the interval's start), BEST ALPHA (the signed off-nadir angle of the
+// point then, as a point target's contact gives it) and the pass.
+struct PointCrossing {
+  std::uint32_t point = 0;
+  double t = 0.0;
+  double alpha_deg = 0.0;
+  char pass = 'D';
+};
+
+// Steps of the sweep of many points (s): the line between two steps is taken as the
+// quadratic through its states at both ends and the middle, within 3e-11 rad of the exact
+// line (the plane turns at the orbit's rate, 1.2e-3 rad/s: the third-order term is
+// (1.2e-3 * 5 s)^3 / 6) and so each crossing within 1e-7 s; tested.
+inline constexpr double kPointStep = 10.0;
+
+// Every crossing of the points by the sensor line of satellite `satellite` over the plan's
+// interval, in the swath rule's sense (the plane of the line passes over the point while it
+// lies on the arc from point (1) to point (2)). The crossings go to `found` block after block
+// in time order (within a block in no particular order); `found` may throw to stop the sweep.
+void sweep_points(const Plan& plan, const EarthOrientation& eop, std::size_t satellite,
+                  const BandPoints& points,
+                  const std::function<void(const std::vector<PointCrossing>&)>& found,
+                  const std::function<void(double)>& progress, int threads);
 
 // Largest second derivative (1/s^2) of any event function of the swath rule (a unit vector of
 // the line dotted with a fixed vector, or |n_xy|^2): an event function whose two values on a
@@ -182,5 +222,8 @@ std::string number_text(double v);
 
 // A CSV field: quoted (and its quotes doubled) when it holds a comma, a quote or a line end.
 std::string csv_text(const std::string& s);
+
+// A UTC instant as opportunities.csv writes it: ISO 8601 to the millisecond, "...Z".
+std::string utc_text(const UtcInstant& t);
 
 }  // namespace orvus::plan

@@ -20,6 +20,7 @@
 #include <cstdlib>
 #include <exception>
 #include <limits>
+#include <map>
 #include <tuple>
 #include <utility>
 #include <vector>
@@ -597,81 +598,38 @@ void apply_interval(const LineModel& model, SwathTarget& tg, const SensorLine& a
 
 }  // namespace
 
-void sweep_swath(const Plan& plan, const EarthOrientation& eop, std::size_t satellite,
-                 std::size_t first, std::size_t last, const std::vector<ContactSink*>& sinks,
-                 const std::function<void(double)>& progress, int threads) {
-  const PlanSatellite& ps = plan.satellites.at(satellite);
-  const Propagator orbit(ps.elements);
-  const EopRows& table = eop.table().rows;
-  SearchParams sp;
-  search_setup(ps.sensor, Box{-180.0, 180.0, -90.0, 90.0}, plan.interval, sp);
-  sp.element_file = ps.elements_path;
-  check_orbit_domain(sp, orbit);
-  Screen scr;
-  init_screen(sp, orbit, scr);
-  const LineModel model(sp, orbit, table);
+namespace {
 
-  const std::size_t n = last > first ? last - first : 0;
-  FrameGap no_gap;
-  const TargetIndex ix = index_targets(plan, satellite, first, last, scr, no_gap);
-  std::vector<SwathTarget> targets(n);
-  for (std::size_t i = 0; i < n; ++i) {
-    SwathTarget& t = targets[i];
-    t.prepared = &ix.targets[i];
-    t.geometry = geometry_of(ix.targets[i]);
-    Scratch s;
-    functions_of(t.geometry, s);
-    t.fns = std::move(s.fns);
-  }
-  std::vector<Run> runs(n);
-
-  // The instants: the start, every step after it, and the end.
-  const double span = since_epoch(plan.interval.start, plan.interval.end);
-  const double step = plan.interval.step_s;
+// The instants of one satellite's sweep at steps of `step` from the start (the start, every
+// step after it, and the end), screened block by block against the index: `at_start(line)`
+// is given the line of the start, then `apply(examine, nb, stop)` each block, whose lines
+// [0, nb] are in `lines` (line 0 carried over from the block before) and whose intervals j
+// (between lines j and j + 1) are to be looked at where examine[j], for j < nb and
+// j + 1 < stop. A line that failed (a day missing from the Earth-orientation table, a state
+// the model cannot serve) is raised after the block's apply.
+template <class AtStart, class Apply>
+void sweep_instants(const LineModel& model, const Propagator& orbit, const Screen& scr,
+                    const TargetIndex& ix, bool any, double span, double step, StepWorkers& workers,
+                    std::vector<SensorLine>& lines, const AtStart& at_start, const Apply& apply,
+                    const std::function<void(double)>& progress, std::size_t& stat_lines,
+                    std::size_t& stat_examined) {
+  const SearchParams& sp = model.params();
   const double last_k = span >= 0.0 ? std::floor(span / step) : -1.0;
   const std::size_t count =
       last_k < 0.0 ? 0 : static_cast<std::size_t>(last_k) + (last_k * step < span ? 2 : 1);
   auto time_of = [&](std::size_t k) { return std::min(static_cast<double>(k) * step, span); };
 
-  const std::size_t nthreads = static_cast<std::size_t>(std::max(threads, 1));
-  std::vector<Lane> lanes(nthreads);
-  for (Lane& l : lanes) l.stamp.assign(n, 0);
-  StepWorkers workers(static_cast<int>(nthreads) - 1);
-
   constexpr std::size_t kBlock = kStepsPerBlock;
   // Instants [k0, k0 + nb] of a block: intervals k0 .. k0 + nb - 1; lines[0] is carried over.
-  std::vector<SensorLine> lines(kBlock + 1);
+  lines.resize(kBlock + 1);
   std::vector<char> need(kBlock + 1), examine(kBlock);
-  std::vector<std::exception_ptr> failure(kBlock + 1), lane_failure(nthreads);
+  std::vector<std::exception_ptr> failure(kBlock + 1);
   std::vector<std::size_t> at;
   std::vector<Entry> hits;
-  std::size_t stat_lines = 0, stat_examined = 0;
   if (count > 0) {
-    // The start: the targets the first line touches are in contact from the start.
     lines[0] = model.at(0.0);
     ++stat_lines;
-    const SensorLine& l0 = lines[0];
-    V3 c = {l0.pt[1][0] + l0.pt[2][0], l0.pt[1][1] + l0.pt[2][1], l0.pt[1][2] + l0.pt[2][2]};
-    c = unit_of(c);
-    B2 q[2];
-    const int nq = cap_boxes(std::atan2(c[1], c[0]), std::asin(std::clamp(c[2], -1.0, 1.0)),
-                             std::acos(std::clamp(dot(c, l0.pt[1]), -1.0, 1.0)) + 1e-9, q);
-    for (int j = 0; j < nq; ++j) ix.tree.query(bgi::intersects(q[j]), std::back_inserter(hits));
-    for (const Entry& e : hits) at.push_back(ix.entry_target[e.second]);
-    std::sort(at.begin(), at.end());
-    at.erase(std::unique(at.begin(), at.end()), at.end());
-    for (const std::size_t t : at) {
-      if (!line_touches(*targets[t].prepared, l0)) continue;
-      Run& run = runs[t];
-      run.open = true;
-      run.first = l0;
-      run.last_step = 0.0;
-      ++run.number;
-      const ContactStep st = step_of(l0, sp.utc_diff);
-      sinks[t]->contact_start(run.number, st);
-      sinks[t]->contact_step(run.number, st);
-      lanes[t % nthreads].active.push_back(t);
-    }
+    at_start(lines[0]);
   }
   double clear_until = -1.0;
   bool carried = count > 0;  // lines[0] holds the line of the block's first instant
@@ -683,7 +641,7 @@ void sweep_swath(const Plan& plan, const EarthOrientation& eop, std::size_t sate
     for (std::size_t j = 0; j < nb; ++j) {
       const double ta = time_of(k0 + j), tb = time_of(k0 + j + 1);
       examine[j] = 0;
-      if (tb <= clear_until || n == 0) continue;
+      if (tb <= clear_until || !any) continue;
       double day = sp.start_day, sec = sp.start_sec + ta;
       const double dd = std::floor(sec / 86400.0);
       day += dd;
@@ -695,7 +653,7 @@ void sweep_swath(const Plan& plan, const EarthOrientation& eop, std::size_t sate
       if (out_for >= 0.0) clear_until = std::max(clear_until, ta + out_for);
       // A day missing from the Earth-orientation table is computed: the run stops there, as
       // orvus's does.
-      if (!eop_covers(day + kMjd1950ToJd - 2400000.5 + sec / 86400.0, table)) need[j] = 1;
+      if (!eop_covers(day + kMjd1950ToJd - 2400000.5 + sec / 86400.0, model.table())) need[j] = 1;
       if (tb <= clear_until) continue;
       examine[j] = 1;
       need[j] = need[j + 1] = 1;
@@ -726,7 +684,115 @@ void sweep_swath(const Plan& plan, const EarthOrientation& eop, std::size_t sate
       }
     }
 
-    // 3. The examined intervals in time order, each lane (thread) on its own targets.
+    // 3. The examined intervals.
+    apply(examine, nb, stop);
+    if (stop <= nb) std::rethrow_exception(failure[stop]);
+    for (std::size_t j = 0; j < nb; ++j) stat_examined += examine[j] ? 1U : 0U;
+    // The block's last line opens the next block.
+    carried = need[nb] != 0;
+    if (carried) lines[0] = lines[nb];
+    k0 += nb;
+    if (progress && span > 0.0) progress(std::clamp(time_of(k0) / span, 0.0, 1.0));
+  }
+}
+
+// The cap that holds every point the line sweeps between lines a and b from fraction s0 to s1
+// of its arc (0 at point (1), 1 at point (2)): the cap around those ends of both lines (a cap
+// under a quarter turn is convex), grown by how far the line can stray from the band between
+// them. Its centre (unit vector) and radius (rad).
+std::pair<V3, double> swept_cap(const SensorLine& a, const SensorLine& b, double s0, double s1) {
+  V3 ends[4];
+  int k = 0;
+  for (const SensorLine* l : {&a, &b}) {
+    for (const double s : {s0, s1}) {
+      if (s == 0.0 || s == 1.0) {
+        ends[k++] = l->pt[s == 0.0 ? 1 : 2];
+        continue;
+      }
+      const double th = l->th[1] + s * (l->th[2] - l->th[1]);
+      const double c = std::cos(th), sn = std::sin(th);
+      ends[k++] = {c * l->up[0] + sn * l->u[0], c * l->up[1] + sn * l->u[1],
+                   c * l->up[2] + sn * l->u[2]};
+    }
+  }
+  V3 c{};
+  for (const V3& p : ends)
+    for (std::size_t i = 0; i < 3; ++i) c[i] += p[i];
+  c = unit_of(c);
+  double radius = 0.0;
+  for (const V3& p : ends) radius = std::max(radius, std::acos(std::clamp(dot(c, p), -1.0, 1.0)));
+  const double h = b.t - a.t;
+  radius += kEventCurvature * h * h / 8.0 * 1.01 + 1e-9;
+  return {c, radius};
+}
+
+}  // namespace
+
+void sweep_swath(const Plan& plan, const EarthOrientation& eop, std::size_t satellite,
+                 std::size_t first, std::size_t last, const std::vector<ContactSink*>& sinks,
+                 const std::function<void(double)>& progress, int threads) {
+  const PlanSatellite& ps = plan.satellites.at(satellite);
+  const Propagator orbit(ps.elements);
+  const EopRows& table = eop.table().rows;
+  SearchParams sp;
+  search_setup(ps.sensor, Box{-180.0, 180.0, -90.0, 90.0}, plan.interval, sp);
+  sp.element_file = ps.elements_path;
+  check_orbit_domain(sp, orbit);
+  Screen scr;
+  init_screen(sp, orbit, scr);
+  const LineModel model(sp, orbit, table);
+
+  const std::size_t n = last > first ? last - first : 0;
+  FrameGap no_gap;
+  const TargetIndex ix = index_targets(plan, satellite, first, last, scr, no_gap);
+  std::vector<SwathTarget> targets(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    SwathTarget& t = targets[i];
+    t.prepared = &ix.targets[i];
+    t.geometry = geometry_of(ix.targets[i]);
+    Scratch s;
+    functions_of(t.geometry, s);
+    t.fns = std::move(s.fns);
+  }
+  std::vector<Run> runs(n);
+
+  const double span = since_epoch(plan.interval.start, plan.interval.end);
+  const std::size_t nthreads = static_cast<std::size_t>(std::max(threads, 1));
+  std::vector<Lane> lanes(nthreads);
+  for (Lane& l : lanes) l.stamp.assign(n, 0);
+  StepWorkers workers(static_cast<int>(nthreads) - 1);
+  std::vector<SensorLine> lines;
+  std::vector<std::exception_ptr> lane_failure(nthreads);
+  std::size_t stat_lines = 0, stat_examined = 0;
+
+  // The start: the targets the first line touches are in contact from the start.
+  auto at_start = [&](const SensorLine& l0) {
+    std::vector<Entry> hits;
+    std::vector<std::size_t> at;
+    V3 c = {l0.pt[1][0] + l0.pt[2][0], l0.pt[1][1] + l0.pt[2][1], l0.pt[1][2] + l0.pt[2][2]};
+    c = unit_of(c);
+    B2 q[2];
+    const int nq = cap_boxes(std::atan2(c[1], c[0]), std::asin(std::clamp(c[2], -1.0, 1.0)),
+                             std::acos(std::clamp(dot(c, l0.pt[1]), -1.0, 1.0)) + 1e-9, q);
+    for (int j = 0; j < nq; ++j) ix.tree.query(bgi::intersects(q[j]), std::back_inserter(hits));
+    for (const Entry& e : hits) at.push_back(ix.entry_target[e.second]);
+    std::sort(at.begin(), at.end());
+    at.erase(std::unique(at.begin(), at.end()), at.end());
+    for (const std::size_t t : at) {
+      if (!line_touches(*targets[t].prepared, l0)) continue;
+      Run& run = runs[t];
+      run.open = true;
+      run.first = l0;
+      run.last_step = 0.0;
+      ++run.number;
+      const ContactStep st = step_of(l0, sp.utc_diff);
+      sinks[t]->contact_start(run.number, st);
+      sinks[t]->contact_step(run.number, st);
+      lanes[t % nthreads].active.push_back(t);
+    }
+  };
+  // The examined intervals in time order, each lane (thread) on its own targets.
+  auto apply = [&](const std::vector<char>& examine, std::size_t nb, std::size_t stop) {
     workers.for_each(
         nthreads,
         [&](std::size_t k) {
@@ -737,18 +803,7 @@ void sweep_swath(const Plan& plan, const EarthOrientation& eop, std::size_t sate
               if (!examine[j]) continue;
               const SensorLine& a = lines[j];
               const SensorLine& b = lines[j + 1];
-              // Every point the line sweeps between a and b lies within the cap that holds
-              // both lines (a cap under a quarter turn is convex), grown by how far the line
-              // can stray from the band between them.
-              V3 c{};
-              for (const V3* p : {&a.pt[1], &a.pt[2], &b.pt[1], &b.pt[2]})
-                for (std::size_t i = 0; i < 3; ++i) c[i] += (*p)[i];
-              c = unit_of(c);
-              double radius = 0.0;
-              for (const V3* p : {&a.pt[1], &a.pt[2], &b.pt[1], &b.pt[2]})
-                radius = std::max(radius, std::acos(std::clamp(dot(c, *p), -1.0, 1.0)));
-              const double h = b.t - a.t;
-              radius += kEventCurvature * h * h / 8.0 * 1.01 + 1e-9;
+              const auto [c, radius] = swept_cap(a, b, 0.0, 1.0);
               B2 q[2];
               const int nq = cap_boxes(std::atan2(c[1], c[0]),
                                        std::asin(std::clamp(c[2], -1.0, 1.0)), radius, q);
@@ -781,20 +836,221 @@ void sweep_swath(const Plan& plan, const EarthOrientation& eop, std::size_t sate
         nthreads > 1);
     for (const auto& f : lane_failure)
       if (f) std::rethrow_exception(f);
-    if (stop <= nb) std::rethrow_exception(failure[stop]);
-    for (std::size_t j = 0; j < nb; ++j) stat_examined += examine[j] ? 1U : 0U;
-    // The block's last line opens the next block.
-    carried = need[nb] != 0;
-    if (carried) lines[0] = lines[nb];
-    k0 += nb;
-    if (progress && span > 0.0) progress(std::clamp(time_of(k0) / span, 0.0, 1.0));
-  }
+  };
+  sweep_instants(model, orbit, scr, ix, n > 0, span, plan.interval.step_s, workers, lines, at_start,
+                 apply, progress, stat_lines, stat_examined);
   for (std::size_t t = 0; t < n; ++t) {
     end_contact(model, targets[t], runs[t], *sinks[t]);
     if (runs[t].open) sinks[t]->open_at_end(runs[t].number);
   }
   if (std::getenv("ORVUS_PLAN_STATS") != nullptr) {
     std::fprintf(stderr, " ORVUS-PLAN: SATELLITE %zu: %zu INSTANTS, %zu INTERVALS EXAMINED.\n",
+                 satellite + 1, stat_lines, stat_examined);
+  }
+  if (progress) progress(1.0);
+}
+
+// ---- many points at once ----
+
+namespace {
+
+// The line at fraction x of the interval from a to b, quadratic through a, the middle m and b.
+struct MidLine {
+  V3 up, u, n;
+  double r;
+};
+MidLine between(const SensorLine& a, const SensorLine& m, const SensorLine& b, double x) {
+  const double w0 = 2.0 * (x - 0.5) * (x - 1.0), wm = -4.0 * x * (x - 1.0),
+               w1 = 2.0 * x * (x - 0.5);
+  auto mix = [&](const V3& p, const V3& q, const V3& z) {
+    return unit_of(V3{w0 * p[0] + wm * q[0] + w1 * z[0], w0 * p[1] + wm * q[1] + w1 * z[1],
+                      w0 * p[2] + wm * q[2] + w1 * z[2]});
+  };
+  MidLine l;
+  l.up = mix(a.up, m.up, b.up);
+  l.u = mix(a.u, m.u, b.u);
+  l.n = cross(l.u, l.up);
+  l.r = w0 * a.r + wm * m.r + w1 * b.r;
+  return l;
+}
+
+// The root in [lo, hi] of the quadratic through (0, fa), (1/2, fm), (1, fb), whose values at lo
+// and hi have opposite signs.
+double quadratic_root(double fa, double fm, double fb, double lo, double hi) {
+  const double A = 2.0 * fa - 4.0 * fm + 2.0 * fb, B = -3.0 * fa + 4.0 * fm - fb, C = fa;
+  auto f = [&](double x) { return (A * x + B) * x + C; };
+  double flo = f(lo);
+  // Bisection then regula falsi would do; the closed form first, checked against the bracket.
+  const double disc = B * B - 4.0 * A * C;
+  if (disc >= 0.0 && A != 0.0) {
+    const double q = -0.5 * (B + std::copysign(std::sqrt(disc), B));
+    for (const double x : {q / A, q != 0.0 ? C / q : lo - 1.0})
+      if (x >= lo && x <= hi) return x;
+  } else if (A == 0.0 && B != 0.0) {
+    const double x = -C / B;
+    if (x >= lo && x <= hi) return x;
+  }
+  for (int i = 0; i < 60; ++i) {
+    const double x = 0.5 * (lo + hi), v = f(x);
+    if ((v > 0.0) == (flo > 0.0)) {
+      lo = x;
+      flo = v;
+    } else {
+      hi = x;
+    }
+  }
+  return 0.5 * (lo + hi);
+}
+
+// The crossings of the points by the line between a and b (middle m), appended to `out`.
+void cross_points(const SearchParams& sp, const BandPoints& pts, const SensorLine& a,
+                  const SensorLine& m, const SensorLine& b, std::vector<PointCrossing>& out) {
+  const double h = b.t - a.t;
+  const double a1 = sp.alpha1 * kRad, a2 = sp.alpha2 * kRad;
+  // Pieces of the arc about as long as the line moves in the interval, each a small cap; a
+  // crossing counts in the piece its place on the arc falls in.
+  const double moved = std::acos(std::clamp(dot(a.pt[0], b.pt[0]), -1.0, 1.0));
+  const double length = std::max(a.th[2] - a.th[1], b.th[2] - b.th[1]);
+  const int pieces =
+      std::clamp(static_cast<int>(std::ceil(length / std::max(2.0 * moved, 1e-3))), 1, 64);
+  for (int k = 0; k < pieces; ++k) {
+    const double s0 = static_cast<double>(k) / pieces, s1 = static_cast<double>(k + 1) / pieces;
+    const auto [c, radius] = swept_cap(a, b, s0, s1);
+    B2 q[2];
+    const int nq =
+        cap_boxes(std::atan2(c[1], c[0]), std::asin(std::clamp(c[2], -1.0, 1.0)), radius, q);
+    for (int iq = 0; iq < nq; ++iq) {
+      const double lat1 = q[iq].min_corner().get<1>(), lat2 = q[iq].max_corner().get<1>();
+      const double lon1 = q[iq].min_corner().get<0>(), lon2 = q[iq].max_corner().get<0>();
+      const auto band0 = static_cast<std::size_t>(
+          std::lower_bound(pts.lat.begin(), pts.lat.end(), lat1) - pts.lat.begin());
+      for (std::size_t band = band0; band < pts.lat.size() && pts.lat[band] <= lat2; ++band) {
+        const double w = pts.width[band];
+        const double c_lo = std::max(std::ceil((lon1 + 180.0) / w - 0.5), 0.0);
+        const double c_hi = std::min(std::floor((lon2 + 180.0) / w - 0.5), pts.columns[band] - 1.0);
+        if (c_lo > c_hi) continue;
+        const auto col_lo = static_cast<std::uint32_t>(c_lo);
+        const auto col_hi = static_cast<std::uint32_t>(c_hi);
+        const auto first = pts.column.begin() + static_cast<std::ptrdiff_t>(pts.begin[band]);
+        const auto last = pts.column.begin() + static_cast<std::ptrdiff_t>(pts.begin[band + 1]);
+        for (auto it = std::lower_bound(first, last, col_lo); it != last && *it <= col_hi; ++it) {
+          const auto i = static_cast<std::size_t>(it - pts.column.begin());
+          const V3& p = pts.unit[i];
+          const double fa = dot(a.n, p), fb = dot(b.n, p);
+          if ((fa > 0.0) == (fb > 0.0)) continue;
+          const double fm = dot(m.n, p);
+          const double x = (fa > 0.0) != (fm > 0.0) ? quadratic_root(fa, fm, fb, 0.0, 0.5)
+                                                    : quadratic_root(fa, fm, fb, 0.5, 1.0);
+          const MidLine l = between(a, m, b, x);
+          const double R = local_radius(std::asin(std::clamp(l.up[2], -1.0, 1.0)));
+          const double th1 = std::asin(std::clamp(l.r * std::sin(a1) / R, -1.0, 1.0)) - a1;
+          const double th2 = std::asin(std::clamp(l.r * std::sin(a2) / R, -1.0, 1.0)) - a2;
+          const double th = std::atan2(dot(p, l.u), dot(p, l.up));
+          const double s = (th - th1) / (th2 - th1);
+          if (!(s >= s0 && (s < s1 || (k + 1 == pieces && s <= 1.0)))) continue;
+          // The off-nadir angle of the point, as a point target's contact gives it.
+          const V3 d = {R * p[0] - l.r * l.up[0], R * p[1] - l.r * l.up[1],
+                        R * p[2] - l.r * l.up[2]};
+          const double along = dot(d, l.n), across = dot(d, l.u), down = -dot(d, l.up);
+          const double alpha =
+              std::atan2(std::hypot(along, across), down) * (across < 0.0 ? -1.0 : 1.0);
+          out.push_back(
+              {static_cast<std::uint32_t>(i), a.t + x * h, alpha / kRad, l.n[2] > 0.0 ? 'A' : 'D'});
+        }
+      }
+    }
+  }
+}
+
+}  // namespace
+
+void sweep_points(const Plan& plan, const EarthOrientation& eop, std::size_t satellite,
+                  const BandPoints& pts,
+                  const std::function<void(const std::vector<PointCrossing>&)>& found,
+                  const std::function<void(double)>& progress, int threads) {
+  const PlanSatellite& ps = plan.satellites.at(satellite);
+  const Propagator orbit(ps.elements);
+  Interval interval = plan.interval;
+  interval.step_s = kPointStep;
+  SearchParams sp;
+  search_setup(ps.sensor, Box{-180.0, 180.0, -90.0, 90.0}, interval, sp);
+  sp.element_file = ps.elements_path;
+  check_orbit_domain(sp, orbit);
+  Screen scr;
+  init_screen(sp, orbit, scr);
+  const LineModel model(sp, orbit, eop.table().rows);
+
+  // The screening's boxes: the points by tiles of 5 x 5 degrees.
+  std::vector<BBox> tiles;
+  {
+    std::map<std::pair<int, int>, BBox> by_tile;
+    for (std::size_t band = 0; band + 1 < pts.begin.size(); ++band) {
+      for (std::size_t i = pts.begin[band]; i < pts.begin[band + 1]; ++i) {
+        const double lon = -180.0 + (pts.column[i] + 0.5) * pts.width[band], lat = pts.lat[band];
+        const std::pair<int, int> key{static_cast<int>(std::floor(lon / 5.0)),
+                                      static_cast<int>(std::floor(lat / 5.0))};
+        auto [it, added] = by_tile.try_emplace(key, BBox{lon, lon, lat, lat});
+        BBox& b = it->second;
+        b.lon1 = std::min(b.lon1, lon);
+        b.lon2 = std::max(b.lon2, lon);
+        b.lat1 = std::min(b.lat1, lat);
+        b.lat2 = std::max(b.lat2, lat);
+      }
+    }
+    for (auto& [key, b] : by_tile) {
+      b.lat1 = std::max(b.lat1 - 1e-9, -90.0);
+      b.lat2 = std::min(b.lat2 + 1e-9, 90.0);
+      tiles.push_back(b);
+    }
+  }
+  const TargetIndex ix = index_boxes(tiles, scr);
+
+  const double span = since_epoch(plan.interval.start, plan.interval.end);
+  const std::size_t nthreads = static_cast<std::size_t>(std::max(threads, 1));
+  StepWorkers workers(static_cast<int>(nthreads) - 1);
+  std::vector<SensorLine> lines, middles;
+  std::vector<std::vector<PointCrossing>> per_interval;
+  std::vector<std::exception_ptr> failed;
+  std::vector<std::size_t> examined;
+  std::vector<PointCrossing> block;
+  std::size_t stat_lines = 0, stat_examined = 0;
+  auto apply = [&](const std::vector<char>& examine, std::size_t nb, std::size_t stop) {
+    examined.clear();
+    for (std::size_t j = 0; j < nb && j + 1 < stop; ++j)
+      if (examine[j]) examined.push_back(j);
+    if (per_interval.size() < examined.size()) {
+      per_interval.resize(examined.size());
+      middles.resize(examined.size());
+      failed.resize(examined.size());
+    }
+    workers.for_each(
+        examined.size(),
+        [&](std::size_t e) {
+          const std::size_t j = examined[e];
+          per_interval[e].clear();
+          failed[e] = nullptr;
+          try {
+            middles[e] = model.at(0.5 * (lines[j].t + lines[j + 1].t));
+            cross_points(sp, pts, lines[j], middles[e], lines[j + 1], per_interval[e]);
+          } catch (...) {
+            failed[e] = std::current_exception();
+          }
+        },
+        nthreads > 1 && examined.size() >= 16);
+    block.clear();
+    for (std::size_t e = 0; e < examined.size(); ++e) {
+      if (failed[e]) std::rethrow_exception(failed[e]);
+      block.insert(block.end(), per_interval[e].begin(), per_interval[e].end());
+    }
+    stat_lines += examined.size();
+    if (!block.empty()) found(block);
+  };
+  sweep_instants(
+      model, orbit, scr, ix, !pts.unit.empty(), span, kPointStep, workers, lines,
+      [](const SensorLine&) {}, apply, progress, stat_lines, stat_examined);
+  if (std::getenv("ORVUS_PLAN_STATS") != nullptr) {
+    std::fprintf(stderr,
+                 " ORVUS-PLAN: COVERAGE, SATELLITE %zu: %zu LINES, %zu INTERVALS EXAMINED.\n",
                  satellite + 1, stat_lines, stat_examined);
   }
   if (progress) progress(1.0);

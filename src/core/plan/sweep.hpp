@@ -70,6 +70,10 @@ std::size_t sweep_points(const SearchParams& sp, const Propagator& orbit, const 
                          const std::vector<ContactSink*>& sinks,
                          const std::function<void(double)>& progress, int threads);
 
+// An index of bare boxes (entry_target numbers the boxes; no targets prepared), screened
+// without a frame gap.
+TargetIndex index_boxes(const std::vector<BBox>& boxes, const Screen& screen);
+
 // The screening of one instant from its cheap state: the time (s) during which no tracking
 // point, nor with `arc` the arc from point (1) to point (2), can reach any target's box, or a
 // negative number when some target may be in view now. For the boxes the bounds leave in
