@@ -4,13 +4,16 @@
 // track).
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <filesystem>
 #include <random>
+#include <stdexcept>
 
 #include "core/model.hpp"
 #include "core/plan/sweep.hpp"
 #include "core/search.hpp"
+#include "core/step_workers.hpp"
 #include "core/time_text.hpp"
 #include "core/two_line.hpp"
 #include "legacy/routines.hpp"
@@ -293,3 +296,25 @@ TEST(Screen, NadirLineOfSightOverTinyBoxesOnTheTrackFindsThePlainContacts) {
 
 }  // namespace
 }  // namespace orvus
+
+// A job that raises on any thread (a report that cannot be written) reaches the caller once
+// every job is done, instead of ending the process from a helper thread.
+TEST(StepWorkersTest, AJobsErrorReachesTheCallerAfterTheOthers) {
+  orvus::StepWorkers workers(3);
+  for (const std::size_t bad : {std::size_t{0}, std::size_t{37}, std::size_t{99}}) {
+    std::atomic<std::size_t> ran{0};
+    EXPECT_THROW(workers.for_each(
+                     100,
+                     [&](std::size_t i) {
+                       ++ran;
+                       if (i == bad) throw std::runtime_error("cannot write");
+                     },
+                     true),
+                 std::runtime_error);
+    EXPECT_EQ(ran.load(), 100U);
+  }
+  std::atomic<std::size_t> sum{0};
+  workers.for_each(
+      10, [&](std::size_t i) { sum += i; }, true);  // still usable afterwards
+  EXPECT_EQ(sum.load(), 45U);
+}

@@ -8,6 +8,7 @@
 #include <functional>
 #include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "core/search.hpp"
@@ -46,7 +47,16 @@ class StepWorkers {
     }
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      job_ = [&job](std::size_t i) { job(i); };
+      // A job that raises (a sink that cannot write its report) must not end a helper
+      // thread, which would end the process: the first error is raised here once all are done.
+      job_ = [&job, this](std::size_t i) {
+        try {
+          job(i);
+        } catch (...) {
+          std::lock_guard<std::mutex> error_lock(error_mutex_);
+          if (!error_) error_ = std::current_exception();
+        }
+      };
       count_ = n;
       next_.store(0);
       busy_ = threads_.size();
@@ -56,6 +66,7 @@ class StepWorkers {
     work();
     std::unique_lock<std::mutex> lock(mutex_);
     done_.wait(lock, [this] { return busy_ == 0; });
+    if (error_) std::rethrow_exception(std::exchange(error_, nullptr));
   }
 
  private:
@@ -81,6 +92,8 @@ class StepWorkers {
   std::mutex mutex_;
   std::condition_variable wake_, done_;
   std::function<void(std::size_t)> job_;
+  std::mutex error_mutex_;
+  std::exception_ptr error_;
   std::size_t count_ = 0;
   std::atomic<std::size_t> next_{0};
   std::size_t busy_ = 0;
