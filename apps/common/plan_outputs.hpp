@@ -1,6 +1,6 @@
 // The files of a planner's run in its output folder (opportunities.csv, opportunities.geojson,
-// opportunities.html, passes.csv when the plan has stations and, with reports, the reports/
-// folder), written into a temporary folder
+// opportunities.html, passes.csv when the plan has stations, the schedule's files when it has
+// [schedule] and, with reports, the reports/ folder), written into a temporary folder
 // beside them and put in place of the earlier ones together at the end, or not at all. The
 // folder is locked for the run. Shared by orvus-plan and the Python module.
 #pragma once
@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "orvus/plan.hpp"
+#include "orvus/plan_schedule.hpp"
 
 namespace orvus::detail {
 class ExclusiveLock;
@@ -53,6 +54,11 @@ class OutputFolder {
   void write_opportunities(const Plan& plan, const std::vector<Opportunity>& kept);
   // passes.csv. A run that does not write it removes an earlier one with the set.
   void write_passes(const Plan& plan, const std::vector<PlanPass>& passes);
+  // schedule.csv, unscheduled.csv, schedule.geojson and schedule.json; the page that
+  // write_opportunities writes after it shows the schedule on its timeline. A run that does
+  // not write them removes earlier ones with the set.
+  void write_schedule(const Plan& plan, const std::vector<PlanPass>& passes,
+                      const PlanSchedule& schedule);
 
   // Puts every output of the run in place of the earlier ones: all of them, or (Error) none.
   void commit();
@@ -66,6 +72,9 @@ class OutputFolder {
   std::vector<std::string> written_;
   std::unique_ptr<detail::ExclusiveLock> lock_;
   std::unique_ptr<detail::StopCleanup> cleanup_;
+  // What the page shows beside the opportunities (write_schedule).
+  const PlanSchedule* schedule_ = nullptr;
+  const std::vector<PlanPass>* schedule_passes_ = nullptr;
 };
 
 // The reports/ folder of every satellite and target, index s * targets + t:

@@ -1,8 +1,9 @@
 // orvus-plan PLAN.toml [--reports]: every imaging opportunity of a deck of targets for the
 // plan's satellites, filtered by its constraints, into opportunities.csv,
-// opportunities.geojson and opportunities.html, the passes over its stations into passes.csv
-// (and, with --reports, the three classic reports of every pair), all put in place together
-// at the end of the run.
+// opportunities.geojson and opportunities.html, the passes over its stations into passes.csv,
+// with [schedule] the acquisitions chosen into schedule.csv, unscheduled.csv,
+// schedule.geojson and schedule.json (and, with --reports, the three classic reports of every
+// pair), all put in place together at the end of the run.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,6 +17,7 @@
 #include <exception>
 #include <filesystem>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -27,6 +29,7 @@
 #include "legacy/run.hpp"
 #include "orvus/error.hpp"
 #include "orvus/plan.hpp"
+#include "orvus/plan_schedule.hpp"
 #include "orvus/version.hpp"
 #include "plan_outputs.hpp"
 
@@ -204,7 +207,9 @@ int main(int argc, char** argv) {
           "Usage: orvus-plan PLAN.toml [--reports]\n"
           "Finds every imaging opportunity of the plan's targets for its satellites and writes\n"
           "opportunities.csv, opportunities.geojson and opportunities.html (a map page) into\n"
-          "the plan's output directory, and passes.csv of its stations; with --reports also the\n"
+          "the plan's output directory, passes.csv of its stations and, when the plan has a\n"
+          "[schedule] table, the acquisitions chosen in schedule.csv, unscheduled.csv,\n"
+          "schedule.geojson and schedule.json; with --reports also the\n"
           "three orvus reports of every satellite and target in\n"
           "reports/<satellite number>-<target id>/, listed in reports/index.csv. The earlier\n"
           "outputs are replaced together at the end, or left as they were.\n");
@@ -254,13 +259,19 @@ int main(int argc, char** argv) {
     orvus::PlanCounts counts;
     const auto kept = orvus::run_plan(plan, eop, &counts, [&](double f) { bar(f); });
     bar.done();
-    out.write_opportunities(plan, kept);
-    std::size_t passes = 0;
+    std::vector<orvus::PlanPass> pass_list;
     if (!plan.stations.empty()) {
-      const auto list = orvus::plan_passes(plan, eop);
-      passes = list.size();
-      out.write_passes(plan, list);
+      pass_list = orvus::plan_passes(plan, eop);
+      out.write_passes(plan, pass_list);
     }
+    const std::size_t passes = pass_list.size();
+    // The schedule before the page, which shows it.
+    std::optional<orvus::PlanSchedule> schedule;
+    if (plan.schedule) {
+      schedule = orvus::schedule_plan(plan, eop, kept, pass_list);
+      out.write_schedule(plan, pass_list, *schedule);
+    }
+    out.write_opportunities(plan, kept);
     if (reports) {
       const std::vector<std::string> folders = orvus::plan_outputs::report_folders(plan);
       // Every pair on its own sweep, the pairs spread over the machine's threads; the first
@@ -298,6 +309,9 @@ int main(int argc, char** argv) {
                  counts.by_duration);
     if (!plan.stations.empty()) {
       std::fprintf(stderr, " ORVUS-PLAN: %zu STATION PASSES.\n", passes);
+    }
+    if (schedule) {
+      std::fprintf(stderr, " ORVUS-PLAN: %s\n", orvus::schedule_summary(plan, *schedule).c_str());
     }
     std::fprintf(stderr, " ORVUS-PLAN: WRITTEN TO \"%s\".\n", plan.output_dir.c_str());
   } catch (const orvus::Error& e) {
