@@ -6,8 +6,9 @@
 The plan is split into tasks of one satellite over a chunk of targets: each target's
 contacts are whole within its task, so no contact is cut. Every task calls the core library
 on a worker; the client joins the results, applies the plan's constraints, finds the passes
-over the plan's stations and writes opportunities.csv, opportunities.geojson,
-opportunities.html and passes.csv into the plan's output directory, byte for byte as
+over the plan's stations, schedules the acquisitions when the plan has [schedule] (on the
+client, after the sweep) and writes opportunities.csv, opportunities.geojson,
+opportunities.html, passes.csv and the schedule's files into the plan's output directory, as
 orvus-plan writes them. As with orvus-plan, the folder is locked
 for the run (a second planner on it stops at once) and the files replace the earlier ones
 together at the end, or not at all. The plan's files must be reachable by the same paths on
@@ -194,6 +195,8 @@ def main(argv=None):
           f"{counts['by_pass']} BY PASS, {counts['by_duration']} BY DURATION.", file=sys.stderr)
     if counts.get("stations"):
         print(f" ORVUS.DISTRIBUTED: {counts['passes']} STATION PASSES.", file=sys.stderr)
+    if counts.get("schedule"):
+        print(f" ORVUS.DISTRIBUTED: {counts['schedule']}", file=sys.stderr)
     print(f' ORVUS.DISTRIBUTED: WRITTEN TO "{counts["output"]}".', file=sys.stderr)
     return 0
 
