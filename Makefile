@@ -27,9 +27,9 @@ build: configure
 test: build
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
-# Builds only the two commands it runs.
+# Builds only the three commands it runs.
 example: configure
-	@cmake --build $(BUILD) -j $(JOBS) --target orvus orvus-map
+	@cmake --build $(BUILD) -j $(JOBS) --target orvus orvus-map orvus-plan
 	@scripts/run-example $(BUILD)
 
 bench: configure

@@ -16,6 +16,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -35,6 +36,7 @@
 
 #include "orvus/coverage.hpp"
 #include "orvus/plan.hpp"
+#include "orvus/plan_schedule.hpp"
 #include "plan_outputs.hpp"
 #endif
 
@@ -347,6 +349,41 @@ std::pair<std::string, double> plan_csv(const std::string& path) {
   return {opportunities_csv(plan, kept), plan.interval.utc_offset_hours};
 }
 
+// The whole plan on this machine with every table orvus-plan writes: opportunities.csv,
+// passes.csv (its header alone without stations) and, with [schedule], schedule.csv,
+// unscheduled.csv and schedule.json; and the plan's UTC offset (hours).
+py::dict plan_tables(const std::string& path) {
+  std::map<std::string, std::string> texts;
+  double offset = 0.0;
+  {
+    const py::gil_scoped_release unlocked;
+    const orvus::Plan plan = orvus::load_plan(path);
+    offset = plan.interval.utc_offset_hours;
+    const auto eop = earth_orientation(plan.earth_orientation_path);
+    SignalCheck check_signals;
+    const auto kept = orvus::run_plan(plan, *eop, nullptr, [&](double) { check_signals(); });
+    texts["opportunities"] = opportunities_csv(plan, kept);
+    const auto passes = orvus::plan_passes(plan, *eop);
+    std::ostringstream p;
+    orvus::write_passes_csv(plan, passes, p);
+    texts["passes"] = std::move(p).str();
+    if (plan.schedule) {
+      const orvus::PlanSchedule s = orvus::schedule_plan(plan, *eop, kept, passes);
+      std::ostringstream a, u, j;
+      orvus::write_schedule_csv(plan, passes, s, a);
+      orvus::write_unscheduled_csv(plan, s, u);
+      orvus::write_schedule_json(plan, s, j);
+      texts["schedule"] = std::move(a).str();
+      texts["unscheduled"] = std::move(u).str();
+      texts["summary"] = std::move(j).str();
+    }
+  }
+  py::dict out;
+  for (const auto& [k, v] : texts) out[py::str(k)] = v;
+  out["utc_offset_hours"] = offset;
+  return out;
+}
+
 // The passes over the plan's stations: the table orvus-plan writes as passes.csv (its header
 // alone when the plan has none), and the plan's UTC offset (hours).
 std::pair<std::string, double> plan_passes_csv(const std::string& path) {
@@ -443,6 +480,7 @@ class PlanOutputs {
     orvus::PlanCounts counts;
     std::optional<orvus::CoverageResult> coverage;
     std::size_t passes = 0;
+    std::optional<orvus::PlanSchedule> schedule;
     {
       const py::gil_scoped_release unlocked;
       std::vector<orvus::Opportunity> all;
@@ -460,14 +498,22 @@ class PlanOutputs {
           accesses.push_back(orvus::deserialize_coverage_accesses(part));
         coverage = orvus::coverage_statistics(*plan_, *grid, accesses);
       }
+      std::vector<orvus::PlanPass> list;
+      if (!plan_->stations.empty() || plan_->schedule) {
+        const auto eop = earth_orientation(plan_->earth_orientation_path);
+        if (!plan_->stations.empty()) {
+          list = orvus::plan_passes(*plan_, *eop);
+          passes = list.size();
+          folder_->write_passes(*plan_, list);
+        }
+        // The schedule, here on the client, from every task's opportunities.
+        if (plan_->schedule) {
+          schedule = orvus::schedule_plan(*plan_, *eop, kept, list);
+          folder_->write_schedule(*plan_, list, *schedule);
+        }
+      }
       folder_->write_opportunities(*plan_, kept, grid.get(), coverage ? &*coverage : nullptr);
       if (coverage) folder_->write_coverage(*plan_, *grid, *coverage);
-      if (!plan_->stations.empty()) {
-        const auto eop = earth_orientation(plan_->earth_orientation_path);
-        const auto list = orvus::plan_passes(*plan_, *eop);
-        passes = list.size();
-        folder_->write_passes(*plan_, list);
-      }
       folder_->commit();
       folder_.reset();
     }
@@ -489,6 +535,7 @@ class PlanOutputs {
       out["coverage_by_alpha"] = coverage->by_alpha;
       out["coverage_by_pass"] = coverage->by_pass;
     }
+    if (schedule) out["schedule"] = orvus::schedule_summary(*plan_, *schedule);
     return out;
   }
 
@@ -592,6 +639,7 @@ PYBIND11_MODULE(_core, m) {
   m.def("_plan_info", &plan_info);
   m.def("_plan_csv", &plan_csv);
   m.def("_plan_passes_csv", &plan_passes_csv);
+  m.def("_plan_tables", &plan_tables);
   m.def("_plan_chunk", &plan_chunk);
   py::class_<PlanOutputs>(m, "_PlanOutputs")
       .def(py::init<const std::string&, const std::string&>(), py::arg("path"),

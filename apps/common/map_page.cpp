@@ -381,6 +381,23 @@ const std::string& world_json() {
   return json;
 }
 
+// A swath's rings (or a line across the track), each made continuous from near the
+// reference longitude, then simplified.
+void add_swath(Geometry& g, const std::vector<Line>& swath, double ref_lon) {
+  for (const Line& ring : swath) {
+    Line whole;
+    double prev = ref_lon;
+    for (const Point& p : ring) {
+      if (!finite(p)) continue;
+      prev = near(p.lon_deg, prev);
+      whole.push_back({prev, p.lat_deg});
+    }
+    const bool closed = whole.size() > 3;
+    g.add(closed ? 0 : 1,
+          closed ? simplified_swath(whole, kSimplifyDeg) : simplified(whole, kSimplifyDeg));
+  }
+}
+
 template <class F>
 std::string json_texts(std::size_t n, F&& text) {
   std::string out = "[";
@@ -454,6 +471,62 @@ std::string coverage_json(const Coverage& c) {
   }
   field(out, "areas", areas + "]");
   return out + "}";
+}
+
+// The schedule's columns: per acquisition its satellite, target, opportunity (0 for none,
+// else its index + 1), start (ms from the interval's start, as differences), duration (ms),
+// roll (1/100 deg) and camera swath; per pass its satellite, station (index into the
+// names), AOS and duration; and the roll scale.
+std::string schedule_data(const Schedule& s, const std::vector<Point>& centres, std::int64_t t0) {
+  std::string out = "{";
+  field(out, "count", std::to_string(s.acquisitions.size()));
+  Column satellite, target, contact, start, duration, roll, swath;
+  std::int64_t previous = t0;
+  for (const Acquisition& a : s.acquisitions) {
+    satellite.put(a.satellite);
+    target.put(a.target);
+    contact.put(a.contact ? *a.contact + 1 : 0);
+    const std::int64_t ms = local_ms(a.start).value_or(previous);
+    start.put_signed(ms - previous);
+    previous = ms;
+    duration.put_signed(std::isfinite(a.duration_s) ? quantized(a.duration_s, 1000.0) : 0);
+    roll.put_signed(std::isfinite(a.roll_deg) ? quantized(a.roll_deg, 100.0) : 0);
+    const Point ref = a.target < centres.size() ? centres[a.target] : Point{};
+    Geometry g(kSwathScale, ref.lon_deg, quantized(ref.lon_deg, kSwathScale),
+               quantized(ref.lat_deg, kSwathScale));
+    add_swath(g, a.swath, ref.lon_deg);
+    g.write(swath);
+  }
+  field(out, "satellite", satellite.json());
+  field(out, "target", target.json());
+  field(out, "contact", contact.json());
+  field(out, "start_ms", start.json());
+  field(out, "duration_ms", duration.json());
+  field(out, "roll_cdeg", roll.json());
+  field(out, "swath", swath.json());
+  field(out, "max_roll_cdeg",
+        std::to_string(std::isfinite(s.max_roll_deg) ? quantized(s.max_roll_deg, 100.0) : 0));
+  out += ",\n\"passes\":{";
+  field(out, "count", std::to_string(s.passes.size()));
+  std::vector<std::string> names;
+  Column pass_satellite, station, aos, length;
+  previous = t0;
+  for (const StationPass& p : s.passes) {
+    pass_satellite.put(p.satellite);
+    auto it = std::find(names.begin(), names.end(), p.station);
+    if (it == names.end()) it = names.insert(names.end(), p.station);
+    station.put(static_cast<std::uint64_t>(it - names.begin()));
+    const std::int64_t ms = local_ms(p.aos).value_or(previous);
+    aos.put_signed(ms - previous);
+    previous = ms;
+    length.put_signed(std::isfinite(p.duration_s) ? quantized(p.duration_s, 1000.0) : 0);
+  }
+  field(out, "stations", json_texts(names.size(), [&](std::size_t i) { return names[i]; }));
+  field(out, "satellite", pass_satellite.json());
+  field(out, "station", station.json());
+  field(out, "aos_ms", aos.json());
+  field(out, "duration_ms", length.json());
+  return out + "}}";
 }
 
 std::string page_data(const Page& page) {
@@ -535,19 +608,7 @@ std::string page_data(const Page& page) {
       best.put_optional(std::nullopt);
     }
     Geometry g(kSwathScale, ref.lon_deg, rx, ry);
-    for (const Line& ring : c.swath) {
-      // Continuous from near the target before it is simplified.
-      Line whole;
-      double prev = ref.lon_deg;
-      for (const Point& p : ring) {
-        if (!finite(p)) continue;
-        prev = near(p.lon_deg, prev);
-        whole.push_back({prev, p.lat_deg});
-      }
-      const bool closed = whole.size() > 3;
-      g.add(closed ? 0 : 1,
-            closed ? simplified_swath(whole, kSimplifyDeg) : simplified(whole, kSimplifyDeg));
-    }
+    add_swath(g, c.swath, ref.lon_deg);
     g.write(swath);
     Geometry tg(kSwathScale, ref.lon_deg, rx, ry);
     if (c.track.size() >= 2) {
@@ -577,6 +638,7 @@ std::string page_data(const Page& page) {
   if (tracks) field(out, "track", track.json());
   out += '}';
   if (page.coverage) out += ",\n\"coverage\":" + coverage_json(*page.coverage);
+  if (page.schedule) out += ",\n\"schedule\":" + schedule_data(*page.schedule, centres, t0);
   out += '}';
   return out;
 }
@@ -597,11 +659,20 @@ std::string page_html(const Page& page) {
   std::string out(asset_page_html());
   // The scripts run by their hashes: no other inline script (nor handler) can.
   const std::string hashes = csp_hash(asset_leaflet_js()) + " " + csp_hash(asset_page_js());
+  // So do the two style sheets: Leaflet's and the page's own (the template's second <style>);
+  // no style attribute in markup applies (the scripts set styles through the DOM).
+  const std::string_view tpl = asset_page_html();
+  const auto own = tpl.find("<style>\n");
+  const auto own_end = tpl.find("</style>", own);
+  const std::string styles =
+      csp_hash(asset_leaflet_css()) + " " +
+      csp_hash(tpl.substr(own + 7, own_end == std::string_view::npos ? 0 : own_end - own - 7));
   fill(out, "PAGE_JS", asset_page_js());
   fill(out, "DATA", page_data(page));
   fill(out, "LEAFLET_JS", asset_leaflet_js());
   fill(out, "LEAFLET_CSS", asset_leaflet_css());
   fill(out, "SCRIPT_HASHES", hashes);
+  fill(out, "STYLE_HASHES", styles);
   return out;
 }
 

@@ -6,7 +6,9 @@
 // The data go into the page once, as columns: a table of satellites, a table of targets (id,
 // name, geometry) and the contacts as columns of numbers indexing those tables, with times in
 // milliseconds from the interval's start and swaths simplified. The page draws the targets
-// first, coloured by their number of contacts, and the swaths of a selection only.
+// first, coloured by their number of contacts, and the swaths of a selection only. A page with
+// a schedule also has, in columns likewise, its acquisitions and station passes: a timeline
+// per satellite, and the acquired swaths highlighted on the map.
 #pragma once
 
 #include <cstdint>
@@ -90,12 +92,39 @@ struct Coverage {
   std::vector<Area> areas;
 };
 
+// An acquisition of a schedule, on the timeline and, its swath highlighted, on the map.
+struct Acquisition {
+  std::size_t satellite = 0;           // index into Page::satellites
+  std::size_t target = 0;              // index into Page::targets
+  std::optional<std::size_t> contact;  // the opportunity it takes (index into Page::contacts)
+  std::string start;                   // local date-time text, as Contact::start
+  double duration_s = 0.0;
+  double roll_deg = 0.0;
+  std::vector<Line> swath;  // the camera's swath, as Contact::swath
+};
+
+// A station pass of a satellite, on the timeline.
+struct StationPass {
+  std::size_t satellite = 0;  // index into Page::satellites
+  std::string station;
+  std::string aos;  // local date-time text, as Contact::start
+  double duration_s = 0.0;
+};
+
+// A schedule: its acquisitions and the passes its recorder empties over.
+struct Schedule {
+  std::vector<Acquisition> acquisitions;
+  std::vector<StationPass> passes;
+  double max_roll_deg = 0.0;  // the timeline's roll scale: the largest |roll| allowed
+};
+
 struct Page {
   Header header;
   std::vector<Satellite> satellites;
   std::vector<Target> targets;
   std::vector<Contact> contacts;
   std::optional<Coverage> coverage;
+  std::optional<Schedule> schedule;  // shown on a timeline per satellite when present
 };
 
 // The interval as people read it: "01/07/2025 00:00 to 31/07/2025 00:00, UTC −3" (seconds

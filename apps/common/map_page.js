@@ -4,8 +4,9 @@
 // inputs reaches the document as text (textContent), never as markup.
 //
 // Parts: data (decoding), time and number texts, the base map (land, borders, graticule), the
-// target layer, the swath layer, the table, the filters; each view has an update() that the
-// filters call, so that further views (a timeline, a coverage grid) can join them.
+// target layer, the swath layer, the table, the schedule (acquired swaths and a timeline), the
+// filters; each view has an update() that the filters call, so that further views (a coverage
+// grid) can join them.
 (function () {
 'use strict';
 
@@ -86,6 +87,27 @@ function featureBounds(g, f, b) {
   return b;
 }
 
+// A schedule's acquisitions (their swaths referred to their targets' centres, cx / cy in
+// 1e-4 deg) and the station passes, as the contacts are.
+function decodeSchedule(S, cx, cy) {
+  var n = S.count, target = column(S.target, n, 'uint', 1, Int32Array);
+  var start = column(S.start_ms, n, 'sint'), i;
+  for (i = 1; i < n; i++) start[i] += start[i - 1];
+  var contact = column(S.contact, n, 'uint', 1, Int32Array).map(function (v) { return v - 1; });
+  var P = S.passes, np = P.count, aos = column(P.aos_ms, np, 'sint');
+  for (i = 1; i < np; i++) aos[i] += aos[i - 1];
+  return {
+    count: n, satellite: column(S.satellite, n, 'uint', 1, Int32Array), target: target,
+    contact: contact, start: start, duration: column(S.duration_ms, n, 'sint', 1000),
+    roll: column(S.roll_cdeg, n, 'sint', 100), maxRoll: S.max_roll_cdeg / 100,
+    swath: geometry(S.swath, n, 1e4, function (f) { return cx[target[f]]; },
+                    function (f) { return cy[target[f]]; }),
+    passes: { count: np, satellite: column(P.satellite, np, 'uint', 1, Int32Array),
+              station: column(P.station, np, 'uint', 1, Int32Array), stations: P.stations,
+              aos: aos, duration: column(P.duration_ms, np, 'sint', 1000) }
+  };
+}
+
 var raw = JSON.parse(document.getElementById('orvus-data').textContent);
 var data = (function () {
   var T = raw.targets, C = raw.contacts, nT = T.count, nC = C.count;
@@ -118,7 +140,8 @@ var data = (function () {
     track: C.track ? geometry(C.track, nC, 1e4, refX, refY) : null
   };
   return { header: raw.header, t0: raw.t0, t1: raw.t1, satellites: raw.satellites.name,
-           targets: targets, contacts: contacts };
+           targets: targets, contacts: contacts,
+           schedule: raw.schedule ? decodeSchedule(raw.schedule, cx, cy) : null };
 }());
 var targets = data.targets, contacts = data.contacts;
 
@@ -991,6 +1014,175 @@ var table = (function () {
 }());
 views.push(table);
 
+// ---- Schedule: the acquired swaths on the map, and a timeline per satellite of the
+// acquisitions (bars at their roll, joined by the roll), over the station passes (bands).
+// Both follow the satellite and date filters. ----------------------------------------------
+
+var schedule = data.schedule;
+// The acquisitions kept by the satellite and date filters, in time order.
+function scheduled() {
+  var out = [];
+  for (var i = 0; schedule && i < schedule.count; i++) {
+    if (state.satellite >= 0 && schedule.satellite[i] !== state.satellite) continue;
+    if (schedule.start[i] < state.from || schedule.start[i] >= state.to) continue;
+    out.push(i);
+  }
+  return out;
+}
+function acquisitionText(i) {
+  var s = schedule;
+  return [targets.label[s.target[i]] || '', data.satellites[s.satellite[i]] || '',
+          'Local start: ' + timeText(s.start[i]), 'Imaging (s): ' + fixed(s.duration[i], 3),
+          'Roll (\u00b0): ' + fixed(s.roll[i], 2)];
+}
+state.acquisition = -1;
+
+var acquiredLayer = schedule && (function () {
+  var limit = 1000;
+  var group = L.featureGroup().addTo(map), drawn = new Map();
+  var status = note('bottomleft', 'orvus-acquired-note');
+  group.bindTooltip(function (layer) { return lines(acquisitionText(layer.orvusAcquisition)); },
+                    { sticky: true });
+  group.on('click', function (e) { selectAcquisition(e.layer.orvusAcquisition, false); });
+  function mark() {
+    drawn.forEach(function (layer, i) {
+      var e = layer.getElement();
+      if (e) e.classList.toggle('orvus-selected', i === state.acquisition);
+      if (i === state.acquisition) layer.bringToFront();
+    });
+  }
+  return {
+    update: function () {
+      group.clearLayers();
+      drawn.clear();
+      var kept = scheduled();
+      if (kept.length <= limit) {
+        kept.forEach(function (i) {
+          var parts = featureParts(schedule.swath, i);
+          var opts = { color: '#145a14', weight: 2, fillColor: '#2ca02c', fillOpacity: 0.55,
+                       className: 'orvus-acquired', bubblingMouseEvents: false };
+          var layer = parts.rings.length ? L.polygon(parts.rings, opts)
+                    : parts.lines.length ? L.polyline(parts.lines, opts) : null;
+          if (!layer) return;
+          layer.orvusAcquisition = i;
+          group.addLayer(layer);
+          layer.getElement().setAttribute('data-acquisition', String(i));
+          drawn.set(i, layer);
+        });
+      }
+      status.textContent = kept.length > limit ?
+        count(kept.length) + ' acquired swaths not drawn (more than ' + limit + '): narrow the ' +
+        'satellite or dates to draw them.' :
+        count(drawn.size) + ' acquired swath' + (drawn.size === 1 ? '' : 's') + ' highlighted.';
+      mark();
+    },
+    mark: mark,
+    bounds: function (i) { return featureBounds(schedule.swath, i, L.latLngBounds([])); }
+  };
+}());
+if (acquiredLayer) views.push(acquiredLayer);
+
+var timeline = schedule && (function () {
+  var svgNS = 'http://www.w3.org/2000/svg', W = 1000, H = 44, mid = H / 2;
+  var box = byId('orvus-timeline'), rows = byId('orvus-timeline-rows');
+  box.classList.remove('orvus-hidden');
+  function el(name, attrs, parent) {
+    var e = document.createElementNS(svgNS, name);
+    Object.keys(attrs).forEach(function (k) { e.setAttribute(k, attrs[k]); });
+    if (parent) parent.appendChild(e);
+    return e;
+  }
+  function titled(e, texts) {
+    el('title', {}, e).textContent = texts.join('\n');
+    return e;
+  }
+  var bars = [];
+  function mark() {
+    bars.forEach(function (b) {
+      b.classList.toggle('orvus-selected', Number(b.getAttribute('data-acquisition')) === state.acquisition);
+    });
+  }
+  function update() {
+    var r0 = isNaN(state.from) ? 0 : Math.max(0, state.from);
+    var r1 = isNaN(state.to) ? data.t1 - data.t0 : state.to;
+    if (!(r1 > r0)) r1 = r0 + 1;
+    var x = function (ms) { return (ms - r0) / (r1 - r0) * W; };
+    var scale = schedule.maxRoll > 0 ? (mid - 5) / schedule.maxRoll : 0;
+    var y = function (roll) { return mid - roll * scale; };
+    var kept = scheduled(), P = schedule.passes, shown = 0;
+    rows.textContent = '';
+    bars = [];
+    data.satellites.forEach(function (name, sat) {
+      if (state.satellite >= 0 && sat !== state.satellite) return;
+      var row = document.createElement('div');
+      row.className = 'orvus-tl-row';
+      row.setAttribute('data-satellite', String(sat));
+      var label = document.createElement('span');
+      label.className = 'orvus-tl-label';
+      label.textContent = name;
+      row.appendChild(label);
+      var svg = el('svg', { viewBox: '0 0 ' + W + ' ' + H, preserveAspectRatio: 'none' }, row);
+      for (var p = 0; p < P.count; p++) {
+        if (P.satellite[p] !== sat || P.aos[p] + P.duration[p] * 1000 < r0 || P.aos[p] > r1) continue;
+        titled(el('rect', { x: x(P.aos[p]), y: 0, width: Math.max(1, x(P.aos[p] + P.duration[p] * 1000) - x(P.aos[p])),
+                            height: H, 'class': 'orvus-pass-band' }, svg),
+               [P.stations[P.station[p]] || '', 'AOS ' + timeText(P.aos[p]),
+                'Duration (s): ' + fixed(P.duration[p], 1)]);
+      }
+      el('line', { x1: 0, x2: W, y1: mid, y2: mid, 'class': 'orvus-tl-axis' }, svg);
+      var mine = kept.filter(function (i) { return schedule.satellite[i] === sat; });
+      // The roll from one image to the next within a pass (images under 20 minutes apart).
+      var pts = [], last = -Infinity;
+      mine.concat([-1]).forEach(function (i) {
+        var a = i >= 0 ? schedule.start[i] : Infinity;
+        if (a - last > 1200000) {
+          if (pts.length > 2) el('polyline', { points: pts.join(' '), 'class': 'orvus-roll' }, svg);
+          pts = [];
+        }
+        if (i < 0) return;
+        var b = a + schedule.duration[i] * 1000, v = y(schedule.roll[i]);
+        pts.push(x(a) + ',' + v, x(b) + ',' + v);
+        last = b;
+      });
+      mine.forEach(function (i) {
+        var a = schedule.start[i], w = x(a + schedule.duration[i] * 1000) - x(a);
+        var bar = titled(el('rect', { x: x(a) - Math.max(0, 1.5 - w) / 2, y: y(schedule.roll[i]) - 4,
+                                      width: Math.max(1.5, w), height: 8, 'class': 'orvus-acq',
+                                      'data-acquisition': String(i) }, svg), acquisitionText(i));
+        bar.addEventListener('click', function () { selectAcquisition(i, true); });
+        bars.push(bar);
+      });
+      shown += mine.length;
+      rows.appendChild(row);
+    });
+    byId('orvus-timeline-head').textContent = 'Schedule: ' + count(shown) + ' of ' +
+      count(schedule.count) + ' acquisitions, ' + timeText(r0) + ' to ' + timeText(r1) +
+      '; bars at their roll (\u00b1' + fixed(schedule.maxRoll, 1) + '\u00b0 top to bottom), ' +
+      'station passes shaded.';
+    mark();
+  }
+  return { update: update, mark: mark };
+}());
+if (timeline) views.push(timeline);
+
+// Selects an acquisition: marked on the timeline and the map, and its opportunity's row when
+// the filters keep it.
+function selectAcquisition(i, zoom) {
+  state.acquisition = i;
+  acquiredLayer.mark();
+  timeline.mark();
+  var c = schedule.contact[i];
+  if (c >= 0 && filtered.indexOf(c) >= 0) {
+    state.selected = c;
+    swathLayer.select();
+    table.select(false);
+  }
+  if (zoom) {
+    var b = acquiredLayer.bounds(i).extend(targetLayer.bounds(schedule.target[i]));
+    if (b.isValid()) map.fitBounds(b, { padding: [30, 30], maxZoom: 10, animate: false });
+  }
+}
+
 function select(i, zoom) {
   state.selected = i;
   swathLayer.select();
@@ -1070,6 +1262,6 @@ graticule();
 map.on('moveend', graticule);
 window.orvusMap = map;
 window.orvusPage = { data: data, state: state, select: select, pick: pick, refresh: refresh,
-                     coverage: coverageLayer };
+                     coverage: coverageLayer, selectAcquisition: selectAcquisition };
 if (window.performance && performance.mark) performance.mark('orvus-ready');
 }());

@@ -34,6 +34,17 @@ constexpr std::array<const char*, 1> kOptional = {"passes.csv"};
 // earlier ones are removed.
 constexpr std::array<const char*, 4> kCoverage = {"coverage_cells.csv", "coverage_cells.geojson",
                                                   "coverage.csv", "coverage_summary.csv"};
+// Likewise, the schedule's files (written together).
+constexpr std::array<const char*, 4> kScheduleFiles = {"schedule.csv", "unscheduled.csv",
+                                                       "schedule.geojson", "schedule.json"};
+
+// Every optional output's name.
+std::vector<const char*> optional_files() {
+  std::vector<const char*> out(kOptional.begin(), kOptional.end());
+  out.insert(out.end(), kCoverage.begin(), kCoverage.end());
+  out.insert(out.end(), kScheduleFiles.begin(), kScheduleFiles.end());
+  return out;
+}
 constexpr const char* kReports = "reports";
 constexpr const char* kInterrupted = " EXECUTION INTERRUPTED.";
 constexpr const char* kKept = " THE EARLIER OUTPUTS ARE LEFT AS THEY WERE.";
@@ -165,8 +176,7 @@ OutputFolder::OutputFolder(const std::string& dir, bool reports, std::string_vie
   }
   // Only a folder can be put in place of a folder, and only a file in place of a file.
   std::vector<const char*> files(kFiles.begin(), kFiles.end());
-  files.insert(files.end(), kOptional.begin(), kOptional.end());
-  files.insert(files.end(), kCoverage.begin(), kCoverage.end());
+  for (const char* name : optional_files()) files.push_back(name);
   for (const char* name : files) {
     bool folder = false;
     if (present(abs_ / name, &folder) && folder) {
@@ -227,8 +237,21 @@ void OutputFolder::write_opportunities(const Plan& plan, const std::vector<Oppor
                                        const CoverageGrid* grid, const CoverageResult* coverage) {
   write(kFiles[0], [&](std::ostream& out) { write_opportunities_csv(plan, kept, out); });
   write(kFiles[1], [&](std::ostream& out) { write_opportunities_geojson(plan, kept, out); });
-  write(kFiles[2],
-        [&](std::ostream& out) { out << plan_page::page_html(plan, kept, grid, coverage); });
+  write(kFiles[2], [&](std::ostream& out) {
+    out << plan_page::page_html(plan, kept, grid, coverage, schedule_, schedule_passes_);
+  });
+}
+
+void OutputFolder::write_schedule(const Plan& plan, const std::vector<PlanPass>& passes,
+                                  const PlanSchedule& schedule) {
+  write(kScheduleFiles[0],
+        [&](std::ostream& out) { write_schedule_csv(plan, passes, schedule, out); });
+  write(kScheduleFiles[1], [&](std::ostream& out) { write_unscheduled_csv(plan, schedule, out); });
+  write(kScheduleFiles[2],
+        [&](std::ostream& out) { write_schedule_geojson(plan, passes, schedule, out); });
+  write(kScheduleFiles[3], [&](std::ostream& out) { write_schedule_json(plan, schedule, out); });
+  schedule_ = &schedule;
+  schedule_passes_ = &passes;
 }
 
 void OutputFolder::write_passes(const Plan& plan, const std::vector<PlanPass>& passes) {
@@ -249,9 +272,7 @@ void OutputFolder::write_coverage(const Plan& plan, const CoverageGrid& grid,
 void OutputFolder::put_in_place() {
   std::vector<std::string> names(kFiles.begin(), kFiles.end());
   std::vector<std::string> stale;  // earlier optional outputs this run did not write
-  std::vector<const char*> optional(kOptional.begin(), kOptional.end());
-  optional.insert(optional.end(), kCoverage.begin(), kCoverage.end());
-  for (const char* name : optional) {
+  for (const char* name : optional_files()) {
     if (std::find(written_.begin(), written_.end(), name) != written_.end()) {
       names.emplace_back(name);
     } else {

@@ -1,6 +1,6 @@
 // The files of a planner's run in its output folder (opportunities.csv, opportunities.geojson,
-// opportunities.html, passes.csv when the plan has stations and, with reports, the reports/
-// folder), written into a temporary folder
+// opportunities.html, passes.csv when the plan has stations, the schedule's files when it has
+// [schedule] and, with reports, the reports/ folder), written into a temporary folder
 // beside them and put in place of the earlier ones together at the end, or not at all. The
 // folder is locked for the run. Shared by orvus-plan and the Python module.
 #pragma once
@@ -15,6 +15,7 @@
 
 #include "orvus/coverage.hpp"
 #include "orvus/plan.hpp"
+#include "orvus/plan_schedule.hpp"
 
 namespace orvus::detail {
 class ExclusiveLock;
@@ -60,6 +61,11 @@ class OutputFolder {
   // coverage_cells.csv, coverage_cells.geojson, coverage.csv and coverage_summary.csv. A run
   // that does not write them removes earlier ones with the set.
   void write_coverage(const Plan& plan, const CoverageGrid& grid, const CoverageResult& result);
+  // schedule.csv, unscheduled.csv, schedule.geojson and schedule.json; the page that
+  // write_opportunities writes after it shows the schedule on its timeline. A run that does
+  // not write them removes earlier ones with the set.
+  void write_schedule(const Plan& plan, const std::vector<PlanPass>& passes,
+                      const PlanSchedule& schedule);
 
   // Puts every output of the run in place of the earlier ones: all of them, or (Error) none.
   void commit();
@@ -73,6 +79,9 @@ class OutputFolder {
   std::vector<std::string> written_;
   std::unique_ptr<detail::ExclusiveLock> lock_;
   std::unique_ptr<detail::StopCleanup> cleanup_;
+  // What the page shows beside the opportunities (write_schedule).
+  const PlanSchedule* schedule_ = nullptr;
+  const std::vector<PlanPass>* schedule_passes_ = nullptr;
 };
 
 // The plan's coverage grid, the land (region = "land") taken from the map data's

@@ -1,8 +1,9 @@
 // orvus-plan PLAN.toml [--reports]: every imaging opportunity of a deck of targets for the
 // plan's satellites, filtered by its constraints, into opportunities.csv,
-// opportunities.geojson and opportunities.html, the passes over its stations into passes.csv
-// (and, with --reports, the three classic reports of every pair), all put in place together
-// at the end of the run.
+// opportunities.geojson and opportunities.html, the passes over its stations into passes.csv,
+// with [schedule] the acquisitions chosen into schedule.csv, unscheduled.csv,
+// schedule.geojson and schedule.json (and, with --reports, the three classic reports of every
+// pair), all put in place together at the end of the run.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -29,6 +30,7 @@
 #include "orvus/coverage.hpp"
 #include "orvus/error.hpp"
 #include "orvus/plan.hpp"
+#include "orvus/plan_schedule.hpp"
 #include "orvus/version.hpp"
 #include "plan_outputs.hpp"
 
@@ -206,7 +208,9 @@ int main(int argc, char** argv) {
           "Usage: orvus-plan PLAN.toml [--reports]\n"
           "Finds every imaging opportunity of the plan's targets for its satellites and writes\n"
           "opportunities.csv, opportunities.geojson and opportunities.html (a map page) into\n"
-          "the plan's output directory, and passes.csv of its stations; with --reports also the\n"
+          "the plan's output directory, passes.csv of its stations and, when the plan has a\n"
+          "[schedule] table, the acquisitions chosen in schedule.csv, unscheduled.csv,\n"
+          "schedule.geojson and schedule.json; with --reports also the\n"
           "three orvus reports of every satellite and target in\n"
           "reports/<satellite number>-<target id>/, listed in reports/index.csv. The earlier\n"
           "outputs are replaced together at the end, or left as they were.\n");
@@ -274,14 +278,20 @@ int main(int argc, char** argv) {
       coverage = orvus::run_coverage(plan, eop, *grid, [&](double f) { bar((1.0 + f) / phases); });
     }
     bar.done();
+    std::vector<orvus::PlanPass> pass_list;
+    if (!plan.stations.empty()) {
+      pass_list = orvus::plan_passes(plan, eop);
+      out.write_passes(plan, pass_list);
+    }
+    const std::size_t passes = pass_list.size();
+    // The schedule before the page, which shows it.
+    std::optional<orvus::PlanSchedule> schedule;
+    if (plan.schedule) {
+      schedule = orvus::schedule_plan(plan, eop, kept, pass_list);
+      out.write_schedule(plan, pass_list, *schedule);
+    }
     out.write_opportunities(plan, kept, grid ? &*grid : nullptr, coverage ? &*coverage : nullptr);
     if (coverage) out.write_coverage(plan, *grid, *coverage);
-    std::size_t passes = 0;
-    if (!plan.stations.empty()) {
-      const auto list = orvus::plan_passes(plan, eop);
-      passes = list.size();
-      out.write_passes(plan, list);
-    }
     if (reports) {
       const std::vector<std::string> folders = orvus::plan_outputs::report_folders(plan);
       // Every pair on its own sweep, the pairs spread over the machine's threads; the first
@@ -326,6 +336,10 @@ int main(int argc, char** argv) {
                    "%zu KEPT. REMOVED: %zu BY SUN ELEVATION, %zu BY BEST ALPHA, %zu BY PASS.\n",
                    grid->cells.size(), grid->cell_area_km2, grid->areas.size(), coverage->found,
                    coverage->kept, coverage->by_sun, coverage->by_alpha, coverage->by_pass);
+    }
+
+    if (schedule) {
+      std::fprintf(stderr, " ORVUS-PLAN: %s\n", orvus::schedule_summary(plan, *schedule).c_str());
     }
     std::fprintf(stderr, " ORVUS-PLAN: WRITTEN TO \"%s\".\n", plan.output_dir.c_str());
   } catch (const orvus::Error& e) {

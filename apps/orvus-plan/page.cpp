@@ -77,10 +77,46 @@ page::Coverage coverage_layer(const Plan& plan, const CoverageGrid& grid,
   return c;
 }
 
+std::string local_text(const Plan& plan, const UtcInstant& utc) {
+  UtcInstant t{utc.day, utc.seconds + plan.interval.utc_offset_hours * 3600.0};
+  normalise(t.day, t.seconds);
+  const DateText text = format_date_time(t);
+  return {text.data(), text.size()};
+}
+
+// The schedule's acquisitions and the passes of satellites over stations with a downlink
+// rate, for the timeline.
+page::Schedule schedule_layer(const Plan& plan, const std::vector<Opportunity>& kept,
+                              const PlanSchedule& schedule, const std::vector<PlanPass>* passes) {
+  page::Schedule out;
+  for (const PlanSatellite& s : plan.satellites)
+    out.max_roll_deg = std::max(out.max_roll_deg, s.agility.max_roll_deg);
+  for (const ScheduledAcquisition& a : schedule.acquisitions) {
+    const Acquisition& c = schedule.candidates.at(a.candidate);
+    page::Acquisition pa;
+    pa.satellite = c.satellite;
+    pa.target = c.target;
+    if (c.opportunity < kept.size()) pa.contact = c.opportunity;
+    pa.start = local_text(plan, c.start_utc);
+    pa.duration_s = c.imaging_s;
+    pa.roll_deg = c.roll_deg;
+    for (const Ring& ring : c.swath) pa.swath.push_back(page_line(ring));
+    out.acquisitions.push_back(std::move(pa));
+  }
+  if (passes != nullptr) {
+    for (const PlanPass& p : *passes) {
+      out.passes.push_back({p.satellite, plan.stations.at(p.station).name,
+                            local_text(plan, p.pass.aos_utc), p.pass.duration_s});
+    }
+  }
+  return out;
+}
+
 }  // namespace
 
 std::string page_html(const Plan& plan, const std::vector<Opportunity>& kept,
-                      const CoverageGrid* grid, const CoverageResult* coverage) {
+                      const CoverageGrid* grid, const CoverageResult* coverage,
+                      const PlanSchedule* schedule, const std::vector<PlanPass>* passes) {
   page::Page pg;
   page::Header& h = pg.header;
   h.title = "ORVUS plan: " + std::filesystem::path(plan.path).filename().string();
@@ -134,6 +170,7 @@ std::string page_html(const Plan& plan, const std::vector<Opportunity>& kept,
     pg.contacts.push_back(std::move(pc));
   }
   if (grid != nullptr && coverage != nullptr) pg.coverage = coverage_layer(plan, *grid, *coverage);
+  if (schedule != nullptr) pg.schedule = schedule_layer(plan, kept, *schedule, passes);
   return page::page_html(pg);
 }
 

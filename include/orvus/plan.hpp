@@ -32,14 +32,17 @@ struct Target {
   std::vector<Polygon> polygons;    // a polygon's rings, or empty
   std::vector<GroundPoint> points;  // points, or empty
   std::vector<Ring> lines;          // open lines of two positions or more, or empty
-  GroundPoint centre;  // the box centre, the area centroid, the point(s)' or line(s)' middle
-  long line = 0;       // line (CSV) or feature number (GeoJSON) in its file
+  GroundPoint centre;     // the box centre, the area centroid, the point(s)' or line(s)' middle
+  long line = 0;          // line (CSV) or feature number (GeoJSON) in its file
+  double priority = 1.0;  // what acquiring it is worth to a schedule (> 0)
 };
 
 // Reads a deck: CSV with the header id,name,lon1,lon2,lat1,lat2 (boxes) or id,name,lon,lat
-// (points), or a GeoJSON FeatureCollection of Polygon, MultiPolygon, Point, MultiPoint,
-// LineString and MultiLineString features with a unique "id" property. Raises Error naming
-// the file and the line or feature of a bad target.
+// (points), either with an optional last column priority, or a GeoJSON FeatureCollection of
+// Polygon, MultiPolygon, Point, MultiPoint, LineString and MultiLineString features with a
+// unique "id" property and an optional "priority" property. A priority is a positive finite
+// number (an empty CSV field or a missing property: 1). Raises Error naming the file and the
+// line or feature of a bad target.
 ORVUS_API std::vector<Target> read_targets(const std::string& path);
 // The same from a deck held in memory (CSV or GeoJSON text, UTF-8); `source` names it in
 // messages.
@@ -50,6 +53,19 @@ enum class TargetRule {
   points,  // one of the three tracking points lies in it (for a box: orvus's own test)
 };
 
+// What a satellite can do for a schedule: its camera, how it rolls, how long it may image
+// per revolution and what its recorder holds. Degrees, seconds and Gbit.
+struct SatelliteAgility {
+  double camera_fov_deg = 0.0;   // what the camera sees at one roll; default beta_deg
+  double max_roll_deg = 0.0;     // |roll| at most; default the field's edge, max |alpha +- beta/2|
+  double roll_rate_deg_s = 0.0;  // needed when the plan has [schedule]
+  double settle_s = 0.0;         // after every roll manoeuvre; default 0
+  std::optional<double> max_imaging_s_per_orbit;  // per revolution; default no limit
+  std::optional<double> recorder_gbit;            // default no limit (needs imaging_gbit_s)
+  std::optional<double> imaging_gbit_s;           // data rate while imaging; default none
+  double min_imaging_s = 1.0;  // shortest image (a point is crossed in an instant); default 1
+};
+
 struct PlanSatellite {
   std::string name;
   std::string elements_path;  // as resolved against the plan's directory
@@ -57,6 +73,12 @@ struct PlanSatellite {
   Sensor sensor;
   ElementSet elements;                           // the set chosen
   std::size_t set_number = 1, sets_in_file = 1;  // which set of the file it is (from 1)
+  SatelliteAgility agility;
+};
+
+// The [schedule] table: present when the plan asks for an acquisition schedule.
+struct ScheduleSettings {
+  double time_limit_s = 60.0;  // of the solver (wall clock)
 };
 
 struct PlanConstraints {
@@ -87,7 +109,8 @@ struct Plan {
   PlanConstraints constraints;
   std::optional<PlanCoverage> coverage;  // the [coverage] table, when the plan has one
   std::vector<Target> targets;
-  std::vector<Station> stations;  // the [[station]] tables, in the plan's order
+  std::vector<Station> stations;             // the [[station]] tables, in the plan's order
+  std::optional<ScheduleSettings> schedule;  // [schedule]
 };
 
 // Reads a plan (TOML) with its element sets and targets; paths are relative to the plan

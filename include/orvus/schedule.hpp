@@ -100,6 +100,9 @@ struct ScheduleOptions {
   std::uint64_t search_moves = 0;
   std::uint32_t seed = 1;  // of the local search's tie-breaking
   bool exact = true;       // false: the greedy and tabu search alone, no bound but the trivial
+  // A schedule to start from (per candidate the value taken, -1 for none; empty: none): the
+  // search starts from it in each part where it is feasible, instead of from the greedy.
+  std::vector<int> start;
 };
 
 struct ScheduleResult {

@@ -9,6 +9,8 @@
     table = orvus.plan("plan.toml")                  # what orvus-plan writes
     passes = orvus.passes("plan.toml")               # its passes.csv
     cover = orvus.coverage("plan.toml")              # its coverage files ([coverage])
+    t = orvus.plan("plan.toml", tables=True)         # t.opportunities, t.passes, t.schedule,
+                                                     # t.unscheduled, t.summary
 
 Errors raise orvus.Error (a ValueError) with the lines the commands print. The tables' *_utc
 columns are datetime64[ns, UTC], their *_local columns datetime64[ns] in the fixed offset of
@@ -27,7 +29,7 @@ from . import _core
 from ._core import ElementSet, Error
 
 __all__ = ["Error", "ElementSet", "read_elements", "propagate", "contacts", "plan", "passes",
-           "coverage", "Coverage"]
+           "coverage", "Coverage", "PlanTables"]
 
 _have_plan = bool(_core._have_plan)
 
@@ -307,13 +309,56 @@ def _one_target_deck(target, box, target_id, target_name):
     return _json.dumps({"type": "FeatureCollection", "features": [feature]})
 
 
-def plan(path):
-    """Runs a plan (TOML) on this machine: the DataFrame orvus-plan writes as
-    opportunities.csv (no file is written)."""
+SCHEDULE_COLUMNS = ["satellite", "norad_id", "target_id", "target_name", "priority", "start_utc",
+                    "end_utc", "start_local", "end_local", "roll_deg", "slew_s", "imaging_s",
+                    "data_gbit", "recorder_after_gbit", "downlink_station", "downlink_start_utc",
+                    "sun_elevation_deg"]
+UNSCHEDULED_COLUMNS = ["target_id", "target_name", "priority", "opportunities", "reason"]
+
+PlanTables = _collections.namedtuple(
+    "PlanTables", ["opportunities", "passes", "schedule", "unscheduled", "summary"])
+PlanTables.__doc__ = """Every table of a plan, as orvus-plan writes them: DataFrames of
+opportunities.csv, passes.csv (empty without stations), schedule.csv and unscheduled.csv
+(empty without [schedule]), and schedule.json as a dict (None without [schedule])."""
+
+
+def plan(path, *, tables=False):
+    """Runs a plan (TOML) on this machine (no file is written): the DataFrame orvus-plan writes
+    as opportunities.csv; with tables=True a PlanTables of the opportunities, the passes and,
+    when the plan has [schedule], the schedule (the solver runs here, up to its time limit)."""
     if not _have_plan:
         raise _error("THIS BUILD OF ORVUS DOES NOT CARRY THE PLANNER.")
-    text, utc_offset_hours = _core._plan_csv(_os.fspath(path))
-    return _read_table(text, utc_offset_hours)
+    if not tables:
+        text, utc_offset_hours = _core._plan_csv(_os.fspath(path))
+        return _read_table(text, utc_offset_hours)
+    import pandas as pd
+
+    t = _core._plan_tables(_os.fspath(path))
+    offset = t["utc_offset_hours"]
+    schedule_texts = {c: str for c in ("satellite", "target_id", "target_name",
+                                       "downlink_station", "downlink_start_utc")
+                      + _UTC_COLUMNS[:2] + _LOCAL_COLUMNS[:2]}
+    if "schedule" in t:
+        schedule = pd.read_csv(_io.StringIO(t["schedule"]), dtype=schedule_texts,
+                               keep_default_na=False)
+        schedule = schedule.astype({"norad_id": "int64", "priority": "float64"})
+        for column in ("data_gbit", "recorder_after_gbit"):  # empty without a data rate
+            schedule[column] = pd.to_numeric(schedule[column].replace("", None), errors="coerce")
+        schedule = _with_times(schedule, offset, _UTC_COLUMNS[:2], _LOCAL_COLUMNS[:2])
+        text = schedule["downlink_start_utc"].str[:-1]
+        schedule["downlink_start_utc"] = pd.to_datetime(
+            text.where(text != "", None), format="%Y-%m-%dT%H:%M:%S.%f").dt.tz_localize("UTC")
+        unscheduled = pd.read_csv(_io.StringIO(t["unscheduled"]),
+                                  dtype={"target_id": str, "target_name": str, "reason": str},
+                                  keep_default_na=False)
+        unscheduled = unscheduled.astype({"priority": "float64", "opportunities": "int64"})
+        summary = _json.loads(t["summary"])
+    else:
+        schedule = pd.DataFrame(columns=SCHEDULE_COLUMNS)
+        unscheduled = pd.DataFrame(columns=UNSCHEDULED_COLUMNS)
+        summary = None
+    return PlanTables(_read_table(t["opportunities"], offset), _passes_frame(t["passes"], offset),
+                      schedule, unscheduled, summary)
 
 
 def passes(path):
@@ -322,9 +367,13 @@ def passes(path):
     written, no opportunity searched)."""
     if not _have_plan:
         raise _error("THIS BUILD OF ORVUS DOES NOT CARRY THE PLANNER.")
+    text, utc_offset_hours = _core._plan_passes_csv(_os.fspath(path))
+    return _passes_frame(text, utc_offset_hours)
+
+
+def _passes_frame(text, utc_offset_hours):
     import pandas as pd
 
-    text, utc_offset_hours = _core._plan_passes_csv(_os.fspath(path))
     texts = {c: str for c in ("satellite", "station") + _PASS_UTC_COLUMNS + _PASS_LOCAL_COLUMNS}
     frame = pd.read_csv(_io.StringIO(text), dtype=texts, keep_default_na=False)
     frame = frame.astype({"norad_id": "int64", "duration_s": "float64",

@@ -7,9 +7,10 @@ The plan is split into tasks of one satellite over a chunk of targets: each targ
 contacts are whole within its task, so no contact is cut; a plan with [coverage] adds tasks of
 one satellite over a chunk of the grid's cells. Every task calls the core library on a worker;
 the client joins the results, applies the plan's constraints, finds the passes over the plan's
-stations and writes opportunities.csv, opportunities.geojson, opportunities.html, passes.csv
-and the coverage's files into the plan's output directory, byte for byte as orvus-plan writes
-them. As with orvus-plan, the folder is locked
+stations, schedules the acquisitions when the plan has [schedule] (on the client, after the
+sweep) and writes opportunities.csv, opportunities.geojson, opportunities.html, passes.csv,
+the coverage's files and the schedule's files into the plan's output directory, as orvus-plan
+writes them. As with orvus-plan, the folder is locked
 for the run (a second planner on it stops at once) and the files replace the earlier ones
 together at the end, or not at all. The plan's files must be reachable by the same paths on
 every worker. A worker lost during the run has its tasks run again elsewhere by Dask.
@@ -239,6 +240,8 @@ def main(argv=None):
               f"REMOVED: {counts['coverage_by_sun']} BY SUN ELEVATION, "
               f"{counts['coverage_by_alpha']} BY BEST ALPHA, {counts['coverage_by_pass']} BY PASS.",
               file=sys.stderr)
+    if counts.get("schedule"):
+        print(f" ORVUS.DISTRIBUTED: {counts['schedule']}", file=sys.stderr)
     print(f' ORVUS.DISTRIBUTED: WRITTEN TO "{counts["output"]}".', file=sys.stderr)
     return 0
 

@@ -1,6 +1,7 @@
 """Plans through the module and on a local Dask cluster, against orvus-plan and orvus.contacts."""
 
 import datetime as dt
+import json
 import os
 import signal
 import socket
@@ -25,6 +26,25 @@ BOXES = [("BSB", "Brasilia", (-48.30, -47.30, -16.10, -15.40)),
          ("REC", "Recife", (-35.05, -34.85, -8.20, -7.95))]
 START, END = "2025-07-20T00:00:00", "2025-08-10T00:00:00"
 FILES = ("opportunities.csv", "opportunities.geojson", "opportunities.html")
+
+
+# Agility for a schedule (in [[satellite]]), daylight, a station with a downlink, [schedule].
+SCHEDULE = """roll_rate_deg_s = 1.0
+settle_s = 10.0
+max_imaging_s_per_orbit = 20.0
+recorder_gbit = 30.0
+imaging_gbit_s = 1.0
+[constraints]
+min_sun_elevation_deg = 5.0
+[schedule]
+time_limit_s = 30
+[[station]]
+name = "CUIABA"
+lon = -56.07
+lat = -15.55
+min_elevation_deg = 5
+downlink_gbit_s = 0.05
+"""
 
 
 def write_plan(tmp_path, rule="points", eop=EOP, boxes=BOXES, constraints="", offset=-3, end=END):
@@ -95,11 +115,11 @@ def client():
 def test_a_cluster_writes_what_orvus_plan_writes_even_when_a_worker_dies(tmp_path, client):
     from orvus import distributed
 
-    station = '\n[[station]]\nname = "CUIABA"\nlon = -56.07\nlat = -15.55\nmin_elevation_deg = 5\n'
-    plan = write_plan(tmp_path, constraints="[constraints]\nmin_sun_elevation_deg = 5.0\n" + station)
+    plan = write_plan(tmp_path, constraints=SCHEDULE)
     run = subprocess.run([os.environ["ORVUS_PLAN_BINARY"], str(plan)], capture_output=True, text=True)
     assert run.returncode == 0, run.stderr
-    files = FILES + ("passes.csv",)
+    # The schedule too, scheduled on the client (its summary aside: it holds the time taken).
+    files = FILES + ("passes.csv", "schedule.csv", "unscheduled.csv", "schedule.geojson")
     expected = [(tmp_path / "out" / f).read_bytes() for f in files]
 
     killed = []
@@ -186,6 +206,38 @@ def test_table_times_are_zoned_and_those_the_csv_writes(tmp_path):
         assert written == csv[column].tolist()
         assert (times.dt.microsecond % 1000 == 0).all() and (times.dt.nanosecond == 0).all()
     assert (table.best_time_local == table.best_time_utc).all()
+
+
+@pytest.mark.skipif("ORVUS_PLAN_BINARY" not in os.environ, reason="needs orvus-plan (ORVUS_PLAN_BINARY)")
+def test_plan_tables_are_those_orvus_plan_writes(tmp_path):
+    plan = write_plan(tmp_path, constraints=SCHEDULE)
+    run = subprocess.run([os.environ["ORVUS_PLAN_BINARY"], str(plan)], capture_output=True, text=True)
+    assert run.returncode == 0, run.stderr
+    t = orvus.plan(plan, tables=True)
+    # Without the keyword, the opportunities as before.
+    pd.testing.assert_frame_equal(orvus.plan(plan), t.opportunities)
+    pd.testing.assert_frame_equal(orvus.passes(plan), t.passes)
+    out = tmp_path / "out"
+    csv = pd.read_csv(out / "schedule.csv", dtype=str, keep_default_na=False)
+    assert list(t.schedule.columns) == list(csv.columns) == orvus.SCHEDULE_COLUMNS
+    assert len(t.schedule) == len(csv) > 0
+    assert t.schedule.target_id.tolist() == csv.target_id.tolist()
+    for column in ("start_utc", "end_utc", "downlink_start_utc"):
+        written = [x.isoformat(timespec="milliseconds").replace("+00:00", "Z") if not pd.isna(x)
+                   else "" for x in t.schedule[column]]
+        assert written == csv[column].tolist(), column
+    assert (t.schedule.roll_deg.map("{:.4f}".format) == csv.roll_deg).all()
+    assert (t.schedule.recorder_after_gbit.map("{:.3f}".format) == csv.recorder_after_gbit).all()
+    unscheduled = pd.read_csv(out / "unscheduled.csv", dtype={"target_id": str},
+                              keep_default_na=False)
+    assert t.unscheduled.target_id.tolist() == unscheduled.target_id.tolist()
+    assert t.unscheduled.reason.tolist() == unscheduled.reason.tolist()
+    summary = json.loads((out / "schedule.json").read_text())
+    assert t.summary["objective"] == summary["objective"] == t.schedule.priority.sum()
+    # A plan without [schedule]: empty tables of the same columns.
+    plain = orvus.plan(write_plan(tmp_path), tables=True)
+    assert plain.summary is None and plain.schedule.empty and plain.unscheduled.empty
+    assert list(plain.schedule.columns) == orvus.SCHEDULE_COLUMNS
 
 
 def distributed_command(*args):

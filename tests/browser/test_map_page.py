@@ -90,7 +90,8 @@ class MapPage(unittest.TestCase):
         shutil.rmtree(work, ignore_errors=True)
         (work / "example").mkdir(parents=True)
         for f in Path(ARGS.examples).iterdir():
-            shutil.copy(f, work / "example")
+            if f.is_file():
+                shutil.copy(f, work / "example")
         # The example again, its location (record 2) a hostile name.
         shutil.copytree(work / "example", work / "hostile")
         lines = (work / "example" / "ORVUS_IN.TXT").read_text().splitlines()

@@ -504,6 +504,14 @@ std::vector<Opportunity> plan_opportunities(const Plan& plan, const EarthOrienta
                                             std::size_t satellite, std::size_t first,
                                             std::size_t last,
                                             const std::function<void(double)>& progress) {
+  return plan::opportunities(plan, eop, satellite, first, last, progress, plan::default_threads());
+}
+
+std::vector<Opportunity> plan::opportunities(const Plan& plan, const EarthOrientation& eop,
+                                             std::size_t satellite, std::size_t first,
+                                             std::size_t last,
+                                             const std::function<void(double)>& progress,
+                                             int threads) {
   if (satellite >= plan.satellites.size()) {
     throw Error(ErrorKind::usage,
                 {" THE PLAN HAS NO SATELLITE " + std::to_string(satellite + 1) + ".",
@@ -515,7 +523,7 @@ std::vector<Opportunity> plan_opportunities(const Plan& plan, const EarthOrienta
   std::vector<plan::Collector> collectors(n);
   std::vector<ContactSink*> sinks(n);
   for (std::size_t i = 0; i < n; ++i) sinks[i] = &collectors[i];
-  plan::sweep(plan, eop, satellite, first, last, sinks, progress, plan::default_threads());
+  plan::sweep(plan, eop, satellite, first, last, sinks, progress, threads);
 
   const ElementSet& el = plan.satellites[satellite].elements;
   struct Work {
@@ -549,8 +557,8 @@ std::vector<Opportunity> plan_opportunities(const Plan& plan, const EarthOrienta
         sun[i] = sun_earth_fixed(UtcInstant{minutes[i].first, minutes[i].second * 60.0});
     };
     std::vector<std::thread> pool;
-    const int threads = minutes.size() >= 64 ? plan::default_threads() : 1;
-    for (int k = 1; k < threads; ++k) pool.emplace_back(fill);
+    const int n_fill = minutes.size() >= 64 ? threads : 1;
+    for (int k = 1; k < n_fill; ++k) pool.emplace_back(fill);
     fill();
     for (auto& th : pool) th.join();
   }
@@ -614,8 +622,8 @@ std::vector<Opportunity> plan_opportunities(const Plan& plan, const EarthOrienta
     }
   };
   std::vector<std::thread> pool;
-  const int threads = work.size() >= 64 ? plan::default_threads() : 1;
-  for (int k = 1; k < threads; ++k) pool.emplace_back(job);
+  const int n_job = work.size() >= 64 ? threads : 1;
+  for (int k = 1; k < n_job; ++k) pool.emplace_back(job);
   job();
   for (auto& th : pool) th.join();
   return out;

@@ -282,6 +282,22 @@ void write_opportunities_geojson(const Plan& plan, const std::vector<Opportunity
   out << "\n]}\n";
 }
 
+std::string plan::iso_text(const UtcInstant& t, const std::optional<double>& offset_hours) {
+  return iso_time(t, offset_hours);
+}
+std::string plan::fixed_text(double v, int digits) {
+  return fixed(v, digits);
+}
+std::string plan::json_number(double v) {
+  return num(v);
+}
+std::string plan::json_quoted(const std::string& s) {
+  return json_text(s);
+}
+void plan::put_multipolygon(std::ostream& out, const std::vector<std::vector<Ring>>& polys) {
+  put_rings(out, polys);
+}
+
 // ---- bytes ----
 
 namespace {

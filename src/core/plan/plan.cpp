@@ -231,6 +231,89 @@ void read_coverage(const Reader& r, const toml::table& t, long line, Plan& plan)
   plan.coverage = std::move(c);
 }
 
+// A number of a [[satellite]] table's schedule keys, when given: finite and positive, or with
+// `zero` at least 0.
+std::optional<double> agility_number(const Reader& r, const toml::table& t, const std::string& key,
+                                     const std::string& unit, bool zero = false) {
+  const toml::node* n = t.get(key);
+  if (n == nullptr) return std::nullopt;
+  const std::string name = "satellite." + key;
+  const double x = r.number(*n, name);
+  if (!std::isfinite(x) || x < 0.0 || (!zero && x == 0.0)) {
+    r.bad(
+        *n, name,
+        zero
+            ? "MUST BE A FINITE NUMBER OF " + unit + ", AT LEAST 0 (GIVEN: " + number_text(x) + ")."
+            : "MUST BE A POSITIVE FINITE NUMBER OF " + unit + " (GIVEN: " + number_text(x) + ").");
+  }
+  return x;
+}
+
+// The schedule's keys of one [[satellite]] table, with their defaults from the sensor; the
+// camera at the largest roll must see the ground within the orbit's horizon angle.
+SatelliteAgility read_agility(const Reader& r, const toml::table& s, const Sensor& sensor,
+                              double horizon) {
+  SatelliteAgility a;
+  a.camera_fov_deg = agility_number(r, s, "camera_fov_deg", "DEGREES").value_or(sensor.beta_deg);
+  const double edge = std::max(std::fabs(sensor.alpha_deg - sensor.beta_deg / 2.0),
+                               std::fabs(sensor.alpha_deg + sensor.beta_deg / 2.0));
+  a.max_roll_deg = agility_number(r, s, "max_roll_deg", "DEGREES", true).value_or(edge);
+  a.roll_rate_deg_s = agility_number(r, s, "roll_rate_deg_s", "DEGREES/S").value_or(0.0);
+  a.settle_s = agility_number(r, s, "settle_s", "SECONDS", true).value_or(0.0);
+  a.max_imaging_s_per_orbit = agility_number(r, s, "max_imaging_s_per_orbit", "SECONDS");
+  a.recorder_gbit = agility_number(r, s, "recorder_gbit", "GBIT");
+  a.imaging_gbit_s = agility_number(r, s, "imaging_gbit_s", "GBIT/S");
+  a.min_imaging_s = agility_number(r, s, "min_imaging_s", "SECONDS", true).value_or(1.0);
+  if (a.recorder_gbit && !a.imaging_gbit_s) {
+    r.bad(*s.get("recorder_gbit"), "satellite.recorder_gbit",
+          "NEEDS \"satellite.imaging_gbit_s\", THE DATA RATE WHILE IMAGING, TO FILL IT.");
+  }
+  const double reach = a.max_roll_deg + a.camera_fov_deg / 2.0;
+  if (!(reach < horizon && reach < 90.0)) {
+    const char* key = s.get("camera_fov_deg") ? "camera_fov_deg"
+                      : s.get("max_roll_deg") ? "max_roll_deg"
+                                              : "beta_deg";
+    r.bad(*s.get(key), std::string("satellite.") + key,
+          "THE CAMERA'S VIEW PASSES THE EARTH'S HORIZON: MAX_ROLL_DEG + CAMERA_FOV_DEG/2 (GIVEN: " +
+              angle_text(reach) + ") MUST LIE WITHIN " + angle_text(std::min(horizon, 90.0)) +
+              " DEGREES OF NADIR FOR THIS ORBIT.");
+  }
+  return a;
+}
+
+// [schedule]: a schedule is asked for; every satellite then needs its roll rate and, when one
+// has a recorder, every station its downlink rate.
+void read_schedule(const Reader& r, const toml::node& n, const std::vector<long>& satellite_lines,
+                   Plan& plan) {
+  if (!n.is_table()) r.bad(n, "schedule", "MUST BE A TABLE [schedule].");
+  const toml::table& t = *n.as_table();
+  r.known(t, {"time_limit_s"}, "schedule.");
+  ScheduleSettings settings;
+  if (const toml::node* v = t.get("time_limit_s")) {
+    const double x = r.number(*v, "schedule.time_limit_s");
+    if (!(x > 0.0 && x <= 604800.0))
+      r.bad(*v, "schedule.time_limit_s",
+            "MUST LIE ABOVE 0 AND AT MOST 604800 S (GIVEN: " + number_text(x) + ").");
+    settings.time_limit_s = x;
+  }
+  bool recorder = false;
+  for (std::size_t i = 0; i < plan.satellites.size(); ++i) {
+    const SatelliteAgility& a = plan.satellites[i].agility;
+    recorder = recorder || a.recorder_gbit.has_value();
+    if (a.roll_rate_deg_s > 0.0) continue;
+    fail(r.file, satellite_lines[i], "satellite.roll_rate_deg_s",
+         "MISSING KEY \"satellite.roll_rate_deg_s\": [schedule] NEEDS EVERY SATELLITE'S ROLL "
+         "RATE.");
+  }
+  for (const Station& s : plan.stations) {
+    if (!recorder || s.downlink_gbit_s) continue;
+    fail(r.file, s.line, "station.downlink_gbit_s",
+         "MISSING KEY \"station.downlink_gbit_s\": A SCHEDULE WITH A RECORDER EMPTIES IT OVER THE "
+         "STATIONS AT THEIR DOWNLINK RATES.");
+  }
+  plan.schedule = settings;
+}
+
 }  // namespace
 
 Plan load_plan(const std::string& path) {
@@ -270,7 +353,7 @@ Plan load_plan(const std::string& path) {
   }
   r.known(root,
           {"start", "end", "utc_offset_hours", "step_s", "earth_orientation", "targets", "rule",
-           "output", "satellite", "constraints", "station"},
+           "output", "satellite", "constraints", "station", "schedule"},
           "");
   const toml::node& top = root;
   // utc_offset first: the times need it.
@@ -354,13 +437,18 @@ Plan load_plan(const std::string& path) {
       plan.constraints.min_duration_s = x;
     }
   }
+  std::vector<long> satellite_lines;
   {
     const toml::node& n = r.need(root, "satellite", "", top);
     if (!n.is_array_of_tables() || n.as_array()->empty())
       r.bad(n, "satellite", "MUST BE ONE OR MORE TABLES [[satellite]].");
     for (const toml::node& sn : *n.as_array()) {
       const toml::table& s = *sn.as_table();
-      r.known(s, {"name", "elements", "alpha_deg", "beta_deg", "select"}, "satellite.");
+      r.known(s,
+              {"name", "elements", "alpha_deg", "beta_deg", "select", "camera_fov_deg",
+               "max_roll_deg", "roll_rate_deg_s", "settle_s", "max_imaging_s_per_orbit",
+               "recorder_gbit", "imaging_gbit_s", "min_imaging_s"},
+              "satellite.");
       PlanSatellite sat;
       sat.name = r.text(r.need(s, "name", "satellite.", sn), "satellite.name");
       if (sat.name.empty()) r.bad(sn, "satellite.name", "MUST NOT BE EMPTY.");
@@ -424,10 +512,13 @@ Plan load_plan(const std::string& path) {
         }
       }
       if (auto bad = check_horizon(sat.sensor, orbit)) r.bad(bn, "satellite.beta_deg", bad->text);
+      sat.agility = read_agility(r, s, sat.sensor, horizon_angle_deg(orbit));
+      satellite_lines.push_back(r.line_of(sn));
       plan.satellites.push_back(std::move(sat));
     }
   }
   if (const toml::node* n = root.get("station")) read_stations(r, *n, plan.stations);
+  if (const toml::node* n = root.get("schedule")) read_schedule(r, *n, satellite_lines, plan);
   plan.targets = read_targets(plan.targets_path);
   plan::check_rule(plan, 0, plan.targets.size());
   if (coverage) read_coverage(r, *coverage, coverage_line, plan);

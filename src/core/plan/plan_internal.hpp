@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -207,6 +209,11 @@ void sweep(const Plan& plan, const EarthOrientation& eop, std::size_t satellite,
            std::size_t last, const std::vector<ContactSink*>& sinks,
            const std::function<void(double)>& progress, int threads = 1);
 
+// plan_opportunities on `threads` threads (1: the calling thread alone).
+std::vector<Opportunity> opportunities(const Plan& plan, const EarthOrientation& eop,
+                                       std::size_t satellite, std::size_t first, std::size_t last,
+                                       const std::function<void(double)>& progress, int threads);
+
 // Raises Error naming the first of targets [first, last) that the plan's rule cannot see: the
 // points rule never sees a point or a line.
 void check_rule(const Plan& plan, std::size_t first, std::size_t last);
@@ -225,5 +232,15 @@ std::string csv_text(const std::string& s);
 
 // A UTC instant as opportunities.csv writes it: ISO 8601 to the millisecond, "...Z".
 std::string utc_text(const UtcInstant& t);
+// The pieces every table and GeoJSON file of the planner is written with (outputs.cpp): an
+// instant as ISO 8601 to the millisecond ("Z", or the offset's "+hh:mm" for a local time), a
+// number to `digits` decimals (never "-0"), a number as the shortest text that reads back the
+// same (JSON null when not finite), a JSON string (bytes that are not UTF-8 as U+FFFD), and
+// polygons' rings as a GeoJSON MultiPolygon.
+std::string iso_text(const UtcInstant& t, const std::optional<double>& offset_hours);
+std::string fixed_text(double v, int digits);
+std::string json_number(double v);
+std::string json_quoted(const std::string& s);
+void put_multipolygon(std::ostream& out, const std::vector<std::vector<Ring>>& polys);
 
 }  // namespace orvus::plan

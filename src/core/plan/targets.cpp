@@ -8,6 +8,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <string_view>
 
 #include "core/boost_geometry.hpp"
 #include "core/plan/plan_internal.hpp"
@@ -53,7 +54,7 @@ std::vector<Target> read_csv(const std::string& path, std::istream& in) {
   std::set<std::string> ids;
   std::string line;
   long n = 0;
-  bool header = false, points = false;
+  bool header = false, points = false, with_priority = false;
   while (std::getline(in, line)) {
     ++n;
     if (!line.empty() && line.back() == '\r') line.pop_back();
@@ -62,22 +63,28 @@ std::vector<Target> read_csv(const std::string& path, std::istream& in) {
     if (!header) {
       std::string h;
       for (std::size_t i = 0; i < f.size(); ++i) h += (i ? "," : "") + f[i];
+      // An optional last column gives the targets' priorities.
+      constexpr std::string_view kPriority = ",priority";
+      if (h.size() > kPriority.size() && h.ends_with(kPriority)) {
+        with_priority = true;
+        h.resize(h.size() - kPriority.size());
+      }
       if (h == "id,name,lon,lat") {
         points = true;
       } else if (h != "id,name,lon1,lon2,lat1,lat2") {
         fail(path, n, "header",
              "THE HEADER MUST BE \"id,name,lon1,lon2,lat1,lat2\" (BOXES) OR \"id,name,lon,lat\" "
-             "(POINTS).");
+             "(POINTS), EITHER WITH AN OPTIONAL LAST COLUMN \"priority\".");
       }
       header = true;
       continue;
     }
     const std::size_t fields = points ? 4 : 6;
-    if (f.size() != fields) {
+    if (f.size() != fields + (with_priority ? 1 : 0)) {
       fail(path, n, "",
-           "A TARGET NEEDS " + std::to_string(fields) + " FIELDS (" +
-               (points ? "id,name,lon,lat" : "id,name,lon1,lon2,lat1,lat2") + "); FOUND " +
-               std::to_string(f.size()) + ".");
+           "A TARGET NEEDS " + std::to_string(fields + (with_priority ? 1 : 0)) + " FIELDS (" +
+               (points ? "id,name,lon,lat" : "id,name,lon1,lon2,lat1,lat2") +
+               (with_priority ? ",priority" : "") + "); FOUND " + std::to_string(f.size()) + ".");
     }
     Target t;
     t.id = f[0];
@@ -114,6 +121,16 @@ std::vector<Target> read_csv(const std::string& path, std::istream& in) {
                "BETWEEN -360 AND 360 DEGREES.");
     }
     if (!ids.insert(t.id).second) fail(path, n, "id", "DUPLICATE TARGET id \"" + t.id + "\".");
+    if (with_priority && !f[fields].empty()) {
+      const std::string& s = f[fields];
+      char* end = nullptr;
+      t.priority = std::strtod(s.c_str(), &end);
+      if (end != s.c_str() + s.size() || !std::isfinite(t.priority) || !(t.priority > 0.0)) {
+        fail(path, n, "priority",
+             "priority OF TARGET \"" + t.id + "\" MUST BE A POSITIVE FINITE NUMBER (GIVEN: \"" + s +
+                 "\").");
+      }
+    }
     if (points) {
       t.points = {{v[0], v[2]}};
     } else {
@@ -295,6 +312,13 @@ std::vector<Target> read_geojson(const std::string& path, const std::string& tex
     if (t.id.empty()) bad("THE FEATURE'S \"id\" IS EMPTY.");
     if (props.contains("name") && props["name"].is_string())
       t.name = props["name"].get<std::string>();
+    if (props.contains("priority") && !props["priority"].is_null()) {
+      const auto& p = props["priority"];
+      t.priority = p.is_number() ? p.get<double>() : 0.0;
+      if (!(std::isfinite(t.priority) && t.priority > 0.0))
+        bad("THE FEATURE'S \"priority\" MUST BE A POSITIVE FINITE NUMBER (GIVEN: " + p.dump() +
+            ").");
+    }
     if (!ids.insert(t.id).second) bad("DUPLICATE TARGET id \"" + t.id + "\".");
     const auto& g = f.contains("geometry") ? f["geometry"] : nlohmann::json();
     if (!g.is_object() || !g.contains("coordinates"))

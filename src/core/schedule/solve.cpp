@@ -54,8 +54,10 @@ class Solver {
     const std::uint64_t moves = opt_.search_moves > 0
                                     ? opt_.search_moves
                                     : 1000 + 200 * static_cast<std::uint64_t>(part.nodes());
+    const detail::PartSchedule given = start_of(part);
     st.best =
-        detail::local_search(part, moves, opt_.seed, opt_.exact ? after(start, share / 4) : end);
+        detail::local_search(part, moves, opt_.seed, opt_.exact ? after(start, share / 4) : end,
+                             given.feasible ? &given : nullptr);
     search_objective += st.best.feasible ? st.best.weight : 0.0;
     // Every candidate taken at its cheapest value: nothing can do better.
     if (st.best.feasible && st.best.weight >= all_weight - 1e-9 * all_weight &&
@@ -65,7 +67,7 @@ class Solver {
       return;
     }
     if (!opt_.exact) return;
-    weight_phase(i, after(start, share / 4));
+    weight_phase(i, std::min(end, after(Clock::now(), 0.4 * share)));
     if (st.optimal) {
       cost_phase(i, end);
     } else if (st.best.feasible && until(end) > 0) {
@@ -83,6 +85,29 @@ class Solver {
   }
 
   [[nodiscard]] const PartState& state(std::size_t i) const { return state_[i]; }
+
+  // The caller's starting schedule on a part, feasible or flagged not (or none given).
+  [[nodiscard]] detail::PartSchedule start_of(const detail::Part& part) const {
+    detail::PartSchedule s;
+    if (opt_.start.empty()) return s;
+    s.node.assign(part.vars(), -1);
+    for (std::size_t v = 0; v < part.vars(); ++v) {
+      const auto c = part.var_candidate[v];
+      const int value = c < opt_.start.size() ? opt_.start[c] : -1;
+      if (value < 0) continue;
+      bool found = false;
+      for (auto n = part.var_first[v]; n < part.var_first[v + 1]; ++n) {
+        if (static_cast<int>(part.node_value[n]) != value) continue;
+        s.node[v] = static_cast<std::int32_t>(n);
+        found = true;
+      }
+      if (!found) return {};  // a value no schedule can take
+    }
+    if (!part.y.empty() && !part.rows.empty()) return {};  // its continuous values are unknown
+    for (const auto& y : part.y) s.y.push_back(y.lower);
+    s.feasible = detail::check_part(part, s);
+    return s;
+  }
   std::size_t cliques = 0;
   double search_objective = 0;
 
