@@ -22,6 +22,9 @@
 namespace orvus::detail {
 namespace {
 
+// Below this many seconds for CBC, no preprocessing (see solve_milp).
+constexpr double kNoPreprocessBelowS = 2.0;
+
 struct ModelDeleter {
   void operator()(Cbc_Model* m) const { Cbc_deleteModel(m); }
 };
@@ -158,6 +161,9 @@ MilpOutcome solve_milp(const Part& part, const std::vector<std::vector<std::uint
   Cbc_setParameter(m.get(), "timeMode", "elapsed");
   Cbc_setParameter(m.get(), "threads", "0");
   Cbc_setMaximumSeconds(m.get(), std::max(seconds, 0.01));
+  // CBC 2.10's preprocessing, stopped by the clock before it ends, can crash in its
+  // post-processing; with little time left the search goes without it.
+  if (seconds < kNoPreprocessBelowS) Cbc_setParameter(m.get(), "preprocess", "off");
   if (start.feasible) {
     std::vector<int> idx(nx);
     std::vector<double> val(nx, 0.0);
