@@ -4,6 +4,7 @@
 // track).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <filesystem>
@@ -21,6 +22,7 @@
 #include "orvus/contacts.hpp"
 #include "orvus/frames.hpp"
 #include "orvus/geodesy.hpp"
+#include "orvus/threads.hpp"
 #include "test_support.hpp"
 
 namespace orvus {
@@ -317,4 +319,18 @@ TEST(StepWorkersTest, AJobsErrorReachesTheCallerAfterTheOthers) {
   workers.for_each(
       10, [&](std::size_t i) { sum += i; }, true);  // still usable afterwards
   EXPECT_EQ(sum.load(), 45U);
+  // The library's pool over any thread count: every index once, or the job's error.
+  for (const int threads : {1, 2, 5}) {
+    std::vector<std::atomic<int>> seen(1000);
+    orvus::parallel_for(
+        1000, [&](std::size_t i) { ++seen[i]; }, threads);
+    EXPECT_TRUE(std::all_of(seen.begin(), seen.end(), [](const auto& v) { return v == 1; }));
+    EXPECT_THROW(orvus::parallel_for(
+                     1000,
+                     [](std::size_t i) {
+                       if (i == 500) throw std::runtime_error("x");
+                     },
+                     threads),
+                 std::runtime_error);
+  }
 }

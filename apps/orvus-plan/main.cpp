@@ -31,6 +31,7 @@
 #include "orvus/error.hpp"
 #include "orvus/plan.hpp"
 #include "orvus/plan_schedule.hpp"
+#include "orvus/threads.hpp"
 #include "orvus/version.hpp"
 #include "plan_outputs.hpp"
 
@@ -296,27 +297,13 @@ int main(int argc, char** argv) {
       const std::vector<std::string> folders = orvus::plan_outputs::report_folders(plan);
       // Every pair on its own sweep, the pairs spread over the machine's threads; the first
       // failure stops the others.
-      const std::size_t pairs = folders.size();
-      std::vector<std::exception_ptr> failed(pairs);
-      std::atomic<std::size_t> next{0};
-      std::atomic<bool> stop{false};
-      auto work = [&] {
-        for (std::size_t i = next.fetch_add(1); i < pairs && !stop; i = next.fetch_add(1)) {
-          try {
+      orvus::parallel_for(
+          folders.size(),
+          [&](std::size_t i) {
             write_reports(plan, eop, i / plan.targets.size(), i % plan.targets.size(), out,
                           folders[i]);
-          } catch (...) {
-            failed[i] = std::current_exception();
-            stop = true;
-          }
-        }
-      };
-      std::vector<std::thread> pool;
-      for (int k = 1; k < orvus::plan::default_threads(); ++k) pool.emplace_back(work);
-      work();
-      for (auto& th : pool) th.join();
-      for (const auto& f : failed)
-        if (f) std::rethrow_exception(f);
+          },
+          orvus::machine_threads());
       out.write("reports/index.csv", [&](std::ostream& index) {
         orvus::plan_outputs::write_report_index(plan, folders, index);
       });

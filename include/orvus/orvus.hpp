@@ -12,5 +12,6 @@
 #include "orvus/geodesy.hpp"
 #include "orvus/passes.hpp"
 #include "orvus/propagator.hpp"
+#include "orvus/threads.hpp"
 #include "orvus/time.hpp"
 #include "orvus/version.hpp"

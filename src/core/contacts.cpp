@@ -11,6 +11,7 @@
 #include "core/eop_table.hpp"
 #include "core/search.hpp"
 #include "orvus/error.hpp"
+#include "orvus/threads.hpp"
 
 namespace orvus {
 
@@ -147,10 +148,7 @@ void find_contacts(const Satellite& satellite, const Box& target, const Interval
     return;
   }
   int threads = options.threads;
-  if (threads <= 0) {
-    const unsigned hw = std::thread::hardware_concurrency();
-    threads = hw == 0 ? 1 : static_cast<int>(std::min(hw, 64U));
-  }
+  if (threads <= 0) threads = machine_threads();
   screened_search(p, orbit, table, sink, threads, options.between_blocks);
 }
 

@@ -20,6 +20,7 @@
 #include "legacy/fatal.hpp"
 #include "legacy/run.hpp"
 #include "orvus/elements.hpp"
+#include "orvus/threads.hpp"
 
 namespace orvus {
 
@@ -75,8 +76,7 @@ SearchSettings search_settings() {
                   " EXECUTION INTERRUPTED."};
     }
   }
-  const unsigned hw = std::thread::hardware_concurrency();
-  s.threads = hw == 0 ? 1 : static_cast<int>(std::min(hw, 64U));
+  s.threads = orvus::machine_threads();
   const char* threads = std::getenv("ORVUS_THREADS");
   if (threads != nullptr && *threads != '\0') {
     const std::string t = threads;

@@ -19,6 +19,7 @@
 #include "core/plan/plan_internal.hpp"
 #include "orvus/analysis.hpp"
 #include "orvus/constants.hpp"
+#include "orvus/threads.hpp"
 
 namespace orvus {
 
@@ -171,7 +172,7 @@ CoverageAccesses coverage_accesses(const Plan& plan, const EarthOrientation& eop
       kept.emplace_back(static_cast<std::uint32_t>(first + c.point), c.t);
     }
   };
-  plan::sweep_points(plan, eop, satellite, pts, found, progress, plan::default_threads());
+  plan::sweep_points(plan, eop, satellite, pts, found, progress, machine_threads());
   std::sort(kept.begin(), kept.end());
   out.cell.reserve(kept.size());
   out.t.reserve(kept.size());

@@ -28,6 +28,7 @@
 #include "orvus/analysis.hpp"
 #include "orvus/constants.hpp"
 #include "orvus/geodesy.hpp"
+#include "orvus/threads.hpp"
 
 namespace orvus {
 
@@ -132,11 +133,6 @@ BBox near_box(const BBox& b, const FrameGap& g) {
   const double dlon = c > 1e-3 ? g.turn + g.tilt / c : 360.0;
   if (!(b.lon2 - b.lon1 + 2.0 * dlon < 360.0)) return {-180.0, 180.0, lat1, lat2};
   return {b.lon1 - dlon, b.lon2 + dlon, lat1, lat2};
-}
-
-int default_threads() {
-  const unsigned hw = std::thread::hardware_concurrency();
-  return hw == 0 ? 1 : static_cast<int>(std::min(hw, 64U));
 }
 
 namespace {
@@ -504,7 +500,7 @@ std::vector<Opportunity> plan_opportunities(const Plan& plan, const EarthOrienta
                                             std::size_t satellite, std::size_t first,
                                             std::size_t last,
                                             const std::function<void(double)>& progress) {
-  return plan::opportunities(plan, eop, satellite, first, last, progress, plan::default_threads());
+  return plan::opportunities(plan, eop, satellite, first, last, progress, machine_threads());
 }
 
 std::vector<Opportunity> plan::opportunities(const Plan& plan, const EarthOrientation& eop,
@@ -550,18 +546,12 @@ std::vector<Opportunity> plan::opportunities(const Plan& plan, const EarthOrient
     return static_cast<std::size_t>(
         std::lower_bound(minutes.begin(), minutes.end(), std::make_pair(day, m)) - minutes.begin());
   };
-  {
-    std::atomic<std::size_t> at{0};
-    auto fill = [&] {
-      for (std::size_t i = at.fetch_add(1); i < minutes.size(); i = at.fetch_add(1))
+  parallel_for(
+      minutes.size(),
+      [&](std::size_t i) {
         sun[i] = sun_earth_fixed(UtcInstant{minutes[i].first, minutes[i].second * 60.0});
-    };
-    std::vector<std::thread> pool;
-    const int n_fill = minutes.size() >= 64 ? threads : 1;
-    for (int k = 1; k < n_fill; ++k) pool.emplace_back(fill);
-    fill();
-    for (auto& th : pool) th.join();
-  }
+      },
+      minutes.size() >= 64 ? threads : 1);
   // The boxes' outlines on their projections, made once per target.
   std::vector<std::unique_ptr<detail::BoxCoverage>> box_cover(n);
   for (const Work& w : work) {
@@ -570,9 +560,8 @@ std::vector<Opportunity> plan::opportunities(const Plan& plan, const EarthOrient
     if (t.box && !c) c = std::make_unique<detail::BoxCoverage>(*t.box);
   }
   // Sun, coverage and swath of each contact: independent, on the hardware's threads.
-  std::atomic<std::size_t> next{0};
-  auto job = [&] {
-    for (std::size_t w = next.fetch_add(1); w < work.size(); w = next.fetch_add(1)) {
+  auto job = [&](std::size_t w) {
+    {
       const Target& t = plan.targets[work[w].target];
       plan::Collector::Item& item = *work[w].item;
       Opportunity& o = out[w];
@@ -621,11 +610,7 @@ std::vector<Opportunity> plan::opportunities(const Plan& plan, const EarthOrient
       if (ring.size() >= 4) o.swath = split_ring(ring);
     }
   };
-  std::vector<std::thread> pool;
-  const int n_job = work.size() >= 64 ? threads : 1;
-  for (int k = 1; k < n_job; ++k) pool.emplace_back(job);
-  job();
-  for (auto& th : pool) th.join();
+  parallel_for(work.size(), job, work.size() >= 64 ? threads : 1);
   return out;
 }
 

@@ -218,9 +218,6 @@ std::vector<Opportunity> opportunities(const Plan& plan, const EarthOrientation&
 // points rule never sees a point or a line.
 void check_rule(const Plan& plan, std::size_t first, std::size_t last);
 
-// The threads a search uses by default: the hardware's.
-int default_threads();
-
 // " ERROR IN "file", LINE n: what" as an input error.
 [[noreturn]] void fail(const std::string& file, long line, const std::string& key,
                        const std::string& what, const std::string& where_word = "LINE");

@@ -19,6 +19,7 @@
 #include "core/plan/plan_internal.hpp"
 #include "orvus/error.hpp"
 #include "orvus/plan_schedule.hpp"
+#include "orvus/threads.hpp"
 
 namespace orvus {
 
@@ -115,32 +116,6 @@ std::optional<Acquisition> candidate_of(const Plan& plan, const EarthOrientation
   a.imaging_s = round_ms(end - start);
   a.data_gbit = ag.imaging_gbit_s ? *ag.imaging_gbit_s * a.imaging_s : 0.0;
   return a;
-}
-
-// Runs f(i) for i in [0, n) on the machine's threads; the first exception is raised again.
-template <class F>
-void on_threads(std::size_t n, const F& f) {
-  std::atomic<std::size_t> next{0};
-  std::atomic<bool> stop{false};
-  std::exception_ptr failed;
-  std::mutex m;
-  auto work = [&] {
-    for (std::size_t i = next.fetch_add(1); i < n && !stop; i = next.fetch_add(1)) {
-      try {
-        f(i);
-      } catch (...) {
-        const std::lock_guard<std::mutex> lock(m);
-        if (!failed) failed = std::current_exception();
-        stop = true;
-      }
-    }
-  };
-  std::vector<std::thread> pool;
-  const int threads = n >= 8 ? plan::default_threads() : 1;
-  for (int k = 1; k < threads; ++k) pool.emplace_back(work);
-  work();
-  for (auto& t : pool) t.join();
-  if (failed) std::rethrow_exception(failed);
 }
 
 // ---- the model ----
@@ -933,7 +908,9 @@ std::vector<UtcInstant> ascending_nodes(const Propagator& orbit, const UtcInstan
 std::vector<Acquisition> schedule_candidates(const Plan& plan, const EarthOrientation& eop,
                                              const std::vector<Opportunity>& kept) {
   std::vector<std::optional<Acquisition>> made(kept.size());
-  on_threads(kept.size(), [&](std::size_t i) { made[i] = candidate_of(plan, eop, kept[i], i); });
+  parallel_for(
+      kept.size(), [&](std::size_t i) { made[i] = candidate_of(plan, eop, kept[i], i); },
+      kept.size() >= 8 ? machine_threads() : 1);
   // Revolutions: 1 at the plan's start, one more at each ascending node.
   std::vector<std::vector<double>> nodes(plan.satellites.size());
   for (std::size_t s = 0; s < plan.satellites.size(); ++s) {
