@@ -85,7 +85,7 @@ void BM_TOD2EFV4(benchmark::State& state) {
   StateVector ef{};
   double frac = 0.1;
   for (auto _ : state) {
-    TOD2EFV4(27308.0 + kMjd1950ToJd, frac, tod, ef, f.table);
+    TOD2EFV4(27308.0 + constants::mjd1950_to_jd, frac, tod, ef, f.table);
     benchmark::DoNotOptimize(ef);
     frac = frac < 0.9 ? frac + 1e-5 : 0.1;
   }
@@ -171,7 +171,7 @@ void BM_SearchDayFrameOnly(benchmark::State& state) {
   StateVector ef{};
   for (auto _ : state) {
     for (double s = 0; s < kSteps; s += 1.0) {
-      TOD2EFV4(27308.0 + kMjd1950ToJd, s / 86400.0, tod, ef, f.table);
+      TOD2EFV4(27308.0 + constants::mjd1950_to_jd, s / 86400.0, tod, ef, f.table);
       benchmark::DoNotOptimize(ef);
     }
   }

@@ -303,7 +303,7 @@ TEST(EarthFixed, AgreesWithErfaCelestialToTerrestrialMatrix) {
   for (int i = 0; i < 500; ++i) {
     const double m = mjd(rng);
     const double day = std::floor(m) - 33282.0;
-    const double date1 = day + kMjd1950ToJd;
+    const double date1 = day + constants::mjd1950_to_jd;
     const double date2 = m - std::floor(m);
     double xp = 0, yp = 0, dut1 = 0;
     LOCATE_IERS_DATA(m, t, xp, yp, dut1);
@@ -322,7 +322,7 @@ TEST(EarthFixed, AgreesWithErfaCelestialToTerrestrialMatrix) {
     TOD2EFV4(date1, date2, tod, ef, t);
 
     double c2t[3][3];
-    const double as = kDegToRad / 3600.0;
+    const double as = constants::deg_to_rad / 3600.0;
     eraC2t06a(date1, u, date1, u, xp * as, yp * as, c2t);
     double expected[3];
     eraRxp(c2t, g, expected);
@@ -334,7 +334,7 @@ TEST(EarthFixed, AgreesWithErfaCelestialToTerrestrialMatrix) {
 
 TEST(EarthFixed, VelocityCarriesTheEarthRotation) {
   const IersTable& t = real_table();
-  const double date1 = 26946.0 + kMjd1950ToJd;
+  const double date1 = 26946.0 + constants::mjd1950_to_jd;
   const StateVector tod = {4.0e6, -5.0e6, 3.0e6, 0.0, 0.0, 0.0};  // at rest in true-of-date
   const double h = 1.0 / 86400.0;                                 // one second
   StateVector a{}, b{}, c{};

@@ -87,7 +87,7 @@ TEST(Coordinates, SphericalRoundTripAndRates) {
 
 TEST(Coordinates, GeodeticAgainstErfaAndRoundTrips) {
   // The same ellipsoid for ERFA: f = 1 - b/a = 1 - sqrt(1 - e^2).
-  const double f = 1.0 - std::sqrt(kIau2009OneMinusE2);
+  const double f = 1.0 - std::sqrt(constants::iau2009_one_minus_e2);
   std::mt19937_64 rng(11);
   std::uniform_real_distribution<double> u(-1.0, 1.0), lon(-M_PI, M_PI), lat(-M_PI / 2, M_PI / 2);
   // Points of known geodetic height from 5 km below the surface out to 40,000 km, built by
@@ -100,7 +100,7 @@ TEST(Coordinates, GeodeticAgainstErfaAndRoundTrips) {
     const double g_lon = std::fabs(lon(rng)) * ((i & 1) ? -1 : 1);
     const double g_lat = std::fabs(lat(rng)) * ((i & 2) ? -1 : 1);
     Vec3 p{};
-    ASSERT_EQ(eraGd2gce(kIau2009A, f, g_lon, g_lat, h, p.data()), 0);
+    ASSERT_EQ(eraGd2gce(constants::iau2009_a_m, f, g_lon, g_lat, h, p.data()), 0);
     Vec3 g{};
     GCGDP_IAU2009(p, g);
     ASSERT_NEAR(g[0], g_lon, 1e-14);
@@ -120,7 +120,7 @@ TEST(Coordinates, GeodeticAgainstErfaAndRoundTrips) {
     Vec3 g{};
     GCGDP_IAU2009(p, g);
     double elong = 0, phi = 0, height = 0;
-    ASSERT_EQ(eraGc2gde(kIau2009A, f, p.data(), &elong, &phi, &height), 0);
+    ASSERT_EQ(eraGc2gde(constants::iau2009_a_m, f, p.data(), &elong, &phi, &height), 0);
     ASSERT_TRUE(std::isfinite(g[1]) && std::isfinite(g[2])) << r;
     EXPECT_NEAR(g[0], elong, 1e-14);
     worst_deep_lat = std::max(worst_deep_lat, std::fabs(g[1] - phi));
@@ -150,7 +150,7 @@ TEST(Coordinates, GeodeticAgainstErfaAndRoundTrips) {
   }
   // A point on the equator at x = a is at height 0.
   Vec3 g{};
-  GCGDP_IAU2009({kIau2009A, 0.0, 0.0}, g);
+  GCGDP_IAU2009({constants::iau2009_a_m, 0.0, 0.0}, g);
   EXPECT_EQ(g[0], 0.0);
   EXPECT_EQ(g[1], 0.0);
   EXPECT_NEAR(g[2], 0.0, 1e-6);
@@ -266,7 +266,7 @@ struct RealOrbit {
   StateVector ef(double day, double sec) const {
     StateVector tod{}, out{};
     SGP8PR_V2_2((day - elset.EPOCH_DAY) * 86400.0 + (sec - elset.EPOCH_SEC), tod, earth, sa, sb);
-    TOD2EFV4(day + kMjd1950ToJd, sec / 86400.0, tod, out, table);
+    TOD2EFV4(day + constants::mjd1950_to_jd, sec / 86400.0, tod, out, table);
     return out;
   }
   // Geocentric sub-satellite longitude and latitude in degrees.

@@ -12,6 +12,7 @@
 #include "core/coords.hpp"
 #include "core/model.hpp"
 #include "core/off_nadir.hpp"
+#include "core/report_factors.hpp"
 #include "core/tod2ef.hpp"
 #include "legacy/routines.hpp"
 #include "test_support.hpp"
@@ -278,9 +279,9 @@ std::string box_around(const StateVector& ef, double alpha, double half) {
   double lon = 0, lat = 0;
   LOLA2(ef, geo, radius, nadir, normal, h, alpha, lon, lat);
   Vec3 c{}, g{};
-  GSGCP({lon * kDegToRadRun, lat * kDegToRadRun, radius}, c);
+  GSGCP({lon * detail::deg_to_rad_13, lat * detail::deg_to_rad_13, radius}, c);
   GCGDP_IAU2009(c, g);
-  const double glon = g[0] * kRadToDegRun, glat = g[1] * kRadToDegRun;
+  const double glon = g[0] * detail::rad_to_deg_13, glat = g[1] * detail::rad_to_deg_13;
   char buf[200];
   std::snprintf(buf, sizeof buf, "%.6f, %.6f, %.6f, %.6f", glon - half, glon + half, glat - half,
                 glat + half);

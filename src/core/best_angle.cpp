@@ -5,6 +5,7 @@
 #include <cstddef>
 
 #include "core/off_nadir.hpp"
+#include "core/report_factors.hpp"
 #include "core/time_text.hpp"
 #include "core/tod2ef.hpp"
 #include "orvus/constants.hpp"
@@ -29,16 +30,16 @@ void earth_fixed(const EopRows& table, const EarthConstants& earth, const Sgp8El
                  StateVector& ef) {
   StateVector tod{};
   sgp8_propagate(tsince, tod, earth, a, b);
-  tod_to_ef(day + kMjd1950ToJd, seconds / 86400.0, tod, ef, table);
+  tod_to_ef(day + constants::mjd1950_to_jd, seconds / 86400.0, tod, ef, table);
 }
 
 // Sub-satellite longitude (wrapped to (-180, 180]) and geocentric latitude, degrees.
 void sub_satellite(const StateVector& ef, double& lon, double& lat) {
   Vec6 sph{};
   state_to_spherical(ef, sph);
-  lon = sph[0] * kRadToDegRun;
+  lon = sph[0] * detail::rad_to_deg_13;
   if (lon > 180.0) lon -= 360.0;
-  lat = sph[1] * kRadToDegRun;
+  lat = sph[1] * detail::rad_to_deg_13;
 }
 
 // Longitude `lon` (degrees) moved by one whole turn when it lies more than 180 deg from `ref`.
@@ -129,7 +130,8 @@ void best_off_nadir(const EopRows& table, const EarthConstants& earth, const Sgp
 
   // Target on the sphere of radius a.
   Vec3 target{};
-  spherical_to_cartesian({target_lon * kDegToRadRun, target_lat * kDegToRadRun, a}, target);
+  spherical_to_cartesian(
+      {target_lon * detail::deg_to_rad_13, target_lat * detail::deg_to_rad_13, a}, target);
   const Vec3 v = {target[0] - nadir[0], target[1] - nadir[1], target[2] - nadir[2]};
   const double distance = std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
 
@@ -137,14 +139,14 @@ void best_off_nadir(const EopRows& table, const EarthConstants& earth, const Sgp
   const double dot = ddot(3, normal.data(), 1, v.data(), 1);
   const double sigma = dot == 0.0 ? 1.0 : dot / std::fabs(dot);
   const double s = distance * sigma;
-  best_alpha = std::atan2(s, height) * kRadToDegRun;
+  best_alpha = std::atan2(s, height) * detail::rad_to_deg_13;
 
   // Ground point seen: D from the nadir point along the orbit normal.
   const Vec3 w = {nadir[0] + s * normal[0], nadir[1] + s * normal[1], nadir[2] + s * normal[2]};
   Vec3 wsph{};
   cartesian_to_spherical(w, wsph);
-  lon = wsph[0] * kRadToDegRun;
-  lat = wsph[1] * kRadToDegRun;
+  lon = wsph[0] * detail::rad_to_deg_13;
+  lat = wsph[1] * detail::rad_to_deg_13;
 
   day = best_day;
   seconds = best_sec;

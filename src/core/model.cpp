@@ -2,16 +2,13 @@
 
 #include <cmath>
 
+#include "core/report_factors.hpp"
 #include "orvus/constants.hpp"
 
 namespace orvus {
 
-namespace {
-constexpr double kTwoPi = constants::two_pi_13;
-}
-
 void model_constants(MathConstants& math, EarthConstants& earth, ZonalHarmonics& j) {
-  const double pi = constants::pi_13;
+  const double pi = detail::pi_13;
   math = {pi, pi + pi, pi * 0.5, pi / 180.0, 180.0 / pi};
   earth = {constants::model_earth_radius_m, constants::model_flattening, constants::model_gm_m3_s2,
            constants::model_rotation_rad_s};
@@ -38,7 +35,7 @@ double mean_semi_major_axis(const double (&elem)[9], const EarthConstants& earth
 double nodal_period(double a, double incl, const EarthConstants& earth, const ZonalHarmonics& j) {
   const double ratio = earth[0] / a;
   const double c = 1.5 * j[0] * ratio * ratio;
-  const double t0 = std::sqrt(a * a * a / earth[2]) * kTwoPi;
+  const double t0 = std::sqrt(a * a * a / earth[2]) * detail::two_pi_13;
   const double cosi = std::cos(incl);
   return t0 * (1.0 - c * (4.0 * cosi * cosi - 1.0));
 }

@@ -3,8 +3,8 @@
 #include <cmath>
 
 #include "core/model.hpp"
+#include "core/report_factors.hpp"
 #include "core/sgp8.hpp"
-#include "orvus/constants.hpp"
 #include "orvus/error.hpp"
 
 namespace orvus {
@@ -42,7 +42,7 @@ Propagator::Propagator(const ElementSet& elements) : elements_(elements) {
   sgp8_init(elem, earth, j, a_, b_);
   mean_a_ = mean_semi_major_axis(elem, earth, j);
   nodal_period_ = nodal_period(mean_a_, elem[2], earth, j);
-  epoch_phase_ = std::fmod(elem[4] + elem[5], constants::two_pi_13) / constants::two_pi_13;
+  epoch_phase_ = std::fmod(elem[4] + elem[5], detail::two_pi_13) / detail::two_pi_13;
 }
 
 StateVector Propagator::state_at(double tsince_s) const {

@@ -16,6 +16,7 @@
 #include "core/best_angle.hpp"
 #include "core/coords.hpp"
 #include "core/off_nadir.hpp"
+#include "core/report_factors.hpp"
 #include "core/text.hpp"
 #include "core/time_text.hpp"
 #include "core/tod2ef.hpp"
@@ -35,11 +36,11 @@ constexpr double kRestoreMargin = 1.0e-6;  // s
 
 void to_geodetic(double lon, double lat, double radius, double& gd_lon, double& gd_lat) {
   Vec3 c{};
-  spherical_to_cartesian({lon * kDegToRadRun, lat * kDegToRadRun, radius}, c);
+  spherical_to_cartesian({lon * detail::deg_to_rad_13, lat * detail::deg_to_rad_13, radius}, c);
   Vec3 g{};
   cartesian_to_geodetic(c, g);
-  gd_lon = g[0] * kRadToDegRun;
-  gd_lat = g[1] * kRadToDegRun;
+  gd_lon = g[0] * detail::rad_to_deg_13;
+  gd_lat = g[1] * detail::rad_to_deg_13;
 }
 
 // Geodetic corner (degrees) to geocentric longitude and latitude (degrees).
@@ -48,13 +49,13 @@ void corner_to_geocentric(double lon, double lat, double& gc_lon, double& gc_lat
   // turned by 180 deg of longitude. The latitude is held to [-pi/2, pi/2].
   Vec3 c{};
   geodetic_to_cartesian(
-      {lon * kDegToRadRun, std::clamp(lat * kDegToRadRun, -constants::half_pi, constants::half_pi),
-       0.0},
+      {lon * detail::deg_to_rad_13,
+       std::clamp(lat * detail::deg_to_rad_13, -constants::half_pi, constants::half_pi), 0.0},
       c);
   Vec3 s{};
   cartesian_to_spherical(c, s);
-  gc_lon = s[0] * kRadToDegRun;
-  gc_lat = s[1] * kRadToDegRun;
+  gc_lon = s[0] * detail::rad_to_deg_13;
+  gc_lat = s[1] * detail::rad_to_deg_13;
   // The conversion keeps the longitude but returns it in (-180, 180]: a corner at 180 E
   // could come back as -180 and a corner past 180 wrapped, leaving a box that holds nothing.
   // Put back the whole turns it lost.
@@ -106,7 +107,7 @@ constexpr double kDeepSpacePeriod = 225.0 * 60.0;  // s
 double horizon_angle_deg(const Propagator& orbit) {
   const double b = model_earth()[0] * constants::local_sphere_polar_ratio;
   const double apogee = orbit.mean_semi_major_axis_m() * (1.0 + orbit.elements().eccentricity);
-  return std::asin(std::min(b / apogee, 1.0)) * kRadToDegRun;
+  return std::asin(std::min(b / apogee, 1.0)) * detail::rad_to_deg_13;
 }
 
 std::string angle_text(double deg) {
@@ -180,7 +181,7 @@ void compute_step(const SearchParams& p, const Propagator& orbit, const EopRows&
   StateVector state_ef{};
   sgp8_propagate(s.tsince, state_tod, model_earth(), orbit.sgp8_elements(),
                  orbit.sgp8_coefficients());
-  tod_to_ef(cur_day + kMjd1950ToJd, cur_sec / 86400.0, state_tod, state_ef, table);
+  tod_to_ef(cur_day + constants::mjd1950_to_jd, cur_sec / 86400.0, state_tod, state_ef, table);
   Vec6 geo{};
   state_to_spherical(state_ef, geo);
 
@@ -206,9 +207,9 @@ void compute_step(const SearchParams& p, const Propagator& orbit, const EopRows&
 
 void tracking_points(const SearchParams& p, const StateVector& state_ef, const Vec6& geo,
                      double r_local, double pt[6]) {
-  double ssp_lon = geo[0] * kRadToDegRun;
+  double ssp_lon = geo[0] * detail::rad_to_deg_13;
   if (ssp_lon > 180.0) ssp_lon -= 360.0;
-  const double ssp_lat = geo[1] * kRadToDegRun;
+  const double ssp_lat = geo[1] * detail::rad_to_deg_13;
   Vec3 nadir{};
   Vec3 normal{};
   double height = 0.0;

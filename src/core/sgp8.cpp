@@ -2,12 +2,11 @@
 
 #include <cmath>
 
-#include "orvus/constants.hpp"
+#include "core/report_factors.hpp"
 
 namespace orvus {
 
 namespace {
-constexpr double kTwoPi = constants::two_pi_13;
 constexpr double kTothrd = 0.6666666666666666;
 constexpr double kRho = 0.15696615;         // reference density factor relating B to B*
 constexpr double kQo = 120000.0;            // m
@@ -16,16 +15,16 @@ constexpr double kDragThreshold = 0.00216;  // per day, on XNDTN
 }  // namespace
 
 double fmod2p(double x) {
-  const double k = std::trunc(x / kTwoPi);
-  double r = x - k * kTwoPi;
-  if (r < 0.0) r = r + kTwoPi;
+  const double k = std::trunc(x / detail::two_pi_13);
+  double r = x - k * detail::two_pi_13;
+  if (r < 0.0) r = r + detail::two_pi_13;
   return r;
 }
 
 double actan(double s, double c) {
   if (s == 0.0 && c == 0.0) return 0.0;
   double a = std::atan2(s, c);
-  if (a < 0.0) a = a + kTwoPi;
+  if (a < 0.0) a = a + detail::two_pi_13;
   return a;
 }
 

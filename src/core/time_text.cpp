@@ -43,7 +43,7 @@ void read_date_text(std::string_view text, double& day, double& seconds,
   const int status =
       eraCal2jd(static_cast<int>(yyyy), static_cast<int>(mm), static_cast<int>(dd), &djm0, &djm);
   if (status != 0) fail("INSTDJM3", " ERROR: INVALID CALENDAR DATE!");
-  day = djm - (2433282.5 - djm0);
+  day = day_number_of_mjd(djm0, djm);
   const double total = static_cast<double>(hh) * 3600.0 + static_cast<double>(mi) * 60.0 + ss;
   if (total > 86400.0) fail("INSTDJM3", " ERROR: SECONDS OF THE DAY GREATER THAN 24H!");
   if (total < 0.0) fail("INSTDJM3", " ERROR: SECONDS OF THE DAY NEGATIVE!");
@@ -62,7 +62,7 @@ void write_date_text(double day, double seconds, DateText& text) {
   int month = 0;
   int mday = 0;
   double fd = 0.0;
-  (void)eraJd2cal(day + kMjd1950ToJd, fraction, &year, &month, &mday, &fd);
+  (void)eraJd2cal(day + constants::mjd1950_to_jd, fraction, &year, &month, &mday, &fd);
 
   text.fill(' ');
   put_int(text, 1, mday, 2, true);

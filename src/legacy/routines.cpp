@@ -5,6 +5,7 @@
 
 #include "core/text.hpp"
 #include "core/two_line.hpp"
+#include "core/vec3.hpp"
 #include "orvus/constants.hpp"
 #include "orvus/propagator.hpp"
 
@@ -133,7 +134,7 @@ void GDGCP_IAU2009(const Vec3& geodetic, Vec3& position) {
   geodetic_to_cartesian(geodetic, position);
 }
 void VECTOR_PRODUCT(const Vec3& a, const Vec3& b, Vec3& c) {
-  cross(a, b, c);
+  c = detail::cross(a, b);
 }
 void LOLA_NADIR_AUX2(const Vec6& state, const Vec6& spherical, double radius, Vec3& nadir,
                      Vec3& normal, double& height) {

@@ -12,16 +12,9 @@
 #include <vector>
 
 #include "core/fixed_field.hpp"
-#include "orvus/constants.hpp"
 #include "orvus/elements.hpp"
 
 namespace orvus::elements {
-
-// Conversion factors of the model's element reader: 2 pi as 6.2831853071796 and degrees to
-// radians as that 2 pi / 360 (not the exact pi / 180); seconds per day.
-inline constexpr double kTwoPi = constants::two_pi_13;
-inline constexpr double kDegToRad = constants::deg_to_rad_13;
-inline constexpr double kSecondsPerDay = constants::seconds_per_day;
 
 // Fields of element lines 1 and 2 as written: degrees, revolutions per day, day of year.
 struct TwoLineFields {

@@ -8,6 +8,8 @@
 #include <string>
 
 #include "core/elements/elements_internal.hpp"
+#include "core/report_factors.hpp"
+#include "core/time_text.hpp"
 #include "orvus/error.hpp"
 
 namespace orvus::elements {
@@ -82,12 +84,12 @@ void decode_line2(const std::string& line, const FieldSource& src, TwoLineFields
 }
 
 void finish_two_line(const TwoLineFields& f, std::string_view file, long line1, ElementSet& set) {
-  set.mean_motion = f.mean_motion * kTwoPi / kSecondsPerDay;
+  set.mean_motion = f.mean_motion * detail::two_pi_13 / constants::seconds_per_day;
   set.eccentricity = f.eccentricity;
-  set.inclination = f.inclination * kDegToRad;
-  set.raan = f.raan * kDegToRad;
-  set.arg_perigee = f.arg_perigee * kDegToRad;
-  set.mean_anomaly = f.mean_anomaly * kDegToRad;
+  set.inclination = f.inclination * detail::deg_to_rad_13;
+  set.raan = f.raan * detail::deg_to_rad_13;
+  set.arg_perigee = f.arg_perigee * detail::deg_to_rad_13;
+  set.mean_anomaly = f.mean_anomaly * detail::deg_to_rad_13;
   set.bstar = f.bstar;
   set.mean_motion_dot = f.mean_motion_dot;
   set.mean_motion_ddot = f.mean_motion_ddot;
@@ -105,11 +107,11 @@ void finish_two_line(const TwoLineFields& f, std::string_view file, long line1, 
                  " EXECUTION INTERRUPTED."});
   }
   const auto d = static_cast<std::int16_t>(f.day_of_year);
-  set.epoch.seconds = (f.day_of_year - d) * kSecondsPerDay;
+  set.epoch.seconds = (f.day_of_year - d) * constants::seconds_per_day;
   double djm0 = 0.0;
   double djm = 0.0;
   (void)eraCal2jd(year, 1, 1, &djm0, &djm);
-  double epoch_day = djm - (2433282.5 - djm0);
+  double epoch_day = day_number_of_mjd(djm0, djm);
   epoch_day = d + epoch_day - 1.0;
   set.epoch.day = epoch_day;
 }

@@ -17,8 +17,7 @@ namespace {
 // stops the run here.
 double covered_span(const Plan& plan, const EarthOrientation& eop) {
   for (const UtcInstant& t : {plan.interval.start, plan.interval.end}) {
-    (void)eop.at(t.day + constants::mjd1950_to_jd - constants::mjd_zero_jd +
-                 t.seconds / constants::seconds_per_day);
+    (void)eop.at(utc_mjd(t));
   }
   return since_epoch(plan.interval.start, plan.interval.end);
 }
