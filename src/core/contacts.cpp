@@ -103,7 +103,7 @@ void find_contacts(const Satellite& satellite, const Box& target, const Interval
     bad_argument("SENSOR: ALPHA - BETA/2 AND ALPHA + BETA/2 MUST LIE WITHIN " +
                  angle_text(horizon) + " DEGREES OF NADIR FOR THIS ORBIT (THE HORIZON).");
   }
-  const EopRows& table = eop.table().rows;
+  const EopRows& table = detail::eop_rows(eop);
   if (options.method == SearchMethod::plain) {
     contact_search(p, orbit, table, sink, options.between_blocks);
     return;

@@ -342,7 +342,7 @@ std::vector<Pass> find_passes(const Propagator& orbit, const EarthOrientation& e
   (void)eop.at(utc_mjd(start));
   (void)eop.at(utc_mjd(end));
   const detail::SiderealNodes nodes(start, span);
-  return detail::find_passes(orbit, eop.table().rows, nodes, station, start, span);
+  return detail::find_passes(orbit, detail::eop_rows(eop), nodes, station, start, span);
 }
 
 }  // namespace orvus

@@ -30,7 +30,7 @@ void add_passes(const Plan& plan, const EarthOrientation& eop, const detail::Sid
   }
   const Propagator orbit(plan.satellites[satellite].elements);
   for (std::size_t k = 0; k < plan.stations.size(); ++k) {
-    for (const Pass& p : detail::find_passes(orbit, eop.table().rows, nodes, plan.stations[k],
+    for (const Pass& p : detail::find_passes(orbit, detail::eop_rows(eop), nodes, plan.stations[k],
                                              plan.interval.start, span))
       out.push_back({satellite, k, p});
   }

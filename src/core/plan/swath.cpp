@@ -596,7 +596,7 @@ void sweep_swath(const Plan& plan, const EarthOrientation& eop, std::size_t sate
                  const std::function<void(double)>& progress, int threads) {
   const PlanSatellite& ps = plan.satellites.at(satellite);
   const Propagator orbit(ps.elements);
-  const EopRows& table = eop.table().rows;
+  const EopRows& table = detail::eop_rows(eop);
   SearchParams sp;
   search_setup(ps.sensor, Box{-180.0, 180.0, -90.0, 90.0}, plan.interval, sp);
   sp.element_file = ps.elements_path;
