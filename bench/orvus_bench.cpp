@@ -26,8 +26,8 @@ struct Fixture {
   TLE_ELSET elset{};
   double a = 0, p = 0, ph = 0;
   EarthConstants earth{};
-  Sgp8Elements sa{};
-  Sgp8Coefficients sb{};
+  Sgp8ElementBlock sa{};
+  Sgp8CoefficientBlock sb{};
   IersTable table;
   Fixture() {
     std::string name = kData + "/tle/landsat8_2024.tle";

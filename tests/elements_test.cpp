@@ -61,8 +61,8 @@ TEST(ElementSets, EveryEncodingOfTheSameDigitsGivesTheSameElements) {
     READ_2LINES(38, field, a);
     double mean_a = 0, period = 0, phase = 0;
     EarthConstants earth{};
-    Sgp8Elements sa{};
-    Sgp8Coefficients sb{};
+    Sgp8ElementBlock sa{};
+    Sgp8CoefficientBlock sb{};
     VEK_P1(field, b, mean_a, period, phase, earth, sa, sb);
     EXPECT_EQ(std::memcmp(&a, &b, sizeof a), 0) << stem;
     for (const char* ext : {".kvn", ".xml", ".json", ".csv"}) {

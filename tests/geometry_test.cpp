@@ -253,8 +253,8 @@ struct RealOrbit {
   TLE_ELSET elset{};
   double a = 0, p = 0, ph = 0;
   EarthConstants earth{};
-  Sgp8Elements sa{};
-  Sgp8Coefficients sb{};
+  Sgp8ElementBlock sa{};
+  Sgp8CoefficientBlock sb{};
   IersTable table;
   RealOrbit() {
     std::string name = data_path("tle/landsat8_2024.tle");

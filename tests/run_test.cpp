@@ -239,8 +239,8 @@ Crossing find_crossing(double day, double from, double lat, bool descending) {
   TLE_ELSET e{};
   double a, p, ph;
   EarthConstants E{};
-  Sgp8Elements A{};
-  Sgp8Coefficients B{};
+  Sgp8ElementBlock A{};
+  Sgp8CoefficientBlock B{};
   std::string name = data_path("tle/landsat8_2024.tle");
   name.resize(70, ' ');
   VEK_P1(name, e, a, p, ph, E, A, B);

@@ -25,11 +25,11 @@ namespace {
 constexpr double kPolarRatio = constants::local_sphere_polar_ratio;
 
 // Earth-fixed state at a time given both as day/seconds and as seconds since epoch.
-void earth_fixed(const EopRows& table, const EarthConstants& earth, const Sgp8Elements& a,
-                 const Sgp8Coefficients& b, double day, double seconds, double tsince,
+void earth_fixed(const EopRows& table, const EarthConstants& earth, const Sgp8Elements& elements,
+                 const Sgp8Coefficients& coefficients, double day, double seconds, double tsince,
                  StateVector& ef) {
   StateVector tod{};
-  sgp8_propagate(tsince, tod, earth, a, b);
+  sgp8_propagate(tsince, tod, earth, elements, coefficients);
   tod_to_ef(day + constants::mjd1950_to_jd, seconds / 86400.0, tod, ef, table);
 }
 
@@ -61,8 +61,8 @@ double same_turn(double lon, double ref) {
 // the sphere (J. R. Wertz and W. J. Larson (eds.), Space Mission Analysis and Design, 3rd
 // ed., 1999, section 5.1: tan eta = sin lambda / (1 / sin rho - cos lambda)) the angle is
 // smaller, by 0.01 deg at 100 km from the track and 0.2 deg at 300 km for H = 700 km.
-void best_off_nadir(const EopRows& table, const EarthConstants& earth, const Sgp8Elements& sgp8_a,
-                    const Sgp8Coefficients& sgp8_b, const UtcInstant& epoch, double& day,
+void best_off_nadir(const EopRows& table, const EarthConstants& earth, const Sgp8Elements& elements,
+                    const Sgp8Coefficients& coefficients, const UtcInstant& epoch, double& day,
                     double& seconds, double target_lon, double target_lat, double& best_alpha,
                     double& lon, double& lat) {
   const double a = earth[0];
@@ -74,7 +74,7 @@ void best_off_nadir(const EopRows& table, const EarthConstants& earth, const Sgp
   double sec1 = seconds - 30.0;
   normalise(day1, sec1);
   const double tsince1 = since_epoch(epoch, day1, sec1);
-  earth_fixed(table, earth, sgp8_a, sgp8_b, day1, sec1, tsince1, ef);
+  earth_fixed(table, earth, elements, coefficients, day1, sec1, tsince1, ef);
   double lon1 = 0.0;
   double lat1 = 0.0;
   sub_satellite(ef, lon1, lat1);
@@ -83,7 +83,7 @@ void best_off_nadir(const EopRows& table, const EarthConstants& earth, const Sgp
   double sec2 = seconds + 30.0;
   normalise(day2, sec2);
   const double tsince2 = since_epoch(epoch, day2, sec2);
-  earth_fixed(table, earth, sgp8_a, sgp8_b, day2, sec2, tsince2, ef);
+  earth_fixed(table, earth, elements, coefficients, day2, sec2, tsince2, ef);
   double lon2 = 0.0;
   double lat2 = 0.0;
   sub_satellite(ef, lon2, lat2);
@@ -118,7 +118,7 @@ void best_off_nadir(const EopRows& table, const EarthConstants& earth, const Sgp
   }
 
   // State at the best time and local radius.
-  earth_fixed(table, earth, sgp8_a, sgp8_b, best_day, best_sec, tbest, ef);
+  earth_fixed(table, earth, elements, coefficients, best_day, best_sec, tbest, ef);
   Vec6 sph{};
   state_to_spherical(ef, sph);
   const double radius = b + (a - b) * std::cos(sph[1]);

@@ -15,15 +15,15 @@ void model_constants(MathConstants& math, EarthConstants& earth, ZonalHarmonics&
   j = {constants::model_j2, constants::model_j3, constants::model_j4};
 }
 
-double mean_semi_major_axis(const double (&elem)[9], const EarthConstants& earth,
+double mean_semi_major_axis(const Sgp8Elements& elements, const EarthConstants& earth,
                             const ZonalHarmonics& j) {
   const double ck2 = 0.5 * j[0];
   const double xke = std::sqrt(earth[2] / (earth[0] * earth[0] * earth[0]));
-  const double a1 = std::pow(xke / elem[0], 0.6666666666666666);
-  const double cosi = std::cos(elem[2]);
+  const double a1 = std::pow(xke / elements.mean_motion, 0.6666666666666666);
+  const double cosi = std::cos(elements.inclination);
   const double theta2 = cosi * cosi;
   const double tthmun = 3.0 * theta2 - 1.0;
-  const double betao2 = 1.0 - elem[1] * elem[1];
+  const double betao2 = 1.0 - elements.eccentricity * elements.eccentricity;
   const double betao = std::sqrt(betao2);
   const double del1 = 1.5 * ck2 * tthmun / (a1 * a1 * betao * betao2);
   const double ao =

@@ -55,7 +55,7 @@ void init_screen(const SearchParams& p, const Propagator& orbit, Screen& s) {
   s.cos_min = std::max(std::min(std::cos(s.lat1), std::cos(s.lat2)), 0.0);
 
   const double a = orbit.mean_semi_major_axis_m();
-  const double e = orbit.sgp8_elements()[3];
+  const double e = orbit.elements().eccentricity;
   const double mu = model_earth()[2];
   if (!(std::isfinite(a) && a > 0.0 && e >= 0.0 && e < 0.5)) return;  // compute every step
   s.r_hi = a * (1.0 + e) * 1.03 + 30.0e3;
@@ -100,7 +100,7 @@ double box_distance_bound(const Screen& s, double lon, double lat) {
 bool screened_state(const Propagator& orbit, const Screen& s, double day, double seconds,
                     StateVector& tod) {
   const double tsince = since_epoch(orbit.elements().epoch, day, seconds);
-  sgp8_propagate(tsince, tod, model_earth(), orbit.sgp8_elements(), orbit.sgp8_coefficients());
+  tod = orbit.state_at(tsince);
   const double r = std::sqrt(tod[0] * tod[0] + tod[1] * tod[1] + tod[2] * tod[2]);
   // The bounds hold while the osculating orbit stays between r_lo and r_hi.
   const double v2 = tod[3] * tod[3] + tod[4] * tod[4] + tod[5] * tod[5];

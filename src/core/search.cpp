@@ -117,7 +117,7 @@ std::string angle_text(double deg) {
 }
 
 void check_orbit_domain(const SearchParams& p, const Propagator& orbit) {
-  const double xnodp = orbit.sgp8_coefficients()[6];  // rad/s
+  const double xnodp = detail::sgp8_model(orbit).coefficients.mean_motion;  // rad/s
   const double period = 2.0 * constants::pi / xnodp;
   if (!(period < kDeepSpacePeriod)) {
     char minutes[32];
@@ -177,10 +177,8 @@ void compute_step(const SearchParams& p, const Propagator& orbit, const EopRows&
 
   // Propagate, transform, sub-satellite point.
   s.tsince = since_epoch(orbit.elements().epoch, cur_day, cur_sec);
-  StateVector state_tod{};
+  const StateVector state_tod = orbit.state_at(s.tsince);
   StateVector state_ef{};
-  sgp8_propagate(s.tsince, state_tod, model_earth(), orbit.sgp8_elements(),
-                 orbit.sgp8_coefficients());
   tod_to_ef(cur_day + constants::mjd1950_to_jd, cur_sec / 86400.0, state_tod, state_ef, table);
   Vec6 geo{};
   state_to_spherical(state_ef, geo);
@@ -300,9 +298,10 @@ void apply_step(const SearchParams& p, const Propagator& orbit, const EopRows& t
       st.min_day = st.prev_min_day;
       st.min_sec = st.prev_min_sec;
     }
-    best_off_nadir(table, model_earth(), orbit.sgp8_elements(), orbit.sgp8_coefficients(),
-                   orbit.elements().epoch, st.min_day, st.min_sec, p.cen_gc_lon, p.cen_gc_lat,
-                   c.best_alpha_deg, c.best_geocentric.lon_deg, c.best_geocentric.lat_deg);
+    const detail::Sgp8Model& model = detail::sgp8_model(orbit);
+    best_off_nadir(table, model_earth(), model.elements, model.coefficients, orbit.elements().epoch,
+                   st.min_day, st.min_sec, p.cen_gc_lon, p.cen_gc_lat, c.best_alpha_deg,
+                   c.best_geocentric.lon_deg, c.best_geocentric.lat_deg);
     to_geodetic(c.best_geocentric.lon_deg, c.best_geocentric.lat_deg, s.r_local,
                 c.best_geodetic.lon_deg, c.best_geodetic.lat_deg);
     const double best_dlon = lon_difference(c.best_geodetic.lon_deg, p.cen_lon);

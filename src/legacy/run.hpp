@@ -46,15 +46,6 @@ struct RunParams {
   std::int16_t SAT_LEN = 0, LOC_LEN = 0;
 };
 
-// What the orbit set-up entry returns.
-struct Orbit {
-  TLE_ELSET elset{};
-  double A_MEAN = 0.0, P_NODAL = 0.0, FRAC0 = 0.0;
-  EarthConstants earth{};
-  Sgp8Elements sgp8_a{};
-  Sgp8Coefficients sgp8_b{};
-};
-
 struct FileCloser {
   void operator()(std::FILE* f) const {
     if (f != nullptr) std::fclose(f);

@@ -16,8 +16,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   TLE_ELSET elset{};
   double a = 0, period = 0, phase = 0;
   EarthConstants earth{};
-  Sgp8Elements sa{};
-  Sgp8Coefficients sb{};
+  Sgp8ElementBlock sa{};
+  Sgp8CoefficientBlock sb{};
   try {
     VEK_P1(name, elset, a, period, phase, earth, sa, sb);
   } catch (const Fatal&) {

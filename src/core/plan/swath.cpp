@@ -117,8 +117,7 @@ SensorLine LineModel::at(double t) const {
   l.utc = utc_at(t);
   const double day = l.utc.day, sec = l.utc.seconds;
   l.tsince = since_epoch(orbit_.elements().epoch, day, sec);
-  StateVector tod{};
-  sgp8_propagate(l.tsince, tod, model_earth(), orbit_.sgp8_elements(), orbit_.sgp8_coefficients());
+  const StateVector tod = orbit_.state_at(l.tsince);
   const double date1 = day + constants::mjd1950_to_jd;
   const double date2 = sec / 86400.0;
   double xp = 0.0, yp = 0.0, dut1 = 0.0;
