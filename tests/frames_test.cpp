@@ -59,26 +59,33 @@ TEST(TimeText, Examples) {
 }
 
 TEST(TimeText, BadTimesStopWithTheirMessages) {
-  const std::vector<std::string> over = {
-      " MESSAGE FROM INSTDJM3 SUBROUTINE: ", " ERROR: SECONDS OF THE DAY GREATER THAN 24H!",
-      " EXECUTION INTERRUPTED."};
+  const std::vector<std::string> over = {" ERROR: SECONDS OF THE DAY GREATER THAN 24H!",
+                                         " EXECUTION INTERRUPTED."};
   double d = 0, s = 0;
   EXPECT_EQ(fatal_lines([&] { djm("10/05/2019 24:00:00.000000001", d, s); }), over);
   EXPECT_EQ(fatal_lines([&] { djm("10/05/2019 99:00:00.000000000", d, s); }), over);
-  EXPECT_EQ(fatal_lines([&] { djm("10/05/2019 00:00:-1.000000000", d, s); })[1],
+  EXPECT_EQ(fatal_lines([&] { djm("10/05/2019 00:00:-1.000000000", d, s); })[0],
             " ERROR: SECONDS OF THE DAY NEGATIVE!");
   for (const char* bad : {"31/02/2021 00:00:00.000000000", "01/13/2021 00:00:00.000000000",
                           "00/01/2021 00:00:00.000000000", "29/02/2023 00:00:00.000000000"}) {
     const auto lines = fatal_lines([&] { djm(bad, d, s); });
-    ASSERT_EQ(lines.size(), 3u) << bad;
-    EXPECT_EQ(lines[0], " MESSAGE FROM INSTDJM3 SUBROUTINE: ");
-    EXPECT_EQ(lines[1], " ERROR: INVALID CALENDAR DATE!");
+    ASSERT_EQ(lines.size(), 2u) << bad;
+    EXPECT_EQ(lines[0], " ERROR: INVALID CALENDAR DATE!");
   }
   djm("29/02/2024 00:00:00.000000000", d, s);  // a leap day is valid
   EXPECT_EQ(hor(d, s), "29/02/2024 00:00:00.000000000");
-  const auto lines = fatal_lines([&] { hor(100, 86400.000001); });
-  EXPECT_EQ(lines[0], " MESSAGE FROM INSTHOR3 SUBROUTINE: ");
-  EXPECT_EQ(lines[1], " ERROR: SECONDS OF THE DAY GREATER THAN 24H!");
+  try {
+    (void)hor(100, 86400.000001);
+    ADD_FAILURE() << "no error";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.kind(), ErrorKind::time);
+    EXPECT_EQ(e.lines()[0], " ERROR: SECONDS OF THE DAY GREATER THAN 24H!");
+    // The program prints its routine's header line before them, once.
+    const auto program = program_error(program_error(e, "INSTHOR3"), "INSTHOR3").lines();
+    EXPECT_EQ(program, (std::vector<std::string>{" MESSAGE FROM INSTHOR3 SUBROUTINE: ",
+                                                 " ERROR: SECONDS OF THE DAY GREATER THAN 24H!",
+                                                 " EXECUTION INTERRUPTED."}));
+  }
   // A letter in a field names the columns.
   const auto bad = fatal_lines([&] { djm("1O/05/2019 00:00:00.000000000", d, s); });
   EXPECT_NE(bad[0].find("COLUMNS 1-2"), std::string::npos);
@@ -153,11 +160,19 @@ TEST(EarthOrientation, RealFileValuesAndDayBoundaries) {
   EXPECT_EQ(xp, 0.182987);
   // Past the last flagged record.
   EXPECT_EQ(fatal_lines([&] { locate_eop(61555.0, t, xp, yp, dut1); }),
-            (std::vector<std::string>{"ERRO NA SUBROTINA LOCATE_IERS_DATA: ",
-                                      "TEMPO JULIANO MODIFICADO 61555 NAO LOCALIZADO",
-                                      "EXECUCAO INTERROMPIDA!"}));
-  EXPECT_EQ(fatal_lines([&] { locate_eop(48621.0, t, xp, yp, dut1); })[1],
-            "TEMPO JULIANO MODIFICADO 48621 NAO LOCALIZADO");
+            (std::vector<std::string>{" NO EARTH-ORIENTATION DATA FOR MJD 61555.",
+                                      " EXECUTION INTERRUPTED."}));
+  try {
+    locate_eop(48621.0, t, xp, yp, dut1);
+    ADD_FAILURE() << "no error";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.kind(), ErrorKind::earth_orientation);
+    // The program's three lines for it.
+    EXPECT_EQ(program_error(e).lines(),
+              (std::vector<std::string>{"ERRO NA SUBROTINA LOCATE_IERS_DATA: ",
+                                        "TEMPO JULIANO MODIFICADO 48621 NAO LOCALIZADO",
+                                        "EXECUCAO INTERROMPIDA!"}));
+  }
 }
 
 void expect_same_as_scan(const EopRows& t, double date) {

@@ -103,7 +103,12 @@ std::string trimmed(std::string_view field) {
 // case), else the first; which one is said on standard error.
 ElementSet run_elements(const RunParams& p) {
   const std::string file = trimmed(std::string_view(p.TLE_FILE).substr(0, 70));
-  std::vector<ElementSet> sets = read_element_file(file);
+  std::vector<ElementSet> sets;
+  try {
+    sets = read_element_file(file);
+  } catch (const Error& error) {
+    throw program_error(error);
+  }
   const std::string satellite = trimmed(p.SAT_NAME);
   const auto i = find_element_set(sets, satellite);
   const std::size_t chosen = i >= 0 ? static_cast<std::size_t>(i) : 0;
@@ -342,10 +347,11 @@ void ORVUS() {
     } else {
       screened_search(search, orbit, table, sink, settings.threads);
     }
-  } catch (const Fatal&) {
-    // A fatal error of the search leaves the reports as far as they were written.
+  } catch (const Fatal& error) {
+    // A fatal error of the search leaves the reports as far as they were written; its
+    // date-time texts are the report writer's.
     reports.commit();
-    throw;
+    throw program_error(error, "INSTHOR3");
   }
 
   double end_clock = 0.0;

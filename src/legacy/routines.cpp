@@ -2,7 +2,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
 
+#include "core/elements/elements_internal.hpp"
 #include "core/text.hpp"
 #include "core/two_line.hpp"
 #include "core/vec3.hpp"
@@ -11,7 +16,42 @@
 
 namespace orvus {
 
+Error program_error(const Error& error, const char* routine) {
+  std::vector<std::string> lines = error.lines();
+  if (lines.empty()) return error;
+  const std::string_view first = lines[0];
+  if (error.kind() == ErrorKind::time && routine != nullptr &&
+      !first.starts_with(" MESSAGE FROM ")) {
+    lines.insert(lines.begin(), std::string(" MESSAGE FROM ") + routine + " SUBROUTINE: ");
+  } else if (first.starts_with(elements::kTwoLineLabel)) {
+    const std::string_view rest = first.substr(elements::kTwoLineLabel.size());
+    // The checksum messages carry the routine's name in the singular.
+    lines[0] =
+        (rest.starts_with("Check sum") ? " READ_2LINE: " : " READ_2LINES: ") + std::string(rest);
+  } else if (error.kind() == ErrorKind::earth_orientation && first.starts_with(kNoEopDataLead) &&
+             first.ends_with('.')) {
+    const std::string_view mjd =
+        first.substr(kNoEopDataLead.size(), first.size() - kNoEopDataLead.size() - 1);
+    lines = {"ERRO NA SUBROTINA LOCATE_IERS_DATA: ",
+             "TEMPO JULIANO MODIFICADO " + std::string(mjd) + " NAO LOCALIZADO",
+             "EXECUCAO INTERROMPIDA!"};
+  } else {
+    return error;
+  }
+  return Error(error.kind(), std::move(lines), error.where());
+}
+
 namespace {
+
+// Runs `f`, raising its errors in the program's words.
+template <class F>
+decltype(auto) as_routine(const char* routine, F&& f) {
+  try {
+    return std::forward<F>(f)();
+  } catch (const Error& error) {
+    throw program_error(error, routine);
+  }
+}
 
 Sgp8Elements elements_of(const double (&elem)[9]) {
   Sgp8Elements e;
@@ -125,7 +165,7 @@ ElementSet from_tle_elset(const TLE_ELSET& t) {
 }
 
 std::int16_t READ_2LINES(std::int16_t /*unit*/, std::string_view file_name, TLE_ELSET& elset) {
-  elset = to_tle_elset(read_two_line_file(file_name));
+  elset = as_routine(nullptr, [&] { return to_tle_elset(read_two_line_file(file_name)); });
   return 0;
 }
 std::int16_t COMP_CHECKSUM_2LINES(std::string_view line) {
@@ -148,7 +188,7 @@ void VEK_P1(std::string_view file_name, TLE_ELSET& elset, double& mean_a, double
   ZonalHarmonics j{};
   model_constants(math, earth, j);
   const std::string file(trim_blanks(file_name.substr(0, 70)));
-  const Propagator orbit(read_elements(file));
+  const Propagator orbit(as_routine(nullptr, [&] { return read_elements(file); }));
   elset = to_tle_elset(orbit.elements());
   const detail::Sgp8Model& model = detail::sgp8_model(orbit);
   to_blocks(model.elements, model.coefficients, sgp8_a, sgp8_b);
@@ -177,23 +217,23 @@ double ACTAN_V2_2(double s, double c) {
 }
 
 void INSTDJM3(std::string_view text, double& day, double& seconds, const FieldSource& source) {
-  read_date_text(text, day, seconds, source);
+  as_routine("INSTDJM3", [&] { read_date_text(text, day, seconds, source); });
 }
 void INSTHOR3(double day, double seconds, DateText& text) {
-  write_date_text(day, seconds, text);
+  as_routine("INSTHOR3", [&] { write_date_text(day, seconds, text); });
 }
 void READ_IERS_DATA(IersTable& table, const std::string& file_name) {
   load_eop_file(table, file_name);
 }
 void LOCATE_IERS_DATA(double date, const IersTable& table, double& xp, double& yp, double& dut1) {
-  locate_eop(date, table, xp, yp, dut1);
+  as_routine(nullptr, [&] { locate_eop(date, table, xp, yp, dut1); });
 }
 void MV(int n, int m, const double* a, const double* x, double* y) {
   mat_vec(n, m, a, x, y);
 }
 void TOD2EFV4(double date1, double date2, const StateVector& tod, StateVector& ef,
               const IersTable& table) {
-  tod_to_ef(date1, date2, tod, ef, table);
+  as_routine(nullptr, [&] { tod_to_ef(date1, date2, tod, ef, table); });
 }
 void TOD2PEFV4(double date1, double date2, const StateVector& tod, StateVector& pef) {
   tod_to_pef(date1, date2, tod, pef);
@@ -239,9 +279,11 @@ void ALPHAOTIM4(const IersTable& table, const EarthConstants& earth, const Sgp8E
                 double& seconds, double /*utc_diff*/, double /*step*/, double target_lon,
                 double target_lat, double /*beta*/, double& best_alpha, double& lon, double& lat) {
   const detail::Sgp8Model model = from_blocks(sgp8_a, sgp8_b);
-  best_off_nadir(table, earth, model.elements, model.coefficients,
-                 {elset.EPOCH_DAY, elset.EPOCH_SEC}, day, seconds, target_lon, target_lat,
-                 best_alpha, lon, lat);
+  as_routine(nullptr, [&] {
+    best_off_nadir(table, earth, model.elements, model.coefficients,
+                   {elset.EPOCH_DAY, elset.EPOCH_SEC}, day, seconds, target_lon, target_lat,
+                   best_alpha, lon, lat);
+  });
 }
 
 }  // namespace orvus

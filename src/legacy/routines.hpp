@@ -18,6 +18,7 @@
 #include "core/time_text.hpp"
 #include "core/tod2ef.hpp"
 #include "orvus/elements.hpp"
+#include "orvus/error.hpp"
 #include "orvus/vek_p1.h"
 
 namespace orvus {
@@ -35,6 +36,12 @@ void to_blocks(const Sgp8Elements& elements, const Sgp8Coefficients& coefficient
                Sgp8ElementBlock& sgp8_a, Sgp8CoefficientBlock& sgp8_b, double elem7 = 0.0,
                double elem8 = 0.0);
 detail::Sgp8Model from_blocks(const Sgp8ElementBlock& sgp8_a, const Sgp8CoefficientBlock& sgp8_b);
+
+// The program's words for an error of the library met inside its routines: the routine's
+// header line before a date-time error (`routine` "INSTDJM3" or "INSTHOR3"), the element
+// reader's routine name in place of the library's two-line label, and the Earth-orientation
+// lookup's own three lines for a date the table does not cover. Other errors pass unchanged.
+Error program_error(const Error& error, const char* routine = nullptr);
 
 // --- Element set and orbit set-up ------------------------------------------------------
 // Reads the element file (a 70-character field used up to its last non-blank) into the

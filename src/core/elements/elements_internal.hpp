@@ -1,5 +1,5 @@
-// Inside the element-set reader: the two-line decoding shared with READ_2LINES, the keyword
-// records that the four OMM encodings are read into, and the one mapping of such a record
+// Inside the element-set reader: the two-line decoding shared with the fixed-record reader, the
+// keyword records that the four OMM encodings are read into, and the one mapping of such a record
 // to an ElementSet.
 #pragma once
 
@@ -15,6 +15,10 @@
 #include "orvus/elements.hpp"
 
 namespace orvus::elements {
+
+// The label that begins the first line of every message of the two-line decoding (and of an
+// element file that cannot be opened), so that a caller can tell them from the others.
+inline constexpr std::string_view kTwoLineLabel = " TWO-LINE ELEMENTS: ";
 
 // Fields of element lines 1 and 2 as written: degrees, revolutions per day, day of year.
 struct TwoLineFields {
