@@ -23,18 +23,9 @@ using namespace orvus;
 const std::string kData = ORVUS_TEST_DATA;
 
 struct Fixture {
-  TLE_ELSET elset{};
-  double a = 0, p = 0, ph = 0;
-  EarthConstants earth{};
-  Sgp8Elements sa{};
-  Sgp8Coefficients sb{};
-  IersTable table;
-  Fixture() {
-    std::string name = kData + "/tle/landsat8_2024.tle";
-    name.resize(70, ' ');
-    VEK_P1(name, elset, a, p, ph, earth, sa, sb);
-    READ_IERS_DATA(table, kData + "/finals2000A.data");
-  }
+  Propagator orbit{read_elements(kData + "/tle/landsat8_2024.tle")};
+  EopRows table;
+  Fixture() { load_eop_file(table, kData + "/finals2000A.data"); }
 };
 
 Fixture& fixture() {
@@ -42,30 +33,30 @@ Fixture& fixture() {
   return f;
 }
 
-void BM_SGP8PR(benchmark::State& state) {
+void BM_Sgp8Propagate(benchmark::State& state) {
   const Fixture& f = fixture();
   StateVector st{};
   double t = 0.0;
   for (auto _ : state) {
-    SGP8PR_V2_2(t, st, f.earth, f.sa, f.sb);
+    st = f.orbit.state_at(t);
     benchmark::DoNotOptimize(st);
     t += 1.0;
   }
 }
-BENCHMARK(BM_SGP8PR);
+BENCHMARK(BM_Sgp8Propagate);
 
 // The indexed lookup, at the start, the middle and the end of the table.
-void BM_LOCATE_IERS_DATA(benchmark::State& state) {
+void BM_LocateEop(benchmark::State& state) {
   const Fixture& f = fixture();
   const double date =
       f.table.mjd[static_cast<std::size_t>(state.range(0)) * (f.table.mjd.size() - 1) / 2] + 0.3;
   double xp = 0, yp = 0, dut1 = 0;
   for (auto _ : state) {
-    LOCATE_IERS_DATA(date, f.table, xp, yp, dut1);
+    locate_eop(date, f.table, xp, yp, dut1);
     benchmark::DoNotOptimize(xp);
   }
 }
-BENCHMARK(BM_LOCATE_IERS_DATA)->Arg(0)->Arg(1)->Arg(2);
+BENCHMARK(BM_LocateEop)->Arg(0)->Arg(1)->Arg(2);
 
 // The plain first-match scan over the same rows, for comparison.
 void BM_IersPlainScan(benchmark::State& state) {
@@ -79,50 +70,50 @@ void BM_IersPlainScan(benchmark::State& state) {
 }
 BENCHMARK(BM_IersPlainScan)->Arg(0)->Arg(1)->Arg(2);
 
-void BM_TOD2EFV4(benchmark::State& state) {
+void BM_TodToEf(benchmark::State& state) {
   const Fixture& f = fixture();
   const StateVector tod = {4.0e6, -5.0e6, 3.0e6, 1000.0, 5000.0, -4000.0};
   StateVector ef{};
   double frac = 0.1;
   for (auto _ : state) {
-    TOD2EFV4(27308.0 + kMjd1950ToJd, frac, tod, ef, f.table);
+    tod_to_ef(27308.0 + constants::mjd1950_to_jd, frac, tod, ef, f.table);
     benchmark::DoNotOptimize(ef);
     frac = frac < 0.9 ? frac + 1e-5 : 0.1;
   }
 }
-BENCHMARK(BM_TOD2EFV4);
+BENCHMARK(BM_TodToEf);
 
-void BM_GCGDP_IAU2009(benchmark::State& state) {
+void BM_CartesianToGeodetic(benchmark::State& state) {
   Vec3 p = {4.0e6, -3.0e6, 3.5e6};
   Vec3 g{};
   for (auto _ : state) {
-    GCGDP_IAU2009(p, g);
+    cartesian_to_geodetic(p, g);
     benchmark::DoNotOptimize(g);
     p[2] += 1.0;
   }
 }
-BENCHMARK(BM_GCGDP_IAU2009);
+BENCHMARK(BM_CartesianToGeodetic);
 
-void BM_LOLA2(benchmark::State& state) {
+void BM_OffNadirPoint(benchmark::State& state) {
   const Vec6 s = {4.2e6, -3.1e6, 4.3e6, 4000.0, 5500.0, -100.0};
   const double radius = 6.37e6;
   Vec3 nadir{}, normal{};
   double h = 0, lon = 0, lat = 0, alpha = 10.0;
-  LOLA_NADIR_AUX2(s, {}, radius, nadir, normal, h);
+  nadir_frame(s, {}, radius, nadir, normal, h);
   for (auto _ : state) {
-    LOLA2(s, {}, radius, nadir, normal, h, alpha, lon, lat);
+    off_nadir_point(s, {}, radius, nadir, normal, h, alpha, lon, lat);
     benchmark::DoNotOptimize(lon);
     alpha = alpha < 40.0 ? alpha + 1e-3 : 10.0;
   }
 }
-BENCHMARK(BM_LOLA2);
+BENCHMARK(BM_OffNadirPoint);
 
 // One day at 1 s steps: the whole search, and its propagation and frame parts alone.
 constexpr double kSteps = 86400.0;
 
 void BM_SearchDay(benchmark::State& state) {
   const Fixture& f = fixture();
-  const Propagator orbit(from_tle_elset(f.elset));
+  const Propagator& orbit = f.orbit;
   SearchParams p;
   p.utc_diff = -3.0;
   p.lon1 = -75.0;
@@ -155,8 +146,7 @@ void BM_SearchDayPropagationOnly(benchmark::State& state) {
   StateVector st{};
   for (auto _ : state) {
     for (double s = 0; s < kSteps; s += 1.0) {
-      SGP8PR_V2_2((27308.0 - f.elset.EPOCH_DAY) * 86400.0 + (s - f.elset.EPOCH_SEC), st, f.earth,
-                  f.sa, f.sb);
+      st = f.orbit.state_at(since_epoch(f.orbit.elements().epoch, 27308.0, s));
       benchmark::DoNotOptimize(st);
     }
   }
@@ -171,7 +161,7 @@ void BM_SearchDayFrameOnly(benchmark::State& state) {
   StateVector ef{};
   for (auto _ : state) {
     for (double s = 0; s < kSteps; s += 1.0) {
-      TOD2EFV4(27308.0 + kMjd1950ToJd, s / 86400.0, tod, ef, f.table);
+      tod_to_ef(27308.0 + constants::mjd1950_to_jd, s / 86400.0, tod, ef, f.table);
       benchmark::DoNotOptimize(ef);
     }
   }

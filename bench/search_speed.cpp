@@ -34,8 +34,8 @@ Result run_case(double days, bool plain, int threads) {
     close(fds[0]);
     const std::string data = ORVUS_TEST_DATA;
     const Propagator orbit(read_element_file(data + "/tle/landsat8_2024.tle").at(0));
-    IersTable table;
-    READ_IERS_DATA(table, data + "/finals2000A.data");
+    EopRows table;
+    load_eop_file(table, data + "/finals2000A.data");
     SearchParams p;
     p.utc_diff = -3.0;
     p.lon1 = -48.3;

@@ -89,28 +89,6 @@ std::shared_ptr<const orvus::EarthOrientation> earth_orientation(const std::stri
   return table;
 }
 
-// An instant as ISO 8601 text to the millisecond: the date-time text of the reports (rounded
-// to the nanosecond, then cut to the millisecond, as the reports show it), with "Z" or the
-// offset "+hh:mm". A time rounded to 24:00 is written as 00:00 of the next day.
-std::string iso_text(orvus::UtcInstant t, double offset_hours, bool utc) {
-  orvus::DateText d = orvus::format_date_time(t);
-  if (d[11] == '2' && d[12] == '4') d = orvus::format_date_time({t.day + 1.0, 0.0});
-  std::string out;
-  out.reserve(29);
-  out.append(&d[6], 4).append("-").append(&d[3], 2).append("-").append(&d[0], 2);
-  out.append("T").append(&d[11], 12);
-  if (utc) {
-    out.append("Z");
-  } else {
-    const long minutes = std::lround(std::fabs(offset_hours) * 60.0);
-    char zone[48];
-    std::snprintf(zone, sizeof zone, "%c%02ld:%02ld", offset_hours < 0.0 ? '-' : '+', minutes / 60,
-                  minutes % 60);
-    out.append(zone);
-  }
-  return out;
-}
-
 // Local date-time text (DD/MM/YYYY HH:MM:SS.sssssssss) to UTC, as the input file's records
 // 7 and 8 are read.
 orvus::UtcInstant local_to_utc(const std::string& local, double offset_hours, const char* what) {
@@ -225,13 +203,13 @@ py::dict contacts_points(const orvus::ElementSet& elements, const std::array<dou
       }
       Row r;
       r.number = c.number;
-      r.start_utc = iso_text(c.start_utc, offset_hours, true);
-      r.end_utc = iso_text(c.end_utc, offset_hours, true);
-      r.start_local = iso_text(c.start_local, offset_hours, false);
-      r.end_local = iso_text(c.end_local, offset_hours, false);
+      r.start_utc = orvus::iso_time(c.start_utc);
+      r.end_utc = orvus::iso_time(c.end_utc);
+      r.start_local = orvus::iso_time(c.start_local, offset_hours);
+      r.end_local = orvus::iso_time(c.end_local, offset_hours);
       r.duration_s = c.duration_s;
-      r.best_utc = iso_text(c.best_utc, offset_hours, true);
-      r.best_local = iso_text(c.best_local, offset_hours, false);
+      r.best_utc = orvus::iso_time(c.best_utc);
+      r.best_local = orvus::iso_time(c.best_local, offset_hours);
       r.best_alpha_deg = c.best_alpha_deg;
       r.distance_deg = c.distance_deg;
       r.pass = c.pass;

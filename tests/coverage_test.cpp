@@ -167,7 +167,7 @@ TEST(CoverageAccesses, AreTheContactsOfTheCellCentresAsPointTargets) {
   SearchParams sp;
   search_setup(plan.satellites[0].sensor, Box{-180, 180, -90, 90}, plan.interval, sp);
   const Propagator orbit(plan.satellites[0].elements);
-  const plan::LineModel model(sp, orbit, eop().table().rows);
+  const plan::LineModel model(sp, orbit, detail::eop_rows(eop()));
   double worst_root = 0.0;
   for (std::size_t i = 0; i < acc.cell.size(); ++i) {
     const auto& mine = by_cell[acc.cell[i]];

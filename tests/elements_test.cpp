@@ -10,7 +10,9 @@
 #include <map>
 #include <sstream>
 
+#include "core/two_line.hpp"
 #include "legacy/routines.hpp"
+#include "orbit_setup.hpp"
 #include "orvus/error.hpp"
 #include "orvus/plan.hpp"
 #include "test_support.hpp"
@@ -30,7 +32,7 @@ std::vector<std::string> tle_lines(const std::string& file) {
 
 std::string with_checksum(std::string line) {
   line.resize(68, ' ');
-  return line + static_cast<char>('0' + COMP_CHECKSUM_2LINES(line));
+  return line + static_cast<char>('0' + two_line_checksum(line));
 }
 
 std::vector<ElementSet> read_text(const std::string& text, const std::string& source = "x") {
@@ -52,18 +54,10 @@ std::vector<std::string> refusal(const std::string& text, const std::string& sou
 
 TEST(ElementSets, EveryEncodingOfTheSameDigitsGivesTheSameElements) {
   for (const std::string stem : {"landsat8_2024", "amazonia1_2025"}) {
-    // The two-line set through the reader and through READ_2LINES, record for record.
+    // The two-line set through the reader and through the orbit set-up, record for record.
     const ElementSet tle = read_element_file(data_path("tle/" + stem + ".tle")).at(0);
-    TLE_ELSET a{};
-    TLE_ELSET b{};
-    std::string field = data_path("tle/" + stem + ".tle");
-    field.resize(70, ' ');
-    READ_2LINES(38, field, a);
-    double mean_a = 0, period = 0, phase = 0;
-    EarthConstants earth{};
-    Sgp8Elements sa{};
-    Sgp8Coefficients sb{};
-    VEK_P1(field, b, mean_a, period, phase, earth, sa, sb);
+    const TLE_ELSET a = to_tle_elset(read_two_line_file(data_path("tle/" + stem + ".tle")));
+    const TLE_ELSET b = test::set_up_orbit(data_path("tle/" + stem + ".tle")).elset;
     EXPECT_EQ(std::memcmp(&a, &b, sizeof a), 0) << stem;
     for (const char* ext : {".kvn", ".xml", ".json", ".csv"}) {
       const auto sets = read_element_file(data_path("omm/" + stem + ext));

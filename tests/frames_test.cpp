@@ -20,12 +20,12 @@ using test::fatal_lines;
 
 std::string hor(double day, double sec) {
   DateText t{};
-  INSTHOR3(day, sec, t);
+  write_date_text(day, sec, t);
   return std::string(text_view(t));
 }
 
 void djm(const std::string& text, double& day, double& sec) {
-  INSTDJM3(text, day, sec);
+  read_date_text(text, day, sec);
 }
 
 TEST(TimeText, Examples) {
@@ -59,26 +59,33 @@ TEST(TimeText, Examples) {
 }
 
 TEST(TimeText, BadTimesStopWithTheirMessages) {
-  const std::vector<std::string> over = {
-      " MESSAGE FROM INSTDJM3 SUBROUTINE: ", " ERROR: SECONDS OF THE DAY GREATER THAN 24H!",
-      " EXECUTION INTERRUPTED."};
+  const std::vector<std::string> over = {" ERROR: SECONDS OF THE DAY GREATER THAN 24H!",
+                                         " EXECUTION INTERRUPTED."};
   double d = 0, s = 0;
   EXPECT_EQ(fatal_lines([&] { djm("10/05/2019 24:00:00.000000001", d, s); }), over);
   EXPECT_EQ(fatal_lines([&] { djm("10/05/2019 99:00:00.000000000", d, s); }), over);
-  EXPECT_EQ(fatal_lines([&] { djm("10/05/2019 00:00:-1.000000000", d, s); })[1],
+  EXPECT_EQ(fatal_lines([&] { djm("10/05/2019 00:00:-1.000000000", d, s); })[0],
             " ERROR: SECONDS OF THE DAY NEGATIVE!");
   for (const char* bad : {"31/02/2021 00:00:00.000000000", "01/13/2021 00:00:00.000000000",
                           "00/01/2021 00:00:00.000000000", "29/02/2023 00:00:00.000000000"}) {
     const auto lines = fatal_lines([&] { djm(bad, d, s); });
-    ASSERT_EQ(lines.size(), 3u) << bad;
-    EXPECT_EQ(lines[0], " MESSAGE FROM INSTDJM3 SUBROUTINE: ");
-    EXPECT_EQ(lines[1], " ERROR: INVALID CALENDAR DATE!");
+    ASSERT_EQ(lines.size(), 2u) << bad;
+    EXPECT_EQ(lines[0], " ERROR: INVALID CALENDAR DATE!");
   }
   djm("29/02/2024 00:00:00.000000000", d, s);  // a leap day is valid
   EXPECT_EQ(hor(d, s), "29/02/2024 00:00:00.000000000");
-  const auto lines = fatal_lines([&] { hor(100, 86400.000001); });
-  EXPECT_EQ(lines[0], " MESSAGE FROM INSTHOR3 SUBROUTINE: ");
-  EXPECT_EQ(lines[1], " ERROR: SECONDS OF THE DAY GREATER THAN 24H!");
+  try {
+    (void)hor(100, 86400.000001);
+    ADD_FAILURE() << "no error";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.kind(), ErrorKind::time);
+    EXPECT_EQ(e.lines()[0], " ERROR: SECONDS OF THE DAY GREATER THAN 24H!");
+    // The program prints its routine's header line before them, once.
+    const auto program = program_error(program_error(e, "INSTHOR3"), "INSTHOR3").lines();
+    EXPECT_EQ(program, (std::vector<std::string>{" MESSAGE FROM INSTHOR3 SUBROUTINE: ",
+                                                 " ERROR: SECONDS OF THE DAY GREATER THAN 24H!",
+                                                 " EXECUTION INTERRUPTED."}));
+  }
   // A letter in a field names the columns.
   const auto bad = fatal_lines([&] { djm("1O/05/2019 00:00:00.000000000", d, s); });
   EXPECT_NE(bad[0].find("COLUMNS 1-2"), std::string::npos);
@@ -109,18 +116,18 @@ TEST(TimeText, RoundTripsOverRandomInstants) {
 
 // --- Earth-orientation table ---
 
-const IersTable& real_table() {
-  static IersTable table;
+const EopRows& real_table() {
+  static EopRows table;
   static bool loaded = false;
   if (!loaded) {
-    READ_IERS_DATA(table, data_path("finals2000A.data"));
+    load_eop_file(table, data_path("finals2000A.data"));
     loaded = true;
   }
   return table;
 }
 
 TEST(EarthOrientation, RealFileValuesAndDayBoundaries) {
-  const IersTable& t = real_table();
+  const EopRows& t = real_table();
   EXPECT_TRUE(t.daily);
   EXPECT_EQ(t.mjd.front(), 48622.0);  // 1992-01-01
   EXPECT_EQ(t.mjd.back(), 61554.0);   // the last record with a flag ("P")
@@ -136,7 +143,7 @@ TEST(EarthOrientation, RealFileValuesAndDayBoundaries) {
   for (const Row& r : rows) {
     for (double frac : {0.0, 0.25, 0.999999}) {
       double xp = 0, yp = 0, dut1 = 0;
-      LOCATE_IERS_DATA(r.mjd + frac, t, xp, yp, dut1);
+      locate_eop(r.mjd + frac, t, xp, yp, dut1);
       EXPECT_EQ(xp, r.xp) << r.mjd + frac;
       EXPECT_EQ(yp, r.yp);
       EXPECT_EQ(dut1, r.dut1);
@@ -144,29 +151,37 @@ TEST(EarthOrientation, RealFileValuesAndDayBoundaries) {
   }
   // 0 h UTC switches to the next row.
   double xp = 0, yp = 0, dut1 = 0;
-  LOCATE_IERS_DATA(60228.0, t, xp, yp, dut1);
+  locate_eop(60228.0, t, xp, yp, dut1);
   EXPECT_EQ(xp, 0.293751);
-  LOCATE_IERS_DATA(60228.0 - 1e-9, t, xp, yp, dut1);
+  locate_eop(60228.0 - 1e-9, t, xp, yp, dut1);
   EXPECT_EQ(xp, 0.294940);
   // Before the first record by less than a day: the first record.
-  LOCATE_IERS_DATA(48621.5, t, xp, yp, dut1);
+  locate_eop(48621.5, t, xp, yp, dut1);
   EXPECT_EQ(xp, 0.182987);
   // Past the last flagged record.
-  EXPECT_EQ(fatal_lines([&] { LOCATE_IERS_DATA(61555.0, t, xp, yp, dut1); }),
-            (std::vector<std::string>{"ERRO NA SUBROTINA LOCATE_IERS_DATA: ",
-                                      "TEMPO JULIANO MODIFICADO 61555 NAO LOCALIZADO",
-                                      "EXECUCAO INTERROMPIDA!"}));
-  EXPECT_EQ(fatal_lines([&] { LOCATE_IERS_DATA(48621.0, t, xp, yp, dut1); })[1],
-            "TEMPO JULIANO MODIFICADO 48621 NAO LOCALIZADO");
+  EXPECT_EQ(fatal_lines([&] { locate_eop(61555.0, t, xp, yp, dut1); }),
+            (std::vector<std::string>{" NO EARTH-ORIENTATION DATA FOR MJD 61555.",
+                                      " EXECUTION INTERRUPTED."}));
+  try {
+    locate_eop(48621.0, t, xp, yp, dut1);
+    ADD_FAILURE() << "no error";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.kind(), ErrorKind::earth_orientation);
+    // The program's three lines for it.
+    EXPECT_EQ(program_error(e).lines(),
+              (std::vector<std::string>{"ERRO NA SUBROTINA LOCATE_IERS_DATA: ",
+                                        "TEMPO JULIANO MODIFICADO 48621 NAO LOCALIZADO",
+                                        "EXECUCAO INTERROMPIDA!"}));
+  }
 }
 
-void expect_same_as_scan(const IersTable& t, double date) {
+void expect_same_as_scan(const EopRows& t, double date) {
   std::size_t row = 0;
   const bool found = scan_eop_rows(date, t, row);
   double xp = 0, yp = 0, dut1 = 0;
   bool located = true;
   try {
-    LOCATE_IERS_DATA(date, t, xp, yp, dut1);
+    locate_eop(date, t, xp, yp, dut1);
   } catch (const Fatal&) {
     located = false;
   }
@@ -178,7 +193,7 @@ void expect_same_as_scan(const IersTable& t, double date) {
 }
 
 TEST(EarthOrientation, IndexedLookupEqualsThePlainScan) {
-  const IersTable& t = real_table();
+  const EopRows& t = real_table();
   const double first = t.mjd.front();
   const double last = t.mjd.back();
   // Every day of the table and its neighbours, at 0 h, just before and just after.
@@ -217,8 +232,8 @@ TEST(EarthOrientation, IrregularTablesFallBackToTheScan) {
     text += finals_line(real[11378 + i], mjds[i]) + "\n";
   text += real.back() + "\n";  // a record without a flag ends the table
   dir.write("finals.data", text);
-  IersTable t;
-  READ_IERS_DATA(t, dir.file("finals.data"));
+  EopRows t;
+  load_eop_file(t, dir.file("finals.data"));
   EXPECT_FALSE(t.daily);
   EXPECT_EQ(t.mjd.size(), 6u);
   for (double d = 59995; d < 60015; d += 0.125) expect_same_as_scan(t, d);
@@ -227,7 +242,7 @@ TEST(EarthOrientation, IrregularTablesFallBackToTheScan) {
 TEST(EarthOrientation, CoverageCheckAgreesWithTheScan) {
   // Irregular tables, including dates so large that a day is below their rounding (found by
   // fuzzing: the coverage check missed the row at 3e299).
-  IersTable t;
+  EopRows t;
   t.mjd = {3e299, 60882, 60882, 60883, -1e20};
   t.xp = t.yp = t.dut1 = {0, 0, 0, 0, 0};
   t.sorted_mjd = t.mjd;
@@ -237,7 +252,7 @@ TEST(EarthOrientation, CoverageCheckAgreesWithTheScan) {
     std::size_t row = 0;
     EXPECT_EQ(eop_covers(d, t), scan_eop_rows(d, t, row)) << d;
   }
-  const IersTable& real = real_table();
+  const EopRows& real = real_table();
   std::mt19937_64 rng(5);
   std::uniform_real_distribution<double> any(48000, 62000);
   for (int i = 0; i < 20000; ++i) {
@@ -253,8 +268,8 @@ TEST(EarthOrientation, LoadingStopsAtTheFirstUnflaggedRecord) {
   std::string lower = real[2];
   lower[16] = 'i';  // a lower-case flag ends the table like a blank
   dir.write("finals.data", real[0] + "\r\n" + real[1] + "\r\n" + lower + "\n" + real[3] + "\n");
-  IersTable t;
-  READ_IERS_DATA(t, dir.file("finals.data"));
+  EopRows t;
+  load_eop_file(t, dir.file("finals.data"));
   EXPECT_EQ(t.mjd.size(), 2u);
   EXPECT_EQ(t.dut1[1], -0.1269551);  // CRLF line ends read as plain lines
 
@@ -262,15 +277,15 @@ TEST(EarthOrientation, LoadingStopsAtTheFirstUnflaggedRecord) {
   std::string p = real[3];
   p[16] = 'P';
   dir.write("finals.data", real[0] + "\n" + real[1] + "\n" + real[2] + "\n" + p);
-  READ_IERS_DATA(t, dir.file("finals.data"));
+  load_eop_file(t, dir.file("finals.data"));
   EXPECT_EQ(t.mjd.size(), 4u);
   EXPECT_EQ(t.mjd.back(), 48625.0);
 }
 
 TEST(EarthOrientation, BadFilesStopWithAClearMessage) {
   test::ScratchDir dir;
-  IersTable t;
-  auto lines = fatal_lines([&] { READ_IERS_DATA(t, dir.file("finals2000A.data")); });
+  EopRows t;
+  auto lines = fatal_lines([&] { load_eop_file(t, dir.file("finals2000A.data")); });
   ASSERT_FALSE(lines.empty());
   EXPECT_NE(lines[0].find("finals2000A.data"), std::string::npos);
 
@@ -278,17 +293,17 @@ TEST(EarthOrientation, BadFilesStopWithAClearMessage) {
   std::string bad = real[1];
   bad[21] = 'x';  // inside x_p, columns 19-27
   dir.write("finals2000A.data", real[0] + "\n" + bad + "\n");
-  lines = fatal_lines([&] { READ_IERS_DATA(t, dir.file("finals2000A.data")); });
+  lines = fatal_lines([&] { load_eop_file(t, dir.file("finals2000A.data")); });
   ASSERT_FALSE(lines.empty());
   EXPECT_NE(lines[0].find("LINE 2"), std::string::npos);
   EXPECT_NE(lines[0].find("COLUMNS 19-27"), std::string::npos);
 
   dir.write("finals2000A.data", real.back() + "\n" + real[0] + "\n");
-  lines = fatal_lines([&] { READ_IERS_DATA(t, dir.file("finals2000A.data")); });
+  lines = fatal_lines([&] { load_eop_file(t, dir.file("finals2000A.data")); });
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_NE(lines[1].find("NO POLAR-MOTION FLAG"), std::string::npos);
   dir.write("finals2000A.data", "");
-  lines = fatal_lines([&] { READ_IERS_DATA(t, dir.file("finals2000A.data")); });
+  lines = fatal_lines([&] { load_eop_file(t, dir.file("finals2000A.data")); });
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_NE(lines[1].find("EMPTY"), std::string::npos);
 }
@@ -296,17 +311,17 @@ TEST(EarthOrientation, BadFilesStopWithAClearMessage) {
 // --- True-of-date to Earth-fixed ---
 
 TEST(EarthFixed, AgreesWithErfaCelestialToTerrestrialMatrix) {
-  const IersTable& t = real_table();
+  const EopRows& t = real_table();
   std::mt19937_64 rng(3);
   std::uniform_real_distribution<double> unit(-1.0, 1.0), mjd(48700.0, 61500.0);
   double worst = 0.0;
   for (int i = 0; i < 500; ++i) {
     const double m = mjd(rng);
     const double day = std::floor(m) - 33282.0;
-    const double date1 = day + kMjd1950ToJd;
+    const double date1 = day + constants::mjd1950_to_jd;
     const double date2 = m - std::floor(m);
     double xp = 0, yp = 0, dut1 = 0;
-    LOCATE_IERS_DATA(m, t, xp, yp, dut1);
+    locate_eop(m, t, xp, yp, dut1);
     const double u = dut1 / 86400.0 + date2;
 
     // A GCRS position at satellite distance, brought to true-of-date by ERFA.
@@ -319,34 +334,34 @@ TEST(EarthFixed, AgreesWithErfaCelestialToTerrestrialMatrix) {
     eraRxp(npb, g, tod.data());
 
     StateVector ef{};
-    TOD2EFV4(date1, date2, tod, ef, t);
+    tod_to_ef(date1, date2, tod, ef, t);
 
     double c2t[3][3];
-    const double as = kDegToRad / 3600.0;
+    const double as = constants::deg_to_rad / 3600.0;
     eraC2t06a(date1, u, date1, u, xp * as, yp * as, c2t);
     double expected[3];
     eraRxp(c2t, g, expected);
     for (int k = 0; k < 3; ++k) worst = std::max(worst, std::fabs(ef[k] - expected[k]));
   }
   EXPECT_LT(worst, 1e-3);  // metres
-  std::printf("TOD2EFV4 against eraC2t06a: largest difference %.3g m\n", worst);
+  std::printf("true-of-date to Earth-fixed against eraC2t06a: largest difference %.3g m\n", worst);
 }
 
 TEST(EarthFixed, VelocityCarriesTheEarthRotation) {
-  const IersTable& t = real_table();
-  const double date1 = 26946.0 + kMjd1950ToJd;
+  const EopRows& t = real_table();
+  const double date1 = 26946.0 + constants::mjd1950_to_jd;
   const StateVector tod = {4.0e6, -5.0e6, 3.0e6, 0.0, 0.0, 0.0};  // at rest in true-of-date
   const double h = 1.0 / 86400.0;                                 // one second
   StateVector a{}, b{}, c{};
-  TOD2EFV4(date1, 0.4 - h, tod, a, t);
-  TOD2EFV4(date1, 0.4, tod, b, t);
-  TOD2EFV4(date1, 0.4 + h, tod, c, t);
+  tod_to_ef(date1, 0.4 - h, tod, a, t);
+  tod_to_ef(date1, 0.4, tod, b, t);
+  tod_to_ef(date1, 0.4 + h, tod, c, t);
   for (int k = 0; k < 3; ++k) EXPECT_NEAR(b[3 + k], (c[k] - a[k]) / 2.0, 1e-4) << k;
   // And a true-of-date velocity is carried through the same rotation.
   StateVector moving = tod;
   moving[3] = 1000.0;
   StateVector m{};
-  TOD2EFV4(date1, 0.4, moving, m, t);
+  tod_to_ef(date1, 0.4, moving, m, t);
   const double dv =
       std::sqrt(std::pow(m[3] - b[3], 2) + std::pow(m[4] - b[4], 2) + std::pow(m[5] - b[5], 2));
   EXPECT_NEAR(dv, 1000.0, 1e-9);
@@ -357,22 +372,22 @@ TEST(EarthFixed, WithoutPolarMotionOnlyTheTioLocatorRemains) {
   const double date1 = 2460228.5;
   const double date2 = 0.3;
   StateVector pef{};
-  TOD2PEFV4(date1, date2, tod, pef);
+  tod_to_pef(date1, date2, tod, pef);
   // A table with one zero row for the day: x_p = y_p = 0, UT1 = UTC.
-  IersTable zero;
+  EopRows zero;
   zero.mjd = {60228.0};
   zero.xp = {0.0};
   zero.yp = {0.0};
   zero.dut1 = {0.0};
   zero.daily = true;
   StateVector ef{};
-  TOD2EFV4(date1, date2, tod, ef, zero);
+  tod_to_ef(date1, date2, tod, ef, zero);
   const double sp = eraSp00(date1, date2);
   EXPECT_NEAR(ef[0], pef[0] + sp * pef[1], 1e-9);
   EXPECT_NEAR(ef[1], pef[1] - sp * pef[0], 1e-9);
   EXPECT_EQ(ef[2], pef[2]);
   // A date without its day in the table stops before any rotation.
-  EXPECT_FALSE(fatal_lines([&] { TOD2EFV4(date1 + 2, date2, tod, ef, zero); }).empty());
+  EXPECT_FALSE(fatal_lines([&] { tod_to_ef(date1 + 2, date2, tod, ef, zero); }).empty());
 }
 
 TEST(EarthFixed, MatrixVectorProduct) {
@@ -380,7 +395,7 @@ TEST(EarthFixed, MatrixVectorProduct) {
   const double a[9] = {1, 4, 7, 2, 5, 8, 3, 6, 9};  // rows (1 2 3) (4 5 6) (7 8 9)
   const double x[3] = {1, 0, -1};
   double y[3];
-  MV(3, 3, a, x, y);
+  mat_vec(3, 3, a, x, y);
   EXPECT_EQ(y[0], -2.0);
   EXPECT_EQ(y[1], -2.0);
   EXPECT_EQ(y[2], -2.0);

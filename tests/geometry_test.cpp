@@ -13,6 +13,7 @@
 #include "core/time_text.hpp"
 #include "core/tod2ef.hpp"
 #include "legacy/routines.hpp"
+#include "orbit_setup.hpp"
 #include "test_support.hpp"
 
 namespace orvus {
@@ -44,28 +45,28 @@ Vec3 direction(double lon, double lat) {
 }
 
 TEST(Coordinates, ArcTangents) {
-  EXPECT_EQ(TANGEN(0, 0), 0.0);
-  EXPECT_EQ(TANGEN_IAU2009(0, 0), 0.0);
-  EXPECT_DOUBLE_EQ(TANGEN(-1, -1), -3 * M_PI / 4);
-  EXPECT_DOUBLE_EQ(TANGEN_IAU2009(-1, -1), 5 * M_PI / 4);
-  EXPECT_DOUBLE_EQ(TANGEN(0, -1), M_PI);
-  EXPECT_DOUBLE_EQ(TANGEN_IAU2009(0, -1), M_PI);
+  EXPECT_EQ(angle_pm_pi(0, 0), 0.0);
+  EXPECT_EQ(angle_0_2pi(0, 0), 0.0);
+  EXPECT_DOUBLE_EQ(angle_pm_pi(-1, -1), -3 * M_PI / 4);
+  EXPECT_DOUBLE_EQ(angle_0_2pi(-1, -1), 5 * M_PI / 4);
+  EXPECT_DOUBLE_EQ(angle_pm_pi(0, -1), M_PI);
+  EXPECT_DOUBLE_EQ(angle_0_2pi(0, -1), M_PI);
 }
 
 TEST(Coordinates, SphericalRoundTripAndRates) {
   const Vec3 p = {-3.0e6, 4.0e6, 5.0e6};
   Vec3 s{}, q{};
-  GCGSP(p, s);
+  cartesian_to_spherical(p, s);
   EXPECT_DOUBLE_EQ(s[2], std::sqrt(50.0e12));
   EXPECT_DOUBLE_EQ(s[1], std::asin(5.0 / std::sqrt(50.0)));
-  GSGCP(s, q);
+  spherical_to_cartesian(s, q);
   for (int k = 0; k < 3; ++k) EXPECT_NEAR(q[k], p[k], 1e-8);
 
   // Rates against a numerical derivative, including a position with x exactly 0.
   for (const Vec6 st : {Vec6{-3.0e6, 4.0e6, 5.0e6, 1000.0, -2000.0, 300.0},
                         Vec6{0.0, 7.0e6, 1.0e5, 500.0, 10.0, 7000.0}}) {
     Vec6 sv{};
-    GCGSV_IAU2009(st, sv);
+    state_to_spherical(st, sv);
     ASSERT_TRUE(std::isfinite(sv[3]));
     const double h = 1e-3;
     Vec6 a = st, b = st;
@@ -74,20 +75,20 @@ TEST(Coordinates, SphericalRoundTripAndRates) {
       b[k] += h * st[3 + k];
     }
     Vec6 sa{}, sb{};
-    GCGSV_IAU2009(a, sa);
-    GCGSV_IAU2009(b, sb);
+    state_to_spherical(a, sa);
+    state_to_spherical(b, sb);
     EXPECT_NEAR(sv[3], (sb[0] - sa[0]) / (2 * h), 1e-9);
     EXPECT_NEAR(sv[4], (sb[1] - sa[1]) / (2 * h), 1e-9);
     EXPECT_NEAR(sv[5], (sb[2] - sa[2]) / (2 * h), 1e-6);
   }
   Vec6 sv{};
-  GCGSV_IAU2009({-1.0, -1.0, 0.0, 0, 0, 0}, sv);
+  state_to_spherical({-1.0, -1.0, 0.0, 0, 0, 0}, sv);
   EXPECT_DOUBLE_EQ(sv[0], 5 * M_PI / 4);  // longitude in [0, 2pi)
 }
 
 TEST(Coordinates, GeodeticAgainstErfaAndRoundTrips) {
   // The same ellipsoid for ERFA: f = 1 - b/a = 1 - sqrt(1 - e^2).
-  const double f = 1.0 - std::sqrt(kIau2009OneMinusE2);
+  const double f = 1.0 - std::sqrt(constants::iau2009_one_minus_e2);
   std::mt19937_64 rng(11);
   std::uniform_real_distribution<double> u(-1.0, 1.0), lon(-M_PI, M_PI), lat(-M_PI / 2, M_PI / 2);
   // Points of known geodetic height from 5 km below the surface out to 40,000 km, built by
@@ -100,9 +101,9 @@ TEST(Coordinates, GeodeticAgainstErfaAndRoundTrips) {
     const double g_lon = std::fabs(lon(rng)) * ((i & 1) ? -1 : 1);
     const double g_lat = std::fabs(lat(rng)) * ((i & 2) ? -1 : 1);
     Vec3 p{};
-    ASSERT_EQ(eraGd2gce(kIau2009A, f, g_lon, g_lat, h, p.data()), 0);
+    ASSERT_EQ(eraGd2gce(constants::iau2009_a_m, f, g_lon, g_lat, h, p.data()), 0);
     Vec3 g{};
-    GCGDP_IAU2009(p, g);
+    cartesian_to_geodetic(p, g);
     ASSERT_NEAR(g[0], g_lon, 1e-14);
     double& wl = h >= 0 ? worst_lat : worst_lat_bs;
     double& wh = h >= 0 ? worst_h : worst_h_bs;
@@ -118,9 +119,9 @@ TEST(Coordinates, GeodeticAgainstErfaAndRoundTrips) {
     const double r = 1.0e3 + 6.3e6 * (i / 4000.0);
     Vec3 p = {d[0] * r, d[1] * r, d[2] * r};
     Vec3 g{};
-    GCGDP_IAU2009(p, g);
+    cartesian_to_geodetic(p, g);
     double elong = 0, phi = 0, height = 0;
-    ASSERT_EQ(eraGc2gde(kIau2009A, f, p.data(), &elong, &phi, &height), 0);
+    ASSERT_EQ(eraGc2gde(constants::iau2009_a_m, f, p.data(), &elong, &phi, &height), 0);
     ASSERT_TRUE(std::isfinite(g[1]) && std::isfinite(g[2])) << r;
     EXPECT_NEAR(g[0], elong, 1e-14);
     worst_deep_lat = std::max(worst_deep_lat, std::fabs(g[1] - phi));
@@ -142,15 +143,15 @@ TEST(Coordinates, GeodeticAgainstErfaAndRoundTrips) {
   for (int i = 0; i < 20000; ++i) {
     const Vec3 g = {lon(rng), lat(rng), hh(rng)};
     Vec3 p{}, back{};
-    GDGCP_IAU2009(g, p);
-    GCGDP_IAU2009(p, back);
+    geodetic_to_cartesian(g, p);
+    cartesian_to_geodetic(p, back);
     ASSERT_NEAR(back[0], g[0], 1e-14);
     ASSERT_NEAR(back[1], g[1], 1e-11);
     ASSERT_NEAR(back[2], g[2], 2e-2);
   }
   // A point on the equator at x = a is at height 0.
   Vec3 g{};
-  GCGDP_IAU2009({kIau2009A, 0.0, 0.0}, g);
+  cartesian_to_geodetic({constants::iau2009_a_m, 0.0, 0.0}, g);
   EXPECT_EQ(g[0], 0.0);
   EXPECT_EQ(g[1], 0.0);
   EXPECT_NEAR(g[2], 0.0, 1e-6);
@@ -187,9 +188,9 @@ TEST(OffNadir, GroundPointIsWhereTheLineOfSightMeetsTheSphere) {
     const double alpha = i == 0 ? 0.0 : ang(rng);
     Vec3 nadir{}, normal{};
     double height = 0;
-    LOLA_NADIR_AUX2(c.state, {}, radius, nadir, normal, height);
+    nadir_frame(c.state, {}, radius, nadir, normal, height);
     double lon = 0, lat = 0;
-    LOLA2(c.state, {}, radius, nadir, normal, height, alpha, lon, lat);
+    off_nadir_point(c.state, {}, radius, nadir, normal, height, alpha, lon, lat);
     // Independent: the ray from the satellite tilted by alpha from nadir towards u.
     const Vec3 rhat = unit(c.r);
     const double a = alpha * M_PI / 180.0;
@@ -201,7 +202,7 @@ TEST(OffNadir, GroundPointIsWhereTheLineOfSightMeetsTheSphere) {
     const Vec3 p = {c.r[0] + t * d[0], c.r[1] + t * d[1], c.r[2] + t * d[2]};
     worst = std::max(worst, angle_between(p, direction(lon, lat)));
   }
-  std::printf("LOLA2 against the ray-sphere intersection: %.3g rad\n", worst);
+  std::printf("off-nadir point against the ray-sphere intersection: %.3g rad\n", worst);
   EXPECT_LT(worst, 1e-9);
 }
 
@@ -212,12 +213,12 @@ TEST(OffNadir, SymmetryAndSignConvention) {
   const Constructed c = construct({1, 0, 0}, {0, 1, 0}, radius, 700e3);
   Vec3 nadir{}, normal{};
   double height = 0;
-  LOLA_NADIR_AUX2(c.state, {}, radius, nadir, normal, height);
+  nadir_frame(c.state, {}, radius, nadir, normal, height);
   EXPECT_NEAR(height, 700e3, 1e-6);
   EXPECT_NEAR(normal[2], 1.0, 1e-15);
   double lon_p = 0, lat_p = 0, lon_m = 0, lat_m = 0;
-  LOLA2(c.state, {}, radius, nadir, normal, height, 30.0, lon_p, lat_p);
-  LOLA2(c.state, {}, radius, nadir, normal, height, -30.0, lon_m, lat_m);
+  off_nadir_point(c.state, {}, radius, nadir, normal, height, 30.0, lon_p, lat_p);
+  off_nadir_point(c.state, {}, radius, nadir, normal, height, -30.0, lon_m, lat_m);
   EXPECT_GT(lat_p, 0.0);
   EXPECT_LT(lat_m, 0.0);
   EXPECT_NEAR(lat_p, -lat_m, 1e-12);
@@ -227,22 +228,22 @@ TEST(OffNadir, SymmetryAndSignConvention) {
 
   // On any state, alpha and -alpha mirror each other across the orbit plane.
   const Constructed d = construct(unit({0.3, -0.5, 0.8}), {0.9, 0.2, 0.1}, radius, 500e3);
-  LOLA_NADIR_AUX2(d.state, {}, radius, nadir, normal, height);
-  LOLA2(d.state, {}, radius, nadir, normal, height, 17.0, lon_p, lat_p);
-  LOLA2(d.state, {}, radius, nadir, normal, height, -17.0, lon_m, lat_m);
+  nadir_frame(d.state, {}, radius, nadir, normal, height);
+  off_nadir_point(d.state, {}, radius, nadir, normal, height, 17.0, lon_p, lat_p);
+  off_nadir_point(d.state, {}, radius, nadir, normal, height, -17.0, lon_m, lat_m);
   const Vec3 wp = direction(lon_p, lat_p), wm = direction(lon_m, lat_m);
   EXPECT_NEAR(dot(wp, normal), -dot(wm, normal), 1e-12);
   const Vec3 diff = {wp[0] - wm[0], wp[1] - wm[1], wp[2] - wm[2]};
   EXPECT_NEAR(angle_between(diff, normal), 0.0, 1e-9);
 
   // Past the limb the line of sight misses: NaN, which no box contains.
-  LOLA2(c.state, {}, radius, nadir, normal, height, 70.0, lon_p, lat_p);
+  off_nadir_point(c.state, {}, radius, nadir, normal, height, 70.0, lon_p, lat_p);
   EXPECT_TRUE(std::isnan(lon_p));
   EXPECT_TRUE(std::isnan(lat_p));
   // Zero angle: the sub-satellite point; a longitude past 180 wraps.
   const Constructed e = construct(direction(180.0000005, 10.0), {0, 0, 1}, radius, 600e3);
-  LOLA_NADIR_AUX2(e.state, {}, radius, nadir, normal, height);
-  LOLA2(e.state, {}, radius, nadir, normal, height, 0.0, lon_p, lat_p);
+  nadir_frame(e.state, {}, radius, nadir, normal, height);
+  off_nadir_point(e.state, {}, radius, nadir, normal, height, 0.0, lon_p, lat_p);
   EXPECT_NEAR(lon_p, -179.9999995, 1e-9);
   EXPECT_NEAR(lat_p, 10.0, 1e-9);
 }
@@ -253,26 +254,31 @@ struct RealOrbit {
   TLE_ELSET elset{};
   double a = 0, p = 0, ph = 0;
   EarthConstants earth{};
-  Sgp8Elements sa{};
-  Sgp8Coefficients sb{};
-  IersTable table;
+  Sgp8Elements sa;
+  Sgp8Coefficients sb;
+  EopRows table;
   RealOrbit() {
-    std::string name = data_path("tle/landsat8_2024.tle");
-    name.resize(70, ' ');
-    VEK_P1(name, elset, a, p, ph, earth, sa, sb);
-    READ_IERS_DATA(table, data_path("finals2000A.data"));
+    const test::OrbitSetup s = test::set_up_orbit(data_path("tle/landsat8_2024.tle"));
+    elset = s.elset;
+    a = s.mean_a;
+    p = s.period;
+    ph = s.phase;
+    earth = s.earth;
+    sa = s.a;
+    sb = s.b;
+    load_eop_file(table, data_path("finals2000A.data"));
   }
   // Earth-fixed state at (day, seconds).
   StateVector ef(double day, double sec) const {
     StateVector tod{}, out{};
-    SGP8PR_V2_2((day - elset.EPOCH_DAY) * 86400.0 + (sec - elset.EPOCH_SEC), tod, earth, sa, sb);
-    TOD2EFV4(day + kMjd1950ToJd, sec / 86400.0, tod, out, table);
+    sgp8_propagate((day - elset.EPOCH_DAY) * 86400.0 + (sec - elset.EPOCH_SEC), tod, earth, sa, sb);
+    tod_to_ef(day + constants::mjd1950_to_jd, sec / 86400.0, tod, out, table);
     return out;
   }
   // Geocentric sub-satellite longitude and latitude in degrees.
   void ssp(double day, double sec, double& lon, double& lat) const {
     Vec6 s{};
-    GCGSV_IAU2009(ef(day, sec), s);
+    state_to_spherical(ef(day, sec), s);
     lon = s[0] * 180 / M_PI;
     if (lon > 180) lon -= 360;
     lat = s[1] * 180 / M_PI;
@@ -293,7 +299,8 @@ TEST(BestAngle, TargetOnTheTrackIsSeenAtNadirAtClosestApproach) {
     o.ssp(day, t0, lon, lat);
     double d = day, s = t0 + 12.0;  // the nearest contact step, 12 s off
     double best = 0, blon = 0, blat = 0;
-    ALPHAOTIM4(o.table, o.earth, o.sa, o.sb, o.elset, d, s, 0, 1, lon, lat, 0, best, blon, blat);
+    best_off_nadir(o.table, o.earth, o.sa, o.sb, {o.elset.EPOCH_DAY, o.elset.EPOCH_SEC}, d, s, lon,
+                   lat, best, blon, blat);
     // A fine scan of the angular distance of the sub-satellite point from the target.
     double t_min = 0, d_min = 1e300;
     for (double t = t0 - 20; t <= t0 + 20; t += 0.01) {
@@ -312,7 +319,7 @@ TEST(BestAngle, TargetOnTheTrackIsSeenAtNadirAtClosestApproach) {
     // offset: atan((a - R*) / H), zero at the equator.
     const StateVector st = o.ef(d, s);
     Vec6 geo{};
-    GCGSV_IAU2009(st, geo);
+    state_to_spherical(st, geo);
     const double a = o.earth[0], b = a * 0.9966471868221031;
     const double radius = b + (a - b) * std::cos(geo[1]);
     const double h = norm({st[0], st[1], st[2]}) - radius;
@@ -332,18 +339,19 @@ TEST(BestAngle, TargetsEitherSideGiveOppositeSigns) {
   const double t0 = 20600.0;  // latitude 6.8 N
   const StateVector st = o.ef(day, t0);
   Vec6 geo{};
-  GCGSV_IAU2009(st, geo);
+  state_to_spherical(st, geo);
   const double a = o.earth[0], b = a * 0.9966471868221031;
   const double radius = b + (a - b) * std::cos(geo[1]);
   Vec3 nadir{}, normal{};
   double height = 0;
-  LOLA_NADIR_AUX2(st, geo, radius, nadir, normal, height);
+  nadir_frame(st, geo, radius, nadir, normal, height);
   for (double alpha : {-25.0, -8.0, 8.0, 25.0}) {
     double lon = 0, lat = 0;
-    LOLA2(st, geo, radius, nadir, normal, height, alpha, lon, lat);
+    off_nadir_point(st, geo, radius, nadir, normal, height, alpha, lon, lat);
     double d = day, s = t0 - 5.0;
     double best = 0, blon = 0, blat = 0;
-    ALPHAOTIM4(o.table, o.earth, o.sa, o.sb, o.elset, d, s, 0, 1, lon, lat, 0, best, blon, blat);
+    best_off_nadir(o.table, o.earth, o.sa, o.sb, {o.elset.EPOCH_DAY, o.elset.EPOCH_SEC}, d, s, lon,
+                   lat, best, blon, blat);
     EXPECT_GT(best * alpha, 0.0) << alpha;  // same side as the angle that put it there
     // atan(cross-track distance / height) at the abeam instant.
     const double cross_track = angle_between({st[0], st[1], st[2]}, direction(lon, lat)) * a;
@@ -362,7 +370,8 @@ TEST(BestAngle, DegenerateInputsAndMidnight) {
   double lon = 0, lat = 0;
   o.ssp(day, 50000.0 - 30.0, lon, lat);
   double d = day, s = 50000.0, best = 0, blon = 0, blat = 0;
-  ALPHAOTIM4(o.table, o.earth, o.sa, o.sb, o.elset, d, s, 0, 1, lon, lat, 0, best, blon, blat);
+  best_off_nadir(o.table, o.earth, o.sa, o.sb, {o.elset.EPOCH_DAY, o.elset.EPOCH_SEC}, d, s, lon,
+                 lat, best, blon, blat);
   EXPECT_EQ(d, day);
   EXPECT_NEAR(s, 50000.0 - 30.0, 1e-6);
   EXPECT_TRUE(std::isfinite(best));
@@ -372,21 +381,24 @@ TEST(BestAngle, DegenerateInputsAndMidnight) {
   // agrees with the same search started 30 s later.
   o.ssp(day, 15.0, lon, lat);
   double d1 = day, s1 = 10.0, d2 = day, s2 = 40.0, b1 = 0, b2 = 0;
-  ALPHAOTIM4(o.table, o.earth, o.sa, o.sb, o.elset, d1, s1, 0, 1, lon, lat, 0, b1, blon, blat);
-  ALPHAOTIM4(o.table, o.earth, o.sa, o.sb, o.elset, d2, s2, 0, 1, lon, lat, 0, b2, blon, blat);
+  best_off_nadir(o.table, o.earth, o.sa, o.sb, {o.elset.EPOCH_DAY, o.elset.EPOCH_SEC}, d1, s1, lon,
+                 lat, b1, blon, blat);
+  best_off_nadir(o.table, o.earth, o.sa, o.sb, {o.elset.EPOCH_DAY, o.elset.EPOCH_SEC}, d2, s2, lon,
+                 lat, b2, blon, blat);
   EXPECT_EQ(d1, day);
   EXPECT_NEAR(s1, 15.0, 0.2);
   EXPECT_NEAR(s1, s2, 0.2);
   // Before midnight, the best time wraps back to the previous day.
   o.ssp(day - 1, 86395.0, lon, lat);
   double d3 = day, s3 = 5.0;
-  ALPHAOTIM4(o.table, o.earth, o.sa, o.sb, o.elset, d3, s3, 0, 1, lon, lat, 0, b1, blon, blat);
+  best_off_nadir(o.table, o.earth, o.sa, o.sb, {o.elset.EPOCH_DAY, o.elset.EPOCH_SEC}, d3, s3, lon,
+                 lat, b1, blon, blat);
   EXPECT_EQ(d3, day - 1);
   EXPECT_NEAR(s3, 86395.0, 0.2);
 
   const double x[6] = {1, 2, 3, 4, 5, 6}, y[6] = {1, 1, 1, 1, 1, 1};
-  EXPECT_EQ(DDOT(3, x, 1, y, 1), 6.0);
-  EXPECT_EQ(DDOT(3, x, 2, y, 1), 9.0);
+  EXPECT_EQ(ddot(3, x, 1, y, 1), 6.0);
+  EXPECT_EQ(ddot(3, x, 2, y, 1), 9.0);
 }
 
 }  // namespace

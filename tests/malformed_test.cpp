@@ -125,9 +125,9 @@ TEST(MalformedInput, Catalogue) {
       {"negative step", [](Files& f) { f.input[8] = "-30"; }, "THE TIME STEP MUST BE POSITIVE"},
       {"zero step", [](Files& f) { f.input[8] = "0.0"; }, "THE TIME STEP MUST BE POSITIVE"},
       {"date 31/02", [](Files& f) { f.input[6] = "31/02/2024 00:00:00.000000000"; },
-       "ERROR: INVALID CALENDAR DATE!"},
+       " MESSAGE FROM INSTDJM3 SUBROUTINE: \n ERROR: INVALID CALENDAR DATE!"},
       {"99-hour time", [](Files& f) { f.input[7] = "08/10/2024 99:00:00.000000000"; },
-       "ERROR: SECONDS OF THE DAY GREATER THAN 24H!"},
+       " MESSAGE FROM INSTDJM3 SUBROUTINE: \n ERROR: SECONDS OF THE DAY GREATER THAN 24H!"},
       {"letter in a date", [](Files& f) { f.input[6] = "07/1O/2024 00:00:00.000000000"; },
        "COLUMNS 4-5"},
       {"non-ASCII byte in a number", [](Files& f) { f.input[5] = "10.0\xC2\xA0, 20.0"; },
@@ -139,7 +139,7 @@ TEST(MalformedInput, Catalogue) {
       {"empty value", [](Files& f) { f.input[5] = "10.0,,20.0"; }, "EMPTY VALUE BETWEEN COMMAS."},
       {"element file name cut at 70 characters",
        [&](Files& f) { f.input[4] = seventy + ".tle.old"; },
-       "CANNOT OPEN THE TWO-LINE ELEMENT FILE \"" + seventy + ".tle\""},
+       " READ_2LINES: CANNOT OPEN THE TWO-LINE ELEMENT FILE \"" + seventy + ".tle\""},
       // valid after all
       {"start given without its time", [](Files& f) { f.input[6] = "07/10/2024"; }, ""},
       {"tabs between numbers", [](Files& f) { f.input[3] = "-75.0\t-30.0\t-35.0\t5.0"; }, ""},
@@ -172,13 +172,14 @@ TEST(MalformedInput, Catalogue) {
        },
        ""},
       // --- the element file ---
-      {"empty element file", [](Files& f) { f.tle.clear(); }, "END OF FILE BEFORE THE TITLE LINE"},
+      {"empty element file", [](Files& f) { f.tle.clear(); },
+       " READ_2LINES: ERROR READING \"landsat8_2024.tle\":\n END OF FILE BEFORE THE TITLE LINE"},
       {"element file without line 2", [](Files& f) { f.tle.resize(2); },
        "END OF FILE BEFORE ELEMENT LINE 2"},
       {"swapped element lines", [](Files& f) { std::swap(f.tle[1], f.tle[2]); },
        "IS NOT ELEMENT LINE 1"},
       {"element line cut short", [](Files& f) { f.tle[2] = f.tle[2].substr(0, 60); },
-       "READ_2LINE: Check sum of second line unmatched!"},
+       " READ_2LINE: Check sum of second line unmatched!"},
       {"tab inside the B* field",
        [](Files& f) {
          f.tle[1][55] = '\t';
@@ -204,7 +205,8 @@ TEST(MalformedInput, Catalogue) {
          }
          f.finals.back() = f.finals.back().substr(0, 40);
        },
-       "TEMPO JULIANO MODIFICADO 60591 NAO LOCALIZADO"},
+       "ERRO NA SUBROTINA LOCATE_IERS_DATA: \nTEMPO JULIANO MODIFICADO 60591 NAO LOCALIZADO\n"
+       "EXECUCAO INTERROMPIDA!"},
       {"flags that stop early",
        [&](Files& f) {
          for (const auto& l : finals) {

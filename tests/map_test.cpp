@@ -59,7 +59,7 @@ TEST(MapSun, ElevationAgreesWithAnIndependentSun) {
   double worst = 0;
   for (int i = 0; i < 2000; ++i) {
     const double d = std::floor(day(rng)), s = sec(rng), lo = lon(rng), la = lat(rng);
-    const double jd = d + kMjd1950ToJd + s / 86400.0;
+    const double jd = d + constants::mjd1950_to_jd + s / 86400.0;
     worst = std::max(
         worst, std::fabs(map::sun_elevation_deg(d, s, lo, la) - almanac_elevation(jd, lo, la)));
   }
@@ -70,7 +70,7 @@ TEST(MapSun, ElevationAgreesWithAnIndependentSun) {
   for (const double d : {27000.0, 27100.0, 27200.0}) {
     const double s = 43210.0;
     double ra = 0, dec = 0, gmst = 0;
-    almanac_sun(d + kMjd1950ToJd + s / 86400.0, ra, dec, gmst);
+    almanac_sun(d + constants::mjd1950_to_jd + s / 86400.0, ra, dec, gmst);
     const double sub_lon = std::remainder(ra - gmst, 360.0);
     EXPECT_GT(map::sun_elevation_deg(d, s, sub_lon, dec), 89.9);
     EXPECT_LT(map::sun_elevation_deg(d, s, std::remainder(sub_lon + 180, 360.0), -dec), -89.9);
@@ -79,7 +79,7 @@ TEST(MapSun, ElevationAgreesWithAnIndependentSun) {
   // the longitude where it is noon.
   const double eq_day = 27107.0, eq_sec = 3 * 3600 + 6 * 60;  // 2024-03-20
   double ra = 0, dec = 0, gmst = 0;
-  almanac_sun(eq_day + kMjd1950ToJd + eq_sec / 86400.0, ra, dec, gmst);
+  almanac_sun(eq_day + constants::mjd1950_to_jd + eq_sec / 86400.0, ra, dec, gmst);
   EXPECT_NEAR(dec, 0.0, 0.02);
   EXPECT_GT(map::sun_elevation_deg(eq_day, eq_sec, std::remainder(ra - gmst, 360.0), 0.0), 89.9);
 }

@@ -11,6 +11,7 @@
 #include "core/sgp8.hpp"
 #include "core/two_line.hpp"
 #include "legacy/routines.hpp"
+#include "orbit_setup.hpp"
 #include "orvus/propagator.hpp"
 #include "test_support.hpp"
 
@@ -38,40 +39,32 @@ double days_since_1950(int y, unsigned m, unsigned d) {
 // A line with a correct checksum digit in column 69.
 std::string with_checksum(std::string line) {
   line.resize(68, ' ');
-  line.push_back(static_cast<char>('0' + COMP_CHECKSUM_2LINES(line)));
+  line.push_back(static_cast<char>('0' + two_line_checksum(line)));
   return line;
 }
 
-struct OrbitFixture {
-  TLE_ELSET elset{};
-  double mean_a = 0, period = 0, phase = 0;
-  EarthConstants earth{};
-  Sgp8Elements a{};
-  Sgp8Coefficients b{};
-};
+using OrbitFixture = test::OrbitSetup;
 
 OrbitFixture set_up(const std::string& file) {
-  OrbitFixture s;
-  VEK_P1(field70(file), s.elset, s.mean_a, s.period, s.phase, s.earth, s.a, s.b);
-  return s;
+  return test::set_up_orbit(file);
 }
 
 TEST(Checksum, CountsDigitsAndMinusSigns) {
   // digits 1+2+3 = 6, two minus signs = 2, '+' '.' letters 0 -> 8
   std::string line = "123 -A+.-";
   line.resize(69, ' ');
-  EXPECT_EQ(COMP_CHECKSUM_2LINES(line), 8);
+  EXPECT_EQ(two_line_checksum(line), 8);
   // Column 69 itself is excluded.
   line[68] = '9';
-  EXPECT_EQ(COMP_CHECKSUM_2LINES(line), 8);
+  EXPECT_EQ(two_line_checksum(line), 8);
   // Real element lines carry their own checksum digit.
   std::ifstream in(data_path("tle/landsat8_2024.tle"));
   std::string l0, l1, l2;
   std::getline(in, l0);
   std::getline(in, l1);
   std::getline(in, l2);
-  EXPECT_EQ(COMP_CHECKSUM_2LINES(l1), l1[68] - '0');
-  EXPECT_EQ(COMP_CHECKSUM_2LINES(l2), l2[68] - '0');
+  EXPECT_EQ(two_line_checksum(l1), l1[68] - '0');
+  EXPECT_EQ(two_line_checksum(l2), l2[68] - '0');
 }
 
 TEST(ElementReader, RealElementSetsHaveTheirEpochs) {
@@ -88,13 +81,13 @@ TEST(ElementReader, RealElementSetsHaveTheirEpochs) {
                         {"tle/str3_88888.tle", 1980, 10, 1, 0.98708465}};
   for (const auto& c : cases) {
     TLE_ELSET e{};
-    READ_2LINES(38, field70(data_path(c.file)), e);
+    e = to_tle_elset(read_two_line_file(field70(data_path(c.file))));
     EXPECT_EQ(e.EPOCH_DAY, days_since_1950(c.year, c.month, c.day)) << c.file;
     EXPECT_NEAR(e.EPOCH_SEC, c.fraction * 86400.0, 1e-6) << c.file;
   }
   // Landsat 8 by hand: 2024-01-01 is MJD 60310, so day number 60310 - 33282 + 279 = 27307.
   TLE_ELSET e{};
-  READ_2LINES(38, field70(data_path("tle/landsat8_2024.tle")), e);
+  e = to_tle_elset(read_two_line_file(field70(data_path("tle/landsat8_2024.tle"))));
   EXPECT_EQ(e.EPOCH_DAY, 27307.0);
   EXPECT_EQ(std::string(e.SATNAME, 9), "LANDSAT 8");
   EXPECT_EQ(e.REVNUM, 61966);
@@ -119,7 +112,7 @@ TEST(ElementReader, FieldRulesAndYearWindow) {
               std::string("TITLE LINE THAT IS LONGER THAN FIFTY CHARACTERS, CUT HERE XX\n") + l1 +
                   "\n" + l2 + "\n");
     TLE_ELSET e{};
-    READ_2LINES(38, field70(dir.file("e.tle")), e);
+    e = to_tle_elset(read_two_line_file(field70(dir.file("e.tle"))));
     return e;
   };
   TLE_ELSET e = write("00001.50000000", "-11606-4");
@@ -144,17 +137,21 @@ TEST(ElementReader, BadFilesStopWithAClearMessage) {
   std::getline(in, l0);
   std::getline(in, l1);
   std::getline(in, l2);
+  // The reader's messages as the program prints them.
   const auto read = [&](const std::string& content) {
     dir.write("bad.tle", content);
     return fatal_lines([&] {
-      TLE_ELSET e{};
-      READ_2LINES(38, field70(dir.file("bad.tle")), e);
+      try {
+        (void)read_two_line_file(field70(dir.file("bad.tle")));
+      } catch (const Error& e) {
+        throw program_error(e);
+      }
     });
   };
 
   auto lines = fatal_lines([&] {
     TLE_ELSET e{};
-    READ_2LINES(38, field70(dir.file("missing.tle")), e);
+    e = to_tle_elset(read_two_line_file(field70(dir.file("missing.tle"))));
   });
   ASSERT_FALSE(lines.empty());
   EXPECT_NE(lines[0].find("missing.tle"), std::string::npos);
@@ -208,8 +205,8 @@ TEST(ElementReader, CrlfLineEndsReadAsPlainLines) {
   dir.write("crlf.tle", crlf);
   TLE_ELSET a{};
   TLE_ELSET b{};
-  READ_2LINES(38, field70(data_path("tle/landsat8_2024.tle")), a);
-  READ_2LINES(38, field70(dir.file("crlf.tle")), b);
+  a = to_tle_elset(read_two_line_file(field70(data_path("tle/landsat8_2024.tle"))));
+  b = to_tle_elset(read_two_line_file(field70(dir.file("crlf.tle"))));
   EXPECT_EQ(std::memcmp(&a.EPOCH_DAY, &b.EPOCH_DAY, sizeof(double) * 11), 0);
 }
 
@@ -217,7 +214,7 @@ TEST(OrbitSetup, ConstantsPeriodAndMeanAxis) {
   MathConstants math{};
   EarthConstants earth{};
   ZonalHarmonics j{};
-  NORAD_CONST_V2_1(math, earth, j);
+  model_constants(math, earth, j);
   EXPECT_EQ(math[1], 6.2831853071796);
   EXPECT_EQ(earth[0], 6378135.0);
   EXPECT_DOUBLE_EQ(earth[1], 0.0033528131778969143);
@@ -226,7 +223,7 @@ TEST(OrbitSetup, ConstantsPeriodAndMeanAxis) {
   // At inclination 60 deg (4 cos^2 i - 1 = 0) the nodal period is the Keplerian period.
   const double a = 7000e3;
   const double kepler = 2 * M_PI * std::sqrt(a * a * a / earth[2]);
-  EXPECT_NEAR(PERNOD_V2_1(a, 60.0 * M_PI / 180.0, earth, j), kepler, 1e-6);
+  EXPECT_NEAR(nodal_period(a, 60.0 * M_PI / 180.0, earth, j), kepler, 1e-6);
 
   for (const char* f : {"tle/landsat8_2024.tle", "tle/amazonia1_2025.tle"}) {
     const OrbitFixture s = set_up(data_path(f));
@@ -258,7 +255,7 @@ TEST(OrbitSetup, EpochPhaseOfPerigee350AndAnomaly20) {
 TEST(Sgp8, PublishedTestVector) {
   const OrbitFixture s = set_up(data_path("tle/str3_88888.tle"));
   // The test element set's drag (|XNDTN| = 1.1e-4 per day) takes the simple branch.
-  EXPECT_EQ(s.b[19], 1.0);
+  EXPECT_EQ(s.b.simple_drag, true);
   std::ifstream in(data_path("str3_sgp8_expected.txt"));
   std::string line;
   int rows = 0;
@@ -270,7 +267,7 @@ TEST(Sgp8, PublishedTestVector) {
     double t = 0, x[6];
     ss >> t >> x[0] >> x[1] >> x[2] >> x[3] >> x[4] >> x[5];
     StateVector st{};
-    SGP8PR_V2_2(t * 60.0, st, s.earth, s.a, s.b);
+    sgp8_propagate(t * 60.0, st, s.earth, s.a, s.b);
     for (int i = 0; i < 3; ++i) {
       worst_pos = std::max(worst_pos, std::fabs(st[i] / 1000.0 - x[i]));
       worst_vel = std::max(worst_vel, std::fabs(st[i + 3] / 1000.0 - x[i + 3]));
@@ -286,13 +283,13 @@ TEST(Sgp8, PublishedTestVector) {
 
 TEST(Sgp8, AngleHelpers) {
   const double two_pi = 6.2831853071796;
-  EXPECT_NEAR(FMOD2P_V2_2(-0.1), two_pi - 0.1, 1e-15);
-  EXPECT_EQ(FMOD2P_V2_2(two_pi), 0.0);
-  EXPECT_NEAR(FMOD2P_V2_2(3 * two_pi + 1.0), 1.0, 1e-12);
-  EXPECT_NEAR(ACTAN_V2_2(1, 0), M_PI / 2, 1e-15);
-  EXPECT_NEAR(ACTAN_V2_2(-1, 0), 3 * M_PI / 2, 1e-12);
-  EXPECT_NEAR(ACTAN_V2_2(0, -1), M_PI, 1e-15);
-  EXPECT_EQ(ACTAN_V2_2(0, 0), 0.0);
+  EXPECT_NEAR(fmod2p(-0.1), two_pi - 0.1, 1e-15);
+  EXPECT_EQ(fmod2p(two_pi), 0.0);
+  EXPECT_NEAR(fmod2p(3 * two_pi + 1.0), 1.0, 1e-12);
+  EXPECT_NEAR(actan(1, 0), M_PI / 2, 1e-15);
+  EXPECT_NEAR(actan(-1, 0), 3 * M_PI / 2, 1e-12);
+  EXPECT_NEAR(actan(0, -1), M_PI, 1e-15);
+  EXPECT_EQ(actan(0, 0), 0.0);
 }
 
 // Element set with a chosen B*, built from the low orbit of the test case 88888
@@ -302,8 +299,9 @@ OrbitFixture with_bstar(double bstar) {
   s.elset.ELEM[8] = bstar;
   MathConstants math{};
   ZonalHarmonics j{};
-  NORAD_CONST_V2_1(math, s.earth, j);
-  SGP8_V2_2(s.elset.ELEM, s.earth, j, s.a, s.b);
+  model_constants(math, s.earth, j);
+  s.a.bstar = bstar;
+  sgp8_init(s.a, s.earth, j, s.b);
   return s;
 }
 
@@ -318,7 +316,7 @@ double mean_radius(const OrbitFixture& s, double t) {
   const int n = 200;
   for (int i = 0; i < n; ++i) {
     StateVector st{};
-    SGP8PR_V2_2(t + period * i / n, st, s.earth, s.a, s.b);
+    sgp8_propagate(t + period * i / n, st, s.earth, s.a, s.b);
     sum += norm3(st.data());
   }
   return sum / n;
@@ -328,11 +326,11 @@ TEST(Sgp8, DragShrinksTheOrbitAndRunsAhead) {
   const OrbitFixture none = with_bstar(0.0);
   const OrbitFixture weak = with_bstar(1e-4);
   const OrbitFixture strong = with_bstar(5e-3);
-  EXPECT_EQ(none.b[19], 1.0);  // no drag: the simple branch
-  EXPECT_EQ(none.b[18], 0.0);  // and no change of mean motion
-  EXPECT_EQ(none.b[20], 0.0);
-  EXPECT_EQ(weak.b[19], 1.0);
-  EXPECT_EQ(strong.b[19], 0.0);  // full-drag branch
+  EXPECT_EQ(none.b.simple_drag, true);      // no drag: the simple branch
+  EXPECT_EQ(none.b.mean_motion_rate, 0.0);  // and no change of mean motion
+  EXPECT_EQ(none.b.eccentricity_rate, 0.0);
+  EXPECT_EQ(weak.b.simple_drag, true);
+  EXPECT_EQ(strong.b.simple_drag, false);  // full-drag branch
 
   const double day = 86400.0;
   const auto shrink = [&](const OrbitFixture& s) {
@@ -347,8 +345,8 @@ TEST(Sgp8, DragShrinksTheOrbitAndRunsAhead) {
   // Along-track lead after a day relative to the drag-free orbit: positive and growing with B*.
   const auto lead = [&](const OrbitFixture& s) {
     StateVector a{}, b{};
-    SGP8PR_V2_2(day, a, none.earth, none.a, none.b);
-    SGP8PR_V2_2(day, b, s.earth, s.a, s.b);
+    sgp8_propagate(day, a, none.earth, none.a, none.b);
+    sgp8_propagate(day, b, s.earth, s.a, s.b);
     const double h[3] = {a[1] * a[5] - a[2] * a[4], a[2] * a[3] - a[0] * a[5],
                          a[0] * a[4] - a[1] * a[3]};
     const double c[3] = {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2],
@@ -367,7 +365,7 @@ TEST(Sgp8, DragFreeEnergyAndMomentumStayWithinJ2) {
   double e_min = 1e300, e_max = -1e300, h_min = 1e300, h_max = -1e300;
   for (double t = 0; t <= 86400.0; t += 60.0) {
     StateVector st{};
-    SGP8PR_V2_2(t, st, s.earth, s.a, s.b);
+    sgp8_propagate(t, st, s.earth, s.a, s.b);
     const double r = norm3(st.data());
     const double v = norm3(st.data() + 3);
     const double energy = v * v / 2 - mu / r;
@@ -387,10 +385,10 @@ TEST(Sgp8, DragFreeEnergyAndMomentumStayWithinJ2) {
 TEST(Sgp8, ThresholdOfTheFullDragBranchIsInclusive) {
   // XNDTN scales linearly with B*; find the B* of the threshold and step either side.
   const OrbitFixture unit = with_bstar(1e-4);
-  const double xndtn_per_bstar = unit.b[18] / unit.b[6] * 86400.0 / 1e-4;
+  const double xndtn_per_bstar = unit.b.mean_motion_rate / unit.b.mean_motion * 86400.0 / 1e-4;
   const double at = 0.00216 / xndtn_per_bstar;
-  EXPECT_EQ(with_bstar(at * (1 - 1e-9)).b[19], 1.0);
-  EXPECT_EQ(with_bstar(at * (1 + 1e-9)).b[19], 0.0);
+  EXPECT_EQ(with_bstar(at * (1 - 1e-9)).b.simple_drag, true);
+  EXPECT_EQ(with_bstar(at * (1 + 1e-9)).b.simple_drag, false);
 }
 
 // ---- SGP8 under heavy drag: the full-drag branch ----------------------------------------
@@ -449,19 +447,11 @@ TEST(Sgp8FullDrag, MeanMotionAndEccentricityFollowAveragedDrag) {
   ZonalHarmonics j{};
   model_constants(math, earth, j);
   j = {1e-12, 0.0, 0.0};
-  const double elem[9] = {set.mean_motion,
-                          set.eccentricity,
-                          set.inclination,
-                          set.raan,
-                          set.arg_perigee,
-                          set.mean_anomaly,
-                          0.0,
-                          0.0,
-                          set.bstar};
-  Sgp8Elements a{};
-  Sgp8Coefficients b{};
-  sgp8_init(elem, earth, j, a, b);
-  ASSERT_EQ(b[19], 0.0);  // the full-drag branch
+  const Sgp8Elements elements{set.mean_anomaly, set.raan,        set.arg_perigee, set.eccentricity,
+                              set.inclination,  set.mean_motion, set.bstar};
+  Sgp8Coefficients c;
+  sgp8_init(elements, earth, j, c);
+  ASSERT_FALSE(c.simple_drag);
 
   const double re = earth[0];
   const double mu = earth[2];
@@ -492,7 +482,7 @@ TEST(Sgp8FullDrag, MeanMotionAndEccentricityFollowAveragedDrag) {
       }
     }
     StateVector st{};
-    sgp8_propagate(day * 86400.0, st, earth, a, b);
+    sgp8_propagate(day * 86400.0, st, earth, elements, c);
     const Kepler k = kepler_of(st, mu);
     const double drift = set.mean_anomaly + set.mean_motion * day * 86400.0;
     const double lead = std::remainder(m - drift, 2 * M_PI);
@@ -507,9 +497,9 @@ TEST(Sgp8FullDrag, MeanMotionAndEccentricityFollowAveragedDrag) {
   EXPECT_LT(e, 0.7 * set.eccentricity);
   double ndot = 0;
   double edot = 0;
-  rates(b[6], set.eccentricity, ndot, edot);
-  EXPECT_NEAR(b[18] / ndot, 1.0, 1e-3);
-  EXPECT_NEAR(b[20] / edot, 1.0, 1e-2);
+  rates(c.mean_motion, set.eccentricity, ndot, edot);
+  EXPECT_NEAR(c.mean_motion_rate / ndot, 1.0, 1e-3);
+  EXPECT_NEAR(c.eccentricity_rate / edot, 1.0, 1e-2);
 }
 
 // The same set with the model's own constants (J2, J3, J4): its states at 0, 1 and 2 days
@@ -517,7 +507,7 @@ TEST(Sgp8FullDrag, MeanMotionAndEccentricityFollowAveragedDrag) {
 // that drag's averaged rates cannot see (short-period terms, the eccentricity in the state).
 TEST(Sgp8FullDrag, ReferenceStatesAtZeroOneAndTwoDays) {
   const Propagator p(heavy_drag_set());
-  ASSERT_EQ(p.sgp8_coefficients()[19], 0.0);
+  ASSERT_FALSE(detail::sgp8_model(p).coefficients.simple_drag);
   const double expected[3][6] = {{-2893677.8109762832, 5346599.5332269296, 2715097.7567087687,
                                   -3138.7180497004892, -4485.6488313288382, 5477.0248249271217},
                                  {-2107595.8918959647, 5891554.5879020197, 2233488.1275152001,

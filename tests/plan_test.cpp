@@ -108,7 +108,7 @@ std::string plan_binary() {
 // sidereal time of UTC) comes within the frame gap of a target: every exact point (ERFA's
 // apparent sidereal time, UT1 and polar motion) must lie within that gap of its cheap twin.
 TEST(PlanSweep, CheapTrackingPointsLieWithinTheFrameGapOfTheExactOnes) {
-  const EopRows& table = eop().table().rows;
+  const EopRows& table = detail::eop_rows(eop());
   std::mt19937 rng(11);
   std::uniform_real_distribution<double> u(0.0, 1.0);
   double widest = 0.0;  // largest longitude gap seen, deg
@@ -964,7 +964,7 @@ TEST(PlanSwathContinuous, EventFunctionsStayWithinTheStatedCurvature) {
       const UtcInstant epoch = orbit.elements().epoch;
       search_setup(Sensor{alpha, beta}, Box{-180, 180, -90, 90},
                    Interval{epoch, UtcInstant{epoch.day + 2.0, epoch.seconds}, 1.0, 0.0}, p);
-      const plan::LineModel model(p, orbit, eop().table().rows);
+      const plan::LineModel model(p, orbit, detail::eop_rows(eop()));
       const double t0 = 86400.0 * u01(rng), h = 60.0;
       const plan::SensorLine a = model.at(t0), b = model.at(t0 + h);
       const V3 q = a.pt[0];  // a direction near the track
@@ -984,7 +984,7 @@ TEST(PlanSwathContinuous, EventFunctionsStayWithinTheStatedCurvature) {
       }
       // The exact step's tracking points at the same instant.
       StepData sd;
-      compute_step(p, orbit, eop().table().rows, a.utc.day, a.utc.seconds, sd);
+      compute_step(p, orbit, detail::eop_rows(eop()), a.utc.day, a.utc.seconds, sd);
       for (int i = 1; i < 3; ++i) {
         const V3 e = plan::unit(sd.pt[2 * i], sd.pt[2 * i + 1]);
         frame = std::max(frame, std::hypot(e[0] - a.pt[i][0], e[1] - a.pt[i][1],

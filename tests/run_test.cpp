@@ -12,8 +12,10 @@
 #include "core/coords.hpp"
 #include "core/model.hpp"
 #include "core/off_nadir.hpp"
+#include "core/report_factors.hpp"
 #include "core/tod2ef.hpp"
 #include "legacy/routines.hpp"
+#include "orbit_setup.hpp"
 #include "test_support.hpp"
 
 namespace orvus {
@@ -233,20 +235,15 @@ struct Crossing {
 };
 
 Crossing find_crossing(double day, double from, double lat, bool descending) {
-  static IersTable table;
-  if (table.mjd.empty()) READ_IERS_DATA(table, data_path("finals2000A.data"));
-  TLE_ELSET e{};
-  double a, p, ph;
-  EarthConstants E{};
-  Sgp8Elements A{};
-  Sgp8Coefficients B{};
-  std::string name = data_path("tle/landsat8_2024.tle");
-  name.resize(70, ' ');
-  VEK_P1(name, e, a, p, ph, E, A, B);
+  static EopRows table;
+  if (table.mjd.empty()) load_eop_file(table, data_path("finals2000A.data"));
+  const test::OrbitSetup orbit = test::set_up_orbit(data_path("tle/landsat8_2024.tle"));
+  const TLE_ELSET& e = orbit.elset;
   const auto at = [&](double sec, StateVector& ef) {
     StateVector tod{};
-    SGP8PR_V2_2((day - e.EPOCH_DAY) * 86400 + (sec - e.EPOCH_SEC), tod, E, A, B);
-    TOD2EFV4(day + 2433282.5, sec / 86400, tod, ef, table);
+    sgp8_propagate((day - e.EPOCH_DAY) * 86400 + (sec - e.EPOCH_SEC), tod, orbit.earth, orbit.a,
+                   orbit.b);
+    tod_to_ef(day + 2433282.5, sec / 86400, tod, ef, table);
     return std::asin(ef[2] / std::sqrt(ef[0] * ef[0] + ef[1] * ef[1] + ef[2] * ef[2])) * 180 / M_PI;
   };
   Crossing c;
@@ -269,18 +266,18 @@ Crossing find_crossing(double day, double from, double lat, bool descending) {
 // Geodetic box of +-half degrees around the ground point seen at `alpha` from `ef`.
 std::string box_around(const StateVector& ef, double alpha, double half) {
   Vec6 geo{};
-  GCGSV_IAU2009(ef, geo);
+  state_to_spherical(ef, geo);
   const double re = 6378135.0, rp = re * 0.9966471868221031;
   const double radius = rp + (re - rp) * std::cos(geo[1]);
   Vec3 nadir{}, normal{};
   double h = 0;
-  LOLA_NADIR_AUX2(ef, geo, radius, nadir, normal, h);
+  nadir_frame(ef, geo, radius, nadir, normal, h);
   double lon = 0, lat = 0;
-  LOLA2(ef, geo, radius, nadir, normal, h, alpha, lon, lat);
+  off_nadir_point(ef, geo, radius, nadir, normal, h, alpha, lon, lat);
   Vec3 c{}, g{};
-  GSGCP({lon * kDegToRadRun, lat * kDegToRadRun, radius}, c);
-  GCGDP_IAU2009(c, g);
-  const double glon = g[0] * kRadToDegRun, glat = g[1] * kRadToDegRun;
+  spherical_to_cartesian({lon * detail::deg_to_rad_13, lat * detail::deg_to_rad_13, radius}, c);
+  cartesian_to_geodetic(c, g);
+  const double glon = g[0] * detail::rad_to_deg_13, glat = g[1] * detail::rad_to_deg_13;
   char buf[200];
   std::snprintf(buf, sizeof buf, "%.6f, %.6f, %.6f, %.6f", glon - half, glon + half, glat - half,
                 glat + half);
@@ -289,7 +286,7 @@ std::string box_around(const StateVector& ef, double alpha, double half) {
 
 std::string time_text(double day, double sec) {
   DateText t{};
-  INSTHOR3(day, sec, t);
+  write_date_text(day, sec, t);
   return std::string(text_view(t));
 }
 

@@ -92,9 +92,9 @@ TEST(Screen, BoxDistanceIsALowerBoundOnTheSphere) {
 
 struct Loaded {
   Propagator orbit;
-  IersTable table;
+  EopRows table;
   explicit Loaded(const std::string& tle) : orbit(read_two_line_file(data_path("tle/" + tle))) {
-    READ_IERS_DATA(table, data_path("finals2000A.data"));
+    load_eop_file(table, data_path("finals2000A.data"));
   }
 };
 
@@ -147,7 +147,7 @@ TEST(Screen, StepsProvenOutAreOut) {
 
 std::string text(double day, double sec) {
   DateText t{};
-  INSTHOR3(day, sec, t);
+  write_date_text(day, sec, t);
   return std::string(text_view(t));
 }
 

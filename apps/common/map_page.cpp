@@ -9,6 +9,7 @@
 #include <tuple>
 #include <utility>
 
+#include "orvus/constants.hpp"
 #include "sha256.hpp"
 #include "world_atlas.hpp"
 
@@ -342,10 +343,11 @@ void field(std::string& out, const char* name, const std::string& value) {
 // pixel (38 m at the equator).
 constexpr double kMercatorScale = 4096.0;
 std::pair<std::int64_t, std::int64_t> mercator(const Point& p) {
-  constexpr double kPi = 3.14159265358979323846, kMaxLat = 85.0511287798;
-  const double lat = std::clamp(p.lat_deg, -kMaxLat, kMaxLat) * kPi / 180.0;
+  constexpr double kMaxLat = 85.0511287798;
+  const double lat = std::clamp(p.lat_deg, -kMaxLat, kMaxLat) * constants::pi / 180.0;
   const double x = 256.0 * (p.lon_deg / 360.0 + 0.5);
-  const double y = 256.0 * (0.5 - std::log(std::tan(kPi / 4.0 + lat / 2.0)) / (2.0 * kPi));
+  const double y =
+      256.0 * (0.5 - std::log(std::tan(constants::pi / 4.0 + lat / 2.0)) / constants::two_pi);
   return {std::llround(x * kMercatorScale), std::llround(y * kMercatorScale)};
 }
 

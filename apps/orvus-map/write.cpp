@@ -8,14 +8,12 @@
 #include "legacy/fatal.hpp"
 #include "map.hpp"
 #include "map_page.hpp"
+#include "orvus/constants.hpp"
 #include "world_atlas.hpp"
 
 namespace orvus::map {
 
 namespace {
-
-constexpr double kPi = 3.141592653589793;
-constexpr double kRad = kPi / 180.0;
 
 // GeoJSON texts: plain JSON escapes.
 std::string json_string(const std::string& s) {
@@ -364,7 +362,7 @@ void write_svg(const Run& run, const std::filesystem::path& file) {
                lon_max = std::max(p.LON1, p.LON2) + margin;
   const double lat_min = std::max(-90.0, std::min(p.LAT1, p.LAT2) - margin);
   const double lat_max = std::min(90.0, std::max(p.LAT1, p.LAT2) + margin);
-  const double cos_c = std::max(0.05, std::cos((lat_min + lat_max) / 2.0 * kRad));
+  const double cos_c = std::max(0.05, std::cos((lat_min + lat_max) / 2.0 * constants::deg_to_rad));
   const double scale = std::min(760.0 / ((lon_max - lon_min) * cos_c), 620.0 / (lat_max - lat_min));
   const double x0 = 80.0, y0 = 60.0;
   const double width = (lon_max - lon_min) * cos_c * scale, height = (lat_max - lat_min) * scale;

@@ -24,7 +24,6 @@
 
 #include "core/elements/elements_internal.hpp"
 #include "core/plan/plan_internal.hpp"
-#include "core/text.hpp"
 #include "legacy/fatal.hpp"
 #include "legacy/run.hpp"
 #include "orvus/coverage.hpp"
@@ -38,11 +37,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string padded(std::string s, std::size_t width) {
-  s.resize(width, ' ');
-  return s;
-}
 
 [[noreturn]] void write_failed(const std::string& name, int err) {
   throw orvus::Error(orvus::ErrorKind::io,
@@ -85,10 +79,6 @@ void write_reports(const orvus::Plan& plan, const orvus::EarthOrientation& eop, 
         {" CANNOT CREATE THE FOLDER \"" + out.shown(relative) + "\": " + std::strerror(err) + ".",
          " THE EARLIER OUTPUTS ARE LEFT AS THEY WERE.", " EXECUTION INTERRUPTED."});
   }
-  RunParams p;
-  p.SAT_NAME = padded(s.name, 50);
-  p.LOC_NAME = padded(t.name, 70);
-  p.UTC_DIFF = plan.interval.utc_offset_hours;
   Box box = t.box ? *t.box : Box{};
   if (!t.box) {  // a polygon: its bounding box
     box = {1e9, -1e9, 1e9, -1e9};
@@ -100,34 +90,26 @@ void write_reports(const orvus::Plan& plan, const orvus::EarthOrientation& eop, 
         box.lat2 = std::max(box.lat2, g.lat_deg);
       }
   }
-  p.LON1 = box.lon1;
-  p.LON2 = box.lon2;
-  p.LAT1 = box.lat1;
-  p.LAT2 = box.lat2;
-  p.TLE_FILE = padded(fs::path(s.elements_path).filename().string(), 70);
-  p.ALPHA = s.sensor.alpha_deg;
-  p.BETA = s.sensor.beta_deg;
-  p.START_LOCAL = padded(plan.start_local, 29);
-  p.END_LOCAL = padded(plan.end_local, 29);
-  p.STEP = plan.interval.step_s;
-  corner_to_geocentric(p.LON1, p.LAT1, p.GC_LON1, p.GC_LAT1);
-  corner_to_geocentric(p.LON2, p.LAT2, p.GC_LON2, p.GC_LAT2);
-  p.CEN_GC_LON = (p.GC_LON1 + p.GC_LON2) / 2.0;
-  p.CEN_GC_LAT = (p.GC_LAT1 + p.GC_LAT2) / 2.0;
-  p.CEN_LON = t.box ? (p.LON1 + p.LON2) / 2.0 : t.centre.lon_deg;
-  p.CEN_LAT = t.box ? (p.LAT1 + p.LAT2) / 2.0 : t.centre.lat_deg;
-  p.START_DAY = plan.interval.start.day;
-  p.START_SEC = plan.interval.start.seconds;
-  p.END_DAY = plan.interval.end.day;
-  p.END_SEC = plan.interval.end.seconds;
-  INSTHOR3(p.START_DAY, p.START_SEC, p.START_UTC);
-  INSTHOR3(p.END_DAY, p.END_SEC, p.END_UTC);
-  p.ALPHA0 = p.ALPHA;
-  p.ALPHA1 = p.ALPHA - p.BETA / 2.0;
-  p.ALPHA2 = p.ALPHA + p.BETA / 2.0;
-  auto len = [](const std::string& x) { return static_cast<std::int16_t>(trim_blanks(x).size()); };
-  p.SAT_LEN = len(p.SAT_NAME);
-  p.LOC_LEN = len(p.LOC_NAME);
+  SearchParams search;
+  search.lon1 = box.lon1;
+  search.lon2 = box.lon2;
+  search.lat1 = box.lat1;
+  search.lat2 = box.lat2;
+  search.alpha = s.sensor.alpha_deg;
+  search.beta = s.sensor.beta_deg;
+  derive_search_values(search);
+  if (!t.box) {  // the reports' centre is the polygons' own
+    search.cen_lon = t.centre.lon_deg;
+    search.cen_lat = t.centre.lat_deg;
+  }
+  search.utc_diff = plan.interval.utc_offset_hours;
+  search.start_day = plan.interval.start.day;
+  search.start_sec = plan.interval.start.seconds;
+  search.end_day = plan.interval.end.day;
+  search.end_sec = plan.interval.end.seconds;
+  search.step = plan.interval.step_s;
+  search.element_file = fs::path(s.elements_path).filename().string();
+  const RunParams p = report_params(search, {s.name, t.name, plan.start_local, plan.end_local});
 
   ReportFiles files;
   files.out1.reset(std::fopen((dir / kOut1File).c_str(), "wx"));

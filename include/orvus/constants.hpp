@@ -1,6 +1,6 @@
-// Every constant of the system in one place, named, with its origin. Several values are
-// kept as the reports have always been computed with them (13-digit 2pi, the degree factor
-// derived from it), and named for that: changing them would move the reports' last digits.
+// The constants of the system, each named for its purpose with its origin. (The factors
+// that the reports have always been computed with, 2 pi written to 13 decimals and the degree
+// factors derived from it, are private to the library: they serve no new computation.)
 #pragma once
 
 namespace orvus::constants {
@@ -12,22 +12,11 @@ inline constexpr double half_pi = 1.5707963267948966;       // IEEE double neare
 inline constexpr double deg_to_rad = 0.017453292519943295;  // pi/180, nearest double
 inline constexpr double rad_to_deg = 57.29577951308232;     // 180/pi, nearest double
 
-// --- Report-compatible factors (kept for bit-identical reports) ------------------------
-// 2pi written with 13 decimals, as the element reader and SGP8 have always used it.
-inline constexpr double two_pi_13 = 6.2831853071796;
-// Degrees to radians as that 2pi over 360 (not the exact pi/180): element angles, box
-// corners and the off-nadir angles of the search.
-inline constexpr double deg_to_rad_13 = 0.017453292519943334;
-// Radians to degrees of the search's reported angles.
-inline constexpr double rad_to_deg_13 = 57.295779513082195;
-// pi with 13 decimals, for the model's mathematical constants.
-inline constexpr double pi_13 = 3.1415926535898;
-
 // --- Time -----------------------------------------------------------------------------
 inline constexpr double seconds_per_day = 86400.0;
 // Julian Date of 1950-01-01 0 h: day number + this = Julian Date.
 inline constexpr double mjd1950_to_jd = 2433282.5;
-// Julian Date of the Modified Julian Date's origin (1858-11-17 0 h).
+// Julian Date of the Modified Julian Date's origin (1858-11-17 0 h): MJD = JD - this.
 inline constexpr double mjd_zero_jd = 2400000.5;
 
 // --- Earth of the orbit model (the constants the mean elements are fitted with, WGS 72,

@@ -14,7 +14,8 @@ namespace orvus {
 
 namespace detail {
 struct EopTable;
-}
+struct EopAccess;
+}  // namespace detail
 
 struct EopValues {
   double xp_arcsec = 0.0;
@@ -41,11 +42,9 @@ class ORVUS_API EarthOrientation {
   [[nodiscard]] double last_mjd() const;
   [[nodiscard]] const std::string& source() const;
 
-  // The rows themselves, for the legacy routines.
-  [[nodiscard]] const detail::EopTable& table() const { return *table_; }
-  explicit EarthOrientation(std::shared_ptr<const detail::EopTable> table);
-
  private:
+  friend struct detail::EopAccess;  // the library's own computations read the rows
+  explicit EarthOrientation(std::shared_ptr<const detail::EopTable> table);
   std::shared_ptr<const detail::EopTable> table_;
 };
 

@@ -3,12 +3,18 @@
 #pragma once
 
 #include <array>
+#include <memory>
 
 #include "orvus/elements.hpp"
 #include "orvus/export.hpp"
 #include "orvus/time.hpp"
 
 namespace orvus {
+
+namespace detail {
+struct Sgp8Model;
+struct PropagatorAccess;
+}  // namespace detail
 
 // Position (m) and velocity (m/s), x y z vx vy vz.
 using StateVector = std::array<double, 6>;
@@ -30,16 +36,10 @@ class ORVUS_API Propagator {
   // Fraction of a revolution from the ascending node at epoch.
   [[nodiscard]] double epoch_phase() const { return epoch_phase_; }
 
-  // The model's element and coefficient blocks, for the legacy routines.
-  using Sgp8Elements = std::array<double, 9>;
-  using Sgp8Coefficients = std::array<double, 27>;
-  [[nodiscard]] const Sgp8Elements& sgp8_elements() const { return a_; }
-  [[nodiscard]] const Sgp8Coefficients& sgp8_coefficients() const { return b_; }
-
  private:
+  friend struct detail::PropagatorAccess;  // the library's own computations use the model
   ElementSet elements_;
-  Sgp8Elements a_{};
-  Sgp8Coefficients b_{};
+  std::shared_ptr<const detail::Sgp8Model> model_;
   double mean_a_ = 0.0, nodal_period_ = 0.0, epoch_phase_ = 0.0;
 };
 

@@ -3,8 +3,11 @@
 #pragma once
 
 #include <array>
+#include <optional>
+#include <string>
 #include <string_view>
 
+#include "orvus/constants.hpp"
 #include "orvus/export.hpp"
 
 namespace orvus {
@@ -38,6 +41,16 @@ inline double since_epoch(const UtcInstant& epoch, const UtcInstant& t) {
   return since_epoch(epoch, t.day, t.seconds);
 }
 
+// The UTC Modified Julian Date of the instant (day, seconds), the date the Earth-orientation
+// table is looked up with: day + 2433282.5 - 2400000.5 + seconds / 86400, summed in that order.
+inline double utc_mjd(double day, double seconds) {
+  return day + constants::mjd1950_to_jd - constants::mjd_zero_jd +
+         seconds / constants::seconds_per_day;
+}
+inline double utc_mjd(const UtcInstant& t) {
+  return utc_mjd(t.day, t.seconds);
+}
+
 // The date-time text "DD/MM/YYYY HH:MM:SS.sssssssss" (29 characters) of the reports.
 using DateText = std::array<char, 29>;
 
@@ -49,5 +62,12 @@ ORVUS_API UtcInstant parse_date_time(std::string_view text,
 // Instant -> text, rounded to the nanosecond (the carry runs into minutes and hours, never
 // into the date: exactly 86400 s is 24:00:00.000000000). Raises Error when seconds > 86400.
 ORVUS_API DateText format_date_time(const UtcInstant& t);
+
+// ISO 8601 text to the millisecond: "2025-07-02T13:11:45.000Z" without an offset, or
+// "2025-07-02T10:11:45.000-03:00" for the local instant `t` of `offset_hours`. The time is
+// that of the date-time text (rounded to the nanosecond, then cut to the millisecond), so that
+// it never differs from the reports; 24:00 is written as 00:00 of the next day.
+ORVUS_API std::string iso_time(const UtcInstant& t,
+                               std::optional<double> offset_hours = std::nullopt);
 
 }  // namespace orvus

@@ -154,7 +154,7 @@ def test_a_failed_task_names_its_targets(tmp_path, client):
     assert sorted(os.listdir(tmp_path / "out")) == sorted(FILES)  # no temporaries left
     if isinstance(caught.value, distributed.ChunkError):
         assert 'TARGETS 1 TO 2 (ID "BSB" TO "GYN")' in str(caught.value) or "TARGETS 3 TO 4" in str(caught.value)
-        assert "NAO LOCALIZADO" in str(caught.value)
+        assert "NO EARTH-ORIENTATION DATA FOR MJD" in str(caught.value)
 
 
 def stale_outputs(out):

@@ -20,8 +20,6 @@ using Polygon = bg::model::polygon<Pt>;
 using MultiPolygon = bg::model::multi_polygon<Polygon>;
 
 namespace {
-constexpr double kPi = constants::pi;
-constexpr double kRad = kPi / 180.0;
 
 double wrap180(double d) {
   d = std::fmod(d, 360.0);
@@ -32,7 +30,7 @@ double wrap180(double d) {
 }  // namespace
 
 std::array<double, 3> sun_earth_fixed(const UtcInstant& utc) {
-  const double utc1 = utc.day + kMjd1950ToJd;
+  const double utc1 = utc.day + constants::mjd1950_to_jd;
   const double utc2 = utc.seconds / 86400.0;
   double tai1 = 0, tai2 = 0, tt1 = 0, tt2 = 0;
   eraUtctai(utc1, utc2, &tai1, &tai2);
@@ -55,13 +53,14 @@ std::array<double, 3> sun_earth_fixed(const UtcInstant& utc) {
 double sun_elevation_from(const std::array<double, 3>& sun_fixed, double lon, double lat) {
   // From the site on the ellipsoid, against its vertical.
   double site[3];
-  eraGd2gc(1, lon * kRad, lat * kRad, 0.0, site);
+  eraGd2gc(1, lon * constants::deg_to_rad, lat * constants::deg_to_rad, 0.0, site);
   double sun[3] = {sun_fixed[0], sun_fixed[1], sun_fixed[2]};
   double topo[3];
   eraPmp(sun, site, topo);
-  double up[3] = {std::cos(lat * kRad) * std::cos(lon * kRad),
-                  std::cos(lat * kRad) * std::sin(lon * kRad), std::sin(lat * kRad)};
-  return std::asin(eraPdp(topo, up) / eraPm(topo)) / kRad;
+  double up[3] = {std::cos(lat * constants::deg_to_rad) * std::cos(lon * constants::deg_to_rad),
+                  std::cos(lat * constants::deg_to_rad) * std::sin(lon * constants::deg_to_rad),
+                  std::sin(lat * constants::deg_to_rad)};
+  return std::asin(eraPdp(topo, up) / eraPm(topo)) / constants::deg_to_rad;
 }
 
 double sun_elevation_deg(const UtcInstant& utc, double lon, double lat) {
@@ -74,15 +73,19 @@ namespace {
 struct EqualArea {
   double lon0, sin0, cos0;
   EqualArea(double lon, double lat)
-      : lon0(lon), sin0(std::sin(lat * kRad)), cos0(std::cos(lat * kRad)) {}
+      : lon0(lon),
+        sin0(std::sin(lat * constants::deg_to_rad)),
+        cos0(std::cos(lat * constants::deg_to_rad)) {}
   // Cosine of the angle on the sphere from the centre to (lon, lat).
   [[nodiscard]] double cos_from_centre(double lon, double lat) const {
-    return sin0 * std::sin(lat * kRad) +
-           cos0 * std::cos(lat * kRad) * std::cos((lon - lon0) * kRad);
+    return sin0 * std::sin(lat * constants::deg_to_rad) +
+           cos0 * std::cos(lat * constants::deg_to_rad) *
+               std::cos((lon - lon0) * constants::deg_to_rad);
   }
   Pt operator()(double lon, double lat) const {
-    const double dl = wrap180(lon - lon0) * kRad;
-    const double sp = std::sin(lat * kRad), cp = std::cos(lat * kRad);
+    const double dl = wrap180(lon - lon0) * constants::deg_to_rad;
+    const double sp = std::sin(lat * constants::deg_to_rad),
+                 cp = std::cos(lat * constants::deg_to_rad);
     const double denom = 1.0 + sin0 * sp + cos0 * cp * std::cos(dl);
     const double k = std::sqrt(2.0 / std::max(denom, 1e-12));
     return {k * cp * std::sin(dl), k * (cos0 * sp - sin0 * cp * std::cos(dl))};

@@ -5,6 +5,7 @@
 #include <cstddef>
 
 #include "core/off_nadir.hpp"
+#include "core/report_factors.hpp"
 #include "core/time_text.hpp"
 #include "core/tod2ef.hpp"
 #include "orvus/constants.hpp"
@@ -24,21 +25,21 @@ namespace {
 constexpr double kPolarRatio = constants::local_sphere_polar_ratio;
 
 // Earth-fixed state at a time given both as day/seconds and as seconds since epoch.
-void earth_fixed(const EopRows& table, const EarthConstants& earth, const Sgp8Elements& a,
-                 const Sgp8Coefficients& b, double day, double seconds, double tsince,
+void earth_fixed(const EopRows& table, const EarthConstants& earth, const Sgp8Elements& elements,
+                 const Sgp8Coefficients& coefficients, double day, double seconds, double tsince,
                  StateVector& ef) {
   StateVector tod{};
-  sgp8_propagate(tsince, tod, earth, a, b);
-  tod_to_ef(day + kMjd1950ToJd, seconds / 86400.0, tod, ef, table);
+  sgp8_propagate(tsince, tod, earth, elements, coefficients);
+  tod_to_ef(day + constants::mjd1950_to_jd, seconds / 86400.0, tod, ef, table);
 }
 
 // Sub-satellite longitude (wrapped to (-180, 180]) and geocentric latitude, degrees.
 void sub_satellite(const StateVector& ef, double& lon, double& lat) {
   Vec6 sph{};
   state_to_spherical(ef, sph);
-  lon = sph[0] * kRadToDegRun;
+  lon = sph[0] * detail::rad_to_deg_13;
   if (lon > 180.0) lon -= 360.0;
-  lat = sph[1] * kRadToDegRun;
+  lat = sph[1] * detail::rad_to_deg_13;
 }
 
 // Longitude `lon` (degrees) moved by one whole turn when it lies more than 180 deg from `ref`.
@@ -60,8 +61,8 @@ double same_turn(double lon, double ref) {
 // the sphere (J. R. Wertz and W. J. Larson (eds.), Space Mission Analysis and Design, 3rd
 // ed., 1999, section 5.1: tan eta = sin lambda / (1 / sin rho - cos lambda)) the angle is
 // smaller, by 0.01 deg at 100 km from the track and 0.2 deg at 300 km for H = 700 km.
-void best_off_nadir(const EopRows& table, const EarthConstants& earth, const Sgp8Elements& sgp8_a,
-                    const Sgp8Coefficients& sgp8_b, const UtcInstant& epoch, double& day,
+void best_off_nadir(const EopRows& table, const EarthConstants& earth, const Sgp8Elements& elements,
+                    const Sgp8Coefficients& coefficients, const UtcInstant& epoch, double& day,
                     double& seconds, double target_lon, double target_lat, double& best_alpha,
                     double& lon, double& lat) {
   const double a = earth[0];
@@ -73,7 +74,7 @@ void best_off_nadir(const EopRows& table, const EarthConstants& earth, const Sgp
   double sec1 = seconds - 30.0;
   normalise(day1, sec1);
   const double tsince1 = since_epoch(epoch, day1, sec1);
-  earth_fixed(table, earth, sgp8_a, sgp8_b, day1, sec1, tsince1, ef);
+  earth_fixed(table, earth, elements, coefficients, day1, sec1, tsince1, ef);
   double lon1 = 0.0;
   double lat1 = 0.0;
   sub_satellite(ef, lon1, lat1);
@@ -82,7 +83,7 @@ void best_off_nadir(const EopRows& table, const EarthConstants& earth, const Sgp
   double sec2 = seconds + 30.0;
   normalise(day2, sec2);
   const double tsince2 = since_epoch(epoch, day2, sec2);
-  earth_fixed(table, earth, sgp8_a, sgp8_b, day2, sec2, tsince2, ef);
+  earth_fixed(table, earth, elements, coefficients, day2, sec2, tsince2, ef);
   double lon2 = 0.0;
   double lat2 = 0.0;
   sub_satellite(ef, lon2, lat2);
@@ -117,7 +118,7 @@ void best_off_nadir(const EopRows& table, const EarthConstants& earth, const Sgp
   }
 
   // State at the best time and local radius.
-  earth_fixed(table, earth, sgp8_a, sgp8_b, best_day, best_sec, tbest, ef);
+  earth_fixed(table, earth, elements, coefficients, best_day, best_sec, tbest, ef);
   Vec6 sph{};
   state_to_spherical(ef, sph);
   const double radius = b + (a - b) * std::cos(sph[1]);
@@ -129,7 +130,8 @@ void best_off_nadir(const EopRows& table, const EarthConstants& earth, const Sgp
 
   // Target on the sphere of radius a.
   Vec3 target{};
-  spherical_to_cartesian({target_lon * kDegToRadRun, target_lat * kDegToRadRun, a}, target);
+  spherical_to_cartesian(
+      {target_lon * detail::deg_to_rad_13, target_lat * detail::deg_to_rad_13, a}, target);
   const Vec3 v = {target[0] - nadir[0], target[1] - nadir[1], target[2] - nadir[2]};
   const double distance = std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
 
@@ -137,14 +139,14 @@ void best_off_nadir(const EopRows& table, const EarthConstants& earth, const Sgp
   const double dot = ddot(3, normal.data(), 1, v.data(), 1);
   const double sigma = dot == 0.0 ? 1.0 : dot / std::fabs(dot);
   const double s = distance * sigma;
-  best_alpha = std::atan2(s, height) * kRadToDegRun;
+  best_alpha = std::atan2(s, height) * detail::rad_to_deg_13;
 
   // Ground point seen: D from the nadir point along the orbit normal.
   const Vec3 w = {nadir[0] + s * normal[0], nadir[1] + s * normal[1], nadir[2] + s * normal[2]};
   Vec3 wsph{};
   cartesian_to_spherical(w, wsph);
-  lon = wsph[0] * kRadToDegRun;
-  lat = wsph[1] * kRadToDegRun;
+  lon = wsph[0] * detail::rad_to_deg_13;
+  lat = wsph[1] * detail::rad_to_deg_13;
 
   day = best_day;
   seconds = best_sec;

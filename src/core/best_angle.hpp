@@ -17,8 +17,8 @@ double ddot(int n, const double* x, int incx, const double* y, int incy);
 // Target longitude and latitude are geocentric degrees; `epoch` is the element set's. Outputs the
 // best angle (degrees, positive to the left of the track) and the geocentric ground point seen at
 // it (degrees, longitude in (-180, 180]).
-void best_off_nadir(const EopRows& table, const EarthConstants& earth, const Sgp8Elements& sgp8_a,
-                    const Sgp8Coefficients& sgp8_b, const UtcInstant& epoch, double& day,
+void best_off_nadir(const EopRows& table, const EarthConstants& earth, const Sgp8Elements& elements,
+                    const Sgp8Coefficients& coefficients, const UtcInstant& epoch, double& day,
                     double& seconds, double target_lon, double target_lat, double& best_alpha,
                     double& lon, double& lat);
 

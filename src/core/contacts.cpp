@@ -142,7 +142,7 @@ void find_contacts(const Satellite& satellite, const Box& target, const Interval
   const Propagator& orbit = satellite.orbit;
   check_orbit_domain(p, orbit);
   validate(satellite.sensor, interval, &orbit);
-  const EopRows& table = eop.table().rows;
+  const EopRows& table = detail::eop_rows(eop);
   if (options.method == SearchMethod::plain) {
     contact_search(p, orbit, table, sink, options.between_blocks);
     return;

@@ -2,10 +2,15 @@
 
 #include <cmath>
 
+#include "orvus/constants.hpp"
+
 namespace orvus {
 
 namespace {
-constexpr double kE2 = 1.0 - kIau2009OneMinusE2;
+// The IAU 2009 ellipsoid: a (m), a^2 (m^2) and e^2 = 1 - (1 - e^2).
+constexpr double kA = constants::iau2009_a_m;
+constexpr double kA2 = constants::iau2009_a2_m2;
+constexpr double kE2 = 1.0 - constants::iau2009_one_minus_e2;
 // Newton converges quadratically; the cap only guards against a hang on a position
 // that is not a number.
 constexpr int kMaxNewtonSteps = 200;
@@ -18,7 +23,7 @@ double angle_pm_pi(double y, double x) {
 
 double angle_0_2pi(double y, double x) {
   double a = angle_pm_pi(y, x);
-  if (a < 0.0) a += kTwoPiExact;
+  if (a < 0.0) a += constants::two_pi;
   return a;
 }
 
@@ -61,7 +66,7 @@ void geodetic_to_cartesian(const Vec3& geodetic, Vec3& position) {
   const double lat = geodetic[1];
   const double h = geodetic[2];
   const double s = std::sin(lat);
-  const double n = kIau2009A / std::sqrt(1.0 - kE2 * s * s);
+  const double n = kA / std::sqrt(1.0 - kE2 * s * s);
   position = {(n + h) * std::cos(lat) * std::cos(lon), (n + h) * std::cos(lat) * std::sin(lon),
               (n * (1.0 - kE2) + h) * s};
 }
@@ -86,12 +91,12 @@ void cartesian_to_geodetic(const Vec3& position, Vec3& geodetic) {
   const double z = position[2];
   const double p2 = x * x + y * y;
   const double q0 = (1.0 - kE2) * z * z;
-  const double tol = std::sqrt(0.006666666666666666 / kIau2009A);
+  const double tol = std::sqrt(0.006666666666666666 / kA);
   double k = 1.0;
   for (int step = 0; step < kMaxNewtonSteps; ++step) {
     const double c = k / (k - kE2);
     const double q = q0 * c * c;
-    const double f = p2 + q - kIau2009A2 * k * k;
+    const double f = p2 + q - kA2 * k * k;
     const double dk = (f * 0.5) / ((p2 + q * c) / k);
     k = k + dk;
     if (!(dk > tol)) break;
@@ -100,8 +105,8 @@ void cartesian_to_geodetic(const Vec3& position, Vec3& geodetic) {
   // Heron step for the square root from 1 + w/2 (w <= e^2/(1 - e^2) < 0.007, at the poles,
   // which leaves at most 2e-11 of N: 0.1 mm).
   const double km = k - kE2;
-  const double w = kE2 * z * z / kIau2009A2 / (km * km);
-  const double n = kIau2009A * ((w + 2.0) * 0.25 + (w + 1.0) / (w + 2.0));
+  const double w = kE2 * z * z / kA2 / (km * km);
+  const double n = kA * ((w + 2.0) * 0.25 + (w + 1.0) / (w + 2.0));
   const double lon = angle_pm_pi(y, x);
   const double s = z / (k * n - kE2 * n);
   const double c = std::sqrt(p2) / (k * n);

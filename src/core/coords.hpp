@@ -5,17 +5,10 @@
 
 #include <array>
 
-#include "orvus/constants.hpp"
-
 namespace orvus {
 
 using Vec3 = std::array<double, 3>;
 using Vec6 = std::array<double, 6>;
-
-inline constexpr double kIau2009A = constants::iau2009_a_m;
-inline constexpr double kIau2009OneMinusE2 = constants::iau2009_one_minus_e2;
-inline constexpr double kIau2009A2 = constants::iau2009_a2_m2;
-inline constexpr double kTwoPiExact = constants::two_pi;
 
 // Four-quadrant arc tangent in (-pi, pi]; 0 for (0, 0).
 double angle_pm_pi(double y, double x);

@@ -13,13 +13,13 @@ EarthOrientation::EarthOrientation(std::shared_ptr<const detail::EopTable> table
 EarthOrientation EarthOrientation::load(const std::string& path) {
   auto t = std::make_shared<detail::EopTable>();
   load_eop_file(t->rows, path);
-  return EarthOrientation(std::move(t));
+  return detail::EopAccess::make(std::move(t));
 }
 
 EarthOrientation EarthOrientation::parse(std::istream& in, const std::string& source) {
   auto t = std::make_shared<detail::EopTable>();
   read_eop_rows(in, source, t->rows);
-  return EarthOrientation(std::move(t));
+  return detail::EopAccess::make(std::move(t));
 }
 
 EopValues EarthOrientation::at(double mjd) const {

@@ -141,9 +141,8 @@ void locate_eop(double date, const EopRows& table, double& xp, double& yp, doubl
     char value[64];
     const auto res = std::to_chars(value, value + sizeof value, date);
     throw Error(ErrorKind::earth_orientation,
-                {"ERRO NA SUBROTINA LOCATE_IERS_DATA: ",
-                 "TEMPO JULIANO MODIFICADO " + std::string(value, res.ptr) + " NAO LOCALIZADO",
-                 "EXECUCAO INTERROMPIDA!"});
+                {std::string(kNoEopDataLead) + std::string(value, res.ptr) + ".",
+                 " EXECUTION INTERRUPTED."});
   }
   xp = table.xp[row];
   yp = table.yp[row];

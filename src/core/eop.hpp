@@ -4,6 +4,7 @@
 
 #include <istream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace orvus {
@@ -31,8 +32,12 @@ void load_eop_file(EopRows& table, const std::string& file_name);
 // The same from an open stream; `file_name` names it in messages.
 void read_eop_rows(std::istream& in, const std::string& file_name, EopRows& table);
 
+// The first line of locate_eop's error, before the date (MJD, shortest round-trip digits)
+// and a full stop.
+inline constexpr std::string_view kNoEopDataLead = " NO EARTH-ORIENTATION DATA FOR MJD ";
+
 // Values of the first row whose date lies strictly within one day of `date` (MJD, UTC):
-// the row of the UTC day floor(date). Raises Error with the not-found message when no row
+// the row of the UTC day floor(date). Raises Error (kind earth_orientation) when no row
 // qualifies. Constant time on a daily table.
 void locate_eop(double date, const EopRows& table, double& xp, double& yp, double& dut1);
 

@@ -10,7 +10,7 @@ StateVector tod_to_earth_fixed(const UtcInstant& utc, const StateVector& tod,
                                const EarthOrientation& eop) {
   StateVector ef{};
   tod_to_ef(utc.day + constants::mjd1950_to_jd, utc.seconds / constants::seconds_per_day, tod, ef,
-            eop.table().rows);
+            detail::eop_rows(eop));
   return ef;
 }
 

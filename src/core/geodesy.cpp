@@ -54,7 +54,8 @@ BestAngle best_angle(const Propagator& orbit, const EarthOrientation& eop, const
                      const GroundPoint& target) {
   BestAngle b;
   b.utc = near;
-  best_off_nadir(eop.table().rows, model_earth(), orbit.sgp8_elements(), orbit.sgp8_coefficients(),
+  const detail::Sgp8Model& model = detail::sgp8_model(orbit);
+  best_off_nadir(detail::eop_rows(eop), model_earth(), model.elements, model.coefficients,
                  orbit.elements().epoch, b.utc.day, b.utc.seconds, target.lon_deg, target.lat_deg,
                  b.alpha_deg, b.seen.lon_deg, b.seen.lat_deg);
   return b;

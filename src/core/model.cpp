@@ -2,31 +2,28 @@
 
 #include <cmath>
 
+#include "core/report_factors.hpp"
 #include "orvus/constants.hpp"
 
 namespace orvus {
 
-namespace {
-constexpr double kTwoPi = constants::two_pi_13;
-}
-
 void model_constants(MathConstants& math, EarthConstants& earth, ZonalHarmonics& j) {
-  const double pi = constants::pi_13;
+  const double pi = detail::pi_13;
   math = {pi, pi + pi, pi * 0.5, pi / 180.0, 180.0 / pi};
   earth = {constants::model_earth_radius_m, constants::model_flattening, constants::model_gm_m3_s2,
            constants::model_rotation_rad_s};
   j = {constants::model_j2, constants::model_j3, constants::model_j4};
 }
 
-double mean_semi_major_axis(const double (&elem)[9], const EarthConstants& earth,
+double mean_semi_major_axis(const Sgp8Elements& elements, const EarthConstants& earth,
                             const ZonalHarmonics& j) {
   const double ck2 = 0.5 * j[0];
   const double xke = std::sqrt(earth[2] / (earth[0] * earth[0] * earth[0]));
-  const double a1 = std::pow(xke / elem[0], 0.6666666666666666);
-  const double cosi = std::cos(elem[2]);
+  const double a1 = std::pow(xke / elements.mean_motion, 0.6666666666666666);
+  const double cosi = std::cos(elements.inclination);
   const double theta2 = cosi * cosi;
   const double tthmun = 3.0 * theta2 - 1.0;
-  const double betao2 = 1.0 - elem[1] * elem[1];
+  const double betao2 = 1.0 - elements.eccentricity * elements.eccentricity;
   const double betao = std::sqrt(betao2);
   const double del1 = 1.5 * ck2 * tthmun / (a1 * a1 * betao * betao2);
   const double ao =
@@ -38,7 +35,7 @@ double mean_semi_major_axis(const double (&elem)[9], const EarthConstants& earth
 double nodal_period(double a, double incl, const EarthConstants& earth, const ZonalHarmonics& j) {
   const double ratio = earth[0] / a;
   const double c = 1.5 * j[0] * ratio * ratio;
-  const double t0 = std::sqrt(a * a * a / earth[2]) * kTwoPi;
+  const double t0 = std::sqrt(a * a * a / earth[2]) * detail::two_pi_13;
   const double cosi = std::cos(incl);
   return t0 * (1.0 - c * (4.0 * cosi * cosi - 1.0));
 }

@@ -14,7 +14,7 @@ using MathConstants = std::array<double, 5>;  // pi, 2pi, pi/2, pi/180, 180/pi
 void model_constants(MathConstants& math, EarthConstants& earth, ZonalHarmonics& j);
 
 // Brouwer mean semi-major axis in metres (the first steps of SGP8 initialisation).
-double mean_semi_major_axis(const double (&elem)[9], const EarthConstants& earth,
+double mean_semi_major_axis(const Sgp8Elements& elements, const EarthConstants& earth,
                             const ZonalHarmonics& j);
 
 // Nodal period in seconds for semi-major axis `a` (m) and inclination `incl` (rad).

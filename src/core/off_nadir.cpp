@@ -3,35 +3,24 @@
 #include <cmath>
 #include <limits>
 
+#include "core/report_factors.hpp"
+#include "core/vec3.hpp"
+
 namespace orvus {
 
 namespace {
 double sind(double deg) {
-  return std::sin(deg * kDegToRadRun);
+  return std::sin(deg * detail::deg_to_rad_13);
 }
 }  // namespace
-
-void cross(const Vec3& a, const Vec3& b, Vec3& c) {
-  const double c1 = a[1] * b[2] - a[2] * b[1];
-  const double c2 = a[2] * b[0] - a[0] * b[2];
-  const double c3 = a[0] * b[1] - a[1] * b[0];
-  c = {c1, c2, c3};
-}
 
 void nadir_frame(const Vec6& state, const Vec6& /*spherical*/, double radius, Vec3& nadir,
                  Vec3& normal, double& height) {
   const Vec3 r = {state[0], state[1], state[2]};
   const Vec3 v = {state[3], state[4], state[5]};
-  Vec3 c{};
-  cross(r, v, c);
-  const double cn = std::sqrt(c[0] * c[0] + c[1] * c[1] + c[2] * c[2]);
-  normal = {c[0] / cn, c[1] / cn, c[2] / cn};
-  const double rn = std::sqrt(r[0] * r[0] + r[1] * r[1] + r[2] * r[2]);
-  nadir = {radius * (r[0] / rn), radius * (r[1] / rn), radius * (r[2] / rn)};
-  const double dx = r[0] - nadir[0];
-  const double dy = r[1] - nadir[1];
-  const double dz = r[2] - nadir[2];
-  height = std::sqrt(dx * dx + dy * dy + dz * dz);
+  normal = detail::unit_vector(detail::cross(r, v));
+  nadir = detail::scale(detail::unit_vector(r), radius);
+  height = detail::norm({r[0] - nadir[0], r[1] - nadir[1], r[2] - nadir[2]});
 }
 
 // The ground point P seen at off-nadir angle alpha on the sphere of radius R (the local
@@ -49,7 +38,7 @@ void nadir_frame(const Vec6& state, const Vec6& /*spherical*/, double radius, Ve
 // has P's longitude and latitude.
 void off_nadir_point(const Vec6& state, const Vec6& /*spherical*/, double radius, const Vec3& nadir,
                      const Vec3& normal, double height, double alpha, double& lon, double& lat) {
-  const double a_rad = alpha * kDegToRadRun;
+  const double a_rad = alpha * detail::deg_to_rad_13;
   // Q: the flat-Earth intersection, A = H tan alpha from N.
   const double a_flat = (height / std::cos(a_rad)) * std::sin(a_rad);
   const double rn = std::sqrt(state[0] * state[0] + state[1] * state[1] + state[2] * state[2]);
@@ -59,7 +48,7 @@ void off_nadir_point(const Vec6& state, const Vec6& /*spherical*/, double radius
     lat = std::numeric_limits<double>::quiet_NaN();
     return;
   }
-  const double gamma = std::asin(sin_gamma) * kRadToDegRun;
+  const double gamma = std::asin(sin_gamma) * detail::rad_to_deg_13;
   const double theta = gamma - alpha;
   // Chord N-P (triangle satellite, N, P: the angle at N is 90 deg + theta/2), then Q-P
   // along the line of sight, then Q-W in the tangent plane.
@@ -71,9 +60,9 @@ void off_nadir_point(const Vec6& state, const Vec6& /*spherical*/, double radius
                    nadir[2] + offset * normal[2]};
   // Longitude as in the spherical-state conversion, wrapped to (-180, 180].
   const double r = std::sqrt(wp[0] * wp[0] + wp[1] * wp[1] + wp[2] * wp[2]);
-  lon = angle_0_2pi(wp[1], wp[0]) * kRadToDegRun;
+  lon = angle_0_2pi(wp[1], wp[0]) * detail::rad_to_deg_13;
   if (lon > 180.0) lon -= 360.0;
-  lat = std::asin(wp[2] / r) * kRadToDegRun;
+  lat = std::asin(wp[2] / r) * detail::rad_to_deg_13;
 }
 
 }  // namespace orvus

@@ -3,15 +3,8 @@
 #pragma once
 
 #include "core/coords.hpp"
-#include "orvus/constants.hpp"
 
 namespace orvus {
-
-inline constexpr double kDegToRadRun = constants::deg_to_rad_13;
-inline constexpr double kRadToDegRun = constants::rad_to_deg_13;
-
-// C = A x B.
-void cross(const Vec3& a, const Vec3& b, Vec3& c);
 
 // Local frame of one instant: nadir point N at radius R below the satellite, the unit orbit
 // normal u = (r x v)/|r x v|, and the height H = |r - N|. `spherical` is not used.

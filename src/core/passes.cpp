@@ -16,6 +16,7 @@
 #include <limits>
 
 #include "core/eop_table.hpp"
+#include "core/vec3.hpp"
 #include "orvus/constants.hpp"
 #include "orvus/frames.hpp"
 
@@ -37,9 +38,7 @@ constexpr double kRootTol = 1e-6;    // s: AOS and LOS brackets
 constexpr double kMaxSample = 30.0;  // s: samples of a pass before its maximum is refined
 constexpr double kMinRange = 1e5;    // m: no range bound is taken below this
 
-double dot(const V3& a, const V3& b) {
-  return a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
-}
+using detail::dot;
 
 // The station: Earth-fixed position (m), the ellipsoid's unit normal there (geodetic up) and
 // the mask (rad).
@@ -340,11 +339,10 @@ std::vector<Pass> find_passes(const Propagator& orbit, const EarthOrientation& e
   const double span = since_epoch(start, end);
   if (!(span >= 0.0)) return {};
   // A day the table lacks stops here, before the nodes are made.
-  (void)eop.at(start.day + constants::mjd1950_to_jd - constants::mjd_zero_jd +
-               start.seconds / kDay);
-  (void)eop.at(end.day + constants::mjd1950_to_jd - constants::mjd_zero_jd + end.seconds / kDay);
+  (void)eop.at(utc_mjd(start));
+  (void)eop.at(utc_mjd(end));
   const detail::SiderealNodes nodes(start, span);
-  return detail::find_passes(orbit, eop.table().rows, nodes, station, start, span);
+  return detail::find_passes(orbit, detail::eop_rows(eop), nodes, station, start, span);
 }
 
 }  // namespace orvus

@@ -1,10 +1,12 @@
 #include "orvus/propagator.hpp"
 
 #include <cmath>
+#include <memory>
+#include <utility>
 
 #include "core/model.hpp"
+#include "core/report_factors.hpp"
 #include "core/sgp8.hpp"
-#include "orvus/constants.hpp"
 #include "orvus/error.hpp"
 
 namespace orvus {
@@ -36,18 +38,19 @@ Propagator::Propagator(const ElementSet& elements) : elements_(elements) {
   EarthConstants earth{};
   ZonalHarmonics j{};
   model_constants(math, earth, j);
-  const double elem[9] = {e.mean_motion, e.eccentricity, e.inclination, e.raan,
-                          e.arg_perigee, e.mean_anomaly, 0.0,           0.0,
-                          e.bstar};
-  sgp8_init(elem, earth, j, a_, b_);
-  mean_a_ = mean_semi_major_axis(elem, earth, j);
-  nodal_period_ = nodal_period(mean_a_, elem[2], earth, j);
-  epoch_phase_ = std::fmod(elem[4] + elem[5], constants::two_pi_13) / constants::two_pi_13;
+  auto model = std::make_shared<detail::Sgp8Model>();
+  model->elements = {e.mean_anomaly, e.raan,        e.arg_perigee, e.eccentricity,
+                     e.inclination,  e.mean_motion, e.bstar};
+  sgp8_init(model->elements, earth, j, model->coefficients);
+  mean_a_ = mean_semi_major_axis(model->elements, earth, j);
+  nodal_period_ = nodal_period(mean_a_, e.inclination, earth, j);
+  epoch_phase_ = std::fmod(e.arg_perigee + e.mean_anomaly, detail::two_pi_13) / detail::two_pi_13;
+  model_ = std::move(model);
 }
 
 StateVector Propagator::state_at(double tsince_s) const {
   StateVector s{};
-  sgp8_propagate(tsince_s, s, model_earth(), a_, b_);
+  sgp8_propagate(tsince_s, s, model_earth(), model_->elements, model_->coefficients);
   return s;
 }
 

@@ -20,17 +20,15 @@ namespace orvus {
 
 namespace {
 
-constexpr double kPi = constants::pi;
-constexpr double kRad = kPi / 180.0;
 // Margin for the cheap sub-satellite point: the equation of the equinoxes (under 1.2 s of
 // rotation), UT1 - UTC (under 0.9 s) and polar motion (under 1") stay below 0.01 deg.
-constexpr double kPositionMargin = 0.05 * kRad;
+constexpr double kPositionMargin = 0.05 * constants::deg_to_rad;
 constexpr double kMaxSkip = 1800.0;  // s
 
 // Angle of (a - b) for longitudes in radians, in [0, pi].
 double lon_gap(double a, double b) {
-  double d = std::fmod(std::fabs(a - b), 2.0 * kPi);
-  if (d > kPi) d = 2.0 * kPi - d;
+  double d = std::fmod(std::fabs(a - b), constants::two_pi);
+  if (d > constants::pi) d = constants::two_pi - d;
   return d;
 }
 
@@ -49,15 +47,15 @@ void init_screen(const SearchParams& p, const Propagator& orbit, Screen& s) {
     s.all_out = true;
     return;
   }
-  s.lon1 = lon1 * kRad;
-  s.lon2 = lon2 * kRad;
-  s.lat1 = lat1 * kRad;
-  s.lat2 = lat2 * kRad;
+  s.lon1 = lon1 * constants::deg_to_rad;
+  s.lon2 = lon2 * constants::deg_to_rad;
+  s.lat1 = lat1 * constants::deg_to_rad;
+  s.lat2 = lat2 * constants::deg_to_rad;
   // The cosine is concave over [-90, 90]: its smallest value in the box is at an edge.
   s.cos_min = std::max(std::min(std::cos(s.lat1), std::cos(s.lat2)), 0.0);
 
   const double a = orbit.mean_semi_major_axis_m();
-  const double e = orbit.sgp8_elements()[3];
+  const double e = orbit.elements().eccentricity;
   const double mu = model_earth()[2];
   if (!(std::isfinite(a) && a > 0.0 && e >= 0.0 && e < 0.5)) return;  // compute every step
   s.r_hi = a * (1.0 + e) * 1.03 + 30.0e3;
@@ -68,8 +66,8 @@ void init_screen(const SearchParams& p, const Propagator& orbit, Screen& s) {
 
   // Central angle from the nadir to the point seen at the largest off-nadir angle, largest
   // at the greatest radius on the smallest sphere; past the limb, the horizon.
-  const double alpha =
-      std::max({std::fabs(p.alpha0), std::fabs(p.alpha1), std::fabs(p.alpha2)}) * kRad;
+  const double alpha = std::max({std::fabs(p.alpha0), std::fabs(p.alpha1), std::fabs(p.alpha2)}) *
+                       constants::deg_to_rad;
   const double limb = std::asin(r_min_ground / s.r_hi);
   const double theta = alpha >= limb ? std::acos(r_min_ground / s.r_hi)
                                      : std::asin(s.r_hi * std::sin(alpha) / r_min_ground) - alpha;
@@ -86,8 +84,8 @@ double box_distance_bound(const Screen& s, double lon, double lat) {
   double lon_d = 0.0;
   bool inside = lon >= s.lon1 && lon <= s.lon2;
   if (!inside && s.wraps) {  // east of the box's west edge by less than its width?
-    double east = std::fmod(lon - s.lon1, 2.0 * kPi);
-    if (east < 0.0) east += 2.0 * kPi;
+    double east = std::fmod(lon - s.lon1, constants::two_pi);
+    if (east < 0.0) east += constants::two_pi;
     inside = east <= s.lon2 - s.lon1;
   }
   if (!inside) lon_d = std::min(lon_gap(lon, s.lon1), lon_gap(lon, s.lon2));
@@ -102,7 +100,7 @@ double box_distance_bound(const Screen& s, double lon, double lat) {
 bool screened_state(const Propagator& orbit, const Screen& s, double day, double seconds,
                     StateVector& tod) {
   const double tsince = since_epoch(orbit.elements().epoch, day, seconds);
-  sgp8_propagate(tsince, tod, model_earth(), orbit.sgp8_elements(), orbit.sgp8_coefficients());
+  tod = orbit.state_at(tsince);
   const double r = std::sqrt(tod[0] * tod[0] + tod[1] * tod[1] + tod[2] * tod[2]);
   // The bounds hold while the osculating orbit stays between r_lo and r_hi.
   const double v2 = tod[3] * tod[3] + tod[4] * tod[4] + tod[5] * tod[5];

@@ -16,6 +16,7 @@
 #include "core/best_angle.hpp"
 #include "core/coords.hpp"
 #include "core/off_nadir.hpp"
+#include "core/report_factors.hpp"
 #include "core/step_workers.hpp"
 #include "core/text.hpp"
 #include "core/time_text.hpp"
@@ -36,11 +37,11 @@ constexpr double kRestoreMargin = 1.0e-6;  // s
 
 void to_geodetic(double lon, double lat, double radius, double& gd_lon, double& gd_lat) {
   Vec3 c{};
-  spherical_to_cartesian({lon * kDegToRadRun, lat * kDegToRadRun, radius}, c);
+  spherical_to_cartesian({lon * detail::deg_to_rad_13, lat * detail::deg_to_rad_13, radius}, c);
   Vec3 g{};
   cartesian_to_geodetic(c, g);
-  gd_lon = g[0] * kRadToDegRun;
-  gd_lat = g[1] * kRadToDegRun;
+  gd_lon = g[0] * detail::rad_to_deg_13;
+  gd_lat = g[1] * detail::rad_to_deg_13;
 }
 
 // Geodetic corner (degrees) to geocentric longitude and latitude (degrees).
@@ -49,13 +50,13 @@ void corner_to_geocentric(double lon, double lat, double& gc_lon, double& gc_lat
   // turned by 180 deg of longitude. The latitude is held to [-pi/2, pi/2].
   Vec3 c{};
   geodetic_to_cartesian(
-      {lon * kDegToRadRun, std::clamp(lat * kDegToRadRun, -constants::half_pi, constants::half_pi),
-       0.0},
+      {lon * detail::deg_to_rad_13,
+       std::clamp(lat * detail::deg_to_rad_13, -constants::half_pi, constants::half_pi), 0.0},
       c);
   Vec3 s{};
   cartesian_to_spherical(c, s);
-  gc_lon = s[0] * kRadToDegRun;
-  gc_lat = s[1] * kRadToDegRun;
+  gc_lon = s[0] * detail::rad_to_deg_13;
+  gc_lat = s[1] * detail::rad_to_deg_13;
   // The conversion keeps the longitude but returns it in (-180, 180]: a corner at 180 E
   // could come back as -180 and a corner past 180 wrapped, leaving a box that holds nothing.
   // Put back the whole turns it lost.
@@ -109,7 +110,7 @@ constexpr double kDeepSpacePeriod = 225.0 * 60.0;  // s
 double horizon_angle_deg(const Propagator& orbit) {
   const double b = model_earth()[0] * constants::local_sphere_polar_ratio;
   const double apogee = orbit.mean_semi_major_axis_m() * (1.0 + orbit.elements().eccentricity);
-  return std::asin(std::min(b / apogee, 1.0)) * kRadToDegRun;
+  return std::asin(std::min(b / apogee, 1.0)) * detail::rad_to_deg_13;
 }
 
 std::string angle_text(double deg) {
@@ -119,7 +120,7 @@ std::string angle_text(double deg) {
 }
 
 void check_orbit_domain(const SearchParams& p, const Propagator& orbit) {
-  const double xnodp = orbit.sgp8_coefficients()[6];  // rad/s
+  const double xnodp = detail::sgp8_model(orbit).coefficients.mean_motion;  // rad/s
   const double period = 2.0 * constants::pi / xnodp;
   if (!(period < kDeepSpacePeriod)) {
     char minutes[32];
@@ -179,11 +180,9 @@ void compute_step(const SearchParams& p, const Propagator& orbit, const EopRows&
 
   // Propagate, transform, sub-satellite point.
   s.tsince = since_epoch(orbit.elements().epoch, cur_day, cur_sec);
-  StateVector state_tod{};
+  const StateVector state_tod = orbit.state_at(s.tsince);
   StateVector state_ef{};
-  sgp8_propagate(s.tsince, state_tod, model_earth(), orbit.sgp8_elements(),
-                 orbit.sgp8_coefficients());
-  tod_to_ef(cur_day + kMjd1950ToJd, cur_sec / 86400.0, state_tod, state_ef, table);
+  tod_to_ef(cur_day + constants::mjd1950_to_jd, cur_sec / 86400.0, state_tod, state_ef, table);
   Vec6 geo{};
   state_to_spherical(state_ef, geo);
 
@@ -209,9 +208,9 @@ void compute_step(const SearchParams& p, const Propagator& orbit, const EopRows&
 
 void tracking_points(const SearchParams& p, const StateVector& state_ef, const Vec6& geo,
                      double r_local, double pt[6]) {
-  double ssp_lon = geo[0] * kRadToDegRun;
+  double ssp_lon = geo[0] * detail::rad_to_deg_13;
   if (ssp_lon > 180.0) ssp_lon -= 360.0;
-  const double ssp_lat = geo[1] * kRadToDegRun;
+  const double ssp_lat = geo[1] * detail::rad_to_deg_13;
   Vec3 nadir{};
   Vec3 normal{};
   double height = 0.0;
@@ -302,9 +301,10 @@ void apply_step(const SearchParams& p, const Propagator& orbit, const EopRows& t
       st.min_day = st.prev_min_day;
       st.min_sec = st.prev_min_sec;
     }
-    best_off_nadir(table, model_earth(), orbit.sgp8_elements(), orbit.sgp8_coefficients(),
-                   orbit.elements().epoch, st.min_day, st.min_sec, p.cen_gc_lon, p.cen_gc_lat,
-                   c.best_alpha_deg, c.best_geocentric.lon_deg, c.best_geocentric.lat_deg);
+    const detail::Sgp8Model& model = detail::sgp8_model(orbit);
+    best_off_nadir(table, model_earth(), model.elements, model.coefficients, orbit.elements().epoch,
+                   st.min_day, st.min_sec, p.cen_gc_lon, p.cen_gc_lat, c.best_alpha_deg,
+                   c.best_geocentric.lon_deg, c.best_geocentric.lat_deg);
     to_geodetic(c.best_geocentric.lon_deg, c.best_geocentric.lat_deg, s.r_local,
                 c.best_geodetic.lon_deg, c.best_geodetic.lat_deg);
     const double best_dlon = lon_difference(c.best_geodetic.lon_deg, p.cen_lon);

@@ -2,12 +2,11 @@
 
 #include <cmath>
 
-#include "orvus/constants.hpp"
+#include "core/report_factors.hpp"
 
 namespace orvus {
 
 namespace {
-constexpr double kTwoPi = constants::two_pi_13;
 constexpr double kTothrd = 0.6666666666666666;
 constexpr double kRho = 0.15696615;         // reference density factor relating B to B*
 constexpr double kQo = 120000.0;            // m
@@ -16,28 +15,26 @@ constexpr double kDragThreshold = 0.00216;  // per day, on XNDTN
 }  // namespace
 
 double fmod2p(double x) {
-  const double k = std::trunc(x / kTwoPi);
-  double r = x - k * kTwoPi;
-  if (r < 0.0) r = r + kTwoPi;
+  const double k = std::trunc(x / detail::two_pi_13);
+  double r = x - k * detail::two_pi_13;
+  if (r < 0.0) r = r + detail::two_pi_13;
   return r;
 }
 
 double actan(double s, double c) {
   if (s == 0.0 && c == 0.0) return 0.0;
   double a = std::atan2(s, c);
-  if (a < 0.0) a = a + kTwoPi;
+  if (a < 0.0) a = a + detail::two_pi_13;
   return a;
 }
 
-void sgp8_init(const double (&elem)[9], const EarthConstants& earth, const ZonalHarmonics& j,
-               Sgp8Elements& sgp8_a, Sgp8Coefficients& sgp8_b) {
-  const double xno = elem[0];
-  const double eo = elem[1];
-  const double xincl = elem[2];
-  const double xnodeo = elem[3];
-  const double omegao = elem[4];
-  const double xmo = elem[5];
-  const double bstar = elem[8];
+void sgp8_init(const Sgp8Elements& elements, const EarthConstants& earth, const ZonalHarmonics& j,
+               Sgp8Coefficients& coefficients) {
+  const double xno = elements.mean_motion;
+  const double eo = elements.eccentricity;
+  const double xincl = elements.inclination;
+  const double omegao = elements.arg_perigee;
+  const double bstar = elements.bstar;
 
   const double ck2 = 0.5 * j[0];
   const double ck4 = -0.375 * j[2];
@@ -114,7 +111,7 @@ void sgp8_init(const double (&elem)[9], const EarthConstants& earth, const Zonal
             d1 * d2 * b1 + c4 * cos2g + c5 * sing);
   const double xndtn = xndt / xnodp;
 
-  double isimp = 0.0;
+  bool isimp = false;
   double edot = 0.0;
   double pp = 0.0;
   double gamma = 0.0;
@@ -125,7 +122,7 @@ void sgp8_init(const double (&elem)[9], const EarthConstants& earth, const Zonal
 
   // Little drag: mean motion and eccentricity change linearly.
   if (std::fabs(xndtn * 86400.0) < kDragThreshold) {
-    isimp = 1.0;
+    isimp = true;
     edot = -kTothrd * xndtn * (1.0 - eo);
   } else {
     // Full drag: the rate of the eccentricity,
@@ -214,41 +211,65 @@ void sgp8_init(const double (&elem)[9], const EarthConstants& earth, const Zonal
     ovgpp = 1.0 / (gamma * (pp + 1.0));
   }
 
-  sgp8_a = {xmo, xnodeo, omegao, eo, xincl, xno, elem[6], elem[7], bstar};
-  sgp8_b = {ck2,    xke,    sini,  cosi,  theta2, tthmun, xnodp,  sinio2, cosio2,
-            unm5th, unmth2, a3cof, xmdt1, xgdt1,  xhdt1,  xlldot, omgdt,  xnodot,
-            xndt,   isimp,  edot,  pp,    gamma,  xnd,    qq,     ed,     ovgpp};
+  Sgp8Coefficients& c = coefficients;
+  c.ck2 = ck2;
+  c.ke = xke;
+  c.sin_incl = sini;
+  c.cos_incl = cosi;
+  c.cos2_incl = theta2;
+  c.three_cos2_minus_1 = tthmun;
+  c.mean_motion = xnodp;
+  c.sin_half_incl = sinio2;
+  c.cos_half_incl = cosio2;
+  c.one_minus_5cos2 = unm5th;
+  c.one_minus_cos2 = unmth2;
+  c.j3_over_ck2 = a3cof;
+  c.mean_anomaly_rate_j2 = xmdt1;
+  c.perigee_rate_j2 = xgdt1;
+  c.node_rate_j2 = xhdt1;
+  c.mean_anomaly_rate = xlldot;
+  c.perigee_rate = omgdt;
+  c.node_rate = xnodot;
+  c.mean_motion_rate = xndt;
+  c.simple_drag = isimp;
+  c.eccentricity_rate = edot;
+  c.gamma = gamma;
+  c.n_power = pp;
+  c.n_scale = xnd;
+  c.e_power = qq;
+  c.e_scale = ed;
+  c.z_scale = ovgpp;
 }
 
 void sgp8_propagate(double tsince, StateVector& state, const EarthConstants& earth,
-                    const Sgp8Elements& sgp8_a, const Sgp8Coefficients& sgp8_b) {
+                    const Sgp8Elements& elements, const Sgp8Coefficients& coefficients) {
   const double t = tsince;
-  const double xmo = sgp8_a[0];
-  const double xnodeo = sgp8_a[1];
-  const double omegao = sgp8_a[2];
-  const double eo = sgp8_a[3];
+  const double xmo = elements.mean_anomaly;
+  const double xnodeo = elements.raan;
+  const double omegao = elements.arg_perigee;
+  const double eo = elements.eccentricity;
 
-  const double ck2 = sgp8_b[0];
-  const double xke = sgp8_b[1];
-  const double sini = sgp8_b[2];
-  const double cosi = sgp8_b[3];
-  const double theta2 = sgp8_b[4];
-  const double tthmun = sgp8_b[5];
-  const double xnodp = sgp8_b[6];
-  const double sinio2 = sgp8_b[7];
-  const double cosio2 = sgp8_b[8];
-  const double unm5th = sgp8_b[9];
-  const double unmth2 = sgp8_b[10];
-  const double a3cof = sgp8_b[11];
-  const double xmdt1 = sgp8_b[12];
-  const double xgdt1 = sgp8_b[13];
-  const double xhdt1 = sgp8_b[14];
-  const double xlldot = sgp8_b[15];
-  const double omgdt = sgp8_b[16];
-  const double xnodot = sgp8_b[17];
-  const double xndt = sgp8_b[18];
-  const double isimp = sgp8_b[19];
-  const double edot = sgp8_b[20];
+  const Sgp8Coefficients& c = coefficients;
+  const double ck2 = c.ck2;
+  const double xke = c.ke;
+  const double sini = c.sin_incl;
+  const double cosi = c.cos_incl;
+  const double theta2 = c.cos2_incl;
+  const double tthmun = c.three_cos2_minus_1;
+  const double xnodp = c.mean_motion;
+  const double sinio2 = c.sin_half_incl;
+  const double cosio2 = c.cos_half_incl;
+  const double unm5th = c.one_minus_5cos2;
+  const double unmth2 = c.one_minus_cos2;
+  const double a3cof = c.j3_over_ck2;
+  const double xmdt1 = c.mean_anomaly_rate_j2;
+  const double xgdt1 = c.perigee_rate_j2;
+  const double xhdt1 = c.node_rate_j2;
+  const double xlldot = c.mean_anomaly_rate;
+  const double omgdt = c.perigee_rate;
+  const double xnodot = c.node_rate;
+  const double xndt = c.mean_motion_rate;
+  const double edot = c.eccentricity_rate;
 
   // Secular gravity.
   double xmam = fmod2p(xmo + xlldot * t);
@@ -259,17 +280,17 @@ void sgp8_propagate(double tsince, StateVector& state, const EarthConstants& ear
   double xn = 0.0;
   double em = 0.0;
   double z1 = 0.0;
-  if (isimp != 0.0) {
+  if (c.simple_drag) {
     xn = xnodp + xndt * t;
     em = eo + edot * t;
     z1 = 0.5 * xndt * t * t;
   } else {
-    const double pp = sgp8_b[21];
-    const double gamma = sgp8_b[22];
-    const double xnd = sgp8_b[23];
-    const double qq = sgp8_b[24];
-    const double ed = sgp8_b[25];
-    const double ovgpp = sgp8_b[26];
+    const double pp = c.n_power;
+    const double gamma = c.gamma;
+    const double xnd = c.n_scale;
+    const double qq = c.e_power;
+    const double ed = c.e_scale;
+    const double ovgpp = c.z_scale;
     const double temp = 1.0 - gamma * t;
     const double temp1 = std::pow(temp, pp);
     xn = xnodp + xnd * (1.0 - temp1);

@@ -12,9 +12,8 @@ namespace orvus {
 
 namespace {
 
-[[noreturn]] void fail(const char* routine, const char* error) {
-  throw Error(ErrorKind::time, {std::string(" MESSAGE FROM ") + routine + " SUBROUTINE: ", error,
-                                " EXECUTION INTERRUPTED."});
+[[noreturn]] void fail(const char* error) {
+  throw Error(ErrorKind::time, {error, " EXECUTION INTERRUPTED."});
 }
 
 // Integer of width w into text at column `col` (1-based); a leading blank becomes '0'
@@ -42,18 +41,18 @@ void read_date_text(std::string_view text, double& day, double& seconds,
   double djm = 0.0;
   const int status =
       eraCal2jd(static_cast<int>(yyyy), static_cast<int>(mm), static_cast<int>(dd), &djm0, &djm);
-  if (status != 0) fail("INSTDJM3", " ERROR: INVALID CALENDAR DATE!");
-  day = djm - (2433282.5 - djm0);
+  if (status != 0) fail(" ERROR: INVALID CALENDAR DATE!");
+  day = day_number_of_mjd(djm0, djm);
   const double total = static_cast<double>(hh) * 3600.0 + static_cast<double>(mi) * 60.0 + ss;
-  if (total > 86400.0) fail("INSTDJM3", " ERROR: SECONDS OF THE DAY GREATER THAN 24H!");
-  if (total < 0.0) fail("INSTDJM3", " ERROR: SECONDS OF THE DAY NEGATIVE!");
+  if (total > 86400.0) fail(" ERROR: SECONDS OF THE DAY GREATER THAN 24H!");
+  if (total < 0.0) fail(" ERROR: SECONDS OF THE DAY NEGATIVE!");
   seconds = total;
 }
 
 void write_date_text(double day, double seconds, DateText& text) {
-  if (!(seconds <= 86400.0)) fail("INSTHOR3", " ERROR: SECONDS OF THE DAY GREATER THAN 24H!");
+  if (!(seconds <= 86400.0)) fail(" ERROR: SECONDS OF THE DAY GREATER THAN 24H!");
   // Negative seconds are written as they come; only values no time field can hold stop.
-  if (seconds < -1.0e12) fail("INSTHOR3", " ERROR: SECONDS OF THE DAY NEGATIVE!");
+  if (seconds < -1.0e12) fail(" ERROR: SECONDS OF THE DAY NEGATIVE!");
 
   // The date of the day number itself: at exactly 86400 s the fraction is not carried
   // into the next day (the time reads 24:00:00).
@@ -62,7 +61,7 @@ void write_date_text(double day, double seconds, DateText& text) {
   int month = 0;
   int mday = 0;
   double fd = 0.0;
-  (void)eraJd2cal(day + kMjd1950ToJd, fraction, &year, &month, &mday, &fd);
+  (void)eraJd2cal(day + constants::mjd1950_to_jd, fraction, &year, &month, &mday, &fd);
 
   text.fill(' ');
   put_int(text, 1, mday, 2, true);

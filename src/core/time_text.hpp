@@ -10,12 +10,16 @@
 
 namespace orvus {
 
-inline constexpr double kMjd1950ToJd = constants::mjd1950_to_jd;
-
 using DateText = std::array<char, 29>;
 
 inline std::string_view text_view(const DateText& t) {
   return {t.data(), t.size()};
+}
+
+// The day number of a calendar date from the two-part Modified Julian Date of eraCal2jd
+// (djm0 = 2400000.5, djm the MJD of 0 h): djm - (2433282.5 - djm0), in that form.
+inline double day_number_of_mjd(double djm0, double djm) {
+  return djm - (constants::mjd1950_to_jd - djm0);
 }
 
 // Text -> (day number, seconds of day). Raises Error for a total above 86400 s, a negative

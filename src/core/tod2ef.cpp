@@ -4,6 +4,8 @@
 
 #include <cmath>
 
+#include "orvus/constants.hpp"
+
 namespace orvus {
 
 void mat_vec(int n, int m, const double* a, const double* x, double* y) {
@@ -21,7 +23,7 @@ void tod_to_pef(double date1, double date2, const StateVector& tod, StateVector&
 void rotate_to_pef(double theta, const StateVector& tod, StateVector& pef) {
   const double c = std::cos(theta);
   const double s = std::sin(theta);
-  const double w = kEarthRotationRate;
+  const double w = constants::earth_rotation_rad_s;
   // By rows R = (C, S, 0), (-S, C, 0), (0, 0, 1); Rdot = w dR/dtheta.
   const Matrix3 r = {c, -s, 0.0, s, c, 0.0, 0.0, 0.0, 1.0};
   const Matrix3 rdot = {-s * w, -c * w, 0.0, c * w, -s * w, 0.0, 0.0, 0.0, 0.0};
@@ -35,7 +37,7 @@ void rotate_to_pef(double theta, const StateVector& tod, StateVector& pef) {
 
 void tod_to_ef(double date1, double date2, const StateVector& tod, StateVector& ef,
                const EopRows& table) {
-  const double mjd = date1 - 2400000.5 + date2;
+  const double mjd = date1 - constants::mjd_zero_jd + date2;
   double xp = 0.0;
   double yp = 0.0;
   double dut1 = 0.0;
@@ -50,8 +52,8 @@ void tod_to_ef(double date1, double date2, const StateVector& tod, StateVector& 
 void pef_to_ef(double date1, double ut1_date2, double xp, double yp, const StateVector& pef,
                StateVector& ef) {
   const double u = ut1_date2;
-  const double x = xp / 3600.0 * kDegToRad;
-  const double y = yp / 3600.0 * kDegToRad;
+  const double x = xp / 3600.0 * constants::deg_to_rad;
+  const double y = yp / 3600.0 * constants::deg_to_rad;
   // By rows W = (1, 0, x), (0, 1, -y), (-x, y, 1).
   const Matrix3 w = {1.0, 0.0, -x, 0.0, 1.0, y, x, -y, 1.0};
   std::array<double, 3> p1{};

@@ -6,15 +6,11 @@
 
 #include "core/eop.hpp"
 #include "core/sgp8.hpp"  // StateVector
-#include "orvus/constants.hpp"
 
 namespace orvus {
 
 // 3x3 matrix stored column after column: element (i, j) at index (j - 1) * 3 + (i - 1).
 using Matrix3 = std::array<double, 9>;
-
-inline constexpr double kEarthRotationRate = constants::earth_rotation_rad_s;
-inline constexpr double kDegToRad = constants::deg_to_rad;
 
 // Y = A X for the leading M x M block of A stored with N rows (here N = M = 3).
 void mat_vec(int n, int m, const double* a, const double* x, double* y);

@@ -25,7 +25,7 @@ std::string next_record(TextInput& in, std::size_t width, const char* which) {
   std::string line;
   if (!read_line(in, line)) {
     throw Error(ErrorKind::elements,
-                {" READ_2LINES: ERROR READING \"" + in.name + "\":",
+                {std::string(elements::kTwoLineLabel) + "ERROR READING \"" + in.name + "\":",
                  " END OF FILE BEFORE " + std::string(which) + " (LINE " +
                      std::to_string(in.line + 1) + ").",
                  " EXECUTION INTERRUPTED."},
@@ -41,7 +41,8 @@ ElementSet read_two_line_file(std::string_view file_name) {
   TextInput in;
   if (!open_text(in, name)) {
     throw Error(ErrorKind::io,
-                {" READ_2LINES: CANNOT OPEN THE TWO-LINE ELEMENT FILE \"" + name + "\".",
+                {std::string(elements::kTwoLineLabel) + "CANNOT OPEN THE TWO-LINE ELEMENT FILE \"" +
+                     name + "\".",
                  " EXECUTION INTERRUPTED."},
                 ErrorWhere(name));
   }

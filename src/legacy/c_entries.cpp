@@ -16,8 +16,8 @@ void set_up(const char* file_name, TLE_ELSET* element_set, double* mean_semi_maj
             double* nodal_period, double* epoch_phase, double earth[4], double sgp8_a[9],
             double sgp8_b[27]) {
   orvus::EarthConstants e{};
-  orvus::Sgp8Elements a{};
-  orvus::Sgp8Coefficients b{};
+  orvus::Sgp8ElementBlock a{};
+  orvus::Sgp8CoefficientBlock b{};
   // The name is a fixed 70-character field; a NUL ends it early for C callers.
   const std::string_view name(file_name, strnlen(file_name, 70));
   orvus::VEK_P1(name, *element_set, *mean_semi_major_axis, *nodal_period, *epoch_phase, e, a, b);

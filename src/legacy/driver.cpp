@@ -99,7 +99,12 @@ std::string trimmed(std::string_view field) {
 // case), else the first; which one is said on standard error.
 ElementSet run_elements(const RunParams& p) {
   const std::string file = trimmed(std::string_view(p.TLE_FILE).substr(0, 70));
-  std::vector<ElementSet> sets = read_element_file(file);
+  std::vector<ElementSet> sets;
+  try {
+    sets = read_element_file(file);
+  } catch (const Error& error) {
+    throw program_error(error);
+  }
   const std::string satellite = trimmed(p.SAT_NAME);
   const auto i = find_element_set(sets, satellite);
   const std::size_t chosen = i >= 0 ? static_cast<std::size_t>(i) : 0;
@@ -174,6 +179,47 @@ SearchParams to_search_params(const RunParams& p) {
   s.alpha2 = p.ALPHA2;
   s.element_file = p.TLE_FILE;
   return s;
+}
+
+RunParams report_params(const SearchParams& s, const ReportTitles& titles) {
+  const auto padded = [](std::string text, std::size_t width) {
+    text.resize(width, ' ');
+    return text;
+  };
+  RunParams p;
+  p.SAT_NAME = padded(titles.satellite, 50);
+  p.LOC_NAME = padded(titles.location, 70);
+  p.UTC_DIFF = s.utc_diff;
+  p.LON1 = s.lon1;
+  p.LAT1 = s.lat1;
+  p.LON2 = s.lon2;
+  p.LAT2 = s.lat2;
+  p.TLE_FILE = padded(s.element_file, 70);
+  p.ALPHA = s.alpha;
+  p.BETA = s.beta;
+  p.START_LOCAL = padded(titles.start_local, 29);
+  p.END_LOCAL = padded(titles.end_local, 29);
+  p.STEP = s.step;
+  p.GC_LON1 = s.gc_lon1;
+  p.GC_LAT1 = s.gc_lat1;
+  p.GC_LON2 = s.gc_lon2;
+  p.GC_LAT2 = s.gc_lat2;
+  p.CEN_GC_LON = s.cen_gc_lon;
+  p.CEN_GC_LAT = s.cen_gc_lat;
+  p.CEN_LON = s.cen_lon;
+  p.CEN_LAT = s.cen_lat;
+  p.START_DAY = s.start_day;
+  p.START_SEC = s.start_sec;
+  p.END_DAY = s.end_day;
+  p.END_SEC = s.end_sec;
+  INSTHOR3(p.START_DAY, p.START_SEC, p.START_UTC);
+  INSTHOR3(p.END_DAY, p.END_SEC, p.END_UTC);
+  p.ALPHA0 = s.alpha0;
+  p.ALPHA1 = s.alpha1;
+  p.ALPHA2 = s.alpha2;
+  p.SAT_LEN = trimmed_length(p.SAT_NAME);
+  p.LOC_LEN = trimmed_length(p.LOC_NAME);
+  return p;
 }
 
 void read_run_params(TextInput& in, RunParams& p) {
@@ -299,10 +345,11 @@ void ORVUS() {
     } else {
       screened_search(search, orbit, table, sink, settings.threads);
     }
-  } catch (const Fatal&) {
-    // A fatal error of the search leaves the reports as far as they were written.
+  } catch (const Fatal& error) {
+    // A fatal error of the search leaves the reports as far as they were written; its
+    // date-time texts are the report writer's.
     reports.commit();
-    throw;
+    throw program_error(error, "INSTHOR3");
   }
 
   double end_clock = 0.0;

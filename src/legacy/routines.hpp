@@ -3,6 +3,7 @@
 // the routines call.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -17,9 +18,30 @@
 #include "core/time_text.hpp"
 #include "core/tod2ef.hpp"
 #include "orvus/elements.hpp"
+#include "orvus/error.hpp"
 #include "orvus/vek_p1.h"
 
 namespace orvus {
+
+// The SGP8 blocks of the routines' interfaces, table positions from 1 at index 0.
+// Element block: XMO, XNODEO, OMEGAO, EO, XINCL, XNO, ELEM(7), ELEM(8), B*.
+// Coefficient block: CK2 XKE SINI COSI THETA2 TTHMUN XNODP SINIO2 COSIO2 UNM5TH UNMTH2 A3COF
+// XMDT1 XGDT1 XHDT1 XLLDOT OMGDT XNODOT XNDT ISIMP EDOT PP GAMMA XND QQ ED OVGPP.
+using Sgp8ElementBlock = std::array<double, 9>;
+using Sgp8CoefficientBlock = std::array<double, 27>;
+
+// The model's named values in the blocks' order, and back. `elem7` and `elem8` are carried
+// unchanged into the element block.
+void to_blocks(const Sgp8Elements& elements, const Sgp8Coefficients& coefficients,
+               Sgp8ElementBlock& sgp8_a, Sgp8CoefficientBlock& sgp8_b, double elem7 = 0.0,
+               double elem8 = 0.0);
+detail::Sgp8Model from_blocks(const Sgp8ElementBlock& sgp8_a, const Sgp8CoefficientBlock& sgp8_b);
+
+// The program's words for an error of the library met inside its routines: the routine's
+// header line before a date-time error (`routine` "INSTDJM3" or "INSTHOR3"), the element
+// reader's routine name in place of the library's two-line label, and the Earth-orientation
+// lookup's own three lines for a date the table does not cover. Other errors pass unchanged.
+Error program_error(const Error& error, const char* routine = nullptr);
 
 // --- Element set and orbit set-up ------------------------------------------------------
 // Reads the element file (a 70-character field used up to its last non-blank) into the
@@ -32,12 +54,12 @@ double PERNOD_V2_1(double a, double incl, const EarthConstants& earth, const Zon
 // Sets up the orbit from the element file `file_name`: constants, element set, SGP8 blocks,
 // mean semi-major axis (m), nodal period (s) and epoch phase.
 void VEK_P1(std::string_view file_name, TLE_ELSET& elset, double& mean_a, double& nodal_period,
-            double& epoch_phase, EarthConstants& earth, Sgp8Elements& sgp8_a,
-            Sgp8Coefficients& sgp8_b);
+            double& epoch_phase, EarthConstants& earth, Sgp8ElementBlock& sgp8_a,
+            Sgp8CoefficientBlock& sgp8_b);
 void SGP8_V2_2(const double (&elem)[9], const EarthConstants& earth, const ZonalHarmonics& j,
-               Sgp8Elements& sgp8_a, Sgp8Coefficients& sgp8_b);
+               Sgp8ElementBlock& sgp8_a, Sgp8CoefficientBlock& sgp8_b);
 void SGP8PR_V2_2(double tsince, StateVector& state, const EarthConstants& earth,
-                 const Sgp8Elements& sgp8_a, const Sgp8Coefficients& sgp8_b);
+                 const Sgp8ElementBlock& sgp8_a, const Sgp8CoefficientBlock& sgp8_b);
 double FMOD2P_V2_2(double x);
 double ACTAN_V2_2(double s, double c);
 
@@ -70,8 +92,8 @@ void LOLA2(const Vec6& state, const Vec6& spherical, double radius, const Vec3& 
            const Vec3& normal, double height, double alpha, double& lon, double& lat);
 double DDOT(int n, const double* x, int incx, const double* y, int incy);
 // `utc_diff`, `step` and `beta` are not used.
-void ALPHAOTIM4(const IersTable& table, const EarthConstants& earth, const Sgp8Elements& sgp8_a,
-                const Sgp8Coefficients& sgp8_b, const TLE_ELSET& elset, double& day,
+void ALPHAOTIM4(const IersTable& table, const EarthConstants& earth, const Sgp8ElementBlock& sgp8_a,
+                const Sgp8CoefficientBlock& sgp8_b, const TLE_ELSET& elset, double& day,
                 double& seconds, double utc_diff, double step, double target_lon, double target_lat,
                 double beta, double& best_alpha, double& lon, double& lat);
 

@@ -46,15 +46,6 @@ struct RunParams {
   std::int16_t SAT_LEN = 0, LOC_LEN = 0;
 };
 
-// What the orbit set-up entry returns.
-struct Orbit {
-  TLE_ELSET elset{};
-  double A_MEAN = 0.0, P_NODAL = 0.0, FRAC0 = 0.0;
-  EarthConstants earth{};
-  Sgp8Elements sgp8_a{};
-  Sgp8Coefficients sgp8_b{};
-};
-
 struct FileCloser {
   void operator()(std::FILE* f) const {
     if (f != nullptr) std::fclose(f);
@@ -144,6 +135,16 @@ class ReportSink : public ContactSink {
 
 // The search's parameters of a run.
 SearchParams to_search_params(const RunParams& p);
+
+// What a report header shows besides the search: the satellite's and the location's names
+// and the local start and end as written (padded here to 50, 70 and 29 characters).
+struct ReportTitles {
+  std::string satellite, location, start_local, end_local;
+};
+
+// The run parameters of a search made elsewhere (the planner's pairs), for the report
+// writers; the inverse of to_search_params.
+RunParams report_params(const SearchParams& s, const ReportTitles& titles);
 
 // Reads records 1 to 9 of the input file and derives the box, the UTC interval and the
 // names' lengths. Raises Fatal naming the file, the record and the line on bad input.

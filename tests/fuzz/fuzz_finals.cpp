@@ -10,9 +10,9 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace orvus;
-  IersTable table;
+  EopRows table;
   try {
-    READ_IERS_DATA(table, fuzz::scratch_file(data, size));
+    load_eop_file(table, fuzz::scratch_file(data, size));
   } catch (const Fatal&) {
     return 0;
   }
@@ -26,7 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::size_t row = 0;
     const bool scan = scan_eop_rows(date, table, row);
     try {
-      LOCATE_IERS_DATA(date, table, xp, yp, dut1);
+      locate_eop(date, table, xp, yp, dut1);
       if (!scan || xp != table.xp[row]) __builtin_trap();  // same row as the plain scan
     } catch (const Fatal&) {
       if (scan) __builtin_trap();

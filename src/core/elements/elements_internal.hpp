@@ -1,5 +1,5 @@
-// Inside the element-set reader: the two-line decoding shared with READ_2LINES, the keyword
-// records that the four OMM encodings are read into, and the one mapping of such a record
+// Inside the element-set reader: the two-line decoding shared with the fixed-record reader, the
+// keyword records that the four OMM encodings are read into, and the one mapping of such a record
 // to an ElementSet.
 #pragma once
 
@@ -12,16 +12,13 @@
 #include <vector>
 
 #include "core/fixed_field.hpp"
-#include "orvus/constants.hpp"
 #include "orvus/elements.hpp"
 
 namespace orvus::elements {
 
-// Conversion factors of the model's element reader: 2 pi as 6.2831853071796 and degrees to
-// radians as that 2 pi / 360 (not the exact pi / 180); seconds per day.
-inline constexpr double kTwoPi = constants::two_pi_13;
-inline constexpr double kDegToRad = constants::deg_to_rad_13;
-inline constexpr double kSecondsPerDay = constants::seconds_per_day;
+// The label that begins the first line of every message of the two-line decoding (and of an
+// element file that cannot be opened), so that a caller can tell them from the others.
+inline constexpr std::string_view kTwoLineLabel = " TWO-LINE ELEMENTS: ";
 
 // Fields of element lines 1 and 2 as written: degrees, revolutions per day, day of year.
 struct TwoLineFields {

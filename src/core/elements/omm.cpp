@@ -13,7 +13,9 @@
 #include <string>
 
 #include "core/elements/elements_internal.hpp"
+#include "core/report_factors.hpp"
 #include "core/text_input.hpp"
+#include "core/time_text.hpp"
 #include "orvus/error.hpp"
 
 namespace orvus::elements {
@@ -262,7 +264,7 @@ UtcInstant Mapper::epoch() const {
     djm += day_of_year - 1;
   }
   UtcInstant e;
-  e.day = djm - (2433282.5 - djm0);
+  e.day = day_number_of_mjd(djm0, djm);
   const std::string whole = std::to_string(hour * 3600 + minute * 60 + second);
   double seconds = 0.0;
   (void)to_double(whole + std::string(fraction), -static_cast<long>(fraction.size()), seconds);
@@ -313,12 +315,12 @@ ElementSet from_keywords(const KeywordRecord& record, const std::string& source,
     m.fail("MEAN_MOTION NOT POSITIVE: NO ORBIT CAN BE COMPUTED FROM THIS ELEMENT SET");
   if (!(eccentricity >= 0.0 && eccentricity < 1.0))
     m.fail("ECCENTRICITY NOT FROM 0 TO BELOW 1: NO ORBIT CAN BE COMPUTED FROM THIS ELEMENT SET");
-  e.mean_motion = mean_motion * kTwoPi / kSecondsPerDay;
+  e.mean_motion = mean_motion * detail::two_pi_13 / constants::seconds_per_day;
   e.eccentricity = eccentricity;
-  e.inclination = inclination * kDegToRad;
-  e.raan = raan * kDegToRad;
-  e.arg_perigee = arg_perigee * kDegToRad;
-  e.mean_anomaly = mean_anomaly * kDegToRad;
+  e.inclination = inclination * detail::deg_to_rad_13;
+  e.raan = raan * detail::deg_to_rad_13;
+  e.arg_perigee = arg_perigee * detail::deg_to_rad_13;
+  e.mean_anomaly = mean_anomaly * detail::deg_to_rad_13;
   return e;
 }
 

@@ -114,7 +114,8 @@ std::vector<ElementSet> read_element_file(const std::string& path) {
   const FileRead got = read_regular_file(path, kMaxFileBytes, text);
   if (got == FileRead::cannot_open) {
     throw Error(ErrorKind::io,
-                {" READ_2LINES: CANNOT OPEN THE TWO-LINE ELEMENT FILE \"" + path + "\".",
+                {std::string(elements::kTwoLineLabel) + "CANNOT OPEN THE TWO-LINE ELEMENT FILE \"" +
+                     path + "\".",
                  " EXECUTION INTERRUPTED."},
                 ErrorWhere{path, {}, 0, 0, 0});
   }

@@ -1,5 +1,5 @@
-// Two-line element sets: the decoding of element lines 1 and 2 (also used by READ_2LINES)
-// and catalogues of many two- or three-line sets in one file.
+// Two-line element sets: the decoding of element lines 1 and 2 (also used by the fixed-record
+// reader) and catalogues of many two- or three-line sets in one file.
 #include <erfa.h>
 
 #include <algorithm>
@@ -8,6 +8,8 @@
 #include <string>
 
 #include "core/elements/elements_internal.hpp"
+#include "core/report_factors.hpp"
+#include "core/time_text.hpp"
 #include "orvus/error.hpp"
 
 namespace orvus::elements {
@@ -29,7 +31,8 @@ namespace {
 
 void check_line(const std::string& line, const FieldSource& src, const char* message) {
   const auto digit = read_int_field(line, 69, 1, src);
-  if (digit != checksum(line)) throw Error(ErrorKind::elements, {std::string(" ") + message});
+  if (digit != checksum(line))
+    throw Error(ErrorKind::elements, {std::string(kTwoLineLabel) + message});
 }
 
 // Element lines carry their number in column 1; swapped or misplaced lines stop here.
@@ -37,15 +40,15 @@ void check_line_number(const std::string& line, const FieldSource& src, char num
   if (line[0] != number) {
     throw Error(
         ErrorKind::elements,
-        {" READ_2LINES: LINE " + std::to_string(src.line) + " OF \"" + std::string(src.file) +
-             "\" IS NOT ELEMENT LINE " + number + ":",
+        {std::string(kTwoLineLabel) + "LINE " + std::to_string(src.line) + " OF \"" +
+             std::string(src.file) + "\" IS NOT ELEMENT LINE " + number + ":",
          std::string(" IT MUST BEGIN WITH \"") + number + "\".", " EXECUTION INTERRUPTED."});
   }
 }
 
 [[noreturn]] void out_of_domain(const FieldSource& src, const char* what) {
   throw Error(ErrorKind::elements,
-              {" READ_2LINES: " + std::string(what) + " IN \"" + std::string(src.file) +
+              {std::string(kTwoLineLabel) + std::string(what) + " IN \"" + std::string(src.file) +
                    "\", LINE " + std::to_string(src.line) + ":",
                " NO ORBIT CAN BE COMPUTED FROM THIS ELEMENT SET.", " EXECUTION INTERRUPTED."});
 }
@@ -53,7 +56,7 @@ void check_line_number(const std::string& line, const FieldSource& src, char num
 }  // namespace
 
 void decode_line1(const std::string& line, const FieldSource& src, TwoLineFields& f) {
-  check_line(line, src, "READ_2LINE: Check sum of first line unmatched!");
+  check_line(line, src, "Check sum of first line unmatched!");
   check_line_number(line, src, '1');
   f.year2 = read_int_field(line, 19, 2, src);
   f.day_of_year = read_real_field(line, 21, 12, 8, src);
@@ -67,7 +70,7 @@ void decode_line1(const std::string& line, const FieldSource& src, TwoLineFields
 }
 
 void decode_line2(const std::string& line, const FieldSource& src, TwoLineFields& f) {
-  check_line(line, src, "READ_2LINE: Check sum of second line unmatched!");
+  check_line(line, src, "Check sum of second line unmatched!");
   check_line_number(line, src, '2');
   f.inclination = read_real_field(line, 9, 8, 4, src);
   f.raan = read_real_field(line, 18, 8, 4, src);
@@ -82,12 +85,12 @@ void decode_line2(const std::string& line, const FieldSource& src, TwoLineFields
 }
 
 void finish_two_line(const TwoLineFields& f, std::string_view file, long line1, ElementSet& set) {
-  set.mean_motion = f.mean_motion * kTwoPi / kSecondsPerDay;
+  set.mean_motion = f.mean_motion * detail::two_pi_13 / constants::seconds_per_day;
   set.eccentricity = f.eccentricity;
-  set.inclination = f.inclination * kDegToRad;
-  set.raan = f.raan * kDegToRad;
-  set.arg_perigee = f.arg_perigee * kDegToRad;
-  set.mean_anomaly = f.mean_anomaly * kDegToRad;
+  set.inclination = f.inclination * detail::deg_to_rad_13;
+  set.raan = f.raan * detail::deg_to_rad_13;
+  set.arg_perigee = f.arg_perigee * detail::deg_to_rad_13;
+  set.mean_anomaly = f.mean_anomaly * detail::deg_to_rad_13;
   set.bstar = f.bstar;
   set.mean_motion_dot = f.mean_motion_dot;
   set.mean_motion_ddot = f.mean_motion_ddot;
@@ -100,16 +103,16 @@ void finish_two_line(const TwoLineFields& f, std::string_view file, long line1, 
   // would come out negative or the 16-bit day would not hold it.
   if (!(f.day_of_year >= 1.0 && f.day_of_year < 367.0)) {
     throw Error(ErrorKind::elements,
-                {" READ_2LINES: EPOCH DAY OF YEAR OUT OF RANGE IN \"" + std::string(file) +
-                     "\", LINE " + std::to_string(line1) + ", COLUMNS 21-32.",
+                {std::string(kTwoLineLabel) + "EPOCH DAY OF YEAR OUT OF RANGE IN \"" +
+                     std::string(file) + "\", LINE " + std::to_string(line1) + ", COLUMNS 21-32.",
                  " EXECUTION INTERRUPTED."});
   }
   const auto d = static_cast<std::int16_t>(f.day_of_year);
-  set.epoch.seconds = (f.day_of_year - d) * kSecondsPerDay;
+  set.epoch.seconds = (f.day_of_year - d) * constants::seconds_per_day;
   double djm0 = 0.0;
   double djm = 0.0;
   (void)eraCal2jd(year, 1, 1, &djm0, &djm);
-  double epoch_day = djm - (2433282.5 - djm0);
+  double epoch_day = day_number_of_mjd(djm0, djm);
   epoch_day = d + epoch_day - 1.0;
   set.epoch.day = epoch_day;
 }
@@ -164,10 +167,11 @@ struct Cursor {
 
   std::string record(std::size_t width, const char* which) {
     if (next >= lines.size()) {
-      throw Error(ErrorKind::elements, {" READ_2LINES: ERROR READING \"" + source + "\":",
-                                        " END OF FILE BEFORE " + std::string(which) + " (LINE " +
-                                            std::to_string(next + 1) + ").",
-                                        " EXECUTION INTERRUPTED."});
+      throw Error(ErrorKind::elements,
+                  {std::string(kTwoLineLabel) + "ERROR READING \"" + source + "\":",
+                   " END OF FILE BEFORE " + std::string(which) + " (LINE " +
+                       std::to_string(next + 1) + ").",
+                   " EXECUTION INTERRUPTED."});
     }
     return fixed_record(lines[next++], width);
   }

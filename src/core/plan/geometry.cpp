@@ -7,6 +7,7 @@
 
 #include "core/boost_geometry.hpp"
 #include "core/plan/plan_internal.hpp"
+#include "core/vec3.hpp"
 #include "orvus/analysis.hpp"
 #include "orvus/constants.hpp"
 
@@ -14,20 +15,12 @@ namespace orvus::plan {
 
 namespace {
 constexpr double kPi = constants::pi;
-constexpr double kRad = kPi / 180.0;
+constexpr double kRad = constants::deg_to_rad;
 
-V3 cross(const V3& a, const V3& b) {
-  return {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
-}
-double dot(const V3& a, const V3& b) {
-  return a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
-}
-double norm(const V3& a) {
-  return std::sqrt(dot(a, a));
-}
-V3 scale(const V3& a, double k) {
-  return {a[0] * k, a[1] * k, a[2] * k};
-}
+using detail::cross;
+using detail::dot;
+using detail::norm;
+using detail::scale;
 
 // Whether X (on the great circle of n = A x B) lies on the short arc from A to B.
 bool on_arc(const V3& a, const V3& b, const V3& n, const V3& x) {

@@ -37,7 +37,7 @@ namespace plan {
 namespace {
 
 constexpr double kPi = constants::pi;
-constexpr double kRad = kPi / 180.0;
+constexpr double kRad = constants::deg_to_rad;
 // The cheap plane of the tracking points against the exact one (sidereal time without the
 // equation of the equinoxes, UT1 - UTC and polar motion: under 0.01 deg), with room.
 constexpr double kAlongMargin = 0.05 * kRad;
@@ -79,7 +79,7 @@ bool cheap_point(const Propagator& orbit, const Screen& s, double day, double se
                  CheapState& cs) {
   StateVector tod{};
   if (!screened_state(orbit, s, day, seconds, tod)) return false;
-  const double date1 = day + kMjd1950ToJd;
+  const double date1 = day + constants::mjd1950_to_jd;
   const double date2 = seconds / 86400.0;
   rotate_to_pef(eraGmst06(date1, date2, date1, date2), tod, cs.ef);
   const double x = cs.ef[0], y = cs.ef[1], z = cs.ef[2];
@@ -282,7 +282,7 @@ void sweep(const Plan& plan, const EarthOrientation& eop, std::size_t satellite,
   check_rule(plan, first, last);
   const PlanSatellite& ps = plan.satellites.at(satellite);
   const Propagator orbit(ps.elements);
-  const EopRows& table = eop.table().rows;
+  const EopRows& table = detail::eop_rows(eop);
   SearchParams sp;
   search_setup(ps.sensor, Box{-180.0, 180.0, -90.0, 90.0}, plan.interval, sp);
   sp.element_file = ps.elements_path;
@@ -299,7 +299,7 @@ void sweep(const Plan& plan, const EarthOrientation& eop, std::size_t satellite,
 }
 
 FrameGap sweep_frame_gap(const SearchParams& sp, const EopRows& table) {
-  const double mjd_start = sp.start_day + kMjd1950ToJd - 2400000.5;
+  const double mjd_start = utc_mjd(sp.start_day, 0.0);
   return frame_gap(table, mjd_start,
                    mjd_start + since_epoch(UtcInstant{sp.start_day, sp.start_sec},
                                            UtcInstant{sp.end_day, sp.end_sec}) /
@@ -415,7 +415,7 @@ std::size_t sweep_points(const SearchParams& sp, const Propagator& orbit, const 
       }
       // A day missing from the Earth-orientation table is computed: the run stops there, as
       // orvus's does.
-      if (!maybe && !eop_covers(cur_day + kMjd1950ToJd - 2400000.5 + cur_sec / 86400.0, table)) {
+      if (!maybe && !eop_covers(utc_mjd(cur_day, cur_sec), table)) {
         maybe = true;
       }
       days[nb] = cur_day;

@@ -1,8 +1,6 @@
 // The plan's results: the constraints, the whole plan on this machine (satellites and
 // ranges of targets on a pool of threads), opportunities.csv and opportunities.geojson, and
 // the exact byte form of opportunities for results computed elsewhere.
-#include <erfa.h>
-
 #include <algorithm>
 #include <atomic>
 #include <charconv>
@@ -22,32 +20,6 @@
 namespace orvus {
 
 namespace {
-
-// ISO 8601 to the millisecond, "2025-07-02T13:11:45.000Z" or "...-03:00": the time as the
-// reports write it (rounded to the nanosecond, then cut to the millisecond), so that a row
-// and the reports never differ by a millisecond. 24:00 is written as 00:00 of the next day.
-std::string iso_time(const UtcInstant& t, const std::optional<double>& offset_hours) {
-  DateText text{};
-  write_date_text(t.day, t.seconds, text);
-  const std::string_view v(text.data(), text.size());
-  std::string hms(v.substr(11, 12));  // HH:MM:SS.sss
-  double day = t.day;
-  if (hms.compare(0, 2, "24") == 0) {
-    hms.replace(0, 2, "00");
-    day += 1.0;
-  }
-  int y = 0, mo = 0, d = 0;
-  double fd = 0;
-  (void)eraJd2cal(day + kMjd1950ToJd, 0.5, &y, &mo, &d, &fd);
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%s", y, mo, d, hms.c_str());
-  std::string out = buf;
-  if (!offset_hours) return out + "Z";
-  const long minutes = std::lround(std::fabs(*offset_hours) * 60.0);
-  std::snprintf(buf, sizeof buf, "%c%02ld:%02ld", *offset_hours < 0 ? '-' : '+', minutes / 60,
-                minutes % 60);
-  return out + buf;
-}
 
 std::string fixed(double v, int digits) {
   char buf[64];

@@ -17,8 +17,7 @@ namespace {
 // stops the run here.
 double covered_span(const Plan& plan, const EarthOrientation& eop) {
   for (const UtcInstant& t : {plan.interval.start, plan.interval.end}) {
-    (void)eop.at(t.day + constants::mjd1950_to_jd - constants::mjd_zero_jd +
-                 t.seconds / constants::seconds_per_day);
+    (void)eop.at(utc_mjd(t));
   }
   return since_epoch(plan.interval.start, plan.interval.end);
 }
@@ -31,7 +30,7 @@ void add_passes(const Plan& plan, const EarthOrientation& eop, const detail::Sid
   }
   const Propagator orbit(plan.satellites[satellite].elements);
   for (std::size_t k = 0; k < plan.stations.size(); ++k) {
-    for (const Pass& p : detail::find_passes(orbit, eop.table().rows, nodes, plan.stations[k],
+    for (const Pass& p : detail::find_passes(orbit, detail::eop_rows(eop), nodes, plan.stations[k],
                                              plan.interval.start, span))
       out.push_back({satellite, k, p});
   }

@@ -31,6 +31,7 @@
 #include "core/step_workers.hpp"
 #include "core/time_text.hpp"
 #include "core/tod2ef.hpp"
+#include "core/vec3.hpp"
 #include "orvus/constants.hpp"
 #include "orvus/geodesy.hpp"
 
@@ -43,16 +44,9 @@ constexpr double kRad = constants::deg_to_rad;
 constexpr double kRootTolerance = 1e-6;  // s
 constexpr double kSmallestSplit = 1e-3;  // s: a step halved no further than this
 
-double dot(const V3& a, const V3& b) {
-  return a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
-}
-V3 cross(const V3& a, const V3& b) {
-  return {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
-}
-V3 unit_of(const V3& a) {
-  const double n = std::sqrt(dot(a, a));
-  return {a[0] / n, a[1] / n, a[2] / n};
-}
+using detail::cross;
+using detail::dot;
+using detail::unit_vector;
 double lon_deg(const V3& v) {
   return std::atan2(v[1], v[0]) / kRad;
 }
@@ -75,8 +69,8 @@ bool within_arc(const SensorLine& l, const V3& x) {
 
 LineModel::LineModel(const SearchParams& p, const Propagator& orbit, const EopRows& table)
     : p_(p), orbit_(orbit), table_(table) {
-  const double mjd0 = p.start_day + kMjd1950ToJd - constants::mjd_zero_jd;
-  const double mjd1 = p.end_day + kMjd1950ToJd - constants::mjd_zero_jd;
+  const double mjd0 = utc_mjd(p.start_day, 0.0);
+  const double mjd1 = utc_mjd(p.end_day, 0.0);
   node0_ = std::floor(mjd0) - 2.0;
   const double days = std::max(mjd1 - node0_, 0.0) + 4.0;
   nodes_ = static_cast<std::size_t>(days * 24.0) + 2;
@@ -124,9 +118,8 @@ SensorLine LineModel::at(double t) const {
   l.utc = utc_at(t);
   const double day = l.utc.day, sec = l.utc.seconds;
   l.tsince = since_epoch(orbit_.elements().epoch, day, sec);
-  StateVector tod{};
-  sgp8_propagate(l.tsince, tod, model_earth(), orbit_.sgp8_elements(), orbit_.sgp8_coefficients());
-  const double date1 = day + kMjd1950ToJd;
+  const StateVector tod = orbit_.state_at(l.tsince);
+  const double date1 = day + constants::mjd1950_to_jd;
   const double date2 = sec / 86400.0;
   double xp = 0.0, yp = 0.0, dut1 = 0.0;
   locate_eop(date1 - constants::mjd_zero_jd + date2, table_, xp, yp, dut1);
@@ -148,7 +141,7 @@ SensorLine LineModel::at(double t) const {
     write_date_text(ld, ls, text);
     state_out_of_domain(p_, orbit_, text, tod, l.R);
   }
-  l.u = unit_of(cross(r, v));
+  l.u = unit_vector(cross(r, v));
   l.n = cross(l.u, l.up);
   const double alphas[3] = {p_.alpha0, p_.alpha1, p_.alpha2};
   for (int i = 0; i < 3; ++i) {
@@ -188,7 +181,7 @@ Geometry geometry_of(const Prepared& t) {
     for (std::size_t i = 0; i + 1 < n; ++i) {
       const V3 m = cross(r.v[i], r.v[i + 1]);
       if (!(dot(m, m) > 0.0)) continue;
-      g.edges.push_back({r.v[i], r.v[i + 1], unit_of(m)});
+      g.edges.push_back({r.v[i], r.v[i + 1], unit_vector(m)});
     }
   };
   switch (t.kind) {
@@ -653,7 +646,7 @@ void sweep_instants(const LineModel& model, const Propagator& orbit, const Scree
       if (out_for >= 0.0) clear_until = std::max(clear_until, ta + out_for);
       // A day missing from the Earth-orientation table is computed: the run stops there, as
       // orvus's does.
-      if (!eop_covers(day + kMjd1950ToJd - 2400000.5 + sec / 86400.0, model.table())) need[j] = 1;
+      if (!eop_covers(utc_mjd(day, sec), model.table())) need[j] = 1;
       if (tb <= clear_until) continue;
       examine[j] = 1;
       need[j] = need[j + 1] = 1;
@@ -718,7 +711,7 @@ std::pair<V3, double> swept_cap(const SensorLine& a, const SensorLine& b, double
   V3 c{};
   for (const V3& p : ends)
     for (std::size_t i = 0; i < 3; ++i) c[i] += p[i];
-  c = unit_of(c);
+  c = unit_vector(c);
   double radius = 0.0;
   for (const V3& p : ends) radius = std::max(radius, std::acos(std::clamp(dot(c, p), -1.0, 1.0)));
   const double h = b.t - a.t;
@@ -733,7 +726,7 @@ void sweep_swath(const Plan& plan, const EarthOrientation& eop, std::size_t sate
                  const std::function<void(double)>& progress, int threads) {
   const PlanSatellite& ps = plan.satellites.at(satellite);
   const Propagator orbit(ps.elements);
-  const EopRows& table = eop.table().rows;
+  const EopRows& table = detail::eop_rows(eop);
   SearchParams sp;
   search_setup(ps.sensor, Box{-180.0, 180.0, -90.0, 90.0}, plan.interval, sp);
   sp.element_file = ps.elements_path;
@@ -770,7 +763,7 @@ void sweep_swath(const Plan& plan, const EarthOrientation& eop, std::size_t sate
     std::vector<Entry> hits;
     std::vector<std::size_t> at;
     V3 c = {l0.pt[1][0] + l0.pt[2][0], l0.pt[1][1] + l0.pt[2][1], l0.pt[1][2] + l0.pt[2][2]};
-    c = unit_of(c);
+    c = unit_vector(c);
     B2 q[2];
     const int nq = cap_boxes(std::atan2(c[1], c[0]), std::asin(std::clamp(c[2], -1.0, 1.0)),
                              std::acos(std::clamp(dot(c, l0.pt[1]), -1.0, 1.0)) + 1e-9, q);
@@ -863,7 +856,7 @@ MidLine between(const SensorLine& a, const SensorLine& m, const SensorLine& b, d
   const double w0 = 2.0 * (x - 0.5) * (x - 1.0), wm = -4.0 * x * (x - 1.0),
                w1 = 2.0 * x * (x - 0.5);
   auto mix = [&](const V3& p, const V3& q, const V3& z) {
-    return unit_of(V3{w0 * p[0] + wm * q[0] + w1 * z[0], w0 * p[1] + wm * q[1] + w1 * z[1],
+    return unit_vector(V3{w0 * p[0] + wm * q[0] + w1 * z[0], w0 * p[1] + wm * q[1] + w1 * z[1],
                       w0 * p[2] + wm * q[2] + w1 * z[2]});
   };
   MidLine l;
@@ -978,7 +971,7 @@ void sweep_points(const Plan& plan, const EarthOrientation& eop, std::size_t sat
   check_orbit_domain(sp, orbit);
   Screen scr;
   init_screen(sp, orbit, scr);
-  const LineModel model(sp, orbit, eop.table().rows);
+  const LineModel model(sp, orbit, detail::eop_rows(eop));
 
   // The screening's boxes: the points by tiles of 5 x 5 degrees.
   std::vector<BBox> tiles;
