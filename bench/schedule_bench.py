@@ -7,8 +7,8 @@
 Amazonia 1's orbit a third of a revolution apart, each with a 2 deg camera rolling +-30 deg at
 1.5 deg/s and settling 10 s, 300 s of imaging a revolution, a 250 Gbit recorder filled at
 0.8 Gbit/s; two stations (Cuiaba, Alcantara) at 0.3 Gbit/s; daylight only; 7 days at 1 s.
-orvus-plan runs it with the schedule's default time limit of 60 s. Targets: the solver within
-its 60 s, a gap under 1 %. Prints the sweep, the candidates, the solve and the schedule's
+orvus-plan runs it with a time limit of 55 s, which leaves the candidates and the model their
+few seconds. Targets: the schedule (candidates, model and solve) within 60 s, a gap under 1 %. Prints the sweep, the candidates, the solve and the schedule's
 figures (from schedule.json and orvus-plan's summary) and the run's peak memory, and checks
 the schedule as written against the deck's rules (once per target, roll and settle between
 images, imaging time per revolution, recorder level, data volume, the objective).
@@ -92,6 +92,7 @@ output = "out"
 min_sun_elevation_deg = 10.0
 
 [schedule]
+time_limit_s = 55.0
 {satellites}
 [[station]]
 name = "CUIABA"
@@ -167,8 +168,8 @@ def main():
           f"solver {s['solve_seconds']:.1f} s (limit {s['time_limit_s']:g} s)")
     faults = check(os.path.join(work, "out"), s)
     print("schedule as written:", "; ".join(faults[:10]) if faults else "feasible")
-    ok = s["solve_seconds"] <= s["time_limit_s"] + 1.0 and s["gap"] < 0.01 and not faults
-    print("targets (solver within its 60 s, gap under 1 %):", "met" if ok else "NOT MET")
+    ok = s["seconds"] <= 60.0 and s["gap"] < 0.01 and not faults
+    print("targets (a schedule within 60 s, gap under 1 %):", "met" if ok else "NOT MET")
     return 0 if ok else 1
 
 
