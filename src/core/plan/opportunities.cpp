@@ -272,6 +272,16 @@ double screen_instant(const TargetIndex& ix, const Screen& scr, const SearchPara
   return out_for;
 }
 
+SatelliteSweep::SatelliteSweep(const Plan& plan, const EarthOrientation& eop, std::size_t satellite,
+                               const Interval& interval)
+    : orbit(plan.satellites.at(satellite).elements), table(detail::eop_rows(eop)) {
+  const PlanSatellite& ps = plan.satellites.at(satellite);
+  search_setup(ps.sensor, Box{-180.0, 180.0, -90.0, 90.0}, interval, sp);
+  sp.element_file = ps.elements_path;
+  check_orbit_domain(sp, orbit);
+  init_screen(sp, orbit, scr);
+}
+
 void sweep(const Plan& plan, const EarthOrientation& eop, std::size_t satellite, std::size_t first,
            std::size_t last, const std::vector<ContactSink*>& sinks,
            const std::function<void(double)>& progress, int threads) {
@@ -280,18 +290,11 @@ void sweep(const Plan& plan, const EarthOrientation& eop, std::size_t satellite,
     return;
   }
   check_rule(plan, first, last);
-  const PlanSatellite& ps = plan.satellites.at(satellite);
-  const Propagator orbit(ps.elements);
-  const EopRows& table = detail::eop_rows(eop);
-  SearchParams sp;
-  search_setup(ps.sensor, Box{-180.0, 180.0, -90.0, 90.0}, plan.interval, sp);
-  sp.element_file = ps.elements_path;
-  check_orbit_domain(sp, orbit);
-  Screen scr;
-  init_screen(sp, orbit, scr);
+  const SatelliteSweep s(plan, eop, satellite);
   const TargetIndex ix =
-      index_targets(plan, satellite, first, last, scr, sweep_frame_gap(sp, table));
-  const std::size_t computed = sweep_points(sp, orbit, table, scr, ix, sinks, progress, threads);
+      index_targets(plan, satellite, first, last, s.scr, sweep_frame_gap(s.sp, s.table));
+  const std::size_t computed =
+      sweep_points(s.sp, s.orbit, s.table, s.scr, ix, sinks, progress, threads);
   if (std::getenv("ORVUS_PLAN_STATS") != nullptr) {
     std::fprintf(stderr, " ORVUS-PLAN: SATELLITE %zu: %zu STEPS COMPUTED EXACTLY.\n", satellite + 1,
                  computed);

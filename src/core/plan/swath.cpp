@@ -724,15 +724,11 @@ std::pair<V3, double> swept_cap(const SensorLine& a, const SensorLine& b, double
 void sweep_swath(const Plan& plan, const EarthOrientation& eop, std::size_t satellite,
                  std::size_t first, std::size_t last, const std::vector<ContactSink*>& sinks,
                  const std::function<void(double)>& progress, int threads) {
-  const PlanSatellite& ps = plan.satellites.at(satellite);
-  const Propagator orbit(ps.elements);
-  const EopRows& table = detail::eop_rows(eop);
-  SearchParams sp;
-  search_setup(ps.sensor, Box{-180.0, 180.0, -90.0, 90.0}, plan.interval, sp);
-  sp.element_file = ps.elements_path;
-  check_orbit_domain(sp, orbit);
-  Screen scr;
-  init_screen(sp, orbit, scr);
+  const SatelliteSweep setup(plan, eop, satellite);
+  const Propagator& orbit = setup.orbit;
+  const EopRows& table = setup.table;
+  const SearchParams& sp = setup.sp;
+  const Screen& scr = setup.scr;
   const LineModel model(sp, orbit, table);
 
   const std::size_t n = last > first ? last - first : 0;
@@ -857,7 +853,7 @@ MidLine between(const SensorLine& a, const SensorLine& m, const SensorLine& b, d
                w1 = 2.0 * x * (x - 0.5);
   auto mix = [&](const V3& p, const V3& q, const V3& z) {
     return unit_vector(V3{w0 * p[0] + wm * q[0] + w1 * z[0], w0 * p[1] + wm * q[1] + w1 * z[1],
-                      w0 * p[2] + wm * q[2] + w1 * z[2]});
+                          w0 * p[2] + wm * q[2] + w1 * z[2]});
   };
   MidLine l;
   l.up = mix(a.up, m.up, b.up);
@@ -961,17 +957,13 @@ void sweep_points(const Plan& plan, const EarthOrientation& eop, std::size_t sat
                   const BandPoints& pts,
                   const std::function<void(const std::vector<PointCrossing>&)>& found,
                   const std::function<void(double)>& progress, int threads) {
-  const PlanSatellite& ps = plan.satellites.at(satellite);
-  const Propagator orbit(ps.elements);
   Interval interval = plan.interval;
   interval.step_s = kPointStep;
-  SearchParams sp;
-  search_setup(ps.sensor, Box{-180.0, 180.0, -90.0, 90.0}, interval, sp);
-  sp.element_file = ps.elements_path;
-  check_orbit_domain(sp, orbit);
-  Screen scr;
-  init_screen(sp, orbit, scr);
-  const LineModel model(sp, orbit, detail::eop_rows(eop));
+  const SatelliteSweep setup(plan, eop, satellite, interval);
+  const Propagator& orbit = setup.orbit;
+  const SearchParams& sp = setup.sp;
+  const Screen& scr = setup.scr;
+  const LineModel model(sp, orbit, setup.table);
 
   // The screening's boxes: the points by tiles of 5 x 5 degrees.
   std::vector<BBox> tiles;

@@ -34,6 +34,19 @@ struct CheapState {
 bool cheap_point(const Propagator& orbit, const Screen& s, double day, double seconds,
                  CheapState& cs);
 
+// What one satellite's sweep starts from: its orbit, its search over the whole Earth in the
+// plan's interval (or the given one) and the screening of that search.
+struct SatelliteSweep {
+  SatelliteSweep(const Plan& plan, const EarthOrientation& eop, std::size_t satellite,
+                 const Interval& interval);
+  SatelliteSweep(const Plan& plan, const EarthOrientation& eop, std::size_t satellite)
+      : SatelliteSweep(plan, eop, satellite, plan.interval) {}
+  const Propagator orbit;
+  const EopRows& table;
+  SearchParams sp;
+  Screen scr;
+};
+
 // The targets [first, last) of one satellite's sweep: prepared, and each bounding box an entry
 // of the R-tree with what the screening bounds need of it.
 struct TargetIndex {
