@@ -39,7 +39,6 @@ namespace orvus::plan {
 
 namespace {
 
-constexpr double kPi = constants::pi;
 constexpr double kRad = constants::deg_to_rad;
 constexpr double kRootTolerance = 1e-6;  // s
 constexpr double kSmallestSplit = 1e-3;  // s: a step halved no further than this
