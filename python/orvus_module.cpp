@@ -21,7 +21,6 @@
 #include <utility>
 #include <vector>
 
-#include "core/search.hpp"
 #include "orvus/analysis.hpp"
 #include "orvus/contacts.hpp"
 #include "orvus/earth_orientation.hpp"
@@ -66,11 +65,7 @@ class SignalCheck {
 // finite state above the ground at `t` (named in local time, UTC + `offset_hours`).
 void check_model_domain(const orvus::Propagator& orbit, orvus::UtcInstant t,
                         double offset_hours = 0.0) {
-  orvus::SearchParams p;
-  p.start_day = t.day;
-  p.start_sec = t.seconds;
-  p.utc_diff = offset_hours;
-  orvus::check_orbit_domain(p, orbit);
+  orvus::check_orbit(orbit, orvus::Interval{t, t, 1.0, offset_hours});
 }
 
 // Earth-orientation tables by path and modification time: loaded once per process.

@@ -15,9 +15,8 @@
 #include <set>
 
 #include "../orvus-plan/page.hpp"
-#include "core/plan/plan_internal.hpp"
-#include "core/safe_output.hpp"
 #include "orvus/error.hpp"
+#include "orvus/safe_output.hpp"
 #include "world_atlas.hpp"
 
 namespace orvus::plan_outputs {
@@ -170,7 +169,7 @@ std::string fnv1a(std::string_view bytes) {
 
 OutputFolder::OutputFolder(const std::string& dir, bool reports, std::string_view stop_message)
     : dir_(dir), abs_(make_folder(dir)), stage_(abs_ / kStagingName), reports_(reports) {
-  lock_ = std::make_unique<detail::ExclusiveLock>(abs_.string());
+  lock_ = std::make_unique<io::ExclusiveLock>(abs_.string());
   if (lock_->busy()) {
     fail(named(" ANOTHER PLANNER IS WRITING TO THE OUTPUT FOLDER ", dir) + " (IT IS LOCKED).", dir);
   }
@@ -189,21 +188,20 @@ OutputFolder::OutputFolder(const std::string& dir, bool reports, std::string_vie
   }
   // Under the lock, nobody else can be writing the temporaries: what is there, a killed run
   // left.
-  detail::remove_tree(stage_.string());
-  cleanup_ = std::make_unique<detail::StopCleanup>(stop_message);
+  io::remove_tree(stage_.string());
+  cleanup_ = std::make_unique<io::StopCleanup>(stop_message);
   cleanup_->add(stage_.string(), true);
   cleanup_->arm();
   if (::mkdir(stage_.c_str(), 0777) != 0 ||
       (reports_ && ::mkdir((stage_ / kReports).c_str(), 0777) != 0)) {
     const int err = errno;
-    detail::remove_tree(stage_.string());
-    fail(named(" CANNOT WRITE IN THE OUTPUT FOLDER ", dir) + ": " + detail::error_text(err) + ".",
-         dir);
+    io::remove_tree(stage_.string());
+    fail(named(" CANNOT WRITE IN THE OUTPUT FOLDER ", dir) + ": " + io::error_text(err) + ".", dir);
   }
 }
 
 OutputFolder::~OutputFolder() {
-  if (!committed_) detail::remove_tree(stage_.string());
+  if (!committed_) io::remove_tree(stage_.string());
   if (cleanup_) cleanup_->disarm();
 }
 
@@ -217,7 +215,7 @@ std::string OutputFolder::shown(const std::string& relative) const {
 
 void OutputFolder::write(const std::string& relative,
                          const std::function<void(std::ostream&)>& body) {
-  detail::CheckedFile file(staged(relative).string());
+  io::CheckedFile file(staged(relative).string());
   try {
     if (file.error() == 0) body(file.stream());
   } catch (const Error&) {
@@ -227,7 +225,7 @@ void OutputFolder::write(const std::string& relative,
   }
   const int err = file.close();
   if (err != 0) {
-    fail(named(" CANNOT WRITE ", shown(relative)) + ": " + detail::error_text(err) + ".",
+    fail(named(" CANNOT WRITE ", shown(relative)) + ": " + io::error_text(err) + ".",
          shown(relative), true);
   }
   written_.push_back(relative);
@@ -288,7 +286,7 @@ void OutputFolder::put_in_place() {
     if (std::rename(p.to.c_str(), p.aside.c_str()) != 0) {
       const int err = errno;
       for (auto it = done.rbegin(); it != done.rend(); ++it) take_back(*it);
-      fail(named(" CANNOT REMOVE THE EARLIER ", shown(name)) + ": " + detail::error_text(err) + ".",
+      fail(named(" CANNOT REMOVE THE EARLIER ", shown(name)) + ": " + io::error_text(err) + ".",
            shown(name), true);
     }
     done.push_back(p);
@@ -315,7 +313,7 @@ void OutputFolder::put_in_place() {
     if (!ok) {
       const int err = errno;
       for (auto it = done.rbegin(); it != done.rend(); ++it) take_back(*it);
-      fail(named(" CANNOT PUT ", shown(name)) + " IN PLACE: " + detail::error_text(err) + ".",
+      fail(named(" CANNOT PUT ", shown(name)) + " IN PLACE: " + io::error_text(err) + ".",
            shown(name), true);
     }
     done.push_back(p);
@@ -331,7 +329,7 @@ void OutputFolder::commit() {
   cleanup_->replace([this] { put_in_place(); });
   committed_ = true;
   // What is left in the temporary folder is the earlier outputs.
-  detail::remove_tree(stage_.string());
+  io::remove_tree(stage_.string());
 }
 
 CoverageGrid coverage_grid(const Plan& plan) {
@@ -385,8 +383,8 @@ void write_report_index(const Plan& plan, const std::vector<std::string>& folder
   out << "folder,satellite,target_id\n";
   const std::size_t n = plan.targets.size();
   for (std::size_t i = 0; i < folders.size(); ++i) {
-    out << folders[i] << ',' << plan::csv_text(plan.satellites.at(i / n).name) << ','
-        << plan::csv_text(plan.targets.at(i % n).id) << '\n';
+    out << folders[i] << ',' << csv_field(plan.satellites.at(i / n).name) << ','
+        << csv_field(plan.targets.at(i % n).id) << '\n';
   }
 }
 

@@ -17,10 +17,10 @@
 #include "orvus/plan.hpp"
 #include "orvus/plan_schedule.hpp"
 
-namespace orvus::detail {
+namespace orvus::io {
 class ExclusiveLock;
 class StopCleanup;
-}  // namespace orvus::detail
+}  // namespace orvus::io
 
 namespace orvus::plan_outputs {
 
@@ -77,8 +77,8 @@ class OutputFolder {
   bool reports_ = false;
   bool committed_ = false;
   std::vector<std::string> written_;
-  std::unique_ptr<detail::ExclusiveLock> lock_;
-  std::unique_ptr<detail::StopCleanup> cleanup_;
+  std::unique_ptr<io::ExclusiveLock> lock_;
+  std::unique_ptr<io::StopCleanup> cleanup_;
   // What the page shows beside the opportunities (write_schedule).
   const PlanSchedule* schedule_ = nullptr;
   const std::vector<PlanPass>* schedule_passes_ = nullptr;

@@ -7,15 +7,14 @@
 #include <string>
 #include <vector>
 
-#include "core/text.hpp"
-#include "legacy/run.hpp"
+#include "legacy/program.hpp"
 #include "orvus/analysis.hpp"
 
 namespace orvus::map {
 
 // A fixed-width field of the run without its padding.
 inline std::string trimmed(const std::string& field) {
-  return std::string(trim_blanks(field));
+  return field.substr(0, field.find_last_not_of(' ') + 1);
 }
 
 using LonLat = GroundPoint;  // degrees

@@ -50,13 +50,11 @@ Contact map_contact(const orvus::Contact& c) {
 }
 
 void read_run(const std::filesystem::path& dir, Run& run) {
-  TextInput in;
   const std::string input = (dir / kInputFile).string();
-  if (!open_text(in, input)) {
+  if (!read_run_file(input, run.params)) {
     throw Fatal{" ORVUS-MAP: CANNOT OPEN THE INPUT FILE \"" + input + "\".",
                 " EXECUTION INTERRUPTED."};
   }
-  read_run_params(in, run.params);
   const RunParams& p = run.params;
   const std::filesystem::path tle(trimmed(p.TLE_FILE));
   // The set orvus used: the one named as record 1, else the first (the file's path may be

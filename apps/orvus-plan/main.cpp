@@ -10,7 +10,6 @@
 #include <array>
 #include <atomic>
 #include <cerrno>
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -22,10 +21,7 @@
 #include <thread>
 #include <vector>
 
-#include "core/elements/elements_internal.hpp"
-#include "core/plan/plan_internal.hpp"
-#include "legacy/fatal.hpp"
-#include "legacy/run.hpp"
+#include "legacy/program.hpp"
 #include "orvus/coverage.hpp"
 #include "orvus/error.hpp"
 #include "orvus/plan.hpp"
@@ -68,8 +64,6 @@ void write_reports(const orvus::Plan& plan, const orvus::EarthOrientation& eop, 
                    std::size_t target, const orvus::plan_outputs::OutputFolder& out,
                    const std::string& folder) {
   using namespace orvus;
-  const PlanSatellite& s = plan.satellites[sat];
-  const Target& t = plan.targets[target];
   const std::string relative = "reports/" + folder;
   const fs::path dir = out.staged(relative);
   if (::mkdir(dir.c_str(), 0777) != 0) {
@@ -79,38 +73,6 @@ void write_reports(const orvus::Plan& plan, const orvus::EarthOrientation& eop, 
         {" CANNOT CREATE THE FOLDER \"" + out.shown(relative) + "\": " + std::strerror(err) + ".",
          " THE EARLIER OUTPUTS ARE LEFT AS THEY WERE.", " EXECUTION INTERRUPTED."});
   }
-  Box box = t.box ? *t.box : Box{};
-  if (!t.box) {  // a polygon: its bounding box
-    box = {1e9, -1e9, 1e9, -1e9};
-    for (const auto& poly : t.polygons)
-      for (const auto& g : poly.front()) {
-        box.lon1 = std::min(box.lon1, g.lon_deg);
-        box.lon2 = std::max(box.lon2, g.lon_deg);
-        box.lat1 = std::min(box.lat1, g.lat_deg);
-        box.lat2 = std::max(box.lat2, g.lat_deg);
-      }
-  }
-  SearchParams search;
-  search.lon1 = box.lon1;
-  search.lon2 = box.lon2;
-  search.lat1 = box.lat1;
-  search.lat2 = box.lat2;
-  search.alpha = s.sensor.alpha_deg;
-  search.beta = s.sensor.beta_deg;
-  derive_search_values(search);
-  if (!t.box) {  // the reports' centre is the polygons' own
-    search.cen_lon = t.centre.lon_deg;
-    search.cen_lat = t.centre.lat_deg;
-  }
-  search.utc_diff = plan.interval.utc_offset_hours;
-  search.start_day = plan.interval.start.day;
-  search.start_sec = plan.interval.start.seconds;
-  search.end_day = plan.interval.end.day;
-  search.end_sec = plan.interval.end.seconds;
-  search.step = plan.interval.step_s;
-  search.element_file = fs::path(s.elements_path).filename().string();
-  const RunParams p = report_params(search, {s.name, t.name, plan.start_local, plan.end_local});
-
   ReportFiles files;
   files.out1.reset(std::fopen((dir / kOut1File).c_str(), "wx"));
   files.out2.reset(std::fopen((dir / kOut2File).c_str(), "wx"));
@@ -126,14 +88,8 @@ void write_reports(const orvus::Plan& plan, const orvus::EarthOrientation& eop, 
                      "\": " + std::strerror(err) + ".",
                  " THE EARLIER OUTPUTS ARE LEFT AS THEY WERE.", " EXECUTION INTERRUPTED."});
   }
-  const auto t0 = std::chrono::steady_clock::now();
   try {
-    write_headers(files, p);
-    ReportSink sink(files);
-    plan::sweep(plan, eop, sat, target, target + 1, {&sink}, {});
-    const double secs =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-    write_execution_time(files.out1.get(), secs);
+    write_plan_reports(plan, eop, sat, target, files);
   } catch (const Error&) {
     check_reports(files);  // a failed write, with its reason
     throw;
@@ -225,10 +181,10 @@ int main(int argc, char** argv) {
         std::fprintf(stderr,
                      " ORVUS-PLAN: THE ELEMENT FILE \"%s\" HOLDS %zu SETS: USING SET %zu (\"%s\", "
                      "CATALOGUE NUMBER %lld) FOR SATELLITE \"%s\".\n",
-                     orvus::elements::printable(s.elements_path).c_str(), s.sets_in_file,
-                     s.set_number, orvus::elements::printable(s.elements.name).c_str(),
+                     orvus::printable(s.elements_path).c_str(), s.sets_in_file, s.set_number,
+                     orvus::printable(s.elements.name).c_str(),
                      static_cast<long long>(s.elements.catalogue_number),
-                     orvus::elements::printable(s.name).c_str());
+                     orvus::printable(s.name).c_str());
       }
       const double age =
           std::max(std::fabs(orvus::element_age_days(s.elements, plan.interval.start)),
@@ -249,7 +205,7 @@ int main(int argc, char** argv) {
           std::fprintf(stderr,
                        " ORVUS-PLAN: WARNING: TARGET \"%s\" HOLDS NO CELL CENTRE OF THE %g KM "
                        "GRID: ITS COVERAGE IS NOT MEASURED.\n",
-                       orvus::elements::printable(area.id).c_str(), grid->cell_km);
+                       orvus::printable(area.id).c_str(), grid->cell_km);
         }
       }
     }

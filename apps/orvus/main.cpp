@@ -3,7 +3,7 @@
 #include <exception>
 
 #include "legacy/fatal.hpp"
-#include "legacy/run.hpp"
+#include "legacy/program.hpp"
 #include "orvus/version.hpp"
 
 int main(int argc, char** argv) {

@@ -2,9 +2,11 @@
 // columns) and the console lines that the commands print for it.
 #pragma once
 
+#include <cstddef>
 #include <initializer_list>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -71,5 +73,9 @@ class ORVUS_API Error : public std::runtime_error {
   ErrorWhere where_;
   std::vector<std::string> lines_;
 };
+
+// A text quoted in a message: bytes outside printable ASCII shown as \xNN, cut after `limit`
+// characters and then marked "...".
+ORVUS_API std::string printable(std::string_view text, std::size_t limit = 80);
 
 }  // namespace orvus

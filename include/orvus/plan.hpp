@@ -158,6 +158,10 @@ ORVUS_API std::vector<Opportunity> run_plan(const Plan& plan, const EarthOrienta
                                             PlanCounts* counts = nullptr,
                                             const std::function<void(double)>& progress = {});
 
+// A field of the plan's CSV tables: quoted, its quotes doubled, when it holds a comma, a quote
+// or a line end (RFC 4180); otherwise as it is.
+ORVUS_API std::string csv_field(const std::string& s);
+
 // "opportunities.csv" and "opportunities.geojson" of a selection.
 ORVUS_API void write_opportunities_csv(const Plan& plan, const std::vector<Opportunity>& kept,
                                        std::ostream& out);

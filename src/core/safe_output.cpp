@@ -1,5 +1,5 @@
 // Safe output: the stop-signal handler and its temporaries, locks and checked files.
-#include "core/safe_output.hpp"
+#include "orvus/safe_output.hpp"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -20,7 +20,7 @@
 
 #include "orvus/error.hpp"
 
-namespace orvus::detail {
+namespace orvus::io {
 
 namespace {
 
@@ -294,4 +294,4 @@ int CheckedFile::error() const {
   return buffer_->err;
 }
 
-}  // namespace orvus::detail
+}  // namespace orvus::io

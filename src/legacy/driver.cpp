@@ -301,6 +301,13 @@ void read_run_params(TextInput& in, RunParams& p) {
   p.LOC_LEN = trimmed_length(p.LOC_NAME);
 }
 
+bool read_run_file(const std::string& path, RunParams& p) {
+  TextInput in;
+  if (!open_text(in, path)) return false;
+  read_run_params(in, p);
+  return true;
+}
+
 void ORVUS() {
   double start_clock = 0.0;
   TIMER2(start_clock);

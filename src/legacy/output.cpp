@@ -10,9 +10,9 @@
 #include <cstdio>
 #include <string>
 
-#include "core/safe_output.hpp"
 #include "legacy/fatal.hpp"
 #include "legacy/run.hpp"
+#include "orvus/safe_output.hpp"
 
 namespace orvus {
 
@@ -25,7 +25,7 @@ constexpr std::array<const char*, 3> kTemporaryNames = {"ORVUS_v" ORVUS_VERSION 
                                                         "ORVUS_v" ORVUS_VERSION "_OUT2.CSV.tmp",
                                                         "ORVUS_v" ORVUS_VERSION "_OUT3.CSV.tmp"};
 
-using detail::error_text;
+using io::error_text;
 
 [[noreturn]] void write_failed(const std::string& name, int err) {
   throw Fatal{" CANNOT WRITE THE REPORT FILE \"" + name + "\": " + error_text(err) + ".",
@@ -68,7 +68,7 @@ void check_report_streams(const ReportFiles& files) {
   }
 }
 
-ReportSet::ReportSet() : cleanup_(std::make_unique<detail::StopCleanup>()) {
+ReportSet::ReportSet() : cleanup_(std::make_unique<io::StopCleanup>()) {
   for (const char* name : kTemporaryNames) cleanup_->add(name);
 }
 

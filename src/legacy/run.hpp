@@ -1,5 +1,5 @@
-// The run: parameters from the input file, the orbit, the report files, the contact
-// search and the main program.
+// The run's internals: the report files and their writers, the input lock and the search's
+// parameters of a run (what the commands use of it is legacy/program.hpp).
 #pragma once
 
 #include <cstdint>
@@ -8,56 +8,18 @@
 #include <string>
 
 #include "core/eop.hpp"
-#include "core/safe_output.hpp"
 #include "core/search.hpp"
 #include "core/sgp8.hpp"
 #include "core/text_input.hpp"
 #include "core/time_text.hpp"
+#include "legacy/program.hpp"
 #include "legacy/routines.hpp"
 #include "orvus/contacts.hpp"
+#include "orvus/safe_output.hpp"
 #include "orvus/vek_p1.h"
 #include "orvus/version.hpp"
 
 namespace orvus {
-
-inline constexpr const char* kInputFile = "ORVUS_IN.TXT";
-inline constexpr const char* kOut1File = "ORVUS_v" ORVUS_VERSION "_OUT1.TXT";
-inline constexpr const char* kOut2File = "ORVUS_v" ORVUS_VERSION "_OUT2.CSV";
-inline constexpr const char* kOut3File = "ORVUS_v" ORVUS_VERSION "_OUT3.CSV";
-
-// Run parameters (degrees, hours, seconds) and the values derived from them.
-struct RunParams {
-  std::string SAT_NAME;  // 50 characters
-  std::string LOC_NAME;  // 70 characters
-  double UTC_DIFF = 0.0;
-  double LON1 = 0.0, LAT1 = 0.0, LON2 = 0.0, LAT2 = 0.0;
-  std::string TLE_FILE;  // 70 characters
-  double ALPHA = 0.0, BETA = 0.0;
-  std::string START_LOCAL;  // 29 characters
-  std::string END_LOCAL;    // 29 characters
-  double STEP = 0.0;
-
-  double GC_LON1 = 0.0, GC_LAT1 = 0.0, GC_LON2 = 0.0, GC_LAT2 = 0.0;
-  double CEN_GC_LON = 0.0, CEN_GC_LAT = 0.0;
-  double CEN_LON = 0.0, CEN_LAT = 0.0;
-  double START_DAY = 0.0, START_SEC = 0.0, END_DAY = 0.0, END_SEC = 0.0;
-  DateText START_UTC{}, END_UTC{};
-  double ALPHA0 = 0.0, ALPHA1 = 0.0, ALPHA2 = 0.0;
-  std::int16_t SAT_LEN = 0, LOC_LEN = 0;
-};
-
-struct FileCloser {
-  void operator()(std::FILE* f) const {
-    if (f != nullptr) std::fclose(f);
-  }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
-
-struct ReportFiles {
-  FilePtr out1, out2, out3;
-  // The reports the streams stand for, for messages; empty where a caller did not name them.
-  std::string name1, name2, name3;
-};
 
 // Raises Fatal naming the first named report whose stream has met a write error.
 void check_report_streams(const ReportFiles& files);
@@ -86,7 +48,7 @@ class ReportSet {
   ReportFiles files_;
   bool live_ = false;
   // Removes the temporaries on SIGINT, SIGTERM and SIGHUP; SIGXFSZ ignored meanwhile.
-  std::unique_ptr<detail::StopCleanup> cleanup_;
+  std::unique_ptr<io::StopCleanup> cleanup_;
 };
 
 // Removes temporary report files that a run killed outright left behind. Only while the
@@ -100,7 +62,7 @@ class InputLock {
   explicit InputLock(const char* file);
 
  private:
-  detail::ExclusiveLock lock_;
+  io::ExclusiveLock lock_;
 };
 
 // Current local wall-clock time in seconds, counted through a day number so that it runs
@@ -149,8 +111,5 @@ RunParams report_params(const SearchParams& s, const ReportTitles& titles);
 // Reads records 1 to 9 of the input file and derives the box, the UTC interval and the
 // names' lengths. Raises Fatal naming the file, the record and the line on bad input.
 void read_run_params(TextInput& in, RunParams& p);
-
-// The main program, run in the working directory. Raises Fatal on every fatal condition.
-void ORVUS();
 
 }  // namespace orvus

@@ -13,6 +13,7 @@
 
 #include "core/fixed_field.hpp"
 #include "orvus/elements.hpp"
+#include "orvus/error.hpp"
 
 namespace orvus::elements {
 
@@ -88,8 +89,8 @@ std::vector<ElementSet> read_text(std::string_view text, const std::string& sour
                             const std::string& what);
 [[noreturn]] void line_error(const std::string& source, long line, const std::string& what);
 
-// The text with bytes outside printable ASCII shown as \xNN, cut after `limit` characters.
-std::string printable(std::string_view text, std::size_t limit = 80);
+// Texts quoted in messages (orvus/error.hpp).
+using orvus::printable;
 
 // 1-based line of byte `offset` of `text`.
 long line_of(std::string_view text, std::size_t offset);

@@ -18,7 +18,7 @@
 #include "core/time_text.hpp"
 #include "orvus/error.hpp"
 
-namespace orvus::elements {
+namespace orvus {
 
 std::string printable(std::string_view text, std::size_t limit) {
   std::string out;
@@ -35,6 +35,10 @@ std::string printable(std::string_view text, std::size_t limit) {
   if (text.size() > limit) out += "...";
   return out;
 }
+
+}  // namespace orvus
+
+namespace orvus::elements {
 
 long line_of(std::string_view text, std::size_t offset) {
   return line_at(text, offset);

@@ -352,7 +352,7 @@ void write_coverage_cells_csv(const Plan& plan, const CoverageGrid& grid, const 
   out << "target_id,cell_id,lon,lat,area_km2,accesses,first_access_utc,mean_revisit_h,"
          "max_revisit_h,start_gap_h,end_gap_h\n";
   for (const CoverageGrid::Area& a : grid.areas) {
-    const std::string id = plan::csv_text(a.id);
+    const std::string id = csv_field(a.id);
     for (const std::uint32_t c : a.cells) {
       const CellRow row = cell_row(plan, grid, r, c);
       out << id << ',' << row.id << ',' << row.lon << ',' << row.lat << ',' << row.area << ','
@@ -398,9 +398,9 @@ void write_coverage_csv(const Plan& plan, const CoverageGrid& grid, const Covera
   const double start = plan.interval.start.seconds;
   for (std::size_t a = 0; a < grid.areas.size(); ++a) {
     const std::size_t cells = grid.areas[a].cells.size();
-    const std::string id = plan::csv_text(grid.areas[a].id);
+    const std::string id = csv_field(grid.areas[a].id);
     for (const CoverageSeries& s : r.areas[a]) {
-      const std::string name = plan::csv_text(series_name(plan, s));
+      const std::string name = csv_field(series_name(plan, s));
       // One row per UTC minute in which the fraction grew, at the last first access in it.
       for (std::size_t i = 0; i < s.first_s.size(); ++i) {
         const double t = s.first_s[i];
@@ -423,8 +423,8 @@ void write_coverage_summary_csv(const Plan& plan, const CoverageGrid& grid, cons
     const CoverageGrid::Area& area = grid.areas[a];
     const std::size_t cells = area.cells.size();
     for (const CoverageSeries& s : r.areas[a]) {
-      out << plan::csv_text(area.id) << ',' << plan::csv_text(area.name) << ','
-          << plan::csv_text(series_name(plan, s)) << ',' << cells << ','
+      out << csv_field(area.id) << ',' << csv_field(area.name) << ','
+          << csv_field(series_name(plan, s)) << ',' << cells << ','
           << fixed(static_cast<double>(cells) * grid.cell_area_km2, 1) << ',' << s.accesses << ',';
       if (cells > 0) {
         out << fixed(static_cast<double>(s.first_s.size()) / static_cast<double>(cells), 6);

@@ -41,7 +41,7 @@ std::string plan::utc_text(const UtcInstant& t) {
   return iso_time(t, std::nullopt);
 }
 
-std::string plan::csv_text(const std::string& s) {
+std::string csv_field(const std::string& s) {
   if (s.find_first_of(",\"\r\n") == std::string::npos) return s;
   std::string out = "\"";
   for (const char c : s) {
@@ -141,7 +141,6 @@ void put_rings(std::ostream& out, const std::vector<std::vector<Ring>>& polys) {
 
 void write_opportunities_csv(const Plan& plan, const std::vector<Opportunity>& kept,
                              std::ostream& out) {
-  using plan::csv_text;
   out << "satellite,norad_id,target_id,target_name,contact,start_utc,end_utc,start_local,end_local,"
          "duration_s,best_time_utc,best_time_local,best_alpha_deg,distance_deg,pass,"
          "sun_elevation_deg,coverage,element_age_days\n";
@@ -149,8 +148,8 @@ void write_opportunities_csv(const Plan& plan, const std::vector<Opportunity>& k
   for (const Opportunity& o : kept) {
     const PlanSatellite& s = plan.satellites.at(o.satellite);
     const Target& t = plan.targets.at(o.target);
-    out << csv_text(s.name) << ',' << s.elements.catalogue_number << ',' << csv_text(t.id) << ','
-        << csv_text(t.name) << ',' << o.contact.number << ','
+    out << csv_field(s.name) << ',' << s.elements.catalogue_number << ',' << csv_field(t.id) << ','
+        << csv_field(t.name) << ',' << o.contact.number << ','
         << iso_time(o.contact.start_utc, std::nullopt) << ','
         << iso_time(o.contact.end_utc, std::nullopt) << ',' << iso_time(o.contact.start_local, off)
         << ',' << iso_time(o.contact.end_local, off) << ',' << fixed(o.contact.duration_s, 3) << ','
@@ -162,7 +161,6 @@ void write_opportunities_csv(const Plan& plan, const std::vector<Opportunity>& k
 }
 
 void write_passes_csv(const Plan& plan, const std::vector<PlanPass>& passes, std::ostream& out) {
-  using plan::csv_text;
   out << "satellite,norad_id,station,aos_utc,los_utc,aos_local,los_local,duration_s,"
          "max_elevation_deg,max_elevation_utc\n";
   const double off = plan.interval.utc_offset_hours;
@@ -172,8 +170,8 @@ void write_passes_csv(const Plan& plan, const std::vector<PlanPass>& passes, std
   for (const PlanPass& p : passes) {
     const PlanSatellite& s = plan.satellites.at(p.satellite);
     const Pass& q = p.pass;
-    out << csv_text(s.name) << ',' << s.elements.catalogue_number << ','
-        << csv_text(plan.stations.at(p.station).name) << ',' << iso_time(q.aos_utc, std::nullopt)
+    out << csv_field(s.name) << ',' << s.elements.catalogue_number << ','
+        << csv_field(plan.stations.at(p.station).name) << ',' << iso_time(q.aos_utc, std::nullopt)
         << ',' << iso_time(q.los_utc, std::nullopt) << ',' << iso_time(local(q.aos_utc), off) << ','
         << iso_time(local(q.los_utc), off) << ',' << fixed(q.duration_s, 3) << ','
         << fixed(q.max_elevation_deg, 4) << ',' << iso_time(q.max_utc, std::nullopt) << '\n';

@@ -224,9 +224,6 @@ void check_rule(const Plan& plan, std::size_t first, std::size_t last);
 
 std::string number_text(double v);
 
-// A CSV field: quoted (and its quotes doubled) when it holds a comma, a quote or a line end.
-std::string csv_text(const std::string& s);
-
 // A UTC instant as opportunities.csv writes it: ISO 8601 to the millisecond, "...Z".
 std::string utc_text(const UtcInstant& t);
 // The pieces every table and GeoJSON file of the planner is written with (outputs.cpp): an

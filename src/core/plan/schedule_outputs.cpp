@@ -11,7 +11,6 @@ namespace orvus {
 
 namespace {
 
-using plan::csv_text;
 using plan::fixed_text;
 using plan::iso_text;
 using plan::json_number;
@@ -66,12 +65,12 @@ void write_schedule_csv(const Plan& plan, const std::vector<PlanPass>& passes,
          "downlink_start_utc,sun_elevation_deg\n";
   for (const ScheduledAcquisition& a : schedule.acquisitions) {
     const Row r = row_of(plan, passes, schedule, a);
-    out << csv_text(r.satellite) << ',' << r.norad_id << ',' << csv_text(r.target_id) << ','
-        << csv_text(r.target_name) << ',' << r.priority << ',' << r.start_utc << ',' << r.end_utc
+    out << csv_field(r.satellite) << ',' << r.norad_id << ',' << csv_field(r.target_id) << ','
+        << csv_field(r.target_name) << ',' << r.priority << ',' << r.start_utc << ',' << r.end_utc
         << ',' << r.start_local << ',' << r.end_local << ',' << r.roll_deg << ',' << r.slew_s << ','
         << r.imaging_s << ',' << r.data_gbit << ',' << r.recorder_after_gbit << ','
-        << csv_text(r.downlink_station) << ',' << r.downlink_start_utc << ',' << r.sun_elevation_deg
-        << '\n';
+        << csv_field(r.downlink_station) << ',' << r.downlink_start_utc << ','
+        << r.sun_elevation_deg << '\n';
   }
 }
 
@@ -79,7 +78,7 @@ void write_unscheduled_csv(const Plan& plan, const PlanSchedule& schedule, std::
   out << "target_id,target_name,priority,opportunities,reason\n";
   for (const UnscheduledTarget& u : schedule.unscheduled) {
     const Target& t = plan.targets.at(u.target);
-    out << csv_text(t.id) << ',' << csv_text(t.name) << ',' << json_number(t.priority) << ','
+    out << csv_field(t.id) << ',' << csv_field(t.name) << ',' << json_number(t.priority) << ','
         << u.opportunities << ',' << reason_text(u.reason) << '\n';
   }
 }

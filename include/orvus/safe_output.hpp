@@ -1,6 +1,7 @@
-// Safe output for the commands: temporaries that a stop signal removes, the stop signals held
-// back while finished outputs are renamed into place, a file-size limit turned into a write
-// error, exclusive locks, and files whose every write is checked.
+// Safe output for the commands and the Python module: temporaries that a stop signal removes,
+// the stop signals held back while finished outputs are renamed into place, a file-size limit
+// turned into a write error, exclusive locks, and files whose every write is checked. POSIX
+// only (flock, sigaction).
 #pragma once
 
 #include <cstddef>
@@ -10,7 +11,9 @@
 #include <string>
 #include <string_view>
 
-namespace orvus::detail {
+#include "orvus/export.hpp"
+
+namespace orvus::io {
 
 // Temporaries of a run that a stop signal removes. While one object lives, SIGINT, SIGTERM and
 // SIGHUP (those left at their default action: a signal the process was started to ignore, or
@@ -19,7 +22,7 @@ namespace orvus::detail {
 // fail with EFBIG, which the caller reports, instead of ending the run with a file cut short.
 // The actions are restored when the last object ends. A few objects may live at once; a
 // forked child does not remove its parent's temporaries.
-class StopCleanup {
+class ORVUS_API StopCleanup {
  public:
   // `message`: a line written to standard error when a stop signal removes the temporaries
   // before they were put in place (empty: none).
@@ -46,11 +49,11 @@ class StopCleanup {
 
 // Removes a folder with everything in it, or a file, without following links (as the signal
 // handler does); errors are ignored.
-void remove_tree(const std::string& path) noexcept;
+ORVUS_API void remove_tree(const std::string& path) noexcept;
 
 // An exclusive lock (flock) on a file or folder, held while the object lives. Where the path
 // cannot be opened or its file system offers no locks, nothing is held and busy() is false.
-class ExclusiveLock {
+class ORVUS_API ExclusiveLock {
  public:
   explicit ExclusiveLock(const std::string& path);
   ~ExclusiveLock();
@@ -65,11 +68,11 @@ class ExclusiveLock {
 };
 
 // strerror of an errno value, EIO's text for 0.
-std::string error_text(int err);
+ORVUS_API std::string error_text(int err);
 
 // A new file (never one that exists, nor through a link) written through a stream whose
 // every write is checked: the first failure's errno is kept and writing stops there.
-class CheckedFile {
+class ORVUS_API CheckedFile {
  public:
   // Raises nothing: a file that cannot be created shows as error() != 0.
   explicit CheckedFile(const std::string& path);
@@ -87,4 +90,4 @@ class CheckedFile {
   std::unique_ptr<std::ostream> stream_;
 };
 
-}  // namespace orvus::detail
+}  // namespace orvus::io
