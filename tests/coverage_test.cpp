@@ -7,16 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
-#include <boost/geometry.hpp>
-#include <boost/geometry/geometries/point_xy.hpp>
-#include <boost/geometry/geometries/polygon.hpp>
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic pop
-#endif
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -26,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "core/boost_geometry.hpp"
 #include "core/eop_table.hpp"
 #include "core/plan/plan_internal.hpp"
 #include "core/search.hpp"

@@ -936,13 +936,22 @@ std::vector<Acquisition> schedule_candidates(const Plan& plan, const EarthOrient
   return out;
 }
 
-PlanSchedule schedule_plan(const Plan& plan, const EarthOrientation& eop,
-                           const std::vector<Opportunity>& kept,
-                           const std::vector<PlanPass>& passes) {
+namespace {
+
+// A schedule is asked of a plan with [schedule] only.
+void require_schedule(const Plan& plan) {
   if (!plan.schedule) {
     throw Error(ErrorKind::usage,
                 {" THE PLAN HAS NO [schedule] TABLE.", " EXECUTION INTERRUPTED."});
   }
+}
+
+}  // namespace
+
+PlanSchedule schedule_plan(const Plan& plan, const EarthOrientation& eop,
+                           const std::vector<Opportunity>& kept,
+                           const std::vector<PlanPass>& passes) {
+  require_schedule(plan);
   const auto t0 = std::chrono::steady_clock::now();
   PlanSchedule s = schedule_plan(plan, schedule_candidates(plan, eop, kept), kept, passes);
   s.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
@@ -952,10 +961,7 @@ PlanSchedule schedule_plan(const Plan& plan, const EarthOrientation& eop,
 PlanSchedule schedule_plan(const Plan& plan, std::vector<Acquisition> candidates,
                            const std::vector<Opportunity>& kept,
                            const std::vector<PlanPass>& passes) {
-  if (!plan.schedule) {
-    throw Error(ErrorKind::usage,
-                {" THE PLAN HAS NO [schedule] TABLE.", " EXECUTION INTERRUPTED."});
-  }
+  require_schedule(plan);
   const auto t0 = std::chrono::steady_clock::now();
   PlanSchedule out;
   out.candidates = std::move(candidates);
