@@ -6,12 +6,12 @@
 #include <cstdio>
 #include <string>
 
-#include "core/coords.hpp"
-#include "core/eop.hpp"
-#include "core/model.hpp"
-#include "core/off_nadir.hpp"
-#include "core/time_text.hpp"
-#include "core/tod2ef.hpp"
+#include "core/frames/tod2ef.hpp"
+#include "core/geometry/coords.hpp"
+#include "core/geometry/off_nadir.hpp"
+#include "core/orbit/model.hpp"
+#include "core/time/eop.hpp"
+#include "core/time/time_text.hpp"
 #include "legacy/routines.hpp"
 #include "legacy/run.hpp"
 #include "orvus/plan.hpp"

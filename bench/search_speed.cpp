@@ -9,9 +9,9 @@
 #include <cstdio>
 #include <string>
 
-#include "core/eop.hpp"
-#include "core/model.hpp"
-#include "core/search.hpp"
+#include "core/orbit/model.hpp"
+#include "core/search/search.hpp"
+#include "core/time/eop.hpp"
 #include "legacy/routines.hpp"
 #include "legacy/run.hpp"
 #include "orvus/elements.hpp"

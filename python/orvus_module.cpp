@@ -22,11 +22,11 @@
 #include <vector>
 
 #include "orvus/analysis.hpp"
-#include "orvus/contacts.hpp"
 #include "orvus/earth_orientation.hpp"
 #include "orvus/elements.hpp"
 #include "orvus/error.hpp"
-#include "orvus/propagator.hpp"
+#include "orvus/orbit.hpp"
+#include "orvus/search.hpp"
 #include "orvus/time.hpp"
 
 #if ORVUS_HAVE_PLAN

@@ -16,14 +16,14 @@
 #include <string>
 #include <vector>
 
-#include "core/boost_geometry.hpp"
-#include "core/eop_table.hpp"
+#include "core/geometry/boost_geometry.hpp"
 #include "core/plan/plan_internal.hpp"
-#include "core/search.hpp"
+#include "core/search/search.hpp"
+#include "core/time/eop_table.hpp"
 #include "orvus/analysis.hpp"
 #include "orvus/elements.hpp"
+#include "orvus/orbit.hpp"
 #include "orvus/plan.hpp"
-#include "orvus/propagator.hpp"
 #include "test_support.hpp"
 
 namespace orvus {

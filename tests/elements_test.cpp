@@ -10,7 +10,7 @@
 #include <map>
 #include <sstream>
 
-#include "core/two_line.hpp"
+#include "core/elements/two_line_file.hpp"
 #include "legacy/routines.hpp"
 #include "orbit_setup.hpp"
 #include "orvus/error.hpp"

@@ -5,13 +5,13 @@
 #include <cmath>
 #include <random>
 
-#include "core/best_angle.hpp"
-#include "core/coords.hpp"
-#include "core/eop.hpp"
-#include "core/model.hpp"
-#include "core/off_nadir.hpp"
-#include "core/time_text.hpp"
-#include "core/tod2ef.hpp"
+#include "core/frames/tod2ef.hpp"
+#include "core/geometry/coords.hpp"
+#include "core/geometry/off_nadir.hpp"
+#include "core/orbit/model.hpp"
+#include "core/search/best_angle.hpp"
+#include "core/time/eop.hpp"
+#include "core/time/time_text.hpp"
 #include "legacy/routines.hpp"
 #include "orbit_setup.hpp"
 #include "test_support.hpp"

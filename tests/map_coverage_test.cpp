@@ -5,7 +5,7 @@
 #include <cmath>
 #include <cstdint>
 
-#include "core/analysis_internal.hpp"
+#include "core/search/analysis_internal.hpp"
 #include "map.hpp"
 
 namespace orvus::map {

@@ -11,7 +11,7 @@
 #include <map>
 #include <random>
 
-#include "core/time_text.hpp"
+#include "core/time/time_text.hpp"
 #include "legacy/routines.hpp"
 #include "map_page.hpp"
 #include "sha256.hpp"

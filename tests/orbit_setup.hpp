@@ -4,11 +4,11 @@
 
 #include <string>
 
-#include "core/model.hpp"
-#include "core/sgp8.hpp"
+#include "core/orbit/model.hpp"
+#include "core/orbit/sgp8.hpp"
 #include "legacy/routines.hpp"
 #include "orvus/elements.hpp"
-#include "orvus/propagator.hpp"
+#include "orvus/orbit.hpp"
 #include "orvus/vek_p1.h"
 
 namespace orvus::test {

@@ -1,4 +1,6 @@
 // Element reader, orbit set-up entry and SGP8 propagation.
+#include "orvus/orbit.hpp"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -7,12 +9,11 @@
 #include <fstream>
 #include <sstream>
 
-#include "core/model.hpp"
-#include "core/sgp8.hpp"
-#include "core/two_line.hpp"
+#include "core/elements/two_line_file.hpp"
+#include "core/orbit/model.hpp"
+#include "core/orbit/sgp8.hpp"
 #include "legacy/routines.hpp"
 #include "orbit_setup.hpp"
-#include "orvus/propagator.hpp"
 #include "test_support.hpp"
 
 namespace orvus {

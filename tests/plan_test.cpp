@@ -17,17 +17,17 @@
 #include <sstream>
 #include <tuple>
 
-#include "core/eop_table.hpp"
+#include "core/frames/tod2ef.hpp"
 #include "core/plan/plan_internal.hpp"
-#include "core/search.hpp"
-#include "core/tod2ef.hpp"
+#include "core/search/search.hpp"
+#include "core/time/eop_table.hpp"
 #include "orvus/analysis.hpp"
-#include "orvus/contacts.hpp"
 #include "orvus/elements.hpp"
 #include "orvus/error.hpp"
 #include "orvus/frames.hpp"
-#include "orvus/geodesy.hpp"
-#include "orvus/propagator.hpp"
+#include "orvus/geometry.hpp"
+#include "orvus/orbit.hpp"
+#include "orvus/search.hpp"
 #include "test_support.hpp"
 
 namespace orvus {

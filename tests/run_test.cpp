@@ -9,11 +9,11 @@
 #include <fstream>
 #include <sstream>
 
-#include "core/coords.hpp"
-#include "core/model.hpp"
-#include "core/off_nadir.hpp"
+#include "core/frames/tod2ef.hpp"
+#include "core/geometry/coords.hpp"
+#include "core/geometry/off_nadir.hpp"
+#include "core/orbit/model.hpp"
 #include "core/report_factors.hpp"
-#include "core/tod2ef.hpp"
 #include "legacy/routines.hpp"
 #include "orbit_setup.hpp"
 #include "test_support.hpp"

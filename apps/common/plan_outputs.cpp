@@ -16,7 +16,7 @@
 
 #include "../orvus-plan/page.hpp"
 #include "orvus/error.hpp"
-#include "orvus/safe_output.hpp"
+#include "orvus/io.hpp"
 #include "world_atlas.hpp"
 
 namespace orvus::plan_outputs {

@@ -6,9 +6,9 @@
 
 #include "legacy/fatal.hpp"
 #include "map.hpp"
-#include "orvus/contacts.hpp"
 #include "orvus/earth_orientation.hpp"
 #include "orvus/elements.hpp"
+#include "orvus/search.hpp"
 
 namespace orvus::map {
 

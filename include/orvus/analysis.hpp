@@ -5,8 +5,8 @@
 #include <array>
 #include <vector>
 
-#include "orvus/contacts.hpp"
 #include "orvus/export.hpp"
+#include "orvus/search.hpp"
 
 namespace orvus {
 

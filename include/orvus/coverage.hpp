@@ -13,10 +13,10 @@
 #include <string>
 #include <vector>
 
-#include "orvus/contacts.hpp"
 #include "orvus/earth_orientation.hpp"
 #include "orvus/export.hpp"
 #include "orvus/plan.hpp"
+#include "orvus/search.hpp"
 
 namespace orvus {
 

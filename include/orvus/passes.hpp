@@ -11,7 +11,7 @@
 
 #include "orvus/earth_orientation.hpp"
 #include "orvus/export.hpp"
-#include "orvus/propagator.hpp"
+#include "orvus/orbit.hpp"
 #include "orvus/time.hpp"
 
 namespace orvus {

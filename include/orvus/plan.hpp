@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "orvus/contacts.hpp"
 #include "orvus/earth_orientation.hpp"
 #include "orvus/elements.hpp"
 #include "orvus/export.hpp"
 #include "orvus/passes.hpp"
+#include "orvus/search.hpp"
 
 namespace orvus {
 

@@ -35,8 +35,8 @@
 #include <vector>
 
 #include "orvus/export.hpp"
+#include "orvus/orbit.hpp"
 #include "orvus/plan.hpp"
-#include "orvus/propagator.hpp"
 
 namespace orvus {
 

@@ -9,14 +9,14 @@
 #include <string>
 #include <thread>
 
-#include "core/coords.hpp"
 #include "core/elements/elements_internal.hpp"
-#include "core/fixed_field.hpp"
-#include "core/model.hpp"
-#include "core/off_nadir.hpp"
-#include "core/search.hpp"
-#include "core/text.hpp"
-#include "core/text_input.hpp"
+#include "core/geometry/coords.hpp"
+#include "core/geometry/off_nadir.hpp"
+#include "core/io/fixed_field.hpp"
+#include "core/io/text.hpp"
+#include "core/io/text_input.hpp"
+#include "core/orbit/model.hpp"
+#include "core/search/search.hpp"
 #include "legacy/fatal.hpp"
 #include "legacy/run.hpp"
 #include "orvus/elements.hpp"

@@ -12,7 +12,7 @@
 
 #include "legacy/fatal.hpp"
 #include "legacy/run.hpp"
-#include "orvus/safe_output.hpp"
+#include "orvus/io.hpp"
 
 namespace orvus {
 

@@ -5,8 +5,8 @@
 #include <string>
 #include <string_view>
 
-#include "core/edit_format.hpp"
-#include "core/text.hpp"
+#include "core/io/edit_format.hpp"
+#include "core/io/text.hpp"
 #include "legacy/run.hpp"
 
 namespace orvus {

@@ -8,11 +8,11 @@
 #include <vector>
 
 #include "core/elements/elements_internal.hpp"
-#include "core/text.hpp"
-#include "core/two_line.hpp"
-#include "core/vec3.hpp"
+#include "core/elements/two_line_file.hpp"
+#include "core/geometry/vec3.hpp"
+#include "core/io/text.hpp"
 #include "orvus/constants.hpp"
-#include "orvus/propagator.hpp"
+#include "orvus/orbit.hpp"
 
 namespace orvus {
 

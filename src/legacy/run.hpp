@@ -7,15 +7,15 @@
 #include <memory>
 #include <string>
 
-#include "core/eop.hpp"
-#include "core/search.hpp"
-#include "core/sgp8.hpp"
-#include "core/text_input.hpp"
-#include "core/time_text.hpp"
+#include "core/io/text_input.hpp"
+#include "core/orbit/sgp8.hpp"
+#include "core/search/search.hpp"
+#include "core/time/eop.hpp"
+#include "core/time/time_text.hpp"
 #include "legacy/program.hpp"
 #include "legacy/routines.hpp"
-#include "orvus/contacts.hpp"
-#include "orvus/safe_output.hpp"
+#include "orvus/io.hpp"
+#include "orvus/search.hpp"
 #include "orvus/vek_p1.h"
 #include "orvus/version.hpp"
 

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "core/time_text.hpp"
+#include "core/time/time_text.hpp"
 #include "legacy/fatal.hpp"
 #include "legacy/routines.hpp"
 

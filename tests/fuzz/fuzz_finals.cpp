@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "core/eop.hpp"
+#include "core/time/eop.hpp"
 #include "fuzz_support.hpp"
 #include "legacy/fatal.hpp"
 #include "legacy/routines.hpp"

@@ -8,7 +8,7 @@
 #include "fuzz_support.hpp"
 #include "orvus/elements.hpp"
 #include "orvus/error.hpp"
-#include "orvus/propagator.hpp"
+#include "orvus/orbit.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace orvus;

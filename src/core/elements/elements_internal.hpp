@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "core/fixed_field.hpp"
+#include "core/io/fixed_field.hpp"
 #include "orvus/elements.hpp"
 #include "orvus/error.hpp"
 

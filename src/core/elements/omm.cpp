@@ -13,9 +13,9 @@
 #include <string>
 
 #include "core/elements/elements_internal.hpp"
+#include "core/io/text_input.hpp"
 #include "core/report_factors.hpp"
-#include "core/text_input.hpp"
-#include "core/time_text.hpp"
+#include "core/time/time_text.hpp"
 #include "orvus/error.hpp"
 
 namespace orvus {

@@ -1,8 +1,8 @@
 // OMM as comma-separated values: a header row of OMM keywords, then one row per set. Fields
 // may be quoted ("..." with "" for a quote); an empty field is a keyword not given.
 #include "core/elements/elements_internal.hpp"
-#include "core/fixed_field.hpp"
-#include "core/text.hpp"
+#include "core/io/fixed_field.hpp"
+#include "core/io/text.hpp"
 
 namespace orvus::elements {
 

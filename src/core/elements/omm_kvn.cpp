@@ -1,8 +1,8 @@
 // OMM in keyword = value notation: one "KEYWORD = value [units]" per line, COMMENT lines,
 // each message beginning with CCSDS_OMM_VERS.
 #include "core/elements/elements_internal.hpp"
-#include "core/fixed_field.hpp"
-#include "core/text.hpp"
+#include "core/io/fixed_field.hpp"
+#include "core/io/text.hpp"
 
 namespace orvus::elements {
 

@@ -9,7 +9,7 @@
 #include <sstream>
 
 #include "core/elements/elements_internal.hpp"
-#include "core/text_input.hpp"
+#include "core/io/text_input.hpp"
 #include "orvus/elements.hpp"
 #include "orvus/error.hpp"
 

@@ -9,7 +9,7 @@
 
 #include "core/elements/elements_internal.hpp"
 #include "core/report_factors.hpp"
-#include "core/time_text.hpp"
+#include "core/time/time_text.hpp"
 #include "orvus/error.hpp"
 
 namespace orvus::elements {

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "core/plan/plan_internal.hpp"
-#include "core/search.hpp"
+#include "core/search/search.hpp"
 #include "orvus/constants.hpp"
 #include "orvus/coverage.hpp"
 

@@ -5,9 +5,9 @@
 #include <cmath>
 #include <cstdio>
 
-#include "core/boost_geometry.hpp"
+#include "core/geometry/boost_geometry.hpp"
+#include "core/geometry/vec3.hpp"
 #include "core/plan/plan_internal.hpp"
-#include "core/vec3.hpp"
 #include "orvus/analysis.hpp"
 #include "orvus/constants.hpp"
 

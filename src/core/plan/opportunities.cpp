@@ -18,16 +18,16 @@
 #include <utility>
 #include <vector>
 
-#include "core/analysis_internal.hpp"
-#include "core/eop_table.hpp"
+#include "core/frames/tod2ef.hpp"
+#include "core/orbit/sgp8.hpp"
 #include "core/plan/sweep.hpp"
-#include "core/sgp8.hpp"
-#include "core/step_workers.hpp"
-#include "core/time_text.hpp"
-#include "core/tod2ef.hpp"
+#include "core/search/analysis_internal.hpp"
+#include "core/search/step_workers.hpp"
+#include "core/time/eop_table.hpp"
+#include "core/time/time_text.hpp"
 #include "orvus/analysis.hpp"
 #include "orvus/constants.hpp"
-#include "orvus/geodesy.hpp"
+#include "orvus/geometry.hpp"
 #include "orvus/threads.hpp"
 
 namespace orvus {

@@ -14,7 +14,7 @@
 #include <thread>
 
 #include "core/plan/plan_internal.hpp"
-#include "core/time_text.hpp"
+#include "core/time/time_text.hpp"
 #include "orvus/analysis.hpp"
 
 namespace orvus {

@@ -1,10 +1,10 @@
 // The passes of a plan's satellites over its stations, across the plan's interval.
-#include "core/passes.hpp"
+#include "core/search/passes.hpp"
 
 #include <algorithm>
 #include <string>
 
-#include "core/eop_table.hpp"
+#include "core/time/eop_table.hpp"
 #include "orvus/constants.hpp"
 #include "orvus/error.hpp"
 #include "orvus/plan.hpp"

@@ -11,10 +11,10 @@
 #include <set>
 #include <string>
 
+#include "core/io/text_input.hpp"
 #include "core/plan/plan_internal.hpp"
-#include "core/search.hpp"
-#include "core/text_input.hpp"
-#include "orvus/propagator.hpp"
+#include "core/search/search.hpp"
+#include "orvus/orbit.hpp"
 
 namespace orvus {
 

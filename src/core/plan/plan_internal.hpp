@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "core/search.hpp"
+#include "core/search/search.hpp"
 #include "orvus/error.hpp"
 #include "orvus/plan.hpp"
 

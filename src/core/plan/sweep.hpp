@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "core/boost_geometry.hpp"
+#include "core/geometry/boost_geometry.hpp"
 #include "core/plan/plan_internal.hpp"
 
 namespace orvus::plan {

@@ -10,10 +10,10 @@
 #include <string>
 #include <string_view>
 
-#include "core/boost_geometry.hpp"
+#include "core/geometry/boost_geometry.hpp"
+#include "core/io/text.hpp"
+#include "core/io/text_input.hpp"
 #include "core/plan/plan_internal.hpp"
-#include "core/text.hpp"
-#include "core/text_input.hpp"
 #include "orvus/analysis.hpp"
 
 namespace orvus {
