@@ -30,12 +30,8 @@ namespace orvus {
 namespace {
 
 using test::data_path;
+using test::eop;
 using test::ScratchDir;
-
-const EarthOrientation& eop() {
-  static const EarthOrientation e = EarthOrientation::load(data_path("finals2000A.data"));
-  return e;
-}
 
 constexpr double kRad = M_PI / 180.0;
 

@@ -8,6 +8,7 @@
 
 #include "core/frames/tod2ef.hpp"
 #include "core/time/eop.hpp"
+#include "core/time/eop_table.hpp"
 #include "legacy/routines.hpp"
 #include "test_support.hpp"
 
@@ -17,14 +18,9 @@ namespace {
 using test::data_path;
 using test::fatal_lines;
 
+// The rows of the real file, as the library loaded them.
 const EopRows& real_table() {
-  static EopRows table;
-  static bool loaded = false;
-  if (!loaded) {
-    load_eop_file(table, data_path("finals2000A.data"));
-    loaded = true;
-  }
-  return table;
+  return detail::eop_rows(test::eop());
 }
 
 // --- True-of-date to Earth-fixed ---

@@ -14,11 +14,7 @@ namespace orvus {
 namespace {
 
 using test::data_path;
-
-const EarthOrientation& eop() {
-  static const EarthOrientation e = EarthOrientation::load(data_path("finals2000A.data"));
-  return e;
-}
+using test::eop;
 
 UtcInstant later(const UtcInstant& t, double s) {
   return normalise(UtcInstant{t.day, t.seconds + s});

@@ -25,12 +25,8 @@ namespace orvus {
 namespace {
 
 using test::data_path;
+using test::eop;
 using test::ScratchDir;
-
-const EarthOrientation& eop() {
-  static const EarthOrientation e = EarthOrientation::load(data_path("finals2000A.data"));
-  return e;
-}
 
 // A plan of Amazonia 1 with the schedule's keys `agility` and `more` tables after it.
 std::string plan_text(const std::string& deck, const std::string& agility, const std::string& more,

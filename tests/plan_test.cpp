@@ -34,13 +34,9 @@ namespace orvus {
 namespace {
 
 using test::data_path;
+using test::eop;
 using test::read_lines;
 using test::ScratchDir;
-
-const EarthOrientation& eop() {
-  static const EarthOrientation e = EarthOrientation::load(data_path("finals2000A.data"));
-  return e;
-}
 
 struct Sat {
   std::string name, tle;

@@ -15,6 +15,11 @@ std::string data_path(const std::string& relative) {
   return std::string(ORVUS_TEST_DATA) + "/" + relative;
 }
 
+const EarthOrientation& eop() {
+  static const EarthOrientation e = EarthOrientation::load(data_path("finals2000A.data"));
+  return e;
+}
+
 ScratchDir::ScratchDir() {
   static std::atomic<int> counter{0};
   std::random_device rd;

@@ -8,11 +8,15 @@
 #include <vector>
 
 #include "legacy/fatal.hpp"
+#include "orvus/earth_orientation.hpp"
 
 namespace orvus::test {
 
 // Path of a file under the real data directory (tests/data).
 std::string data_path(const std::string& relative);
+
+// The real Earth-orientation file of tests/data, loaded once.
+const EarthOrientation& eop();
 
 // A fresh empty directory under the system temporary directory, removed on destruction.
 struct ScratchDir {

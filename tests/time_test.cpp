@@ -7,6 +7,7 @@
 #include <random>
 
 #include "core/time/eop.hpp"
+#include "core/time/eop_table.hpp"
 #include "core/time/time_text.hpp"
 #include "legacy/routines.hpp"
 #include "test_support.hpp"
@@ -115,14 +116,9 @@ TEST(TimeText, RoundTripsOverRandomInstants) {
 
 // --- Earth-orientation table ---
 
+// The rows of the real file, as the library loaded them.
 const EopRows& real_table() {
-  static EopRows table;
-  static bool loaded = false;
-  if (!loaded) {
-    load_eop_file(table, data_path("finals2000A.data"));
-    loaded = true;
-  }
-  return table;
+  return detail::eop_rows(test::eop());
 }
 
 TEST(EarthOrientation, RealFileValuesAndDayBoundaries) {
