@@ -173,6 +173,23 @@ void finish_index(TargetIndex& ix, std::vector<Entry>& entries, std::size_t targ
 
 }  // namespace
 
+void TargetLane::gather(const TargetIndex& index, std::size_t lane, std::size_t threads) {
+  ++stamp_now;
+  todo.clear();
+  for (const std::size_t t : active) {
+    stamp[t] = stamp_now;
+    todo.push_back(t);
+  }
+  for (const Entry& e : hits) {
+    const std::size_t t = index.entry_target[e.second];
+    if (t % threads != lane || stamp[t] == stamp_now) continue;
+    stamp[t] = stamp_now;
+    todo.push_back(t);
+  }
+  std::sort(todo.begin(), todo.end());
+  active.clear();
+}
+
 TargetIndex index_targets(const Plan& plan, std::size_t satellite, std::size_t first,
                           std::size_t last, const Screen& scr, const FrameGap& frame) {
   const PlanSatellite& ps = plan.satellites.at(satellite);
@@ -320,24 +337,14 @@ std::size_t sweep_points(const SearchParams& sp, const Propagator& orbit, const 
   const std::size_t nthreads = static_cast<std::size_t>(std::max(threads, 1));
 
   // What one thread keeps for the targets it applies (those with t % nthreads == k).
-  struct Lane {
-    std::vector<std::size_t> active, todo;
-    std::vector<std::size_t> stamp;
-    std::size_t stamp_now = 0;
-    std::vector<Entry> hits;
+  struct Lane : TargetLane {
+    using TargetLane::TargetLane;
     StepData data;
   };
-  std::vector<Lane> lanes(nthreads);
-  for (Lane& l : lanes) l.stamp.assign(n, 0);
+  std::vector<Lane> lanes(nthreads, Lane(n));
 
   // The targets that the step's points may touch, and those in contact, in order.
   auto apply_exact = [&](Lane& lane, std::size_t k, double day, double sec, const StepData& s) {
-    ++lane.stamp_now;
-    lane.todo.clear();
-    for (const std::size_t t : lane.active) {
-      lane.stamp[t] = lane.stamp_now;
-      lane.todo.push_back(t);
-    }
     lane.hits.clear();
     for (std::size_t i = 0; i < 3; ++i) {
       B2 q[2];
@@ -345,14 +352,7 @@ std::size_t sweep_points(const SearchParams& sp, const Propagator& orbit, const 
       for (int j = 0; j < nq; ++j)
         ix.tree.query(bgi::intersects(q[j]), std::back_inserter(lane.hits));
     }
-    for (const Entry& e : lane.hits) {
-      const std::size_t t = ix.entry_target[e.second];
-      if (t % nthreads != k || lane.stamp[t] == lane.stamp_now) continue;
-      lane.stamp[t] = lane.stamp_now;
-      lane.todo.push_back(t);
-    }
-    std::sort(lane.todo.begin(), lane.todo.end());
-    lane.active.clear();
+    lane.gather(ix, k, nthreads);
     for (const std::size_t t : lane.todo) {
       const Prepared& tg = targets[t];
       lane.data = s;

@@ -498,11 +498,9 @@ Contact summary(const LineModel& model, const Prepared& tg, int number, const Se
 }
 
 // What one thread keeps while it applies intervals to its targets.
-struct Lane {
+struct Lane : TargetLane {
+  using TargetLane::TargetLane;
   Scratch scratch;
-  std::vector<std::size_t> active, todo, stamp;
-  std::size_t stamp_now = 0;
-  std::vector<Entry> found;
 };
 
 // Sends the contact that ended, if any, with its summary.
@@ -746,8 +744,7 @@ void sweep_swath(const Plan& plan, const EarthOrientation& eop, std::size_t sate
 
   const double span = since_epoch(plan.interval.start, plan.interval.end);
   const std::size_t nthreads = static_cast<std::size_t>(std::max(threads, 1));
-  std::vector<Lane> lanes(nthreads);
-  for (Lane& l : lanes) l.stamp.assign(n, 0);
+  std::vector<Lane> lanes(nthreads, Lane(n));
   StepWorkers workers(static_cast<int>(nthreads) - 1);
   std::vector<SensorLine> lines;
   std::vector<std::exception_ptr> lane_failure(nthreads);
@@ -795,23 +792,10 @@ void sweep_swath(const Plan& plan, const EarthOrientation& eop, std::size_t sate
               B2 q[2];
               const int nq = cap_boxes(std::atan2(c[1], c[0]),
                                        std::asin(std::clamp(c[2], -1.0, 1.0)), radius, q);
-              lane.found.clear();
+              lane.hits.clear();
               for (int i = 0; i < nq; ++i)
-                ix.tree.query(bgi::intersects(q[i]), std::back_inserter(lane.found));
-              ++lane.stamp_now;
-              lane.todo.clear();
-              for (const std::size_t t : lane.active) {
-                lane.stamp[t] = lane.stamp_now;
-                lane.todo.push_back(t);
-              }
-              for (const Entry& e : lane.found) {
-                const std::size_t t = ix.entry_target[e.second];
-                if (t % nthreads != k || lane.stamp[t] == lane.stamp_now) continue;
-                lane.stamp[t] = lane.stamp_now;
-                lane.todo.push_back(t);
-              }
-              std::sort(lane.todo.begin(), lane.todo.end());
-              lane.active.clear();
+                ix.tree.query(bgi::intersects(q[i]), std::back_inserter(lane.hits));
+              lane.gather(ix, k, nthreads);
               for (const std::size_t t : lane.todo) {
                 apply_interval(model, targets[t], a, b, runs[t], *sinks[t], lane.scratch);
                 if (runs[t].open || runs[t].ending) lane.active.push_back(t);

@@ -67,6 +67,18 @@ TargetIndex index_targets(const Plan& plan, std::size_t satellite, std::size_t f
 TargetIndex index_prepared(std::vector<Prepared> targets, const Screen& screen,
                            const FrameGap& frame);
 
+// What one of a sweep's threads keeps for the targets it applies, those with
+// t % threads == lane: the targets in contact (`active`) and the R-tree's hits at this
+// instant (`hits`). `gather` puts both, each once, in order in `todo` and empties `active`
+// for the caller to refill. Nothing is allocated once the vectors have grown.
+struct TargetLane {
+  explicit TargetLane(std::size_t targets) : stamp(targets, 0) {}
+  void gather(const TargetIndex& index, std::size_t lane, std::size_t threads);
+  std::vector<std::size_t> active, todo, stamp;
+  std::size_t stamp_now = 0;
+  std::vector<Entry> hits;
+};
+
 // The frame gap of a search's interval (frame_gap over the table's rows around it).
 FrameGap sweep_frame_gap(const SearchParams& sp, const EopRows& table);
 
