@@ -578,6 +578,27 @@ class Relax {
   }
 
  private:
+  // Keeps candidate p's best chain value in `best` (and p in `arg`) when it is higher.
+  void keep_best(std::size_t p, double& best, long& arg) const {
+    if (best_[p] > best) {
+      best = best_[p];
+      arg = static_cast<long>(p);
+    }
+  }
+
+  // Candidate c of weight w closes the best chain that fits before it: the best of those
+  // already free by its start (`free_best`, `free_arg`) or of its near candidates that fit.
+  // The best chain so far is kept in `top`, `top_arg`.
+  void extend_chain(std::size_t c, double w, double free_best, long free_arg, double& top,
+                    long& top_arg) {
+    double before = free_best;
+    long arg = free_arg;
+    for (const std::size_t p : near_[c]) keep_best(p, before, arg);
+    best_[c] = w + before;
+    from_[c] = arg;
+    keep_best(c, top, top_arg);
+  }
+
   // The best chain of satellite s for the priced priorities, marked in x; its priced value.
   double chain(std::size_t s, const std::vector<double>& lambda, const std::vector<double>& mu,
                std::vector<char>& x) {
@@ -593,27 +614,8 @@ class Relax {
     for (const std::size_t c : mine) {
       double w = weight_[c] - lambda[cands_[c].target];
       for (const auto& [r, a] : row_of_[c]) w -= mu[r] * a;
-      while (f < free_until_[c]) {
-        const std::size_t p = by_free[f++];
-        if (best_[p] > free_best) {
-          free_best = best_[p];
-          free_arg = static_cast<long>(p);
-        }
-      }
-      double before = free_best;
-      long arg = free_arg;
-      for (const std::size_t p : near_[c]) {
-        if (best_[p] > before) {
-          before = best_[p];
-          arg = static_cast<long>(p);
-        }
-      }
-      best_[c] = w + before;
-      from_[c] = arg;
-      if (best_[c] > top) {
-        top = best_[c];
-        top_arg = static_cast<long>(c);
-      }
+      while (f < free_until_[c]) keep_best(by_free[f++], free_best, free_arg);
+      extend_chain(c, w, free_best, free_arg, top, top_arg);
     }
     for (long c = top_arg; c >= 0; c = from_[static_cast<std::size_t>(c)])
       x[static_cast<std::size_t>(c)] = 1;
@@ -673,28 +675,10 @@ class Relax {
       from_[c] = -1;
     }
     for (const std::size_t c : members) {
-      while (f < by_end.size() && slots_[by_end[f]].end + longest <= slots_[c].start) {
-        const std::size_t p = by_end[f++];
-        if (best_[p] > free_best) {
-          free_best = best_[p];
-          free_arg = static_cast<long>(p);
-        }
-      }
+      while (f < by_end.size() && slots_[by_end[f]].end + longest <= slots_[c].start)
+        keep_best(by_end[f++], free_best, free_arg);
       if (w[c] < 0.0) continue;
-      double before = free_best;
-      long arg = free_arg;
-      for (const std::size_t p : near_[c]) {
-        if (best_[p] > before) {
-          before = best_[p];
-          arg = static_cast<long>(p);
-        }
-      }
-      best_[c] = w[c] + before;
-      from_[c] = arg;
-      if (best_[c] > top) {
-        top = best_[c];
-        top_arg = static_cast<long>(c);
-      }
+      extend_chain(c, w[c], free_best, free_arg, top, top_arg);
     }
     std::vector<std::size_t> out;
     for (long c = top_arg; c >= 0; c = from_[static_cast<std::size_t>(c)])
