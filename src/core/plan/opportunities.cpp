@@ -598,10 +598,10 @@ std::vector<Opportunity> plan::opportunities(const Plan& plan, const EarthOrient
         o.coverage = plan::lines_coverage({segment}, t.centre, item.side1, item.side2);
       } else if (!t.lines.empty()) {
         o.coverage = plan::lines_coverage(t.lines, t.centre, item.side1, item.side2);
-      } else if (t.box) {
-        o.coverage = 1.0;  // a box of one position seen is seen whole
-      } else if (t.points.size() == 1) {
-        o.coverage = 1.0;  // a point's contact is the instant the line passes over it
+      } else if (t.box || t.points.size() == 1) {
+        // A box of one position seen is seen whole; a point's contact is the instant the
+        // line passes over it.
+        o.coverage = 1.0;
       } else if (!t.points.empty()) {
         o.coverage = plan::points_coverage(t.points, t.centre, item.side1, item.side2);
       } else {

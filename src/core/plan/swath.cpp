@@ -760,6 +760,7 @@ void sweep_swath(const Plan& plan, const EarthOrientation& eop, std::size_t sate
     const int nq = cap_boxes(std::atan2(c[1], c[0]), std::asin(std::clamp(c[2], -1.0, 1.0)),
                              std::acos(std::clamp(dot(c, l0.pt[1]), -1.0, 1.0)) + 1e-9, q);
     for (int j = 0; j < nq; ++j) ix.tree.query(bgi::intersects(q[j]), std::back_inserter(hits));
+    at.reserve(hits.size());
     for (const Entry& e : hits) at.push_back(ix.entry_target[e.second]);
     std::sort(at.begin(), at.end());
     at.erase(std::unique(at.begin(), at.end()), at.end());
