@@ -464,7 +464,8 @@ CoverageAccesses deserialize_coverage_accesses(const std::string& bytes) {
     throw Error(ErrorKind::input,
                 {" THE COVERAGE ACCESSES' BYTES ARE CORRUPT.", " EXECUTION INTERRUPTED."});
   };
-  if (bytes.size() < sizeof kMagic + 8 * 8 || std::memcmp(bytes.data(), kMagic, sizeof kMagic) != 0)
+  if (bytes.size() < sizeof kMagic + std::size_t{8} * 8 ||
+      std::memcmp(bytes.data(), kMagic, sizeof kMagic) != 0)
     corrupt();
   std::size_t at = sizeof kMagic;
   const auto get = [&] {
