@@ -1,6 +1,6 @@
 // The shared sweep: one screened pass over the interval per satellite serves every target.
 // A step is computed exactly once where some target may be in view (an R-tree over the
-// targets' bounding boxes and the screening bounds of screen.cpp say where); each target
+// targets' bounding boxes and the screening bounds of search/screen.cpp say where); each target
 // then runs orvus's own contact state machine (apply_step) with its own parameters.
 #include <erfa.h>
 
