@@ -35,16 +35,11 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 // Sun's elevation computed at the instant (tested).
 class SunTrack {
  public:
-  SunTrack(const UtcInstant& start, double span_s) : start_(start) {
+  SunTrack(const UtcInstant& start, double span_s) {
     const auto n = static_cast<std::size_t>(std::ceil(std::max(span_s, 0.0) / kNode)) + 2;
     nodes_.resize(n);
-    for (std::size_t k = 0; k < n; ++k) {
-      UtcInstant t{start.day, start.seconds + static_cast<double>(k) * kNode};
-      const double dd = std::floor(t.seconds / 86400.0);
-      t.day += dd;
-      t.seconds -= dd * 86400.0;
-      nodes_[k] = sun_earth_fixed(t);
-    }
+    for (std::size_t k = 0; k < n; ++k)
+      nodes_[k] = sun_earth_fixed(plan::after(start, static_cast<double>(k) * kNode));
   }
   [[nodiscard]] std::array<double, 3> at(double t) const {
     const double x = std::clamp(t / kNode, 0.0, static_cast<double>(nodes_.size() - 2));
@@ -61,7 +56,6 @@ class SunTrack {
 
  private:
   static constexpr double kNode = 3600.0;  // s
-  UtcInstant start_;
   std::vector<std::array<double, 3>> nodes_;
 };
 
@@ -73,12 +67,7 @@ struct Site {
 
 // The instant t seconds after the plan's start, to the millisecond.
 UtcInstant instant(const Plan& plan, double t) {
-  UtcInstant u{plan.interval.start.day,
-               plan.interval.start.seconds + std::round(t * 1000.0) / 1000.0};
-  const double dd = std::floor(u.seconds / 86400.0);
-  u.day += dd;
-  u.seconds -= dd * 86400.0;
-  return u;
+  return plan::after(plan.interval.start, std::round(t * 1000.0) / 1000.0);
 }
 
 std::string fixed(double v, int digits) {

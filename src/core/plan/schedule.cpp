@@ -23,6 +23,8 @@
 
 namespace orvus {
 
+using plan::after;
+
 namespace {
 
 constexpr double kInf = std::numeric_limits<double>::infinity();
@@ -43,13 +45,6 @@ constexpr double kPassGap = 900.0;
 // The secondary cost of an image at the plan's end (0 at its start), after its |roll| in
 // degrees: earlier images win among schedules of equal priority and roll.
 constexpr double kLateCost = 1e-3;
-
-// The instant `offset` seconds after `base`.
-UtcInstant after(const UtcInstant& base, double offset) {
-  const double total = base.seconds + offset;
-  const double dd = std::floor(total / 86400.0);
-  return {base.day + dd, total - dd * 86400.0};
-}
 
 // Seconds from the plan's start, to the millisecond.
 double offset_ms(const Plan& plan, const UtcInstant& t) {

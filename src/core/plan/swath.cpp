@@ -106,9 +106,7 @@ double LineModel::equinoxes(double ut1_mjd) const {
 }
 
 UtcInstant LineModel::utc_at(double t) const {
-  const double total = p_.start_sec + t;
-  const double dd = std::floor(total / 86400.0);
-  return {p_.start_day + dd, total - dd * 86400.0};
+  return after(UtcInstant{p_.start_day, p_.start_sec}, t);
 }
 
 SensorLine LineModel::at(double t) const {
@@ -632,10 +630,8 @@ void sweep_instants(const LineModel& model, const Propagator& orbit, const Scree
       const double ta = time_of(k0 + j), tb = time_of(k0 + j + 1);
       examine[j] = 0;
       if (tb <= clear_until || !any) continue;
-      double day = sp.start_day, sec = sp.start_sec + ta;
-      const double dd = std::floor(sec / 86400.0);
-      day += dd;
-      sec -= dd * 86400.0;
+      const UtcInstant at = after(UtcInstant{sp.start_day, sp.start_sec}, ta);
+      const double day = at.day, sec = at.seconds;
       CheapState cs;
       const double out_for = scr.enabled && cheap_point(orbit, scr, day, sec, cs)
                                  ? screen_instant(ix, scr, sp, cs, true, {}, hits)
