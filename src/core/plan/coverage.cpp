@@ -88,11 +88,7 @@ CoverageAccesses coverage_accesses(const Plan& plan, const EarthOrientation& eop
                                    const CoverageGrid& grid, std::size_t satellite,
                                    std::size_t first, std::size_t last,
                                    const std::function<void(double)>& progress) {
-  if (satellite >= plan.satellites.size()) {
-    throw Error(ErrorKind::usage,
-                {" THE PLAN HAS NO SATELLITE " + std::to_string(satellite + 1) + ".",
-                 " EXECUTION INTERRUPTED."});
-  }
+  plan::check_satellite(plan, satellite);
   last = std::min(last, grid.cells.size());
   first = std::min(first, last);
   CoverageAccesses out;

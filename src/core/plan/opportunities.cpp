@@ -511,11 +511,7 @@ std::vector<Opportunity> plan::opportunities(const Plan& plan, const EarthOrient
                                              std::size_t last,
                                              const std::function<void(double)>& progress,
                                              int threads) {
-  if (satellite >= plan.satellites.size()) {
-    throw Error(ErrorKind::usage,
-                {" THE PLAN HAS NO SATELLITE " + std::to_string(satellite + 1) + ".",
-                 " EXECUTION INTERRUPTED."});
-  }
+  plan::check_satellite(plan, satellite);
   last = std::min(last, plan.targets.size());
   first = std::min(first, last);
   const std::size_t n = last - first;

@@ -527,6 +527,14 @@ Plan load_plan(const std::string& path) {
 
 namespace plan {
 
+void check_satellite(const Plan& plan, std::size_t satellite) {
+  if (satellite >= plan.satellites.size()) {
+    throw Error(ErrorKind::usage,
+                {" THE PLAN HAS NO SATELLITE " + std::to_string(satellite + 1) + ".",
+                 " EXECUTION INTERRUPTED."});
+  }
+}
+
 void check_rule(const Plan& plan, std::size_t first, std::size_t last) {
   if (plan.rule != TargetRule::points) return;
   for (std::size_t i = first; i < last && i < plan.targets.size(); ++i) {

@@ -223,6 +223,9 @@ std::vector<Opportunity> opportunities(const Plan& plan, const EarthOrientation&
                                        std::size_t satellite, std::size_t first, std::size_t last,
                                        const std::function<void(double)>& progress, int threads);
 
+// Raises a usage Error when the plan has no satellite numbered `satellite` (from 0).
+void check_satellite(const Plan& plan, std::size_t satellite);
+
 // Raises Error naming the first of targets [first, last) that the plan's rule cannot see: the
 // points rule never sees a point or a line.
 void check_rule(const Plan& plan, std::size_t first, std::size_t last);
