@@ -101,19 +101,18 @@ def _run_tasks(client, plan_path, info, outputs, chunk, on_result, cell_chunk=No
         cell_chunk = max(1, math.ceil(info.get("cells", 0) / per_satellite))
     run_id = uuid.uuid4().hex[:12]
     futures, place, labels = [], {}, {}
-    for s, first, last, label in tasks(info, chunk):
-        key = f"orvus-plan-{run_id}-{s}-{first}"
-        futures.append(client.submit(plan_chunk, plan_path, s, first, last, label, key=key,
-                                     retries=0))
-        place[key] = len(futures) - 1
-        labels[key] = label
+
+    def submit(kind, work, chunks):
+        for s, first, last, label in chunks:
+            key = f"orvus-{kind}-{run_id}-{s}-{first}"
+            futures.append(client.submit(work, plan_path, s, first, last, label, key=key,
+                                         retries=0))
+            place[key] = len(futures) - 1
+            labels[key] = label
+
+    submit("plan", plan_chunk, tasks(info, chunk))
     opportunity_tasks = len(futures)
-    for s, first, last, label in coverage_tasks(info, cell_chunk):
-        key = f"orvus-coverage-{run_id}-{s}-{first}"
-        futures.append(client.submit(coverage_chunk, plan_path, s, first, last, label, key=key,
-                                     retries=0))
-        place[key] = len(futures) - 1
-        labels[key] = label
+    submit("coverage", coverage_chunk, coverage_tasks(info, cell_chunk))
     parts = [None] * len(futures)
     done = 0
     try:
