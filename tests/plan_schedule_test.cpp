@@ -337,10 +337,12 @@ TEST(ScheduleCandidates, AscendingNodesAreANodalPeriodApart) {
 
 // A point seen at BEST ALPHA: the camera rolled there sees it for its shortest image about
 // the best time; a camera that cannot roll that far sees it only while the point lies within
-// half its field of the largest roll.
+// half its field of the largest roll. Q is crossed within a microsecond of a whole
+// millisecond (2025-07-31T13:53:01.909Z), where the camera's search, 30 s before the
+// opportunity to the millisecond, puts a step.
 TEST(ScheduleCandidates, TheCameraAtItsRollSeesThePointOrMakesNoCandidate) {
   ScratchDir dir;
-  dir.write("t.csv", "id,name,lon,lat\nP,p,-47.9,-15.8\n");
+  dir.write("t.csv", "id,name,lon,lat\nP,p,-47.9,-15.8\nQ,q,-53.3739,-24.7839\n");
   dir.write("plan.toml", plan_text("t.csv", "roll_rate_deg_s = 1\nmin_imaging_s = 4\n",
                                    "\n[schedule]\n", "2025-08-03T00:00:00"));
   Plan plan = load_plan(dir.file("plan.toml"));

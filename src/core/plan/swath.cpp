@@ -566,10 +566,13 @@ void apply_interval(const LineModel& model, SwathTarget& tg, const SensorLine& a
     if (!in && v) open(*prev);
     in = v;
   };
+  // A root within the tolerance of a step may be that step's line itself (a or b). It is found
+  // by the one interval over which its function changes sign, so it counts here, at either end
+  // alike: a vertex's contact lasts an instant and no other interval sees it. (A function
+  // touching zero at a step may give the same root to both intervals: the contact then stops
+  // and starts again at one instant, which is merged.)
   for (const SensorLine& r : s.roots) {
-    if (!(r.t > prev->t)) continue;
-    if (r.t >= b.t) break;
-    interior(r);
+    interior(r);       // nothing between roots of one instant
     if (!in) open(r);  // a root is a touching instant
     in = true;
     prev = &r;
