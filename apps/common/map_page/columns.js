@@ -12,16 +12,38 @@ function bytesOf(b64) {
 
 // Codes of 7 bits a byte, least significant first, the high bit set on every byte but the
 // last. Signed values are zigzag-coded (0, -1, 1, -2 ... as 0, 1, 2, 3 ...); optional ones
-// are 0 when missing, else their signed code plus 1. Exact up to 2^53.
+// are 0 when missing, else their signed code plus 1. Exact to 2^53 in magnitude: a code of
+// more than 7 bytes (2^49 and up) is read again as a BigInt, whose low bit (the sign of a
+// signed value) a Number above 2^53 would lose. Reading past the end gives 0.
 function Reader(b64) { this.b = bytesOf(b64); this.i = 0; }
-Reader.prototype.uint = function () {
-  var b = this.b, v = 0, m = 1, c;
+Reader.prototype.code = function () {
+  var b = this.b, at = this.i, v = 0, m = 1, c;
   do { c = b[this.i++]; v += (c & 127) * m; m *= 128; } while (c & 128);
+  return m > 562949953421312 ? this.long(at) : v;  // m = 128^bytes, 2^49 after 7
+};
+// The code at byte `at`, as a BigInt.
+Reader.prototype.long = function (at) {
+  var b = this.b, v = BigInt(0), shift = BigInt(0), seven = BigInt(7), c;
+  do {
+    c = b[at++];
+    v += BigInt(c & 127) << shift;
+    shift += seven;
+  } while (c & 128);
   return v;
 };
-function unzig(u) { return u % 2 ? -(u + 1) / 2 : u / 2; }
-Reader.prototype.sint = function () { return unzig(this.uint()); };
-Reader.prototype.opt = function () { var u = this.uint(); return u ? unzig(u - 1) : NaN; };
+// The value of a zigzag code, a Number or a BigInt.
+function unzig(u) {
+  if (typeof u === 'number') return u % 2 ? -(u + 1) / 2 : u / 2;
+  var one = BigInt(1);
+  return Number(u & one ? -((u + one) >> one) : u >> one);
+}
+Reader.prototype.uint = function () { return Number(this.code()); };
+Reader.prototype.sint = function () { return unzig(this.code()); };
+Reader.prototype.opt = function () {  // NaN when missing
+  var u = this.code();
+  if (typeof u === 'number') return u ? unzig(u - 1) : NaN;
+  return unzig(u - BigInt(1));
+};
 
 // n values read as `read` ('uint', 'sint' or 'opt') and divided by `scale`.
 function column(b64, n, read, scale, Type) {
