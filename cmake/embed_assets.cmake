@@ -1,16 +1,18 @@
 # Turns the map page's front-end assets and its own template and script into a C++ source of
 # raw string literals, so that the programs carry them and the page needs no file or network
 # beside it.
-#   cmake -DMODULES=<node_modules> -DPAGE=<apps/common> -DOUTPUT=<file.cpp> -P embed_assets.cmake
+#   cmake -DMODULES=<node_modules> -DPAGE=<apps/common> -DPAGE_SCRIPTS=<a.js,b.js,...>
+#         -DOUTPUT=<file.cpp> -P embed_assets.cmake
 # Each asset is "name=relative/path" under MODULES (or under PAGE for "page_" names); the source
 # defines std::string_view orvus::page::asset_<name>(), the file joined from literals of 16000
-# bytes.
+# bytes. The page's script (page_js) is its modules, PAGE/map_page/<each of PAGE_SCRIPTS>, joined
+# in that order inside one function, so that their names stay the script's own.
 set(ASSETS
     leaflet_js=leaflet/dist/leaflet.js
     leaflet_css=leaflet/dist/leaflet.css
     countries_50m=world-atlas/countries-50m.json
     page_html=map_page.html
-    page_js=map_page.js)
+    page_js=map_page/*.js)
 
 set(delimiter "orvus_asset")
 set(chunk 16000)  # bytes per literal: compilers need not take over 65536
@@ -25,19 +27,30 @@ foreach(entry IN LISTS ASSETS)
   string(REPLACE "=" ";" pair "${entry}")
   list(GET pair 0 name)
   list(GET pair 1 relative)
-  if(name MATCHES "^page_")
-    set(file "${PAGE}/${relative}")
+  if(name STREQUAL "page_js")
+    string(REPLACE "," ";" scripts "${PAGE_SCRIPTS}")
+    set(content "(function () {\n")
+    foreach(script IN LISTS scripts)
+      set(file "${PAGE}/map_page/${script}")
+      file(READ "${file}" module)
+      string(APPEND content "// ---- ${script}\n${module}")
+    endforeach()
+    string(APPEND content "}());\n")
   else()
-    set(file "${MODULES}/${relative}")
+    if(name MATCHES "^page_")
+      set(file "${PAGE}/${relative}")
+    else()
+      set(file "${MODULES}/${relative}")
+    endif()
+    if(NOT EXISTS "${file}")
+      message(FATAL_ERROR "${file} is missing: run scripts/bootstrap, which installs the map "
+                          "page's assets with npm ci in third_party/web.")
+    endif()
+    file(READ "${file}" content)
   endif()
-  if(NOT EXISTS "${file}")
-    message(FATAL_ERROR "${file} is missing: run scripts/bootstrap, which installs the map "
-                        "page's assets with npm ci in third_party/web.")
-  endif()
-  file(READ "${file}" content)
   string(FIND "${content}" ")${delimiter}\"" clash)
   if(NOT clash EQUAL -1)
-    message(FATAL_ERROR "${file} holds the literal's delimiter: change it in ${CMAKE_CURRENT_LIST_FILE}")
+    message(FATAL_ERROR "${name} holds the literal's delimiter: change it in ${CMAKE_CURRENT_LIST_FILE}")
   endif()
   string(LENGTH "${content}" size)
   string(APPEND out "\n// ${relative}, ${size} bytes\n")
