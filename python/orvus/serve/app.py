@@ -26,6 +26,7 @@ from .cql2 import compile_filter
 from .inputs import (ApiError, check_fields, format_ms, geometry_bbox, interval_text,
                      parse_geometry, parse_interval, parse_json_object, parse_order_parameters)
 from .planning import GeometryError, PlannerUnavailable
+from .replan import Replanner, ReplanBusy
 from .store import Conflict
 
 log = logging.getLogger("orvus.serve")
@@ -86,6 +87,7 @@ class Service:
         self.slots = SearchSlots(config.searches_per_key)
         self.planner_pool = None  # made when the app starts (one per event loop)
         self.replans = None
+        self.cadence = None
 
     @property
     def horizon_ms(self):
@@ -271,9 +273,24 @@ def create_app(service):
         from concurrent.futures import ThreadPoolExecutor
         s.planner_pool = ThreadPoolExecutor(max_workers=s.config.workers,
                                             thread_name_prefix="planner")
+        s.replans = Replanner(s)
+        if s.config.replan_every_s > 0:
+            s.cadence = asyncio.get_running_loop().create_task(cadence())
+
+    async def cadence():
+        while True:
+            await asyncio.sleep(s.config.replan_every_s)
+            try:
+                await run_in_threadpool(s.replans.run, "cadence")
+            except ReplanBusy as e:
+                log.info("replan skipped: %s", e)
+            except Exception:  # the next one may succeed (a database back, a file mended)
+                log.exception("replan failed")
 
     @app.on_event("shutdown")
     async def stop():
+        if s.cadence is not None:
+            s.cadence.cancel()
         if s.planner_pool is not None:
             s.planner_pool.shutdown(wait=True)
 
@@ -513,7 +530,59 @@ def create_app(service):
                               "links": [documents.link("monitor",
                                                        f"/orders/{orderId}/statuses")]}, 201)
 
+    # ---- the plan (operators) ----
+
+    def operator_only(who):
+        if not who.operator:
+            raise ApiError(403, ["header", "Authorization"], "only an operator may do this",
+                           "forbidden")
+
+    @app.post("/admin/replan", summary="replan now (operators)", tags=["Plan"])
+    async def replan(request: Request):
+        operator_only(await principal(s, request))
+        try:
+            done = await run_in_threadpool(s.replans.run, "operator")
+        except ReplanBusy as e:
+            raise ApiError(409, ["plan"], f"{e}; retry when it has ended", "conflict") from None
+        except PlannerUnavailable as e:
+            raise planner_error(e) from None
+        return json_response(done)
+
+    @app.get("/plan", summary="the current plan (operators)", tags=["Plan"])
+    async def current_plan(request: Request):
+        operator_only(await principal(s, request))
+        plan = await run_in_threadpool(s.store.current_plan)
+        if plan is None:
+            return json_response({"generation": 0, "acquisitions": [], "links": []})
+        return json_response({
+            "generation": plan["generation"], "created": format_ms(plan["created_ms"]),
+            "datetime": interval_text(plan["start_ms"], plan["end_ms"]),
+            "trigger": plan["trigger"], "schedule": json.loads(plan["summary"]),
+            "acquisitions": [acquisition_document(dict(a, generation=plan["generation"]))
+                             for a in plan["acquisitions"]]})
+
+    @app.get("/acquisitions/{acquisitionId}", summary="a planned acquisition", tags=["Plan"])
+    async def acquisition(acquisitionId: str, request: Request):
+        who = await principal(s, request)
+        row = None
+        if acquisitionId.isdigit() and len(acquisitionId) < 12:
+            row = await run_in_threadpool(s.store.acquisition, int(acquisitionId), who)
+        if row is None:
+            raise ApiError(404, ["path", "acquisitionId"], "no such acquisition (or one of a "
+                           "plan no longer kept)", "not_found")
+        return json_response(acquisition_document(row))
+
     return app
+
+
+def acquisition_document(a):
+    return {"id": str(a["id"]), "order_id": a["order_id"], "plan_generation": a["generation"],
+            "datetime": interval_text(a["start_ms"], a["end_ms"]), "platform": a["satellite"],
+            "norad_id": a["norad_id"], "roll_deg": a["roll_deg"],
+            "sun_elevation_deg": a["sun_elevation_deg"], "downlink_station": a["station"],
+            "downlink_start": format_ms(a["downlink_start_ms"])
+            if a["downlink_start_ms"] is not None else None,
+            "links": [documents.link("order", f"/orders/{a['order_id']}", GEOJSON, "its order")]}
 
 
 def _body_doc(name):

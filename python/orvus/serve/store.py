@@ -358,3 +358,82 @@ class Store:
             for s in new:
                 self._add_status(conn, order_id, s)
             return new
+
+    # ---- plans ----
+
+    def replan_snapshot(self):
+        """What a replan starts from: the planner's generation, the orders in contention
+        (accepted or scheduled) and the current plan's acquisitions."""
+        with self.read() as conn:
+            state = conn.execute(sa.select(planner_state).where(planner_state.c.id == 1)).one()
+            active = [dict(r._mapping) for r in conn.execute(
+                sa.select(orders).where(orders.c.status_code.in_(("accepted", "scheduled")))
+                .order_by(orders.c.created_ms, orders.c.id))]
+            current = []
+            if state.plan_id is not None:
+                current = [dict(r._mapping) for r in conn.execute(
+                    sa.select(acquisitions).where(acquisitions.c.plan_id == state.plan_id)
+                    .order_by(acquisitions.c.start_ms, acquisitions.c.id))]
+        return state.generation, active, current
+
+    def write_plan(self, generation, plan, rows, decide, keep_plans=20):
+        """Makes a new plan current, with its acquisitions (`rows`, dicts of the columns but
+        plan_id), in one transaction, unless the generation is no longer `generation` (another
+        replan wrote first: then nothing is written and None returned). `decide(current, rows)`
+        gets the orders in contention now (by id: status_code and end_ms, read inside the
+        transaction, so that an order cancelled meanwhile is seen) and returns the acquisitions to keep and the
+        statuses to add: ([row], {order id: [Status]}), a status's links may name
+        "{acquisition}", filled with the acquisition's id. The oldest plans beyond
+        `keep_plans` are removed. Returns the new plan's id."""
+        with self.write() as conn:
+            state = conn.execute(self._lock_rows(
+                sa.select(planner_state).where(planner_state.c.id == 1))).one()
+            if state.generation != generation:
+                return None
+            current = {r.id: dict(r._mapping) for r in conn.execute(self._lock_rows(
+                sa.select(orders.c.id, orders.c.status_code, orders.c.end_ms).where(
+                    orders.c.status_code.in_(("accepted", "scheduled")))))}
+            kept, statuses = decide(current, rows)
+            plan_id = conn.execute(plans.insert().values(
+                generation=generation + 1, **plan)).inserted_primary_key[0]
+            ids = {}
+            for row in kept:
+                ids[row["order_id"]] = conn.execute(acquisitions.insert().values(
+                    plan_id=plan_id, **row)).inserted_primary_key[0]
+            for order_id, new in statuses.items():
+                for st in new:
+                    links = tuple({k: (v.format(acquisition=ids.get(order_id)) if
+                                       isinstance(v, str) else v) for k, v in link.items()}
+                                  for link in st.links)
+                    self._add_status(conn, order_id, dataclasses.replace(st, links=links))
+            conn.execute(planner_state.update().where(planner_state.c.id == 1).values(
+                generation=generation + 1, plan_id=plan_id))
+            old = [r.id for r in conn.execute(
+                sa.select(plans.c.id).where(plans.c.generation <= generation + 1 - keep_plans))]
+            if old:
+                conn.execute(acquisitions.delete().where(acquisitions.c.plan_id.in_(old)))
+                conn.execute(plans.delete().where(plans.c.id.in_(old)))
+            return plan_id
+
+    def current_plan(self):
+        """The current plan (a dict with its acquisitions) or None."""
+        with self.read() as conn:
+            state = conn.execute(sa.select(planner_state).where(planner_state.c.id == 1)).one()
+            if state.plan_id is None:
+                return None
+            plan = dict(conn.execute(sa.select(plans).where(plans.c.id == state.plan_id))
+                        .one()._mapping)
+            plan["acquisitions"] = [dict(r._mapping) for r in conn.execute(
+                sa.select(acquisitions).where(acquisitions.c.plan_id == state.plan_id)
+                .order_by(acquisitions.c.start_ms, acquisitions.c.id))]
+            return plan
+
+    def acquisition(self, acquisition_id, principal):
+        """An acquisition of an order the principal may see, with its plan's generation."""
+        q = sa.select(acquisitions, plans.c.generation).join(
+            plans, plans.c.id == acquisitions.c.plan_id).join(
+            orders, orders.c.id == acquisitions.c.order_id).where(
+            acquisitions.c.id == acquisition_id)
+        with self.read() as conn:
+            row = conn.execute(self._visible(q, principal)).first()
+            return dict(row._mapping) if row else None
