@@ -322,6 +322,12 @@ def create_app(service):
                                          "later", "type": "service_unavailable"}]},
                             status_code=503, headers={"Retry-After": "5"})
 
+    @app.exception_handler(Exception)
+    async def unexpected(request, e):
+        log.exception("unexpected error on %s %s", request.method, request.url.path)
+        return JSONResponse({"detail": [{"loc": [], "msg": "an unexpected error; it is "
+                                         "logged", "type": "internal_error"}]}, status_code=500)
+
     # ---- the service and its products (no key needed) ----
 
     @app.get("/", summary="landing page", tags=["Core"])

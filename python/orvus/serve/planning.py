@@ -268,9 +268,6 @@ class Planner:
     def close(self):
         shutil.rmtree(self._workdir, ignore_errors=True)
 
-    def _folder(self):
-        return tempfile.mkdtemp(dir=self._workdir)
-
     def _note_element_changes(self):
         """Logs an element file that changed on disk since the last call: the planner reads
         the files on every call, so the next search or replan uses the new sets."""
@@ -311,10 +308,20 @@ class Planner:
         finally:
             shutil.rmtree(folder, ignore_errors=True)
 
+    def _folder(self):
+        try:
+            return tempfile.mkdtemp(dir=self._workdir)
+        except OSError as e:
+            raise PlannerUnavailable(f"cannot make the planner's working folder: {e.strerror}")
+
     def _run(self, folder, satellites, targets, start_ms, end_ms, schedule=None):
-        _write_deck(folder, targets)
-        path = _write_plan(folder, satellites, self.config.stations if schedule else [],
-                           start_ms, end_ms, self.config, schedule)
+        try:
+            _write_deck(folder, targets)
+            path = _write_plan(folder, satellites, self.config.stations if schedule else [],
+                               start_ms, end_ms, self.config, schedule)
+        except OSError as e:  # a full disk
+            raise PlannerUnavailable(f"cannot write the planner's working files: "
+                                     f"{e.strerror}") from None
         self._note_element_changes()
         parts = []
         try:
