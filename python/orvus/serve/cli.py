@@ -107,7 +107,7 @@ def serve(argv):
         print(f"orvus-serve: a demo operator key (shown this once): {key}", flush=True)
     app = create_app(Service(cfg, store, planner, clock))
     uvicorn.run(app, host=args.host or cfg.host, port=args.port if args.port is not None
-                else cfg.port, log_level="info")
+                else cfg.port, log_level="info", log_config=None)
     planner.close()
     store.close()
     return 0

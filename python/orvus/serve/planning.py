@@ -400,11 +400,13 @@ class Planner:
             out = os.path.join(folder, "out")
             outputs = _core._PlanOutputs(path, out)
             try:
-                summary = outputs.finish([data]).get("schedule", {})
+                outputs.finish([data])
             except orvus.Error as e:
                 raise PlannerUnavailable(str(e).split("\n")[0]) from None
             finally:
                 outputs.close()
+            with open(os.path.join(out, "schedule.json"), encoding="utf-8") as f:
+                summary = json.load(f)
             acquisitions = []
             with open(os.path.join(out, "schedule.csv"), newline="", encoding="utf-8") as f:
                 for row in csv.DictReader(f):

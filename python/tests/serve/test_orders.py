@@ -2,6 +2,7 @@
 replans (scheduled, a lost slot, expiry), outcomes, cancelling, pagination."""
 
 import shutil
+import time
 
 import stapi_schemas as stapi
 from conftest import BRASILIA, EXAMPLES, NOW, Running, write_config
@@ -196,5 +197,21 @@ def test_element_files_changed_on_disk_are_used_at_once(tmp_path):
         shutil.copy(f"{EXAMPLES}/plan/twin.tle", elements)
         after = by_satellite()
         assert after["AMAZONIA 1"] == after["ORVUS TWIN"] == before["ORVUS TWIN"]
+    finally:
+        running.close()
+
+
+def test_the_cadence_replans_on_its_own(tmp_path):
+    running = Running(write_config(tmp_path, f"sqlite:///{tmp_path}/o.db",
+                                   "replan_every_s = 0.5"))
+    try:
+        o = create(running, "alice", {"datetime": f"{NOW}/..", "geometry": BRASILIA})
+        for _ in range(100):
+            if get(running, "alice", f"/orders/{o['id']}")["status"]["status_code"] == \
+                    "scheduled":
+                break
+            time.sleep(0.1)
+        assert history(running, o["id"])[-1] == ("scheduled", "acquisition_planned")
+        assert get(running, "operator", "/plan")["trigger"] == "cadence"
     finally:
         running.close()
