@@ -42,6 +42,9 @@ def test_the_interval_in_each_of_stapis_forms_gives_the_same_search(sqlite_servi
     solidus = search(s, {"datetime": f"{NOW}/{END}", "geometry": BRASILIA})
     assert len(solidus) >= 2
     assert windows(search(s, {"datetime": [NOW, END], "geometry": BRASILIA})) == windows(solidus)
+    # The same instants in other zones.
+    zoned = "2025-07-29T09:00:00-03:00/2025-08-01T17:30:00+05:30"
+    assert windows(search(s, {"datetime": zoned, "geometry": BRASILIA})) == windows(solidus)
     # An open end is closed by the horizon, an open start by now.
     for open_form in (f"{NOW}/..", f"{NOW}/", [NOW, None], f"../{END}", f"/{END}",
                       [None, END]):

@@ -107,6 +107,7 @@ def test_keys_command_adds_lists_and_revokes(tmp_path, db_url, capsys):
     headers = {"Authorization": f"Bearer {key}"}
     try:
         assert running.client.get("/orders", headers=headers).status_code == 200
+        assert running.client.post("/admin/replan", headers=headers).status_code == 200
         assert run("revoke", "carol", cfg).returncode == 0
         r = running.client.get("/orders", headers=headers)
         assert r.status_code == 401 and r.json()["detail"][0]["loc"] == ["header",
