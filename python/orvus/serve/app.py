@@ -152,6 +152,11 @@ def page_limit(request, default=10, most=100):
     return int(text)
 
 
+def _whole(v):
+    """A whole number a database column holds (64-bit)."""
+    return isinstance(v, int) and not isinstance(v, bool) and abs(v) < 2**62
+
+
 def encode_token(value):
     return base64.urlsafe_b64encode(json.dumps(value).encode()).decode().rstrip("=")
 
@@ -445,7 +450,7 @@ def create_app(service):
         who = await principal(s, request)
         limit = page_limit(request)
         after = decode_token(request, lambda v: isinstance(v, list) and len(v) == 2 and
-                             isinstance(v[0], int) and isinstance(v[1], str))
+                             _whole(v[0]) and isinstance(v[1], str) and len(v[1]) <= 36)
         rows, more = await run_in_threadpool(s.store.list_orders, who, limit, after, product_id)
         base = f"/products/{product_id}/orders" if product_id else "/orders"
         links = [documents.link("self", base, GEOJSON, "orders")]
@@ -481,7 +486,7 @@ def create_app(service):
     async def statuses(orderId: str, request: Request):
         _, row = await visible_order(request, orderId)
         limit = page_limit(request)
-        after = decode_token(request, lambda v: isinstance(v, int) and not isinstance(v, bool))
+        after = decode_token(request, _whole)
         rows, more = await run_in_threadpool(s.store.statuses, orderId, limit, after)
         base = f"/orders/{orderId}/statuses"
         links = [documents.link("self", base, title="statuses"),
