@@ -15,6 +15,8 @@ _DEPTH = {"Point": 0, "MultiPoint": 1, "LineString": 1, "MultiLineString": 2, "P
           "MultiPolygon": 3}
 
 UNIX_EPOCH = dt.datetime(1970, 1, 1, tzinfo=dt.timezone.utc)
+_FIRST = dt.datetime(1900, 1, 1, tzinfo=dt.timezone.utc)
+_LAST = dt.datetime(3000, 1, 1, tzinfo=dt.timezone.utc)
 
 
 class ApiError(Exception):
@@ -98,6 +100,8 @@ def parse_instant(text, loc):
     except ValueError as e:
         raise ApiError(422, loc, f"\"{text[:64]}\" is not a possible date-time ({e})") from None
     ms = int(fraction[:3].ljust(3, "0"))
+    if not _FIRST <= value < _LAST:
+        raise ApiError(422, loc, f"\"{text[:64]}\" lies outside the years 1900 to 2999 (UTC)")
     delta = value - UNIX_EPOCH
     return (delta.days * 86400 + delta.seconds) * 1000 + ms
 
@@ -116,7 +120,7 @@ def parse_interval(value, now_ms, horizon_s, loc=("body", "datetime")):
     """Start and end (ms) of a time interval given as STAPI writes it: "a/b" of RFC 3339
     date-times, one end open ("" or ".."), or a two-element array of the same. An open start
     is now; an open end is now + the horizon. Refused: both ends open, a start after the end,
-    two ends given further apart than the horizon."""
+    an end further than the horizon from the start (or from now, for an open start)."""
     loc = list(loc)
     if isinstance(value, str):
         parts = value.split("/")
@@ -138,7 +142,7 @@ def parse_interval(value, now_ms, horizon_s, loc=("body", "datetime")):
     end = now_ms + horizon_ms if _open_end(ends[1]) else parse_instant(ends[1], locs[1])
     if start > end:
         raise ApiError(422, loc, "the interval's start lies after its end")
-    if end - start > horizon_ms and not (_open_end(ends[0]) or _open_end(ends[1])):
+    if end - start > horizon_ms and not _open_end(ends[1]):
         raise ApiError(422, loc, f"the interval is longer than the planning horizon "
                        f"({horizon_s / 86400:g} days)")
     return start, end

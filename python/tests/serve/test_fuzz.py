@@ -52,7 +52,8 @@ def random_value(rng, depth=0):
         return {"type": t, "coordinates": random_value(rng, depth + 1)}
     if kind == "time":
         return rng.choice([WINDOW, [NOW, None], [None, None], [NOW], "2025-07-29/2025-07-30",
-                           "2025-07-29T12:00:00.123456789Z/..", "9999-12-31T23:59:59Z/.."])
+                           "2025-07-29T12:00:00.123456789Z/..", "9999-12-31T23:59:59Z/..",
+                           "../9999-12-31T23:59:59-14:00", "0000-01-01T00:00:00+14:00/.."])
     ops = ["and", "or", "not", "=", "<", "<=", ">", ">=", "between", "like", None, 3]
     props = ["view:off_nadir", "view:sun_elevation", "sat:orbit_state", "orvus:duration_s", "q"]
     return {"op": rng.choice(ops),
