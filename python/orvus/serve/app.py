@@ -556,7 +556,8 @@ def create_app(service):
         except ReplanBusy as e:
             raise ApiError(409, ["plan"], f"{e}; retry when it has ended", "conflict") from None
         except PlannerUnavailable as e:
-            raise planner_error(e) from None
+            raise ApiError(503, ["planner"], f"the planner cannot replan: {e}",
+                           "service_unavailable") from None
         return json_response(done)
 
     @app.get("/plan", summary="the current plan (operators)", tags=["Plan"])

@@ -294,6 +294,9 @@ class Planner:
     def check(self):
         """Loads every satellite and station as a plan of no target would: raises
         PlannerUnavailable with the planner's message when one is wrong."""
+        if not os.path.isfile(self.config.earth_orientation):
+            raise PlannerUnavailable(f"no Earth-orientation file "
+                                     f"\"{self.config.earth_orientation}\"")
         folder = self._folder()
         try:
             _write_deck(folder, [("probe", {"type": "Point", "coordinates": [0.0, 0.0]}, 1.0)])
