@@ -14,7 +14,6 @@ import threading
 import time
 
 import httpx
-import pytest
 import sqlalchemy as sa
 from conftest import BRASILIA, NOW, write_config
 
