@@ -11,7 +11,7 @@ FUZZ_SECONDS ?= 60
 SANITIZER_ENV = ASAN_OPTIONS=exitcode=86:detect_leaks=1 \
 	UBSAN_OPTIONS=exitcode=86:print_stacktrace=1
 
-.PHONY: all bootstrap configure build test example bench sanitize fuzz install clean
+.PHONY: all bootstrap configure build test example serve bench sanitize fuzz install clean
 
 all: build
 
@@ -31,6 +31,14 @@ test: build
 example: configure
 	@cmake --build $(BUILD) -j $(JOBS) --target orvus orvus-map orvus-plan
 	@scripts/run-example $(BUILD)
+
+# The tasking service on examples/serve/ with the bundled satellites, its clock started inside
+# their element sets' validity; the first start prints a demo operator key.
+SERVE_NOW ?= 2025-07-29T12:00:00Z
+serve: configure
+	@cmake --build $(BUILD) -j $(JOBS) --target orvus_python
+	@PYTHONPATH=$(BUILD)/python $(BUILD)/python/orvus-serve examples/serve/serve.toml \
+		--now $(SERVE_NOW)
 
 bench: configure
 	@cmake --build $(BUILD) -j $(JOBS) --target orvus_bench orvus_search_speed spot5_solve
