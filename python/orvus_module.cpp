@@ -442,7 +442,7 @@ class PlanOutputs {
     const py::gil_scoped_release unlocked;
     plan_ = cached_plan(path);
     dir_ = output.empty() ? plan_->output_dir : output;
-    folder_ = std::make_unique<orvus::plan_outputs::OutputFolder>(dir_, false);
+    folder_ = std::make_unique<orvus::plan_outputs::OutputFolder>(*plan_, dir_, false);
   }
 
   py::dict finish(const std::vector<std::string>& parts,

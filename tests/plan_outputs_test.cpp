@@ -14,6 +14,7 @@
 #include <cmath>
 #include <csignal>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <set>
@@ -354,6 +355,86 @@ TEST(PlanOutputs, EveryClosedContactAgreesInItsTimesTheCsvTheGeoJsonAndTheReport
     EXPECT_EQ(o[7], row[col("pass")]) << what;
   }
   for (const auto& [key, rows] : out2) EXPECT_EQ(used[key], rows.size()) << key.second;
+}
+
+// A run whose outputs would take an input's place (the same name in the output folder, a
+// symbolic or hard link to an output, a file in the reports' or the temporary folder) is
+// refused before anything is written, naming the file; a file that only bears an output's
+// name elsewhere is no obstacle.
+TEST(PlanOutputs, NoOutputTakesThePlaceOfAnInput) {
+  const std::string deck_text = test::read_file(data_path("plan/brasilia.csv"));
+  const std::string tle = data_path("tle/amazonia1_2025.tle");
+  const std::string eop = data_path("finals2000A.data");
+  struct Case {
+    std::string plan_name, output, targets, elements, earth, refused;
+    bool reports = false;
+    std::function<void(const fs::path&)> setup;
+  };
+  const auto copy = [](const std::string& from, const fs::path& to) {
+    fs::create_directories(to.parent_path());
+    fs::copy_file(from, to);
+  };
+  const std::vector<Case> cases = {
+      {"plan.toml", ".", "passes.csv", tle, eop, "TARGET FILE \"passes.csv\"", false,
+       [&](const fs::path& d) { copy(data_path("plan/brasilia.csv"), d / "passes.csv"); }},
+      {"opportunities.csv", ".", "deck.csv", tle, eop, "PLAN FILE \"opportunities.csv\"", false,
+       [&](const fs::path& d) { copy(data_path("plan/brasilia.csv"), d / "deck.csv"); }},
+      // A link to what an output replaces; the schedule's files are removed by a run without
+      // [schedule].
+      {"plan.toml", "out", "deck.csv", "sat.tle", eop, "ELEMENT FILE \"sat.tle\"", false,
+       [&](const fs::path& d) {
+         copy(data_path("plan/brasilia.csv"), d / "deck.csv");
+         copy(tle, d / "out/schedule.json");
+         fs::create_symlink("out/schedule.json", d / "sat.tle");
+       }},
+      {"plan.toml", "out", "deck.csv", tle, "eop.data", "EARTH-ORIENTATION FILE \"eop.data\"",
+       false,
+       [&](const fs::path& d) {
+         copy(data_path("plan/brasilia.csv"), d / "deck.csv");
+         copy(eop, d / "eop.data");
+         fs::create_directories(d / "out");
+         fs::create_hard_link(d / "eop.data", d / "out/opportunities.html");
+       }},
+      {"plan.toml", "out", "out/reports/deck.csv", tle, eop, "\"out/reports\"", true,
+       [&](const fs::path& d) {
+         copy(data_path("plan/brasilia.csv"), d / "out/reports/deck.csv");
+       }},
+      {"plan.toml", "out", "out/.orvus-plan.tmp/deck.csv", tle, eop, "REMOVE ITS TARGET FILE",
+       false,
+       [&](const fs::path& d) {
+         copy(data_path("plan/brasilia.csv"), d / "out/.orvus-plan.tmp/deck.csv");
+       }},
+      // Named like an output, but not in the output folder.
+      {"plan.toml", "out", "passes.csv", tle, eop, "", true,
+       [&](const fs::path& d) { copy(data_path("plan/brasilia.csv"), d / "passes.csv"); }},
+  };
+  for (const Case& c : cases) {
+    ScratchDir dir;
+    c.setup(dir.path);
+    dir.write(c.plan_name,
+              "start = 2025-07-20T00:00:00\nend = 2025-07-21T00:00:00\nutc_offset_hours = -3\n"
+              "step_s = 1.0\nearth_orientation = \"" +
+                  c.earth + "\"\ntargets = \"" + c.targets + "\"\noutput = \"" + c.output +
+                  "\"\n\n[[satellite]]\nname = \"AMAZONIA 1\"\nelements = \"" + c.elements +
+                  "\"\nalpha_deg = 0.0\nbeta_deg = 60.0\n");
+    const Files before = snapshot(dir.path);
+    const auto run =
+        test::run_command("cd '" + dir.path.string() + "' && '" + ORVUS_PLAN_BINARY + "' '" +
+                          c.plan_name + "'" + (c.reports ? " --reports" : "") + " 2>&1");
+    if (c.refused.empty()) {
+      EXPECT_EQ(run.status, 0) << run.output;
+      EXPECT_EQ(dir.read("passes.csv"), deck_text);
+      continue;
+    }
+    EXPECT_EQ(run.status, 1) << c.refused << ": " << run.output;
+    EXPECT_NE(run.output.find(" THE RUN WOULD "), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find(c.refused), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find(" EXECUTION INTERRUPTED."), std::string::npos) << run.output;
+    const Files after = snapshot(dir.path);
+    std::string names;
+    for (const auto& f : after) names += " " + f.first;
+    EXPECT_TRUE(after == before) << c.refused << ": the folder holds" << names;
+  }
 }
 
 }  // namespace
