@@ -437,5 +437,76 @@ TEST(PlanOutputs, NoOutputTakesThePlaceOfAnInput) {
   }
 }
 
+// In every table of a run (opportunities, passes, schedule, coverage), every local time is
+// its UTC time moved by the offset (of hours and minutes, west of Greenwich), and a pass
+// lasts its LOS minus its AOS as written.
+TEST(PlanOutputs, EveryLocalTimeOfEveryTableIsItsUtcTimeMovedByTheOffset) {
+  ScratchDir dir;
+  const std::string agility =
+      "camera_fov_deg = 10.0\nroll_rate_deg_s = 1.0\nsettle_s = 5.0\nrecorder_gbit = 30.0\n"
+      "imaging_gbit_s = 0.5\n";
+  std::string plan =
+      "start = 2025-07-20T00:00:00\nend = 2025-07-23T00:00:00\n"
+      "utc_offset_hours = -3.5\nstep_s = 1.0\nearth_orientation = \"" +
+      data_path("finals2000A.data") + "\"\ntargets = \"" + data_path("plan/deck.csv") +
+      "\"\nrule = \"swath\"\noutput = \"out\"\n" +
+      "[schedule]\ntime_limit_s = 20\n[coverage]\ncell_km = 100\n";
+  for (const char* sat : {"AMAZONIA 1\"\nelements = \"tle/amazonia1_2025.tle",
+                          "LANDSAT 8\"\nelements = \"tle/landsat8_2024.tle"}) {
+    std::string s = sat;
+    s.replace(s.find("tle/"), 4, data_path("tle/"));
+    plan += "\n[[satellite]]\nname = \"" + s + "\"\nalpha_deg = 0.0\nbeta_deg = 40.0\n" + agility;
+  }
+  for (const char* station : {"CUIABA\"\nlon = -56.07\nlat = -15.55\nalt_m = 240",
+                              "SVALBARD\"\nlon = 15.41\nlat = 78.23\nalt_m = 450"}) {
+    plan += "\n[[station]]\nname = \"" + std::string(station) +
+            "\nmin_elevation_deg = 5\ndownlink_gbit_s = 0.3\n";
+  }
+  dir.write("plan.toml", plan);
+  const auto run = test::run_command("cd '" + dir.path.string() + "' && '" + ORVUS_PLAN_BINARY +
+                                     "' plan.toml 2>&1");
+  ASSERT_EQ(run.status, 0) << run.output;
+
+  std::map<std::string, std::size_t> checked;  // local times, by table
+  for (const auto& entry : fs::directory_iterator(dir.path / "out")) {
+    if (entry.path().extension() != ".csv") continue;
+    const std::string table = entry.path().filename().string();
+    const std::vector<std::string> lines = test::read_lines(entry.path().string());
+    const std::vector<std::string> header = csv_fields(lines.at(0));
+    const auto col = [&](const std::string& name) {
+      return static_cast<std::size_t>(std::find(header.begin(), header.end(), name) -
+                                      header.begin());
+    };
+    for (std::size_t r = 1; r < lines.size(); ++r) {
+      const std::vector<std::string> row = csv_fields(lines[r]);
+      ASSERT_EQ(row.size(), header.size()) << table << ": " << lines[r];
+      for (std::size_t c = 0; c < header.size(); ++c) {
+        const std::string& name = header[c];
+        if (name.size() < 6 || name.compare(name.size() - 6, 6, "_local") != 0) continue;
+        const std::size_t u = col(name.substr(0, name.size() - 6) + "_utc");
+        ASSERT_LT(u, header.size()) << table << ": " << name << " has no UTC column";
+        int off = 0;
+        const std::int64_t utc = iso_ms(row[u], off);
+        EXPECT_EQ(off, 0) << table << ": " << lines[r];
+        const std::int64_t local = iso_ms(row[c], off);
+        EXPECT_EQ(off, -210) << table << ": " << lines[r];
+        EXPECT_EQ(local - utc, -210 * 60000) << table << ", " << name << ": " << lines[r];
+        ++checked[table];
+      }
+      if (table == "passes.csv") {
+        int off = 0;
+        const std::int64_t ms = iso_ms(row[col("los_utc")], off) - iso_ms(row[col("aos_utc")], off);
+        EXPECT_EQ(std::llround(std::stod(row[col("duration_s")]) * 1000), ms) << lines[r];
+      }
+    }
+  }
+  // Every table with local times holds some (the schedule's: the start and the end of each
+  // acquisition).
+  EXPECT_GT(checked["opportunities.csv"], 60U);
+  EXPECT_GT(checked["passes.csv"], 40U);
+  EXPECT_GE(checked["schedule.csv"], 4U);
+  EXPECT_TRUE(fs::exists(dir.path / "out/coverage_summary.csv"));
+}
+
 }  // namespace
 }  // namespace orvus
