@@ -23,7 +23,7 @@ import socket
 import sys
 import uuid
 
-from . import Error, _core, _error
+from . import Error, _core, _error, _path
 
 
 class ChunkError(RuntimeError):
@@ -76,12 +76,12 @@ def run(client, plan_path, output=None, chunk=None, on_result=None, cell_chunk=N
     coverage_* counts). `on_result(done, total)` is called as tasks finish. `cell_chunk`: cells
     per coverage task (default: as many tasks as workers, at least one per satellite). Raises
     orvus.Error for a bad plan, ChunkError for a failed task."""
-    plan_path = os.path.abspath(plan_path)
+    plan_path = os.path.abspath(_path(plan_path, "PLAN"))
     if not _core._have_plan:
         raise _error("THIS BUILD OF ORVUS DOES NOT CARRY THE PLANNER.")
     info = _core._plan_info(plan_path)
     # The output folder made, locked and checked before the tasks.
-    outputs = _core._PlanOutputs(plan_path, os.fspath(output) if output else "")
+    outputs = _core._PlanOutputs(plan_path, _path(output, "OUTPUT") if output else "")
     try:
         return _run_tasks(client, plan_path, info, outputs, chunk, on_result, cell_chunk)
     finally:

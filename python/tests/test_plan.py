@@ -234,10 +234,49 @@ def test_plan_tables_are_those_orvus_plan_writes(tmp_path):
     assert t.unscheduled.reason.tolist() == unscheduled.reason.tolist()
     summary = json.loads((out / "schedule.json").read_text())
     assert t.summary["objective"] == summary["objective"] == t.schedule.priority.sum()
-    # A plan without [schedule]: empty tables of the same columns.
+    # A plan without [schedule]: empty tables of the same columns and types.
     plain = orvus.plan(write_plan(tmp_path), tables=True)
     assert plain.summary is None and plain.schedule.empty and plain.unscheduled.empty
     assert list(plain.schedule.columns) == orvus.SCHEDULE_COLUMNS
+    assert plain.schedule.dtypes.to_dict() == t.schedule.dtypes.to_dict()
+    assert plain.unscheduled.dtypes.astype(str).to_dict() == {
+        "target_id": "object", "target_name": "object", "priority": "float64",
+        "opportunities": "int64", "reason": "object"}
+    assert plain.schedule.end_local.dt.hour.empty
+    # An interval that sees nothing: an empty table typed as a full one.
+    none = orvus.plan(write_plan(tmp_path, end="2025-07-20T00:01:00"), tables=True)
+    assert none.opportunities.empty and none.passes.empty
+    assert none.opportunities.dtypes.to_dict() == t.opportunities.dtypes.to_dict()
+    assert none.passes.dtypes.to_dict() == t.passes.dtypes.to_dict()
+
+
+def test_empty_contacts_are_typed_as_full_ones():
+    es = orvus.read_elements(TLE)
+    full, empty = (orvus.contacts(es, BOXES[0][2], START, end, beta_deg=60.0,
+                                  utc_offset_hours=-3, earth_orientation=EOP)
+                   for end in (END, "2025-07-20T00:01:00"))
+    assert len(full) > 0 and empty.empty
+    assert empty.dtypes.to_dict() == full.dtypes.to_dict()
+
+
+def test_a_path_with_a_nul_byte_is_refused_not_cut_short(tmp_path):
+    import orvus.distributed
+
+    plan = str(write_plan(tmp_path))
+    es = orvus.read_elements(TLE)
+    box, start, end = BOXES[0][2], "2025-07-20T00:00:00", "2025-07-20T01:00:00"
+    calls = [lambda: orvus.plan(plan + "\0.bak"), lambda: orvus.plan(plan + "\0.bak", tables=True),
+             lambda: orvus.passes(plan + "\0.bak"), lambda: orvus.coverage(plan + "\0.bak"),
+             lambda: orvus.read_elements(TLE + "\0.bak"),
+             lambda: orvus.read_elements(TLE.encode() + b"\0.bak"),
+             lambda: orvus.contacts(es, box, start, end, beta_deg=60.0,
+                                    earth_orientation=EOP + "\0.bak"),
+             lambda: orvus.distributed.run(None, plan + "\0.bak"),
+             lambda: orvus.distributed.run(None, plan, output=str(tmp_path / "out") + "\0.bak")]
+    for call in calls:
+        with pytest.raises(ValueError, match="NUL BYTE"):
+            call()
+    assert not (tmp_path / "out").exists()
 
 
 def distributed_command(*args):
