@@ -21,6 +21,7 @@ import math
 import os
 import socket
 import sys
+import threading
 import uuid
 
 from . import Error, _core, _error, _path
@@ -30,11 +31,40 @@ class ChunkError(RuntimeError):
     """A task of the plan failed: which satellite and targets, and the library's message."""
 
 
+class TaskStopped(RuntimeError):
+    """A task stopped because nobody wants its result any more."""
+
+
+def _still_wanted():
+    """On a worker: a check, called by the library between blocks of the sweep, that raises
+    TaskStopped once the running task is no longer wanted: the client cancelled it (Ctrl-C, a
+    failed task), the worker is closing, or its process is ending. Without it a task sweeps on
+    for minutes, and the worker's process cannot end before it. None off a worker."""
+    try:
+        from distributed import get_worker
+        from distributed.core import Status
+        from distributed.worker import thread_state
+
+        worker, key = get_worker(), thread_state.key
+    except (ImportError, ValueError, AttributeError):
+        return None
+    tasks = getattr(getattr(worker, "state", worker), "tasks", None)
+    working = (Status.running, Status.paused)
+
+    def check():
+        task = tasks.get(key) if tasks is not None else None
+        if (worker.status not in working or not threading.main_thread().is_alive()
+                or (tasks is not None and (task is None or task.state in ("cancelled", "released")))):
+            raise TaskStopped(key)
+
+    return check
+
+
 def plan_chunk(plan_path, satellite, first, last, label):
     """Runs on a worker: the opportunities of one satellite over targets [first, last), as
     the library's bytes."""
     try:
-        return _core._plan_chunk(plan_path, satellite, first, last)
+        return _core._plan_chunk(plan_path, satellite, first, last, _still_wanted())
     except Error as e:
         raise ChunkError(f"{label}:\n{e}") from None
 
@@ -43,7 +73,7 @@ def coverage_chunk(plan_path, satellite, first, last, label):
     """Runs on a worker: the coverage accesses of one satellite to cells [first, last), as the
     library's bytes."""
     try:
-        return _core._coverage_chunk(plan_path, satellite, first, last)
+        return _core._coverage_chunk(plan_path, satellite, first, last, _still_wanted())
     except Error as e:
         raise ChunkError(f"{label}:\n{e}") from None
 

@@ -5,8 +5,10 @@ import json
 import os
 import signal
 import socket
+import random
 import subprocess
 import sys
+import threading
 import time
 
 import pandas as pd
@@ -337,3 +339,59 @@ def test_coverage_tables_and_a_cluster_split_of_the_cells_are_orvus_plans_files(
     assert features[0]["properties"]["cell_id"] == int(written.cell_id[0])
     lons = [p[0] for p in ring]
     assert min(lons) < float(written.lon[0]) < max(lons)
+
+
+def interrupted_after(call, at_s):
+    """Seconds from a SIGINT sent at_s into call() to its KeyboardInterrupt."""
+    previous = signal.signal(signal.SIGINT, signal.default_int_handler)
+    sent = []
+    timer = threading.Timer(at_s, lambda: (sent.append(time.monotonic()),
+                                           os.kill(os.getpid(), signal.SIGINT)))
+    try:
+        timer.start()
+        with pytest.raises(KeyboardInterrupt):
+            call()
+        return time.monotonic() - sent[0]
+    finally:
+        timer.cancel()
+        signal.signal(signal.SIGINT, previous)
+
+
+def write_points_plan(tmp_path, step_s, end):
+    """8,000 points from the Americas to Asia for the swath rule at long steps: a few
+    thousand steps, each over hundreds of targets."""
+    rng = random.Random(5)
+    rows = ["id,name,lon,lat"] + [f"P{i},P{i},{rng.uniform(-75, 40):.4f},{rng.uniform(-33, 55):.4f}"
+                                  for i in range(8000)]
+    (tmp_path / "points.csv").write_text("\n".join(rows) + "\n")
+    plan = write_plan(tmp_path, rule="swath", end=end)
+    plan.write_text(plan.read_text().replace('"targets.csv"', '"points.csv"')
+                    .replace("step_s = 1.0", f"step_s = {step_s}"))
+    return plan
+
+
+def test_ctrl_c_stops_the_sweep_of_a_large_deck_at_long_steps(tmp_path):
+    # The sweep and the work after it last seconds (the whole sweep was one block of steps).
+    plan = write_points_plan(tmp_path, 300.0, "2025-08-19T00:00:00")
+    for at_s in (0.3, 1.5):
+        assert interrupted_after(lambda: orvus.plan(plan), at_s) < 0.75, at_s
+
+
+def test_a_cancelled_task_stops_its_sweep(tmp_path, client):
+    # A task of seconds, cancelled as a Ctrl-C of orvus.distributed cancels it: its worker
+    # (one thread) is free for the next task at once, not when the sweep would have ended.
+    from orvus import distributed
+
+    plan = str(write_points_plan(tmp_path, 60.0, "2025-09-18T00:00:00"))
+    task = client.submit(distributed.plan_chunk, plan, 0, 0, 8000, "ALL", pure=False)
+    deadline = time.monotonic() + 60
+    while not any(task.key in keys for keys in client.processing().values()):
+        assert time.monotonic() < deadline
+        time.sleep(0.05)
+    time.sleep(1.0)
+    worker = next(w for w, keys in client.processing().items() if task.key in keys)
+    task.cancel()
+    cancelled = time.monotonic()
+    client.submit(distributed.plan_chunk, plan, 0, 0, 1, "ONE", workers=[worker],
+                  pure=False).result(timeout=120)
+    assert time.monotonic() - cancelled < 2.0
