@@ -357,12 +357,12 @@ def interrupted_after(call, at_s):
         signal.signal(signal.SIGINT, previous)
 
 
-def write_points_plan(tmp_path, step_s, end):
-    """8,000 points from the Americas to Asia for the swath rule at long steps: a few
+def write_points_plan(tmp_path, step_s, end, count=8000):
+    """Points (8,000) from the Americas to Asia for the swath rule at long steps: a few
     thousand steps, each over hundreds of targets."""
     rng = random.Random(5)
     rows = ["id,name,lon,lat"] + [f"P{i},P{i},{rng.uniform(-75, 40):.4f},{rng.uniform(-33, 55):.4f}"
-                                  for i in range(8000)]
+                                  for i in range(count)]
     (tmp_path / "points.csv").write_text("\n".join(rows) + "\n")
     plan = write_plan(tmp_path, rule="swath", end=end)
     plan.write_text(plan.read_text().replace('"targets.csv"', '"points.csv"')
@@ -375,6 +375,17 @@ def test_ctrl_c_stops_the_sweep_of_a_large_deck_at_long_steps(tmp_path):
     plan = write_points_plan(tmp_path, 300.0, "2025-08-19T00:00:00")
     for at_s in (0.3, 1.5):
         assert interrupted_after(lambda: orvus.plan(plan), at_s) < 0.75, at_s
+
+
+@pytest.mark.skipif("ORVUS_PLAN_BINARY" not in os.environ, reason="needs orvus-plan (ORVUS_PLAN_BINARY)")
+def test_a_table_of_many_slices_is_the_file_orvus_plan_writes(tmp_path):
+    # More rows than one slice of the text (8192) holds.
+    plan = write_points_plan(tmp_path, 300.0, "2025-08-19T00:00:00", count=800)
+    run = subprocess.run([os.environ["ORVUS_PLAN_BINARY"], str(plan)], capture_output=True, text=True)
+    assert run.returncode == 0, run.stderr
+    text, _ = orvus._core._plan_csv(str(plan))
+    assert text.count("\n") > 2 * 8192
+    assert text == (tmp_path / "out" / "opportunities.csv").read_text()
 
 
 def test_a_cancelled_task_stops_its_sweep(tmp_path, client):
