@@ -106,9 +106,8 @@ std::vector<std::pair<std::string, std::string>> plan_inputs(const Plan& plan) {
   return out;
 }
 
-// Whether `input` is the file `output` (the same entry, or the same file once symbolic links
-// are followed), or lies in the folder `output` (itself or a folder above it, as written or
-// once resolved).
+// Whether `input` is the file `output`: the same entry, or the same file once symbolic links
+// are followed.
 bool same_file(const fs::path& input, const fs::path& output) {
   const auto out_entry = identity(output, false);
   if (!out_entry) return false;
@@ -117,6 +116,7 @@ bool same_file(const fs::path& input, const fs::path& output) {
   const auto in_file = identity(input, true);
   return in_file && in_file == identity(output, true);
 }
+// Whether `input` lies in `folder`: the folder is one above it, as written or once resolved.
 bool inside(const fs::path& input, const fs::path& folder) {
   const auto id = identity(folder, true);
   if (!id) return false;
