@@ -49,7 +49,8 @@ def _still_wanted():
     except (ImportError, ValueError, AttributeError):
         return None
     tasks = getattr(getattr(worker, "state", worker), "tasks", None)
-    working = (Status.running, Status.paused)
+    # A worker retiring gracefully finishes its tasks, unless the scheduler releases them.
+    working = (Status.running, Status.paused, Status.closing_gracefully)
 
     def check():
         task = tasks.get(key) if tasks is not None else None
