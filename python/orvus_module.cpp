@@ -46,19 +46,24 @@ namespace {
 // Called between blocks of a computation that runs without the GIL: at most every 50 ms it
 // takes the GIL to run Python's signal handlers, and a handler's exception (KeyboardInterrupt
 // for Ctrl-C) stops the computation and is raised when the call returns. Python handles
-// signals on its main thread only; on other threads this does nothing more.
+// signals on its main thread only; on other threads this does nothing more, but `also`, when
+// given (a task's check that it is still wanted), is called there too and may raise to stop.
 class SignalCheck {
  public:
+  SignalCheck() = default;
+  explicit SignalCheck(py::handle also) : also_(also.is_none() ? py::handle() : also) {}
   void operator()() {
     const auto now = std::chrono::steady_clock::now();
     if (now < next_) return;
     next_ = now + std::chrono::milliseconds(50);
     const py::gil_scoped_acquire locked;
     if (PyErr_CheckSignals() != 0) throw py::error_already_set();
+    if (also_) also_();
   }
 
  private:
   std::chrono::steady_clock::time_point next_{};
+  py::handle also_;  // held by the caller for the computation
 };
 
 // The model's domain, as every command checks it before a search: a deep-space period, or no
@@ -281,11 +286,24 @@ std::shared_ptr<const orvus::CoverageGrid> cached_grid(
   return grid;
 }
 
+// opportunities.csv as text, written in slices of rows with Python's signals checked between
+// them (called without the GIL): hundreds of thousands of rows take seconds.
 std::string opportunities_csv(const orvus::Plan& plan,
                               const std::vector<orvus::Opportunity>& kept) {
-  std::ostringstream out;
-  orvus::write_opportunities_csv(plan, kept, out);
-  return std::move(out).str();
+  constexpr std::size_t kSlice = 8192;
+  SignalCheck check_signals;
+  std::string text;
+  std::vector<orvus::Opportunity> slice;
+  for (std::size_t first = 0; first == 0 || first < kept.size(); first += kSlice) {
+    const auto from = kept.begin() + static_cast<std::ptrdiff_t>(first);
+    slice.assign(from, from + static_cast<std::ptrdiff_t>(std::min(kSlice, kept.size() - first)));
+    std::ostringstream out;
+    orvus::write_opportunities_csv(plan, slice, out);
+    const std::string part = std::move(out).str();
+    text.append(part, first == 0 ? 0 : part.find('\n') + 1);  // the header once
+    check_signals();
+  }
+  return text;
 }
 
 py::dict plan_info(const std::string& path) {
@@ -369,10 +387,12 @@ std::pair<std::string, double> plan_passes_csv(const std::string& path) {
 }
 
 // One task of a plan spread over processes: satellite `satellite` over targets [first, last).
+// `check`, when not None, is called between blocks and raises to stop the task.
 py::bytes plan_chunk(const std::string& path, std::size_t satellite, std::size_t first,
-                     std::size_t last) {
+                     std::size_t last, const py::object& check) {
   std::string bytes;
   {
+    SignalCheck check_signals(check);
     const py::gil_scoped_release unlocked;
     const auto plan = cached_plan(path);
     if (satellite >= plan->satellites.size() || first > last || last > plan->targets.size()) {
@@ -380,8 +400,8 @@ py::bytes plan_chunk(const std::string& path, std::size_t satellite, std::size_t
                          {" NO SUCH SATELLITE OR TARGET RANGE IN THE PLAN \"" + path + "\"."});
     }
     const auto eop = earth_orientation(plan->earth_orientation_path);
-    bytes = orvus::serialize_opportunities(
-        orvus::plan_opportunities(*plan, *eop, satellite, first, last));
+    bytes = orvus::serialize_opportunities(orvus::plan_opportunities(
+        *plan, *eop, satellite, first, last, [&](double) { check_signals(); }));
   }
   return py::bytes(bytes);
 }
@@ -414,11 +434,12 @@ py::tuple plan_coverage(const std::string& path, bool geojson) {
 }
 
 // One coverage task of a plan spread over processes: satellite `satellite` over the grid's
-// cells [first, last), as the library's bytes.
+// cells [first, last), as the library's bytes; `check` as for plan_chunk.
 py::bytes coverage_chunk(const std::string& path, std::size_t satellite, std::size_t first,
-                         std::size_t last) {
+                         std::size_t last, const py::object& check) {
   std::string bytes;
   {
+    SignalCheck check_signals(check);
     const py::gil_scoped_release unlocked;
     const auto plan = cached_plan(path);
     const auto grid = cached_grid(plan);
@@ -427,8 +448,8 @@ py::bytes coverage_chunk(const std::string& path, std::size_t satellite, std::si
                          {" NO SUCH SATELLITE OR CELL RANGE IN THE PLAN \"" + path + "\"."});
     }
     const auto eop = earth_orientation(plan->earth_orientation_path);
-    bytes = orvus::serialize_coverage_accesses(
-        orvus::coverage_accesses(*plan, *eop, *grid, satellite, first, last));
+    bytes = orvus::serialize_coverage_accesses(orvus::coverage_accesses(
+        *plan, *eop, *grid, satellite, first, last, [&](double) { check_signals(); }));
   }
   return py::bytes(bytes);
 }
@@ -442,7 +463,7 @@ class PlanOutputs {
     const py::gil_scoped_release unlocked;
     plan_ = cached_plan(path);
     dir_ = output.empty() ? plan_->output_dir : output;
-    folder_ = std::make_unique<orvus::plan_outputs::OutputFolder>(dir_, false);
+    folder_ = std::make_unique<orvus::plan_outputs::OutputFolder>(*plan_, dir_, false);
   }
 
   py::dict finish(const std::vector<std::string>& parts,
@@ -613,7 +634,8 @@ PYBIND11_MODULE(_core, m) {
   m.def("_plan_csv", &plan_csv);
   m.def("_plan_passes_csv", &plan_passes_csv);
   m.def("_plan_tables", &plan_tables);
-  m.def("_plan_chunk", &plan_chunk);
+  m.def("_plan_chunk", &plan_chunk, py::arg("path"), py::arg("satellite"), py::arg("first"),
+        py::arg("last"), py::arg("check") = py::none());
   py::class_<PlanOutputs>(m, "_PlanOutputs")
       .def(py::init<const std::string&, const std::string&>(), py::arg("path"),
            py::arg("output") = std::string())
@@ -622,7 +644,8 @@ PYBIND11_MODULE(_core, m) {
       .def("close", &PlanOutputs::close);
   m.def("_contacts_plan", &contacts_plan);
   m.def("_plan_coverage", &plan_coverage);
-  m.def("_coverage_chunk", &coverage_chunk);
+  m.def("_coverage_chunk", &coverage_chunk, py::arg("path"), py::arg("satellite"), py::arg("first"),
+        py::arg("last"), py::arg("check") = py::none());
 #else
   m.attr("_have_plan") = false;
 #endif

@@ -14,6 +14,7 @@
 #include <cmath>
 #include <csignal>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <set>
@@ -354,6 +355,157 @@ TEST(PlanOutputs, EveryClosedContactAgreesInItsTimesTheCsvTheGeoJsonAndTheReport
     EXPECT_EQ(o[7], row[col("pass")]) << what;
   }
   for (const auto& [key, rows] : out2) EXPECT_EQ(used[key], rows.size()) << key.second;
+}
+
+// A run whose outputs would take an input's place (the same name in the output folder, a
+// symbolic or hard link to an output, a file in the reports' or the temporary folder) is
+// refused before anything is written, naming the file; a file that only bears an output's
+// name elsewhere is no obstacle.
+TEST(PlanOutputs, NoOutputTakesThePlaceOfAnInput) {
+  const std::string deck_text = test::read_file(data_path("plan/brasilia.csv"));
+  const std::string tle = data_path("tle/amazonia1_2025.tle");
+  const std::string eop = data_path("finals2000A.data");
+  struct Case {
+    std::string plan_name, output, targets, elements, earth, refused;
+    bool reports = false;
+    std::function<void(const fs::path&)> setup;
+  };
+  const auto copy = [](const std::string& from, const fs::path& to) {
+    fs::create_directories(to.parent_path());
+    fs::copy_file(from, to);
+  };
+  const std::vector<Case> cases = {
+      {"plan.toml", ".", "passes.csv", tle, eop, "TARGET FILE \"passes.csv\"", false,
+       [&](const fs::path& d) { copy(data_path("plan/brasilia.csv"), d / "passes.csv"); }},
+      {"opportunities.csv", ".", "deck.csv", tle, eop, "PLAN FILE \"opportunities.csv\"", false,
+       [&](const fs::path& d) { copy(data_path("plan/brasilia.csv"), d / "deck.csv"); }},
+      // A link to what an output replaces; the schedule's files are removed by a run without
+      // [schedule].
+      {"plan.toml", "out", "deck.csv", "sat.tle", eop, "ELEMENT FILE \"sat.tle\"", false,
+       [&](const fs::path& d) {
+         copy(data_path("plan/brasilia.csv"), d / "deck.csv");
+         copy(tle, d / "out/schedule.json");
+         fs::create_symlink("out/schedule.json", d / "sat.tle");
+       }},
+      {"plan.toml", "out", "deck.csv", tle, "eop.data", "EARTH-ORIENTATION FILE \"eop.data\"",
+       false,
+       [&](const fs::path& d) {
+         copy(data_path("plan/brasilia.csv"), d / "deck.csv");
+         copy(eop, d / "eop.data");
+         fs::create_directories(d / "out");
+         fs::create_hard_link(d / "eop.data", d / "out/opportunities.html");
+       }},
+      {"plan.toml", "out", "out/reports/deck.csv", tle, eop, "\"out/reports\"", true,
+       [&](const fs::path& d) {
+         copy(data_path("plan/brasilia.csv"), d / "out/reports/deck.csv");
+       }},
+      {"plan.toml", "out", "out/.orvus-plan.tmp/deck.csv", tle, eop, "REMOVE ITS TARGET FILE",
+       false,
+       [&](const fs::path& d) {
+         copy(data_path("plan/brasilia.csv"), d / "out/.orvus-plan.tmp/deck.csv");
+       }},
+      // Named like an output, but not in the output folder.
+      {"plan.toml", "out", "passes.csv", tle, eop, "", true,
+       [&](const fs::path& d) { copy(data_path("plan/brasilia.csv"), d / "passes.csv"); }},
+  };
+  for (const Case& c : cases) {
+    ScratchDir dir;
+    c.setup(dir.path);
+    dir.write(c.plan_name,
+              "start = 2025-07-20T00:00:00\nend = 2025-07-21T00:00:00\nutc_offset_hours = -3\n"
+              "step_s = 1.0\nearth_orientation = \"" +
+                  c.earth + "\"\ntargets = \"" + c.targets + "\"\noutput = \"" + c.output +
+                  "\"\n\n[[satellite]]\nname = \"AMAZONIA 1\"\nelements = \"" + c.elements +
+                  "\"\nalpha_deg = 0.0\nbeta_deg = 60.0\n");
+    const Files before = snapshot(dir.path);
+    const auto run =
+        test::run_command("cd '" + dir.path.string() + "' && '" + ORVUS_PLAN_BINARY + "' '" +
+                          c.plan_name + "'" + (c.reports ? " --reports" : "") + " 2>&1");
+    if (c.refused.empty()) {
+      EXPECT_EQ(run.status, 0) << run.output;
+      EXPECT_EQ(dir.read("passes.csv"), deck_text);
+      continue;
+    }
+    EXPECT_EQ(run.status, 1) << c.refused << ": " << run.output;
+    EXPECT_NE(run.output.find(" THE RUN WOULD "), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find(c.refused), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find(" EXECUTION INTERRUPTED."), std::string::npos) << run.output;
+    const Files after = snapshot(dir.path);
+    std::string names;
+    for (const auto& f : after) names += " " + f.first;
+    EXPECT_TRUE(after == before) << c.refused << ": the folder holds" << names;
+  }
+}
+
+// In every table of a run (opportunities, passes, schedule, coverage), every local time is
+// its UTC time moved by the offset (of hours and minutes, west of Greenwich), and a pass
+// lasts its LOS minus its AOS as written.
+TEST(PlanOutputs, EveryLocalTimeOfEveryTableIsItsUtcTimeMovedByTheOffset) {
+  ScratchDir dir;
+  const std::string agility =
+      "camera_fov_deg = 10.0\nroll_rate_deg_s = 1.0\nsettle_s = 5.0\nrecorder_gbit = 30.0\n"
+      "imaging_gbit_s = 0.5\n";
+  std::string plan =
+      "start = 2025-07-20T00:00:00\nend = 2025-07-23T00:00:00\n"
+      "utc_offset_hours = -3.5\nstep_s = 1.0\nearth_orientation = \"" +
+      data_path("finals2000A.data") + "\"\ntargets = \"" + data_path("plan/deck.csv") +
+      "\"\nrule = \"swath\"\noutput = \"out\"\n" +
+      "[schedule]\ntime_limit_s = 20\n[coverage]\ncell_km = 100\n";
+  for (const char* sat : {"AMAZONIA 1\"\nelements = \"tle/amazonia1_2025.tle",
+                          "LANDSAT 8\"\nelements = \"tle/landsat8_2024.tle"}) {
+    std::string s = sat;
+    s.replace(s.find("tle/"), 4, data_path("tle/"));
+    plan += "\n[[satellite]]\nname = \"" + s + "\"\nalpha_deg = 0.0\nbeta_deg = 40.0\n" + agility;
+  }
+  for (const char* station : {"CUIABA\"\nlon = -56.07\nlat = -15.55\nalt_m = 240",
+                              "SVALBARD\"\nlon = 15.41\nlat = 78.23\nalt_m = 450"}) {
+    plan += "\n[[station]]\nname = \"" + std::string(station) +
+            "\nmin_elevation_deg = 5\ndownlink_gbit_s = 0.3\n";
+  }
+  dir.write("plan.toml", plan);
+  const auto run = test::run_command("cd '" + dir.path.string() + "' && '" + ORVUS_PLAN_BINARY +
+                                     "' plan.toml 2>&1");
+  ASSERT_EQ(run.status, 0) << run.output;
+
+  std::map<std::string, std::size_t> checked;  // local times, by table
+  for (const auto& entry : fs::directory_iterator(dir.path / "out")) {
+    if (entry.path().extension() != ".csv") continue;
+    const std::string table = entry.path().filename().string();
+    const std::vector<std::string> lines = test::read_lines(entry.path().string());
+    const std::vector<std::string> header = csv_fields(lines.at(0));
+    const auto col = [&](const std::string& name) {
+      return static_cast<std::size_t>(std::find(header.begin(), header.end(), name) -
+                                      header.begin());
+    };
+    for (std::size_t r = 1; r < lines.size(); ++r) {
+      const std::vector<std::string> row = csv_fields(lines[r]);
+      ASSERT_EQ(row.size(), header.size()) << table << ": " << lines[r];
+      for (std::size_t c = 0; c < header.size(); ++c) {
+        const std::string& name = header[c];
+        if (name.size() < 6 || name.compare(name.size() - 6, 6, "_local") != 0) continue;
+        const std::size_t u = col(name.substr(0, name.size() - 6) + "_utc");
+        ASSERT_LT(u, header.size()) << table << ": " << name << " has no UTC column";
+        int off = 0;
+        const std::int64_t utc = iso_ms(row[u], off);
+        EXPECT_EQ(off, 0) << table << ": " << lines[r];
+        const std::int64_t local = iso_ms(row[c], off);
+        EXPECT_EQ(off, -210) << table << ": " << lines[r];
+        EXPECT_EQ(local - utc, -210 * 60000) << table << ", " << name << ": " << lines[r];
+        ++checked[table];
+      }
+      if (table == "passes.csv") {
+        int off = 0;
+        const std::int64_t ms = iso_ms(row[col("los_utc")], off) - iso_ms(row[col("aos_utc")], off);
+        EXPECT_EQ(std::llround(std::stod(row[col("duration_s")]) * 1000), ms) << lines[r];
+      }
+    }
+  }
+  // Every table with local times holds some (the schedule's: the start and the end of each
+  // acquisition).
+  EXPECT_GT(checked["opportunities.csv"], 60U);
+  EXPECT_GT(checked["passes.csv"], 40U);
+  EXPECT_GE(checked["schedule.csv"], 4U);
+  EXPECT_TRUE(fs::exists(dir.path / "out/coverage_summary.csv"));
 }
 
 }  // namespace

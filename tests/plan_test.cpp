@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <boost/geometry.hpp>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -401,6 +402,48 @@ TEST(PlanDeck, ConstraintsRemoveExactlyTheRowsThatViolateThem) {
     EXPECT_EQ(o.contact.pass, 'D');
     EXPECT_GE(o.contact.duration_s, 5.0);
   }
+}
+
+// The caller's progress, through which an interrupt stops a sweep, comes every few tenths of
+// a second at most, from the call to its return, on a deck of thousands of points at steps of
+// five minutes: blocks of a fixed number of steps made the whole sweep one block (seconds),
+// and the work after the sweep (the Sun, the coverage and the swath of each contact) had no
+// progress at all.
+TEST(PlanSweep, ProgressComesOftenOnALargeDeckAtLongSteps) {
+  ScratchDir dir;
+  std::mt19937 rng(5);
+  std::uniform_real_distribution<double> lon(-75.0, 40.0), lat(-33.0, 55.0);
+  std::string deck = "id,name,lon,lat\n";
+  for (int i = 0; i < 5000; ++i) {
+    char row[96];
+    std::snprintf(row, sizeof row, "P%d,P%d,%.4f,%.4f\n", i, i, lon(rng), lat(rng));
+    deck += row;
+  }
+  dir.write("points.csv", deck);
+  std::string text =
+      plan_text("points.csv", {kAmazonia}, "2025-07-20T00:00:00", "2025-08-19T00:00:00", "swath");
+  text.replace(text.find("step_s = 1.0"), 12, "step_s = 300.0");
+  dir.write("plan.toml", text);
+  const Plan plan = load_plan(dir.file("plan.toml"));
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point start = Clock::now();
+  Clock::time_point last = start;
+  double longest = 0.0;
+  std::size_t calls = 0, after_sweep = 0;
+  const auto found = plan_opportunities(plan, eop(), 0, 0, plan.targets.size(), [&](double f) {
+    const Clock::time_point now = Clock::now();
+    longest = std::max(longest, std::chrono::duration<double>(now - last).count());
+    last = now;
+    ++calls;
+    after_sweep += f == 1.0 ? 1 : 0;
+  });
+  longest = std::max(longest, std::chrono::duration<double>(Clock::now() - last).count());
+  EXPECT_GT(found.size(), 50000U) << found.size();
+  EXPECT_LT(longest, 0.5) << calls << " calls in "
+                          << std::chrono::duration<double>(Clock::now() - start).count() << " s";
+  // The work after the sweep (the whole share done) reports at least every few thousand
+  // contacts, whatever this machine's speed.
+  EXPECT_GT(after_sweep, found.size() / 4096);
 }
 
 // ---- bad plans and targets ----------------------------------------------------------------

@@ -12,7 +12,9 @@
 #include <cstdio>
 #include <exception>
 #include <map>
+#include <optional>
 #include <set>
+#include <utility>
 
 #include "../orvus-plan/page.hpp"
 #include "orvus/error.hpp"
@@ -85,6 +87,48 @@ bool present(const fs::path& p, bool* folder = nullptr) {
   if (::lstat(p.c_str(), &st) != 0) return false;
   if (folder != nullptr) *folder = S_ISDIR(st.st_mode);
   return true;
+}
+
+// The device and inode of a path, following a symbolic link or not; none when it is not there.
+std::optional<std::pair<dev_t, ino_t>> identity(const fs::path& p, bool follow) {
+  struct stat st {};
+  if ((follow ? ::stat(p.c_str(), &st) : ::lstat(p.c_str(), &st)) != 0) return std::nullopt;
+  return std::make_pair(st.st_dev, st.st_ino);
+}
+
+// The files a plan reads, each with the words that name it.
+std::vector<std::pair<std::string, std::string>> plan_inputs(const Plan& plan) {
+  std::vector<std::pair<std::string, std::string>> out = {
+      {"PLAN FILE", plan.path},
+      {"TARGET FILE", plan.targets_path},
+      {"EARTH-ORIENTATION FILE", plan.earth_orientation_path}};
+  for (const PlanSatellite& s : plan.satellites) out.emplace_back("ELEMENT FILE", s.elements_path);
+  return out;
+}
+
+// Whether `input` is the file `output`: the same entry, or the same file once symbolic links
+// are followed.
+bool same_file(const fs::path& input, const fs::path& output) {
+  const auto out_entry = identity(output, false);
+  if (!out_entry) return false;
+  const auto in_entry = identity(input, false);
+  if (in_entry && in_entry == out_entry) return true;
+  const auto in_file = identity(input, true);
+  return in_file && in_file == identity(output, true);
+}
+// Whether `input` lies in `folder`: the folder is one above it, as written or once resolved.
+bool inside(const fs::path& input, const fs::path& folder) {
+  const auto id = identity(folder, true);
+  if (!id) return false;
+  std::error_code ec;
+  for (const fs::path& p : {fs::absolute(input, ec).lexically_normal(), fs::canonical(input, ec)}) {
+    if (p.empty()) continue;
+    for (fs::path up = p; !up.empty(); up = up.parent_path()) {
+      if (identity(up, true) == id) return true;
+      if (up == up.parent_path()) break;
+    }
+  }
+  return false;
 }
 
 // How one output was put in place (or an earlier one taken away), so that it can be taken
@@ -167,7 +211,8 @@ std::string fnv1a(std::string_view bytes) {
 
 }  // namespace
 
-OutputFolder::OutputFolder(const std::string& dir, bool reports, std::string_view stop_message)
+OutputFolder::OutputFolder(const Plan& plan, const std::string& dir, bool reports,
+                           std::string_view stop_message)
     : dir_(dir), abs_(make_folder(dir)), stage_(abs_ / kStagingName), reports_(reports) {
   lock_ = std::make_unique<io::ExclusiveLock>(abs_.string());
   if (lock_->busy()) {
@@ -185,6 +230,23 @@ OutputFolder::OutputFolder(const std::string& dir, bool reports, std::string_vie
   bool folder = true;
   if (reports_ && present(abs_ / kReports, &folder) && !folder) {
     fail(named(" ", shown(kReports)) + " IS NOT A FOLDER: THE RUN COULD NOT REPLACE IT.", dir);
+  }
+  // No output may take the place of an input: every output's name is replaced (or, when the
+  // run does not write it, removed), the reports' folder replaced whole and the temporary
+  // folder removed.
+  for (const auto& [kind, path] : plan_inputs(plan)) {
+    const auto refuse = [&](std::string_view what, std::string_view output, const char* name) {
+      fail(" THE RUN WOULD " + std::string(what) + " ITS " + kind + " \"" + printable(path, 200) +
+               "\" WITH " + named(output, shown(name)) + ".",
+           path);
+    };
+    for (const char* name : files) {
+      if (same_file(path, abs_ / name)) refuse("REPLACE", "ITS OUTPUT ", name);
+    }
+    if (reports_ && inside(path, abs_ / kReports)) {
+      refuse("REPLACE", "ITS OUTPUT FOLDER ", kReports);
+    }
+    if (inside(path, stage_)) refuse("REMOVE", "ITS TEMPORARY FOLDER ", kStagingName);
   }
   // Under the lock, nobody else can be writing the temporaries: what is there, a killed run
   // left.

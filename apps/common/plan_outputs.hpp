@@ -36,8 +36,11 @@ class OutputFolder {
   // folder (with `reports`, its reports/). From here until commit() SIGINT, SIGTERM and
   // SIGHUP remove the temporaries, write `stop_message` to standard error and end the
   // process by the signal; SIGXFSZ is ignored, so that a file-size limit is a write error.
-  // Raises Error naming the folder.
-  OutputFolder(const std::string& dir, bool reports, std::string_view stop_message = {});
+  // Raises Error naming the folder, or the file of `plan` (the plan file, the targets, an
+  // element file, the Earth-orientation file) that an output would replace or remove,
+  // before anything is written.
+  OutputFolder(const Plan& plan, const std::string& dir, bool reports,
+               std::string_view stop_message = {});
   // Removes the temporaries of a run that was not committed.
   ~OutputFolder();
   OutputFolder(const OutputFolder&) = delete;

@@ -173,7 +173,7 @@ int main(int argc, char** argv) {
     const orvus::Plan plan = orvus::load_plan(plan_path);
     // The output folder made, locked and checked before minutes of work.
     orvus::plan_outputs::OutputFolder out(
-        plan.output_dir, reports,
+        plan, plan.output_dir, reports,
         " ORVUS-PLAN: INTERRUPTED: THE EARLIER OUTPUTS ARE LEFT AS THEY WERE.\n");
     const orvus::EarthOrientation eop = orvus::EarthOrientation::load(plan.earth_orientation_path);
     for (const auto& s : plan.satellites) {

@@ -34,10 +34,21 @@ __all__ = ["Error", "ElementSet", "read_elements", "propagate", "contacts", "pla
 _have_plan = bool(_core._have_plan)
 
 
+def _path(path, what="PATH"):
+    """A path (str, bytes or os.PathLike) as the library takes it. A NUL byte, which no file
+    name can hold and which would cut the name short in the library, raises orvus.Error (a
+    ValueError, as open() raises)."""
+    path = _os.fspath(path)
+    if ("\0" if isinstance(path, str) else b"\0") in path:
+        raise _error(f"{what}: {path!r} HOLDS A NUL BYTE (EMBEDDED NULL BYTE), WHICH NO FILE "
+                     "NAME CAN HOLD.")
+    return path
+
+
 def read_elements(path, select=None):
     """The element set of a two-line or OMM file (a str or os.PathLike path): the one named
     or numbered by `select`, or the first."""
-    return _core.read_elements(_os.fspath(path), select)
+    return _core.read_elements(_path(path), select)
 
 
 def _error(text):
@@ -207,21 +218,28 @@ def _with_times(frame, utc_offset_hours, utc_columns=_UTC_COLUMNS, local_columns
     return frame
 
 
+# The texts and the numbers of opportunities.csv, typed alike whether the table has rows or
+# not.
+_TEXTS = ("satellite", "target_id", "target_name", "pass")
+_NUMBERS = {"norad_id": "int64", "contact": "int64", "duration_s": "float64",
+            "best_alpha_deg": "float64", "distance_deg": "float64",
+            "sun_elevation_deg": "float64", "coverage": "float64", "element_age_days": "float64"}
+
+
 def _frame(columns, utc_offset_hours):
     import pandas as pd
 
     frame = pd.DataFrame(columns, columns=COLUMNS)
-    frame = frame.astype({"norad_id": "int64", "contact": "int64"})
+    frame = frame.astype({**{c: object for c in _TEXTS}, **_NUMBERS})
     return _with_times(frame, utc_offset_hours)
 
 
 def _read_table(text, utc_offset_hours):
     import pandas as pd
 
-    texts = {c: str for c in ("satellite", "target_id", "target_name", "pass")
-             + _UTC_COLUMNS + _LOCAL_COLUMNS}
+    texts = {c: str for c in _TEXTS + _UTC_COLUMNS + _LOCAL_COLUMNS}
     frame = pd.read_csv(_io.StringIO(text), dtype=texts, keep_default_na=False)
-    return _with_times(frame, utc_offset_hours)
+    return _with_times(frame.astype(_NUMBERS), utc_offset_hours)
 
 
 def _numbers(target, count, what):
@@ -263,7 +281,7 @@ def contacts(elements, target, start, end, *, step_s=1.0, alpha_deg=0.0, beta_de
         raise _error(f'RULE MUST BE "points" OR "swath" (GIVEN: "{rule}").')
     start_text = _local_text(start, "START")
     end_text = _local_text(end, "END")
-    eop = _os.fspath(earth_orientation)
+    eop = _path(earth_orientation, "EARTH_ORIENTATION")
     box = _box(target)
     if box is not None and rule == "points":
         columns = _core._contacts_points(elements, box, start_text, end_text, float(step_s),
@@ -329,34 +347,33 @@ def plan(path, *, tables=False):
     if not _have_plan:
         raise _error("THIS BUILD OF ORVUS DOES NOT CARRY THE PLANNER.")
     if not tables:
-        text, utc_offset_hours = _core._plan_csv(_os.fspath(path))
+        text, utc_offset_hours = _core._plan_csv(_path(path, "PLAN"))
         return _read_table(text, utc_offset_hours)
     import pandas as pd
 
-    t = _core._plan_tables(_os.fspath(path))
+    t = _core._plan_tables(_path(path, "PLAN"))
     offset = t["utc_offset_hours"]
     schedule_texts = {c: str for c in ("satellite", "target_id", "target_name",
                                        "downlink_station", "downlink_start_utc")
                       + _UTC_COLUMNS[:2] + _LOCAL_COLUMNS[:2]}
-    if "schedule" in t:
-        schedule = pd.read_csv(_io.StringIO(t["schedule"]), dtype=schedule_texts,
-                               keep_default_na=False)
-        schedule = schedule.astype({"norad_id": "int64", "priority": "float64"})
-        for column in ("data_gbit", "recorder_after_gbit"):  # empty without a data rate
-            schedule[column] = pd.to_numeric(schedule[column].replace("", None), errors="coerce")
-        schedule = _with_times(schedule, offset, _UTC_COLUMNS[:2], _LOCAL_COLUMNS[:2])
-        text = schedule["downlink_start_utc"].str[:-1]
-        schedule["downlink_start_utc"] = pd.to_datetime(
-            text.where(text != "", None), format="%Y-%m-%dT%H:%M:%S.%f").dt.tz_localize("UTC")
-        unscheduled = pd.read_csv(_io.StringIO(t["unscheduled"]),
-                                  dtype={"target_id": str, "target_name": str, "reason": str},
-                                  keep_default_na=False)
-        unscheduled = unscheduled.astype({"priority": "float64", "opportunities": "int64"})
-        summary = _json.loads(t["summary"])
-    else:
-        schedule = pd.DataFrame(columns=SCHEDULE_COLUMNS)
-        unscheduled = pd.DataFrame(columns=UNSCHEDULED_COLUMNS)
-        summary = None
+    # Without [schedule], the tables' headers alone: typed as those with rows.
+    schedule = pd.read_csv(_io.StringIO(t.get("schedule", ",".join(SCHEDULE_COLUMNS) + "\n")),
+                           dtype=schedule_texts, keep_default_na=False)
+    schedule = schedule.astype({"norad_id": "int64", "priority": "float64", "roll_deg": "float64",
+                                "slew_s": "float64", "imaging_s": "float64",
+                                "sun_elevation_deg": "float64"})
+    for column in ("data_gbit", "recorder_after_gbit"):  # empty without a data rate
+        schedule[column] = pd.to_numeric(schedule[column].astype(object).replace("", _np.nan),
+                                         errors="coerce").astype("float64")
+    schedule = _with_times(schedule, offset, _UTC_COLUMNS[:2], _LOCAL_COLUMNS[:2])
+    text = schedule["downlink_start_utc"].astype(str).str[:-1]
+    schedule["downlink_start_utc"] = pd.to_datetime(
+        text.where(text != "", None), format="%Y-%m-%dT%H:%M:%S.%f").dt.tz_localize("UTC")
+    unscheduled = pd.read_csv(
+        _io.StringIO(t.get("unscheduled", ",".join(UNSCHEDULED_COLUMNS) + "\n")),
+        dtype={"target_id": str, "target_name": str, "reason": str}, keep_default_na=False)
+    unscheduled = unscheduled.astype({"priority": "float64", "opportunities": "int64"})
+    summary = _json.loads(t["summary"]) if "summary" in t else None
     return PlanTables(_read_table(t["opportunities"], offset), _passes_frame(t["passes"], offset),
                       schedule, unscheduled, summary)
 
@@ -367,7 +384,7 @@ def passes(path):
     written, no opportunity searched)."""
     if not _have_plan:
         raise _error("THIS BUILD OF ORVUS DOES NOT CARRY THE PLANNER.")
-    text, utc_offset_hours = _core._plan_passes_csv(_os.fspath(path))
+    text, utc_offset_hours = _core._plan_passes_csv(_path(path, "PLAN"))
     return _passes_frame(text, utc_offset_hours)
 
 
@@ -421,6 +438,6 @@ def coverage(path, *, geojson=False):
     fractions NaN where there is none. Raises orvus.Error for a plan without [coverage]."""
     if not _have_plan:
         raise _error("THIS BUILD OF ORVUS DOES NOT CARRY THE PLANNER.")
-    cells, curve, summary, features, _ = _core._plan_coverage(_os.fspath(path), bool(geojson))
+    cells, curve, summary, features, _ = _core._plan_coverage(_path(path, "PLAN"), bool(geojson))
     return Coverage(_coverage_frame(cells), _coverage_frame(curve), _coverage_frame(summary),
                     _json.loads(features) if geojson else None)

@@ -21,20 +21,51 @@ import math
 import os
 import socket
 import sys
+import threading
 import uuid
 
-from . import Error, _core, _error
+from . import Error, _core, _error, _path
 
 
 class ChunkError(RuntimeError):
     """A task of the plan failed: which satellite and targets, and the library's message."""
 
 
+class TaskStopped(RuntimeError):
+    """A task stopped because nobody wants its result any more."""
+
+
+def _still_wanted():
+    """On a worker: a check, called by the library between blocks of the sweep, that raises
+    TaskStopped once the running task is no longer wanted: the client cancelled it (Ctrl-C, a
+    failed task), the worker is closing, or its process is ending. Without it a task sweeps on
+    for minutes, and the worker's process cannot end before it. None off a worker."""
+    try:
+        from distributed import get_worker
+        from distributed.core import Status
+        from distributed.worker import thread_state
+
+        worker, key = get_worker(), thread_state.key
+    except (ImportError, ValueError, AttributeError):
+        return None
+    tasks = getattr(getattr(worker, "state", worker), "tasks", None)
+    # A worker retiring gracefully finishes its tasks, unless the scheduler releases them.
+    working = (Status.running, Status.paused, Status.closing_gracefully)
+
+    def check():
+        task = tasks.get(key) if tasks is not None else None
+        if (worker.status not in working or not threading.main_thread().is_alive()
+                or (tasks is not None and (task is None or task.state in ("cancelled", "released")))):
+            raise TaskStopped(key)
+
+    return check
+
+
 def plan_chunk(plan_path, satellite, first, last, label):
     """Runs on a worker: the opportunities of one satellite over targets [first, last), as
     the library's bytes."""
     try:
-        return _core._plan_chunk(plan_path, satellite, first, last)
+        return _core._plan_chunk(plan_path, satellite, first, last, _still_wanted())
     except Error as e:
         raise ChunkError(f"{label}:\n{e}") from None
 
@@ -43,7 +74,7 @@ def coverage_chunk(plan_path, satellite, first, last, label):
     """Runs on a worker: the coverage accesses of one satellite to cells [first, last), as the
     library's bytes."""
     try:
-        return _core._coverage_chunk(plan_path, satellite, first, last)
+        return _core._coverage_chunk(plan_path, satellite, first, last, _still_wanted())
     except Error as e:
         raise ChunkError(f"{label}:\n{e}") from None
 
@@ -76,12 +107,12 @@ def run(client, plan_path, output=None, chunk=None, on_result=None, cell_chunk=N
     coverage_* counts). `on_result(done, total)` is called as tasks finish. `cell_chunk`: cells
     per coverage task (default: as many tasks as workers, at least one per satellite). Raises
     orvus.Error for a bad plan, ChunkError for a failed task."""
-    plan_path = os.path.abspath(plan_path)
+    plan_path = os.path.abspath(_path(plan_path, "PLAN"))
     if not _core._have_plan:
         raise _error("THIS BUILD OF ORVUS DOES NOT CARRY THE PLANNER.")
     info = _core._plan_info(plan_path)
     # The output folder made, locked and checked before the tasks.
-    outputs = _core._PlanOutputs(plan_path, os.fspath(output) if output else "")
+    outputs = _core._PlanOutputs(plan_path, _path(output, "OUTPUT") if output else "")
     try:
         return _run_tasks(client, plan_path, info, outputs, chunk, on_result, cell_chunk)
     finally:

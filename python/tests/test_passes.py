@@ -1,5 +1,6 @@
-"""Station passes against Skyfield as the second method: SGP4 on the same two-line set, the
-same WGS 84 stations and masks."""
+"""Station passes against Skyfield as the second method (its own model, frames and
+topocentric elevation): SGP4 on the same two-line set, the same WGS 84 stations (one at
+450 m) and masks."""
 
 import datetime as dt
 import os
@@ -19,9 +20,12 @@ STATIONS = [("CUIABA", -56.07, -15.55, 240.0, 5.0), ("SVALBARD", 15.41, 78.23, 4
 START, END = "2025-07-22T00:00:00", "2025-07-26T00:00:00"
 # SGP4 and SGP8 place the satellite apart by tens to hundreds of metres near the epoch: a
 # hundredth of a degree of elevation at a pass's ranges. A pass that peaks within GRAZE of the
-# mask may exist under one model only; the others rise and set within 1 s of each other (over
-# these days they agree to 11 ms) and peak within 0.05 deg.
+# mask may exist under one model only; the others peak within 0.05 deg and rise and set within
+# RISE_SET of each other (over these days they agree to 11 ms). That is tight enough for the
+# stations' heights to count: without its 450 m, Svalbard's rises and sets move by 130 ms or
+# more (Cuiaba's, without its 240 m, by 65 ms or more).
 GRAZE = 0.05
+RISE_SET = 0.05  # s
 
 
 def write_plan(tmp_path):
@@ -110,7 +114,7 @@ def test_passes_agree_with_skyfield(tmp_path):
             matched.add(same[0])
             their_aos, their_los, their_peak = theirs[same[0]]
             if peak >= mask + GRAZE:
-                assert abs((their_aos - aos).total_seconds()) <= 1.0, (name, aos)
-                assert abs((their_los - los).total_seconds()) <= 1.0, (name, aos)
+                assert abs((their_aos - aos).total_seconds()) <= RISE_SET, (name, aos)
+                assert abs((their_los - los).total_seconds()) <= RISE_SET, (name, aos)
                 assert peak == pytest.approx(their_peak, abs=0.05), (name, aos)
         assert all(theirs[i][2] < mask + GRAZE for i in set(range(len(theirs))) - matched), name

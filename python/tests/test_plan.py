@@ -5,8 +5,10 @@ import json
 import os
 import signal
 import socket
+import random
 import subprocess
 import sys
+import threading
 import time
 
 import pandas as pd
@@ -234,10 +236,49 @@ def test_plan_tables_are_those_orvus_plan_writes(tmp_path):
     assert t.unscheduled.reason.tolist() == unscheduled.reason.tolist()
     summary = json.loads((out / "schedule.json").read_text())
     assert t.summary["objective"] == summary["objective"] == t.schedule.priority.sum()
-    # A plan without [schedule]: empty tables of the same columns.
+    # A plan without [schedule]: empty tables of the same columns and types.
     plain = orvus.plan(write_plan(tmp_path), tables=True)
     assert plain.summary is None and plain.schedule.empty and plain.unscheduled.empty
     assert list(plain.schedule.columns) == orvus.SCHEDULE_COLUMNS
+    assert plain.schedule.dtypes.to_dict() == t.schedule.dtypes.to_dict()
+    assert plain.unscheduled.dtypes.astype(str).to_dict() == {
+        "target_id": "object", "target_name": "object", "priority": "float64",
+        "opportunities": "int64", "reason": "object"}
+    assert plain.schedule.end_local.dt.hour.empty
+    # An interval that sees nothing: an empty table typed as a full one.
+    none = orvus.plan(write_plan(tmp_path, end="2025-07-20T00:01:00"), tables=True)
+    assert none.opportunities.empty and none.passes.empty
+    assert none.opportunities.dtypes.to_dict() == t.opportunities.dtypes.to_dict()
+    assert none.passes.dtypes.to_dict() == t.passes.dtypes.to_dict()
+
+
+def test_empty_contacts_are_typed_as_full_ones():
+    es = orvus.read_elements(TLE)
+    full, empty = (orvus.contacts(es, BOXES[0][2], START, end, beta_deg=60.0,
+                                  utc_offset_hours=-3, earth_orientation=EOP)
+                   for end in (END, "2025-07-20T00:01:00"))
+    assert len(full) > 0 and empty.empty
+    assert empty.dtypes.to_dict() == full.dtypes.to_dict()
+
+
+def test_a_path_with_a_nul_byte_is_refused_not_cut_short(tmp_path):
+    import orvus.distributed
+
+    plan = str(write_plan(tmp_path))
+    es = orvus.read_elements(TLE)
+    box, start, end = BOXES[0][2], "2025-07-20T00:00:00", "2025-07-20T01:00:00"
+    calls = [lambda: orvus.plan(plan + "\0.bak"), lambda: orvus.plan(plan + "\0.bak", tables=True),
+             lambda: orvus.passes(plan + "\0.bak"), lambda: orvus.coverage(plan + "\0.bak"),
+             lambda: orvus.read_elements(TLE + "\0.bak"),
+             lambda: orvus.read_elements(TLE.encode() + b"\0.bak"),
+             lambda: orvus.contacts(es, box, start, end, beta_deg=60.0,
+                                    earth_orientation=EOP + "\0.bak"),
+             lambda: orvus.distributed.run(None, plan + "\0.bak"),
+             lambda: orvus.distributed.run(None, plan, output=str(tmp_path / "out") + "\0.bak")]
+    for call in calls:
+        with pytest.raises(ValueError, match="NUL BYTE"):
+            call()
+    assert not (tmp_path / "out").exists()
 
 
 def distributed_command(*args):
@@ -298,3 +339,70 @@ def test_coverage_tables_and_a_cluster_split_of_the_cells_are_orvus_plans_files(
     assert features[0]["properties"]["cell_id"] == int(written.cell_id[0])
     lons = [p[0] for p in ring]
     assert min(lons) < float(written.lon[0]) < max(lons)
+
+
+def interrupted_after(call, at_s):
+    """Seconds from a SIGINT sent at_s into call() to its KeyboardInterrupt."""
+    previous = signal.signal(signal.SIGINT, signal.default_int_handler)
+    sent = []
+    timer = threading.Timer(at_s, lambda: (sent.append(time.monotonic()),
+                                           os.kill(os.getpid(), signal.SIGINT)))
+    try:
+        timer.start()
+        with pytest.raises(KeyboardInterrupt):
+            call()
+        return time.monotonic() - sent[0]
+    finally:
+        timer.cancel()
+        signal.signal(signal.SIGINT, previous)
+
+
+def write_points_plan(tmp_path, step_s, end, count=8000):
+    """Points (8,000) from the Americas to Asia for the swath rule at long steps: a few
+    thousand steps, each over hundreds of targets."""
+    rng = random.Random(5)
+    rows = ["id,name,lon,lat"] + [f"P{i},P{i},{rng.uniform(-75, 40):.4f},{rng.uniform(-33, 55):.4f}"
+                                  for i in range(count)]
+    (tmp_path / "points.csv").write_text("\n".join(rows) + "\n")
+    plan = write_plan(tmp_path, rule="swath", end=end)
+    plan.write_text(plan.read_text().replace('"targets.csv"', '"points.csv"')
+                    .replace("step_s = 1.0", f"step_s = {step_s}"))
+    return plan
+
+
+def test_ctrl_c_stops_the_sweep_of_a_large_deck_at_long_steps(tmp_path):
+    # The sweep and the work after it last seconds (the whole sweep was one block of steps).
+    plan = write_points_plan(tmp_path, 300.0, "2025-08-19T00:00:00")
+    for at_s in (0.3, 1.5):
+        assert interrupted_after(lambda: orvus.plan(plan), at_s) < 0.75, at_s
+
+
+@pytest.mark.skipif("ORVUS_PLAN_BINARY" not in os.environ, reason="needs orvus-plan (ORVUS_PLAN_BINARY)")
+def test_a_table_of_many_slices_is_the_file_orvus_plan_writes(tmp_path):
+    # More rows than one slice of the text (8192) holds.
+    plan = write_points_plan(tmp_path, 300.0, "2025-08-19T00:00:00", count=800)
+    run = subprocess.run([os.environ["ORVUS_PLAN_BINARY"], str(plan)], capture_output=True, text=True)
+    assert run.returncode == 0, run.stderr
+    text, _ = orvus._core._plan_csv(str(plan))
+    assert text.count("\n") > 2 * 8192
+    assert text == (tmp_path / "out" / "opportunities.csv").read_text()
+
+
+def test_a_cancelled_task_stops_its_sweep(tmp_path, client):
+    # A task of seconds, cancelled as a Ctrl-C of orvus.distributed cancels it: its worker
+    # (one thread) is free for the next task at once, not when the sweep would have ended.
+    from orvus import distributed
+
+    plan = str(write_points_plan(tmp_path, 60.0, "2025-09-18T00:00:00"))
+    task = client.submit(distributed.plan_chunk, plan, 0, 0, 8000, "ALL", pure=False)
+    deadline = time.monotonic() + 60
+    while not any(task.key in keys for keys in client.processing().values()):
+        assert time.monotonic() < deadline
+        time.sleep(0.05)
+    time.sleep(1.0)
+    worker = next(w for w, keys in client.processing().items() if task.key in keys)
+    task.cancel()
+    cancelled = time.monotonic()
+    client.submit(distributed.plan_chunk, plan, 0, 0, 1, "ONE", workers=[worker],
+                  pure=False).result(timeout=120)
+    assert time.monotonic() - cancelled < 2.0

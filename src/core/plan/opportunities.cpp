@@ -377,10 +377,12 @@ std::size_t sweep_points(const SearchParams& sp, const Propagator& orbit, const 
   long skip = 0;
   bool prev_maybe = false;
   std::size_t stat_exact = 0;
+  BlockPacer pacer;
   for (;;) {
     // 1. Screen a block of steps (cheap, in time order).
     std::size_t nb = 0, ne = 0;
-    while (nb < kStepsPerBlock && step_in_interval(sp, cur_day, cur_sec)) {
+    const std::size_t steps = pacer.start();
+    while (nb < steps && step_in_interval(sp, cur_day, cur_sec)) {
       bool maybe = false;
       if (skip > 0) {
         --skip;
@@ -432,8 +434,10 @@ std::size_t sweep_points(const SearchParams& sp, const Propagator& orbit, const 
     if (nb == 0) break;
     stat_exact += ne;
 
-    // 2. Compute the exact steps, each from its time alone.
-    block.compute(workers, sp, orbit, table, ne, ne >= 64);
+    // 2. Compute the exact steps, each from its time alone (on the threads when there are
+    // many, or when the blocks are cut short by their work).
+    const bool heavy = pacer.heavy();
+    block.compute(workers, sp, orbit, table, ne, ne >= 64 || heavy);
 
     // 3. Apply them in time order, each lane (thread) to its own targets.
     const auto& failure = block.failure;
@@ -452,8 +456,9 @@ std::size_t sweep_points(const SearchParams& sp, const Propagator& orbit, const 
             apply_exact(lanes[k], k, days[i], secs[i], block.data[i]);
           }
         },
-        stop >= 64);
+        stop >= 64 || heavy);
     if (stop < ne) std::rethrow_exception(failure[exact_index[stop]]);
+    pacer.finish();
     if (progress) {
       progress(std::clamp(since_epoch(start, UtcInstant{cur_day, cur_sec}) / total, 0.0, 1.0));
     }
@@ -529,6 +534,18 @@ std::vector<Opportunity> plan::opportunities(const Plan& plan, const EarthOrient
   for (std::size_t i = 0; i < n; ++i)
     for (auto& item : collectors[i].items) work.push_back({first + i, &item});
   std::vector<Opportunity> out(work.size());
+  // The work after the sweep, on the machine's threads in chunks with the caller's progress
+  // between them: on a large deck it takes seconds, in which an interrupt must not wait.
+  StepWorkers workers(std::max(threads, 1) - 1);
+  const auto in_chunks = [&](std::size_t n, const auto& job) {
+    constexpr std::size_t kChunk = 1024;
+    for (std::size_t first = 0; first < n; first += kChunk) {
+      const std::size_t count = std::min(kChunk, n - first);
+      workers.for_each(
+          count, [&](std::size_t i) { job(first + i); }, count >= 64);
+      if (progress) progress(1.0);
+    }
+  };
   // The Sun at whole minutes of the UTC day (each computed once), linear between: within
   // 0.0001 deg of sun_elevation_deg at any instant, and the same whatever the targets.
   std::vector<std::pair<double, double>> minutes;  // (day, minute of the day)
@@ -545,12 +562,9 @@ std::vector<Opportunity> plan::opportunities(const Plan& plan, const EarthOrient
     return static_cast<std::size_t>(
         std::lower_bound(minutes.begin(), minutes.end(), std::make_pair(day, m)) - minutes.begin());
   };
-  parallel_for(
-      minutes.size(),
-      [&](std::size_t i) {
-        sun[i] = sun_earth_fixed(UtcInstant{minutes[i].first, minutes[i].second * 60.0});
-      },
-      minutes.size() >= 64 ? threads : 1);
+  in_chunks(minutes.size(), [&](std::size_t i) {
+    sun[i] = sun_earth_fixed(UtcInstant{minutes[i].first, minutes[i].second * 60.0});
+  });
   // The boxes' outlines on their projections, made once per target.
   std::vector<std::unique_ptr<detail::BoxCoverage>> box_cover(n);
   for (const Work& w : work) {
@@ -609,7 +623,7 @@ std::vector<Opportunity> plan::opportunities(const Plan& plan, const EarthOrient
       if (ring.size() >= 4) o.swath = split_ring(ring);
     }
   };
-  parallel_for(work.size(), job, work.size() >= 64 ? threads : 1);
+  in_chunks(work.size(), job);
   return out;
 }
 

@@ -30,6 +30,26 @@ std::string fixed(double v, int digits) {
   return buf;
 }
 
+// Milliseconds of the day that iso_time writes for `t` (the time rounded to the nanosecond,
+// then cut to the millisecond; 86400000 for a 24:00 that the text moves to the next day).
+long long written_ms(const UtcInstant& t) {
+  const DateText text = format_date_time(t);
+  auto field = [&](std::size_t at, std::size_t digits) {
+    long long v = 0;
+    for (std::size_t i = at; i < at + digits; ++i) v = v * 10 + (text[i] - '0');
+    return v;
+  };
+  // DD/MM/YYYY HH:MM:SS.sssssssss
+  return ((field(11, 2) * 60 + field(14, 2)) * 60 + field(17, 2)) * 1000 + field(20, 3);
+}
+
+// Seconds from a to b as their texts read: the difference of the written times, so that a
+// row's duration is its end minus its start.
+double written_seconds(const UtcInstant& a, const UtcInstant& b) {
+  const auto days = static_cast<long long>(b.day - a.day);
+  return static_cast<double>(days * 86400000 + written_ms(b) - written_ms(a)) / 1000.0;
+}
+
 bool before(const UtcInstant& a, const UtcInstant& b) {
   const double d = since_epoch(b, a);
   return d < 0.0;
@@ -173,8 +193,8 @@ void write_passes_csv(const Plan& plan, const std::vector<PlanPass>& passes, std
     out << csv_field(s.name) << ',' << s.elements.catalogue_number << ','
         << csv_field(plan.stations.at(p.station).name) << ',' << iso_time(q.aos_utc, std::nullopt)
         << ',' << iso_time(q.los_utc, std::nullopt) << ',' << iso_time(local(q.aos_utc), off) << ','
-        << iso_time(local(q.los_utc), off) << ',' << fixed(q.duration_s, 3) << ','
-        << fixed(q.max_elevation_deg, 4) << ',' << iso_time(q.max_utc, std::nullopt) << '\n';
+        << iso_time(local(q.los_utc), off) << ',' << fixed(written_seconds(q.aos_utc, q.los_utc), 3)
+        << ',' << fixed(q.max_elevation_deg, 4) << ',' << iso_time(q.max_utc, std::nullopt) << '\n';
   }
 }
 

@@ -624,8 +624,9 @@ void sweep_instants(const LineModel& model, const Propagator& orbit, const Scree
   }
   double clear_until = -1.0;
   bool carried = count > 0;  // lines[0] holds the line of the block's first instant
+  BlockPacer pacer;          // blocks of about the same time, whatever the step and the deck
   for (std::size_t k0 = 0; k0 + 1 < count;) {
-    const std::size_t nb = std::min(kBlock, count - 1 - k0);
+    const std::size_t nb = std::min(pacer.start(), count - 1 - k0);
     // 1. Screen the intervals (cheap, in time order): those the bounds cannot prove out of
     // view are examined, with the lines at both ends.
     std::fill(need.begin(), need.begin() + static_cast<std::ptrdiff_t>(nb) + 1, 0);
@@ -681,6 +682,7 @@ void sweep_instants(const LineModel& model, const Propagator& orbit, const Scree
     carried = need[nb] != 0;
     if (carried) lines[0] = lines[nb];
     k0 += nb;
+    pacer.finish();
     if (progress && span > 0.0) progress(std::clamp(time_of(k0) / span, 0.0, 1.0));
   }
 }

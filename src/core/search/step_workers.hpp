@@ -1,7 +1,9 @@
 // The threads of a screened search and the block of steps they compute.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <exception>
@@ -15,9 +17,43 @@
 
 namespace orvus {
 
-// Steps a search screens, computes and applies at once: between blocks it reports its progress
-// and the caller may stop it.
+// Steps a search screens, computes and applies at once (at most, where a BlockPacer sizes the
+// blocks): between blocks it reports its progress and the caller may stop it.
 inline constexpr std::size_t kStepsPerBlock = 8192;
+
+// How many steps the next block of a sweep takes: as many as keep a block near
+// kBlockSeconds of wall time, from kMinStepsPerBlock to kStepsPerBlock. The caller's progress,
+// and with it an interrupt, comes between blocks: a fixed number of steps made a block of long
+// steps over thousands of targets last seconds, a whole sweep at steps of minutes. How the
+// steps are cut into blocks never changes what a sweep finds.
+class BlockPacer {
+ public:
+  static constexpr double kBlockSeconds = 0.05;
+  static constexpr std::size_t kMinStepsPerBlock = 64;
+
+  // The steps of the block that starts now.
+  std::size_t start() {
+    started_ = std::chrono::steady_clock::now();
+    return steps_;
+  }
+  // After the block: the next one sized by how long this one took.
+  void finish() {
+    const double s =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
+    if (s > kBlockSeconds) {
+      const auto fit = static_cast<std::size_t>(static_cast<double>(steps_) * kBlockSeconds / s);
+      steps_ = std::max(kMinStepsPerBlock, fit);
+    } else if (s < kBlockSeconds / 2) {
+      steps_ = std::min(kStepsPerBlock, 2 * steps_);
+    }
+  }
+  // Whether the blocks are cut short by their work: each holds much of it.
+  [[nodiscard]] bool heavy() const { return steps_ < kStepsPerBlock; }
+
+ private:
+  std::size_t steps_ = kMinStepsPerBlock;
+  std::chrono::steady_clock::time_point started_;
+};
 
 // A fixed set of threads that compute the steps of one block at a time: started once for a
 // search, woken for each block.
