@@ -5,12 +5,15 @@
 #include "orvus/coverage.hpp"
 
 #include <gtest/gtest.h>
+#include <malloc.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <new>
 #include <random>
 #include <sstream>
 #include <string>
@@ -25,6 +28,12 @@
 #include "orvus/orbit.hpp"
 #include "orvus/plan.hpp"
 #include "test_support.hpp"
+
+// Bytes held through operator new by every thread of this program, and their peak since it
+// was last set (operator new and delete are replaced at the end of the file).
+namespace alloc_count {
+std::atomic<std::size_t> live{0}, peak{0};
+}  // namespace alloc_count
 
 namespace orvus {
 namespace {
@@ -378,6 +387,32 @@ TEST(CoverageRevisit, MatchesTheSwathWidthAtTheEquatorAndAt70Degrees) {
   }
 }
 
+// ---- memory -------------------------------------------------------------------------------
+
+// A run's memory follows its cells, not its accesses: two satellites over polar cells for 24
+// days find several times the accesses of 4 days, and need no more memory beyond a sweep's
+// block (about a day of accesses).
+TEST(CoverageMemory, FollowsTheCellsNotTheAccesses) {
+  const auto run = [](const std::string& end) {
+    ScratchDir dir;
+    const Plan plan = coverage_plan(dir, "d.csv", "id,name,lon1,lon2,lat1,lat2\nP,,0,40,70,76\n",
+                                    kAmazonia + kLandsat, "2025-07-10T00:00:00", end,
+                                    "[coverage]\ncell_km = 15\n");
+    const CoverageGrid g = coverage_grid(plan);
+    const std::size_t base = alloc_count::live.load();
+    alloc_count::peak.store(base);
+    const CoverageResult r = run_coverage(plan, eop(), g);
+    return std::make_pair(static_cast<double>(alloc_count::peak.load() - base),
+                          static_cast<double>(r.kept));
+  };
+  const auto [short_peak, short_kept] = run("2025-07-14T00:00:00");
+  const auto [long_peak, long_kept] = run("2025-08-03T00:00:00");
+  ASSERT_GT(long_kept, 5.0 * short_kept);
+  // A list of the accesses would take 12 bytes or more for each (a cell and a time); the
+  // longer run may add a few bytes per extra access (its largest block is larger).
+  EXPECT_LT(long_peak - short_peak, 8.0 * (long_kept - short_kept));
+}
+
 // ---- parts, plans and files ---------------------------------------------------------------
 
 std::string text_of(const std::function<void(std::ostream&)>& write) {
@@ -495,3 +530,42 @@ TEST(CoverageFiles, OrvusPlanWritesThemAndALaterRunWithoutCoverageRemovesThem) {
 
 }  // namespace
 }  // namespace orvus
+
+// Counted allocation for CoverageMemory: malloc, with the block's usable size added to the
+// live bytes (and the peak) and taken off on release.
+namespace {
+void* counted(std::size_t n) {
+  void* p = std::malloc(n == 0 ? 1 : n);
+  if (p == nullptr) throw std::bad_alloc();
+  const std::size_t now =
+      alloc_count::live.fetch_add(malloc_usable_size(p)) + malloc_usable_size(p);
+  std::size_t seen = alloc_count::peak.load();
+  while (now > seen && !alloc_count::peak.compare_exchange_weak(seen, now)) {
+  }
+  return p;
+}
+void uncounted(void* p) noexcept {
+  if (p == nullptr) return;
+  alloc_count::live.fetch_sub(malloc_usable_size(p));
+  std::free(p);
+}
+}  // namespace
+
+void* operator new(std::size_t n) {
+  return counted(n);
+}
+void* operator new[](std::size_t n) {
+  return counted(n);
+}
+void operator delete(void* p) noexcept {
+  uncounted(p);
+}
+void operator delete[](void* p) noexcept {
+  uncounted(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+  uncounted(p);
+}
+void operator delete[](void* p, std::size_t) noexcept {
+  uncounted(p);
+}
