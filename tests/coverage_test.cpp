@@ -459,6 +459,55 @@ TEST(CoverageParts, AnySplitGivesTheSameFilesAndMissingPartsAreRefused) {
   EXPECT_THROW(deserialize_coverage_accesses(bytes), Error);
 }
 
+// reached_P_utc is the first instant by which at least P % of the area's cells are imaged:
+// the earliest first access t for which 100 times the cells first imaged by t reaches P times
+// the area's cells. On an area of an odd number of cells no P % is a whole number of cells,
+// and the cells' first accesses differ around each threshold: a cell too few or too many
+// gives another time.
+TEST(CoverageSummary, ReachedTimesAreWhenThePercentOfTheCellsIsFirstImaged) {
+  ScratchDir dir;
+  const Plan plan =
+      coverage_plan(dir, "d.csv", "id,name,lon1,lon2,lat1,lat2\nA,,-50,-47,-20,-17\n", kAmazonia,
+                    "2025-07-10T00:00:00", "2025-07-16T00:00:00", "[coverage]\ncell_km = 23\n");
+  const CoverageGrid g = coverage_grid(plan);
+  const std::size_t n = g.areas[0].cells.size();
+  ASSERT_EQ(n % 2, 1U);
+  const CoverageResult r = run_coverage(plan, eop(), g);
+  const auto rows = [](const std::string& text) {
+    std::vector<std::vector<std::string>> out;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+      out.emplace_back();
+      std::istringstream fields(line + ",");
+      for (std::string f; std::getline(fields, f, ',');) out.back().push_back(f);
+    }
+    return out;
+  };
+  std::vector<std::string> first;  // the cells' first accesses, as written
+  for (const auto& row :
+       rows(text_of([&](std::ostream& o) { write_coverage_cells_csv(plan, g, r, o); })))
+    if (row[0] == "A" && !row[6].empty()) first.push_back(row[6]);
+  std::sort(first.begin(), first.end());
+  ASSERT_GT(first.size() * 100, 99 * n);
+  const auto summary =
+      rows(text_of([&](std::ostream& o) { write_coverage_summary_csv(plan, g, r, o); }));
+  ASSERT_EQ(summary.size(), 3U);  // the header, all, the satellite
+  for (std::size_t row = 1; row < summary.size(); ++row) {
+    for (const auto& [percent, column] : {std::pair{50, 7}, {90, 8}, {99, 9}, {100, 10}}) {
+      std::size_t k = 0;
+      while (k < first.size() && (k + 1) * 100 < static_cast<std::size_t>(percent) * n) ++k;
+      const bool reached = k < first.size();
+      EXPECT_EQ(summary[row][column], reached ? first[k] : "") << percent << " %";
+      if (!reached) continue;
+      ASSERT_GT(k, 0U);
+      ASSERT_NE(first[k], first[k - 1]) << percent << " %: choose another area";
+      if (k + 1 < first.size()) {
+        ASSERT_NE(first[k], first[k + 1]) << percent << " %: choose another area";
+      }
+    }
+  }
+}
+
 TEST(CoveragePlan, BadTablesStopNamingKeyAndLine) {
   const std::string deck = "id,name,lon1,lon2,lat1,lat2\nA,,-50,-44,-20,-14\nB,,-47,-40,-17,-12\n";
   const std::pair<std::string, std::string> cases[] = {
