@@ -371,9 +371,10 @@ CoverageResult coverage_statistics(const Plan& plan, const CoverageGrid& grid,
 // earlier than the latest it has handed over (to within a rounding of the step's ends, well
 // inside kSlack). So the accesses of every satellite earlier than the least of those latest
 // instants, less kSlack, are final: they go to the tally in time order, ties by satellite.
-// A sweep ahead of another one and holding more waiting accesses than the grid has cells
-// waits for it; the one behind never waits. What waits is thus about a block (some hours) of
-// accesses per satellite: the memory follows the cells, not the length of the run.
+// A sweep holding more waiting accesses than the grid has cells waits while it is ahead of
+// another one or while some of them are final (until the tally has taken them); the sweep
+// furthest behind never waits for another one. What waits is thus about a block (some hours)
+// of accesses per satellite: the memory follows the cells, not the length of the run.
 CoverageResult run_coverage(const Plan& plan, const EarthOrientation& eop, const CoverageGrid& grid,
                             const std::function<void(double)>& progress) {
   constexpr double kSlack = 1.0;  // s
@@ -404,6 +405,12 @@ CoverageResult run_coverage(const Plan& plan, const EarthOrientation& eop, const
       if (r != s && !lanes[r].done && lanes[r].reached < lanes[s].reached) return true;
     return false;
   };
+  const auto final_before = [&] {  // the instant before which every access is final
+    double cut = std::numeric_limits<double>::infinity();
+    for (const Lane& l : lanes)
+      if (!l.done) cut = std::min(cut, l.reached - kSlack);
+    return cut;
+  };
   const auto sweep = [&](std::size_t s) {
     Lane& lane = lanes[s];
     std::vector<Access> kept;
@@ -432,8 +439,10 @@ CoverageResult run_coverage(const Plan& plan, const EarthOrientation& eop, const
             lane.reached = latest;
             changed = true;
             to_tally.notify_one();
-            to_sweeps.wait(lock,
-                           [&] { return s >= stop_from || lane.size() <= lead || !ahead(s); });
+            to_sweeps.wait(lock, [&] {
+              return s >= stop_from || lane.size() <= lead ||
+                     !(ahead(s) || lane.waiting[lane.head].t < final_before());
+            });
             if (s >= stop_from) throw Stopped{};
           },
           [&](double f) {
@@ -469,16 +478,14 @@ CoverageResult run_coverage(const Plan& plan, const EarthOrientation& eop, const
   };
   try {
     for (std::size_t s = 0; s < nsat; ++s) threads.emplace_back(sweep, s);
-    std::vector<Access> batch, merged;
+    std::vector<Access> batch;
     std::vector<std::size_t> ends;
     std::unique_lock<std::mutex> lock(mutex);
     for (bool all_done = false; !all_done;) {
       to_tally.wait(lock, [&] { return changed; });
       changed = false;
       all_done = std::all_of(lanes.begin(), lanes.end(), [](const Lane& l) { return l.done; });
-      double cut = std::numeric_limits<double>::infinity();
-      for (const Lane& l : lanes)
-        if (!l.done) cut = std::min(cut, l.reached - kSlack);
+      const double cut = final_before();
       batch.clear();
       ends.clear();
       double share = 0.0;
