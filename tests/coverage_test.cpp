@@ -5,12 +5,15 @@
 #include "orvus/coverage.hpp"
 
 #include <gtest/gtest.h>
+#include <malloc.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <new>
 #include <random>
 #include <sstream>
 #include <string>
@@ -25,6 +28,12 @@
 #include "orvus/orbit.hpp"
 #include "orvus/plan.hpp"
 #include "test_support.hpp"
+
+// Bytes held through operator new by every thread of this program, and their peak since it
+// was last set (operator new and delete are replaced at the end of the file).
+namespace alloc_count {
+std::atomic<std::size_t> live{0}, peak{0};
+}  // namespace alloc_count
 
 namespace orvus {
 namespace {
@@ -378,6 +387,32 @@ TEST(CoverageRevisit, MatchesTheSwathWidthAtTheEquatorAndAt70Degrees) {
   }
 }
 
+// ---- memory -------------------------------------------------------------------------------
+
+// A run's memory follows its cells, not its accesses: two satellites over polar cells for 40
+// days find four times the accesses of 10 days, and need little more memory (the largest of
+// more blocks of the sweep), where a list of the accesses would grow with them.
+TEST(CoverageMemory, FollowsTheCellsNotTheAccesses) {
+  const auto run = [](const std::string& end) {
+    ScratchDir dir;
+    const Plan plan = coverage_plan(dir, "d.csv", "id,name,lon1,lon2,lat1,lat2\nP,,0,40,70,76\n",
+                                    kAmazonia + kLandsat, "2025-07-10T00:00:00", end,
+                                    "[coverage]\ncell_km = 15\n");
+    const CoverageGrid g = coverage_grid(plan);
+    const std::size_t base = alloc_count::live.load();
+    alloc_count::peak.store(base);
+    const CoverageResult r = run_coverage(plan, eop(), g);
+    return std::make_pair(static_cast<double>(alloc_count::peak.load() - base),
+                          static_cast<double>(r.kept));
+  };
+  const auto [short_peak, short_kept] = run("2025-07-20T00:00:00");
+  const auto [long_peak, long_kept] = run("2025-08-19T00:00:00");
+  ASSERT_GT(long_kept, 3.0 * short_kept);
+  // A list of the accesses takes 12 bytes or more for each (a cell and a time; 25 in all as
+  // they were kept), the figures of a cell none: 0.9 to 4 bytes an extra access here.
+  EXPECT_LT(long_peak - short_peak, 8.0 * (long_kept - short_kept));
+}
+
 // ---- parts, plans and files ---------------------------------------------------------------
 
 std::string text_of(const std::function<void(std::ostream&)>& write) {
@@ -422,6 +457,55 @@ TEST(CoverageParts, AnySplitGivesTheSameFilesAndMissingPartsAreRefused) {
   std::string bytes = serialize_coverage_accesses(parts[0]);
   bytes.pop_back();
   EXPECT_THROW(deserialize_coverage_accesses(bytes), Error);
+}
+
+// reached_P_utc is the first instant by which at least P % of the area's cells are imaged:
+// the earliest first access t for which 100 times the cells first imaged by t reaches P times
+// the area's cells. On an area of an odd number of cells no P % is a whole number of cells,
+// and the cells' first accesses differ around each threshold: a cell too few or too many
+// gives another time.
+TEST(CoverageSummary, ReachedTimesAreWhenThePercentOfTheCellsIsFirstImaged) {
+  ScratchDir dir;
+  const Plan plan =
+      coverage_plan(dir, "d.csv", "id,name,lon1,lon2,lat1,lat2\nA,,-50,-47,-20,-17\n", kAmazonia,
+                    "2025-07-10T00:00:00", "2025-07-16T00:00:00", "[coverage]\ncell_km = 23\n");
+  const CoverageGrid g = coverage_grid(plan);
+  const std::size_t n = g.areas[0].cells.size();
+  ASSERT_EQ(n % 2, 1U);
+  const CoverageResult r = run_coverage(plan, eop(), g);
+  const auto rows = [](const std::string& text) {
+    std::vector<std::vector<std::string>> out;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+      out.emplace_back();
+      std::istringstream fields(line + ",");
+      for (std::string f; std::getline(fields, f, ',');) out.back().push_back(f);
+    }
+    return out;
+  };
+  std::vector<std::string> first;  // the cells' first accesses, as written
+  for (const auto& row :
+       rows(text_of([&](std::ostream& o) { write_coverage_cells_csv(plan, g, r, o); })))
+    if (row[0] == "A" && !row[6].empty()) first.push_back(row[6]);
+  std::sort(first.begin(), first.end());
+  ASSERT_GT(first.size() * 100, 99 * n);
+  const auto summary =
+      rows(text_of([&](std::ostream& o) { write_coverage_summary_csv(plan, g, r, o); }));
+  ASSERT_EQ(summary.size(), 3U);  // the header, all, the satellite
+  for (std::size_t row = 1; row < summary.size(); ++row) {
+    for (const auto& [percent, column] : {std::pair{50, 7}, {90, 8}, {99, 9}, {100, 10}}) {
+      std::size_t k = 0;
+      while (k < first.size() && (k + 1) * 100 < static_cast<std::size_t>(percent) * n) ++k;
+      const bool reached = k < first.size();
+      EXPECT_EQ(summary[row][column], reached ? first[k] : "") << percent << " %";
+      if (!reached) continue;
+      ASSERT_GT(k, 0U);
+      ASSERT_NE(first[k], first[k - 1]) << percent << " %: choose another area";
+      if (k + 1 < first.size()) {
+        ASSERT_NE(first[k], first[k + 1]) << percent << " %: choose another area";
+      }
+    }
+  }
 }
 
 TEST(CoveragePlan, BadTablesStopNamingKeyAndLine) {
@@ -495,3 +579,42 @@ TEST(CoverageFiles, OrvusPlanWritesThemAndALaterRunWithoutCoverageRemovesThem) {
 
 }  // namespace
 }  // namespace orvus
+
+// Counted allocation for CoverageMemory: malloc, with the block's usable size added to the
+// live bytes (and the peak) and taken off on release.
+namespace {
+void* counted(std::size_t n) {
+  void* p = std::malloc(n == 0 ? 1 : n);
+  if (p == nullptr) throw std::bad_alloc();
+  const std::size_t now =
+      alloc_count::live.fetch_add(malloc_usable_size(p)) + malloc_usable_size(p);
+  std::size_t seen = alloc_count::peak.load();
+  while (now > seen && !alloc_count::peak.compare_exchange_weak(seen, now)) {
+  }
+  return p;
+}
+void uncounted(void* p) noexcept {
+  if (p == nullptr) return;
+  alloc_count::live.fetch_sub(malloc_usable_size(p));
+  std::free(p);
+}
+}  // namespace
+
+void* operator new(std::size_t n) {
+  return counted(n);
+}
+void* operator new[](std::size_t n) {
+  return counted(n);
+}
+void operator delete(void* p) noexcept {
+  uncounted(p);
+}
+void operator delete[](void* p) noexcept {
+  uncounted(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+  uncounted(p);
+}
+void operator delete[](void* p, std::size_t) noexcept {
+  uncounted(p);
+}

@@ -258,7 +258,7 @@ TEST(ScheduleErrors, BadScheduleStationAndPriorityStopNamingKeyAndLine) {
   EXPECT_EQ(ok.targets[1].priority, 1.0);
   const SatelliteAgility& a = ok.satellites[0].agility;
   EXPECT_EQ(a.camera_fov_deg, 60.0);  // beta_deg
-  EXPECT_EQ(a.max_roll_deg, 30.0);    // the field's edge
+  EXPECT_EQ(a.max_roll_deg, 0.0);     // a camera as wide as the field need not roll
   EXPECT_EQ(a.settle_s, 0.0);
   EXPECT_FALSE(a.max_imaging_s_per_orbit);
 

@@ -28,6 +28,7 @@
 #include "orvus/frames.hpp"
 #include "orvus/geometry.hpp"
 #include "orvus/orbit.hpp"
+#include "orvus/plan_schedule.hpp"
 #include "orvus/search.hpp"
 #include "test_support.hpp"
 
@@ -517,6 +518,113 @@ TEST(PlanErrors, BadPlansStopNamingKeyAndLine) {
   EXPECT_EQ(q.satellites[0].elements.catalogue_number, 47699);
   EXPECT_EQ(q.satellites[0].set_number, 2U);
   EXPECT_EQ(q.satellites[0].sets_in_file, 2U);
+}
+
+// The schedule's keys of a satellite: defaults that keep the camera's view inside the sensor's
+// field (so a plan without camera keys loads for any sensor orvus takes: ALPHA 0 BETA 70 or
+// 100, ALPHA 20 BETA 60, on an orbit whose horizon is 63 deg), the horizon checked only for a
+// schedule, and limits that keep every figure derived from the keys finite (a schedule at
+// all the limits has finite figures); a refusal names the key at fault and its line, its
+// numbers as %g.
+TEST(PlanErrors, ScheduleKeysDefaultInsideTheFieldAndStayWithinTheirLimits) {
+  ScratchDir dir;
+  dir.write("t.csv", "id,name,lon,lat,priority\nA,A,-47.9,-15.8,1e9\nB,B,-48.6,-16.7,1e9\n");
+  const auto plan = [&](double alpha, double beta, const std::string& extra) {
+    const Sat sat{"AMAZONIA 1", "amazonia1_2025.tle", alpha, beta};
+    dir.write("p.toml", plan_text("t.csv", {sat}, "2025-07-10T00:00:00", "2025-07-16T00:00:00",
+                                  "swath", extra));
+    return dir.file("p.toml");
+  };
+  const std::string schedule = "roll_rate_deg_s = 1\n\n[schedule]\ntime_limit_s = 10\n";
+  struct Good {
+    double alpha, beta;
+    std::string extra;
+    double camera, roll;
+  };
+  for (const Good& g : std::vector<Good>{
+           {0, 70, "", 70, 0},
+           {20, 60, "", 60, 20},
+           {-20, 60, "", 60, 20},
+           {0, 100, schedule, 100, 0},
+           {0, 60, "camera_fov_deg = 8\n", 8, 26},     // (60 - 8) / 2
+           {20, 10, "camera_fov_deg = 30\n", 30, 20},  // wider than the field: |ALPHA|
+           {0, 60, "camera_fov_deg = 8\nmax_roll_deg = 80\n", 8, 80}}) {  // no schedule
+    const Plan p = load_plan(plan(g.alpha, g.beta, g.extra));
+    EXPECT_EQ(p.satellites[0].agility.camera_fov_deg, g.camera) << g.beta << " " << g.extra;
+    EXPECT_EQ(p.satellites[0].agility.max_roll_deg, g.roll) << g.beta << " " << g.extra;
+  }
+  // Lines: 14 beta_deg, then the keys added.
+  const std::pair<std::string, std::string> bad[] = {
+      {"imaging_gbit_s = 1e308\n",
+       "LINE 15: \"satellite.imaging_gbit_s\" MUST BE A POSITIVE FINITE NUMBER OF GBIT/S, AT MOST "
+       "1e+06 (GIVEN: 1e+308)."},
+      {"imaging_gbit_s = 1\nrecorder_gbit = 2e9\n",
+       "LINE 16: \"satellite.recorder_gbit\" MUST BE A POSITIVE FINITE NUMBER OF GBIT, AT MOST "
+       "1e+09 "
+       "(GIVEN: 2e+09)."},
+      {"roll_rate_deg_s = 1e-300\n",
+       "LINE 15: \"satellite.roll_rate_deg_s\" MUST BE A POSITIVE FINITE NUMBER OF DEGREES/S, AT "
+       "LEAST 1e-06, AT MOST 1e+06 (GIVEN: 1e-300)."},
+      {"settle_s = 1e5\n",
+       "LINE 15: \"satellite.settle_s\" MUST BE A FINITE NUMBER OF SECONDS, AT LEAST 0, AT MOST "
+       "86400 (GIVEN: 100000)."},
+      {"max_imaging_s_per_orbit = inf\n", "LINE 15: \"satellite.max_imaging_s_per_orbit\""},
+      {"min_imaging_s = 86400.5\n", "LINE 15: \"satellite.min_imaging_s\""},
+      {"camera_fov_deg = 180.1\n",
+       "LINE 15: \"satellite.camera_fov_deg\" MUST BE A POSITIVE FINITE NUMBER OF DEGREES, AT MOST "
+       "180 (GIVEN: 180.1)."},
+      {"camera_fov_deg = 8\nmax_roll_deg = 1e308\n",
+       "LINE 16: \"satellite.max_roll_deg\" MUST BE A FINITE NUMBER OF DEGREES, AT LEAST 0, AT "
+       "MOST "
+       "90 (GIVEN: 1e+308)."},
+      // With a schedule: a roll past the horizon alone is the roll's fault, else the camera's.
+      {"camera_fov_deg = 8\nmax_roll_deg = 70\n" + schedule,
+       "LINE 16: \"satellite.max_roll_deg\" THE CAMERA'S VIEW PASSES THE EARTH'S HORIZON: "
+       "MAX_ROLL_DEG + CAMERA_FOV_DEG/2 (GIVEN: 74) MUST LIE WITHIN 63."},
+      {"max_roll_deg = 40\ncamera_fov_deg = 60\n" + schedule,
+       "LINE 16: \"satellite.camera_fov_deg\" THE CAMERA'S VIEW PASSES THE EARTH'S HORIZON: "
+       "MAX_ROLL_DEG + CAMERA_FOV_DEG/2 (GIVEN: 70)"},
+      {"camera_fov_deg = 130\n" + schedule, "LINE 15: \"satellite.camera_fov_deg\" THE CAMERA'S"},
+      {"max_roll_deg = 40\n" + schedule, "LINE 15: \"satellite.max_roll_deg\" THE CAMERA'S"},
+      {"\n[[station]]\nname = \"S\"\nlon = 0\nlat = 0\ndownlink_gbit_s = 1.5e6\n",
+       "LINE 20: \"station.downlink_gbit_s\" MUST BE A POSITIVE FINITE NUMBER OF GBIT/S, AT MOST "
+       "1e+06 (GIVEN: 1.5e+06)."},
+  };
+  for (const auto& [extra, expect] : bad) {
+    const std::string msg = error_text([&] { load_plan(plan(0, 60, extra)); });
+    EXPECT_NE(msg.find(expect), std::string::npos) << extra << msg;
+  }
+  dir.write("b.csv", "id,name,lon,lat,priority\nA,A,-47.9,-15.8,1.5e9\n");
+  EXPECT_NE(error_text([&] { read_targets(dir.file("b.csv")); })
+                .find("LINE 2: priority OF TARGET \"A\" MUST BE A POSITIVE FINITE NUMBER, AT MOST "
+                      "1e+09 (GIVEN: \"1.5e9\")."),
+            std::string::npos);
+  dir.write("b.geojson",
+            "{\"type\":\"FeatureCollection\",\"features\":[{\"type\":\"Feature\",\"properties\":"
+            "{\"id\":\"A\",\"priority\":1e300},\"geometry\":{\"type\":\"Point\",\"coordinates\":[0,"
+            "0]}}]}");
+  EXPECT_NE(error_text([&] { read_targets(dir.file("b.geojson")); })
+                .find("FEATURE 1: THE FEATURE'S \"priority\" MUST BE A POSITIVE FINITE NUMBER, AT "
+                      "MOST 1e+09"),
+            std::string::npos);
+
+  // The rates, the recorder, the times and the priorities at their limits (the camera within
+  // the horizon): the schedule's figures stay finite.
+  const Plan p = load_plan(
+      plan(0, 60,
+           "camera_fov_deg = 60\nmax_roll_deg = 30\nroll_rate_deg_s = 1e-6\nsettle_s = 86400\n"
+           "max_imaging_s_per_orbit = 86400\nrecorder_gbit = 1e9\nimaging_gbit_s = 1e6\n"
+           "\n[schedule]\ntime_limit_s = 10\n\n[[station]]\nname = \"S\"\n"
+           "lon = -47.9\nlat = -15.8\ndownlink_gbit_s = 1e6\n"));
+  const auto kept = run_plan(p, eop());
+  const auto passes = plan_passes(p, eop());
+  ASSERT_FALSE(kept.empty());
+  ASSERT_FALSE(passes.empty());
+  const PlanSchedule s = schedule_plan(p, eop(), kept, passes);
+  ASSERT_FALSE(s.acquisitions.empty());
+  EXPECT_EQ(s.objective, 1e9 * static_cast<double>(s.acquisitions.size()));
+  EXPECT_TRUE(std::isfinite(s.bound) && std::isfinite(s.gap));
+  for (const Acquisition& a : s.candidates) EXPECT_TRUE(std::isfinite(a.data_gbit));
 }
 
 TEST(PlanErrors, BadStationsStopNamingKeyAndLine) {

@@ -117,7 +117,11 @@ struct CoverageResult {
 ORVUS_API CoverageResult coverage_statistics(const Plan& plan, const CoverageGrid& grid,
                                              const std::vector<CoverageAccesses>& parts);
 
-// Every satellite over every cell on this machine. `progress` with the share of the whole.
+// Every satellite over every cell on this machine: the satellites' sweeps run at once and their
+// accesses go to each cell's figures in time order as they come, never kept in a list, so the
+// memory follows the cells (a few hundred bytes a cell), not the accesses. The same figures as
+// coverage_statistics over any parts. `progress`, on the calling thread, with the share of the
+// whole.
 ORVUS_API CoverageResult run_coverage(const Plan& plan, const EarthOrientation& eop,
                                       const CoverageGrid& grid,
                                       const std::function<void(double)>& progress = {});

@@ -34,14 +34,14 @@ struct Target {
   std::vector<Ring> lines;          // open lines of two positions or more, or empty
   GroundPoint centre;     // the box centre, the area centroid, the point(s)' or line(s)' middle
   long line = 0;          // line (CSV) or feature number (GeoJSON) in its file
-  double priority = 1.0;  // what acquiring it is worth to a schedule (> 0)
+  double priority = 1.0;  // what acquiring it is worth to a schedule (> 0, at most 1e9)
 };
 
 // Reads a deck: CSV with the header id,name,lon1,lon2,lat1,lat2 (boxes) or id,name,lon,lat
 // (points), either with an optional last column priority, or a GeoJSON FeatureCollection of
 // Polygon, MultiPolygon, Point, MultiPoint, LineString and MultiLineString features with a
-// unique "id" property and an optional "priority" property. A priority is a positive finite
-// number (an empty CSV field or a missing property: 1). Raises Error naming the file and the
+// unique "id" property and an optional "priority" property. A priority is a positive number
+// of at most 1e9 (an empty CSV field or a missing property: 1). Raises Error naming the file and the
 // line or feature of a bad target.
 ORVUS_API std::vector<Target> read_targets(const std::string& path);
 // The same from a deck held in memory (CSV or GeoJSON text, UTF-8); `source` names it in
@@ -56,8 +56,10 @@ enum class TargetRule {
 // What a satellite can do for a schedule: its camera, how it rolls, how long it may image
 // per revolution and what its recorder holds. Degrees, seconds and Gbit.
 struct SatelliteAgility {
-  double camera_fov_deg = 0.0;   // what the camera sees at one roll; default beta_deg
-  double max_roll_deg = 0.0;     // |roll| at most; default the field's edge, max |alpha +- beta/2|
+  double camera_fov_deg = 0.0;  // what the camera sees at one roll; default beta_deg
+  // |roll| at most; default what keeps the camera's view inside the sensor's field,
+  // |alpha| + (beta - camera_fov_deg) / 2, but at least |alpha|
+  double max_roll_deg = 0.0;
   double roll_rate_deg_s = 0.0;  // needed when the plan has [schedule]
   double settle_s = 0.0;         // after every roll manoeuvre; default 0
   std::optional<double> max_imaging_s_per_orbit;  // per revolution; default no limit

@@ -7,12 +7,15 @@
 
 #include <algorithm>
 #include <cmath>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <nlohmann/json.hpp>
 #include <ostream>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -84,6 +87,182 @@ std::string hours(double s) {
 
 }  // namespace
 
+namespace {
+
+// The sweep's counts of one satellite: accesses found and removed by each constraint.
+struct Counts {
+  std::size_t found = 0, by_sun = 0, by_alpha = 0, by_pass = 0;
+};
+
+// An access kept: its instant (s from the plan's start), satellite and cell (index into
+// CoverageGrid::cells).
+struct Access {
+  double t = 0.0;
+  std::uint32_t satellite = 0, cell = 0;
+};
+
+// The cells [first, last) as the points of the sweep, with what the plan's constraints need of
+// them; shared, read only, by the sweeps of every satellite.
+class CellPoints {
+ public:
+  CellPoints(const Plan& plan, const CoverageGrid& grid, std::size_t first, std::size_t last)
+      : plan_(plan), first_(first) {
+    for (std::size_t i = first; i < last; ++i) {
+      const CoverageGrid::Cell& c = grid.cells[i];
+      if (pts_.begin.empty() || c.band != grid.cells[i - 1].band) {
+        double lon = 0.0, lat = 0.0;
+        corner_to_geocentric(0.0, c.lat_deg, lon, lat);
+        pts_.lat.push_back(lat);
+        pts_.width.push_back(360.0 / grid.band_cells[c.band]);
+        pts_.columns.push_back(grid.band_cells[c.band]);
+        pts_.begin.push_back(i - first);
+      }
+      double gc_lon = 0.0, gc_lat = 0.0;
+      corner_to_geocentric(c.lon_deg, c.lat_deg, gc_lon, gc_lat);
+      pts_.column.push_back(c.column);
+      pts_.unit.push_back(plan::unit(std::clamp(gc_lon, -180.0, 180.0), gc_lat));
+    }
+    pts_.begin.push_back(last - first);
+    if (plan.constraints.min_sun_elevation_deg) {
+      sun_ = std::make_unique<SunTrack>(plan.interval.start,
+                                        since_epoch(plan.interval.start, plan.interval.end));
+      sites_.resize(last - first);
+      for (std::size_t i = first; i < last; ++i) {
+        const double lon = grid.cells[i].lon_deg * kRad, lat = grid.cells[i].lat_deg * kRad;
+        Site& s = sites_[i - first];
+        eraGd2gc(1, lon, lat, 0.0, s.at.data());
+        s.up = {std::cos(lat) * std::cos(lon), std::cos(lat) * std::sin(lon), std::sin(lat)};
+      }
+    }
+  }
+
+  [[nodiscard]] const plan::BandPoints& points() const { return pts_; }
+
+  // The crossings the plan's constraints keep (Sun elevation at the cell, |BEST ALPHA|, pass)
+  // appended to `kept`; each removed one counted under the first constraint it fails.
+  void keep(const std::vector<plan::PointCrossing>& list, std::uint32_t satellite, Counts& n,
+            std::vector<Access>& kept) const {
+    const PlanConstraints& k = plan_.constraints;
+    n.found += list.size();
+    for (const plan::PointCrossing& c : list) {
+      if (sun_) {
+        const auto s = sun_->at(c.t);
+        const Site& site = sites_[c.point];
+        const double d[3] = {s[0] - site.at[0], s[1] - site.at[1], s[2] - site.at[2]};
+        const double elevation =
+            std::asin((d[0] * site.up[0] + d[1] * site.up[1] + d[2] * site.up[2]) /
+                      std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2])) /
+            kRad;
+        if (!(elevation >= *k.min_sun_elevation_deg)) {
+          ++n.by_sun;
+          continue;
+        }
+      }
+      if (k.max_abs_best_alpha_deg && !(std::fabs(c.alpha_deg) <= *k.max_abs_best_alpha_deg)) {
+        ++n.by_alpha;
+        continue;
+      }
+      if (k.pass != 0 && c.pass != k.pass) {
+        ++n.by_pass;
+        continue;
+      }
+      kept.push_back({c.t, satellite, static_cast<std::uint32_t>(first_ + c.point)});
+    }
+  }
+
+ private:
+  const Plan& plan_;
+  std::size_t first_;
+  plan::BandPoints pts_;
+  std::unique_ptr<SunTrack> sun_;
+  std::vector<Site> sites_;
+};
+
+// The statistics of every cell, fed the accesses of every satellite in time order (ties: the
+// satellite earlier in the plan): a cell's figures need only its running count, first and last
+// access and longest gap, so what is kept grows with the cells, never with the accesses.
+class CellTally {
+ public:
+  CellTally(std::size_t cells, std::size_t satellites)
+      : nsat_(satellites),
+        cells_(cells),
+        first_by_(cells * satellites, kNaN),
+        count_by_(cells * satellites, 0),
+        first_sat_(cells, 0) {}
+
+  void add(const Access& a) {
+    CoverageCellStats& st = cells_[a.cell];
+    if (st.accesses == 0) {
+      st.first_s = a.t;
+      first_sat_[a.cell] = a.satellite;
+    } else {
+      const double gap = a.t - st.last_s;
+      st.max_revisit_s = st.accesses == 1 ? gap : std::max(st.max_revisit_s, gap);
+    }
+    st.last_s = a.t;
+    ++st.accesses;
+    const std::size_t k = a.cell * nsat_ + a.satellite;
+    if (count_by_[k]++ == 0) first_by_[k] = a.t;
+  }
+
+  // The cells' figures and the areas' series.
+  CoverageResult finish(const Plan& plan, const CoverageGrid& grid) && {
+    CoverageResult r;
+    r.span_s = since_epoch(plan.interval.start, plan.interval.end);
+    for (CoverageCellStats& st : cells_) {
+      r.kept += st.accesses;
+      if (st.accesses >= 2) st.mean_revisit_s = (st.last_s - st.first_s) / (st.accesses - 1);
+    }
+    r.areas.resize(grid.areas.size());
+    for (std::size_t a = 0; a < grid.areas.size(); ++a) {
+      const auto& cells = grid.areas[a].cells;
+      auto& series = r.areas[a];
+      series.resize(nsat_ + 1);
+      for (std::size_t s = 0; s <= nsat_; ++s) {
+        CoverageSeries& out = series[s];
+        out.satellite = s == 0 ? CoverageSeries::kAll : s - 1;
+        for (const std::uint32_t c : cells) {
+          const CoverageCellStats& st = cells_[c];
+          if (s == 0) {
+            out.accesses += st.accesses;
+            if (st.accesses > 0) {
+              out.first_s.push_back(st.first_s);
+              ++out.first_cells;
+            }
+            continue;
+          }
+          const std::size_t k = c * nsat_ + (s - 1);
+          out.accesses += count_by_[k];
+          if (count_by_[k] > 0) out.first_s.push_back(first_by_[k]);
+          if (st.accesses > 0 && first_sat_[c] == s - 1) ++out.first_cells;
+        }
+        std::sort(out.first_s.begin(), out.first_s.end());
+      }
+    }
+    r.cells = std::move(cells_);
+    return r;
+  }
+
+ private:
+  std::size_t nsat_;
+  std::vector<CoverageCellStats> cells_;
+  std::vector<double> first_by_;  // per cell and satellite
+  std::vector<std::uint32_t> count_by_, first_sat_;
+};
+
+void add_counts(CoverageResult& r, const Counts& n) {
+  r.found += n.found;
+  r.by_sun += n.by_sun;
+  r.by_alpha += n.by_alpha;
+  r.by_pass += n.by_pass;
+}
+
+bool earlier(const Access& a, const Access& b) {
+  return a.t < b.t;
+}
+
+}  // namespace
+
 CoverageAccesses coverage_accesses(const Plan& plan, const EarthOrientation& eop,
                                    const CoverageGrid& grid, std::size_t satellite,
                                    std::size_t first, std::size_t last,
@@ -95,76 +274,28 @@ CoverageAccesses coverage_accesses(const Plan& plan, const EarthOrientation& eop
   out.satellite = satellite;
   out.first = first;
   out.last = last;
-
-  // The cells as points on their bands, in the grid's order.
-  plan::BandPoints pts;
-  for (std::size_t i = first; i < last; ++i) {
-    const CoverageGrid::Cell& c = grid.cells[i];
-    if (pts.begin.empty() || c.band != grid.cells[i - 1].band) {
-      double lon = 0.0, lat = 0.0;
-      corner_to_geocentric(0.0, c.lat_deg, lon, lat);
-      pts.lat.push_back(lat);
-      pts.width.push_back(360.0 / grid.band_cells[c.band]);
-      pts.columns.push_back(grid.band_cells[c.band]);
-      pts.begin.push_back(i - first);
-    }
-    double gc_lon = 0.0, gc_lat = 0.0;
-    corner_to_geocentric(c.lon_deg, c.lat_deg, gc_lon, gc_lat);
-    pts.column.push_back(c.column);
-    pts.unit.push_back(plan::unit(std::clamp(gc_lon, -180.0, 180.0), gc_lat));
-  }
-  pts.begin.push_back(last - first);
-
-  const PlanConstraints& k = plan.constraints;
-  const double span = since_epoch(plan.interval.start, plan.interval.end);
-  std::unique_ptr<SunTrack> sun;
-  std::vector<Site> sites;
-  if (k.min_sun_elevation_deg) {
-    sun = std::make_unique<SunTrack>(plan.interval.start, span);
-    sites.resize(last - first);
-    for (std::size_t i = first; i < last; ++i) {
-      const double lon = grid.cells[i].lon_deg * kRad, lat = grid.cells[i].lat_deg * kRad;
-      Site& s = sites[i - first];
-      eraGd2gc(1, lon, lat, 0.0, s.at.data());
-      s.up = {std::cos(lat) * std::cos(lon), std::cos(lat) * std::sin(lon), std::sin(lat)};
-    }
-  }
-  std::vector<std::pair<std::uint32_t, double>> kept;
-  auto found = [&](const std::vector<plan::PointCrossing>& list) {
-    out.found += list.size();
-    for (const plan::PointCrossing& c : list) {
-      if (sun) {
-        const auto s = sun->at(c.t);
-        const Site& site = sites[c.point];
-        const double d[3] = {s[0] - site.at[0], s[1] - site.at[1], s[2] - site.at[2]};
-        const double elevation =
-            std::asin((d[0] * site.up[0] + d[1] * site.up[1] + d[2] * site.up[2]) /
-                      std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2])) /
-            kRad;
-        if (!(elevation >= *k.min_sun_elevation_deg)) {
-          ++out.by_sun;
-          continue;
-        }
-      }
-      if (k.max_abs_best_alpha_deg && !(std::fabs(c.alpha_deg) <= *k.max_abs_best_alpha_deg)) {
-        ++out.by_alpha;
-        continue;
-      }
-      if (k.pass != 0 && c.pass != k.pass) {
-        ++out.by_pass;
-        continue;
-      }
-      kept.emplace_back(static_cast<std::uint32_t>(first + c.point), c.t);
-    }
-  };
-  plan::sweep_points(plan, eop, satellite, pts, found, progress, machine_threads());
-  std::sort(kept.begin(), kept.end());
+  const CellPoints cells(plan, grid, first, last);
+  Counts n;
+  std::vector<Access> kept;
+  plan::sweep_points(
+      plan, eop, satellite, cells.points(),
+      [&](const std::vector<plan::PointCrossing>& list) {
+        cells.keep(list, static_cast<std::uint32_t>(satellite), n, kept);
+      },
+      progress, machine_threads());
+  std::sort(kept.begin(), kept.end(), [](const Access& a, const Access& b) {
+    return a.cell != b.cell ? a.cell < b.cell : a.t < b.t;
+  });
   out.cell.reserve(kept.size());
   out.t.reserve(kept.size());
-  for (const auto& [c, t] : kept) {
-    out.cell.push_back(c);
-    out.t.push_back(t);
+  for (const Access& a : kept) {
+    out.cell.push_back(a.cell);
+    out.t.push_back(a.t);
   }
+  out.found = n.found;
+  out.by_sun = n.by_sun;
+  out.by_alpha = n.by_alpha;
+  out.by_pass = n.by_pass;
   return out;
 }
 
@@ -197,9 +328,8 @@ CoverageResult coverage_statistics(const Plan& plan, const CoverageGrid& grid,
     }
     if (at != n) bad("SATELLITE " + std::to_string(s + 1) + " MISSES CELLS");
   }
-  CoverageResult r;
-  r.span_s = since_epoch(plan.interval.start, plan.interval.end);
   // Every access by cell, then time, then satellite.
+  Counts counts;
   std::vector<std::size_t> offset(n + 1, 0);
   for (const CoverageAccesses& p : parts) {
     if (p.satellite >= nsat) bad("A PART NAMES NO SATELLITE OF THE PLAN");
@@ -208,83 +338,188 @@ CoverageResult coverage_statistics(const Plan& plan, const CoverageGrid& grid,
       if (c < p.first || c >= p.last) bad("A PART HOLDS A CELL OUTSIDE ITS RANGE");
       ++offset[c + 1];
     }
-    r.found += p.found;
-    r.kept += p.cell.size();
-    r.by_sun += p.by_sun;
-    r.by_alpha += p.by_alpha;
-    r.by_pass += p.by_pass;
+    counts.found += p.found;
+    counts.by_sun += p.by_sun;
+    counts.by_alpha += p.by_alpha;
+    counts.by_pass += p.by_pass;
   }
   for (std::size_t c = 0; c < n; ++c) offset[c + 1] += offset[c];
-  std::vector<std::pair<double, std::uint32_t>> all(offset[n]);
+  std::vector<Access> all(offset[n]);
   {
     std::vector<std::size_t> fill(offset.begin(), offset.end() - 1);
     for (const CoverageAccesses& p : parts)
       for (std::size_t i = 0; i < p.cell.size(); ++i)
-        all[fill[p.cell[i]]++] = {p.t[i], static_cast<std::uint32_t>(p.satellite)};
+        all[fill[p.cell[i]]++] = {p.t[i], static_cast<std::uint32_t>(p.satellite), p.cell[i]};
   }
-  r.cells.resize(n);
-  std::vector<double> first_by(n * nsat, kNaN);
-  std::vector<std::uint32_t> count_by(n * nsat, 0), first_sat(n, 0);
+  CellTally tally(n, nsat);
   for (std::size_t c = 0; c < n; ++c) {
     const auto b = all.begin() + static_cast<std::ptrdiff_t>(offset[c]);
     const auto e = all.begin() + static_cast<std::ptrdiff_t>(offset[c + 1]);
-    std::sort(b, e);
-    CoverageCellStats& st = r.cells[c];
-    st.accesses = static_cast<std::uint32_t>(e - b);
-    if (b == e) continue;
-    st.first_s = b->first;
-    st.last_s = (e - 1)->first;
-    first_sat[c] = b->second;
-    if (st.accesses >= 2) {
-      st.mean_revisit_s = (st.last_s - st.first_s) / (st.accesses - 1);
-      double gap = 0.0;
-      for (auto it = b + 1; it != e; ++it) gap = std::max(gap, it->first - (it - 1)->first);
-      st.max_revisit_s = gap;
-    }
-    for (auto it = b; it != e; ++it) {
-      const std::size_t k = c * nsat + it->second;
-      if (count_by[k]++ == 0) first_by[k] = it->first;
-    }
+    std::sort(b, e, [](const Access& x, const Access& y) {
+      return x.t != y.t ? x.t < y.t : x.satellite < y.satellite;
+    });
+    for (auto it = b; it != e; ++it) tally.add(*it);
   }
-  r.areas.resize(grid.areas.size());
-  for (std::size_t a = 0; a < grid.areas.size(); ++a) {
-    const auto& cells = grid.areas[a].cells;
-    auto& series = r.areas[a];
-    series.resize(nsat + 1);
-    for (std::size_t s = 0; s <= nsat; ++s) {
-      CoverageSeries& out = series[s];
-      out.satellite = s == 0 ? CoverageSeries::kAll : s - 1;
-      for (const std::uint32_t c : cells) {
-        const CoverageCellStats& st = r.cells[c];
-        if (s == 0) {
-          out.accesses += st.accesses;
-          if (st.accesses > 0) {
-            out.first_s.push_back(st.first_s);
-            ++out.first_cells;
-          }
-          continue;
-        }
-        const std::size_t k = c * nsat + (s - 1);
-        out.accesses += count_by[k];
-        if (count_by[k] > 0) out.first_s.push_back(first_by[k]);
-        if (st.accesses > 0 && first_sat[c] == s - 1) ++out.first_cells;
-      }
-      std::sort(out.first_s.begin(), out.first_s.end());
-    }
-  }
+  CoverageResult r = std::move(tally).finish(plan, grid);
+  add_counts(r, counts);
   return r;
 }
 
+// Every satellite's sweep at once, each on its own thread with the machine's threads, their
+// accesses joined in time order on the calling thread as they come. Blocks of a sweep arrive
+// in time order (within one, in any order): no later block of a satellite holds an access
+// earlier than the latest it has handed over (to within a rounding of the step's ends, well
+// inside kSlack). So the accesses of every satellite earlier than the least of those latest
+// instants, less kSlack, are final: they go to the tally in time order, ties by satellite.
+// A sweep holding more waiting accesses than the grid has cells waits while it is ahead of
+// another one or while some of them are final (until the tally has taken them); the sweep
+// furthest behind never waits for another one. What waits is thus about a block (some hours)
+// of accesses per satellite: the memory follows the cells, not the length of the run.
 CoverageResult run_coverage(const Plan& plan, const EarthOrientation& eop, const CoverageGrid& grid,
                             const std::function<void(double)>& progress) {
-  std::vector<CoverageAccesses> parts;
-  const std::size_t nsat = plan.satellites.size();
-  for (std::size_t s = 0; s < nsat; ++s) {
-    parts.push_back(coverage_accesses(plan, eop, grid, s, 0, grid.cells.size(), [&](double f) {
-      if (progress) progress((static_cast<double>(s) + f) / static_cast<double>(nsat));
-    }));
+  constexpr double kSlack = 1.0;  // s
+  const std::size_t nsat = plan.satellites.size(), ncells = grid.cells.size();
+  const std::size_t lead = std::max<std::size_t>(ncells, 1);
+  const CellPoints cells(plan, grid, 0, ncells);
+  CellTally tally(ncells, nsat);
+
+  struct Lane {
+    std::vector<Access> waiting;  // [head, end): sorted by time
+    std::size_t head = 0;
+    double reached = -std::numeric_limits<double>::infinity();  // latest access handed over
+    double share = 0.0;                                         // of its sweep done
+    bool done = false;
+    Counts counts;
+    std::exception_ptr error;
+    [[nodiscard]] std::size_t size() const { return waiting.size() - head; }
+  };
+  std::vector<Lane> lanes(nsat);
+  std::mutex mutex;
+  std::condition_variable to_tally, to_sweeps;
+  bool changed = false;
+  std::size_t stop_from = nsat;  // sweeps of satellites from this one on stop
+  struct Stopped {};
+
+  const auto ahead = [&](std::size_t s) {
+    for (std::size_t r = 0; r < nsat; ++r)
+      if (r != s && !lanes[r].done && lanes[r].reached < lanes[s].reached) return true;
+    return false;
+  };
+  const auto final_before = [&] {  // the instant before which every access is final
+    double cut = std::numeric_limits<double>::infinity();
+    for (const Lane& l : lanes)
+      if (!l.done) cut = std::min(cut, l.reached - kSlack);
+    return cut;
+  };
+  const auto sweep = [&](std::size_t s) {
+    Lane& lane = lanes[s];
+    std::vector<Access> kept;
+    try {
+      plan::sweep_points(
+          plan, eop, s, cells.points(),
+          [&](const std::vector<plan::PointCrossing>& list) {
+            kept.clear();
+            cells.keep(list, static_cast<std::uint32_t>(s), lane.counts, kept);
+            std::sort(kept.begin(), kept.end(), earlier);
+            double latest = lane.reached;
+            for (const plan::PointCrossing& c : list) latest = std::max(latest, c.t);
+            std::unique_lock<std::mutex> lock(mutex);
+            if (s >= stop_from) throw Stopped{};
+            if (lane.head > lane.waiting.size() / 2) {
+              lane.waiting.erase(lane.waiting.begin(),
+                                 lane.waiting.begin() + static_cast<std::ptrdiff_t>(lane.head));
+              lane.head = 0;
+            }
+            const auto mid = static_cast<std::ptrdiff_t>(lane.waiting.size());
+            lane.waiting.insert(lane.waiting.end(), kept.begin(), kept.end());
+            const auto begin = lane.waiting.begin() + static_cast<std::ptrdiff_t>(lane.head);
+            if (begin < lane.waiting.begin() + mid && !kept.empty() &&
+                kept.front().t < lane.waiting[static_cast<std::size_t>(mid) - 1].t)
+              std::inplace_merge(begin, lane.waiting.begin() + mid, lane.waiting.end(), earlier);
+            lane.reached = latest;
+            changed = true;
+            to_tally.notify_one();
+            to_sweeps.wait(lock, [&] {
+              return s >= stop_from || lane.size() <= lead ||
+                     !(ahead(s) || lane.waiting[lane.head].t < final_before());
+            });
+            if (s >= stop_from) throw Stopped{};
+          },
+          [&](double f) {
+            const std::lock_guard<std::mutex> lock(mutex);
+            lane.share = f;
+            changed = true;
+            to_tally.notify_one();
+          },
+          machine_threads());
+    } catch (const Stopped&) {
+    } catch (...) {
+      const std::lock_guard<std::mutex> lock(mutex);
+      lane.error = std::current_exception();
+      stop_from = std::min(stop_from, s + 1);  // the satellites before it still run, as
+                                               // they would one after the other
+    }
+    const std::lock_guard<std::mutex> lock(mutex);
+    lane.done = true;
+    changed = true;
+    to_tally.notify_one();
+    to_sweeps.notify_all();
+  };
+
+  std::vector<std::thread> threads;
+  const auto stop_all = [&] {
+    {
+      const std::lock_guard<std::mutex> lock(mutex);
+      stop_from = 0;
+    }
+    to_sweeps.notify_all();
+    for (std::thread& t : threads)
+      if (t.joinable()) t.join();
+  };
+  try {
+    for (std::size_t s = 0; s < nsat; ++s) threads.emplace_back(sweep, s);
+    std::vector<Access> batch;
+    std::vector<std::size_t> ends;
+    std::unique_lock<std::mutex> lock(mutex);
+    for (bool all_done = false; !all_done;) {
+      to_tally.wait(lock, [&] { return changed; });
+      changed = false;
+      all_done = std::all_of(lanes.begin(), lanes.end(), [](const Lane& l) { return l.done; });
+      const double cut = final_before();
+      batch.clear();
+      ends.clear();
+      double share = 0.0;
+      for (Lane& l : lanes) {
+        const auto b = l.waiting.begin() + static_cast<std::ptrdiff_t>(l.head);
+        const auto e = std::lower_bound(b, l.waiting.end(), Access{cut, 0, 0}, earlier);
+        batch.insert(batch.end(), b, e);
+        ends.push_back(batch.size());
+        l.head = static_cast<std::size_t>(e - l.waiting.begin());
+        share += l.share;
+      }
+      lock.unlock();
+      to_sweeps.notify_all();
+      // Each lane's accesses are in time order: merged lane after lane, the merge keeping
+      // those of the earlier satellite first on a tie.
+      for (std::size_t k = 1; k < ends.size(); ++k) {
+        const auto mid = batch.begin() + static_cast<std::ptrdiff_t>(ends[k - 1]);
+        const auto end = batch.begin() + static_cast<std::ptrdiff_t>(ends[k]);
+        if (mid != end) std::inplace_merge(batch.begin(), mid, end, earlier);
+      }
+      for (const Access& a : batch) tally.add(a);
+      if (progress) progress(share / static_cast<double>(nsat));
+      lock.lock();
+    }
+  } catch (...) {
+    stop_all();
+    throw;
   }
-  return coverage_statistics(plan, grid, parts);
+  stop_all();
+  for (const Lane& l : lanes)
+    if (l.error) std::rethrow_exception(l.error);
+  CoverageResult r = std::move(tally).finish(plan, grid);
+  for (const Lane& l : lanes) add_counts(r, l.counts);
+  return r;
 }
 
 // ---- files ----

@@ -17,8 +17,8 @@ namespace {
 
 constexpr double kPi = constants::pi;
 constexpr double kRad = constants::deg_to_rad;
-// The most cells the areas may hold: about half a kilobyte each while the accesses of a
-// month are kept.
+// The most cells the areas may hold: a run keeps a few hundred bytes for each (the grid, the
+// points of the sweep, the figures), and writes a few hundred bytes a cell to its files.
 constexpr std::size_t kMostCells = 4'000'000;
 
 // Authalic latitude on WGS 84 (J. P. Snyder, "Map Projections: A Working Manual", USGS

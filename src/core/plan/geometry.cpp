@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 
 #include "core/geometry/boost_geometry.hpp"
 #include "core/geometry/vec3.hpp"
@@ -164,7 +165,10 @@ V3 unit(double lon_deg, double lat_deg) {
 
 std::string number_text(double v) {
   char buf[64];
-  std::snprintf(buf, sizeof buf, "%.17g", v);
+  for (int digits = 6; digits <= 17; ++digits) {
+    std::snprintf(buf, sizeof buf, "%.*g", digits, v);
+    if (!std::isfinite(v) || std::strtod(buf, nullptr) == v) break;
+  }
   return buf;
 }
 

@@ -21,6 +21,11 @@ namespace orvus {
 namespace {
 
 using plan::fail;
+using plan::kLeastRollRate;
+using plan::kMostRateGbitS;
+using plan::kMostRecorderGbit;
+using plan::kMostRollRate;
+using plan::kMostSeconds;
 using plan::number_text;
 
 struct Reader {
@@ -156,8 +161,11 @@ void read_stations(const Reader& r, const toml::node& n, std::vector<Station>& o
     s.min_elevation_deg = ranged(r, t, "min_elevation_deg", -5.0, 85.0, "DEGREES", 0.0);
     if (const toml::node* v = t.get("downlink_gbit_s")) {
       const double x = r.number(*v, "station.downlink_gbit_s");
-      if (!(x > 0.0 && std::isfinite(x)))
-        r.bad(*v, "station.downlink_gbit_s", "MUST BE A POSITIVE FINITE NUMBER OF GBIT/S.");
+      if (!(x > 0.0 && x <= kMostRateGbitS)) {
+        r.bad(*v, "station.downlink_gbit_s",
+              "MUST BE A POSITIVE FINITE NUMBER OF GBIT/S, AT MOST " + number_text(kMostRateGbitS) +
+                  " (GIVEN: " + number_text(x) + ").");
+      }
       s.downlink_gbit_s = x;
     }
     out.push_back(std::move(s));
@@ -231,51 +239,66 @@ void read_coverage(const Reader& r, const toml::table& t, long line, Plan& plan)
   plan.coverage = std::move(c);
 }
 
-// A number of a [[satellite]] table's schedule keys, when given: finite and positive, or with
-// `zero` at least 0.
+// A number of a [[satellite]] table's schedule keys, when given: finite, within [lo, hi], and
+// positive or with `zero` at least 0.
 std::optional<double> agility_number(const Reader& r, const toml::table& t, const std::string& key,
-                                     const std::string& unit, bool zero = false) {
+                                     const std::string& unit, double hi, bool zero = false,
+                                     double lo = 0.0) {
   const toml::node* n = t.get(key);
   if (n == nullptr) return std::nullopt;
   const std::string name = "satellite." + key;
   const double x = r.number(*n, name);
-  if (!std::isfinite(x) || x < 0.0 || (!zero && x == 0.0)) {
-    r.bad(
-        *n, name,
-        zero
-            ? "MUST BE A FINITE NUMBER OF " + unit + ", AT LEAST 0 (GIVEN: " + number_text(x) + ")."
-            : "MUST BE A POSITIVE FINITE NUMBER OF " + unit + " (GIVEN: " + number_text(x) + ").");
+  if (!(x >= lo && x <= hi) || (!zero && x == 0.0)) {
+    r.bad(*n, name,
+          (zero ? "MUST BE A FINITE NUMBER OF " + unit + ", AT LEAST 0"
+                : "MUST BE A POSITIVE FINITE NUMBER OF " + unit) +
+              (lo > 0.0 ? ", AT LEAST " + number_text(lo) : std::string()) + ", AT MOST " +
+              number_text(hi) + " (GIVEN: " + number_text(x) + ").");
   }
   return x;
 }
 
-// The schedule's keys of one [[satellite]] table, with their defaults from the sensor; the
-// camera at the largest roll must see the ground within the orbit's horizon angle.
+// The schedule's keys of one [[satellite]] table, with their defaults from the sensor: the
+// camera sees the sensor's field (BETA) and rolls as far as keeps its view inside that field,
+// |ALPHA| + (BETA - camera_fov_deg) / 2, but at least |ALPHA|; both defaulted, the view
+// reaches the field's edge, |ALPHA| + BETA/2, which the sensor's check keeps within the
+// horizon. For a schedule, the camera at the largest roll must see the ground within the
+// orbit's horizon angle; without one, the keys are only checked for their limits.
 SatelliteAgility read_agility(const Reader& r, const toml::table& s, const Sensor& sensor,
-                              double horizon) {
+                              double horizon, bool scheduled) {
   SatelliteAgility a;
-  a.camera_fov_deg = agility_number(r, s, "camera_fov_deg", "DEGREES").value_or(sensor.beta_deg);
-  const double edge = std::max(std::fabs(sensor.alpha_deg - sensor.beta_deg / 2.0),
-                               std::fabs(sensor.alpha_deg + sensor.beta_deg / 2.0));
-  a.max_roll_deg = agility_number(r, s, "max_roll_deg", "DEGREES", true).value_or(edge);
-  a.roll_rate_deg_s = agility_number(r, s, "roll_rate_deg_s", "DEGREES/S").value_or(0.0);
-  a.settle_s = agility_number(r, s, "settle_s", "SECONDS", true).value_or(0.0);
-  a.max_imaging_s_per_orbit = agility_number(r, s, "max_imaging_s_per_orbit", "SECONDS");
-  a.recorder_gbit = agility_number(r, s, "recorder_gbit", "GBIT");
-  a.imaging_gbit_s = agility_number(r, s, "imaging_gbit_s", "GBIT/S");
-  a.min_imaging_s = agility_number(r, s, "min_imaging_s", "SECONDS", true).value_or(1.0);
+  a.camera_fov_deg =
+      agility_number(r, s, "camera_fov_deg", "DEGREES", 180.0).value_or(sensor.beta_deg);
+  const double alpha = std::fabs(sensor.alpha_deg);
+  a.max_roll_deg =
+      agility_number(r, s, "max_roll_deg", "DEGREES", 90.0, true)
+          .value_or(std::max(alpha, alpha + (sensor.beta_deg - a.camera_fov_deg) / 2.0));
+  a.roll_rate_deg_s =
+      agility_number(r, s, "roll_rate_deg_s", "DEGREES/S", kMostRollRate, false, kLeastRollRate)
+          .value_or(0.0);
+  a.settle_s = agility_number(r, s, "settle_s", "SECONDS", kMostSeconds, true).value_or(0.0);
+  a.max_imaging_s_per_orbit =
+      agility_number(r, s, "max_imaging_s_per_orbit", "SECONDS", kMostSeconds);
+  a.recorder_gbit = agility_number(r, s, "recorder_gbit", "GBIT", kMostRecorderGbit);
+  a.imaging_gbit_s = agility_number(r, s, "imaging_gbit_s", "GBIT/S", kMostRateGbitS);
+  a.min_imaging_s =
+      agility_number(r, s, "min_imaging_s", "SECONDS", kMostSeconds, true).value_or(1.0);
   if (a.recorder_gbit && !a.imaging_gbit_s) {
     r.bad(*s.get("recorder_gbit"), "satellite.recorder_gbit",
           "NEEDS \"satellite.imaging_gbit_s\", THE DATA RATE WHILE IMAGING, TO FILL IT.");
   }
   const double reach = a.max_roll_deg + a.camera_fov_deg / 2.0;
-  if (!(reach < horizon && reach < 90.0)) {
-    const char* key = s.get("camera_fov_deg") ? "camera_fov_deg"
-                      : s.get("max_roll_deg") ? "max_roll_deg"
-                                              : "beta_deg";
+  if (scheduled && !(reach < horizon && reach < 90.0)) {
+    // The roll alone past the horizon is its own fault; else the camera's field is too wide
+    // for the roll (when given), else the roll too large for the camera.
+    const double limit = std::min(horizon, 90.0);
+    const char* key = s.get("max_roll_deg") && (a.max_roll_deg >= limit || !s.get("camera_fov_deg"))
+                          ? "max_roll_deg"
+                      : s.get("camera_fov_deg") ? "camera_fov_deg"
+                                                : "beta_deg";
     r.bad(*s.get(key), std::string("satellite.") + key,
           "THE CAMERA'S VIEW PASSES THE EARTH'S HORIZON: MAX_ROLL_DEG + CAMERA_FOV_DEG/2 (GIVEN: " +
-              angle_text(reach) + ") MUST LIE WITHIN " + angle_text(std::min(horizon, 90.0)) +
+              number_text(reach) + ") MUST LIE WITHIN " + angle_text(limit) +
               " DEGREES OF NADIR FOR THIS ORBIT.");
   }
   return a;
@@ -512,7 +535,8 @@ Plan load_plan(const std::string& path) {
         }
       }
       if (auto bad = check_horizon(sat.sensor, orbit)) r.bad(bn, "satellite.beta_deg", bad->text);
-      sat.agility = read_agility(r, s, sat.sensor, horizon_angle_deg(orbit));
+      sat.agility =
+          read_agility(r, s, sat.sensor, horizon_angle_deg(orbit), root.get("schedule") != nullptr);
       satellite_lines.push_back(r.line_of(sn));
       plan.satellites.push_back(std::move(sat));
     }

@@ -234,7 +234,19 @@ void check_rule(const Plan& plan, std::size_t first, std::size_t last);
 [[noreturn]] void fail(const std::string& file, long line, const std::string& key,
                        const std::string& what, const std::string& where_word = "LINE");
 
+// A number for a message: as %g, with more digits only where %g would not read back the same.
 std::string number_text(double v);
+
+// The largest values of the schedule's inputs (and the least roll rate): generous for any
+// satellite, and small enough that every figure derived from them (an image's data over the
+// longest interval, a recorder's level, the sum of the priorities of any deck, a roll's time)
+// stays finite.
+inline constexpr double kMostRateGbitS = 1e6;     // imaging and downlink rates, Gbit/s
+inline constexpr double kMostRecorderGbit = 1e9;  // Gbit
+inline constexpr double kMostSeconds = 86400.0;   // settle, shortest image, imaging per revolution
+inline constexpr double kLeastRollRate = 1e-6;    // deg/s
+inline constexpr double kMostRollRate = 1e6;      // deg/s
+inline constexpr double kMostPriority = 1e9;
 
 // A UTC instant as opportunities.csv writes it: ISO 8601 to the millisecond, "...Z".
 std::string utc_text(const UtcInstant& t);

@@ -125,10 +125,10 @@ std::vector<Target> read_csv(const std::string& path, std::istream& in) {
       const std::string& s = f[fields];
       char* end = nullptr;
       t.priority = std::strtod(s.c_str(), &end);
-      if (end != s.c_str() + s.size() || !std::isfinite(t.priority) || !(t.priority > 0.0)) {
+      if (end != s.c_str() + s.size() || !(t.priority > 0.0 && t.priority <= plan::kMostPriority)) {
         fail(path, n, "priority",
-             "priority OF TARGET \"" + t.id + "\" MUST BE A POSITIVE FINITE NUMBER (GIVEN: \"" + s +
-                 "\").");
+             "priority OF TARGET \"" + t.id + "\" MUST BE A POSITIVE FINITE NUMBER, AT MOST " +
+                 plan::number_text(plan::kMostPriority) + " (GIVEN: \"" + s + "\").");
       }
     }
     if (points) {
@@ -315,9 +315,9 @@ std::vector<Target> read_geojson(const std::string& path, const std::string& tex
     if (props.contains("priority") && !props["priority"].is_null()) {
       const auto& p = props["priority"];
       t.priority = p.is_number() ? p.get<double>() : 0.0;
-      if (!(std::isfinite(t.priority) && t.priority > 0.0))
-        bad("THE FEATURE'S \"priority\" MUST BE A POSITIVE FINITE NUMBER (GIVEN: " + p.dump() +
-            ").");
+      if (!(t.priority > 0.0 && t.priority <= plan::kMostPriority))
+        bad("THE FEATURE'S \"priority\" MUST BE A POSITIVE FINITE NUMBER, AT MOST " +
+            plan::number_text(plan::kMostPriority) + " (GIVEN: " + p.dump() + ").");
     }
     if (!ids.insert(t.id).second) bad("DUPLICATE TARGET id \"" + t.id + "\".");
     const auto& g = f.contains("geometry") ? f["geometry"] : nlohmann::json();
