@@ -564,14 +564,33 @@ def create_app(service):
     async def current_plan(request: Request):
         operator_only(await principal(s, request))
         plan = await run_in_threadpool(s.store.current_plan)
+        # What the satellites and stations can hold and send (the recorder's scale).
+        fleet = {"satellites": [{"name": x["name"], "recorder_gbit": x.get("recorder_gbit"),
+                                 "imaging_gbit_s": x.get("imaging_gbit_s")}
+                                for x in s.config.satellites],
+                 "stations": [{"name": x["name"], "downlink_gbit_s": x.get("downlink_gbit_s")}
+                              for x in s.config.stations]}
         if plan is None:
-            return json_response({"generation": 0, "acquisitions": [], "links": []})
+            return json_response({"generation": 0, "acquisitions": [], "passes": [], **fleet,
+                                  "links": []})
         return json_response({
             "generation": plan["generation"], "created": format_ms(plan["created_ms"]),
             "datetime": interval_text(plan["start_ms"], plan["end_ms"]),
             "trigger": plan["trigger"], "schedule": json.loads(plan["summary"]),
-            "acquisitions": [acquisition_document(dict(a, generation=plan["generation"]))
-                             for a in plan["acquisitions"]]})
+            "acquisitions": [dict(acquisition_document(dict(a, generation=plan["generation"])),
+                                  order_status=a["order_status"])
+                             for a in plan["acquisitions"]],
+            "passes": [{"platform": p["satellite"], "station": p["station"],
+                        "datetime": interval_text(p["aos_ms"], p["los_ms"]),
+                        "max_elevation_deg": p["max_elevation_deg"]} for p in plan["passes"]],
+            **fleet})
+
+    @app.get("/whoami", summary="the key's holder and the service's clock", tags=["Core"])
+    async def whoami(request: Request):
+        who = await principal(s, request)
+        return json_response({"name": who.name, "operator": who.operator,
+                              "now": format_ms(s.clock.now_ms()),
+                              "horizon_s": s.config.horizon_s})
 
     @app.get("/acquisitions/{acquisitionId}", summary="a planned acquisition", tags=["Plan"])
     async def acquisition(acquisitionId: str, request: Request):
@@ -594,6 +613,8 @@ def acquisition_document(a):
             "sun_elevation_deg": a["sun_elevation_deg"], "downlink_station": a["station"],
             "downlink_start": format_ms(a["downlink_start_ms"])
             if a["downlink_start_ms"] is not None else None,
+            "data_gbit": a["data_gbit"], "recorder_after_gbit": a["recorder_after_gbit"],
+            "footprint": json.loads(a["footprint"]) if a["footprint"] else None,
             "links": [documents.link("order", f"/orders/{a['order_id']}", GEOJSON, "its order")]}
 
 
