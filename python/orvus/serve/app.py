@@ -32,6 +32,7 @@ from .store import Conflict
 log = logging.getLogger("orvus.serve")
 
 MAX_BODY = 1_000_000  # bytes
+CONTACT_MARGIN_MS = 60_000  # how far beyond an order's interval its check sweeps
 STATIC = os.path.join(os.path.dirname(os.path.abspath(__file__)), "static")
 GEOJSON = "application/geo+json"
 
@@ -202,6 +203,15 @@ async def find(service, who, product, geometry, start_ms, end_ms, filter_):
         raise planner_error(e) from None
     finally:
         service.slots.give(who.id)
+
+
+async def count_within(service, who, product, geometry, start_ms, end_ms, filter_):
+    """How many opportunities lie wholly within [start, end], as a replan takes them for an
+    order. The planner sweeps a minute beyond either end, so that an interval as short as an
+    opportunity's own window (an instant, for a point) still finds that opportunity."""
+    found = await find(service, who, product, geometry, start_ms - CONTACT_MARGIN_MS,
+                       end_ms + CONTACT_MARGIN_MS, filter_)
+    return sum(1 for o in found if start_ms <= o.start_ms and o.end_ms <= end_ms)
 
 
 def parse_request(service, product, body, now_ms, allowed, required):
@@ -433,7 +443,7 @@ def create_app(service):
         found = None
         a, b = search_window(s, start, end, now)
         if end > now and start < horizon_end and a <= b:
-            found = len(await find(s, who, p, geometry, a, b, filter_))
+            found = await count_within(s, who, p, geometry, a, b, filter_)
         statuses = life.creation(now, start, end, horizon_end, found)
         order = {"id": str(uuid.uuid4()), "owner_id": who.id, "product_id": p.id,
                  "created_ms": now, "start_ms": start, "end_ms": end,
@@ -523,7 +533,7 @@ def create_app(service):
                     geometry = json.loads(row["geometry"])
                     filter_ = compile_filter(json.loads(row["filter"]) if row["filter"]
                                              else None)
-                    retry = len(await find(s, who, p, geometry, a, b, filter_))
+                    retry = await count_within(s, who, p, geometry, a, b, filter_)
 
             def decide(order):
                 return life.outcome(order, code, s.clock.now_ms(), body.get("reason_code"),

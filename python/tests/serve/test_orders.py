@@ -282,3 +282,22 @@ def test_the_plan_carries_its_passes_recorder_and_swaths(tmp_path, db_url):
     finally:
         running.close()
 
+
+def test_an_opportunity_ordered_by_its_own_link_is_accepted_and_scheduled(sqlite_service):
+    # A point is seen in an instant: the opportunity's window, which its create-order link
+    # orders, starts and ends at once.
+    s = sqlite_service
+    r = s.client.post("/products/optical/opportunities", headers=s.auth("alice"),
+                      json={"datetime": f"{NOW}/..", "geometry": ITAIPU})
+    doc = r.json()
+    first = doc["features"][0]
+    start, end = first["properties"]["datetime"].split("/")
+    assert start == end
+    link = first["links"][0]
+    body = dict(next(x for x in doc["links"] if x["rel"] == "create-order")["body"], **link["body"])
+    o = create(s, "alice", body)
+    assert o["status"]["status_code"] == "accepted"
+    assert o["status"]["reason_text"] == "1 opportunity in the interval"
+    replan(s)
+    acq = get(s, "alice", get(s, "alice", f"/orders/{o['id']}")["status"]["links"][0]["href"])
+    assert acq["platform"] == first["properties"]["platform"]
