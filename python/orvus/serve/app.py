@@ -21,7 +21,7 @@ from fastapi.responses import HTMLResponse, JSONResponse, Response
 from starlette.concurrency import run_in_threadpool
 from starlette.exceptions import HTTPException as StarletteHTTPException
 
-from . import documents, life
+from . import console_page, documents, life
 from .cql2 import compile_filter
 from .inputs import (ApiError, check_fields, format_ms, geometry_bbox, interval_text,
                      parse_geometry, parse_interval, parse_json_object, parse_order_parameters)
@@ -613,6 +613,7 @@ def create_app(service):
                            "plan no longer kept)", "not_found")
         return json_response(acquisition_document(row))
 
+    console_page.add_routes(app)
     return app
 
 
