@@ -1,7 +1,8 @@
 // Requests to the service. The API key lives in this tab's session storage only and goes out
 // in the Authorization header. A request that gets no answer tells the connection's listeners
 // that the connection is lost; one marked `retry` (reads and searches, never an order) tries
-// again, sooner first, until an answer comes. A 401 tells the key's listeners to ask again.
+// again, sooner first, until an answer comes (as it does after a 503 with Retry-After). A 401
+// tells the key's listeners to ask again.
 
 const STORE = 'orvus-console-key';
 const listeners = { connection: [], unauthorized: [] };
@@ -80,7 +81,10 @@ export async function request(method, path, { body, retry = false, anonymous = f
     }
     if (response.ok) return parsed;
     if (response.status === 401 && !anonymous) tell('unauthorized', details(401, parsed));
-    if (response.status === 503 && retry && mine === generation) {
+    // A database out of reach says when to come back (Retry-After); a planner that cannot
+    // serve the request does not, and its reason is shown.
+    if (response.status === 503 && retry && response.headers.get('retry-after') &&
+        mine === generation) {
       tell('connection', { lost: true, retryMs: wait, unavailable: true });
       await pause(wait);
       wait = Math.min(wait * 2, 10000);

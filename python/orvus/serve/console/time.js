@@ -22,9 +22,9 @@ export function utcText(ms) {
          `${pad(d.getUTCHours())}:${pad(d.getUTCMinutes())}:${pad(d.getUTCSeconds())}Z`;
 }
 
+const zones = new Intl.DateTimeFormat(undefined, { timeZoneName: 'short' });
 const zoneName = (d) => {
-  const part = new Intl.DateTimeFormat(undefined, { timeZoneName: 'short' })
-    .formatToParts(d).find((p) => p.type === 'timeZoneName');
+  const part = zones.formatToParts(d).find((p) => p.type === 'timeZoneName');
   return part ? part.value : 'local';
 };
 
