@@ -21,7 +21,7 @@ from fastapi.responses import HTMLResponse, JSONResponse, Response
 from starlette.concurrency import run_in_threadpool
 from starlette.exceptions import HTTPException as StarletteHTTPException
 
-from . import documents, life
+from . import console_page, documents, life
 from .cql2 import compile_filter
 from .inputs import (ApiError, check_fields, format_ms, geometry_bbox, interval_text,
                      parse_geometry, parse_interval, parse_json_object, parse_order_parameters)
@@ -32,6 +32,7 @@ from .store import Conflict
 log = logging.getLogger("orvus.serve")
 
 MAX_BODY = 1_000_000  # bytes
+CONTACT_MARGIN_MS = 60_000  # how far beyond an order's interval its check sweeps
 STATIC = os.path.join(os.path.dirname(os.path.abspath(__file__)), "static")
 GEOJSON = "application/geo+json"
 
@@ -202,6 +203,15 @@ async def find(service, who, product, geometry, start_ms, end_ms, filter_):
         raise planner_error(e) from None
     finally:
         service.slots.give(who.id)
+
+
+async def count_within(service, who, product, geometry, start_ms, end_ms, filter_):
+    """How many opportunities lie wholly within [start, end], as a replan takes them for an
+    order. The planner sweeps a minute beyond either end, so that an interval as short as an
+    opportunity's own window (an instant, for a point) still finds that opportunity."""
+    found = await find(service, who, product, geometry, start_ms - CONTACT_MARGIN_MS,
+                       end_ms + CONTACT_MARGIN_MS, filter_)
+    return sum(1 for o in found if start_ms <= o.start_ms and o.end_ms <= end_ms)
 
 
 def parse_request(service, product, body, now_ms, allowed, required):
@@ -433,7 +443,7 @@ def create_app(service):
         found = None
         a, b = search_window(s, start, end, now)
         if end > now and start < horizon_end and a <= b:
-            found = len(await find(s, who, p, geometry, a, b, filter_))
+            found = await count_within(s, who, p, geometry, a, b, filter_)
         statuses = life.creation(now, start, end, horizon_end, found)
         order = {"id": str(uuid.uuid4()), "owner_id": who.id, "product_id": p.id,
                  "created_ms": now, "start_ms": start, "end_ms": end,
@@ -523,7 +533,7 @@ def create_app(service):
                     geometry = json.loads(row["geometry"])
                     filter_ = compile_filter(json.loads(row["filter"]) if row["filter"]
                                              else None)
-                    retry = len(await find(s, who, p, geometry, a, b, filter_))
+                    retry = await count_within(s, who, p, geometry, a, b, filter_)
 
             def decide(order):
                 return life.outcome(order, code, s.clock.now_ms(), body.get("reason_code"),
@@ -564,14 +574,33 @@ def create_app(service):
     async def current_plan(request: Request):
         operator_only(await principal(s, request))
         plan = await run_in_threadpool(s.store.current_plan)
+        # What the satellites and stations can hold and send (the recorder's scale).
+        fleet = {"satellites": [{"name": x["name"], "recorder_gbit": x.get("recorder_gbit"),
+                                 "imaging_gbit_s": x.get("imaging_gbit_s")}
+                                for x in s.config.satellites],
+                 "stations": [{"name": x["name"], "downlink_gbit_s": x.get("downlink_gbit_s")}
+                              for x in s.config.stations]}
         if plan is None:
-            return json_response({"generation": 0, "acquisitions": [], "links": []})
+            return json_response({"generation": 0, "acquisitions": [], "passes": [], **fleet,
+                                  "links": []})
         return json_response({
             "generation": plan["generation"], "created": format_ms(plan["created_ms"]),
             "datetime": interval_text(plan["start_ms"], plan["end_ms"]),
             "trigger": plan["trigger"], "schedule": json.loads(plan["summary"]),
-            "acquisitions": [acquisition_document(dict(a, generation=plan["generation"]))
-                             for a in plan["acquisitions"]]})
+            "acquisitions": [dict(acquisition_document(dict(a, generation=plan["generation"])),
+                                  order_status=a["order_status"])
+                             for a in plan["acquisitions"]],
+            "passes": [{"platform": p["satellite"], "station": p["station"],
+                        "datetime": interval_text(p["aos_ms"], p["los_ms"]),
+                        "max_elevation_deg": p["max_elevation_deg"]} for p in plan["passes"]],
+            **fleet})
+
+    @app.get("/whoami", summary="the key's holder and the service's clock", tags=["Core"])
+    async def whoami(request: Request):
+        who = await principal(s, request)
+        return json_response({"name": who.name, "operator": who.operator,
+                              "now": format_ms(s.clock.now_ms()),
+                              "horizon_s": s.config.horizon_s})
 
     @app.get("/acquisitions/{acquisitionId}", summary="a planned acquisition", tags=["Plan"])
     async def acquisition(acquisitionId: str, request: Request):
@@ -584,6 +613,7 @@ def create_app(service):
                            "plan no longer kept)", "not_found")
         return json_response(acquisition_document(row))
 
+    console_page.add_routes(app)
     return app
 
 
@@ -594,6 +624,8 @@ def acquisition_document(a):
             "sun_elevation_deg": a["sun_elevation_deg"], "downlink_station": a["station"],
             "downlink_start": format_ms(a["downlink_start_ms"])
             if a["downlink_start_ms"] is not None else None,
+            "data_gbit": a["data_gbit"], "recorder_after_gbit": a["recorder_after_gbit"],
+            "footprint": json.loads(a["footprint"]) if a["footprint"] else None,
             "links": [documents.link("order", f"/orders/{a['order_id']}", GEOJSON, "its order")]}
 
 

@@ -4,6 +4,7 @@
     planner.check()                                    # the satellites and stations load
     planner.opportunities(product, geometry, start_ms, end_ms, filter) -> [Opportunity]
     planner.replan([Target], start_ms, end_ms) -> Replan
+    planner.passes(start_ms, end_ms) -> [Pass]
 
 Times are integer milliseconds since 1970 (UTC); geometries GeoJSON geometry objects as
 inputs.parse_geometry gives them. The methods block (they run the planner, which releases the
@@ -18,6 +19,7 @@ table back. Only this module knows that."""
 
 import csv
 import dataclasses
+import io
 import json
 import logging
 import math
@@ -101,6 +103,19 @@ class Acquisition:
     station: str            # where its data go down ("" when not within the plan)
     downlink_start_ms: int  # or None
     sun_elevation_deg: float
+    data_gbit: float = None            # the image's data; None without a data rate
+    recorder_after_gbit: float = None  # the recorder just after the image (passes sent out)
+    footprint: dict = None             # GeoJSON geometry: the camera's swath during the image
+
+
+@dataclasses.dataclass(frozen=True)
+class Pass:
+    """A satellite's pass over a station, above the station's mask."""
+    satellite: str
+    station: str
+    aos_ms: int
+    los_ms: int
+    max_elevation_deg: float
 
 
 @dataclasses.dataclass(frozen=True)
@@ -108,6 +123,7 @@ class Replan:
     acquisitions: list      # Acquisition, by start
     unscheduled: dict       # order id -> reason ("no opportunity", "conflicts", ...)
     summary: dict           # the schedule's figures (objective, bound, gap, seconds, ...)
+    passes: list = ()       # Pass, by AOS: the station passes the schedule downlinks in
 
 
 def accepts(product, filter_):
@@ -373,18 +389,48 @@ class Planner:
         found.sort(key=lambda o: (o.start_ms, product.satellites.index(o.satellite)))
         return found
 
+    def _passes(self, path):
+        """The passes of the plan in `path` over its stations, by AOS."""
+        try:
+            text, _ = _core._plan_passes_csv(path)
+        except orvus.Error as e:
+            raise PlannerUnavailable(str(e).split("\n")[0]) from None
+        return [Pass(r["satellite"], r["station"], parse_instant(r["aos_utc"], ["passes"]),
+                     parse_instant(r["los_utc"], ["passes"]), float(r["max_elevation_deg"]))
+                for r in csv.DictReader(io.StringIO(text, newline=""))]
+
+    def passes(self, start_ms, end_ms):
+        """Every satellite's passes over the stations in [start, end], by AOS."""
+        if not self.config.stations:
+            return []
+        folder = self._folder()
+        try:
+            try:
+                _write_deck(folder, [("probe", {"type": "Point", "coordinates": [0.0, 0.0]},
+                                      1.0)])
+                path = _write_plan(folder, self.config.satellites, self.config.stations,
+                                   start_ms, end_ms, self.config)
+            except OSError as e:
+                raise PlannerUnavailable(f"cannot write the planner's working files: "
+                                         f"{e.strerror}") from None
+            return self._passes(path)
+        finally:
+            shutil.rmtree(folder, ignore_errors=True)
+
     def replan(self, targets, start_ms, end_ms):
         """The schedule of `targets` over [start, end]: each target's opportunities within its
         own interval, on its product's satellites and accepted by its test, go to the
-        planner's scheduler, which maximises the sum of the priorities served."""
+        planner's scheduler, which maximises the sum of the priorities served; with the
+        station passes it downlinks in."""
         satellites = list(self.config.satellites)
         if not targets:
-            return Replan([], {}, {})
+            return Replan([], {}, {}, self.passes(start_ms, end_ms))
         folder = self._folder()
         try:
             deck = [(t.id, t.geometry, t.priority) for t in targets]
             path, parts = self._run(folder, satellites, deck, start_ms, end_ms,
                                     schedule=self.config.replan_time_limit_s)
+            passes = self._passes(path)
             ids = [t.id for t in targets]
             kept = []
             served = set()
@@ -398,7 +444,7 @@ class Planner:
                         served.add(t.id)
             unscheduled = {t.id: "no opportunity" for t in targets if t.id not in served}
             if not kept:
-                return Replan([], unscheduled, {})
+                return Replan([], unscheduled, {}, passes)
             data = _MAGIC + _COUNT.pack(len(kept)) + b"".join(kept)
             out = os.path.join(folder, "out")
             outputs = _core._PlanOutputs(path, out)
@@ -410,21 +456,33 @@ class Planner:
                 outputs.close()
             with open(os.path.join(out, "schedule.json"), encoding="utf-8") as f:
                 summary = json.load(f)
+            # The table's rows and the GeoJSON's features are the same images in the same
+            # order; the GeoJSON adds each image's swath and its data in full precision.
+            with open(os.path.join(out, "schedule.geojson"), encoding="utf-8") as f:
+                features = json.load(f)["features"]
             acquisitions = []
             with open(os.path.join(out, "schedule.csv"), newline="", encoding="utf-8") as f:
-                for row in csv.DictReader(f):
-                    down = row["downlink_start_utc"]
-                    acquisitions.append(Acquisition(
-                        order_id=row["target_id"], satellite=row["satellite"],
-                        norad_id=int(row["norad_id"]),
-                        start_ms=parse_instant(row["start_utc"], ["schedule"]),
-                        end_ms=parse_instant(row["end_utc"], ["schedule"]),
-                        roll_deg=float(row["roll_deg"]), station=row["downlink_station"],
-                        downlink_start_ms=parse_instant(down, ["schedule"]) if down else None,
-                        sun_elevation_deg=float(row["sun_elevation_deg"])))
+                rows = list(csv.DictReader(f))
+            if [r["target_id"] for r in rows] != \
+                    [f["properties"]["target_id"] for f in features]:
+                raise PlannerUnavailable("the schedule's table and swaths disagree")
+            for row, feature in zip(rows, features):
+                down = row["downlink_start_utc"]
+                p = feature["properties"]
+                acquisitions.append(Acquisition(
+                    order_id=row["target_id"], satellite=row["satellite"],
+                    norad_id=int(row["norad_id"]),
+                    start_ms=parse_instant(row["start_utc"], ["schedule"]),
+                    end_ms=parse_instant(row["end_utc"], ["schedule"]),
+                    roll_deg=float(row["roll_deg"]), station=row["downlink_station"],
+                    downlink_start_ms=parse_instant(down, ["schedule"]) if down else None,
+                    sun_elevation_deg=float(row["sun_elevation_deg"]),
+                    data_gbit=p["data_gbit"], recorder_after_gbit=p["recorder_after_gbit"],
+                    footprint=_footprint([r for p in feature["geometry"]["coordinates"]
+                                          for r in p], False)))
             with open(os.path.join(out, "unscheduled.csv"), newline="", encoding="utf-8") as f:
                 for row in csv.DictReader(f):
                     unscheduled.setdefault(row["target_id"], row["reason"])
-            return Replan(acquisitions, unscheduled, summary)
+            return Replan(acquisitions, unscheduled, summary, passes)
         finally:
             shutil.rmtree(folder, ignore_errors=True)

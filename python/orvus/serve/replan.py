@@ -78,11 +78,16 @@ class Replanner:
                                   product.satellites, accepts(product, filter_)))
         result = s.planner.replan(targets, now, horizon_end)
         columns = ("order_id", "satellite", "norad_id", "start_ms", "end_ms", "roll_deg",
-                   "station", "downlink_start_ms", "sun_elevation_deg")
+                   "station", "downlink_start_ms", "sun_elevation_deg", "data_gbit",
+                   "recorder_after_gbit", "footprint")
         rows = [{k: a[k] for k in columns} for a in frozen]
-        rows += [{k: v for k, v in dataclasses.asdict(a).items()} for a in result.acquisitions]
+        for a in result.acquisitions:
+            row = dataclasses.asdict(a)
+            row["footprint"] = json.dumps(a.footprint) if a.footprint is not None else None
+            rows.append(row)
         for r in rows:
             r["station"] = r["station"] or None
+        passes = [dataclasses.asdict(p) for p in result.passes]
         reasons = result.unscheduled
 
         def decide(now_active, rows):
@@ -115,7 +120,7 @@ class Replanner:
 
         plan = {"created_ms": now, "start_ms": now, "end_ms": horizon_end, "trigger": trigger,
                 "summary": json.dumps(result.summary)}
-        plan_id = s.store.write_plan(generation, plan, rows, decide)
+        plan_id = s.store.write_plan(generation, plan, rows, decide, passes)
         if plan_id is None:
             raise ReplanBusy("another replan wrote a plan first")
         log.info("replan (%s): %d targets, %d acquisitions", trigger, len(targets), len(rows))

@@ -94,8 +94,27 @@ acquisitions = sa.Table(
     sa.Column("station", sa.String(200), nullable=True),
     sa.Column("downlink_start_ms", sa.BigInteger, nullable=True),
     sa.Column("sun_elevation_deg", sa.Float, nullable=False),
+    # The image's data, the recorder just after it (None without a data rate) and the
+    # camera's swath (GeoJSON text; None in plans written before it was kept).
+    sa.Column("data_gbit", sa.Float, nullable=True),
+    sa.Column("recorder_after_gbit", sa.Float, nullable=True),
+    sa.Column("footprint", sa.Text, nullable=True),
     sa.Index("ix_acquisitions_plan", "plan_id"),
     sa.Index("ix_acquisitions_order", "order_id"),
+)
+
+# The station passes of a plan's interval, which its schedule downlinks in.
+plan_passes = sa.Table(
+    "plan_passes", metadata,
+    sa.Column("id", sa.Integer, primary_key=True),
+    sa.Column("plan_id", sa.Integer, sa.ForeignKey("plans.id", ondelete="CASCADE"),
+              nullable=False),
+    sa.Column("satellite", sa.String(200), nullable=False),
+    sa.Column("station", sa.String(200), nullable=False),
+    sa.Column("aos_ms", sa.BigInteger, nullable=False),
+    sa.Column("los_ms", sa.BigInteger, nullable=False),
+    sa.Column("max_elevation_deg", sa.Float, nullable=False),
+    sa.Index("ix_plan_passes_plan", "plan_id"),
 )
 
 planner_state = sa.Table(
@@ -376,15 +395,16 @@ class Store:
                     .order_by(acquisitions.c.start_ms, acquisitions.c.id))]
         return state.generation, active, current
 
-    def write_plan(self, generation, plan, rows, decide, keep_plans=20):
+    def write_plan(self, generation, plan, rows, decide, passes=(), keep_plans=20):
         """Makes a new plan current, with its acquisitions (`rows`, dicts of the columns but
-        plan_id), in one transaction, unless the generation is no longer `generation` (another
-        replan wrote first: then nothing is written and None returned). `decide(current, rows)`
-        gets the orders in contention now (by id: status_code and end_ms, read inside the
-        transaction, so that an order cancelled meanwhile is seen) and returns the acquisitions to keep and the
-        statuses to add: ([row], {order id: [Status]}), a status's links may name
-        "{acquisition}", filled with the acquisition's id. The oldest plans beyond
-        `keep_plans` are removed. Returns the new plan's id."""
+        plan_id) and its station passes (dicts likewise), in one transaction, unless the
+        generation is no longer `generation` (another replan wrote first: then nothing is
+        written and None returned). `decide(current, rows)` gets the orders in contention now
+        (by id: status_code and end_ms, read inside the transaction, so that an order
+        cancelled meanwhile is seen) and returns the acquisitions to keep and the statuses to
+        add: ([row], {order id: [Status]}), a status's links may name "{acquisition}", filled
+        with the acquisition's id. The oldest plans beyond `keep_plans` are removed. Returns
+        the new plan's id."""
         with self.write() as conn:
             state = conn.execute(self._lock_rows(
                 sa.select(planner_state).where(planner_state.c.id == 1))).one()
@@ -400,6 +420,8 @@ class Store:
             for row in kept:
                 ids[row["order_id"]] = conn.execute(acquisitions.insert().values(
                     plan_id=plan_id, **row)).inserted_primary_key[0]
+            if passes:
+                conn.execute(plan_passes.insert(), [dict(p, plan_id=plan_id) for p in passes])
             for order_id, new in statuses.items():
                 for st in new:
                     links = tuple({k: (v.format(acquisition=ids.get(order_id)) if
@@ -412,11 +434,13 @@ class Store:
                 sa.select(plans.c.id).where(plans.c.generation <= generation + 1 - keep_plans))]
             if old:
                 conn.execute(acquisitions.delete().where(acquisitions.c.plan_id.in_(old)))
+                conn.execute(plan_passes.delete().where(plan_passes.c.plan_id.in_(old)))
                 conn.execute(plans.delete().where(plans.c.id.in_(old)))
             return plan_id
 
     def current_plan(self):
-        """The current plan (a dict with its acquisitions) or None."""
+        """The current plan (a dict with its acquisitions, each with its order's current
+        status, and its passes) or None."""
         with self.read() as conn:
             state = conn.execute(sa.select(planner_state).where(planner_state.c.id == 1)).one()
             if state.plan_id is None:
@@ -424,8 +448,13 @@ class Store:
             plan = dict(conn.execute(sa.select(plans).where(plans.c.id == state.plan_id))
                         .one()._mapping)
             plan["acquisitions"] = [dict(r._mapping) for r in conn.execute(
-                sa.select(acquisitions).where(acquisitions.c.plan_id == state.plan_id)
+                sa.select(acquisitions, orders.c.status_code.label("order_status")).join(
+                    orders, orders.c.id == acquisitions.c.order_id)
+                .where(acquisitions.c.plan_id == state.plan_id)
                 .order_by(acquisitions.c.start_ms, acquisitions.c.id))]
+            plan["passes"] = [dict(r._mapping) for r in conn.execute(
+                sa.select(plan_passes).where(plan_passes.c.plan_id == state.plan_id)
+                .order_by(plan_passes.c.aos_ms, plan_passes.c.id))]
             return plan
 
     def acquisition(self, acquisition_id, principal):

@@ -70,6 +70,43 @@ def test_the_api_page_loads_nothing_from_elsewhere(sqlite_service):
         assert r.status_code == 200 and len(r.content) > 10_000
 
 
+def test_the_console_loads_nothing_from_elsewhere_and_runs_no_inline_code(sqlite_service):
+    c = sqlite_service.client
+    r = c.get("/console")
+    if r.status_code == 404:
+        pytest.skip("the console's files are not installed")
+    policy = r.headers["content-security-policy"]
+    assert "default-src 'none'" in policy and "script-src 'self'" in policy
+    assert "unsafe-inline" not in policy and "unsafe-eval" not in policy
+    assert r.headers["x-content-type-options"] == "nosniff"
+    page = r.text
+    assert not re.search(r"<script>|<style|\son[a-z]+=|style=", page)
+    # Every file the page names, and every module those import, comes from /console.
+    todo = re.findall(r'(?:src|href)="([^"]+)"', page)
+    seen = set()
+    while todo:
+        path = todo.pop()
+        if path in seen:
+            continue
+        seen.add(path)
+        assert path.startswith("/console/"), path
+        r = c.get(path)
+        if r.status_code == 404 and "not installed" in r.text:
+            pytest.skip("the console's assets are not installed")
+        assert r.status_code == 200, path
+        assert r.headers["content-type"].split(";")[0] == {
+            "js": "text/javascript", "css": "text/css"}[path.rsplit(".", 1)[1]], path
+        if path.endswith(".js") and "/lib/" not in path:
+            assert "innerHTML" not in r.text and "eval(" not in r.text, path
+            todo += ["/console/" + m for m in re.findall(r"from '\./([a-z0-9_-]+\.js)'", r.text)]
+    assert {"/console/main.js", "/console/timeline.js", "/console/lib/leaflet-geoman.js"} <= seen
+    for path in ("/console/lib/images/layers.png", "/console/lib/countries-50m.json"):
+        assert c.get(path).status_code == 200, path
+    for bad in ("/console/app.py", "/console/..%2Fapp.py", "/console/lib/app.py",
+                "/console/lib/..%2F..%2Fapp.py", "/console/index.html", "/console/Main.js"):
+        assert c.get(bad).status_code == 404, bad
+
+
 def test_a_bad_configuration_names_the_key(tmp_path):
     ok = write_config(tmp_path, "sqlite:///x.db")
     text = open(ok).read()

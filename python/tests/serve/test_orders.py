@@ -3,8 +3,11 @@ replans (scheduled, a lost slot, expiry), outcomes, cancelling, pagination."""
 
 import base64
 import json
+import math
 import shutil
 import time
+
+import pytest
 
 import stapi_schemas as stapi
 from conftest import BRASILIA, EXAMPLES, NOW, Running, write_config
@@ -219,3 +222,82 @@ def test_the_cadence_replans_on_its_own(tmp_path):
         assert get(running, "operator", "/plan")["trigger"] == "cadence"
     finally:
         running.close()
+
+
+def _distance(point, line):
+    """Degrees from a point to a line's nearest segment (plane lon/lat: short distances)."""
+    (x, y), best = point, math.inf
+    for (x1, y1), (x2, y2) in zip(line, line[1:]):
+        dx, dy = x2 - x1, y2 - y1
+        t = max(0.0, min(1.0, ((x - x1) * dx + (y - y1) * dy) / (dx * dx + dy * dy)))
+        best = min(best, math.hypot(x1 + t * dx - x, y1 + t * dy - y))
+    return best
+
+
+def test_the_plan_carries_its_passes_recorder_and_swaths(tmp_path, db_url):
+    import conftest
+
+    import orvus
+    sats = conftest.SATELLITES.replace("min_imaging_s = 2.0", "min_imaging_s = 2.0\n"
+                                       "recorder_gbit = 20.0\nimaging_gbit_s = 0.8")
+    sats += "downlink_gbit_s = 0.3\n"
+    running = Running(write_config(tmp_path, db_url, satellites=sats))
+    try:
+        empty = get(running, "operator", "/plan")
+        assert empty["passes"] == [] and empty["acquisitions"] == []
+        assert empty["satellites"][0] == {"name": "AMAZONIA 1", "recorder_gbit": 20.0,
+                                          "imaging_gbit_s": 0.8}
+        assert empty["stations"] == [{"name": "CUIABA", "downlink_gbit_s": 0.3}]
+        window = only_opportunity(running, ITAIPU)
+        o = create(running, "alice", {"datetime": window, "geometry": ITAIPU}, "any-pass")
+        replan(running)
+        plan = get(running, "operator", "/plan")
+        a = plan["acquisitions"][0]
+        assert a["order_id"] == o["id"] and a["order_status"] == "scheduled"
+        start, end = (parse_instant(t, []) for t in a["datetime"].split("/"))
+        # The first image fills the empty recorder with 0.8 Gbit/s x its length.
+        assert a["data_gbit"] == pytest.approx(0.8 * (end - start) / 1000, abs=1e-3)
+        assert a["recorder_after_gbit"] == pytest.approx(a["data_gbit"], abs=1e-9)
+        # A point is imaged in an instant: the swath is the camera's line then, across it.
+        assert a["footprint"]["type"] == "LineString"
+        assert _distance(ITAIPU["coordinates"], a["footprint"]["coordinates"]) < 0.01
+        assert get(running, "alice", f"/acquisitions/{a['id']}")["footprint"] == a["footprint"]
+        # The passes are those the planner finds for the plan's interval.
+        p0, p1 = (parse_instant(t, []) for t in plan["datetime"].split("/"))
+        toml = tmp_path / "passes.toml"
+        toml.write_text(f"start = {interval_text(p0, p1).split('/')[0][:-1]}\n"
+                        f"end = {interval_text(p0, p1).split('/')[1][:-1]}\n"
+                        f'utc_offset_hours = 0\nstep_s = 1.0\n'
+                        f'earth_orientation = "{conftest.EOP}"\n'
+                        'targets = "t.csv"\noutput = "out"\n' + sats)
+        (tmp_path / "t.csv").write_text("id,name,lon,lat\nP,P,0,0\n")
+        want = orvus.passes(toml)
+        got = plan["passes"]
+        assert len(got) == len(want) > 4
+        for g, (_, w) in zip(got, want.iterrows()):
+            aos, los = (parse_instant(t, []) for t in g["datetime"].split("/"))
+            assert (g["platform"], g["station"]) == (w["satellite"], w["station"])
+            assert aos == w["aos_utc"].value // 1_000_000 and los == w["los_utc"].value // 1_000_000
+            assert g["max_elevation_deg"] == pytest.approx(w["max_elevation_deg"], abs=1e-4)
+    finally:
+        running.close()
+
+
+def test_an_opportunity_ordered_by_its_own_link_is_accepted_and_scheduled(sqlite_service):
+    # A point is seen in an instant: the opportunity's window, which its create-order link
+    # orders, starts and ends at once.
+    s = sqlite_service
+    r = s.client.post("/products/optical/opportunities", headers=s.auth("alice"),
+                      json={"datetime": f"{NOW}/..", "geometry": ITAIPU})
+    doc = r.json()
+    first = doc["features"][0]
+    start, end = first["properties"]["datetime"].split("/")
+    assert start == end
+    link = first["links"][0]
+    body = dict(next(x for x in doc["links"] if x["rel"] == "create-order")["body"], **link["body"])
+    o = create(s, "alice", body)
+    assert o["status"]["status_code"] == "accepted"
+    assert o["status"]["reason_text"] == "1 opportunity in the interval"
+    replan(s)
+    acq = get(s, "alice", get(s, "alice", f"/orders/{o['id']}")["status"]["links"][0]["href"])
+    assert acq["platform"] == first["properties"]["platform"]
