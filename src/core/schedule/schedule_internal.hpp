@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <utility>
 #include <vector>
 
@@ -14,6 +15,28 @@
 namespace orvus::detail {
 
 using Clock = std::chrono::steady_clock;
+
+// The caller's progress during a solve: poll() calls it, at most every 50 ms, with the share of
+// the time limit used; whatever it throws leaves through poll().
+class Watch {
+ public:
+  Watch() = default;
+  Watch(const std::function<void(double)>& progress, Clock::time_point start, double limit_s)
+      : progress_(progress ? &progress : nullptr), start_(start), limit_s_(limit_s) {}
+  void poll() {
+    if (progress_ == nullptr) return;
+    const auto now = Clock::now();
+    if (now < next_) return;
+    next_ = now + std::chrono::milliseconds(50);
+    const double used = std::chrono::duration<double>(now - start_).count() / limit_s_;
+    (*progress_)(used < 0.0 ? 0.0 : used > 1.0 ? 1.0 : used);
+  }
+
+ private:
+  const std::function<void(double)>* progress_ = nullptr;
+  Clock::time_point start_{}, next_{};
+  double limit_s_ = 1.0;
+};
 
 // One independent part of a problem, on local indices. A node is one (candidate, value); the
 // nodes of one candidate (a "variable" here) are consecutive.
@@ -77,10 +100,10 @@ inline constexpr double kRowTolerance = 1e-9;
 bool check_part(const Part& part, PartSchedule& s);
 
 // Greedy and tabu search from `start` (a feasible schedule) or else the empty schedule: at most
-// `moves` moves, stopping earlier at `deadline`. Infeasible (feasible = false) only if it
-// starts from the empty schedule and that violates a row.
+// `moves` moves, stopping earlier at `deadline`, the watch polled at each. Infeasible (feasible
+// = false) only if it starts from the empty schedule and that violates a row.
 PartSchedule local_search(const Part& part, std::uint64_t moves, std::uint32_t seed,
-                          Clock::time_point deadline, const PartSchedule* start = nullptr);
+                          Clock::time_point deadline, const PartSchedule* start, Watch& watch);
 
 // The exact solver on one part. Weight mode maximises the weight; cost mode minimises the cost
 // among schedules of weight >= min_weight.
@@ -89,8 +112,10 @@ struct MilpOutcome {
   double bound = 0;   // weight mode: upper bound on the weight
   bool optimal = false;
 };
+// CBC stops by `seconds` of wall clock (its linear programmes too), polling the watch as it
+// goes; what the watch throws leaves once CBC has returned.
 MilpOutcome solve_milp(const Part& part, const std::vector<std::vector<std::uint32_t>>& cliques,
-                       const PartSchedule& start, bool cost_mode, double min_weight,
-                       double seconds);
+                       const PartSchedule& start, bool cost_mode, double min_weight, double seconds,
+                       Watch& watch);
 
 }  // namespace orvus::detail

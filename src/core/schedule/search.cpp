@@ -123,7 +123,8 @@ class Search {
     }
   }
 
-  PartSchedule run(std::uint64_t moves, Clock::time_point deadline, const PartSchedule* start) {
+  PartSchedule run(std::uint64_t moves, Clock::time_point deadline, const PartSchedule* start,
+                   Watch& watch) {
     PartSchedule out;
     out.node.assign(p_.vars(), -1);
     if (start != nullptr && start->feasible) {
@@ -154,6 +155,7 @@ class Search {
     for (iter_ = 1; iter_ <= moves; ++iter_) {
       // A move of a large part looks at every node: the clock costs nothing beside it.
       if (Clock::now() >= deadline) break;
+      watch.poll();
       if (best_w_ >= all_weight - kEps && best_c_ <= least_cost + kEps) break;
       if (since_best > stall_limit) {
         restart();
@@ -417,9 +419,9 @@ class Search {
 }  // namespace
 
 PartSchedule local_search(const Part& part, std::uint64_t moves, std::uint32_t seed,
-                          Clock::time_point deadline, const PartSchedule* start) {
+                          Clock::time_point deadline, const PartSchedule* start, Watch& watch) {
   Search s(part, seed);
-  return s.run(moves, deadline, start);
+  return s.run(moves, deadline, start, watch);
 }
 
 }  // namespace orvus::detail

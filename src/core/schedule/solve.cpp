@@ -32,8 +32,13 @@ struct PartState {
 
 class Solver {
  public:
-  Solver(const detail::Compiled& compiled, const ScheduleOptions& options, double total_weight)
-      : c_(compiled), opt_(options), total_weight_(total_weight), state_(compiled.parts.size()) {}
+  Solver(const detail::Compiled& compiled, const ScheduleOptions& options, double total_weight,
+         detail::Watch& watch)
+      : c_(compiled),
+        opt_(options),
+        total_weight_(total_weight),
+        watch_(watch),
+        state_(compiled.parts.size()) {}
 
   void round_one(std::size_t i, Clock::time_point end) {
     const auto& part = c_.parts[i];
@@ -57,7 +62,7 @@ class Solver {
     const detail::PartSchedule given = start_of(part);
     st.best =
         detail::local_search(part, moves, opt_.seed, opt_.exact ? after(start, share / 4) : end,
-                             given.feasible ? &given : nullptr);
+                             given.feasible ? &given : nullptr, watch_);
     search_objective += st.best.feasible ? st.best.weight : 0.0;
     // Every candidate taken at its cheapest value: nothing can do better.
     if (st.best.feasible && st.best.weight >= all_weight - 1e-9 * all_weight &&
@@ -73,7 +78,7 @@ class Solver {
     } else if (st.best.feasible && until(end) > 0) {
       // Not proven: the search again from the best schedule, for the rest of the share.
       auto more = detail::local_search(part, std::numeric_limits<std::uint64_t>::max(),
-                                       opt_.seed + 1, end, &st.best);
+                                       opt_.seed + 1, end, &st.best, watch_);
       if (more.feasible && more.weight > st.best.weight) st.best = std::move(more);
     }
   }
@@ -120,7 +125,7 @@ class Solver {
       st.cliques_built = true;
       cliques += st.cliques.size();
     }
-    auto w = detail::solve_milp(c_.parts[i], st.cliques, st.best, false, 0.0, until(end));
+    auto w = detail::solve_milp(c_.parts[i], st.cliques, st.best, false, 0.0, until(end), watch_);
     st.best = std::move(w.best);
     st.optimal = w.optimal;
     st.bound = std::min(st.bound, std::max(w.bound, st.best.feasible ? st.best.weight : 0.0));
@@ -134,7 +139,8 @@ class Solver {
     const double min_weight = c_.integral_weights
                                   ? st.best.weight - 0.5
                                   : st.best.weight - 1e-9 * std::max(1.0, total_weight_);
-    auto c = detail::solve_milp(c_.parts[i], st.cliques, st.best, true, min_weight, until(end));
+    auto c =
+        detail::solve_milp(c_.parts[i], st.cliques, st.best, true, min_weight, until(end), watch_);
     st.best = std::move(c.best);
     st.cost_optimal = c.optimal;
   }
@@ -142,6 +148,7 @@ class Solver {
   const detail::Compiled& c_;
   const ScheduleOptions& opt_;
   double total_weight_;
+  detail::Watch& watch_;
   std::vector<PartState> state_;
 };
 
@@ -161,7 +168,8 @@ ScheduleResult solve_schedule(const ScheduleProblem& problem, const ScheduleOpti
       after(t0, options.time_limit_s - std::min(0.25, 0.02 * options.time_limit_s));
   double total_weight = 0;
   for (const auto& c : problem.candidates) total_weight += c.weight;
-  Solver solver(compiled, options, total_weight);
+  detail::Watch watch(options.progress, t0, options.time_limit_s);
+  Solver solver(compiled, options, total_weight, watch);
 
   const auto& parts = compiled.parts;
   auto size = [&](std::size_t i) { return parts[i].nodes() + parts[i].y.size() + 1; };
