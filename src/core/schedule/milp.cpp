@@ -10,6 +10,8 @@
 // large model can take minutes) are watched by an event handler of Clp, and its search by one
 // of CBC, both polling the caller's watch: the clock or an interrupt stops them, and an
 // exception from the watch is kept until CBC has returned (none may pass through it).
+#include <signal.h>
+
 #include <CbcEventHandler.hpp>
 #include <CbcModel.hpp>
 #include <CbcSolver.hpp>
@@ -20,11 +22,13 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <csignal>
 #include <cstdlib>
 #include <exception>
 #include <limits>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <string>
 
@@ -43,6 +47,38 @@ double bound_or_inf(double b) {
   return b > 0 ? kInf : -kInf;
 }
 
+// CBC puts a Ctrl-C handler of its own in place during its search, which would take the
+// caller's interrupt for itself (CBC would stop, the caller never know). While any CBC runs,
+// the handler found before the first is put back whenever CBC has changed it, and after the
+// last.
+class CallerSigint {
+ public:
+  CallerSigint() {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (users_++ == 0) sigaction(SIGINT, nullptr, &saved_);
+  }
+  ~CallerSigint() {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (--users_ == 0) sigaction(SIGINT, &saved_, nullptr);
+  }
+  CallerSigint(const CallerSigint&) = delete;
+  CallerSigint& operator=(const CallerSigint&) = delete;
+  static void keep() {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    struct sigaction now {};
+    sigaction(SIGINT, nullptr, &now);
+    if (now.sa_handler != saved_.sa_handler) sigaction(SIGINT, &saved_, nullptr);
+  }
+
+ private:
+  static inline std::mutex mutex_;
+  static inline int users_ = 0;
+  static inline struct sigaction saved_ {};
+};
+
+// How often the Ctrl-C handler is checked while CBC runs.
+constexpr auto kSigintCheck = std::chrono::milliseconds(1);
+
 // What stops CBC, shared by its handlers and their clones: the end of its time, or the watch
 // (whose exception is kept for the caller).
 struct Stop {
@@ -51,7 +87,13 @@ struct Stop {
   std::exception_ptr error;
   bool stopped = false;
   bool lp_stopped = false;  // a linear programme left unsolved
+  Clock::time_point next_sigint_check{};
   bool now() {
+    const auto t = Clock::now();
+    if (t >= next_sigint_check) {
+      CallerSigint::keep();
+      next_sigint_check = t + kSigintCheck;
+    }
     if (stopped) return true;
     try {
       watch->poll();
@@ -60,7 +102,7 @@ struct Stop {
       stopped = true;
       return true;
     }
-    stopped = Clock::now() >= end;
+    stopped = t >= end;
     return stopped;
   }
 };
@@ -257,12 +299,17 @@ MilpOutcome solve_milp(const Part& part, const std::vector<std::vector<std::uint
   argv.push_back("-solve");
   argv.push_back("-quit");
   bool solved = true;
-  try {
-    CbcMain1(static_cast<int>(argv.size()), argv.data(), model, nullptr, data);
-  } catch (const CoinError&) {
-    solved = false;  // nothing from CBC: the start stands
+  {
+    const CallerSigint sigint;
+    try {
+      CbcMain1(static_cast<int>(argv.size()), argv.data(), model, nullptr, data);
+    } catch (const CoinError&) {
+      solved = false;  // nothing from CBC: the start stands
+    }
   }
   if (stop.error) std::rethrow_exception(stop.error);
+  // Stopped by a user's interrupt that CBC's handler took: raised again for the caller's.
+  if (solved && model.secondaryStatus() == 5 && !stop.stopped) std::raise(SIGINT);
   if (!solved) {
     out.optimal = false;
     out.bound = kInf;
