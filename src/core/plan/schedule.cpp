@@ -1156,8 +1156,14 @@ PlanSchedule solve_plan(const Plan& plan, std::vector<Acquisition> candidates,
                                   : UnscheduledReason::recorder;
     out.unscheduled.push_back(u);
   }
-  if (cands.empty()) out.optimal = true;
-  out.bound = std::max(out.bound, out.objective);
+  // Nothing beats every target that has a candidate: the bound when the solver's is looser
+  // (a relaxation cut short by the clock).
+  double reachable = 0.0;
+  for (std::size_t t = 0; t < plan.targets.size(); ++t)
+    if (acquired[t] || furthest[t] >= 0) reachable += plan.targets[t].priority;
+  if (cands.empty() || out.objective >= reachable - 1e-9 * std::max(1.0, reachable))
+    out.optimal = true;
+  out.bound = std::max(std::min(out.bound, reachable), out.objective);
   out.gap = out.bound > 0.0 ? (out.bound - out.objective) / out.bound : 0.0;
   out.seconds = std::chrono::duration<double>(Clock::now() - t0).count();
   return out;
