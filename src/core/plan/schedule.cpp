@@ -997,8 +997,9 @@ void require_schedule(const Plan& plan) {
 }
 
 // The schedule of the candidates within the budget: the relaxation for at most a quarter of
-// the solver's time, its schedule improved neighbourhood by neighbourhood until half of it,
-// then the solver from there; completed, ordered and explained.
+// the solver's time, its schedule improved neighbourhood by neighbourhood until three
+// quarters of it (they stop earlier when a round brings nothing), then the solver from there;
+// completed, ordered and explained.
 PlanSchedule solve_plan(const Plan& plan, std::vector<Acquisition> candidates,
                         const std::vector<Opportunity>& kept, const std::vector<PlanPass>& passes,
                         Budget& budget, Clock::time_point t0) {
@@ -1027,7 +1028,7 @@ PlanSchedule solve_plan(const Plan& plan, std::vector<Acquisition> candidates,
     ScheduleOptions opt;
     std::vector<int> start = rel.start;
     if (rel.objective < rel.bound - 1e-9 * std::max(1.0, rel.bound)) {
-      Neighbourhoods(cands, plan.targets.size(), m.problem).run(start, share_end(0.5), budget);
+      Neighbourhoods(cands, plan.targets.size(), m.problem).run(start, share_end(0.75), budget);
     }
     double start_weight = 0.0;
     for (std::size_t c = 0; c < cands.size(); ++c)

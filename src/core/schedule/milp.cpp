@@ -39,6 +39,11 @@ namespace {
 
 // Below this many seconds for CBC, no preprocessing (see solve_milp).
 constexpr double kNoPreprocessBelowS = 2.0;
+// How long past CBC's own time limit its linear programmes may run before they are stopped:
+// a fixed part and a share of its time.
+constexpr double kLpGraceS = 0.1, kLpGraceShare = 0.02;
+// CBC is not started with less time than this left after the linear relaxation.
+constexpr double kLeastCbcS = 0.05;
 
 constexpr double kInf = std::numeric_limits<double>::max();
 
@@ -252,8 +257,11 @@ MilpOutcome solve_milp(const Part& part, const std::vector<std::vector<std::uint
   seconds = std::max(seconds, 0.01);
   Stop stop;
   stop.watch = &watch;
-  stop.end = Clock::now() +
-             std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+  // CBC's own limit first, between nodes (its bound then holds); the handlers a moment later,
+  // for what runs past it.
+  stop.end =
+      Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(
+                         seconds + std::min(kLpGraceS, kLpGraceShare * seconds)));
   OsiClpSolverInterface lp;
   lp.loadProblem(static_cast<int>(ncol), static_cast<int>(rows.size()), colstart.data(),
                  index.data(), value.data(), clo.data(), cup.data(), obj.data(), rlo.data(),
@@ -264,7 +272,24 @@ MilpOutcome solve_milp(const Part& part, const std::vector<std::vector<std::uint
   lp.getModelPtr()->setLogLevel(0);
   ClpStop clp_stop(&stop);
   lp.getModelPtr()->passInEventHandler(&clp_stop);
-  CbcModel model(lp);  // a copy of lp, the handler cloned with it
+  // The linear relaxation first: its value bounds the weight whatever CBC then does, and a
+  // model whose relaxation the time cannot solve is left to the search (CBC could do nothing
+  // with it). CBC starts from its basis.
+  const auto lp_start = Clock::now();
+  lp.initialSolve();
+  if (stop.error) std::rethrow_exception(stop.error);
+  if (stop.lp_stopped || !lp.isProvenOptimal()) {
+    out.optimal = false;
+    out.bound = kInf;
+    return out;
+  }
+  const double lp_bound = lp.getObjValue();
+  seconds -= std::chrono::duration<double>(Clock::now() - lp_start).count();
+  if (seconds < kLeastCbcS) {
+    out.bound = cost_mode ? kInf : lp_bound;
+    return out;
+  }
+  CbcModel model(lp);  // a copy of lp, its basis and the handler with it
   CbcSolverUsefulData data;
   CbcMain0(model, data);
   data.noPrinting_ = true;
@@ -338,6 +363,7 @@ MilpOutcome solve_milp(const Part& part, const std::vector<std::vector<std::uint
   // The bound of a maximisation: never below what was found.
   double bound = model.getBestPossibleObjValue();
   if (!std::isfinite(bound) || std::fabs(bound) >= 1e29 || stop.lp_stopped) bound = kInf;
+  if (!cost_mode) bound = std::min(bound, lp_bound);
   out.bound = out.optimal ? (cost_mode ? -out.best.cost : out.best.weight) : bound;
   return out;
 }

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -98,6 +99,25 @@ inline constexpr double kRowTolerance = 1e-9;
 // Re-checks a part's schedule against every constraint (binary, ternary, packing and general
 // rows, continuous bounds) and fills weight and cost; the solver keeps no schedule that fails.
 bool check_part(const Part& part, PartSchedule& s);
+
+// Greedy and tabu search over a part, in steps of one trajectory (see search.cpp).
+class Search;
+class LocalSearch {
+ public:
+  LocalSearch(const Part& part, std::uint32_t seed);
+  ~LocalSearch();
+  LocalSearch(const LocalSearch&) = delete;
+  LocalSearch& operator=(const LocalSearch&) = delete;
+  // Starts from `start` (a feasible schedule) or else the empty schedule; false when that
+  // breaks a row (the search then never runs).
+  bool begin(const PartSchedule* start);
+  // Up to `moves` more moves, stopping earlier at `deadline`, the watch polled at each: the
+  // best schedule found so far.
+  PartSchedule run(std::uint64_t moves, Clock::time_point deadline, Watch& watch);
+
+ private:
+  std::unique_ptr<Search> impl_;
+};
 
 // Greedy and tabu search from `start` (a feasible schedule) or else the empty schedule: at most
 // `moves` moves, stopping earlier at `deadline`, the watch polled at each. Infeasible (feasible

@@ -1,12 +1,15 @@
 // The solve: parts one after the other, smaller first, each given its share of the time left
 // (in proportion to its size). In a part: the local search for a fixed number of moves (at
-// most a quarter of the share), then the exact solver for the weight (up to two fifths of the
+// most a quarter of the share), then the exact solver for the weight (up to a fifth of the
 // share); when that is proven, the exact solver for the least cost at that weight, otherwise
-// the local search again from the best schedule for the rest of the share. Time that parts leave
-// unused goes, in a second round, to the exact solver on the parts still unproven.
+// the local search again, going on along the same trajectory (not from a new start: on large
+// parts it reaches in one run what runs started anew miss), for the rest of the share. Time
+// that parts leave unused goes, in a second round, to the exact solver on the parts still
+// unproven.
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <memory>
 
 #include "core/schedule/schedule_internal.hpp"
 #include "orvus/error.hpp"
@@ -16,6 +19,13 @@ namespace {
 
 using detail::Clock;
 
+// Of a part's share of the time, what CBC has at first for its weight; the search, which
+// goes on along its trajectory when CBC does not prove the optimum, has the rest.
+constexpr double kCbcShare = 0.2;
+// CBC keeps the rest of the share when its bound ends within this share of the best weight
+// (it is closing on a proof); otherwise the search has it.
+constexpr double kCbcGoesOnGap = 0.01;
+
 Clock::time_point after(Clock::time_point t, double seconds) {
   return t + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
 }
@@ -24,6 +34,7 @@ double until(Clock::time_point t) {
 }
 
 struct PartState {
+  std::unique_ptr<detail::LocalSearch> search;  // one trajectory, resumed
   detail::PartSchedule best;
   std::vector<std::vector<std::uint32_t>> cliques;
   double bound = 0;
@@ -60,9 +71,9 @@ class Solver {
                                     ? opt_.search_moves
                                     : 1000 + 200 * static_cast<std::uint64_t>(part.nodes());
     const detail::PartSchedule given = start_of(part);
-    st.best =
-        detail::local_search(part, moves, opt_.seed, opt_.exact ? after(start, share / 4) : end,
-                             given.feasible ? &given : nullptr, watch_);
+    st.search = std::make_unique<detail::LocalSearch>(part, opt_.seed);
+    st.search->begin(given.feasible ? &given : nullptr);
+    st.best = st.search->run(moves, opt_.exact ? after(start, share / 4) : end, watch_);
     search_objective += st.best.feasible ? st.best.weight : 0.0;
     // Every candidate taken at its cheapest value: nothing can do better.
     if (st.best.feasible && st.best.weight >= all_weight - 1e-9 * all_weight &&
@@ -72,13 +83,19 @@ class Solver {
       return;
     }
     if (!opt_.exact) return;
-    weight_phase(i, std::min(end, after(Clock::now(), 0.4 * share)));
+    const bool searched = st.best.feasible;
+    weight_phase(i, std::min(end, after(Clock::now(), kCbcShare * share)));
+    // Not proven but close: CBC again, with the rest of the share.
+    if (!st.optimal && st.best.feasible &&
+        st.bound - st.best.weight <= kCbcGoesOnGap * std::max(1.0, st.bound)) {
+      weight_phase(i, end);
+    }
     if (st.optimal) {
       cost_phase(i, end);
-    } else if (st.best.feasible && until(end) > 0) {
-      // Not proven: the search again from the best schedule, for the rest of the share.
-      auto more = detail::local_search(part, std::numeric_limits<std::uint64_t>::max(),
-                                       opt_.seed + 1, end, &st.best, watch_);
+    } else if (searched && until(end) > 0) {
+      // Not proven: the search goes on along its trajectory for the rest of the share, and
+      // the better of its schedule and CBC's stands.
+      auto more = st.search->run(std::numeric_limits<std::uint64_t>::max(), end, watch_);
       if (more.feasible && more.weight > st.best.weight) st.best = std::move(more);
     }
   }
