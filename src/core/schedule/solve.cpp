@@ -1,11 +1,12 @@
 // The solve: parts one after the other, smaller first, each given its share of the time left
 // (in proportion to its size). In a part: the local search for a fixed number of moves (at
 // most a quarter of the share), then the exact solver for the weight (up to a fifth of the
-// share); when that is proven, the exact solver for the least cost at that weight, otherwise
-// the local search again, going on along the same trajectory (not from a new start: on large
-// parts it reaches in one run what runs started anew miss), for the rest of the share. Time
-// that parts leave unused goes, in a second round, to the exact solver on the parts still
-// unproven.
+// share). Not proven, CBC goes on when its bound is within 2 % of the best schedule (it is
+// closing on a proof); otherwise the local search goes on along the same trajectory for
+// nearly half the share (on large parts one long run reaches what runs started anew miss),
+// then CBC again from the best schedule. Proven, the exact solver for the least cost at that
+// weight. Time that parts leave unused goes, in a second round, to the exact solver on the
+// parts still unproven.
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -19,12 +20,9 @@ namespace {
 
 using detail::Clock;
 
-// Of a part's share of the time, what CBC has at first for its weight; the search, which
-// goes on along its trajectory when CBC does not prove the optimum, has the rest.
-constexpr double kCbcShare = 0.2;
-// CBC keeps the rest of the share when its bound ends within this share of the best weight
-// (it is closing on a proof); otherwise the search has it.
-constexpr double kCbcGoesOnGap = 0.01;
+// Of a part's share of the time: what CBC has at first for its weight, and what the search
+// has next when CBC's bound ends further than kCbcGoesOnGap (relative) from the best weight.
+constexpr double kCbcShare = 0.2, kSearchShare = 0.45, kCbcGoesOnGap = 0.02;
 
 Clock::time_point after(Clock::time_point t, double seconds) {
   return t + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
@@ -85,19 +83,18 @@ class Solver {
     if (!opt_.exact) return;
     const bool searched = st.best.feasible;
     weight_phase(i, std::min(end, after(Clock::now(), kCbcShare * share)));
-    // Not proven but close: CBC again, with the rest of the share.
-    if (!st.optimal && st.best.feasible &&
-        st.bound - st.best.weight <= kCbcGoesOnGap * std::max(1.0, st.bound)) {
-      weight_phase(i, end);
-    }
-    if (st.optimal) {
-      cost_phase(i, end);
-    } else if (searched && until(end) > 0) {
-      // Not proven: the search goes on along its trajectory for the rest of the share, and
-      // the better of its schedule and CBC's stands.
-      auto more = st.search->run(std::numeric_limits<std::uint64_t>::max(), end, watch_);
+    // Not proven: CBC goes on when its bound is close to the best schedule; otherwise the
+    // search goes on along its trajectory for a while (the better of its schedule and CBC's
+    // stands), then CBC again from the best schedule.
+    const bool close =
+        st.best.feasible && st.bound - st.best.weight <= kCbcGoesOnGap * std::max(1.0, st.bound);
+    if (!st.optimal && !close && searched && until(end) > 0) {
+      auto more = st.search->run(std::numeric_limits<std::uint64_t>::max(),
+                                 std::min(end, after(Clock::now(), kSearchShare * share)), watch_);
       if (more.feasible && more.weight > st.best.weight) st.best = std::move(more);
     }
+    if (!st.optimal) weight_phase(i, end);
+    if (st.optimal) cost_phase(i, end);
   }
 
   void round_two(std::size_t i, Clock::time_point end) {
