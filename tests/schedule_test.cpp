@@ -309,7 +309,7 @@ TEST(Schedule, ACallersInterruptStopsCbcAndLeavesAsThrown) {
   opt.time_limit_s = 60.0;
   opt.search_moves = 100;  // CBC from the start
   opt.progress = [](double) {
-    if (interrupted) throw Interrupt{};
+    if (interrupted.exchange(false)) throw Interrupt{};  // once, as Python raises it
   };
   interrupted = false;
   std::thread ctrl_c([] {
