@@ -143,12 +143,12 @@ def test_a_cluster_writes_what_orvus_plan_writes_even_when_a_worker_dies(tmp_pat
 
 
 def crowded_schedule(tmp_path):
-    """300 boxes crowded around Brasilia over six days, day and night, with SCHEDULE's tight
+    """400 boxes crowded around Brasilia over six days, day and night, with SCHEDULE's tight
     imaging time and recorder, and ten minutes to solve: a schedule of many seconds (half a
     minute on a loaded machine), after a sweep of one or two."""
     rnd = random.Random(3)
     boxes = []
-    for i in range(300):
+    for i in range(400):
         lon, lat = rnd.uniform(-56, -44), rnd.uniform(-20, -8)
         boxes.append((f"T{i}", f"t{i}", (lon, lon + 0.1, lat, lat + 0.1)))
     agility = "camera_fov_deg = 2.0\n" + SCHEDULE.replace("time_limit_s = 30", "time_limit_s = 600")
