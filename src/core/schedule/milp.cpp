@@ -68,8 +68,10 @@ class CallerSigint {
   }
   CallerSigint(const CallerSigint&) = delete;
   CallerSigint& operator=(const CallerSigint&) = delete;
+  // Outside CBC (its linear relaxation solved first, say) there is nothing to put back.
   static void keep() {
     const std::lock_guard<std::mutex> lock(mutex_);
+    if (users_ == 0) return;
     struct sigaction now {};
     sigaction(SIGINT, nullptr, &now);
     if (now.sa_handler != saved_.sa_handler) sigaction(SIGINT, &saved_, nullptr);
@@ -281,6 +283,7 @@ MilpOutcome solve_milp(const Part& part, const std::vector<std::vector<std::uint
   if (stop.lp_stopped || !lp.isProvenOptimal()) {
     out.optimal = false;
     out.bound = kInf;
+    out.too_large = stop.lp_stopped;
     return out;
   }
   const double lp_bound = lp.getObjValue();

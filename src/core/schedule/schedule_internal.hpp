@@ -131,6 +131,7 @@ struct MilpOutcome {
   PartSchedule best;  // the start when nothing better was found
   double bound = 0;   // weight mode: upper bound on the weight
   bool optimal = false;
+  bool too_large = false;  // its linear relaxation not solved in the time: CBC did not start
 };
 // CBC stops by `seconds` of wall clock (its linear programmes too), polling the watch as it
 // goes; what the watch throws leaves once CBC has returned.

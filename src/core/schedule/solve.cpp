@@ -4,9 +4,10 @@
 // share). Not proven, CBC goes on when its bound is within 2 % of the best schedule (it is
 // closing on a proof); otherwise the local search goes on along the same trajectory for
 // nearly half the share (on large parts one long run reaches what runs started anew miss),
-// then CBC again from the best schedule. Proven, the exact solver for the least cost at that
-// weight. Time that parts leave unused goes, in a second round, to the exact solver on the
-// parts still unproven.
+// then CBC again from the best schedule; a part whose linear relaxation CBC could not solve
+// in its time leaves the search the whole share. Proven, the exact solver for the least cost
+// at that weight. Time that parts leave unused goes, in a second round, to the exact solver
+// on the parts still unproven.
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -37,6 +38,7 @@ struct PartState {
   std::vector<std::vector<std::uint32_t>> cliques;
   double bound = 0;
   bool optimal = false, cost_optimal = false, costs = false, cliques_built = false;
+  bool too_large = false;  // for CBC: the search has the part's time
 };
 
 class Solver {
@@ -89,8 +91,10 @@ class Solver {
     const bool close =
         st.best.feasible && st.bound - st.best.weight <= kCbcGoesOnGap * std::max(1.0, st.bound);
     if (!st.optimal && !close && searched && until(end) > 0) {
-      auto more = st.search->run(std::numeric_limits<std::uint64_t>::max(),
-                                 std::min(end, after(Clock::now(), kSearchShare * share)), watch_);
+      // A model too large for CBC leaves the search the whole share.
+      const auto until_then =
+          st.too_large ? end : std::min(end, after(Clock::now(), kSearchShare * share));
+      auto more = st.search->run(std::numeric_limits<std::uint64_t>::max(), until_then, watch_);
       if (more.feasible && more.weight > st.best.weight) st.best = std::move(more);
     }
     if (!st.optimal) weight_phase(i, end);
@@ -133,7 +137,7 @@ class Solver {
  private:
   void weight_phase(std::size_t i, Clock::time_point end) {
     auto& st = state_[i];
-    if (until(end) <= 0) return;
+    if (until(end) <= 0 || st.too_large) return;
     if (!st.cliques_built) {
       st.cliques = detail::clique_cover(c_.parts[i]);
       st.cliques_built = true;
@@ -142,6 +146,7 @@ class Solver {
     auto w = detail::solve_milp(c_.parts[i], st.cliques, st.best, false, 0.0, until(end), watch_);
     st.best = std::move(w.best);
     st.optimal = w.optimal;
+    st.too_large = w.too_large;
     st.bound = std::min(st.bound, std::max(w.bound, st.best.feasible ? st.best.weight : 0.0));
     st.cost_optimal = st.optimal && !st.costs;
   }
