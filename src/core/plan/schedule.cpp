@@ -126,18 +126,16 @@ constexpr std::size_t kCandidateBlock = 16;
 // caller's progress, called at most every 50 ms with the share of the limit used.
 class Budget {
  public:
-  Budget(double limit_s, Clock::time_point start, const std::function<void(double)>& progress)
+  // From now.
+  Budget(double limit_s, const std::function<void(double)>& progress)
       : limit_s_(limit_s),
-        end_(start +
+        start_(Clock::now()),
+        end_(start_ +
              std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(limit_s))),
         progress_(progress) {}
+  [[nodiscard]] Clock::time_point start() const { return start_; }
   [[nodiscard]] double left() const {
     return std::chrono::duration<double>(end_ - Clock::now()).count();
-  }
-  // Now plus `share` of the time left (none when it is over).
-  [[nodiscard]] Clock::time_point in(double share) const {
-    return Clock::now() + std::chrono::duration_cast<Clock::duration>(
-                              std::chrono::duration<double>(std::max(0.0, share * left())));
   }
   void poll() {
     if (!progress_) return;
@@ -151,7 +149,7 @@ class Budget {
 
  private:
   double limit_s_;
-  Clock::time_point end_, next_{};
+  Clock::time_point start_, end_, next_{};
   const std::function<void(double)>& progress_;
 };
 
@@ -1002,7 +1000,7 @@ void require_schedule(const Plan& plan) {
 // completed, ordered and explained.
 PlanSchedule solve_plan(const Plan& plan, std::vector<Acquisition> candidates,
                         const std::vector<Opportunity>& kept, const std::vector<PlanPass>& passes,
-                        Budget& budget, Clock::time_point t0) {
+                        Budget& budget) {
   PlanSchedule out;
   out.candidates = std::move(candidates);
   const std::vector<Acquisition>& cands = out.candidates;
@@ -1166,7 +1164,7 @@ PlanSchedule solve_plan(const Plan& plan, std::vector<Acquisition> candidates,
     out.optimal = true;
   out.bound = std::max(std::min(out.bound, reachable), out.objective);
   out.gap = out.bound > 0.0 ? (out.bound - out.objective) / out.bound : 0.0;
-  out.seconds = std::chrono::duration<double>(Clock::now() - t0).count();
+  out.seconds = std::chrono::duration<double>(Clock::now() - budget.start()).count();
   return out;
 }
 
@@ -1177,10 +1175,9 @@ PlanSchedule schedule_plan(const Plan& plan, const EarthOrientation& eop,
                            const std::vector<PlanPass>& passes,
                            const std::function<void(double)>& progress) {
   require_schedule(plan);
-  const auto t0 = Clock::now();
-  Budget budget(plan.schedule->time_limit_s, t0, progress);
+  Budget budget(plan.schedule->time_limit_s, progress);
   auto cands = schedule_candidates(plan, eop, kept, [&](double) { budget.poll(); });
-  return solve_plan(plan, std::move(cands), kept, passes, budget, t0);
+  return solve_plan(plan, std::move(cands), kept, passes, budget);
 }
 
 PlanSchedule schedule_plan(const Plan& plan, std::vector<Acquisition> candidates,
@@ -1188,9 +1185,8 @@ PlanSchedule schedule_plan(const Plan& plan, std::vector<Acquisition> candidates
                            const std::vector<PlanPass>& passes,
                            const std::function<void(double)>& progress) {
   require_schedule(plan);
-  const auto t0 = Clock::now();
-  Budget budget(plan.schedule->time_limit_s, t0, progress);
-  return solve_plan(plan, std::move(candidates), kept, passes, budget, t0);
+  Budget budget(plan.schedule->time_limit_s, progress);
+  return solve_plan(plan, std::move(candidates), kept, passes, budget);
 }
 
 const char* reason_text(UnscheduledReason reason) {
