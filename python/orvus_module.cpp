@@ -359,7 +359,8 @@ py::dict plan_tables(const std::string& path) {
     orvus::write_passes_csv(plan, passes, p);
     texts["passes"] = std::move(p).str();
     if (plan.schedule) {
-      const orvus::PlanSchedule s = orvus::schedule_plan(plan, *eop, kept, passes);
+      const orvus::PlanSchedule s =
+          orvus::schedule_plan(plan, *eop, kept, passes, [&](double) { check_signals(); });
       std::ostringstream a, u, j;
       orvus::write_schedule_csv(plan, passes, s, a);
       orvus::write_unscheduled_csv(plan, s, u);
@@ -500,9 +501,11 @@ class PlanOutputs {
           passes = list.size();
           folder_->write_passes(*plan_, list);
         }
-        // The schedule, here on the client, from every task's opportunities.
+        // The schedule, here on the client, from every task's opportunities (Ctrl-C stops it).
         if (plan_->schedule) {
-          schedule = orvus::schedule_plan(*plan_, *eop, kept, list);
+          SignalCheck check_signals;
+          schedule =
+              orvus::schedule_plan(*plan_, *eop, kept, list, [&](double) { check_signals(); });
           folder_->write_schedule(*plan_, list, *schedule);
         }
       }

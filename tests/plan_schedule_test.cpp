@@ -450,6 +450,41 @@ TEST(SchedulePlans, SmallPlansAgreeWithEverySubsetOfTheirCandidates) {
   EXPECT_GT(binding, 0);  // the constraints did cut
 }
 
+// Two points on one pass at rolls of +25 and -25 degrees: rolling 50 degrees at 1.5 deg/s after
+// 10 s of settling needs 43.3 s between the images. Those 40 s apart allow one image only (a
+// model that looked for conflicts within a shorter window, e.g. settle + max_roll / rate = 30 s,
+// would take both); 45 s apart, both.
+TEST(SchedulePlans, TheTransitionBetweenTwoImagesOfAPassDecidesWhetherBothFit) {
+  ScratchDir dir;
+  dir.write("t.csv", "id,name,lon,lat\nA,a,-47.0,-15.0\nB,b,-50.0,-17.0\n");
+  dir.write("plan.toml", plan_text("t.csv",
+                                   "max_roll_deg = 30\ncamera_fov_deg = 2\nroll_rate_deg_s = 1.5\n"
+                                   "settle_s = 10\nmin_imaging_s = 2\n",
+                                   "\n[schedule]\ntime_limit_s = 5\n"));
+  const Plan plan = load_plan(dir.file("plan.toml"));
+  const Checker check(plan, {});
+  auto at = [&](double s) {
+    return normalise(UtcInstant{plan.interval.start.day, plan.interval.start.seconds + s});
+  };
+  for (const double apart : {40.0, 45.0}) {
+    std::vector<Acquisition> cands(2);
+    for (std::size_t i = 0; i < 2; ++i) {
+      Acquisition& a = cands[i];
+      a.opportunity = i;
+      a.target = i;
+      a.roll_deg = i == 0 ? 25.0 : -25.0;
+      const double start = 5000.0 + static_cast<double>(i) * (2.0 + apart);
+      a.start_utc = at(start);
+      a.end_utc = at(start + 2.0);
+      a.imaging_s = 2.0;
+    }
+    const PlanSchedule s = schedule_plan(plan, cands, {}, {});
+    expect_sound(plan, check, s);
+    EXPECT_EQ(s.acquisitions.size(), apart == 40.0 ? 1U : 2U) << apart << " s apart";
+    EXPECT_TRUE(s.optimal);
+  }
+}
+
 // The bundled example through orvus-plan: its tables re-read and re-checked, the reasons of
 // its unscheduled targets, and the same files from a second run.
 TEST(SchedulePlans, TheExampleThroughOrvusPlanIsFeasibleAsWritten) {

@@ -3,11 +3,16 @@
 #include "orvus/schedule.hpp"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cmath>
+#include <csignal>
 #include <random>
 #include <set>
+#include <thread>
 
 #include "../bench/spot5.hpp"
 #include "core/schedule/schedule_internal.hpp"
@@ -252,6 +257,72 @@ TEST(Schedule, ShortTimeLimitStillGivesAFeasibleSchedule) {
   expect_feasible(p, r);
   EXPECT_GT(r.objective, 0.0);
   EXPECT_FALSE(r.optimal);  // the known best is far from the linear bound
+}
+
+// A model whose first linear programme takes CBC much longer than the limit (20,000
+// candidates under 2,000 long overlapping packing rows): the limit still holds, with the local
+// search's schedule.
+TEST(Schedule, TheTimeLimitHoldsThroughCbcsFirstLinearProgramme) {
+  std::mt19937 rng(5);
+  ScheduleProblem p;
+  const std::size_t n = 20000, width = 2000, step = 10;
+  for (std::size_t c = 0; c < n; ++c) {
+    p.candidates.push_back({1.0 + static_cast<double>(rng() % 5), {{}}});
+    for (std::size_t d = 1; d <= 3 && c + d < n; ++d)
+      p.forbidden_pairs.push_back({{{c, 0}, {c + d, 0}}});
+  }
+  for (std::size_t first = 0; first + width <= n; first += step) {
+    orvus::ScheduleRow row;
+    for (std::size_t c = first; c < first + width; ++c)
+      row.terms.push_back({{c, 0}, 1.0 + static_cast<double>(rng() % 3)});
+    row.upper = 150.0 + static_cast<double>(rng() % 50);
+    p.rows.push_back(std::move(row));
+  }
+  orvus::ScheduleOptions opt;
+  opt.time_limit_s = 2.0;
+  const auto t0 = std::chrono::steady_clock::now();
+  const auto r = orvus::solve_schedule(p, opt);
+  const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  EXPECT_LT(took, opt.time_limit_s + 1.0);
+  expect_feasible(p, r);
+  EXPECT_GT(r.objective, 0.0);
+  EXPECT_FALSE(r.optimal);
+}
+
+// Ctrl-C while CBC searches: the caller's handler sees it, the progress throws, and the
+// exception leaves the solve within a moment (not at the end of CBC's share of a minute), the
+// caller's handler still in place.
+std::atomic<bool> interrupted{false};
+extern "C" void on_interrupt(int) {
+  interrupted = true;
+}
+struct Interrupt {};
+
+TEST(Schedule, ACallersInterruptStopsCbcAndLeavesAsThrown) {
+  const auto p = spot5::to_problem(spot5::read(std::string(ORVUS_TEST_DATA) + "/spot5/1401.spot"));
+  struct sigaction mine {
+  }, before{}, after{};
+  mine.sa_handler = on_interrupt;
+  sigemptyset(&mine.sa_mask);
+  sigaction(SIGINT, &mine, &before);
+  orvus::ScheduleOptions opt;
+  opt.time_limit_s = 60.0;
+  opt.search_moves = 100;  // CBC from the start
+  opt.progress = [](double) {
+    if (interrupted.exchange(false)) throw Interrupt{};  // once, as Python raises it
+  };
+  interrupted = false;
+  std::thread ctrl_c([] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    kill(getpid(), SIGINT);
+  });
+  const auto t0 = std::chrono::steady_clock::now();
+  EXPECT_THROW(orvus::solve_schedule(p, opt), Interrupt);
+  const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  ctrl_c.join();
+  EXPECT_LT(took, 1.5);
+  sigaction(SIGINT, &before, &after);
+  EXPECT_EQ(after.sa_handler, on_interrupt);
 }
 
 TEST(Schedule, CliqueCoverHoldsEveryConflictAndOnlyConflicts) {

@@ -29,6 +29,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <iosfwd>
 #include <optional>
 #include <string>
@@ -89,7 +90,7 @@ struct PlanSchedule {
   double gap = 0.0;            // (bound - objective) / bound; 0 when nothing can be acquired
   bool optimal = false;        // the objective is proven the largest
   double seconds = 0.0;        // wall clock of the candidates, the model and the solve
-  double solve_seconds = 0.0;  // of the solver alone
+  double solve_seconds = 0.0;  // of the solver (the relaxation, neighbourhoods and CBC)
 };
 
 // The ascending nodes (the true-of-date position's z turning from negative to positive) of
@@ -99,23 +100,31 @@ ORVUS_API std::vector<UtcInstant> ascending_nodes(const Propagator& orbit, const
 
 // The candidates of the kept opportunities (as select_opportunities gives them), computed on
 // the machine's threads; satellites' agility as the plan gives it (roll_rate_deg_s is not
-// used here). Same input, same candidates.
-ORVUS_API std::vector<Acquisition> schedule_candidates(const Plan& plan,
-                                                       const EarthOrientation& eop,
-                                                       const std::vector<Opportunity>& kept);
+// used here). Same input, same candidates. `progress` as for plan_opportunities (see
+// plan.hpp), with the share of the candidates made.
+ORVUS_API std::vector<Acquisition> schedule_candidates(
+    const Plan& plan, const EarthOrientation& eop, const std::vector<Opportunity>& kept,
+    const std::function<void(double)>& progress = {});
 
 // The schedule of a plan with [schedule] from its kept opportunities and its passes (as
-// plan_passes gives them), the solver given the plan's time limit: the best schedule found
-// (always feasible, the empty one at worst), completed by any candidate that still fits.
-// Same input, same schedule whenever the solver proves its optimum within the limit. Raises
-// Error (kind usage) for a plan without [schedule].
+// plan_passes gives them): the best schedule found (always feasible, the empty one at worst),
+// completed by any candidate that still fits. The plan's time limit bounds the whole step on
+// the wall clock (candidates, model, relaxation, neighbourhoods, CBC and completion, within a
+// small margin); a model too large for the time left keeps the relaxation's and the local
+// search's schedule and its bound. Same input, same schedule whenever the solver proves its
+// optimum within the limit. `progress`, when given, is called on the calling thread about
+// every 50 ms with the share of the time limit used; it may throw to stop the step (a
+// caller's interrupt), and the exception leaves as thrown. Raises Error (kind usage) for a
+// plan without [schedule].
 ORVUS_API PlanSchedule schedule_plan(const Plan& plan, const EarthOrientation& eop,
                                      const std::vector<Opportunity>& kept,
-                                     const std::vector<PlanPass>& passes);
-// The same from candidates already made.
+                                     const std::vector<PlanPass>& passes,
+                                     const std::function<void(double)>& progress = {});
+// The same from candidates already made (the time limit counted from this call).
 ORVUS_API PlanSchedule schedule_plan(const Plan& plan, std::vector<Acquisition> candidates,
                                      const std::vector<Opportunity>& kept,
-                                     const std::vector<PlanPass>& passes);
+                                     const std::vector<PlanPass>& passes,
+                                     const std::function<void(double)>& progress = {});
 
 // "no opportunity", "conflicts", "imaging time" or "recorder".
 ORVUS_API const char* reason_text(UnscheduledReason reason);

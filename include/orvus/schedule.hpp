@@ -27,6 +27,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <vector>
 
@@ -94,7 +95,9 @@ struct ScheduleProblem {
 };
 
 struct ScheduleOptions {
-  double time_limit_s = 60.0;  // wall clock for the whole solve (> 0)
+  // Wall clock for the whole solve (> 0): the local search, CBC (its first linear programme
+  // included) and the neighbourhoods stop by it.
+  double time_limit_s = 60.0;
   // Moves of the tabu search per independent part; 0 chooses from the part's size. A move
   // count (not a time) bounds it so that the same input gives the same warm start.
   std::uint64_t search_moves = 0;
@@ -103,6 +106,10 @@ struct ScheduleOptions {
   // A schedule to start from (per candidate the value taken, -1 for none; empty: none): the
   // search starts from it in each part where it is feasible, instead of from the greedy.
   std::vector<int> start;
+  // When given, called on the calling thread about every 50 ms while the solve runs, with the
+  // share of the time limit used (0 to 1); it may throw to stop the solve (a caller's
+  // interrupt), and the exception leaves as thrown, CBC stopped first.
+  std::function<void(double)> progress;
 };
 
 struct ScheduleResult {

@@ -3,6 +3,7 @@
 import datetime as dt
 import json
 import os
+import random
 import signal
 import socket
 import random
@@ -140,6 +141,67 @@ def test_a_cluster_writes_what_orvus_plan_writes_even_when_a_worker_dies(tmp_pat
         got = [(tmp_path / name / f).read_bytes() for f in files]
         assert got == expected, name
     assert killed, "a worker should have been killed while it held tasks"
+
+
+def crowded_schedule(tmp_path):
+    """400 boxes crowded around Brasilia over six days, day and night, with SCHEDULE's tight
+    imaging time and recorder, and ten minutes to solve: a schedule of many seconds (half a
+    minute on a loaded machine), after a sweep of one or two."""
+    rnd = random.Random(3)
+    boxes = []
+    for i in range(400):
+        lon, lat = rnd.uniform(-56, -44), rnd.uniform(-20, -8)
+        boxes.append((f"T{i}", f"t{i}", (lon, lon + 0.1, lat, lat + 0.1)))
+    agility = "camera_fov_deg = 2.0\n" + SCHEDULE.replace("time_limit_s = 30", "time_limit_s = 600")
+    agility = agility.replace("[constraints]\nmin_sun_elevation_deg = 5.0\n", "")
+    return write_plan(tmp_path, "swath", boxes=boxes, constraints=agility, end="2025-07-26T00:00:00")
+
+
+def stopped_by_ctrl_c(call):
+    """Runs call(interrupt), interrupt(delay) sending this process a SIGINT `delay` seconds
+    later: the seconds from the SIGINT to the KeyboardInterrupt that stops the call."""
+    previous = signal.signal(signal.SIGINT, signal.default_int_handler)
+    sent, timers = [], []
+
+    def send():
+        sent.append(time.monotonic())
+        os.kill(os.getpid(), signal.SIGINT)
+
+    def interrupt(delay):
+        timers.append(threading.Timer(delay, send))
+        timers[-1].start()
+
+    try:
+        with pytest.raises(KeyboardInterrupt):
+            call(interrupt)
+        return time.monotonic() - sent[0]
+    finally:
+        for t in timers:
+            t.cancel()
+        signal.signal(signal.SIGINT, previous)
+
+
+def test_ctrl_c_stops_a_schedule_on_this_machine_and_on_a_clusters_client(tmp_path, client):
+    from orvus import distributed
+
+    plan = crowded_schedule(tmp_path)
+    sweep = time.monotonic()
+    orvus.plan(plan)  # the sweep alone: the interrupt comes once the schedule runs
+    sweep = time.monotonic() - sweep
+
+    def here(interrupt):
+        interrupt(1.5 * sweep + 0.5)
+        orvus.plan(plan, tables=True)
+
+    assert stopped_by_ctrl_c(here) < 1.0
+
+    # The cluster's run schedules on the client once the last task is in.
+    def on_a_cluster(interrupt):
+        distributed.run(client, plan, tmp_path / "cluster",
+                        on_result=lambda done, total: done == total and interrupt(0.5))
+
+    assert stopped_by_ctrl_c(on_a_cluster) < 1.0
+    assert not (tmp_path / "cluster" / "schedule.csv").exists()
 
 
 def test_a_failed_task_names_its_targets(tmp_path, client):

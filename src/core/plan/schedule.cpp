@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cmath>
 #include <exception>
+#include <functional>
 #include <limits>
 #include <map>
 #include <mutex>
@@ -113,6 +114,63 @@ std::optional<Acquisition> candidate_of(const Plan& plan, const EarthOrientation
   return a;
 }
 
+// ---- the time budget ----
+
+// Of the plan's time limit, kept for what follows the solver (completion, order, reasons):
+// a fixed part and a share.
+constexpr double kFinishS = 0.2, kFinishShare = 0.02;
+// Candidates made between two calls of the caller's progress, per thread.
+constexpr std::size_t kCandidateBlock = 16;
+
+// The schedule step's one time budget, from its start to the plan's time limit, and the
+// caller's progress, called at most every 50 ms with the share of the limit used.
+class Budget {
+ public:
+  // From now.
+  Budget(double limit_s, const std::function<void(double)>& progress)
+      : limit_s_(limit_s),
+        start_(Clock::now()),
+        end_(start_ +
+             std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(limit_s))),
+        progress_(progress) {}
+  [[nodiscard]] Clock::time_point start() const { return start_; }
+  [[nodiscard]] double left() const {
+    return std::chrono::duration<double>(end_ - Clock::now()).count();
+  }
+  void poll() {
+    if (!progress_) return;
+    const auto now = Clock::now();
+    if (now < next_) return;
+    next_ = now + std::chrono::milliseconds(50);
+    progress_(std::clamp(1.0 - left() / limit_s_, 0.0, 1.0));
+  }
+  [[nodiscard]] bool has_progress() const { return static_cast<bool>(progress_); }
+  [[nodiscard]] double limit_s() const { return limit_s_; }
+
+ private:
+  double limit_s_;
+  Clock::time_point start_, end_, next_{};
+  const std::function<void(double)>& progress_;
+};
+
+// job(i) for every i in [0, n) on `threads` threads, the caller's progress called with the
+// share done between blocks (and so on the calling thread).
+void in_blocks(std::size_t n, const std::function<void(std::size_t)>& job, int threads,
+               const std::function<void(double)>& progress) {
+  if (!progress) {
+    parallel_for(n, job, threads);
+    return;
+  }
+  const std::size_t block = kCandidateBlock * static_cast<std::size_t>(std::max(threads, 1));
+  for (std::size_t first = 0; first < n; first += block) {
+    progress(static_cast<double>(first) / static_cast<double>(n));
+    const std::size_t count = std::min(block, n - first);
+    parallel_for(
+        count, [&](std::size_t i) { job(first + i); }, threads);
+  }
+  progress(1.0);
+}
+
 // ---- the model ----
 
 // A candidate on the time line of the plan (seconds from its start).
@@ -215,7 +273,7 @@ struct Model {
 // at most the imaging time of each revolution, hold less) are left out.
 void recorder_rows(const Plan& plan, const std::vector<Acquisition>& cands,
                    const std::vector<Slot>& slots, const std::vector<std::size_t>& mine,
-                   const std::vector<Window>& w, Model& m) {
+                   const std::vector<Window>& w, Model& m, Budget& budget) {
   const SatelliteAgility& ag = plan.satellites.at(cands[mine.front()].satellite).agility;
   const double R = *ag.recorder_gbit;
   const double per_revolution = ag.max_imaging_s_per_orbit && ag.imaging_gbit_s
@@ -239,6 +297,7 @@ void recorder_rows(const Plan& plan, const std::vector<Acquisition>& cands,
     if (first_in == past) continue;  // no image there: no level to check
     const std::size_t stop = static_cast<std::size_t>(past - ends.begin());
     for (std::size_t k = 0; k <= q; ++k) {
+      budget.poll();
       const double after_a = k == 0 ? -kInf : w[k - 1].a;
       const std::size_t begin = static_cast<std::size_t>(
           std::upper_bound(ends.begin(), ends.end(), after_a) - ends.begin());
@@ -260,7 +319,8 @@ void recorder_rows(const Plan& plan, const std::vector<Acquisition>& cands,
 }
 
 Model build_model(const Plan& plan, const std::vector<Acquisition>& cands,
-                  const std::vector<Slot>& slots, const std::vector<std::vector<Window>>& windows) {
+                  const std::vector<Slot>& slots, const std::vector<std::vector<Window>>& windows,
+                  Budget& budget) {
   Model m;
   ScheduleProblem& p = m.problem;
   const double span = std::max(since_epoch(plan.interval.start, plan.interval.end), 1e-9);
@@ -295,6 +355,7 @@ Model build_model(const Plan& plan, const std::vector<Acquisition>& cands,
     const SatelliteAgility& ag = plan.satellites[s].agility;
     const double longest = ag.settle_s + 2.0 * ag.max_roll_deg / ag.roll_rate_deg_s;
     for (std::size_t i = 0; i < mine.size(); ++i) {
+      budget.poll();
       const Slot& si = slots[mine[i]];
       for (std::size_t j = i + 1; j < mine.size(); ++j) {
         const Slot& sj = slots[mine[j]];
@@ -303,7 +364,7 @@ Model build_model(const Plan& plan, const std::vector<Acquisition>& cands,
           p.forbidden_pairs.push_back({{{mine[i], 0}, {mine[j], 0}}});
       }
     }
-    if (ag.recorder_gbit) recorder_rows(plan, cands, slots, mine, windows[s], m);
+    if (ag.recorder_gbit) recorder_rows(plan, cands, slots, mine, windows[s], m, budget);
   }
   return m;
 }
@@ -456,7 +517,7 @@ class Relax {
     }
   }
 
-  Relaxation run(std::size_t iterations, Clock::time_point deadline) {
+  Relaxation run(std::size_t iterations, Clock::time_point deadline, Budget& budget) {
     Relaxation out;
     out.start.assign(n_, -1);
     std::vector<double> lambda(plan_.targets.size(), 0.0), mu(rhs_.size(), 0.0);
@@ -469,7 +530,9 @@ class Relax {
       integral = integral && weight_[c] == std::floor(weight_[c]);
     double theta = 2.0;
     std::size_t since_better = 0;
-    for (std::size_t it = 0; it < iterations && Clock::now() < deadline; ++it) {
+    // The first step always: its chains are a bound and its repair a schedule.
+    for (std::size_t it = 0; it < iterations && (it == 0 || Clock::now() < deadline); ++it) {
+      budget.poll();
       // The priced chains.
       double value = 0.0;
       for (std::size_t t = 0; t < lambda.size(); ++t) value += has[t] ? lambda[t] : 0.0;
@@ -507,7 +570,9 @@ class Relax {
         lambda[t] = std::max(0.0, lambda[t] - step * g_target[t]);
       for (std::size_t r = 0; r < mu.size(); ++r) mu[r] = std::max(0.0, mu[r] - step * g_row[r]);
     }
-    if (out.objective < out.bound - 1e-9 * std::max(1.0, out.bound)) improve(out, deadline);
+    if (out.objective < out.bound - 1e-9 * std::max(1.0, out.bound)) {
+      improve(out, deadline, budget);
+    }
     return out;
   }
 
@@ -516,7 +581,7 @@ class Relax {
   // within a pass, where a target has one image at most), preferring targets with fewer
   // images, kept when the schedule's priority does not drop and the satellite's revolutions
   // and recorder still hold. Rounds until three bring nothing more, or the deadline.
-  void improve(Relaxation& out, Clock::time_point deadline) {
+  void improve(Relaxation& out, Clock::time_point deadline, Budget& budget) {
     std::vector<long> holder(plan_.targets.size(), -1);  // the candidate acquiring it
     std::vector<double> alternatives(plan_.targets.size(), 0.0);
     for (std::size_t c = 0; c < n_; ++c) {
@@ -540,6 +605,7 @@ class Relax {
     for (int quiet = 0, round = 0; quiet < 3 && round < 50 && Clock::now() < deadline; ++round) {
       bool better = false;
       for (std::size_t k = 0; k < passes.size() && Clock::now() < deadline; ++k) {
+        budget.poll();
         const auto& members = passes[k];
         double before = 0.0;
         for (const std::size_t c : members) {
@@ -746,12 +812,13 @@ class Neighbourhoods {
   }
 
   // x: per candidate 0 (taken) or -1, a feasible schedule, improved in place.
-  void run(std::vector<int>& x, Clock::time_point deadline) {
+  void run(std::vector<int>& x, Clock::time_point deadline, Budget& budget) {
     for (int round = 0; round < 20 && Clock::now() < deadline; ++round) {
       bool better = false;
       for (std::size_t t = 0; t < of_target_.size() && Clock::now() < deadline; ++t) {
+        budget.poll();
         if (of_target_[t].empty() || acquired(t, x)) continue;
-        better = solve(around(t), x, deadline) || better;
+        better = solve(around(t), x, deadline, budget) || better;
       }
       if (!better) break;
     }
@@ -781,7 +848,7 @@ class Neighbourhoods {
 
   // Solves the neighbourhood with the rest fixed; whether x got better.
   bool solve(const std::vector<std::size_t>& targets, std::vector<int>& x,
-             Clock::time_point deadline) {
+             Clock::time_point deadline, Budget& budget) {
     const double left = std::chrono::duration<double>(deadline - Clock::now()).count();
     if (left < 0.05) return false;
     for (const std::size_t t : targets) free_[t] = 1;
@@ -838,6 +905,7 @@ class Neighbourhoods {
     ScheduleOptions opt;
     opt.time_limit_s = std::min(kNeighbourhoodLimit, left);
     opt.start = std::move(start);
+    if (budget.has_progress()) opt.progress = [&](double) { budget.poll(); };
     const ScheduleResult r = solve_schedule(sub, opt);
     const double tolerance = 1e-9 * std::max(1.0, weight);
     if (!r.feasible || r.objective < weight - tolerance ||
@@ -885,11 +953,12 @@ std::vector<UtcInstant> ascending_nodes(const Propagator& orbit, const UtcInstan
 }
 
 std::vector<Acquisition> schedule_candidates(const Plan& plan, const EarthOrientation& eop,
-                                             const std::vector<Opportunity>& kept) {
+                                             const std::vector<Opportunity>& kept,
+                                             const std::function<void(double)>& progress) {
   std::vector<std::optional<Acquisition>> made(kept.size());
-  parallel_for(
+  in_blocks(
       kept.size(), [&](std::size_t i) { made[i] = candidate_of(plan, eop, kept[i], i); },
-      kept.size() >= 8 ? machine_threads() : 1);
+      kept.size() >= 8 ? machine_threads() : 1, progress);
   // Revolutions: 1 at the plan's start, one more at each ascending node.
   std::vector<std::vector<double>> nodes(plan.satellites.size());
   for (std::size_t s = 0; s < plan.satellites.size(); ++s) {
@@ -925,23 +994,13 @@ void require_schedule(const Plan& plan) {
   }
 }
 
-}  // namespace
-
-PlanSchedule schedule_plan(const Plan& plan, const EarthOrientation& eop,
-                           const std::vector<Opportunity>& kept,
-                           const std::vector<PlanPass>& passes) {
-  require_schedule(plan);
-  const auto t0 = std::chrono::steady_clock::now();
-  PlanSchedule s = schedule_plan(plan, schedule_candidates(plan, eop, kept), kept, passes);
-  s.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-  return s;
-}
-
-PlanSchedule schedule_plan(const Plan& plan, std::vector<Acquisition> candidates,
-                           const std::vector<Opportunity>& kept,
-                           const std::vector<PlanPass>& passes) {
-  require_schedule(plan);
-  const auto t0 = std::chrono::steady_clock::now();
+// The schedule of the candidates within the budget: the relaxation for at most a quarter of
+// the solver's time, its schedule improved neighbourhood by neighbourhood until three
+// quarters of it (they stop earlier when a round brings nothing), then the solver from there;
+// completed, ordered and explained.
+PlanSchedule solve_plan(const Plan& plan, std::vector<Acquisition> candidates,
+                        const std::vector<Opportunity>& kept, const std::vector<PlanPass>& passes,
+                        Budget& budget) {
   PlanSchedule out;
   out.candidates = std::move(candidates);
   const std::vector<Acquisition>& cands = out.candidates;
@@ -954,28 +1013,27 @@ PlanSchedule schedule_plan(const Plan& plan, std::vector<Acquisition> candidates
   std::vector<char> taken(cands.size(), 0);
   bool filled = false;
   if (!cands.empty()) {
-    const Model m = build_model(plan, cands, slots, windows);
-    // The relaxation for at most a quarter of the time, its schedule improved neighbourhood by
-    // neighbourhood until half the time, then the solver from there.
-    const double limit = plan.schedule->time_limit_s;
-    const auto relax_end =
-        std::chrono::steady_clock::now() +
-        std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(limit / 4.0));
+    const Model m = build_model(plan, cands, slots, windows, budget);
+    const auto solver_t0 = Clock::now();
+    // The solver's time: what is left, but for the finish.
+    const double finish = kFinishS + kFinishShare * budget.limit_s();
+    auto share_end = [&](double share) {
+      return solver_t0 + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(
+                             std::max(0.0, share * (budget.left() - finish))));
+    };
     const Relaxation rel =
-        Relax(plan, cands, slots, windows, m.problem).run(kRelaxSteps, relax_end);
+        Relax(plan, cands, slots, windows, m.problem).run(kRelaxSteps, share_end(0.25), budget);
     ScheduleOptions opt;
     std::vector<int> start = rel.start;
     if (rel.objective < rel.bound - 1e-9 * std::max(1.0, rel.bound)) {
-      Neighbourhoods(cands, plan.targets.size(), m.problem)
-          .run(start, t0 + std::chrono::duration_cast<Clock::duration>(
-                               std::chrono::duration<double>(limit / 2.0)));
+      Neighbourhoods(cands, plan.targets.size(), m.problem).run(start, share_end(0.75), budget);
     }
     double start_weight = 0.0;
     for (std::size_t c = 0; c < cands.size(); ++c)
       if (start[c] >= 0) start_weight += m.problem.candidates[c].weight;
-    opt.time_limit_s = std::max(
-        0.05, limit - std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
+    opt.time_limit_s = std::max(0.05, budget.left() - finish);
     opt.start = start;
+    if (budget.has_progress()) opt.progress = [&](double) { budget.poll(); };
     const ScheduleResult r = solve_schedule(m.problem, opt);
     // The solver's schedule, unless it did worse than the one it was given.
     const bool given = r.objective < start_weight - 1e-9 * std::max(1.0, start_weight);
@@ -985,8 +1043,7 @@ PlanSchedule schedule_plan(const Plan& plan, std::vector<Acquisition> candidates
     const double objective = given ? start_weight : r.objective;
     out.optimal =
         (r.optimal && !given) || (rel.bound <= objective + 1e-9 * std::max(1.0, rel.bound));
-    out.solve_seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    out.solve_seconds = std::chrono::duration<double>(Clock::now() - solver_t0).count();
   }
   // Completed by any candidate that still fits, the most valuable first.
   Selection sel(plan, cands, slots, windows);
@@ -1006,6 +1063,7 @@ PlanSchedule schedule_plan(const Plan& plan, std::vector<Acquisition> candidates
     return std::fabs(cands[x].roll_deg) < std::fabs(cands[y].roll_deg);
   });
   for (const std::size_t c : rest) {
+    budget.poll();
     if (acquired[cands[c].target] || sel.fails(c) != 0) continue;
     sel.add(c);
     taken[c] = 1;
@@ -1083,6 +1141,7 @@ PlanSchedule schedule_plan(const Plan& plan, std::vector<Acquisition> candidates
   for (std::size_t c = 0; c < cands.size(); ++c) {
     const std::size_t t = cands[c].target;
     if (acquired[t]) continue;
+    budget.poll();
     furthest[t] = std::max(furthest[t], sel.fails(c));
   }
   for (std::size_t t = 0; t < plan.targets.size(); ++t) {
@@ -1096,11 +1155,38 @@ PlanSchedule schedule_plan(const Plan& plan, std::vector<Acquisition> candidates
                                   : UnscheduledReason::recorder;
     out.unscheduled.push_back(u);
   }
-  if (cands.empty()) out.optimal = true;
-  out.bound = std::max(out.bound, out.objective);
+  // Nothing beats every target that has a candidate: the bound when the solver's is looser
+  // (a relaxation cut short by the clock).
+  double reachable = 0.0;
+  for (std::size_t t = 0; t < plan.targets.size(); ++t)
+    if (acquired[t] || furthest[t] >= 0) reachable += plan.targets[t].priority;
+  if (cands.empty() || out.objective >= reachable - 1e-9 * std::max(1.0, reachable))
+    out.optimal = true;
+  out.bound = std::max(std::min(out.bound, reachable), out.objective);
   out.gap = out.bound > 0.0 ? (out.bound - out.objective) / out.bound : 0.0;
-  out.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  out.seconds = std::chrono::duration<double>(Clock::now() - budget.start()).count();
   return out;
+}
+
+}  // namespace
+
+PlanSchedule schedule_plan(const Plan& plan, const EarthOrientation& eop,
+                           const std::vector<Opportunity>& kept,
+                           const std::vector<PlanPass>& passes,
+                           const std::function<void(double)>& progress) {
+  require_schedule(plan);
+  Budget budget(plan.schedule->time_limit_s, progress);
+  auto cands = schedule_candidates(plan, eop, kept, [&](double) { budget.poll(); });
+  return solve_plan(plan, std::move(cands), kept, passes, budget);
+}
+
+PlanSchedule schedule_plan(const Plan& plan, std::vector<Acquisition> candidates,
+                           const std::vector<Opportunity>& kept,
+                           const std::vector<PlanPass>& passes,
+                           const std::function<void(double)>& progress) {
+  require_schedule(plan);
+  Budget budget(plan.schedule->time_limit_s, progress);
+  return solve_plan(plan, std::move(candidates), kept, passes, budget);
 }
 
 const char* reason_text(UnscheduledReason reason) {

@@ -5,15 +5,30 @@
 // of the cover (sum <= 1; the one-value-per-candidate rule is among the conflicts), one per
 // forbidden triple (x(a) + x(b) + x(c) <= 2), the packing rows, the general rows, and in cost
 // mode the least weight (sum of weight * x >= min_weight).
-#include <Cbc_C_Interface.h>
+//
+// CBC keeps its own time limit between nodes only; its linear programmes (the first one of a
+// large model can take minutes) are watched by an event handler of Clp, and its search by one
+// of CBC, both polling the caller's watch: the clock or an interrupt stops them, and an
+// exception from the watch is kept until CBC has returned (none may pass through it).
+#include <signal.h>
 
+#include <CbcEventHandler.hpp>
+#include <CbcModel.hpp>
+#include <CbcSolver.hpp>
+#include <ClpEventHandler.hpp>
+#include <ClpSimplex.hpp>
+#include <CoinError.hpp>
+#include <OsiClpSolverInterface.hpp>
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <csignal>
 #include <cstdlib>
+#include <exception>
 #include <limits>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <string>
 
@@ -24,10 +39,11 @@ namespace {
 
 // Below this many seconds for CBC, no preprocessing (see solve_milp).
 constexpr double kNoPreprocessBelowS = 2.0;
-
-struct ModelDeleter {
-  void operator()(Cbc_Model* m) const { Cbc_deleteModel(m); }
-};
+// How long past CBC's own time limit its linear programmes may run before they are stopped:
+// a fixed part and a share of its time.
+constexpr double kLpGraceS = 0.1, kLpGraceShare = 0.02;
+// CBC is not started with less time than this left after the linear relaxation.
+constexpr double kLeastCbcS = 0.05;
 
 constexpr double kInf = std::numeric_limits<double>::max();
 
@@ -36,11 +52,100 @@ double bound_or_inf(double b) {
   return b > 0 ? kInf : -kInf;
 }
 
+// CBC puts a Ctrl-C handler of its own in place during its search, which would take the
+// caller's interrupt for itself (CBC would stop, the caller never know). While any CBC runs,
+// the handler found before the first is put back whenever CBC has changed it, and after the
+// last.
+class CallerSigint {
+ public:
+  CallerSigint() {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (users_++ == 0) sigaction(SIGINT, nullptr, &saved_);
+  }
+  ~CallerSigint() {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (--users_ == 0) sigaction(SIGINT, &saved_, nullptr);
+  }
+  CallerSigint(const CallerSigint&) = delete;
+  CallerSigint& operator=(const CallerSigint&) = delete;
+  // Outside CBC (its linear relaxation solved first, say) there is nothing to put back.
+  static void keep() {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (users_ == 0) return;
+    struct sigaction now {};
+    sigaction(SIGINT, nullptr, &now);
+    if (now.sa_handler != saved_.sa_handler) sigaction(SIGINT, &saved_, nullptr);
+  }
+
+ private:
+  static inline std::mutex mutex_;
+  static inline int users_ = 0;
+  static inline struct sigaction saved_ {};
+};
+
+// How often the Ctrl-C handler is checked while CBC runs.
+constexpr auto kSigintCheck = std::chrono::milliseconds(1);
+
+// What stops CBC, shared by its handlers and their clones: the end of its time, or the watch
+// (whose exception is kept for the caller).
+struct Stop {
+  Watch* watch = nullptr;
+  Clock::time_point end;
+  std::exception_ptr error;
+  bool stopped = false;
+  bool lp_stopped = false;  // a linear programme left unsolved
+  Clock::time_point next_sigint_check{};
+  bool now() {
+    const auto t = Clock::now();
+    if (t >= next_sigint_check) {
+      CallerSigint::keep();
+      next_sigint_check = t + kSigintCheck;
+    }
+    if (stopped) return true;
+    try {
+      watch->poll();
+    } catch (...) {
+      error = std::current_exception();
+      stopped = true;
+      return true;
+    }
+    stopped = t >= end;
+    return stopped;
+  }
+};
+
+class ClpStop : public ClpEventHandler {
+ public:
+  explicit ClpStop(Stop* stop) : stop_(stop) {}
+  int event(Event e) override {
+    // Each iteration and each factorization: the clock costs nothing beside them.
+    if (e != endOfIteration && e != endOfFactorization) return -1;
+    if (!stop_->now()) return -1;
+    stop_->lp_stopped = true;
+    return 0;
+  }
+  [[nodiscard]] ClpEventHandler* clone() const override { return new ClpStop(*this); }
+
+ private:
+  Stop* stop_;
+};
+
+class CbcStop : public CbcEventHandler {
+ public:
+  explicit CbcStop(Stop* stop) : stop_(stop) {}
+  CbcAction event(CbcEvent /*e*/) override { return stop_->now() ? stop : noAction; }
+  CbcAction event(CbcEvent e, void* /*data*/) override { return event(e); }
+  [[nodiscard]] CbcEventHandler* clone() const override { return new CbcStop(*this); }
+
+ private:
+  Stop* stop_;
+};
+
 }  // namespace
 
 MilpOutcome solve_milp(const Part& part, const std::vector<std::vector<std::uint32_t>>& cliques,
-                       const PartSchedule& start, bool cost_mode, double min_weight,
-                       double seconds) {
+                       const PartSchedule& start, bool cost_mode, double min_weight, double seconds,
+                       Watch& watch) {
   MilpOutcome out;
   out.best = start;
   const auto nx = part.nodes();
@@ -151,32 +256,98 @@ MilpOutcome solve_milp(const Part& part, const std::vector<std::vector<std::uint
     }
   }
 
-  std::unique_ptr<Cbc_Model, ModelDeleter> m(Cbc_newModel());
-  Cbc_loadProblem(m.get(), static_cast<int>(ncol), static_cast<int>(rows.size()), colstart.data(),
-                  index.data(), value.data(), clo.data(), cup.data(), obj.data(), rlo.data(),
-                  rup.data());
-  for (std::size_t c = 0; c < nx; ++c) Cbc_setInteger(m.get(), static_cast<int>(c));
-  Cbc_setObjSense(m.get(), -1.0);  // maximise
-  Cbc_setLogLevel(m.get(), 0);
-  Cbc_setParameter(m.get(), "timeMode", "elapsed");
-  Cbc_setParameter(m.get(), "threads", "0");
-  Cbc_setMaximumSeconds(m.get(), std::max(seconds, 0.01));
-  // CBC 2.10's preprocessing, stopped by the clock before it ends, can crash in its
-  // post-processing; with little time left the search goes without it.
-  if (seconds < kNoPreprocessBelowS) Cbc_setParameter(m.get(), "preprocess", "off");
+  seconds = std::max(seconds, 0.01);
+  Stop stop;
+  stop.watch = &watch;
+  // CBC's own limit first, between nodes (its bound then holds); the handlers a moment later,
+  // for what runs past it.
+  stop.end =
+      Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(
+                         seconds + std::min(kLpGraceS, kLpGraceShare * seconds)));
+  OsiClpSolverInterface lp;
+  lp.loadProblem(static_cast<int>(ncol), static_cast<int>(rows.size()), colstart.data(),
+                 index.data(), value.data(), clo.data(), cup.data(), obj.data(), rlo.data(),
+                 rup.data());
+  for (std::size_t c = 0; c < nx; ++c) lp.setInteger(static_cast<int>(c));
+  lp.setObjSense(-1.0);  // maximise
+  lp.messageHandler()->setLogLevel(0);
+  lp.getModelPtr()->setLogLevel(0);
+  ClpStop clp_stop(&stop);
+  lp.getModelPtr()->passInEventHandler(&clp_stop);
+  // The linear relaxation first: its value bounds the weight whatever CBC then does, and a
+  // model whose relaxation the time cannot solve is left to the search (CBC could do nothing
+  // with it). CBC starts from its basis.
+  const auto lp_start = Clock::now();
+  lp.initialSolve();
+  if (stop.error) std::rethrow_exception(stop.error);
+  if (stop.lp_stopped || !lp.isProvenOptimal()) {
+    out.optimal = false;
+    out.bound = kInf;
+    out.too_large = stop.lp_stopped;
+    return out;
+  }
+  const double lp_bound = lp.getObjValue();
+  seconds -= std::chrono::duration<double>(Clock::now() - lp_start).count();
+  if (seconds < kLeastCbcS) {
+    out.bound = cost_mode ? kInf : lp_bound;
+    return out;
+  }
+  CbcModel model(lp);  // a copy of lp, its basis and the handler with it
+  CbcSolverUsefulData data;
+  CbcMain0(model, data);
+  data.noPrinting_ = true;
+  data.useSignalHandler_ = false;  // the caller's signals stay the caller's
+  model.setLogLevel(0);
+  model.messageHandler()->setLogLevel(0);
+  model.setMaximumSeconds(seconds);
+  const CbcStop cbc_stop(&stop);
+  model.passInEventHandler(&cbc_stop);
   if (start.feasible) {
-    std::vector<int> idx(nx);
+    std::vector<std::string> names(nx);
+    std::vector<const char*> name_of(nx);
     std::vector<double> val(nx, 0.0);
-    for (std::size_t n = 0; n < nx; ++n) idx[n] = static_cast<int>(n);
+    for (std::size_t n = 0; n < nx; ++n) {
+      names[n] = model.solver()->getColName(static_cast<int>(n));
+      name_of[n] = names[n].c_str();
+    }
     for (auto n : start.node) {
       if (n >= 0) val[static_cast<std::size_t>(n)] = 1.0;
     }
-    Cbc_setMIPStartI(m.get(), static_cast<int>(nx), idx.data(), val.data());
+    model.setMIPStart(static_cast<int>(nx), name_of.data(), val.data());
   }
-  Cbc_solve(m.get());
+  const std::string limit = std::to_string(seconds);
+  std::vector<const char*> argv{"orvus",    "-log", "0",    "-timeMode",  "elapsed",
+                                "-threads", "0",    "-sec", limit.c_str()};
+  // CBC 2.10's preprocessing, stopped by the clock before it ends, can crash in its
+  // post-processing; with little time left the search goes without it.
+  if (seconds < kNoPreprocessBelowS) {
+    argv.push_back("-preprocess");
+    argv.push_back("off");
+  }
+  argv.push_back("-solve");
+  argv.push_back("-quit");
+  bool solved = true;
+  {
+    const CallerSigint sigint;
+    try {
+      CbcMain1(static_cast<int>(argv.size()), argv.data(), model, nullptr, data);
+    } catch (const CoinError&) {
+      solved = false;  // nothing from CBC: the start stands
+    }
+  }
+  if (stop.error) std::rethrow_exception(stop.error);
+  // Stopped by a user's interrupt that CBC's handler took: raised again for the caller's.
+  if (solved && model.secondaryStatus() == 5 && !stop.stopped) std::raise(SIGINT);
+  if (!solved) {
+    out.optimal = false;
+    out.bound = kInf;
+    return out;
+  }
 
-  out.optimal = Cbc_isProvenOptimal(m.get()) != 0;
-  const double* sol = Cbc_bestSolution(m.get());
+  // A linear programme stopped by the clock may have closed a node it did not solve: nothing
+  // CBC proves then stands.
+  out.optimal = model.isProvenOptimal() && !stop.lp_stopped;
+  const double* sol = model.bestSolution();
   if (sol != nullptr) {
     PartSchedule s;
     s.node.assign(part.vars(), -1);
@@ -193,8 +364,9 @@ MilpOutcome solve_milp(const Part& part, const std::vector<std::vector<std::uint
   }
   if (!out.best.feasible) out.optimal = false;
   // The bound of a maximisation: never below what was found.
-  double bound = Cbc_getBestPossibleObjValue(m.get());
-  if (!std::isfinite(bound) || std::fabs(bound) >= 1e29) bound = kInf;
+  double bound = model.getBestPossibleObjValue();
+  if (!std::isfinite(bound) || std::fabs(bound) >= 1e29 || stop.lp_stopped) bound = kInf;
+  if (!cost_mode) bound = std::min(bound, lp_bound);
   out.bound = out.optimal ? (cost_mode ? -out.best.cost : out.best.weight) : bound;
   return out;
 }

@@ -99,6 +99,8 @@ class Oracle {
   bool first_ = true;
 };
 
+}  // namespace
+
 class Search {
  public:
   Search(const Part& part, std::uint32_t seed)
@@ -123,75 +125,84 @@ class Search {
     }
   }
 
-  PartSchedule run(std::uint64_t moves, Clock::time_point deadline, const PartSchedule* start) {
-    PartSchedule out;
-    out.node.assign(p_.vars(), -1);
+  // Starts from `start` (a feasible schedule) or else the empty schedule; false when that
+  // breaks a row.
+  bool begin(const PartSchedule* start) {
     if (start != nullptr && start->feasible) {
       set_selection(start->node);
     } else if (!rows_hold_at_start()) {
-      return out;
+      return false;
     }
-    best_sel_ = sel_;
-    best_w_ = w_;
-    best_c_ = c_;
-    best_l_ = l_;
+    keep_as_best();
     const std::size_t nv = std::max<std::size_t>(p_.vars(), 1);
     // Tabu tenures grow with the part; they cycle through one, two and three times their base
     // at each restart.
-    const std::uint64_t stall_limit = std::max<std::uint64_t>(2000, 50 * nv);
-    const std::uint64_t tenure_min0 = 3 + nv / 50, tenure_span0 = 5 + nv / 20;
-    constexpr int kCycle = 3;
-    std::uint64_t tenure_min = tenure_min0, tenure_span = tenure_span0;
-    int restarts = 0;
-    double all_weight = 0, least_cost = 0;
+    stall_limit_ = std::max<std::uint64_t>(2000, 50 * nv);
+    tenure_min0_ = 3 + nv / 50;
+    tenure_span0_ = 5 + nv / 20;
+    tenure_min_ = tenure_min0_;
+    tenure_span_ = tenure_span0_;
+    all_weight_ = least_cost_ = 0;
     for (std::size_t v = 0; v < p_.vars(); ++v) {
-      all_weight += p_.weight[p_.var_first[v]];
+      all_weight_ += p_.weight[p_.var_first[v]];
       double c = std::numeric_limits<double>::infinity();
       for (auto n = p_.var_first[v]; n < p_.var_first[v + 1]; ++n) c = std::min(c, p_.cost[n]);
-      least_cost += c;
+      least_cost_ += c;
     }
-    std::uint64_t since_best = 0;
-    for (iter_ = 1; iter_ <= moves; ++iter_) {
+    begun_ = true;
+    return true;
+  }
+
+  // Up to `moves` more moves of the same trajectory, stopping at `deadline`; the best schedule
+  // found so far (infeasible when the search could not begin).
+  PartSchedule run(std::uint64_t moves, Clock::time_point deadline, Watch& watch) {
+    PartSchedule out;
+    out.node.assign(p_.vars(), -1);
+    if (!begun_) return out;
+    constexpr int kCycle = 3;
+    for (std::uint64_t done = 0; done < moves; ++done) {
       // A move of a large part looks at every node: the clock costs nothing beside it.
       if (Clock::now() >= deadline) break;
-      if (best_w_ >= all_weight - kEps && best_c_ <= least_cost + kEps) break;
-      if (since_best > stall_limit) {
+      watch.poll();
+      if (best_w_ >= all_weight_ - kEps && best_c_ <= least_cost_ + kEps) break;
+      ++iter_;
+      if (since_best_ > stall_limit_) {
         restart();
-        since_best = 0;
+        since_best_ = 0;
         // Short and long tenures in turn: some regions need one, some the other.
-        ++restarts;
-        tenure_min = tenure_min0 * (1 + restarts % kCycle);
-        tenure_span = tenure_span0 * (1 + restarts % kCycle);
+        ++restarts_;
+        tenure_min_ = tenure_min0_ * (1 + restarts_ % kCycle);
+        tenure_span_ = tenure_span0_ * (1 + restarts_ % kCycle);
       }
       const auto n = choose();
       if (n < 0) {
         restart();
         continue;
       }
-      apply(static_cast<std::uint32_t>(n), tenure_min, tenure_span);
+      apply(static_cast<std::uint32_t>(n), tenure_min_, tenure_span_);
       if (has_y_ && !oracle_.feasible(act_)) {
         undo(static_cast<std::uint32_t>(n));
-        tabu_[p_.node_var[n]] = iter_ + tenure_min + rng_.below(tenure_span);
-        ++since_best;
+        tabu_[p_.node_var[n]] = iter_ + tenure_min_ + rng_.below(tenure_span_);
+        ++since_best_;
         continue;
       }
       if (better(w_, c_, l_, best_w_, best_c_, best_l_)) {
-        best_w_ = w_;
-        best_c_ = c_;
-        best_l_ = l_;
-        best_sel_ = sel_;
-        since_best = 0;
+        keep_as_best();
+        since_best_ = 0;
       } else {
-        ++since_best;
+        ++since_best_;
       }
     }
-    set_selection(best_sel_);
     out.node = best_sel_;
     if (has_y_) {
+      // The continuous values of the best schedule, the search's own left as they were.
+      const std::vector<std::int32_t> now = sel_;
+      set_selection(best_sel_);
       oracle_.feasible(act_);
       out.y = oracle_.y();
+      set_selection(now);
+      oracle_.feasible(act_);
     } else {
-      out.y.clear();
       for (const auto& y : p_.y) out.y.push_back(y.lower);
     }
     out.feasible = check_part(p_, out);
@@ -199,6 +210,13 @@ class Search {
   }
 
  private:
+  void keep_as_best() {
+    best_sel_ = sel_;
+    best_w_ = w_;
+    best_c_ = c_;
+    best_l_ = l_;
+  }
+
   // Weight first, then cost, then the load of the packing rows (room left for more).
   static bool better(double w, double c, double l, double bw, double bc, double bl) {
     if (w > bw + kEps || w < bw - kEps) return w > bw;
@@ -412,14 +430,28 @@ class Search {
   bool has_y_ = false;
   std::vector<double> load_;  // per node: sum over its packing rows of amount / capacity
   double w_ = 0, c_ = 0, l_ = 0, best_w_ = 0, best_c_ = 0, best_l_ = 0;
+  bool begun_ = false;
+  std::uint64_t stall_limit_ = 0, tenure_min0_ = 0, tenure_span0_ = 0, tenure_min_ = 0,
+                tenure_span_ = 0, since_best_ = 0;
+  int restarts_ = 0;
+  double all_weight_ = 0, least_cost_ = 0;
 };
 
-}  // namespace
+LocalSearch::LocalSearch(const Part& part, std::uint32_t seed)
+    : impl_(std::make_unique<Search>(part, seed)) {}
+LocalSearch::~LocalSearch() = default;
+bool LocalSearch::begin(const PartSchedule* start) {
+  return impl_->begin(start);
+}
+PartSchedule LocalSearch::run(std::uint64_t moves, Clock::time_point deadline, Watch& watch) {
+  return impl_->run(moves, deadline, watch);
+}
 
 PartSchedule local_search(const Part& part, std::uint64_t moves, std::uint32_t seed,
-                          Clock::time_point deadline, const PartSchedule* start) {
-  Search s(part, seed);
-  return s.run(moves, deadline, start);
+                          Clock::time_point deadline, const PartSchedule* start, Watch& watch) {
+  LocalSearch s(part, seed);
+  s.begin(start);
+  return s.run(moves, deadline, watch);
 }
 
 }  // namespace orvus::detail

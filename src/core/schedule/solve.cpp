@@ -1,12 +1,17 @@
 // The solve: parts one after the other, smaller first, each given its share of the time left
 // (in proportion to its size). In a part: the local search for a fixed number of moves (at
-// most a quarter of the share), then the exact solver for the weight (up to two fifths of the
-// share); when that is proven, the exact solver for the least cost at that weight, otherwise
-// the local search again from the best schedule for the rest of the share. Time that parts leave
-// unused goes, in a second round, to the exact solver on the parts still unproven.
+// most a quarter of the share), then the exact solver for the weight (up to a fifth of the
+// share). Not proven, CBC goes on when its bound is within 2 % of the best schedule (it is
+// closing on a proof); otherwise the local search goes on along the same trajectory for
+// nearly half the share (on large parts one long run reaches what runs started anew miss),
+// then CBC again from the best schedule; a part whose linear relaxation CBC could not solve
+// in its time leaves the search the whole share. Proven, the exact solver for the least cost
+// at that weight. Time that parts leave unused goes, in a second round, to the exact solver
+// on the parts still unproven.
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <memory>
 
 #include "core/schedule/schedule_internal.hpp"
 #include "orvus/error.hpp"
@@ -16,6 +21,10 @@ namespace {
 
 using detail::Clock;
 
+// Of a part's share of the time: what CBC has at first for its weight, and what the search
+// has next when CBC's bound ends further than kCbcGoesOnGap (relative) from the best weight.
+constexpr double kCbcShare = 0.2, kSearchShare = 0.45, kCbcGoesOnGap = 0.02;
+
 Clock::time_point after(Clock::time_point t, double seconds) {
   return t + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
 }
@@ -24,16 +33,23 @@ double until(Clock::time_point t) {
 }
 
 struct PartState {
+  std::unique_ptr<detail::LocalSearch> search;  // one trajectory, resumed
   detail::PartSchedule best;
   std::vector<std::vector<std::uint32_t>> cliques;
   double bound = 0;
   bool optimal = false, cost_optimal = false, costs = false, cliques_built = false;
+  bool too_large = false;  // for CBC: the search has the part's time
 };
 
 class Solver {
  public:
-  Solver(const detail::Compiled& compiled, const ScheduleOptions& options, double total_weight)
-      : c_(compiled), opt_(options), total_weight_(total_weight), state_(compiled.parts.size()) {}
+  Solver(const detail::Compiled& compiled, const ScheduleOptions& options, double total_weight,
+         detail::Watch& watch)
+      : c_(compiled),
+        opt_(options),
+        total_weight_(total_weight),
+        watch_(watch),
+        state_(compiled.parts.size()) {}
 
   void round_one(std::size_t i, Clock::time_point end) {
     const auto& part = c_.parts[i];
@@ -55,9 +71,9 @@ class Solver {
                                     ? opt_.search_moves
                                     : 1000 + 200 * static_cast<std::uint64_t>(part.nodes());
     const detail::PartSchedule given = start_of(part);
-    st.best =
-        detail::local_search(part, moves, opt_.seed, opt_.exact ? after(start, share / 4) : end,
-                             given.feasible ? &given : nullptr);
+    st.search = std::make_unique<detail::LocalSearch>(part, opt_.seed);
+    st.search->begin(given.feasible ? &given : nullptr);
+    st.best = st.search->run(moves, opt_.exact ? after(start, share / 4) : end, watch_);
     search_objective += st.best.feasible ? st.best.weight : 0.0;
     // Every candidate taken at its cheapest value: nothing can do better.
     if (st.best.feasible && st.best.weight >= all_weight - 1e-9 * all_weight &&
@@ -67,15 +83,22 @@ class Solver {
       return;
     }
     if (!opt_.exact) return;
-    weight_phase(i, std::min(end, after(Clock::now(), 0.4 * share)));
-    if (st.optimal) {
-      cost_phase(i, end);
-    } else if (st.best.feasible && until(end) > 0) {
-      // Not proven: the search again from the best schedule, for the rest of the share.
-      auto more = detail::local_search(part, std::numeric_limits<std::uint64_t>::max(),
-                                       opt_.seed + 1, end, &st.best);
+    const bool searched = st.best.feasible;
+    weight_phase(i, std::min(end, after(Clock::now(), kCbcShare * share)));
+    // Not proven: CBC goes on when its bound is close to the best schedule; otherwise the
+    // search goes on along its trajectory for a while (the better of its schedule and CBC's
+    // stands), then CBC again from the best schedule.
+    const bool close =
+        st.best.feasible && st.bound - st.best.weight <= kCbcGoesOnGap * std::max(1.0, st.bound);
+    if (!st.optimal && !close && searched && until(end) > 0) {
+      // A model too large for CBC leaves the search the whole share.
+      const auto until_then =
+          st.too_large ? end : std::min(end, after(Clock::now(), kSearchShare * share));
+      auto more = st.search->run(std::numeric_limits<std::uint64_t>::max(), until_then, watch_);
       if (more.feasible && more.weight > st.best.weight) st.best = std::move(more);
     }
+    if (!st.optimal) weight_phase(i, end);
+    if (st.optimal) cost_phase(i, end);
   }
 
   void round_two(std::size_t i, Clock::time_point end) {
@@ -114,15 +137,16 @@ class Solver {
  private:
   void weight_phase(std::size_t i, Clock::time_point end) {
     auto& st = state_[i];
-    if (until(end) <= 0) return;
+    if (until(end) <= 0 || st.too_large) return;
     if (!st.cliques_built) {
       st.cliques = detail::clique_cover(c_.parts[i]);
       st.cliques_built = true;
       cliques += st.cliques.size();
     }
-    auto w = detail::solve_milp(c_.parts[i], st.cliques, st.best, false, 0.0, until(end));
+    auto w = detail::solve_milp(c_.parts[i], st.cliques, st.best, false, 0.0, until(end), watch_);
     st.best = std::move(w.best);
     st.optimal = w.optimal;
+    st.too_large = w.too_large;
     st.bound = std::min(st.bound, std::max(w.bound, st.best.feasible ? st.best.weight : 0.0));
     st.cost_optimal = st.optimal && !st.costs;
   }
@@ -134,7 +158,8 @@ class Solver {
     const double min_weight = c_.integral_weights
                                   ? st.best.weight - 0.5
                                   : st.best.weight - 1e-9 * std::max(1.0, total_weight_);
-    auto c = detail::solve_milp(c_.parts[i], st.cliques, st.best, true, min_weight, until(end));
+    auto c =
+        detail::solve_milp(c_.parts[i], st.cliques, st.best, true, min_weight, until(end), watch_);
     st.best = std::move(c.best);
     st.cost_optimal = c.optimal;
   }
@@ -142,6 +167,7 @@ class Solver {
   const detail::Compiled& c_;
   const ScheduleOptions& opt_;
   double total_weight_;
+  detail::Watch& watch_;
   std::vector<PartState> state_;
 };
 
@@ -161,7 +187,8 @@ ScheduleResult solve_schedule(const ScheduleProblem& problem, const ScheduleOpti
       after(t0, options.time_limit_s - std::min(0.25, 0.02 * options.time_limit_s));
   double total_weight = 0;
   for (const auto& c : problem.candidates) total_weight += c.weight;
-  Solver solver(compiled, options, total_weight);
+  detail::Watch watch(options.progress, t0, options.time_limit_s);
+  Solver solver(compiled, options, total_weight, watch);
 
   const auto& parts = compiled.parts;
   auto size = [&](std::size_t i) { return parts[i].nodes() + parts[i].y.size() + 1; };
