@@ -33,6 +33,7 @@ import urllib.request
 import uuid
 from pathlib import Path
 
+from selenium.common.exceptions import StaleElementReferenceException
 from selenium import webdriver
 from selenium.webdriver.chrome.service import Service as ChromeService
 from selenium.webdriver.common.action_chains import ActionChains
@@ -175,7 +176,10 @@ class Console(unittest.TestCase):
         return d
 
     def wait(self, condition, timeout=60):
-        return WebDriverWait(self.driver, timeout, poll_frequency=0.1).until(condition)
+        # Rows and labels are drawn anew as the lists update: an element read between its
+        # finding and its text may be gone, which only means "not yet".
+        return WebDriverWait(self.driver, timeout, poll_frequency=0.1,
+                             ignored_exceptions=[StaleElementReferenceException]).until(condition)
 
     def one(self, css, within=None):
         return (within or self.driver).find_element(By.CSS_SELECTOR, css)
