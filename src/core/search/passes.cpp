@@ -28,10 +28,6 @@ using V3 = std::array<double, 3>;
 constexpr double kDay = constants::seconds_per_day;
 constexpr double kNodeStep = 1.0 / 24.0;  // days between the sidereal nodes
 
-// WGS 84 (NIMA TR8350.2, 3rd edition, 2000, table 3.1): semi-major axis and flattening.
-constexpr double kWgs84A = 6378137.0;
-constexpr double kWgs84F = 1.0 / 298.257223563;
-
 constexpr double kMinStep = 1.0;     // s: the scan's shortest step
 constexpr double kFinest = 1e-3;     // s: shorter excursions above the mask are not looked for
 constexpr double kRootTol = 1e-6;    // s: AOS and LOS brackets
@@ -53,9 +49,9 @@ struct Site {
 Site make_site(const Station& s) {
   const double lon = s.lon_deg * constants::deg_to_rad;
   const double lat = s.lat_deg * constants::deg_to_rad;
-  const double e2 = kWgs84F * (2.0 - kWgs84F);
+  const double e2 = constants::wgs84_f * (2.0 - constants::wgs84_f);
   const double sl = std::sin(lat);
-  const double n = kWgs84A / std::sqrt(1.0 - e2 * sl * sl);
+  const double n = constants::wgs84_a_m / std::sqrt(1.0 - e2 * sl * sl);
   Site site;
   site.up = {std::cos(lat) * std::cos(lon), std::cos(lat) * std::sin(lon), sl};
   site.pos = {(n + s.alt_m) * site.up[0], (n + s.alt_m) * site.up[1],
