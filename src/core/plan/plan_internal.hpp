@@ -22,13 +22,8 @@ namespace orvus::plan {
 
 using V3 = std::array<double, 3>;
 
-// The instant `offset_s` seconds after `base`, its seconds brought into [0, 86400) by whole
-// days (86400 itself is the next day's 0).
-inline UtcInstant after(const UtcInstant& base, double offset_s) {
-  const double total = base.seconds + offset_s;
-  const double dd = std::floor(total / 86400.0);
-  return {base.day + dd, total - dd * 86400.0};
-}
+// The instant so many seconds after another (orvus/time.hpp), also named plan::after.
+using orvus::after;
 
 // Unit vector of geocentric longitude and latitude (degrees).
 V3 unit(double lon_deg, double lat_deg);

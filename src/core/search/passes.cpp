@@ -94,13 +94,6 @@ V3 earth_fixed(const UtcInstant& t, const V3& tod, const EopRows& table,
   return {w[0] + sp * w[1], -sp * w[0] + w[1], w[2]};
 }
 
-// `t` seconds after `start`, its seconds within the day.
-UtcInstant instant_at(const UtcInstant& start, double t) {
-  const double total = start.seconds + t;
-  const double k = std::floor(total / kDay);
-  return {start.day + k, total - k * kDay};
-}
-
 // Bounds on the satellite's geocentric radius (from below) and Earth-fixed speed (from above),
 // m and m/s, from which the scan bounds the elevation rate.
 struct Bounds {
@@ -195,7 +188,7 @@ class Scan {
  private:
   // Elevation minus the mask (rad) at t s after the start.
   double f(double t) {
-    const UtcInstant at = instant_at(start_, t);
+    const UtcInstant at = after(start_, t);
     const StateVector s = orbit_.state_at(tsince0_ + t);
     const double r = std::sqrt(s[0] * s[0] + s[1] * s[1] + s[2] * s[2]);
     const double v = std::sqrt(s[3] * s[3] + s[4] * s[4] + s[5] * s[5]);
@@ -232,8 +225,8 @@ class Scan {
 
   Pass make_pass(double aos, double los, bool aos_clipped, bool los_clipped) {
     Pass p;
-    p.aos_utc = instant_at(start_, aos);
-    p.los_utc = instant_at(start_, los);
+    p.aos_utc = after(start_, aos);
+    p.los_utc = after(start_, los);
     p.duration_s = los - aos;
     p.aos_clipped = aos_clipped;
     p.los_clipped = los_clipped;
@@ -262,7 +255,7 @@ class Scan {
         best_t = lo + m.first;
       }
     }
-    p.max_utc = instant_at(start_, best_t);
+    p.max_utc = after(start_, best_t);
     p.max_elevation_deg = (best_f + site_.mask) * constants::rad_to_deg;
     return p;
   }
