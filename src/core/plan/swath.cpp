@@ -116,16 +116,11 @@ SensorLine LineModel::at(double t) const {
   const double day = l.utc.day, sec = l.utc.seconds;
   l.tsince = since_epoch(orbit_.elements().epoch, day, sec);
   const StateVector tod = orbit_.state_at(l.tsince);
-  const double date1 = day + constants::mjd1950_to_jd;
-  const double date2 = sec / 86400.0;
-  double xp = 0.0, yp = 0.0, dut1 = 0.0;
-  locate_eop(date1 - constants::mjd_zero_jd + date2, table_, xp, yp, dut1);
-  const double u = dut1 / 86400.0 + date2;
-  const double theta =
-      eraGmst06(date1, u, date1, u) + equinoxes(date1 - constants::mjd_zero_jd + u);
-  StateVector pef{}, ef{};
-  rotate_to_pef(theta, tod, pef);
-  pef_to_ef(date1, u, xp, yp, pef, ef);
+  const EarthAt e = earth_at(day + constants::mjd1950_to_jd, sec / 86400.0, table_);
+  const double theta = eraGmst06(e.date1, e.ut1, e.date1, e.ut1) +
+                       equinoxes(e.date1 - constants::mjd_zero_jd + e.ut1);
+  StateVector ef{};
+  EarthTurn(theta, e).state(tod, ef);
   const V3 r = {ef[0], ef[1], ef[2]};
   const V3 v = {ef[3], ef[4], ef[5]};
   l.r = std::sqrt(dot(r, r));

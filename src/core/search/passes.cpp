@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <limits>
 
+#include "core/frames/tod2ef.hpp"
 #include "core/geometry/vec3.hpp"
 #include "core/time/eop_table.hpp"
 #include "orvus/constants.hpp"
@@ -72,26 +73,12 @@ double elevation(const V3& p, const Site& site) {
 }
 
 // The Earth-fixed position (m) of a true-of-date one at `t` (UTC), turned as tod_to_ef turns
-// it: the apparent sidereal time of UT1 (the day's UT1 - UTC), polar motion W and the TIO
-// locator s'; the sidereal time is the Earth rotation angle plus g from the nodes.
+// it; the sidereal time is the Earth rotation angle plus g from the nodes.
 V3 earth_fixed(const UtcInstant& t, const V3& tod, const EopRows& table,
                const detail::SiderealNodes& nodes) {
-  const double date1 = t.day + constants::mjd1950_to_jd;
-  const double date2 = t.seconds / kDay;
-  double xp = 0.0, yp = 0.0, dut1 = 0.0;
-  locate_eop(date1 - constants::mjd_zero_jd + date2, table, xp, yp, dut1);
-  const double u = dut1 / kDay + date2;
-  const double theta = eraEra00(date1, u) + nodes.at((t.day - nodes.origin_day()) + u);
-  const double c = std::cos(theta), s = std::sin(theta);
-  // R by rows (C, S, 0), (-S, C, 0), (0, 0, 1).
-  const V3 pef = {c * tod[0] + s * tod[1], -s * tod[0] + c * tod[1], tod[2]};
-  const double x = xp / 3600.0 * constants::deg_to_rad;
-  const double y = yp / 3600.0 * constants::deg_to_rad;
-  // W by rows (1, 0, x), (0, 1, -y), (-x, y, 1).
-  const V3 w = {pef[0] + x * pef[2], pef[1] - y * pef[2], -x * pef[0] + y * pef[1] + pef[2]};
-  const double sp = eraSp00(date1, u);
-  // S by rows (1, s', 0), (-s', 1, 0), (0, 0, 1).
-  return {w[0] + sp * w[1], -sp * w[0] + w[1], w[2]};
+  const EarthAt e = earth_at(t.day + constants::mjd1950_to_jd, t.seconds / kDay, table);
+  const double theta = eraEra00(e.date1, e.ut1) + nodes.at((t.day - nodes.origin_day()) + e.ut1);
+  return EarthTurn(theta, e).position(tod.data());
 }
 
 // Bounds on the satellite's geocentric radius (from below) and Earth-fixed speed (from above),
