@@ -6,10 +6,14 @@
 // (earth_rotation.hpp), within 8.5e-11 rad of it.
 #pragma once
 
+#include <erfa.h>
+
 #include <array>
+#include <cmath>
 
 #include "core/orbit/sgp8.hpp"  // StateVector
 #include "core/time/eop.hpp"
+#include "orvus/constants.hpp"
 
 namespace orvus {
 
@@ -25,22 +29,69 @@ void mat_vec(int n, int m, const double* a, const double* x, double* y);
 struct EarthAt {
   double date1 = 0.0, ut1 = 0.0, xp = 0.0, yp = 0.0;
 };
-EarthAt earth_at(double date1, double date2, const EopRows& table);
+inline EarthAt earth_at(double date1, double date2, const EopRows& table) {
+  double xp = 0.0;
+  double yp = 0.0;
+  double dut1 = 0.0;
+  locate_eop(date1 - constants::mjd_zero_jd + date2, table, xp, yp, dut1);
+  return {date1, dut1 / constants::seconds_per_day + date2, xp, yp};
+}
 
 // The rotations at one instant, by rows: R = (c, s, 0), (-s, c, 0), (0, 0, 1) with c, s the
 // cosine and sine of the sidereal angle; W = (1, 0, x), (0, 1, -y), (-x, y, 1) with the pole
 // x_p, y_p in radians; S = (1, s', 0), (-s', 1, 0), (0, 0, 1). Earth-fixed = S W R true-of-date.
+// Inline: the sweeps turn a state at every instant they look at.
 class EarthTurn {
  public:
   // `theta`: the sidereal angle (rad); s' at date1 + ut1 (UT1, also taken as TT).
-  EarthTurn(double theta, const EarthAt& at);
+  EarthTurn(double theta, const EarthAt& at)
+      : c_(std::cos(theta)),
+        s_(std::sin(theta)),
+        x_(at.xp / 3600.0 * constants::deg_to_rad),
+        y_(at.yp / 3600.0 * constants::deg_to_rad),
+        sp_(eraSp00(at.date1, at.ut1)) {}
   // The Earth-fixed position (m) of a true-of-date one.
-  [[nodiscard]] std::array<double, 3> position(const double* tod) const;
+  [[nodiscard]] std::array<double, 3> position(const double* tod) const {
+    return pole_and_locator(about_pole(tod));
+  }
   // The Earth-fixed state (m, m/s) of a true-of-date one; the velocity gains the
   // Earth-rotation term w dR/dtheta r (w the nominal rate, constants::earth_rotation_rad_s).
-  void state(const StateVector& tod, StateVector& ef) const;
+  void state(const StateVector& tod, StateVector& ef) const {
+    StateVector pef{};
+    state_about_pole(c_, s_, tod, pef);
+    const std::array<double, 3> r = pole_and_locator({pef[0], pef[1], pef[2]});
+    const std::array<double, 3> v = pole_and_locator({pef[3], pef[4], pef[5]});
+    ef = {r[0], r[1], r[2], v[0], v[1], v[2]};
+  }
+
+  // R r and R v + Rdot r, Rdot = w dR/dtheta by rows (-s w, c w, 0), (-c w, -s w, 0),
+  // (0, 0, 0), for the cosine c and sine s of the angle.
+  static void state_about_pole(double c, double s, const StateVector& tod, StateVector& pef) {
+    const double w = constants::earth_rotation_rad_s;
+    const std::array<double, 3> r = about_pole(c, s, tod.data());
+    const std::array<double, 3> v = about_pole(c, s, tod.data() + 3);
+    pef = {r[0],
+           r[1],
+           r[2],
+           v[0] + ((-s * w) * tod[0] + (c * w) * tod[1]),
+           v[1] + ((-c * w) * tod[0] + (-s * w) * tod[1]),
+           v[2]};
+  }
 
  private:
+  static std::array<double, 3> about_pole(double c, double s, const double* v) {
+    return {c * v[0] + s * v[1], -s * v[0] + c * v[1], v[2]};
+  }
+  [[nodiscard]] std::array<double, 3> about_pole(const double* v) const {
+    return about_pole(c_, s_, v);
+  }
+  // S W p.
+  [[nodiscard]] std::array<double, 3> pole_and_locator(const std::array<double, 3>& p) const {
+    const std::array<double, 3> w = {p[0] + x_ * p[2], p[1] - y_ * p[2],
+                                     -x_ * p[0] + y_ * p[1] + p[2]};
+    return {w[0] + sp_ * w[1], -sp_ * w[0] + w[1], w[2]};
+  }
+
   double c_ = 1.0, s_ = 0.0, x_ = 0.0, y_ = 0.0, sp_ = 0.0;
 };
 

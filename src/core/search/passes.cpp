@@ -5,8 +5,6 @@
 // 1973), both as Boost.Math gives them.
 #include "core/search/passes.hpp"
 
-#include <erfa.h>
-
 #include <algorithm>
 #include <array>
 #include <boost/math/tools/minima.hpp>
@@ -27,7 +25,6 @@ namespace {
 
 using V3 = std::array<double, 3>;
 constexpr double kDay = constants::seconds_per_day;
-constexpr double kNodeStep = 1.0 / 24.0;  // days between the sidereal nodes
 
 constexpr double kMinStep = 1.0;     // s: the scan's shortest step
 constexpr double kFinest = 1e-3;     // s: shorter excursions above the mask are not looked for
@@ -73,12 +70,11 @@ double elevation(const V3& p, const Site& site) {
 }
 
 // The Earth-fixed position (m) of a true-of-date one at `t` (UTC), turned as tod_to_ef turns
-// it; the sidereal time is the Earth rotation angle plus g from the nodes.
+// it, with the sidereal time of the Earth-rotation model.
 V3 earth_fixed(const UtcInstant& t, const V3& tod, const EopRows& table,
-               const detail::SiderealNodes& nodes) {
+               const detail::SiderealTime& sidereal) {
   const EarthAt e = earth_at(t.day + constants::mjd1950_to_jd, t.seconds / kDay, table);
-  const double theta = eraEra00(e.date1, e.ut1) + nodes.at((t.day - nodes.origin_day()) + e.ut1);
-  return EarthTurn(theta, e).position(tod.data());
+  return EarthTurn(sidereal.at(e.date1, e.ut1), e).position(tod.data());
 }
 
 // Bounds on the satellite's geocentric radius (from below) and Earth-fixed speed (from above),
@@ -101,11 +97,11 @@ Bounds mean_bounds(const Propagator& orbit) {
 
 class Scan {
  public:
-  Scan(const Propagator& orbit, const EopRows& table, const detail::SiderealNodes& nodes,
+  Scan(const Propagator& orbit, const EopRows& table, const detail::SiderealTime& sidereal,
        const Site& site, const UtcInstant& start, double span, const Bounds& bounds)
       : orbit_(orbit),
         table_(table),
-        nodes_(nodes),
+        sidereal_(sidereal),
         site_(site),
         start_(start),
         span_(span),
@@ -181,7 +177,7 @@ class Scan {
     const double v = std::sqrt(s[3] * s[3] + s[4] * s[4] + s[5] * s[5]);
     r_seen_ = std::min(r_seen_, r);
     v_seen_ = std::max(v_seen_, v + constants::earth_rotation_rad_s * r);
-    return elevation(earth_fixed(at, {s[0], s[1], s[2]}, table_, nodes_), site_) - site_.mask;
+    return elevation(earth_fixed(at, {s[0], s[1], s[2]}, table_, sidereal_), site_) - site_.mask;
   }
 
   // With f < 0 at a and b: a point in between where f >= 0, when the bound on the rate leaves
@@ -249,7 +245,7 @@ class Scan {
 
   const Propagator& orbit_;
   const EopRows& table_;
-  const detail::SiderealNodes& nodes_;
+  const detail::SiderealTime& sidereal_;
   Site site_;
   UtcInstant start_;
   double span_, tsince0_;
@@ -262,30 +258,8 @@ class Scan {
 
 namespace detail {
 
-SiderealNodes::SiderealNodes(const UtcInstant& start, double span_s) : day_(start.day) {
-  const double date1 = day_ + constants::mjd1950_to_jd;
-  x0_ = start.seconds / kDay - kNodeStep;
-  const double days = std::max(span_s, 0.0) / kDay;
-  const auto n = static_cast<std::size_t>(std::ceil(days / kNodeStep)) + 3;
-  g_.resize(n);
-  for (std::size_t k = 0; k < n; ++k) {
-    const double x = x0_ + kNodeStep * static_cast<double>(k);
-    double g = eraAnpm(eraGst06a(date1, x, date1, x) - eraEra00(date1, x));
-    // Continuous from node to node (g changes by under 1e-6 rad a day).
-    if (k > 0) g += constants::two_pi * std::round((g_[k - 1] - g) / constants::two_pi);
-    g_[k] = g;
-  }
-}
-
-double SiderealNodes::at(double x) const {
-  const double q = (x - x0_) / kNodeStep;
-  const double k = std::clamp(std::floor(q), 0.0, static_cast<double>(g_.size() - 2));
-  const auto i = static_cast<std::size_t>(k);
-  return g_[i] + (g_[i + 1] - g_[i]) * (q - k);
-}
-
 std::vector<Pass> find_passes(const Propagator& orbit, const EopRows& table,
-                              const SiderealNodes& nodes, const Station& station,
+                              const SiderealTime& sidereal, const Station& station,
                               const UtcInstant& start, double span_s) {
   std::vector<Pass> out;
   if (!(span_s >= 0.0)) return out;
@@ -293,7 +267,7 @@ std::vector<Pass> find_passes(const Propagator& orbit, const EopRows& table,
   Bounds bounds = mean_bounds(orbit);
   for (int attempt = 0; attempt < 4; ++attempt) {
     out.clear();
-    Scan scan(orbit, table, nodes, site, start, span_s, bounds);
+    Scan scan(orbit, table, sidereal, site, start, span_s, bounds);
     scan.run(out);
     if (scan.held()) break;
     bounds = scan.widened();
@@ -314,11 +288,11 @@ std::vector<Pass> find_passes(const Propagator& orbit, const EarthOrientation& e
                               const UtcInstant& end) {
   const double span = since_epoch(start, end);
   if (!(span >= 0.0)) return {};
-  // A day the table lacks stops here, before the nodes are made.
+  // A day the table lacks stops here, before the search.
   (void)eop.at(utc_mjd(start));
   (void)eop.at(utc_mjd(end));
-  const detail::SiderealNodes nodes(start, span);
-  return detail::find_passes(orbit, detail::eop_rows(eop), nodes, station, start, span);
+  const detail::SiderealTime sidereal(start, end);
+  return detail::find_passes(orbit, detail::eop_rows(eop), sidereal, station, start, span);
 }
 
 }  // namespace orvus
