@@ -2,8 +2,6 @@
 // A step is computed exactly once where some target may be in view (an R-tree over the
 // targets' bounding boxes and the screening bounds of search/screen.cpp say where); each target
 // then runs orvus's own contact state machine (apply_step) with its own parameters.
-#include <erfa.h>
-
 #include <algorithm>
 #include <atomic>
 #include <boost/geometry.hpp>
@@ -18,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/frames/earth_rotation.hpp"
 #include "core/frames/tod2ef.hpp"
 #include "core/orbit/sgp8.hpp"
 #include "core/plan/sweep.hpp"
@@ -81,7 +80,7 @@ bool cheap_point(const Propagator& orbit, const Screen& s, double day, double se
   if (!screened_state(orbit, s, day, seconds, tod)) return false;
   const double date1 = day + constants::mjd1950_to_jd;
   const double date2 = seconds / 86400.0;
-  rotate_to_pef(eraGmst06(date1, date2, date1, date2), tod, cs.ef);
+  rotate_to_pef(detail::mean_sidereal_time(date1, date2), tod, cs.ef);
   const double x = cs.ef[0], y = cs.ef[1], z = cs.ef[2];
   const double r = std::sqrt(x * x + y * y + z * z);
   const double lon = std::atan2(y, x);
