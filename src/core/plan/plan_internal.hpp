@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "core/frames/earth_rotation.hpp"
+#include "core/search/analysis_internal.hpp"
 #include "core/search/search.hpp"
 #include "orvus/error.hpp"
 #include "orvus/plan.hpp"
@@ -201,6 +202,17 @@ double lines_coverage(const std::vector<Ring>& lines, const GroundPoint& centre,
 double polygons_coverage(const std::vector<Polygon>& polys, const GroundPoint& centre,
                          const std::vector<GroundPoint>& side1,
                          const std::vector<GroundPoint>& side2);
+
+// target_coverage and opportunity_figures with a box target's outline made once (`box`, its
+// BoxCoverage; null: made for the call).
+double target_coverage(const Target& t, const detail::BoxCoverage* box,
+                       const std::vector<GroundPoint>& side1,
+                       const std::vector<GroundPoint>& side2);
+OpportunityFigures opportunity_figures(const Target& t, const detail::BoxCoverage* box,
+                                       const ElementSet& elements, const UtcInstant& best_utc,
+                                       const std::vector<GroundPoint>& side1,
+                                       const std::vector<GroundPoint>& side2,
+                                       const std::array<double, 3>& sun_fixed);
 
 // The sweep of one satellite over targets [first, last): contact events of target i go to
 // sinks[i - first].
