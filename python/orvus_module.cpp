@@ -26,6 +26,7 @@
 #include "orvus/elements.hpp"
 #include "orvus/error.hpp"
 #include "orvus/orbit.hpp"
+#include "orvus/plan.hpp"
 #include "orvus/search.hpp"
 #include "orvus/time.hpp"
 
@@ -34,7 +35,6 @@
 #include <sstream>
 
 #include "orvus/coverage.hpp"
-#include "orvus/plan.hpp"
 #include "orvus/plan_schedule.hpp"
 #include "plan_outputs.hpp"
 #endif
@@ -188,8 +188,9 @@ py::dict contacts_points(const orvus::ElementSet& elements, const std::array<dou
     if (auto bad = orvus::check_horizon(sensor, satellite.orbit))
       raise("ALPHA_DEG, BETA_DEG", *bad);
     const orvus::Box box{box_in[0], box_in[1], box_in[2], box_in[3]};
-    const double centre_lon = (box.lon1 + box.lon2) / 2.0;
-    const double centre_lat = (box.lat1 + box.lat2) / 2.0;
+    orvus::Target target;
+    target.box = box;
+    target.centre = {(box.lon1 + box.lon2) / 2.0, (box.lat1 + box.lat2) / 2.0};
     std::vector<orvus::GroundPoint> side1, side2;
     orvus::SearchOptions options;
     options.between_blocks = SignalCheck();
@@ -213,9 +214,11 @@ py::dict contacts_points(const orvus::ElementSet& elements, const std::array<dou
       r.best_alpha_deg = c.best_alpha_deg;
       r.distance_deg = c.distance_deg;
       r.pass = c.pass;
-      r.sun_elevation_deg = orvus::sun_elevation_deg(c.best_utc, centre_lon, centre_lat);
-      r.coverage = orvus::box_coverage(box, side1, side2);
-      r.element_age_days = orvus::element_age_days(elements, c.best_utc);
+      const orvus::OpportunityFigures f = orvus::opportunity_figures(
+          target, elements, c.best_utc, side1, side2, orvus::sun_earth_fixed(c.best_utc));
+      r.sun_elevation_deg = f.sun_elevation_deg;
+      r.coverage = f.coverage;
+      r.element_age_days = f.element_age_days;
       rows.push_back(std::move(r));
     }
   }

@@ -7,6 +7,7 @@
 
 #include "core/frames/tod2ef.hpp"
 #include "core/geometry/coords.hpp"
+#include "core/geometry/equal_area.hpp"
 #include "core/geometry/off_nadir.hpp"
 #include "core/orbit/model.hpp"
 #include "core/search/best_angle.hpp"
@@ -175,6 +176,46 @@ Constructed construct(const Vec3& d, const Vec3& along, double radius, double al
   c.r = r;
   c.u = unit(cross(r, v));
   return c;
+}
+
+// The equal-area projection: a box's outline (its sides finely divided) encloses on the
+// plane the box's area on the unit sphere, dlon (sin lat2 - sin lat1); the inverse gives the
+// position back; cos_from_centre is the dot product of the unit vectors. Centres anywhere,
+// boxes across +-180 and reaching within 5 deg of the pole, centres given in radians too.
+TEST(EqualArea, AreasAreTheSpheresAndTheInverseGivesThePositionBack) {
+  std::mt19937_64 rng(13);
+  std::uniform_real_distribution<double> u01(0.0, 1.0);
+  const double k = M_PI / 180.0;
+  for (int trial = 0; trial < 200; ++trial) {
+    const double lon0 = -180.0 + 360.0 * u01(rng), lat0 = -75.0 + 150.0 * u01(rng);
+    const detail::EqualArea proj = trial % 2 ? detail::EqualArea(lon0, lat0)
+                                             : detail::EqualArea::about_radians(lon0 * k, lat0);
+    const double w = 0.5 + 20.0 * u01(rng), h = 0.5 + 20.0 * u01(rng);
+    const double lon1 = lon0 - w * u01(rng), lat1 = std::max(lat0 - h * u01(rng), -85.0);
+    const double lon2 = lon1 + w, lat2 = std::min(lat1 + h, 85.0);
+    std::vector<detail::PlanePoint> ring;
+    const int n = 2000;
+    for (int i = 0; i < n; ++i) ring.push_back(proj(lon1 + w * i / n, lat1));
+    for (int i = 0; i < n; ++i) ring.push_back(proj(lon2, lat1 + (lat2 - lat1) * i / n));
+    for (int i = 0; i < n; ++i) ring.push_back(proj(lon2 - w * i / n, lat2));
+    for (int i = 0; i < n; ++i) ring.push_back(proj(lon1, lat2 - (lat2 - lat1) * i / n));
+    double twice = 0.0;
+    for (std::size_t i = 0, j = ring.size() - 1; i < ring.size(); j = i++)
+      twice += ring[j].x() * ring[i].y() - ring[i].x() * ring[j].y();
+    const double sphere = w * k * (std::sin(lat2 * k) - std::sin(lat1 * k));
+    EXPECT_NEAR(std::fabs(twice) / 2.0, sphere, 1e-5 * sphere) << trial;
+    for (int i = 0; i < 20; ++i) {
+      const double lon = lon0 + 170.0 * (u01(rng) - 0.5), lat = -89.0 + 178.0 * u01(rng);
+      const double cos_c = dot(direction(lon, lat), direction(lon0, lat0));
+      EXPECT_NEAR(proj.cos_from_centre(lon, lat), cos_c, 1e-12);
+      if (cos_c < -0.9) continue;  // near the antipode the plane's rim compresses everything
+      const GroundPoint back = proj.inverse(proj(lon, lat));
+      EXPECT_NEAR(back.lat_deg, lat, 1e-9);
+      EXPECT_NEAR(std::remainder(back.lon_deg - lon, 360.0) * std::cos(lat * k), 0.0, 1e-9);
+      EXPECT_GT(back.lon_deg, -180.0);
+      EXPECT_LE(back.lon_deg, 180.0);
+    }
+  }
 }
 
 TEST(OffNadir, GroundPointIsWhereTheLineOfSightMeetsTheSphere) {

@@ -808,6 +808,42 @@ TEST(PlanTargets, PolygonCoverageEqualsTheBoxesOnBothSidesOfTheAntimeridian) {
   }
 }
 
+// What each kind of target takes for its coverage, under one swath from lon -1 to 1 (side 1
+// west, side 2 east) moving north from lat -1 to 0.5: a box wholly under it all of its area, a
+// box of no width (a meridian's segment from lat 0 to 1) half of its length, a box of one
+// position and a point all, one of four points a quarter, a line along the equator from lon 0
+// to 2 and a polygon over lon 0..2, lat 0..0.4 half; a contact of one step (an instant) covers
+// no area.
+TEST(PlanTargets, EachKindOfTargetTakesItsOwnShareOfTheSwath) {
+  const std::vector<GroundPoint> side1 = {{-1.0, -1.0}, {-1.0, 0.5}},
+                                 side2 = {{1.0, -1.0}, {1.0, 0.5}};
+  auto box = [](double lon1, double lon2, double lat1, double lat2) {
+    Target t;
+    t.box = Box{lon1, lon2, lat1, lat2};
+    t.centre = {(lon1 + lon2) / 2.0, (lat1 + lat2) / 2.0};
+    return t;
+  };
+  EXPECT_NEAR(target_coverage(box(-0.5, 0.5, -0.5, 0.0), side1, side2), 1.0, 1e-9);
+  EXPECT_EQ(target_coverage(box(-0.5, 0.5, -0.5, 0.0), {side1[0]}, {side2[0]}), 0.0);
+  EXPECT_NEAR(target_coverage(box(0.0, 0.0, 0.0, 1.0), side1, side2), 0.5, 1e-3);
+  EXPECT_EQ(target_coverage(box(0.3, 0.3, 0.2, 0.2), side1, side2), 1.0);
+  Target point;
+  point.points = {{0.0, 0.0}};
+  EXPECT_EQ(target_coverage(point, side1, side2), 1.0);
+  Target points;
+  points.points = {{0.0, 0.0}, {5.0, 5.0}, {-5.0, -5.0}, {10.0, 0.0}};
+  points.centre = {2.5, 0.0};
+  EXPECT_NEAR(target_coverage(points, side1, side2), 0.25, 1e-12);
+  Target line;
+  line.lines = {{{0.0, 0.0}, {2.0, 0.0}}};
+  line.centre = {1.0, 0.0};
+  EXPECT_NEAR(target_coverage(line, side1, side2), 0.5, 1e-3);
+  Target polygon;
+  polygon.polygons = {{{{0.0, 0.0}, {2.0, 0.0}, {2.0, 0.4}, {0.0, 0.4}, {0.0, 0.0}}}};
+  polygon.centre = {1.0, 0.2};
+  EXPECT_NEAR(target_coverage(polygon, side1, side2), 0.5, 1e-3);
+}
+
 // Every input of every command must be a regular file: a pipe without a writer, a directory or
 // an endless device is named at once (the commands are given 2 s; a wait or an endless read
 // would be killed by `timeout`, status 124).

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <random>
+#include <tuple>
 
 #include "core/time/eop.hpp"
 #include "core/time/eop_table.hpp"
@@ -119,6 +120,30 @@ TEST(TimeText, RoundTripsOverRandomInstants) {
 // The rows of the real file, as the library loaded them.
 const EopRows& real_table() {
   return detail::eop_rows(test::eop());
+}
+
+// The instant so many seconds after another: by hand across days either way, 86400 s of a day
+// as the next day's 0, and over random offsets the seconds within the day and the offset
+// given back by since_epoch.
+TEST(TimeArithmetic, TheInstantSoManySecondsAfter) {
+  const UtcInstant base{27000.0, 86000.0};
+  const std::tuple<double, double, double> cases[] = {
+      {0.0, 27000.0, 86000.0},      {400.0, 27001.0, 0.0},
+      {400.5, 27001.0, 0.5},        {-86000.0, 27000.0, 0.0},
+      {-86000.5, 26999.0, 86399.5}, {3.0 * 86400.0 + 1.0, 27003.0, 86001.0}};
+  for (const auto& [offset, day, seconds] : cases) {
+    const UtcInstant t = after(base, offset);
+    EXPECT_EQ(t.day, day) << offset;
+    EXPECT_EQ(t.seconds, seconds) << offset;
+  }
+  std::mt19937_64 rng(3);
+  std::uniform_real_distribution<double> offset(-40.0 * 86400.0, 40.0 * 86400.0);
+  for (int i = 0; i < 1000; ++i) {
+    const double s = std::round(offset(rng) * 1000.0) / 1000.0;
+    const UtcInstant t = after(base, s);
+    EXPECT_TRUE(t.seconds >= 0.0 && t.seconds < 86400.0) << s;
+    EXPECT_NEAR(since_epoch(base, t), s, 1e-9) << s;
+  }
 }
 
 TEST(EarthOrientation, RealFileValuesAndDayBoundaries) {

@@ -34,6 +34,9 @@ struct Contact {
   UtcInstant best_utc;
   double duration = 0.0, best_alpha = 0.0, distance = 0.0;
   char pass = ' ';
+  // The opportunity's figures (opportunity_figures): the Sun's elevation at the box's centre
+  // at the best time (a closed contact), the share of the box under the swath.
+  double sun_elevation_deg = 0.0, coverage = 0.0;
 };
 
 struct Run {

@@ -51,24 +51,19 @@ page::Page map_page(const Run& run) {
     pc.satellite = 0;
     pc.target = 0;
     pc.number = c.number;
-    std::vector<LonLat> side1, side2;
     for (const StepPoints& s : c.steps) {
       if (s.p[0]) pc.track.push_back({s.p[0]->lon_deg, s.p[0]->lat_deg});
-      if (s.p[1] && s.p[2]) {
-        side1.push_back(*s.p[1]);
-        side2.push_back(*s.p[2]);
-      }
     }
     if (c.closed) {
       pc.start = c.start;
       pc.duration_s = c.duration;
       pc.pass = c.pass;
       pc.best_alpha_deg = c.best_alpha;
-      pc.sun_elevation_deg = orvus::sun_elevation_deg(c.best_utc, p.CEN_LON, p.CEN_LAT);
+      pc.sun_elevation_deg = c.sun_elevation_deg;
     } else if (!c.steps.empty()) {  // still open when the interval ended
       pc.start = c.steps.front().time;
     }
-    pc.coverage = box_coverage(p.LON1, p.LON2, p.LAT1, p.LAT2, side1, side2);
+    pc.coverage = c.coverage;
     const std::vector<LonLat> ring = swath_ring(c);
     if (!ring.empty()) pc.swath.push_back(page_line(ring));
     if (c.best_point) pc.best_point = page::Point{c.best_point->lon_deg, c.best_point->lat_deg};

@@ -8,6 +8,7 @@
 #include "map.hpp"
 #include "orvus/earth_orientation.hpp"
 #include "orvus/elements.hpp"
+#include "orvus/plan.hpp"
 #include "orvus/search.hpp"
 
 namespace orvus::map {
@@ -61,8 +62,8 @@ void read_run(const std::filesystem::path& dir, Run& run) {
   // longer than the 70 columns of record 5 once the directory is put in front of it).
   std::vector<ElementSet> sets = read_element_file((dir / tle).string());
   const auto named = find_element_set(sets, trimmed(p.SAT_NAME));
-  const Satellite satellite{Propagator(sets[named >= 0 ? static_cast<std::size_t>(named) : 0]),
-                            Sensor{p.ALPHA, p.BETA}};
+  const ElementSet& elements = sets[named >= 0 ? static_cast<std::size_t>(named) : 0];
+  const Satellite satellite{Propagator(elements), Sensor{p.ALPHA, p.BETA}};
   const EarthOrientation eop = EarthOrientation::load((dir / "finals2000A.data").string());
   const Box box{p.LON1, p.LON2, p.LAT1, p.LAT2};
   const Interval interval{{p.START_DAY, p.START_SEC}, {p.END_DAY, p.END_SEC}, p.STEP, p.UTC_DIFF};
@@ -74,8 +75,31 @@ void read_run(const std::filesystem::path& dir, Run& run) {
     std::fprintf(stderr, " ORVUS-MAP: THE SEARCH STOPPED EARLY; THE CONTACTS BEFORE ARE MAPPED:\n");
     for (const auto& line : error.lines()) std::fprintf(stderr, "%s\n", line.c_str());
   }
+  // Each contact's figures as the planner makes them: its coverage, and for a closed one the
+  // Sun at the centre of the box at the best time.
+  Target target;
+  target.box = box;
+  target.centre = {p.CEN_LON, p.CEN_LAT};
   run.contacts.clear();
-  for (const orvus::Contact& c : list.contacts) run.contacts.push_back(map_contact(c));
+  for (const orvus::Contact& c : list.contacts) {
+    Contact m = map_contact(c);
+    std::vector<LonLat> side1, side2;
+    for (const StepPoints& s : m.steps) {
+      if (s.p[1] && s.p[2]) {
+        side1.push_back(*s.p[1]);
+        side2.push_back(*s.p[2]);
+      }
+    }
+    if (m.closed) {
+      const OpportunityFigures f = opportunity_figures(target, elements, m.best_utc, side1, side2,
+                                                       sun_earth_fixed(m.best_utc));
+      m.sun_elevation_deg = f.sun_elevation_deg;
+      m.coverage = f.coverage;
+    } else {
+      m.coverage = target_coverage(target, side1, side2);
+    }
+    run.contacts.push_back(std::move(m));
+  }
 }
 
 }  // namespace orvus::map

@@ -70,8 +70,7 @@ struct Facts {
   std::vector<LonLat> swath, track, side1, side2;
 };
 
-Facts facts(const Run& run, const Contact& c) {
-  const RunParams& p = run.params;
+Facts facts(const Contact& c) {
   Facts f;
   f.swath = swath_ring(c);
   for (const StepPoints& s : c.steps) {
@@ -90,15 +89,13 @@ Facts facts(const Run& run, const Contact& c) {
     f.props.emplace_back("pass", json_string(std::string(1, c.pass)));
     f.props.emplace_back("best_alpha_deg", num(c.best_alpha, 4));
     f.props.emplace_back("distance_deg", num(c.distance, 6));
-    f.props.emplace_back("sun_elevation_deg",
-                         num(orvus::sun_elevation_deg(c.best_utc, p.CEN_LON, p.CEN_LAT), 3));
+    f.props.emplace_back("sun_elevation_deg", num(c.sun_elevation_deg, 3));
   } else {
     f.props.emplace_back("start", json_string(c.steps.empty() ? "" : c.steps.front().time));
     f.props.emplace_back("last_step", json_string(c.steps.empty() ? "" : c.steps.back().time));
     f.props.emplace_back("open", "true");
   }
-  f.props.emplace_back("box_coverage",
-                       num(box_coverage(p.LON1, p.LON2, p.LAT1, p.LAT2, f.side1, f.side2), 4));
+  f.props.emplace_back("box_coverage", num(c.coverage, 4));
   return f;
 }
 
@@ -169,7 +166,7 @@ void write_geojson(const Run& run, const std::filesystem::path& file) {
                                    {"beta_deg", num(p.BETA, 4)}},
                                   json_area_geometry(box_ring(p))));
   for (const Contact& c : run.contacts) {
-    const Facts f = facts(run, c);
+    const Facts f = facts(c);
     if (f.side1.size() >= 2) {
       features.push_back(json_feature("swath", f.props, json_area_geometry(f.swath)));
     } else if (!f.swath.empty()) {  // one step: the line seen across the track
@@ -245,7 +242,7 @@ void write_kml(const Run& run, const std::filesystem::path& file) {
       << "<Placemark><name>Target box</name><styleUrl>#box</styleUrl>" << kml_polygons(box_ring(p))
       << "</Placemark>\n";
   for (const Contact& c : run.contacts) {
-    const Facts f = facts(run, c);
+    const Facts f = facts(c);
     const std::string style = c.pass == 'A' ? "#A" : "#D";
     out << "<Folder><name>Contact " << c.number << "</name>\n";
     if (!f.swath.empty()) {

@@ -37,8 +37,8 @@ inline constexpr double iau2009_a_m = 6378136.6;                    // equatoria
 inline constexpr double iau2009_one_minus_e2 = 0.9933056020041341;  // 1 - e^2
 inline constexpr double iau2009_a2_m2 = 40680626488259.555;         // a^2
 
-// --- WGS 84 (NIMA TR8350.2, 3rd edition, 2000, table 3.1): the ellipsoid of the coverage
-// grid's equal areas (and of the map data's coordinates) --------------------------------------
+// --- WGS 84 (NIMA TR8350.2, 3rd edition, 2000, table 3.1): the ellipsoid of the stations'
+// positions and of the coverage grid's equal areas (and of the map data's coordinates) -------
 inline constexpr double wgs84_a_m = 6378137.0;
 inline constexpr double wgs84_f = 1.0 / 298.257223563;
 

@@ -2,6 +2,7 @@
 // opportunity with its daylight, roll and coverage, filtered by the plan's constraints.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <functional>
 #include <iosfwd>
@@ -130,6 +131,33 @@ struct Opportunity {
   double element_age_days = 0.0;   // best time minus the elements' epoch
   std::vector<Ring> swath;         // the swath of the contact, cut at +-180
 };
+
+// What an opportunity adds to its contact: the last columns of opportunities.csv.
+struct OpportunityFigures {
+  double sun_elevation_deg = 0.0;  // at the target's centre at the best time
+  double coverage = 0.0;           // share of the target under the swath
+  double element_age_days = 0.0;   // best time minus the elements' epoch
+};
+
+// The figures of a contact of `target` (best time `best_utc`), made alike for the planner,
+// the Python module's contacts and orvus-map: the Sun's elevation at the target's centre
+// from `sun_fixed`, the Sun's Earth-fixed position at the best time (sun_earth_fixed, or an
+// interpolation of it); the share of the target under the swath (target_coverage); the age
+// of `elements` at the best time.
+ORVUS_API OpportunityFigures opportunity_figures(const Target& target, const ElementSet& elements,
+                                                 const UtcInstant& best_utc,
+                                                 const std::vector<GroundPoint>& side1,
+                                                 const std::vector<GroundPoint>& side2,
+                                                 const std::array<double, 3>& sun_fixed);
+
+// The share of `target` under a contact's swath, whose sides are the ground points (1) and
+// (2) of its steps (geodetic degrees); a contact of one step (an instant) is its line. A box:
+// the share of its area (box_coverage), of its length when it has no width or no height, 1
+// for a box of one position; a single point: 1 (its contact is the instant the line passes
+// over it); points: the share under the swath or on the line; lines: the share of their
+// length; polygons: the share of their area.
+ORVUS_API double target_coverage(const Target& target, const std::vector<GroundPoint>& side1,
+                                 const std::vector<GroundPoint>& side2);
 
 // Every opportunity of satellite `satellite` over the targets [first, last), before the
 // constraints. Each target's contacts are complete whatever the range, so ranges can be

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <cmath>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -39,6 +40,15 @@ inline double since_epoch(const UtcInstant& epoch, double day, double seconds) {
 }
 inline double since_epoch(const UtcInstant& epoch, const UtcInstant& t) {
   return since_epoch(epoch, t.day, t.seconds);
+}
+
+// The instant `offset_s` seconds after `base` (before it when negative), its seconds brought
+// into [0, 86400) by whole days (86400 itself is the next day's 0): the seconds of the day
+// plus the offset, less 86400 times the whole days that sum holds.
+inline UtcInstant after(const UtcInstant& base, double offset_s) {
+  const double total = base.seconds + offset_s;
+  const double days = std::floor(total / constants::seconds_per_day);
+  return {base.day + days, total - days * constants::seconds_per_day};
 }
 
 // The UTC Modified Julian Date of the instant (day, seconds), the date the Earth-orientation

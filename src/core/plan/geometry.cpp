@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "core/geometry/boost_geometry.hpp"
+#include "core/geometry/equal_area.hpp"
 #include "core/geometry/vec3.hpp"
 #include "core/plan/plan_internal.hpp"
 #include "orvus/analysis.hpp"
@@ -20,8 +21,10 @@ constexpr double kRad = constants::deg_to_rad;
 
 using detail::cross;
 using detail::dot;
+using detail::EqualArea;
 using detail::norm;
 using detail::scale;
+using detail::wrap180;
 
 // Whether X (on the great circle of n = A x B) lies on the short arc from A to B.
 bool on_arc(const V3& a, const V3& b, const V3& n, const V3& x) {
@@ -41,13 +44,6 @@ bool arcs_cross(const V3& a, const V3& b, const V3& c, const V3& d) {
     x = scale(x, -1.0);
   }
   return false;
-}
-
-double wrap180(double d) {
-  d = std::fmod(d, 360.0);
-  if (d > 180.0) d -= 360.0;
-  if (d <= -180.0) d += 360.0;
-  return d;
 }
 
 // Latitude (degrees) where the great-circle edge AB meets longitude `lon` (degrees).
@@ -395,33 +391,16 @@ using Pt = bg::model::d2::point_xy<double>;
 using BPoly = bg::model::polygon<Pt>;
 using BMulti = bg::model::multi_polygon<BPoly>;
 
-// Lambert azimuthal equal-area projection of the unit sphere about a centre.
-struct Laea {
-  double lon0, sin0, cos0;
-  Laea(double lon, double lat)
-      : lon0(lon * kRad), sin0(std::sin(lat * kRad)), cos0(std::cos(lat * kRad)) {}
-  Pt operator()(double lon, double lat) const {
-    const double dl = wrap180(lon - lon0 / kRad) * kRad;
-    const double sp = std::sin(lat * kRad), cp = std::cos(lat * kRad);
-    const double k = std::sqrt(2.0 / std::max(1.0 + sin0 * sp + cos0 * cp * std::cos(dl), 1e-12));
-    return {k * cp * std::sin(dl), k * (cos0 * sp - sin0 * cp * std::cos(dl))};
-  }
-  GroundPoint inverse(const Pt& p) const {
-    const double x = p.x(), y = p.y();
-    const double rho = std::hypot(x, y);
-    if (rho < 1e-15) return {lon0 / kRad, std::asin(sin0) / kRad};
-    const double c = 2.0 * std::asin(std::min(rho / 2.0, 1.0));
-    const double lat = std::asin(std::cos(c) * sin0 + y * std::sin(c) * cos0 / rho);
-    const double lon =
-        lon0 + std::atan2(x * std::sin(c), rho * cos0 * std::cos(c) - y * sin0 * std::sin(c));
-    return {wrap180(lon / kRad), lat / kRad};
-  }
-};
+// The projection about a target's centre, its longitude taken in radians as the planner's
+// measures have always taken it.
+EqualArea projection(double lon, double lat) {
+  return EqualArea::about_radians(lon * kRad, lat);
+}
 
 // The polygons on the projection. Parts that were split at +-180 meet again along it there:
 // they are joined (a multi-polygon whose parts share an edge is not valid, and the overlay
 // routines then miss areas), the others are kept as they are.
-BMulti project(const Laea& proj, const std::vector<Polygon>& polys) {
+BMulti project(const EqualArea& proj, const std::vector<Polygon>& polys) {
   BMulti out, seam;
   for (const Polygon& poly : polys) {
     BPoly bp;
@@ -503,7 +482,7 @@ GroundPoint points_centre(const std::vector<Ring>& chains, bool lines) {
 
 GroundPoint polygons_centroid(const std::vector<Polygon>& polys) {
   const GroundPoint c0 = bbox_centre(polys);
-  const Laea proj(c0.lon_deg, c0.lat_deg);
+  const EqualArea proj = projection(c0.lon_deg, c0.lat_deg);
   const BMulti mp = project(proj, polys);
   if (!(bg::area(mp) > 0)) return c0;
   Pt c(0.0, 0.0);
@@ -515,7 +494,7 @@ namespace {
 
 // The swath of a contact (points (1) forward, points (2) back) on the projection: one ring,
 // or where it crosses itself the union of the quadrilaterals between its steps.
-BMulti swath_of(const Laea& proj, const std::vector<GroundPoint>& side1,
+BMulti swath_of(const EqualArea& proj, const std::vector<GroundPoint>& side1,
                 const std::vector<GroundPoint>& side2) {
   BMulti swath;
   {
@@ -553,7 +532,7 @@ double polygons_coverage(const std::vector<Polygon>& polys, const GroundPoint& c
                          const std::vector<GroundPoint>& side1,
                          const std::vector<GroundPoint>& side2) {
   if (side1.size() < 2 || side1.size() != side2.size()) return 0.0;
-  const Laea proj(centre.lon_deg, centre.lat_deg);
+  const EqualArea proj = projection(centre.lon_deg, centre.lat_deg);
   const BMulti target = project(proj, polys);
   const double area = bg::area(target);
   if (!(area > 0)) return 0.0;
@@ -567,7 +546,7 @@ double lines_coverage(const std::vector<Ring>& lines, const GroundPoint& centre,
                       const std::vector<GroundPoint>& side1,
                       const std::vector<GroundPoint>& side2) {
   if (side1.size() < 2 || side1.size() != side2.size()) return 0.0;
-  const Laea proj(centre.lon_deg, centre.lat_deg);
+  const EqualArea proj = projection(centre.lon_deg, centre.lat_deg);
   bg::model::multi_linestring<bg::model::linestring<Pt>> target;
   for (const Ring& l : lines) {
     auto& ls = target.emplace_back();
@@ -584,7 +563,7 @@ double points_coverage(const std::vector<GroundPoint>& points, const GroundPoint
                        const std::vector<GroundPoint>& side1,
                        const std::vector<GroundPoint>& side2) {
   if (points.empty() || side1.empty() || side1.size() != side2.size()) return 0.0;
-  const Laea proj(centre.lon_deg, centre.lat_deg);
+  const EqualArea proj = projection(centre.lon_deg, centre.lat_deg);
   const BMulti swath = side1.size() >= 2 ? swath_of(proj, side1, side2) : BMulti{};
   // The swath's outline: a contact of an instant has no area, only its line.
   bg::model::linestring<Pt> outline;

@@ -2,8 +2,6 @@
 // A step is computed exactly once where some target may be in view (an R-tree over the
 // targets' bounding boxes and the screening bounds of search/screen.cpp say where); each target
 // then runs orvus's own contact state machine (apply_step) with its own parameters.
-#include <erfa.h>
-
 #include <algorithm>
 #include <atomic>
 #include <boost/geometry.hpp>
@@ -18,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/frames/earth_rotation.hpp"
 #include "core/frames/tod2ef.hpp"
 #include "core/orbit/sgp8.hpp"
 #include "core/plan/sweep.hpp"
@@ -81,7 +80,7 @@ bool cheap_point(const Propagator& orbit, const Screen& s, double day, double se
   if (!screened_state(orbit, s, day, seconds, tod)) return false;
   const double date1 = day + constants::mjd1950_to_jd;
   const double date2 = seconds / 86400.0;
-  rotate_to_pef(eraGmst06(date1, date2, date1, date2), tod, cs.ef);
+  rotate_to_pef(detail::mean_sidereal_time(date1, date2), tod, cs.ef);
   const double x = cs.ef[0], y = cs.ef[1], z = cs.ef[2];
   const double r = std::sqrt(x * x + y * y + z * z);
   const double lon = std::atan2(y, x);
@@ -504,6 +503,55 @@ class Collector : public ContactSink {
 
 }  // namespace plan
 
+double plan::target_coverage(const Target& t, const detail::BoxCoverage* box,
+                             const std::vector<GroundPoint>& side1,
+                             const std::vector<GroundPoint>& side2) {
+  if (side1.size() == 1 && side2.size() == 1) {
+    // One step: the line from point (1) to point (2), as two equal steps.
+    return target_coverage(t, box, {side1[0], side1[0]}, {side2[0], side2[0]});
+  }
+  if (t.box && t.box->lon1 < t.box->lon2 && t.box->lat1 < t.box->lat2) {
+    return box != nullptr ? (*box)(side1, side2) : detail::BoxCoverage(*t.box)(side1, side2);
+  }
+  if (t.box && (t.box->lon1 < t.box->lon2 || t.box->lat1 < t.box->lat2)) {
+    // A box of no width is a segment of a meridian or a parallel: the share of its length.
+    const Box& b = *t.box;
+    const Ring segment = {{b.lon1, b.lat1}, {b.lon2, b.lat2}};
+    return lines_coverage({segment}, t.centre, side1, side2);
+  }
+  if (!t.lines.empty()) return lines_coverage(t.lines, t.centre, side1, side2);
+  // A box of one position seen is seen whole; a point's contact is the instant the line
+  // passes over it.
+  if (t.box || t.points.size() == 1) return 1.0;
+  if (!t.points.empty()) return points_coverage(t.points, t.centre, side1, side2);
+  return polygons_coverage(t.polygons, t.centre, side1, side2);
+}
+
+OpportunityFigures plan::opportunity_figures(const Target& t, const detail::BoxCoverage* box,
+                                             const ElementSet& elements, const UtcInstant& best_utc,
+                                             const std::vector<GroundPoint>& side1,
+                                             const std::vector<GroundPoint>& side2,
+                                             const std::array<double, 3>& sun_fixed) {
+  OpportunityFigures f;
+  f.sun_elevation_deg = sun_elevation_from(sun_fixed, t.centre.lon_deg, t.centre.lat_deg);
+  f.coverage = target_coverage(t, box, side1, side2);
+  f.element_age_days = element_age_days(elements, best_utc);
+  return f;
+}
+
+double target_coverage(const Target& target, const std::vector<GroundPoint>& side1,
+                       const std::vector<GroundPoint>& side2) {
+  return plan::target_coverage(target, nullptr, side1, side2);
+}
+
+OpportunityFigures opportunity_figures(const Target& target, const ElementSet& elements,
+                                       const UtcInstant& best_utc,
+                                       const std::vector<GroundPoint>& side1,
+                                       const std::vector<GroundPoint>& side2,
+                                       const std::array<double, 3>& sun_fixed) {
+  return plan::opportunity_figures(target, nullptr, elements, best_utc, side1, side2, sun_fixed);
+}
+
 std::vector<Opportunity> plan_opportunities(const Plan& plan, const EarthOrientation& eop,
                                             std::size_t satellite, std::size_t first,
                                             std::size_t last,
@@ -574,54 +622,35 @@ std::vector<Opportunity> plan::opportunities(const Plan& plan, const EarthOrient
   }
   // Sun, coverage and swath of each contact: independent, on the hardware's threads.
   auto job = [&](std::size_t w) {
-    {
-      const Target& t = plan.targets[work[w].target];
-      plan::Collector::Item& item = *work[w].item;
-      Opportunity& o = out[w];
-      o.satellite = satellite;
-      o.target = work[w].target;
-      o.contact = item.contact;
-      o.contact.steps.clear();
-      {
-        const UtcInstant& b = o.contact.best_utc;
-        const double m = std::floor(b.seconds / 60.0);
-        const auto& s0 = sun[sun_index(b.day, m)];
-        const auto& s1 = sun[sun_index(b.day, m + 1.0)];
-        const double f = b.seconds / 60.0 - m;
-        const std::array<double, 3> at = {s0[0] + (s1[0] - s0[0]) * f, s0[1] + (s1[1] - s0[1]) * f,
-                                          s0[2] + (s1[2] - s0[2]) * f};
-        o.sun_elevation_deg = sun_elevation_from(at, t.centre.lon_deg, t.centre.lat_deg);
-      }
-      o.element_age_days = element_age_days(el, o.contact.best_utc);
-      // A contact of an instant (a point, or a line crossed at once) has one step: its swath
-      // is the line, a ring without area.
-      if (item.side1.size() == 1) {
-        item.side1.push_back(item.side1.front());
-        item.side2.push_back(item.side2.front());
-      }
-      if (t.box && t.box->lon1 < t.box->lon2 && t.box->lat1 < t.box->lat2) {
-        o.coverage = (*box_cover[work[w].target - first])(item.side1, item.side2);
-      } else if (t.box && (t.box->lon1 < t.box->lon2 || t.box->lat1 < t.box->lat2)) {
-        // A box of no width is a segment of a meridian or a parallel: the share of its length.
-        const Box& b = *t.box;
-        const Ring segment = {{b.lon1, b.lat1}, {b.lon2, b.lat2}};
-        o.coverage = plan::lines_coverage({segment}, t.centre, item.side1, item.side2);
-      } else if (!t.lines.empty()) {
-        o.coverage = plan::lines_coverage(t.lines, t.centre, item.side1, item.side2);
-      } else if (t.box || t.points.size() == 1) {
-        // A box of one position seen is seen whole; a point's contact is the instant the
-        // line passes over it.
-        o.coverage = 1.0;
-      } else if (!t.points.empty()) {
-        o.coverage = plan::points_coverage(t.points, t.centre, item.side1, item.side2);
-      } else {
-        o.coverage = plan::polygons_coverage(t.polygons, t.centre, item.side1, item.side2);
-      }
-      Ring ring = item.side1;
-      for (auto it = item.side2.rbegin(); it != item.side2.rend(); ++it) ring.push_back(*it);
-      if (!ring.empty()) ring.push_back(ring.front());
-      if (ring.size() >= 4) o.swath = split_ring(ring);
+    const Target& t = plan.targets[work[w].target];
+    plan::Collector::Item& item = *work[w].item;
+    Opportunity& o = out[w];
+    o.satellite = satellite;
+    o.target = work[w].target;
+    o.contact = item.contact;
+    o.contact.steps.clear();
+    const UtcInstant& b = o.contact.best_utc;
+    const double m = std::floor(b.seconds / 60.0);
+    const auto& s0 = sun[sun_index(b.day, m)];
+    const auto& s1 = sun[sun_index(b.day, m + 1.0)];
+    const double f = b.seconds / 60.0 - m;
+    const std::array<double, 3> at = {s0[0] + (s1[0] - s0[0]) * f, s0[1] + (s1[1] - s0[1]) * f,
+                                      s0[2] + (s1[2] - s0[2]) * f};
+    // A contact of an instant (a point, or a line crossed at once) has one step: its swath
+    // is the line, a ring without area.
+    if (item.side1.size() == 1) {
+      item.side1.push_back(item.side1.front());
+      item.side2.push_back(item.side2.front());
     }
+    const OpportunityFigures figures = plan::opportunity_figures(
+        t, box_cover[work[w].target - first].get(), el, b, item.side1, item.side2, at);
+    o.sun_elevation_deg = figures.sun_elevation_deg;
+    o.coverage = figures.coverage;
+    o.element_age_days = figures.element_age_days;
+    Ring ring = item.side1;
+    for (auto it = item.side2.rbegin(); it != item.side2.rend(); ++it) ring.push_back(*it);
+    if (!ring.empty()) ring.push_back(ring.front());
+    if (ring.size() >= 4) o.swath = split_ring(ring);
   };
   in_chunks(work.size(), job);
   return out;

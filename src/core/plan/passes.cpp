@@ -22,7 +22,7 @@ double covered_span(const Plan& plan, const EarthOrientation& eop) {
   return since_epoch(plan.interval.start, plan.interval.end);
 }
 
-void add_passes(const Plan& plan, const EarthOrientation& eop, const detail::SiderealNodes& nodes,
+void add_passes(const Plan& plan, const EarthOrientation& eop, const detail::SiderealTime& sidereal,
                 double span, std::size_t satellite, std::vector<PlanPass>& out) {
   if (satellite >= plan.satellites.size()) {
     throw Error(ErrorKind::usage,
@@ -30,8 +30,8 @@ void add_passes(const Plan& plan, const EarthOrientation& eop, const detail::Sid
   }
   const Propagator orbit(plan.satellites[satellite].elements);
   for (std::size_t k = 0; k < plan.stations.size(); ++k) {
-    for (const Pass& p : detail::find_passes(orbit, detail::eop_rows(eop), nodes, plan.stations[k],
-                                             plan.interval.start, span))
+    for (const Pass& p : detail::find_passes(orbit, detail::eop_rows(eop), sidereal,
+                                             plan.stations[k], plan.interval.start, span))
       out.push_back({satellite, k, p});
   }
 }
@@ -52,8 +52,8 @@ std::vector<PlanPass> plan_passes(const Plan& plan, const EarthOrientation& eop,
   std::vector<PlanPass> out;
   if (plan.stations.empty()) return out;
   const double span = covered_span(plan, eop);
-  const detail::SiderealNodes nodes(plan.interval.start, span);
-  add_passes(plan, eop, nodes, span, satellite, out);
+  const detail::SiderealTime sidereal(plan.interval.start, plan.interval.end);
+  add_passes(plan, eop, sidereal, span, satellite, out);
   sort_passes(plan, out);
   return out;
 }
@@ -62,9 +62,9 @@ std::vector<PlanPass> plan_passes(const Plan& plan, const EarthOrientation& eop)
   std::vector<PlanPass> out;
   if (plan.stations.empty()) return out;
   const double span = covered_span(plan, eop);
-  const detail::SiderealNodes nodes(plan.interval.start, span);
+  const detail::SiderealTime sidereal(plan.interval.start, plan.interval.end);
   for (std::size_t s = 0; s < plan.satellites.size(); ++s)
-    add_passes(plan, eop, nodes, span, s, out);
+    add_passes(plan, eop, sidereal, span, s, out);
   sort_passes(plan, out);
   return out;
 }

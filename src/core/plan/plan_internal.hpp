@@ -3,17 +3,17 @@
 #pragma once
 
 #include <array>
-#include <atomic>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <memory>
 #include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
 
+#include "core/frames/earth_rotation.hpp"
+#include "core/search/analysis_internal.hpp"
 #include "core/search/search.hpp"
 #include "orvus/error.hpp"
 #include "orvus/plan.hpp"
@@ -22,13 +22,8 @@ namespace orvus::plan {
 
 using V3 = std::array<double, 3>;
 
-// The instant `offset_s` seconds after `base`, its seconds brought into [0, 86400) by whole
-// days (86400 itself is the next day's 0).
-inline UtcInstant after(const UtcInstant& base, double offset_s) {
-  const double total = base.seconds + offset_s;
-  const double dd = std::floor(total / 86400.0);
-  return {base.day + dd, total - dd * 86400.0};
-}
+// The instant so many seconds after another (orvus/time.hpp), also named plan::after.
+using orvus::after;
 
 // Unit vector of geocentric longitude and latitude (degrees).
 V3 unit(double lon_deg, double lat_deg);
@@ -117,10 +112,9 @@ struct SensorLine {
 
 // The sensor line at any instant of a satellite's sweep, from the same state, frames and Earth
 // model as a step: SGP8, the Earth-fixed frame by Greenwich apparent sidereal time (IAU
-// 2006/2000A), the day's UT1 - UTC, polar motion and s', and the local sphere. The equation of
-// the equinoxes (GAST - GMST, which moves by less than 1e-8 rad a day) is taken at whole hours
-// of UT1 and interpolated linearly between them: within 1e-10 rad (under 1 mm on the ground)
-// of computing it at every instant, and the same whatever the step. Thread-safe.
+// 2006/2000A), the day's UT1 - UTC, polar motion and s', and the local sphere; the sidereal
+// time from the Earth-rotation model (detail::SiderealTime, within 8.5e-11 rad: under 1 mm on
+// the ground), the same whatever the step. Thread-safe.
 class LineModel {
  public:
   LineModel(const SearchParams& p, const Propagator& orbit, const EopRows& table);
@@ -133,13 +127,10 @@ class LineModel {
   const EopRows& table() const { return table_; }
 
  private:
-  double equinoxes(double ut1_mjd) const;
   SearchParams p_;
   const Propagator& orbit_;
   const EopRows& table_;
-  double node0_ = 0;  // UT1 MJD of the first node of the equation of the equinoxes
-  std::size_t nodes_ = 0;
-  std::unique_ptr<std::atomic<double>[]> ee_;  // NaN until computed
+  detail::SiderealTime sidereal_;
 };
 
 // The continuous contacts of one satellite with targets [first, last) under the swath rule:
@@ -211,6 +202,17 @@ double lines_coverage(const std::vector<Ring>& lines, const GroundPoint& centre,
 double polygons_coverage(const std::vector<Polygon>& polys, const GroundPoint& centre,
                          const std::vector<GroundPoint>& side1,
                          const std::vector<GroundPoint>& side2);
+
+// target_coverage and opportunity_figures with a box target's outline made once (`box`, its
+// BoxCoverage; null: made for the call).
+double target_coverage(const Target& t, const detail::BoxCoverage* box,
+                       const std::vector<GroundPoint>& side1,
+                       const std::vector<GroundPoint>& side2);
+OpportunityFigures opportunity_figures(const Target& t, const detail::BoxCoverage* box,
+                                       const ElementSet& elements, const UtcInstant& best_utc,
+                                       const std::vector<GroundPoint>& side1,
+                                       const std::vector<GroundPoint>& side2,
+                                       const std::array<double, 3>& sun_fixed);
 
 // The sweep of one satellite over targets [first, last): contact events of target i go to
 // sinks[i - first].

@@ -25,6 +25,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/frames/earth_rotation.hpp"
 #include "core/frames/tod2ef.hpp"
 #include "core/geometry/vec3.hpp"
 #include "core/orbit/sgp8.hpp"
@@ -67,43 +68,10 @@ bool within_arc(const SensorLine& l, const V3& x) {
 // ---- the line at any instant ----
 
 LineModel::LineModel(const SearchParams& p, const Propagator& orbit, const EopRows& table)
-    : p_(p), orbit_(orbit), table_(table) {
-  const double mjd0 = utc_mjd(p.start_day, 0.0);
-  const double mjd1 = utc_mjd(p.end_day, 0.0);
-  node0_ = std::floor(mjd0) - 2.0;
-  const double days = std::max(mjd1 - node0_, 0.0) + 4.0;
-  nodes_ = static_cast<std::size_t>(days * 24.0) + 2;
-  ee_ = std::make_unique<std::atomic<double>[]>(nodes_);
-  for (std::size_t i = 0; i < nodes_; ++i)
-    ee_[i].store(std::numeric_limits<double>::quiet_NaN(), std::memory_order_relaxed);
-}
-
-double LineModel::equinoxes(double ut1_mjd) const {
-  // GAST - GMST at two-part date (node0 + k/24, UT1 taken as TT as in the step's frame).
-  auto node = [this](double k) {
-    const double d1 = constants::mjd_zero_jd + node0_;
-    const double d2 = k / 24.0;
-    return std::remainder(eraGst06a(d1, d2, d1, d2) - eraGmst06(d1, d2, d1, d2), constants::two_pi);
-  };
-  const double s = (ut1_mjd - node0_) * 24.0;
-  const double k = std::floor(s);
-  if (!(k >= 0.0 && k + 1.0 < static_cast<double>(nodes_))) {
-    const double d1 = constants::mjd_zero_jd + std::floor(ut1_mjd);
-    const double d2 = ut1_mjd - std::floor(ut1_mjd);
-    return std::remainder(eraGst06a(d1, d2, d1, d2) - eraGmst06(d1, d2, d1, d2), constants::two_pi);
-  }
-  const auto i = static_cast<std::size_t>(k);
-  double e[2];
-  for (std::size_t j = 0; j < 2; ++j) {
-    e[j] = ee_[i + j].load(std::memory_order_relaxed);
-    if (std::isnan(e[j])) {
-      e[j] = node(k + static_cast<double>(j));
-      ee_[i + j].store(e[j], std::memory_order_relaxed);
-    }
-  }
-  const double f = s - k;
-  return e[0] + (e[1] - e[0]) * f;
-}
+    : p_(p),
+      orbit_(orbit),
+      table_(table),
+      sidereal_(UtcInstant{p.start_day, 0.0}, UtcInstant{p.end_day, 0.0}) {}
 
 UtcInstant LineModel::utc_at(double t) const {
   return after(UtcInstant{p_.start_day, p_.start_sec}, t);
@@ -116,16 +84,9 @@ SensorLine LineModel::at(double t) const {
   const double day = l.utc.day, sec = l.utc.seconds;
   l.tsince = since_epoch(orbit_.elements().epoch, day, sec);
   const StateVector tod = orbit_.state_at(l.tsince);
-  const double date1 = day + constants::mjd1950_to_jd;
-  const double date2 = sec / 86400.0;
-  double xp = 0.0, yp = 0.0, dut1 = 0.0;
-  locate_eop(date1 - constants::mjd_zero_jd + date2, table_, xp, yp, dut1);
-  const double u = dut1 / 86400.0 + date2;
-  const double theta =
-      eraGmst06(date1, u, date1, u) + equinoxes(date1 - constants::mjd_zero_jd + u);
-  StateVector pef{}, ef{};
-  rotate_to_pef(theta, tod, pef);
-  pef_to_ef(date1, u, xp, yp, pef, ef);
+  const EarthAt e = earth_at(day + constants::mjd1950_to_jd, sec / 86400.0, table_);
+  StateVector ef{};
+  EarthTurn(sidereal_.at(e.date1, e.ut1), e).state(tod, ef);
   const V3 r = {ef[0], ef[1], ef[2]};
   const V3 v = {ef[3], ef[4], ef[5]};
   l.r = std::sqrt(dot(r, r));

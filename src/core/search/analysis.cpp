@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "core/geometry/boost_geometry.hpp"
+#include "core/geometry/equal_area.hpp"
 #include "core/search/analysis_internal.hpp"
 #include "core/time/time_text.hpp"
 #include "orvus/constants.hpp"
@@ -19,15 +20,8 @@ using Pt = bg::model::d2::point_xy<double>;
 using Polygon = bg::model::polygon<Pt>;
 using MultiPolygon = bg::model::multi_polygon<Polygon>;
 
-namespace {
-
-double wrap180(double d) {
-  d = std::fmod(d, 360.0);
-  if (d > 180.0) d -= 360.0;
-  if (d <= -180.0) d += 360.0;
-  return d;
-}
-}  // namespace
+using detail::EqualArea;
+using detail::wrap180;
 
 std::array<double, 3> sun_earth_fixed(const UtcInstant& utc) {
   const double utc1 = utc.day + constants::mjd1950_to_jd;
@@ -68,29 +62,6 @@ double sun_elevation_deg(const UtcInstant& utc, double lon, double lat) {
 }
 
 namespace {
-
-// Lambert azimuthal equal-area projection on the unit sphere centred at (lon0, lat0).
-struct EqualArea {
-  double lon0, sin0, cos0;
-  EqualArea(double lon, double lat)
-      : lon0(lon),
-        sin0(std::sin(lat * constants::deg_to_rad)),
-        cos0(std::cos(lat * constants::deg_to_rad)) {}
-  // Cosine of the angle on the sphere from the centre to (lon, lat).
-  [[nodiscard]] double cos_from_centre(double lon, double lat) const {
-    return sin0 * std::sin(lat * constants::deg_to_rad) +
-           cos0 * std::cos(lat * constants::deg_to_rad) *
-               std::cos((lon - lon0) * constants::deg_to_rad);
-  }
-  Pt operator()(double lon, double lat) const {
-    const double dl = wrap180(lon - lon0) * constants::deg_to_rad;
-    const double sp = std::sin(lat * constants::deg_to_rad),
-                 cp = std::cos(lat * constants::deg_to_rad);
-    const double denom = 1.0 + sin0 * sp + cos0 * cp * std::cos(dl);
-    const double k = std::sqrt(2.0 / std::max(denom, 1e-12));
-    return {k * cp * std::sin(dl), k * (cos0 * sp - sin0 * cp * std::cos(dl))};
-  }
-};
 
 Polygon make_polygon(const std::vector<Pt>& ring) {
   Polygon poly;

@@ -5,8 +5,6 @@
 // 1973), both as Boost.Math gives them.
 #include "core/search/passes.hpp"
 
-#include <erfa.h>
-
 #include <algorithm>
 #include <array>
 #include <boost/math/tools/minima.hpp>
@@ -15,6 +13,7 @@
 #include <cstdint>
 #include <limits>
 
+#include "core/frames/tod2ef.hpp"
 #include "core/geometry/vec3.hpp"
 #include "core/time/eop_table.hpp"
 #include "orvus/constants.hpp"
@@ -26,11 +25,6 @@ namespace {
 
 using V3 = std::array<double, 3>;
 constexpr double kDay = constants::seconds_per_day;
-constexpr double kNodeStep = 1.0 / 24.0;  // days between the sidereal nodes
-
-// WGS 84 (NIMA TR8350.2, 3rd edition, 2000, table 3.1): semi-major axis and flattening.
-constexpr double kWgs84A = 6378137.0;
-constexpr double kWgs84F = 1.0 / 298.257223563;
 
 constexpr double kMinStep = 1.0;     // s: the scan's shortest step
 constexpr double kFinest = 1e-3;     // s: shorter excursions above the mask are not looked for
@@ -53,9 +47,9 @@ struct Site {
 Site make_site(const Station& s) {
   const double lon = s.lon_deg * constants::deg_to_rad;
   const double lat = s.lat_deg * constants::deg_to_rad;
-  const double e2 = kWgs84F * (2.0 - kWgs84F);
+  const double e2 = constants::wgs84_f * (2.0 - constants::wgs84_f);
   const double sl = std::sin(lat);
-  const double n = kWgs84A / std::sqrt(1.0 - e2 * sl * sl);
+  const double n = constants::wgs84_a_m / std::sqrt(1.0 - e2 * sl * sl);
   Site site;
   site.up = {std::cos(lat) * std::cos(lon), std::cos(lat) * std::sin(lon), sl};
   site.pos = {(n + s.alt_m) * site.up[0], (n + s.alt_m) * site.up[1],
@@ -76,33 +70,11 @@ double elevation(const V3& p, const Site& site) {
 }
 
 // The Earth-fixed position (m) of a true-of-date one at `t` (UTC), turned as tod_to_ef turns
-// it: the apparent sidereal time of UT1 (the day's UT1 - UTC), polar motion W and the TIO
-// locator s'; the sidereal time is the Earth rotation angle plus g from the nodes.
+// it, with the sidereal time of the Earth-rotation model.
 V3 earth_fixed(const UtcInstant& t, const V3& tod, const EopRows& table,
-               const detail::SiderealNodes& nodes) {
-  const double date1 = t.day + constants::mjd1950_to_jd;
-  const double date2 = t.seconds / kDay;
-  double xp = 0.0, yp = 0.0, dut1 = 0.0;
-  locate_eop(date1 - constants::mjd_zero_jd + date2, table, xp, yp, dut1);
-  const double u = dut1 / kDay + date2;
-  const double theta = eraEra00(date1, u) + nodes.at((t.day - nodes.origin_day()) + u);
-  const double c = std::cos(theta), s = std::sin(theta);
-  // R by rows (C, S, 0), (-S, C, 0), (0, 0, 1).
-  const V3 pef = {c * tod[0] + s * tod[1], -s * tod[0] + c * tod[1], tod[2]};
-  const double x = xp / 3600.0 * constants::deg_to_rad;
-  const double y = yp / 3600.0 * constants::deg_to_rad;
-  // W by rows (1, 0, x), (0, 1, -y), (-x, y, 1).
-  const V3 w = {pef[0] + x * pef[2], pef[1] - y * pef[2], -x * pef[0] + y * pef[1] + pef[2]};
-  const double sp = eraSp00(date1, u);
-  // S by rows (1, s', 0), (-s', 1, 0), (0, 0, 1).
-  return {w[0] + sp * w[1], -sp * w[0] + w[1], w[2]};
-}
-
-// `t` seconds after `start`, its seconds within the day.
-UtcInstant instant_at(const UtcInstant& start, double t) {
-  const double total = start.seconds + t;
-  const double k = std::floor(total / kDay);
-  return {start.day + k, total - k * kDay};
+               const detail::SiderealTime& sidereal) {
+  const EarthAt e = earth_at(t.day + constants::mjd1950_to_jd, t.seconds / kDay, table);
+  return EarthTurn(sidereal.at(e.date1, e.ut1), e).position(tod.data());
 }
 
 // Bounds on the satellite's geocentric radius (from below) and Earth-fixed speed (from above),
@@ -125,11 +97,11 @@ Bounds mean_bounds(const Propagator& orbit) {
 
 class Scan {
  public:
-  Scan(const Propagator& orbit, const EopRows& table, const detail::SiderealNodes& nodes,
+  Scan(const Propagator& orbit, const EopRows& table, const detail::SiderealTime& sidereal,
        const Site& site, const UtcInstant& start, double span, const Bounds& bounds)
       : orbit_(orbit),
         table_(table),
-        nodes_(nodes),
+        sidereal_(sidereal),
         site_(site),
         start_(start),
         span_(span),
@@ -199,13 +171,13 @@ class Scan {
  private:
   // Elevation minus the mask (rad) at t s after the start.
   double f(double t) {
-    const UtcInstant at = instant_at(start_, t);
+    const UtcInstant at = after(start_, t);
     const StateVector s = orbit_.state_at(tsince0_ + t);
     const double r = std::sqrt(s[0] * s[0] + s[1] * s[1] + s[2] * s[2]);
     const double v = std::sqrt(s[3] * s[3] + s[4] * s[4] + s[5] * s[5]);
     r_seen_ = std::min(r_seen_, r);
     v_seen_ = std::max(v_seen_, v + constants::earth_rotation_rad_s * r);
-    return elevation(earth_fixed(at, {s[0], s[1], s[2]}, table_, nodes_), site_) - site_.mask;
+    return elevation(earth_fixed(at, {s[0], s[1], s[2]}, table_, sidereal_), site_) - site_.mask;
   }
 
   // With f < 0 at a and b: a point in between where f >= 0, when the bound on the rate leaves
@@ -236,8 +208,8 @@ class Scan {
 
   Pass make_pass(double aos, double los, bool aos_clipped, bool los_clipped) {
     Pass p;
-    p.aos_utc = instant_at(start_, aos);
-    p.los_utc = instant_at(start_, los);
+    p.aos_utc = after(start_, aos);
+    p.los_utc = after(start_, los);
     p.duration_s = los - aos;
     p.aos_clipped = aos_clipped;
     p.los_clipped = los_clipped;
@@ -266,14 +238,14 @@ class Scan {
         best_t = lo + m.first;
       }
     }
-    p.max_utc = instant_at(start_, best_t);
+    p.max_utc = after(start_, best_t);
     p.max_elevation_deg = (best_f + site_.mask) * constants::rad_to_deg;
     return p;
   }
 
   const Propagator& orbit_;
   const EopRows& table_;
-  const detail::SiderealNodes& nodes_;
+  const detail::SiderealTime& sidereal_;
   Site site_;
   UtcInstant start_;
   double span_, tsince0_;
@@ -286,30 +258,8 @@ class Scan {
 
 namespace detail {
 
-SiderealNodes::SiderealNodes(const UtcInstant& start, double span_s) : day_(start.day) {
-  const double date1 = day_ + constants::mjd1950_to_jd;
-  x0_ = start.seconds / kDay - kNodeStep;
-  const double days = std::max(span_s, 0.0) / kDay;
-  const auto n = static_cast<std::size_t>(std::ceil(days / kNodeStep)) + 3;
-  g_.resize(n);
-  for (std::size_t k = 0; k < n; ++k) {
-    const double x = x0_ + kNodeStep * static_cast<double>(k);
-    double g = eraAnpm(eraGst06a(date1, x, date1, x) - eraEra00(date1, x));
-    // Continuous from node to node (g changes by under 1e-6 rad a day).
-    if (k > 0) g += constants::two_pi * std::round((g_[k - 1] - g) / constants::two_pi);
-    g_[k] = g;
-  }
-}
-
-double SiderealNodes::at(double x) const {
-  const double q = (x - x0_) / kNodeStep;
-  const double k = std::clamp(std::floor(q), 0.0, static_cast<double>(g_.size() - 2));
-  const auto i = static_cast<std::size_t>(k);
-  return g_[i] + (g_[i + 1] - g_[i]) * (q - k);
-}
-
 std::vector<Pass> find_passes(const Propagator& orbit, const EopRows& table,
-                              const SiderealNodes& nodes, const Station& station,
+                              const SiderealTime& sidereal, const Station& station,
                               const UtcInstant& start, double span_s) {
   std::vector<Pass> out;
   if (!(span_s >= 0.0)) return out;
@@ -317,7 +267,7 @@ std::vector<Pass> find_passes(const Propagator& orbit, const EopRows& table,
   Bounds bounds = mean_bounds(orbit);
   for (int attempt = 0; attempt < 4; ++attempt) {
     out.clear();
-    Scan scan(orbit, table, nodes, site, start, span_s, bounds);
+    Scan scan(orbit, table, sidereal, site, start, span_s, bounds);
     scan.run(out);
     if (scan.held()) break;
     bounds = scan.widened();
@@ -338,11 +288,11 @@ std::vector<Pass> find_passes(const Propagator& orbit, const EarthOrientation& e
                               const UtcInstant& end) {
   const double span = since_epoch(start, end);
   if (!(span >= 0.0)) return {};
-  // A day the table lacks stops here, before the nodes are made.
+  // A day the table lacks stops here, before the search.
   (void)eop.at(utc_mjd(start));
   (void)eop.at(utc_mjd(end));
-  const detail::SiderealNodes nodes(start, span);
-  return detail::find_passes(orbit, detail::eop_rows(eop), nodes, station, start, span);
+  const detail::SiderealTime sidereal(start, end);
+  return detail::find_passes(orbit, detail::eop_rows(eop), sidereal, station, start, span);
 }
 
 }  // namespace orvus
