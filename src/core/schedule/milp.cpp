@@ -320,7 +320,10 @@ MilpOutcome solve_milp(const Part& part, const std::vector<std::vector<std::uint
                                 "-threads", "0",    "-sec", limit.c_str()};
   // CBC 2.10's preprocessing, stopped by the clock before it ends, can crash in its
   // post-processing; with little time left the search goes without it.
-  if (seconds < kNoPreprocessBelowS) {
+  // In the cost phase (the weight floor row) its preprocessing also reads a start's names past
+  // the model's last column ("Illegal index" on standard error): CBC stops with an exception,
+  // losing its work and leaking what it held. A cost phase with a start goes without it.
+  if (seconds < kNoPreprocessBelowS || (cost_mode && start.feasible)) {
     argv.push_back("-preprocess");
     argv.push_back("off");
   }
