@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -540,6 +541,69 @@ TEST(SchedulePlans, EachTargetLeftOutTakesTheFurthestCheckItsCandidatesFail) {
       {"E", {"no opportunity", 2}},
       {"F", {"recorder", 2}}};
   EXPECT_EQ(why, expect);
+}
+
+// One time budget for the whole step: 4,500 hand-made candidates of 1,500 targets crowding
+// four days of one satellite (no proof within 2 s), time_limit_s = 2. The step ends within
+// the limit (a moment allowed for a loaded machine), its progress rising from 0 towards 1 on
+// the step's clock; a progress that throws once half the limit has gone stops the step then,
+// whichever phase is running.
+TEST(SchedulePlans, TheStepKeepsOneTimeBudgetThatItsProgressCanStop) {
+  ScratchDir dir;
+  std::mt19937 rng(41);
+  const std::size_t targets = 1500;
+  std::string csv = "id,name,lon,lat,priority\n";
+  for (std::size_t i = 0; i < targets; ++i)
+    csv += "T" + std::to_string(i) + ",t,-47,-15," + std::to_string(1 + rng() % 5) + "\n";
+  dir.write("t.csv", csv);
+  dir.write("plan.toml", plan_text("t.csv",
+                                   "max_roll_deg = 30\ncamera_fov_deg = 2\nroll_rate_deg_s = 1.5\n"
+                                   "settle_s = 10\nmax_imaging_s_per_orbit = 120\n",
+                                   "\n[schedule]\ntime_limit_s = 2\n"));
+  const Plan plan = load_plan(dir.file("plan.toml"));
+  std::uniform_real_distribution<double> when(0.0, 4.0 * 86400.0 - 20.0), roll(-30.0, 30.0);
+  std::vector<double> starts;
+  for (std::size_t i = 0; i < 3 * targets; ++i) starts.push_back(when(rng));
+  std::sort(starts.begin(), starts.end());
+  std::vector<Acquisition> cands;
+  for (const double start : starts) {
+    Acquisition a;
+    a.opportunity = cands.size();
+    a.target = rng() % targets;
+    a.roll_deg = roll(rng);
+    a.imaging_s = 5.0 + static_cast<double>(rng() % 10);
+    a.start_utc = normalise(UtcInstant{plan.interval.start.day, start});
+    a.end_utc = normalise(UtcInstant{plan.interval.start.day, start + a.imaging_s});
+    a.revolution = 1 + static_cast<int>(start / 6000.0);
+    cands.push_back(a);
+  }
+  const double limit = plan.schedule->time_limit_s;
+  std::vector<double> shares;
+  const auto t0 = std::chrono::steady_clock::now();
+  const PlanSchedule s =
+      schedule_plan(plan, cands, {}, {}, [&](double share) { shares.push_back(share); });
+  const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  EXPECT_LE(s.seconds, limit + 0.25);
+  EXPECT_LT(took, limit + 0.5);
+  EXPECT_FALSE(s.optimal);
+  EXPECT_GT(s.acquisitions.size(), 100U);
+  ASSERT_FALSE(shares.empty());
+  EXPECT_TRUE(std::is_sorted(shares.begin(), shares.end()));
+  EXPECT_GE(shares.front(), 0.0);
+  EXPECT_LE(shares.back(), 1.0);
+  EXPECT_GT(shares.back(), 0.8);  // polled to the solver's end, not on a clock of its own
+
+  struct Stop {};
+  const auto t1 = std::chrono::steady_clock::now();
+  EXPECT_THROW(schedule_plan(plan, cands, {}, {},
+                             [](double share) {
+                               if (share >= 0.5) throw Stop{};
+                             }),
+               Stop);
+  const double stopped =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - t1).count();
+  EXPECT_GT(stopped, 0.5 * limit);
+  EXPECT_LT(stopped, 0.5 * limit + 0.5);
 }
 
 // The bundled example through orvus-plan: its tables re-read and re-checked, the reasons of
