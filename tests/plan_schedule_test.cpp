@@ -545,9 +545,9 @@ TEST(SchedulePlans, EachTargetLeftOutTakesTheFurthestCheckItsCandidatesFail) {
 
 // One time budget for the whole step: 4,500 hand-made candidates of 1,500 targets crowding
 // four days of one satellite (no proof within 2 s), time_limit_s = 2. The step ends within
-// the limit (a moment allowed for a loaded machine), its progress rising from 0 towards 1 on
-// the step's clock; a progress that throws once half the limit has gone stops the step then,
-// whichever phase is running.
+// the limit (a moment allowed for a loaded machine) with a feasible schedule, its progress
+// rising from 0 towards 1 on the step's clock; a progress that throws once half the limit
+// has gone stops the step then, whichever phase is running.
 TEST(SchedulePlans, TheStepKeepsOneTimeBudgetThatItsProgressCanStop) {
   ScratchDir dir;
   std::mt19937 rng(41);
@@ -565,6 +565,7 @@ TEST(SchedulePlans, TheStepKeepsOneTimeBudgetThatItsProgressCanStop) {
   std::vector<double> starts;
   for (std::size_t i = 0; i < 3 * targets; ++i) starts.push_back(when(rng));
   std::sort(starts.begin(), starts.end());
+  const std::vector<double> nodes = nodes_of(plan, 0);
   std::vector<Acquisition> cands;
   for (const double start : starts) {
     Acquisition a;
@@ -572,9 +573,10 @@ TEST(SchedulePlans, TheStepKeepsOneTimeBudgetThatItsProgressCanStop) {
     a.target = rng() % targets;
     a.roll_deg = roll(rng);
     a.imaging_s = 5.0 + static_cast<double>(rng() % 10);
-    a.start_utc = normalise(UtcInstant{plan.interval.start.day, start});
-    a.end_utc = normalise(UtcInstant{plan.interval.start.day, start + a.imaging_s});
-    a.revolution = 1 + static_cast<int>(start / 6000.0);
+    a.start_utc = after(plan.interval.start, start);
+    a.end_utc = after(plan.interval.start, start + a.imaging_s);
+    a.revolution =
+        1 + static_cast<int>(std::upper_bound(nodes.begin(), nodes.end(), start) - nodes.begin());
     cands.push_back(a);
   }
   const double limit = plan.schedule->time_limit_s;
@@ -585,6 +587,7 @@ TEST(SchedulePlans, TheStepKeepsOneTimeBudgetThatItsProgressCanStop) {
   const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
   EXPECT_LE(s.seconds, limit + 0.25);
   EXPECT_LT(took, limit + 0.5);
+  expect_sound(plan, Checker(plan, {}), s);
   EXPECT_FALSE(s.optimal);
   EXPECT_GT(s.acquisitions.size(), 100U);
   ASSERT_FALSE(shares.empty());
