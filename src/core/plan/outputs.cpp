@@ -1,20 +1,15 @@
-// The plan's results: the constraints, the whole plan on this machine (satellites and
-// ranges of targets on a pool of threads), opportunities.csv and opportunities.geojson, and
-// the exact byte form of opportunities for results computed elsewhere.
+// The plan's results: the constraints, opportunities.csv, passes.csv and opportunities.geojson
+// (their rows in tables.cpp), and the exact byte form of opportunities for results computed
+// elsewhere.
 #include <algorithm>
-#include <atomic>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <exception>
-#include <mutex>
 #include <nlohmann/json.hpp>
 #include <ostream>
-#include <thread>
 
 #include "core/plan/plan_internal.hpp"
-#include "core/time/time_text.hpp"
 #include "orvus/analysis.hpp"
 
 namespace orvus {
@@ -87,20 +82,6 @@ std::vector<Opportunity> select_opportunities(const Plan& plan, std::vector<Oppo
   c.kept = kept.size();
   if (counts != nullptr) *counts = c;
   return kept;
-}
-
-std::vector<Opportunity> run_plan(const Plan& plan, const EarthOrientation& eop, PlanCounts* counts,
-                                  const std::function<void(double)>& progress) {
-  // One satellite after another, each sweep on every thread of the machine.
-  std::vector<Opportunity> all;
-  const std::size_t nsat = plan.satellites.size();
-  for (std::size_t s = 0; s < nsat; ++s) {
-    auto part = plan_opportunities(plan, eop, s, 0, plan.targets.size(), [&](double f) {
-      if (progress) progress((static_cast<double>(s) + f) / static_cast<double>(nsat));
-    });
-    for (auto& o : part) all.push_back(std::move(o));
-  }
-  return select_opportunities(plan, std::move(all), counts);
 }
 
 namespace {

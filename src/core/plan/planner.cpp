@@ -85,6 +85,17 @@ PlanRun run_planner(const Plan& plan, const EarthOrientation& eop, const Coverag
   return finish(plan, eop, grid, std::move(parts), std::move(swept), want, progress);
 }
 
+std::vector<Opportunity> run_plan(const Plan& plan, const EarthOrientation& eop, PlanCounts* counts,
+                                  const std::function<void(double)>& progress) {
+  PlanSteps steps;
+  steps.coverage = steps.passes = steps.schedule = false;
+  PlanRun run = run_planner(plan, eop, nullptr, steps, [&](PlanStage, double f) {
+    if (progress) progress(f);
+  });
+  if (counts != nullptr) *counts = run.counts;
+  return std::move(run.opportunities);
+}
+
 std::vector<PlanTask> plan_tasks(const Plan& plan, const CoverageGrid* grid,
                                  std::size_t targets_per_task, std::size_t cells_per_task) {
   if (targets_per_task == 0 || cells_per_task == 0) {
