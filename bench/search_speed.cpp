@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <string>
 
+#include "core/contacts/screened.hpp"
 #include "core/orbit/model.hpp"
 #include "core/search/search.hpp"
 #include "core/time/eop.hpp"

@@ -6,11 +6,11 @@
 #include <random>
 
 #include "core/frames/tod2ef.hpp"
+#include "core/geometry/best_angle.hpp"
 #include "core/geometry/coords.hpp"
 #include "core/geometry/equal_area.hpp"
 #include "core/geometry/off_nadir.hpp"
 #include "core/orbit/model.hpp"
-#include "core/search/best_angle.hpp"
 #include "core/time/eop.hpp"
 #include "core/time/time_text.hpp"
 #include "legacy/routines.hpp"

@@ -15,8 +15,8 @@
 
 #include "core/elements/two_line_file.hpp"
 #include "core/orbit/model.hpp"
-#include "core/plan/sweep.hpp"
 #include "core/search/step_workers.hpp"
+#include "core/sweep/sweep.hpp"
 #include "core/time/time_text.hpp"
 #include "legacy/routines.hpp"
 #include "legacy/run.hpp"

@@ -5,12 +5,25 @@
 
 #include <array>
 
+#include "orvus/earth_orientation.hpp"
 #include "orvus/export.hpp"
-#include "orvus/search.hpp"
+#include "orvus/orbit.hpp"
+#include "orvus/time.hpp"
 
 namespace orvus {
 
 using Vec3 = std::array<double, 3>;
+
+// A box of geodetic degrees, both longitudes first: corner 1 holds the smaller values. A
+// corner beyond +-180 makes a box across the antimeridian; a corner may lie at a pole.
+struct Box {
+  double lon1 = 0.0, lon2 = 0.0, lat1 = 0.0, lat2 = 0.0;
+};
+
+struct GroundPoint {
+  double lon_deg = 0.0;  // (-180, 180]
+  double lat_deg = 0.0;
+};
 
 // Position (m) -> (longitude rad in (-pi, pi], geocentric latitude rad, radius m), and back.
 ORVUS_API Vec3 to_spherical(const Vec3& position);

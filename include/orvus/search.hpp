@@ -14,6 +14,7 @@
 #include "orvus/earth_orientation.hpp"
 #include "orvus/error.hpp"
 #include "orvus/export.hpp"
+#include "orvus/geometry.hpp"
 #include "orvus/orbit.hpp"
 #include "orvus/time.hpp"
 
@@ -31,22 +32,11 @@ struct Satellite {
   Sensor sensor;
 };
 
-// A box of geodetic degrees, both longitudes first: corner 1 holds the smaller values. A
-// corner beyond +-180 makes a box across the antimeridian; a corner may lie at a pole.
-struct Box {
-  double lon1 = 0.0, lon2 = 0.0, lat1 = 0.0, lat2 = 0.0;
-};
-
 // Start and end (UTC, both included), the step, and the offset of the local times.
 struct Interval {
   UtcInstant start, end;
   double step_s = 1.0;
   double utc_offset_hours = 0.0;
-};
-
-struct GroundPoint {
-  double lon_deg = 0.0;  // (-180, 180]
-  double lat_deg = 0.0;
 };
 
 // One in-box step: its times and the ground points of the three tracking points.

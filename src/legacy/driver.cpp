@@ -9,6 +9,7 @@
 #include <string>
 #include <thread>
 
+#include "core/contacts/screened.hpp"
 #include "core/elements/elements_internal.hpp"
 #include "core/geometry/coords.hpp"
 #include "core/geometry/off_nadir.hpp"

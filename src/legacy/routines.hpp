@@ -9,12 +9,12 @@
 #include <string_view>
 
 #include "core/frames/tod2ef.hpp"
+#include "core/geometry/best_angle.hpp"
 #include "core/geometry/coords.hpp"
 #include "core/geometry/off_nadir.hpp"
 #include "core/io/fixed_field.hpp"
 #include "core/orbit/model.hpp"
 #include "core/orbit/sgp8.hpp"
-#include "core/search/best_angle.hpp"
 #include "core/time/eop.hpp"
 #include "core/time/time_text.hpp"
 #include "orvus/elements.hpp"

@@ -11,9 +11,9 @@
 #include <array>
 #include <cmath>
 
-#include "core/orbit/sgp8.hpp"  // StateVector
 #include "core/time/eop.hpp"
 #include "orvus/constants.hpp"
+#include "orvus/orbit.hpp"
 
 namespace orvus {
 

@@ -1,9 +1,8 @@
 #include <cmath>
 
+#include "core/geometry/best_angle.hpp"
 #include "core/geometry/coords.hpp"
 #include "core/geometry/off_nadir.hpp"
-#include "core/search/best_angle.hpp"
-#include "core/search/search.hpp"
 #include "core/time/eop_table.hpp"
 #include "orvus/constants.hpp"
 #include "orvus/geometry.hpp"

@@ -95,4 +95,7 @@ inline const Sgp8Model& sgp8_model(const Propagator& orbit) {
 
 }  // namespace detail
 
+// The Earth constants of the orbit model (propagator.cpp).
+const EarthConstants& model_earth();
+
 }  // namespace orvus

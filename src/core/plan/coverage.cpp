@@ -259,7 +259,7 @@ CoverageAccesses coverage_accesses(const Plan& plan, const EarthOrientation& eop
   const CellPoints cells(plan, grid, first, last);
   Counts n;
   std::vector<Access> kept;
-  plan::sweep_points(
+  plan::sweep_crossings(
       plan, eop, satellite, cells.points(),
       [&](const std::vector<plan::PointCrossing>& list) {
         cells.keep(list, static_cast<std::uint32_t>(satellite), n, kept);
@@ -397,7 +397,7 @@ CoverageResult run_coverage(const Plan& plan, const EarthOrientation& eop, const
     Lane& lane = lanes[s];
     std::vector<Access> kept;
     try {
-      plan::sweep_points(
+      plan::sweep_crossings(
           plan, eop, s, cells.points(),
           [&](const std::vector<plan::PointCrossing>& list) {
             kept.clear();

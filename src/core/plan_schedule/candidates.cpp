@@ -8,8 +8,8 @@
 #include <optional>
 #include <utility>
 
-#include "core/plan/plan_internal.hpp"
 #include "core/plan_schedule/plan_schedule_internal.hpp"
+#include "core/sweep/sweep_internal.hpp"
 #include "orvus/plan_schedule.hpp"
 #include "orvus/threads.hpp"
 

@@ -1,5 +1,5 @@
-// The public contact search: checks its arguments, sets up the box, the interval and the
-// tracking angles, and runs the plain or the screened search into the caller's sink.
+// The checks of a search's settings and the set-up of a search: the box, the interval and
+// the tracking angles.
 #include <algorithm>
 #include <cmath>
 #include <string>
@@ -132,31 +132,6 @@ void search_setup(const Sensor& sensor, const Box& box, const Interval& interval
   p.alpha = sensor.alpha_deg;
   p.beta = sensor.beta_deg;
   derive_search_values(p);
-}
-
-void find_contacts(const Satellite& satellite, const Box& target, const Interval& interval,
-                   const EarthOrientation& eop, ContactSink& sink, const SearchOptions& options) {
-  SearchParams p;
-  search_setup(satellite.sensor, target, interval, p);
-  const Propagator& orbit = satellite.orbit;
-  check_orbit_domain(p, orbit);
-  validate(satellite.sensor, interval, &orbit);
-  const EopRows& table = detail::eop_rows(eop);
-  if (options.method == SearchMethod::plain) {
-    contact_search(p, orbit, table, sink, options.between_blocks);
-    return;
-  }
-  int threads = options.threads;
-  if (threads <= 0) threads = machine_threads();
-  screened_search(p, orbit, table, sink, threads, options.between_blocks);
-}
-
-std::vector<Contact> find_contacts(const Satellite& satellite, const Box& target,
-                                   const Interval& interval, const EarthOrientation& eop,
-                                   const SearchOptions& options) {
-  ContactList list;
-  find_contacts(satellite, target, interval, eop, list, options);
-  return std::move(list.contacts);
 }
 
 }  // namespace orvus

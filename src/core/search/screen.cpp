@@ -1,6 +1,6 @@
-// The screened contact search: steps proven out of the box are only counted; the others
-// are computed exactly as the plain search computes them, in blocks, on several threads,
-// and applied to the contact state in time order.
+// The screening of the contact search: the bounds that prove steps out of the box (the
+// screened search itself is the sweep of the points rule over one box, core/contacts), and
+// the exact computation of a block of steps on several threads.
 #include <erfa.h>
 
 #include <algorithm>
@@ -10,7 +10,6 @@
 
 #include "core/frames/tod2ef.hpp"
 #include "core/geometry/off_nadir.hpp"
-#include "core/plan/sweep.hpp"
 #include "core/search/search.hpp"
 #include "core/search/step_workers.hpp"
 #include "core/time/time_text.hpp"
@@ -129,26 +128,6 @@ void StepBlock::compute(StepWorkers& workers, const SearchParams& p, const Propa
         }
       },
       in_parallel);
-}
-
-void screened_search(const SearchParams& p, const Propagator& orbit, const EopRows& table,
-                     ContactSink& sink, int threads, const std::function<void()>& between_blocks) {
-  // The sweep of the points rule over one target, the run's box. The screening's reach and
-  // speed are the orbit's and the sensor's, whatever the box (even one that holds nothing).
-  SearchParams whole = p;
-  whole.gc_lon1 = -180.0;
-  whole.gc_lon2 = 180.0;
-  whole.gc_lat1 = -90.0;
-  whole.gc_lat2 = 90.0;
-  Screen screen;
-  init_screen(whole, orbit, screen);
-  std::vector<plan::Prepared> box{plan::prepare_box(p)};
-  const plan::TargetIndex index =
-      plan::index_prepared(std::move(box), screen, plan::sweep_frame_gap(p, table));
-  std::vector<ContactSink*> sinks{&sink};
-  std::function<void(double)> progress;
-  if (between_blocks) progress = [&between_blocks](double) { between_blocks(); };
-  plan::sweep_points(p, orbit, table, screen, index, sinks, progress, threads);
 }
 
 }  // namespace orvus

@@ -14,11 +14,11 @@
 #include <string>
 
 #include "core/frames/tod2ef.hpp"
+#include "core/geometry/best_angle.hpp"
 #include "core/geometry/coords.hpp"
 #include "core/geometry/off_nadir.hpp"
 #include "core/io/text.hpp"
 #include "core/report_factors.hpp"
-#include "core/search/best_angle.hpp"
 #include "core/search/step_workers.hpp"
 #include "core/time/time_text.hpp"
 #include "orvus/constants.hpp"

@@ -53,9 +53,6 @@ void derive_search_values(SearchParams& p);
 // (degrees), with the report's conversion factors.
 void to_geodetic(double lon, double lat, double radius, double& gd_lon, double& gd_lat);
 
-// The Earth constants of the orbit model.
-const EarthConstants& model_earth();
-
 // Largest off-nadir angle (degrees) whose line of sight meets the smallest local sphere at
 // the orbit's apogee: asin(b / r_apogee).
 double horizon_angle_deg(const Propagator& orbit);
@@ -143,7 +140,6 @@ inline void apply_out_step(SearchState& st) {
   st.prev_in = st.in;
   st.in = 0;
 }
-
 }  // namespace orvus
 
 namespace orvus {
@@ -179,13 +175,5 @@ bool screened_state(const Propagator& orbit, const Screen& screen, double day, d
 // `between_blocks`, when set, is called after each block of steps and may throw.
 void contact_search(const SearchParams& p, const Propagator& orbit, const EopRows& table,
                     ContactSink& sink, const std::function<void()>& between_blocks = {});
-
-// The screened search: the same reports as `contact_search`, computing exactly only the
-// steps where the box may be in view (and the first step after each of them, and every step
-// whose day is missing from the Earth-orientation table), on `threads` threads.
-// `between_blocks`, when set, is called after each block of steps and may throw.
-void screened_search(const SearchParams& p, const Propagator& orbit, const EopRows& table,
-                     ContactSink& sink, int threads,
-                     const std::function<void()>& between_blocks = {});
 
 }  // namespace orvus

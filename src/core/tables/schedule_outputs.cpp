@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <ostream>
 
-#include "core/plan/plan_internal.hpp"
+#include "core/tables/tables_internal.hpp"
 #include "orvus/plan_schedule.hpp"
 
 namespace orvus {

@@ -10,10 +10,11 @@
 #include <string>
 #include <string_view>
 
+#include "core/decks/decks_internal.hpp"
 #include "core/geometry/boost_geometry.hpp"
 #include "core/io/text.hpp"
 #include "core/io/text_input.hpp"
-#include "core/plan/plan_internal.hpp"
+#include "core/sweep/sweep_internal.hpp"
 #include "orvus/analysis.hpp"
 
 namespace orvus {

@@ -7,7 +7,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "core/plan/plan_internal.hpp"
+#include "core/tables/tables_internal.hpp"
 #include "orvus/plan_tables.hpp"
 
 namespace orvus {

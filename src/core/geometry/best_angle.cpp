@@ -1,4 +1,4 @@
-#include "core/search/best_angle.hpp"
+#include "core/geometry/best_angle.hpp"
 
 #include <algorithm>
 #include <cmath>

@@ -9,7 +9,7 @@
 #include <nlohmann/json.hpp>
 #include <ostream>
 
-#include "core/plan/plan_internal.hpp"
+#include "core/tables/tables_internal.hpp"
 #include "orvus/analysis.hpp"
 
 namespace orvus {

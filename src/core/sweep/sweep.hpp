@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "core/geometry/boost_geometry.hpp"
-#include "core/plan/plan_internal.hpp"
+#include "core/sweep/sweep_internal.hpp"
 
 namespace orvus::plan {
 

@@ -29,8 +29,8 @@
 #include "core/frames/tod2ef.hpp"
 #include "core/geometry/vec3.hpp"
 #include "core/orbit/sgp8.hpp"
-#include "core/plan/sweep.hpp"
 #include "core/search/step_workers.hpp"
+#include "core/sweep/sweep.hpp"
 #include "core/time/eop_table.hpp"
 #include "core/time/time_text.hpp"
 #include "orvus/constants.hpp"
@@ -899,10 +899,10 @@ void cross_points(const SearchParams& sp, const BandPoints& pts, const SensorLin
 
 }  // namespace
 
-void sweep_points(const Plan& plan, const EarthOrientation& eop, std::size_t satellite,
-                  const BandPoints& pts,
-                  const std::function<void(const std::vector<PointCrossing>&)>& found,
-                  const std::function<void(double)>& progress, int threads) {
+void sweep_crossings(const Plan& plan, const EarthOrientation& eop, std::size_t satellite,
+                     const BandPoints& pts,
+                     const std::function<void(const std::vector<PointCrossing>&)>& found,
+                     const std::function<void(double)>& progress, int threads) {
   Interval interval = plan.interval;
   interval.step_s = kPointStep;
   const SatelliteSweep setup(plan, eop, satellite, interval);

@@ -9,7 +9,7 @@
 #include "core/geometry/boost_geometry.hpp"
 #include "core/geometry/equal_area.hpp"
 #include "core/geometry/vec3.hpp"
-#include "core/plan/plan_internal.hpp"
+#include "core/sweep/sweep_internal.hpp"
 #include "orvus/analysis.hpp"
 #include "orvus/constants.hpp"
 
