@@ -36,7 +36,7 @@
 
 #include "orvus/coverage.hpp"
 #include "orvus/plan_schedule.hpp"
-#include "plan_outputs.hpp"
+#include "outputs/plan_outputs.hpp"
 #endif
 
 namespace py = pybind11;

@@ -28,7 +28,7 @@
 #include "orvus/plan_schedule.hpp"
 #include "orvus/threads.hpp"
 #include "orvus/version.hpp"
-#include "plan_outputs.hpp"
+#include "outputs/plan_outputs.hpp"
 
 namespace fs = std::filesystem;
 

@@ -14,10 +14,10 @@
 #include "core/time/time_text.hpp"
 #include "legacy/program.hpp"
 #include "legacy/routines.hpp"
-#include "orvus/io.hpp"
 #include "orvus/search.hpp"
 #include "orvus/vek_p1.h"
 #include "orvus/version.hpp"
+#include "outputs/safe_output.hpp"
 
 namespace orvus {
 
