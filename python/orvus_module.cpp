@@ -13,11 +13,15 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <iterator>
+#include <limits>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <stdexcept>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -27,15 +31,16 @@
 #include "orvus/error.hpp"
 #include "orvus/orbit.hpp"
 #include "orvus/plan.hpp"
+#include "orvus/plan_tables.hpp"
 #include "orvus/search.hpp"
 #include "orvus/time.hpp"
 
 #if ORVUS_HAVE_PLAN
-#include <optional>
 #include <sstream>
 
 #include "orvus/coverage.hpp"
 #include "orvus/plan_schedule.hpp"
+#include "orvus/planner.hpp"
 #include "outputs/plan_outputs.hpp"
 #endif
 
@@ -149,25 +154,130 @@ py::array_t<double> propagate(
   return out;
 }
 
-// One row of the opportunities' table.
-struct Row {
-  int number = 0;
-  std::string start_utc, end_utc, start_local, end_local;
-  double duration_s = 0.0;
-  std::string best_utc, best_local;
-  double best_alpha_deg = 0.0, distance_deg = 0.0;
-  char pass = 'D';
-  double sun_elevation_deg = 0.0, coverage = 0.0, element_age_days = 0.0;
+// A table's rows as typed columns, gathered without the GIL (texts kept once each, times as
+// nanoseconds since 1970 of the wall clock the table writes, reals as the table writes them or,
+// `exact`, as computed); columns() turns them into numpy arrays, with the GIL. `check`, when
+// given, is called every few thousand rows (to let Python handle Ctrl-C).
+class Columns final : public orvus::RowSink {
+ public:
+  explicit Columns(orvus::PlanTable table, SignalCheck* check = nullptr, bool exact = false)
+      : cursor_(table), data_(cursor_.columns().size()), check_(check), exact_(exact) {}
+
+  void text(std::string_view v) override {
+    cursor_.next(Value::text);
+    put_text(v);
+  }
+  void integer(std::int64_t v) override {
+    cursor_.next(Value::integer);
+    data_[cursor_.index()].numbers.push_back(v);
+  }
+  void real(double v) override {
+    const orvus::Column& c = cursor_.next(Value::real);
+    data_[cursor_.index()].reals.push_back(exact_ ? v : orvus::written_value(c, v));
+  }
+  void time(const orvus::UtcInstant& t) override {
+    cursor_.next(Value::time);
+    data_[cursor_.index()].numbers.push_back(orvus::iso_time_ms(t) * kNsPerMs);
+  }
+  void none() override {
+    const orvus::Column& c = cursor_.next(Value::none);
+    Data& d = data_[cursor_.index()];
+    switch (c.type) {
+      case orvus::ColumnType::text:
+        put_text({});
+        break;
+      case orvus::ColumnType::real:
+        d.reals.push_back(std::numeric_limits<double>::quiet_NaN());
+        break;
+      case orvus::ColumnType::utc_time:
+      case orvus::ColumnType::local_time:
+        d.numbers.push_back(kNaT);
+        break;
+      case orvus::ColumnType::integer:
+        throw std::logic_error("an integer column has no missing value");
+    }
+  }
+  void end_row() override {
+    cursor_.end_row();
+    if (++rows_ % 8192 == 0 && check_ != nullptr) (*check_)();
+  }
+
+  // [(name, type, values)] in the table's order: values a numpy array of objects (texts),
+  // int64 (integers; times as nanoseconds since 1970, NaT where none) or float64. Called with
+  // the GIL; Python's signals are checked while the texts are made.
+  py::list columns() const {
+    static const char* const kTypes[] = {"text", "integer", "real", "utc_time", "local_time"};
+    const py::module_ numpy = py::module_::import("numpy");
+    py::list out;
+    for (std::size_t k = 0; k < data_.size(); ++k) {
+      const orvus::Column& c = cursor_.columns()[k];
+      const Data& d = data_[k];
+      py::object values;
+      if (c.type == orvus::ColumnType::text) {
+        std::vector<py::str> distinct;
+        distinct.reserve(d.texts.size());
+        for (const std::string& t : d.texts) distinct.emplace_back(t);
+        py::array array = numpy.attr("empty")(d.codes.size(), py::arg("dtype") = "O");
+        auto** items = static_cast<PyObject**>(array.mutable_data());
+        for (std::size_t i = 0; i < d.codes.size(); ++i) {
+          PyObject* item = distinct[d.codes[i]].ptr();
+          Py_INCREF(item);
+          Py_XDECREF(items[i]);
+          items[i] = item;
+          if (i % 65536 == 65535 && PyErr_CheckSignals() != 0) throw py::error_already_set();
+        }
+        values = array;
+      } else if (c.type == orvus::ColumnType::real) {
+        values = py::array_t<double>(static_cast<py::ssize_t>(d.reals.size()), d.reals.data());
+      } else {
+        values =
+            py::array_t<std::int64_t>(static_cast<py::ssize_t>(d.numbers.size()), d.numbers.data());
+      }
+      out.append(py::make_tuple(std::string(c.name), kTypes[static_cast<int>(c.type)], values));
+    }
+    return out;
+  }
+
+ private:
+  using Value = orvus::ColumnCursor::Value;
+  static constexpr std::int64_t kNsPerMs = 1'000'000;
+  static constexpr std::int64_t kNaT = std::numeric_limits<std::int64_t>::min();
+  struct Data {
+    std::vector<std::int64_t> numbers;
+    std::vector<double> reals;
+    std::vector<std::string> texts;              // each text once
+    std::map<std::string, std::uint32_t> index;  // text -> its place in `texts`
+    std::vector<std::uint32_t> codes;            // per row: the place of its text
+  };
+  void put_text(std::string_view v) {
+    Data& d = data_[cursor_.index()];
+    // Rows of one satellite or target follow each other: the last text is tried first.
+    if (!d.codes.empty() && d.texts[d.codes.back()] == v) {
+      d.codes.push_back(d.codes.back());
+      return;
+    }
+    const auto [it, added] =
+        d.index.try_emplace(std::string(v), static_cast<std::uint32_t>(d.texts.size()));
+    if (added) d.texts.emplace_back(v);
+    d.codes.push_back(it->second);
+  }
+  orvus::ColumnCursor cursor_;
+  std::vector<Data> data_;
+  SignalCheck* check_;
+  bool exact_;
+  std::size_t rows_ = 0;
 };
 
 // The contacts of one box by the three tracking points, as `orvus` finds them, with their
-// daylight, coverage and element age; columns of opportunities.csv by name.
-py::dict contacts_points(const orvus::ElementSet& elements, const std::array<double, 4>& box_in,
+// daylight, coverage and element age: the columns of opportunities.csv, the numbers as computed
+// (not rounded to the table's decimals).
+py::list contacts_points(const orvus::ElementSet& elements, const std::array<double, 4>& box_in,
                          const std::string& start_local, const std::string& end_local,
                          double step_s, double alpha_deg, double beta_deg, double offset_hours,
                          const std::string& eop_path, const std::string& target_id,
                          const std::string& target_name) {
-  std::vector<Row> rows;
+  SignalCheck check_signals;
+  Columns table(orvus::PlanTable::opportunities, &check_signals, true);
   {
     const py::gil_scoped_release unlocked;
     // The settings by the library's checks, each named by its argument.
@@ -188,70 +298,41 @@ py::dict contacts_points(const orvus::ElementSet& elements, const std::array<dou
     if (auto bad = orvus::check_horizon(sensor, satellite.orbit))
       raise("ALPHA_DEG, BETA_DEG", *bad);
     const orvus::Box box{box_in[0], box_in[1], box_in[2], box_in[3]};
-    orvus::Target target;
+    // The rows name the satellite and the target as a plan of them would.
+    orvus::Plan plan;
+    plan.interval = interval;
+    orvus::PlanSatellite& s = plan.satellites.emplace_back();
+    s.name = elements.name;
+    s.elements = elements;
+    orvus::Target& target = plan.targets.emplace_back();
+    target.id = target_id;
+    target.name = target_name;
     target.box = box;
     target.centre = {(box.lon1 + box.lon2) / 2.0, (box.lat1 + box.lat2) / 2.0};
     std::vector<orvus::GroundPoint> side1, side2;
     orvus::SearchOptions options;
     options.between_blocks = SignalCheck();
-    for (const orvus::Contact& c : orvus::find_contacts(satellite, box, interval, *eop, options)) {
+    std::vector<orvus::Opportunity> found(1);
+    for (orvus::Contact& c : orvus::find_contacts(satellite, box, interval, *eop, options)) {
       if (!c.closed) continue;  // no best time: not an opportunity
       side1.clear();
       side2.clear();
-      for (const orvus::ContactStep& s : c.steps) {
-        side1.push_back(s.geodetic[1]);
-        side2.push_back(s.geodetic[2]);
+      for (const orvus::ContactStep& step : c.steps) {
+        side1.push_back(step.geodetic[1]);
+        side2.push_back(step.geodetic[2]);
       }
-      Row r;
-      r.number = c.number;
-      r.start_utc = orvus::iso_time(c.start_utc);
-      r.end_utc = orvus::iso_time(c.end_utc);
-      r.start_local = orvus::iso_time(c.start_local, offset_hours);
-      r.end_local = orvus::iso_time(c.end_local, offset_hours);
-      r.duration_s = c.duration_s;
-      r.best_utc = orvus::iso_time(c.best_utc);
-      r.best_local = orvus::iso_time(c.best_local, offset_hours);
-      r.best_alpha_deg = c.best_alpha_deg;
-      r.distance_deg = c.distance_deg;
-      r.pass = c.pass;
       const orvus::OpportunityFigures f = orvus::opportunity_figures(
           target, elements, c.best_utc, side1, side2, orvus::sun_earth_fixed(c.best_utc));
-      r.sun_elevation_deg = f.sun_elevation_deg;
-      r.coverage = f.coverage;
-      r.element_age_days = f.element_age_days;
-      rows.push_back(std::move(r));
+      orvus::Opportunity& o = found[0];
+      c.steps.clear();
+      o.contact = std::move(c);
+      o.sun_elevation_deg = f.sun_elevation_deg;
+      o.coverage = f.coverage;
+      o.element_age_days = f.element_age_days;
+      orvus::opportunity_rows(plan, found, table);
     }
   }
-  py::list cols[18];
-  for (const Row& r : rows) {
-    const py::object values[18] = {py::str(elements.name),
-                                   py::int_(elements.catalogue_number),
-                                   py::str(target_id),
-                                   py::str(target_name),
-                                   py::int_(r.number),
-                                   py::str(r.start_utc),
-                                   py::str(r.end_utc),
-                                   py::str(r.start_local),
-                                   py::str(r.end_local),
-                                   py::float_(r.duration_s),
-                                   py::str(r.best_utc),
-                                   py::str(r.best_local),
-                                   py::float_(r.best_alpha_deg),
-                                   py::float_(r.distance_deg),
-                                   py::str(std::string(1, r.pass)),
-                                   py::float_(r.sun_elevation_deg),
-                                   py::float_(r.coverage),
-                                   py::float_(r.element_age_days)};
-    for (int k = 0; k < 18; ++k) cols[k].append(values[k]);
-  }
-  static const char* const names[18] = {
-      "satellite",         "norad_id",        "target_id",       "target_name",  "contact",
-      "start_utc",         "end_utc",         "start_local",     "end_local",    "duration_s",
-      "best_time_utc",     "best_time_local", "best_alpha_deg",  "distance_deg", "pass",
-      "sun_elevation_deg", "coverage",        "element_age_days"};
-  py::dict out;
-  for (int k = 0; k < 18; ++k) out[names[k]] = cols[k];
-  return out;
+  return table.columns();
 }
 
 #if ORVUS_HAVE_PLAN
@@ -289,26 +370,6 @@ std::shared_ptr<const orvus::CoverageGrid> cached_grid(
   return grid;
 }
 
-// opportunities.csv as text, written in slices of rows with Python's signals checked between
-// them (called without the GIL): hundreds of thousands of rows take seconds.
-std::string opportunities_csv(const orvus::Plan& plan,
-                              const std::vector<orvus::Opportunity>& kept) {
-  constexpr std::size_t kSlice = 8192;
-  SignalCheck check_signals;
-  std::string text;
-  std::vector<orvus::Opportunity> slice;
-  for (std::size_t first = 0; first == 0 || first < kept.size(); first += kSlice) {
-    const auto from = kept.begin() + static_cast<std::ptrdiff_t>(first);
-    slice.assign(from, from + static_cast<std::ptrdiff_t>(std::min(kSlice, kept.size() - first)));
-    std::ostringstream out;
-    orvus::write_opportunities_csv(plan, slice, out);
-    const std::string part = std::move(out).str();
-    text.append(part, first == 0 ? 0 : part.find('\n') + 1);  // the header once
-    check_signals();
-  }
-  return text;
-}
-
 py::dict plan_info(const std::string& path) {
   std::shared_ptr<const orvus::Plan> plan;
   {
@@ -332,135 +393,135 @@ py::dict plan_info(const std::string& path) {
   return out;
 }
 
-// The whole plan on this machine: the table orvus-plan writes as opportunities.csv, and the
-// plan's UTC offset (hours).
-std::pair<std::string, double> plan_csv(const std::string& path) {
-  const py::gil_scoped_release unlocked;
-  const orvus::Plan plan = orvus::load_plan(path);
-  const orvus::EarthOrientation eop = orvus::EarthOrientation::load(plan.earth_orientation_path);
-  SignalCheck check_signals;
-  const auto kept = orvus::run_plan(plan, eop, nullptr, [&](double) { check_signals(); });
-  return {opportunities_csv(plan, kept), plan.interval.utc_offset_hours};
+// The tables a caller asks for by name, and the steps of the run that makes them.
+std::vector<orvus::PlanTable> tables_named(const std::vector<std::string>& names,
+                                           orvus::PlanSteps& steps) {
+  steps = {false, false, false, false};
+  std::vector<orvus::PlanTable> out;
+  for (const std::string& name : names) {
+    const auto* it = std::find_if(std::begin(orvus::kPlanTables), std::end(orvus::kPlanTables),
+                                  [&](orvus::PlanTable t) { return orvus::table_name(t) == name; });
+    if (it == std::end(orvus::kPlanTables)) {
+      throw orvus::Error(orvus::ErrorKind::usage, {" NO TABLE \"" + name + "\"."});
+    }
+    out.push_back(*it);
+    switch (*it) {
+      case orvus::PlanTable::opportunities:
+        steps.opportunities = true;
+        break;
+      case orvus::PlanTable::passes:
+        steps.passes = true;
+        break;
+      case orvus::PlanTable::schedule:
+      case orvus::PlanTable::unscheduled:
+        steps.schedule = true;
+        break;
+      case orvus::PlanTable::coverage_cells:
+      case orvus::PlanTable::coverage:
+      case orvus::PlanTable::coverage_summary:
+        steps.coverage = true;
+        break;
+    }
+  }
+  return out;
 }
 
-// The whole plan on this machine with every table orvus-plan writes: opportunities.csv,
-// passes.csv (its header alone without stations) and, with [schedule], schedule.csv,
-// unscheduled.csv and schedule.json; and the plan's UTC offset (hours).
-py::dict plan_tables(const std::string& path) {
-  std::map<std::string, std::string> texts;
+// A plan (TOML) run on this machine for the tables named (see orvus::PlanTable), which it
+// gives as typed columns; with the schedule's tables the text of schedule.json ("summary",
+// None without [schedule]), with `geojson` that of coverage_cells.geojson ("geojson"); and the
+// plan's UTC offset (hours).
+py::dict run_plan(const std::string& path, const std::vector<std::string>& names, bool geojson) {
+  orvus::PlanSteps steps;
+  const std::vector<orvus::PlanTable> tables = tables_named(names, steps);
+  SignalCheck check_signals;
+  std::vector<Columns> columns;
+  columns.reserve(tables.size());
+  std::optional<std::string> summary, features;
   double offset = 0.0;
   {
     const py::gil_scoped_release unlocked;
     const orvus::Plan plan = orvus::load_plan(path);
     offset = plan.interval.utc_offset_hours;
+    std::optional<orvus::CoverageGrid> grid;  // raises for a plan without [coverage]
+    if (steps.coverage) grid = orvus::plan_outputs::coverage_grid(plan);
     const auto eop = earth_orientation(plan.earth_orientation_path);
-    SignalCheck check_signals;
-    const auto kept = orvus::run_plan(plan, *eop, nullptr, [&](double) { check_signals(); });
-    texts["opportunities"] = opportunities_csv(plan, kept);
-    const auto passes = orvus::plan_passes(plan, *eop);
-    std::ostringstream p;
-    orvus::write_passes_csv(plan, passes, p);
-    texts["passes"] = std::move(p).str();
-    if (plan.schedule) {
-      const orvus::PlanSchedule s =
-          orvus::schedule_plan(plan, *eop, kept, passes, [&](double) { check_signals(); });
-      std::ostringstream a, u, j;
-      orvus::write_schedule_csv(plan, passes, s, a);
-      orvus::write_unscheduled_csv(plan, s, u);
-      orvus::write_schedule_json(plan, s, j);
-      texts["schedule"] = std::move(a).str();
-      texts["unscheduled"] = std::move(u).str();
-      texts["summary"] = std::move(j).str();
+    const orvus::PlanRun run =
+        orvus::run_planner(plan, *eop, grid ? &*grid : nullptr, steps,
+                           [&](orvus::PlanStage, double) { check_signals(); });
+    for (const orvus::PlanTable table : tables) {
+      orvus::run_table_rows(table, plan, run, grid ? &*grid : nullptr,
+                            columns.emplace_back(table, &check_signals));
+    }
+    if (steps.schedule && run.schedule) {
+      std::ostringstream text;
+      orvus::write_schedule_json(plan, *run.schedule, text);
+      summary = std::move(text).str();
+    }
+    if (geojson && run.coverage) {
+      std::ostringstream text;
+      orvus::write_coverage_cells_geojson(plan, *grid, *run.coverage, text);
+      features = std::move(text).str();
     }
   }
   py::dict out;
-  for (const auto& [k, v] : texts) out[py::str(k)] = v;
+  for (std::size_t k = 0; k < tables.size(); ++k) {
+    out[py::str(std::string(orvus::table_name(tables[k])))] = columns[k].columns();
+  }
+  out["summary"] = summary ? py::object(py::str(*summary)) : py::object(py::none());
+  out["geojson"] = features ? py::object(py::str(*features)) : py::object(py::none());
   out["utc_offset_hours"] = offset;
   return out;
 }
 
-// The passes over the plan's stations: the table orvus-plan writes as passes.csv (its header
-// alone when the plan has none), and the plan's UTC offset (hours).
-std::pair<std::string, double> plan_passes_csv(const std::string& path) {
-  const py::gil_scoped_release unlocked;
-  const orvus::Plan plan = orvus::load_plan(path);
-  const auto eop = earth_orientation(plan.earth_orientation_path);
-  std::ostringstream out;
-  orvus::write_passes_csv(plan, orvus::plan_passes(plan, *eop), out);
-  return {std::move(out).str(), plan.interval.utc_offset_hours};
+// The tasks of a plan spread over processes (orvus::plan_tasks): (kind, satellite, first,
+// last) with kind "opportunities" or "coverage".
+py::list plan_tasks(const std::string& path, std::size_t targets_per_task,
+                    std::size_t cells_per_task) {
+  std::vector<orvus::PlanTask> tasks;
+  {
+    const py::gil_scoped_release unlocked;
+    const auto plan = cached_plan(path);
+    const auto grid = plan->coverage ? cached_grid(plan) : nullptr;
+    tasks = orvus::plan_tasks(*plan, grid.get(), targets_per_task, cells_per_task);
+  }
+  py::list out;
+  for (const orvus::PlanTask& t : tasks) {
+    const char* kind = t.kind == orvus::PlanTask::Kind::coverage ? "coverage" : "opportunities";
+    out.append(py::make_tuple(kind, t.satellite, t.first, t.last));
+  }
+  return out;
 }
 
-// One task of a plan spread over processes: satellite `satellite` over targets [first, last).
-// `check`, when not None, is called between blocks and raises to stop the task.
-py::bytes plan_chunk(const std::string& path, std::size_t satellite, std::size_t first,
-                     std::size_t last, const py::object& check) {
+// One task of a plan spread over processes, as the library's bytes of its parts. `check`,
+// when not None, is called between blocks and raises to stop the task.
+py::bytes plan_task(const std::string& path, const std::string& kind, std::size_t satellite,
+                    std::size_t first, std::size_t last, const py::object& check) {
+  if (kind != "opportunities" && kind != "coverage") {
+    throw orvus::Error(orvus::ErrorKind::usage, {" NO KIND OF TASK \"" + kind + "\"."});
+  }
+  const orvus::PlanTask task{
+      kind == "coverage" ? orvus::PlanTask::Kind::coverage : orvus::PlanTask::Kind::opportunities,
+      satellite, first, last};
   std::string bytes;
   {
     SignalCheck check_signals(check);
     const py::gil_scoped_release unlocked;
     const auto plan = cached_plan(path);
-    if (satellite >= plan->satellites.size() || first > last || last > plan->targets.size()) {
-      throw orvus::Error(orvus::ErrorKind::usage,
-                         {" NO SUCH SATELLITE OR TARGET RANGE IN THE PLAN \"" + path + "\"."});
-    }
+    // The grid only for the coverage's tasks: it takes seconds to make.
+    const auto grid = task.kind == orvus::PlanTask::Kind::coverage && plan->coverage
+                          ? cached_grid(plan)
+                          : nullptr;
     const auto eop = earth_orientation(plan->earth_orientation_path);
-    bytes = orvus::serialize_opportunities(orvus::plan_opportunities(
-        *plan, *eop, satellite, first, last, [&](double) { check_signals(); }));
-  }
-  return py::bytes(bytes);
-}
-
-// A plan's [coverage] on this machine: the texts of coverage_cells.csv, coverage.csv,
-// coverage_summary.csv and, when asked, coverage_cells.geojson; and the plan's UTC offset.
-py::tuple plan_coverage(const std::string& path, bool geojson) {
-  std::string cells, curve, summary, features;
-  double offset = 0.0;
-  {
-    const py::gil_scoped_release unlocked;
-    const orvus::Plan plan = orvus::load_plan(path);
-    const orvus::CoverageGrid grid = orvus::plan_outputs::coverage_grid(plan);
-    const auto eop = earth_orientation(plan.earth_orientation_path);
-    SignalCheck check_signals;
-    const orvus::CoverageResult r =
-        orvus::run_coverage(plan, *eop, grid, [&](double) { check_signals(); });
-    std::ostringstream a, b, c, d;
-    orvus::write_coverage_cells_csv(plan, grid, r, a);
-    orvus::write_coverage_csv(plan, grid, r, b);
-    orvus::write_coverage_summary_csv(plan, grid, r, c);
-    if (geojson) orvus::write_coverage_cells_geojson(plan, grid, r, d);
-    cells = std::move(a).str();
-    curve = std::move(b).str();
-    summary = std::move(c).str();
-    features = std::move(d).str();
-    offset = plan.interval.utc_offset_hours;
-  }
-  return py::make_tuple(cells, curve, summary, features, offset);
-}
-
-// One coverage task of a plan spread over processes: satellite `satellite` over the grid's
-// cells [first, last), as the library's bytes; `check` as for plan_chunk.
-py::bytes coverage_chunk(const std::string& path, std::size_t satellite, std::size_t first,
-                         std::size_t last, const py::object& check) {
-  std::string bytes;
-  {
-    SignalCheck check_signals(check);
-    const py::gil_scoped_release unlocked;
-    const auto plan = cached_plan(path);
-    const auto grid = cached_grid(plan);
-    if (satellite >= plan->satellites.size() || first > last || last > grid->cells.size()) {
-      throw orvus::Error(orvus::ErrorKind::usage,
-                         {" NO SUCH SATELLITE OR CELL RANGE IN THE PLAN \"" + path + "\"."});
-    }
-    const auto eop = earth_orientation(plan->earth_orientation_path);
-    bytes = orvus::serialize_coverage_accesses(orvus::coverage_accesses(
-        *plan, *eop, *grid, satellite, first, last, [&](double) { check_signals(); }));
+    bytes = orvus::serialize_parts(
+        orvus::run_task(*plan, *eop, grid.get(), task, [&](double) { check_signals(); }));
   }
   return py::bytes(bytes);
 }
 
 // The output folder of a plan run on a cluster, opened before its tasks: made, locked and
-// checked at once, then the parts joined, the constraints applied and every file written and
-// put in place together, as orvus-plan does.
+// checked at once, then the parts joined and the run finished (the constraints, the coverage's
+// figures, the passes and the schedule) and every file written and put in place together, as
+// orvus-plan does.
 class PlanOutputs {
  public:
   PlanOutputs(const std::string& path, const std::string& output) {
@@ -470,53 +531,26 @@ class PlanOutputs {
     folder_ = std::make_unique<orvus::plan_outputs::OutputFolder>(*plan_, dir_, false);
   }
 
-  py::dict finish(const std::vector<std::string>& parts,
-                  const std::vector<std::string>& coverage_parts) {
+  py::dict finish(const std::vector<std::string>& parts) {
     if (!folder_) {
       throw orvus::Error(orvus::ErrorKind::usage, {" THE PLAN'S OUTPUT FOLDER IS CLOSED."});
     }
-    orvus::PlanCounts counts;
-    std::optional<orvus::CoverageResult> coverage;
-    std::size_t passes = 0;
-    std::optional<orvus::PlanSchedule> schedule;
+    std::optional<orvus::PlanRun> run;
     {
       const py::gil_scoped_release unlocked;
-      std::vector<orvus::Opportunity> all;
-      for (const std::string& part : parts) {
-        auto list = orvus::deserialize_opportunities(part);
-        for (auto& o : list) all.push_back(std::move(o));
-      }
-      const auto kept = orvus::select_opportunities(*plan_, std::move(all), &counts);
-      std::shared_ptr<const orvus::CoverageGrid> grid;
-      if (plan_->coverage) {
-        grid = cached_grid(plan_);
-        std::vector<orvus::CoverageAccesses> accesses;
-        accesses.reserve(coverage_parts.size());
-        for (const std::string& part : coverage_parts)
-          accesses.push_back(orvus::deserialize_coverage_accesses(part));
-        coverage = orvus::coverage_statistics(*plan_, *grid, accesses);
-      }
-      std::vector<orvus::PlanPass> list;
-      if (!plan_->stations.empty() || plan_->schedule) {
-        const auto eop = earth_orientation(plan_->earth_orientation_path);
-        if (!plan_->stations.empty()) {
-          list = orvus::plan_passes(*plan_, *eop);
-          passes = list.size();
-          folder_->write_passes(*plan_, list);
-        }
-        // The schedule, here on the client, from every task's opportunities (Ctrl-C stops it).
-        if (plan_->schedule) {
-          SignalCheck check_signals;
-          schedule =
-              orvus::schedule_plan(*plan_, *eop, kept, list, [&](double) { check_signals(); });
-          folder_->write_schedule(*plan_, list, *schedule);
-        }
-      }
-      folder_->write_opportunities(*plan_, kept, grid.get(), coverage ? &*coverage : nullptr);
-      if (coverage) folder_->write_coverage(*plan_, *grid, *coverage);
+      orvus::PlanParts joined;
+      for (const std::string& part : parts) orvus::join(joined, orvus::deserialize_parts(part));
+      const auto grid = plan_->coverage ? cached_grid(plan_) : nullptr;
+      const auto eop = earth_orientation(plan_->earth_orientation_path);
+      // The schedule, here on the client, from every task's opportunities (Ctrl-C stops it).
+      SignalCheck check_signals;
+      run = orvus::finish_plan(*plan_, *eop, grid.get(), std::move(joined), {},
+                               [&](orvus::PlanStage, double) { check_signals(); });
+      folder_->write_run(*plan_, *run, grid.get());
       folder_->commit();
       folder_.reset();
     }
+    const orvus::PlanCounts& counts = run->counts;
     py::dict out;
     out["found"] = counts.found;
     out["kept"] = counts.kept;
@@ -525,9 +559,9 @@ class PlanOutputs {
     out["by_pass"] = counts.by_pass;
     out["by_duration"] = counts.by_duration;
     out["stations"] = plan_->stations.size();
-    out["passes"] = passes;
+    out["passes"] = run->passes.size();
     out["output"] = dir_;
-    if (coverage) {
+    if (const auto& coverage = run->coverage) {
       out["cells"] = coverage->cells.size();
       out["coverage_found"] = coverage->found;
       out["coverage_kept"] = coverage->kept;
@@ -535,7 +569,7 @@ class PlanOutputs {
       out["coverage_by_alpha"] = coverage->by_alpha;
       out["coverage_by_pass"] = coverage->by_pass;
     }
-    if (schedule) out["schedule"] = orvus::schedule_summary(*plan_, *schedule);
+    if (run->schedule) out["schedule"] = orvus::schedule_summary(*plan_, *run->schedule);
     return out;
   }
 
@@ -551,33 +585,40 @@ class PlanOutputs {
   std::unique_ptr<orvus::plan_outputs::OutputFolder> folder_;
 };
 
-// One target (read from `targets_path`, a one-row CSV or one-feature GeoJSON) for one
-// element set as a one-target plan without constraints: the opportunities.csv text.
-std::string contacts_plan(const orvus::ElementSet& elements, const std::string& targets_text,
-                          const std::string& start_local, const std::string& end_local,
-                          double step_s, double alpha_deg, double beta_deg, double offset_hours,
-                          const std::string& eop_path, const std::string& rule) {
-  const py::gil_scoped_release unlocked;
-  orvus::Plan plan;
-  plan.start_local = start_local;
-  plan.end_local = end_local;
-  plan.interval =
-      orvus::Interval{local_to_utc(start_local, offset_hours, "START"),
-                      local_to_utc(end_local, offset_hours, "END"), step_s, offset_hours};
-  plan.earth_orientation_path = eop_path;
-  plan.targets_path = "TARGET";
-  plan.rule = rule == "swath" ? orvus::TargetRule::swath : orvus::TargetRule::points;
-  orvus::PlanSatellite satellite;
-  satellite.name = elements.name;
-  satellite.sensor = orvus::Sensor{alpha_deg, beta_deg};
-  satellite.elements = elements;
-  plan.satellites.push_back(std::move(satellite));
-  plan.targets = orvus::parse_targets(targets_text, "TARGET");
-  const auto eop = earth_orientation(eop_path);
+// One target (read from `targets_text`, a one-row CSV or one-feature GeoJSON deck) for one
+// element set, as a one-target plan without constraints built here: the columns of
+// opportunities.csv.
+py::list contacts_plan(const orvus::ElementSet& elements, const std::string& targets_text,
+                       const std::string& start_local, const std::string& end_local, double step_s,
+                       double alpha_deg, double beta_deg, double offset_hours,
+                       const std::string& eop_path, const std::string& rule) {
   SignalCheck check_signals;
-  auto all = orvus::plan_opportunities(plan, *eop, 0, 0, plan.targets.size(),
-                                       [&](double) { check_signals(); });
-  return opportunities_csv(plan, orvus::select_opportunities(plan, std::move(all)));
+  Columns table(orvus::PlanTable::opportunities, &check_signals);
+  {
+    const py::gil_scoped_release unlocked;
+    orvus::Plan plan;
+    plan.start_local = start_local;
+    plan.end_local = end_local;
+    plan.interval =
+        orvus::Interval{local_to_utc(start_local, offset_hours, "START"),
+                        local_to_utc(end_local, offset_hours, "END"), step_s, offset_hours};
+    plan.earth_orientation_path = eop_path;
+    plan.targets_path = "TARGET";
+    plan.rule = rule == "swath" ? orvus::TargetRule::swath : orvus::TargetRule::points;
+    orvus::PlanSatellite satellite;
+    satellite.name = elements.name;
+    satellite.sensor = orvus::Sensor{alpha_deg, beta_deg};
+    satellite.elements = elements;
+    plan.satellites.push_back(std::move(satellite));
+    plan.targets = orvus::parse_targets(targets_text, "TARGET");
+    const auto eop = earth_orientation(eop_path);
+    orvus::PlanSteps steps;
+    steps.coverage = steps.passes = steps.schedule = false;
+    const orvus::PlanRun run = orvus::run_planner(
+        plan, *eop, nullptr, steps, [&](orvus::PlanStage, double) { check_signals(); });
+    orvus::opportunity_rows(plan, run.opportunities, table);
+  }
+  return table.columns();
 }
 #endif
 
@@ -634,24 +675,34 @@ PYBIND11_MODULE(_core, m) {
   m.def("read_elements", &read_elements, py::arg("path"), py::arg("select") = py::none());
   m.def("_propagate", &propagate);
   m.def("_contacts_points", &contacts_points);
+  // Every table's columns: {table: [(name, type, unit)]}.
+  m.def("_columns", [] {
+    static const char* const kTypes[] = {"text", "integer", "real", "utc_time", "local_time"};
+    py::dict out;
+    for (const orvus::PlanTable table : orvus::kPlanTables) {
+      py::list columns;
+      for (const orvus::Column& c : orvus::table_columns(table)) {
+        columns.append(py::make_tuple(std::string(c.name), kTypes[static_cast<int>(c.type)],
+                                      std::string(c.unit)));
+      }
+      out[py::str(std::string(orvus::table_name(table)))] = columns;
+    }
+    return out;
+  });
 #if ORVUS_HAVE_PLAN
   m.attr("_have_plan") = true;
   m.def("_plan_info", &plan_info);
-  m.def("_plan_csv", &plan_csv);
-  m.def("_plan_passes_csv", &plan_passes_csv);
-  m.def("_plan_tables", &plan_tables);
-  m.def("_plan_chunk", &plan_chunk, py::arg("path"), py::arg("satellite"), py::arg("first"),
-        py::arg("last"), py::arg("check") = py::none());
+  m.def("_run_plan", &run_plan, py::arg("path"), py::arg("tables"), py::arg("geojson") = false);
+  m.def("_plan_tasks", &plan_tasks, py::arg("path"), py::arg("targets_per_task"),
+        py::arg("cells_per_task"));
+  m.def("_plan_task", &plan_task, py::arg("path"), py::arg("kind"), py::arg("satellite"),
+        py::arg("first"), py::arg("last"), py::arg("check") = py::none());
   py::class_<PlanOutputs>(m, "_PlanOutputs")
       .def(py::init<const std::string&, const std::string&>(), py::arg("path"),
            py::arg("output") = std::string())
-      .def("finish", &PlanOutputs::finish, py::arg("parts"),
-           py::arg("coverage_parts") = std::vector<std::string>())
+      .def("finish", &PlanOutputs::finish, py::arg("parts"))
       .def("close", &PlanOutputs::close);
   m.def("_contacts_plan", &contacts_plan);
-  m.def("_plan_coverage", &plan_coverage);
-  m.def("_coverage_chunk", &coverage_chunk, py::arg("path"), py::arg("satellite"), py::arg("first"),
-        py::arg("last"), py::arg("check") = py::none());
 #else
   m.attr("_have_plan") = false;
 #endif

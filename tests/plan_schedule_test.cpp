@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -16,6 +17,7 @@
 #include <random>
 #include <set>
 #include <sstream>
+#include <tuple>
 
 #include "orvus/error.hpp"
 #include "orvus/plan.hpp"
@@ -483,6 +485,128 @@ TEST(SchedulePlans, TheTransitionBetweenTwoImagesOfAPassDecidesWhetherBothFit) {
     EXPECT_EQ(s.acquisitions.size(), apart == 40.0 ? 1U : 2U) << apart << " s apart";
     EXPECT_TRUE(s.optimal);
   }
+}
+
+// Hand-made candidates on one satellite (10 s images of 6 Gbit, 10 s settling, 15 s of imaging
+// a revolution, a 10 Gbit recorder and no station): one image fits in all, A's (priority 5).
+// B starts 2 s after A ends ("conflicts"); C shares A's revolution, 20 s > 15 ("imaging
+// time", checked before its recorder); D, a revolution later, would leave 12 Gbit aboard
+// ("recorder"); E has opportunities but no candidate ("no opportunity"); F's candidates fail
+// the transitions and the recorder: its reason is the further check, the recorder.
+TEST(SchedulePlans, EachTargetLeftOutTakesTheFurthestCheckItsCandidatesFail) {
+  ScratchDir dir;
+  dir.write("t.csv",
+            "id,name,lon,lat,priority\nA,a,-47,-15,5\nB,b,-47,-16,1\nC,c,-47,-17,4\n"
+            "D,d,-47,-18,3\nE,e,-47,-19,2\nF,f,-47,-20,2\n");
+  dir.write("plan.toml", plan_text("t.csv",
+                                   "max_roll_deg = 30\ncamera_fov_deg = 2\nroll_rate_deg_s = 1.5\n"
+                                   "settle_s = 10\nmax_imaging_s_per_orbit = 15\n"
+                                   "recorder_gbit = 10\nimaging_gbit_s = 0.6\n",
+                                   "\n[schedule]\ntime_limit_s = 5\n"));
+  const Plan plan = load_plan(dir.file("plan.toml"));
+  auto at = [&](double s) {
+    return normalise(UtcInstant{plan.interval.start.day, plan.interval.start.seconds + s});
+  };
+  // (target, start s, revolution), by start.
+  const std::vector<std::tuple<std::size_t, double, int>> made{
+      {0, 1000, 1}, {1, 1012, 1}, {5, 1015, 1}, {2, 3000, 1}, {3, 8000, 2}, {5, 14000, 3}};
+  std::vector<Acquisition> cands;
+  for (const auto& [target, start, revolution] : made) {
+    Acquisition a;
+    a.opportunity = cands.size();
+    a.target = target;
+    a.start_utc = at(start);
+    a.end_utc = at(start + 10.0);
+    a.imaging_s = 10.0;
+    a.data_gbit = 6.0;
+    a.revolution = revolution;
+    cands.push_back(a);
+  }
+  std::vector<Opportunity> kept(cands.size() + 2);
+  for (std::size_t i = 0; i < cands.size(); ++i) kept[i].target = cands[i].target;
+  kept[cands.size()].target = kept[cands.size() + 1].target = 4;  // E, seen twice
+  const PlanSchedule s = schedule_plan(plan, cands, kept, {});
+  expect_sound(plan, Checker(plan, {}), s);
+  ASSERT_EQ(s.acquisitions.size(), 1U);
+  EXPECT_EQ(s.acquisitions[0].candidate, 0U);
+  EXPECT_EQ(s.objective, 5.0);
+  EXPECT_TRUE(s.optimal);
+  std::map<std::string, std::pair<std::string, std::size_t>> why;
+  for (const UnscheduledTarget& u : s.unscheduled)
+    why[plan.targets[u.target].id] = {reason_text(u.reason), u.opportunities};
+  const std::map<std::string, std::pair<std::string, std::size_t>> expect{
+      {"B", {"conflicts", 1}},
+      {"C", {"imaging time", 1}},
+      {"D", {"recorder", 1}},
+      {"E", {"no opportunity", 2}},
+      {"F", {"recorder", 2}}};
+  EXPECT_EQ(why, expect);
+}
+
+// One time budget for the whole step: 4,500 hand-made candidates of 1,500 targets crowding
+// four days of one satellite (no proof within 2 s), time_limit_s = 2. The step ends within
+// the limit (a moment allowed for a loaded machine) with a feasible schedule, its progress
+// rising from 0 towards 1 on the step's clock; a progress that throws once half the limit
+// has gone stops the step then, whichever phase is running.
+TEST(SchedulePlans, TheStepKeepsOneTimeBudgetThatItsProgressCanStop) {
+  ScratchDir dir;
+  std::mt19937 rng(41);
+  const std::size_t targets = 1500;
+  std::string csv = "id,name,lon,lat,priority\n";
+  for (std::size_t i = 0; i < targets; ++i)
+    csv += "T" + std::to_string(i) + ",t,-47,-15," + std::to_string(1 + rng() % 5) + "\n";
+  dir.write("t.csv", csv);
+  dir.write("plan.toml", plan_text("t.csv",
+                                   "max_roll_deg = 30\ncamera_fov_deg = 2\nroll_rate_deg_s = 1.5\n"
+                                   "settle_s = 10\nmax_imaging_s_per_orbit = 120\n",
+                                   "\n[schedule]\ntime_limit_s = 2\n"));
+  const Plan plan = load_plan(dir.file("plan.toml"));
+  std::uniform_real_distribution<double> when(0.0, 4.0 * 86400.0 - 20.0), roll(-30.0, 30.0);
+  std::vector<double> starts;
+  for (std::size_t i = 0; i < 3 * targets; ++i) starts.push_back(when(rng));
+  std::sort(starts.begin(), starts.end());
+  const std::vector<double> nodes = nodes_of(plan, 0);
+  std::vector<Acquisition> cands;
+  for (const double start : starts) {
+    Acquisition a;
+    a.opportunity = cands.size();
+    a.target = rng() % targets;
+    a.roll_deg = roll(rng);
+    a.imaging_s = 5.0 + static_cast<double>(rng() % 10);
+    a.start_utc = after(plan.interval.start, start);
+    a.end_utc = after(plan.interval.start, start + a.imaging_s);
+    a.revolution =
+        1 + static_cast<int>(std::upper_bound(nodes.begin(), nodes.end(), start) - nodes.begin());
+    cands.push_back(a);
+  }
+  const double limit = plan.schedule->time_limit_s;
+  std::vector<double> shares;
+  const auto t0 = std::chrono::steady_clock::now();
+  const PlanSchedule s =
+      schedule_plan(plan, cands, {}, {}, [&](double share) { shares.push_back(share); });
+  const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  EXPECT_LE(s.seconds, limit + 0.25);
+  EXPECT_LT(took, limit + 0.5);
+  expect_sound(plan, Checker(plan, {}), s);
+  EXPECT_FALSE(s.optimal);
+  EXPECT_GT(s.acquisitions.size(), 100U);
+  ASSERT_FALSE(shares.empty());
+  EXPECT_TRUE(std::is_sorted(shares.begin(), shares.end()));
+  EXPECT_GE(shares.front(), 0.0);
+  EXPECT_LE(shares.back(), 1.0);
+  EXPECT_GT(shares.back(), 0.8);  // polled to the solver's end, not on a clock of its own
+
+  struct Stop {};
+  const auto t1 = std::chrono::steady_clock::now();
+  EXPECT_THROW(schedule_plan(plan, cands, {}, {},
+                             [](double share) {
+                               if (share >= 0.5) throw Stop{};
+                             }),
+               Stop);
+  const double stopped =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - t1).count();
+  EXPECT_GT(stopped, 0.5 * limit);
+  EXPECT_LT(stopped, 0.5 * limit + 0.5);
 }
 
 // The bundled example through orvus-plan: its tables re-read and re-checked, the reasons of

@@ -23,12 +23,15 @@
 #include "core/search/search.hpp"
 #include "core/time/eop_table.hpp"
 #include "orvus/analysis.hpp"
+#include "orvus/coverage.hpp"
 #include "orvus/elements.hpp"
 #include "orvus/error.hpp"
 #include "orvus/frames.hpp"
 #include "orvus/geometry.hpp"
 #include "orvus/orbit.hpp"
 #include "orvus/plan_schedule.hpp"
+#include "orvus/plan_tables.hpp"
+#include "orvus/planner.hpp"
 #include "orvus/search.hpp"
 #include "test_support.hpp"
 
@@ -357,6 +360,83 @@ TEST(PlanDeck, EachTargetAsAloneAndAnySplitGiveTheSameFiles) {
   for (std::size_t i = 1; i < kept.size(); ++i)
     EXPECT_LE(since_epoch(kept[i].contact.start_utc, kept[i - 1].contact.start_utc), 0.0);
   EXPECT_THROW(deserialize_opportunities("nonsense"), Error);
+}
+
+// ---- the planner as one call -------------------------------------------------------------
+
+// Every table of a run, as CSV.
+std::string tables_text(const Plan& plan, const PlanRun& run, const CoverageGrid* grid) {
+  std::ostringstream out;
+  for (const PlanTable table : kPlanTables) {
+    write_table_csv(
+        table, plan.interval.utc_offset_hours,
+        [&](RowSink& sink) { run_table_rows(table, plan, run, grid, sink); }, out);
+  }
+  return out.str();
+}
+
+// The run on this machine against its tasks run apart, through their bytes, joined in reverse
+// order and finished: the same tables, coverage and schedule included (a schedule proven
+// optimal); a part lost or cut short stops the finish; steps leave out what they do not ask.
+TEST(PlanRun, TasksRunApartAndJoinedInAnyOrderFinishAsTheWholeRun) {
+  ScratchDir dir;
+  dir.write("deck.csv", test::read_file(data_path("plan/deck.csv")));
+  std::string text = plan_text(
+      "deck.csv", {kAmazonia, kLandsat}, "2025-07-01T00:00:00", "2025-07-04T00:00:00", "swath",
+      "\n[constraints]\nmin_sun_elevation_deg = 5\n[coverage]\ncell_km = 60\n"
+      "[schedule]\ntime_limit_s = 30\n[[station]]\nname = \"CUIABA\"\n"
+      "lon = -56.07\nlat = -15.55\nmin_elevation_deg = 5\n"
+      "downlink_gbit_s = 0.05\n");
+  for (std::size_t at = 0; (at = text.find("beta_deg", at)) != std::string::npos; ++at)
+    text.insert(text.find('\n', at) + 1, "roll_rate_deg_s = 1\nimaging_gbit_s = 1\n");
+  dir.write("plan.toml", text);
+  const Plan plan = load_plan(dir.file("plan.toml"));
+  const CoverageGrid grid = coverage_grid(plan);
+  const PlanRun whole = run_planner(plan, eop(), &grid);
+  ASSERT_TRUE(whole.schedule && whole.coverage);
+  ASSERT_TRUE(whole.schedule->optimal);
+  ASSERT_GT(whole.opportunities.size(), 5U);
+  ASSERT_GT(whole.passes.size(), 5U);
+  ASSERT_GT(whole.schedule->acquisitions.size(), 0U);
+  ASSERT_GT(grid.cells.size(), 2 * 37U);
+  const std::string expected = tables_text(plan, whole, &grid);
+  for (const auto& [targets, cells] : {std::pair<std::size_t, std::size_t>{2, 37}, {1, 1000}}) {
+    const std::vector<PlanTask> tasks = plan_tasks(plan, &grid, targets, cells);
+    std::vector<std::string> bytes;
+    for (const PlanTask& task : tasks)
+      bytes.push_back(serialize_parts(run_task(plan, eop(), &grid, task)));
+    PlanParts joined;
+    for (auto it = bytes.rbegin(); it != bytes.rend(); ++it) join(joined, deserialize_parts(*it));
+    const PlanRun run = finish_plan(plan, eop(), &grid, joined);
+    EXPECT_EQ(tables_text(plan, run, &grid), expected) << targets << " " << cells;
+    EXPECT_EQ(run.counts.found, whole.counts.found);
+    // A coverage part lost, or the bytes of a part cut short, stop the finish.
+    PlanParts lost = joined;
+    lost.coverage.pop_back();
+    EXPECT_THROW(finish_plan(plan, eop(), &grid, lost), Error);
+    EXPECT_THROW(deserialize_parts(bytes.back().substr(0, bytes.back().size() - 4)), Error);
+  }
+  // The bytes of a list of opportunities are those of parts holding just them.
+  const std::string list = serialize_opportunities(whole.opportunities);
+  EXPECT_EQ(serialize_parts(deserialize_parts(list)), list);
+  // The passes alone: no sweep, no schedule.
+  PlanSteps passes;
+  passes.opportunities = passes.coverage = passes.schedule = false;
+  const PlanRun alone = run_planner(plan, eop(), nullptr, passes);
+  EXPECT_TRUE(alone.opportunities.empty() && !alone.coverage && !alone.schedule);
+  std::ostringstream a, b;
+  write_passes_csv(plan, alone.passes, a);
+  write_passes_csv(plan, whole.passes, b);
+  EXPECT_EQ(a.str(), b.str());
+  // A row that does not match its table's columns is refused.
+  EXPECT_THROW(write_table_csv(
+                   PlanTable::unscheduled, 0.0,
+                   [](RowSink& sink) {
+                     sink.text("A");
+                     sink.integer(1);
+                   },
+                   a),
+               std::logic_error);
 }
 
 TEST(PlanDeck, ConstraintsRemoveExactlyTheRowsThatViolateThem) {

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <random>
 #include <tuple>
 
@@ -109,6 +110,39 @@ TEST(TimeText, RoundTripsOverRandomInstants) {
     double djm0 = 0, mjd = 0;
     eraCal2jd(y, m, dd, &djm0, &mjd);
     ASSERT_EQ(d, mjd - 33282.0);
+  }
+}
+
+// The milliseconds of the tables' times: by hand (Unix times from the calendar), the rounding
+// to the nanosecond then the cut to the millisecond, 24:00 as the next day, and over random
+// instants the ISO text iso_time writes, read back by the civil-days count (H. Hinnant's
+// days_from_civil) rather than the library's calendar.
+TEST(TimeText, TableMillisecondsAreTheIsoTextsTime) {
+  EXPECT_EQ(iso_time_ms(UtcInstant{7305.0, 0.0}), 0);                   // 1970-01-01T00:00:00.000Z
+  EXPECT_EQ(iso_time_ms(UtcInstant{27576.0, 47505.0}), 1751461905000);  // 2025-07-02T13:11:45Z
+  EXPECT_EQ(iso_time_ms(UtcInstant{27576.0, 47505.0009999}), 1751461905000);
+  EXPECT_EQ(iso_time_ms(UtcInstant{27576.0, 47505.0019999999999}), 1751461905002);
+  EXPECT_EQ(iso_time_ms(UtcInstant{28099.0, 86399.9999999999}), 1796688000000);  // 2026-12-08
+  EXPECT_EQ(iso_time_ms(UtcInstant{7304.0, 86399.5}), -500);
+  const auto days_from_civil = [](long y, long m, long d) {
+    y -= m <= 2;
+    const long era = (y >= 0 ? y : y - 399) / 400;
+    const long yoe = y - era * 400;
+    const long doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    return era * 146097 + yoe * 365 + yoe / 4 - yoe / 100 + doy - 719468;
+  };
+  std::mt19937_64 rng(31);
+  std::uniform_real_distribution<double> day(0.0, 40000.0), second(0.0, 86400.0);
+  for (int i = 0; i < 20000; ++i) {
+    const UtcInstant t{std::floor(day(rng)), second(rng)};
+    const std::string text = iso_time(t);
+    long y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0, ms = 0;
+    ASSERT_EQ(
+        std::sscanf(text.c_str(), "%ld-%ld-%ldT%ld:%ld:%ld.%ldZ", &y, &mo, &d, &h, &mi, &s, &ms), 7)
+        << text;
+    ASSERT_EQ(iso_time_ms(t),
+              ((days_from_civil(y, mo, d) * 24 + h) * 60 + mi) * 60000 + s * 1000 + ms)
+        << text;
   }
 }
 

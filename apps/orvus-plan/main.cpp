@@ -26,6 +26,7 @@
 #include "orvus/error.hpp"
 #include "orvus/plan.hpp"
 #include "orvus/plan_schedule.hpp"
+#include "orvus/planner.hpp"
 #include "orvus/threads.hpp"
 #include "orvus/version.hpp"
 #include "outputs/plan_outputs.hpp"
@@ -209,28 +210,12 @@ int main(int argc, char** argv) {
         }
       }
     }
-    const double phases = grid ? 2.0 : 1.0;
-    orvus::PlanCounts counts;
-    const auto kept = orvus::run_plan(plan, eop, &counts, [&](double f) { bar(f / phases); });
-    std::optional<orvus::CoverageResult> coverage;
-    if (grid) {
-      coverage = orvus::run_coverage(plan, eop, *grid, [&](double f) { bar((1.0 + f) / phases); });
-    }
+    const orvus::PlanRun run = orvus::run_planner(plan, eop, grid ? &*grid : nullptr, {},
+                                                  [&](orvus::PlanStage stage, double f) {
+                                                    if (stage == orvus::PlanStage::sweep) bar(f);
+                                                  });
     bar.done();
-    std::vector<orvus::PlanPass> pass_list;
-    if (!plan.stations.empty()) {
-      pass_list = orvus::plan_passes(plan, eop);
-      out.write_passes(plan, pass_list);
-    }
-    const std::size_t passes = pass_list.size();
-    // The schedule before the page, which shows it.
-    std::optional<orvus::PlanSchedule> schedule;
-    if (plan.schedule) {
-      schedule = orvus::schedule_plan(plan, eop, kept, pass_list);
-      out.write_schedule(plan, pass_list, *schedule);
-    }
-    out.write_opportunities(plan, kept, grid ? &*grid : nullptr, coverage ? &*coverage : nullptr);
-    if (coverage) out.write_coverage(plan, *grid, *coverage);
+    out.write_run(plan, run, grid ? &*grid : nullptr);
     if (reports) {
       const std::vector<std::string> folders = orvus::plan_outputs::report_folders(plan);
       // Every pair on its own sweep, the pairs spread over the machine's threads; the first
@@ -250,12 +235,12 @@ int main(int argc, char** argv) {
     std::fprintf(stderr,
                  " ORVUS-PLAN: %zu OPPORTUNITIES FOUND, %zu KEPT. REMOVED: %zu BY SUN ELEVATION, "
                  "%zu BY BEST ALPHA, %zu BY PASS, %zu BY DURATION.\n",
-                 counts.found, counts.kept, counts.by_sun, counts.by_alpha, counts.by_pass,
-                 counts.by_duration);
+                 run.counts.found, run.counts.kept, run.counts.by_sun, run.counts.by_alpha,
+                 run.counts.by_pass, run.counts.by_duration);
     if (!plan.stations.empty()) {
-      std::fprintf(stderr, " ORVUS-PLAN: %zu STATION PASSES.\n", passes);
+      std::fprintf(stderr, " ORVUS-PLAN: %zu STATION PASSES.\n", run.passes.size());
     }
-    if (coverage) {
+    if (const auto& coverage = run.coverage) {
       std::fprintf(stderr,
                    " ORVUS-PLAN: COVERAGE: %zu CELLS OF %.1f KM2 IN %zu AREAS; %zu ACCESSES FOUND, "
                    "%zu KEPT. REMOVED: %zu BY SUN ELEVATION, %zu BY BEST ALPHA, %zu BY PASS.\n",
@@ -263,8 +248,9 @@ int main(int argc, char** argv) {
                    coverage->kept, coverage->by_sun, coverage->by_alpha, coverage->by_pass);
     }
 
-    if (schedule) {
-      std::fprintf(stderr, " ORVUS-PLAN: %s\n", orvus::schedule_summary(plan, *schedule).c_str());
+    if (run.schedule) {
+      std::fprintf(stderr, " ORVUS-PLAN: %s\n",
+                   orvus::schedule_summary(plan, *run.schedule).c_str());
     }
     std::fprintf(stderr, " ORVUS-PLAN: WRITTEN TO \"%s\".\n", plan.output_dir.c_str());
   } catch (const orvus::Error& e) {

@@ -182,8 +182,9 @@ ORVUS_API std::vector<Opportunity> select_opportunities(const Plan& plan,
                                                         std::vector<Opportunity> all,
                                                         PlanCounts* counts = nullptr);
 
-// The whole plan on this machine: every satellite, every target, then the constraints.
-// `progress` as for plan_opportunities, with the share of the whole plan.
+// The opportunities of the whole plan on this machine: every satellite, every target, then the
+// constraints; run_planner (orvus/planner.hpp) with its opportunities alone. `progress` as for
+// plan_opportunities, with the share of the whole plan.
 ORVUS_API std::vector<Opportunity> run_plan(const Plan& plan, const EarthOrientation& eop,
                                             PlanCounts* counts = nullptr,
                                             const std::function<void(double)>& progress = {});

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cmath>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -79,5 +80,8 @@ ORVUS_API DateText format_date_time(const UtcInstant& t);
 // it never differs from the reports; 24:00 is written as 00:00 of the next day.
 ORVUS_API std::string iso_time(const UtcInstant& t,
                                std::optional<double> offset_hours = std::nullopt);
+// The date and time iso_time writes for `t` (for a local instant, its wall clock) as
+// milliseconds since 1970-01-01 0 h.
+ORVUS_API std::int64_t iso_time_ms(const UtcInstant& t);
 
 }  // namespace orvus

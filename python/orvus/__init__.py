@@ -19,7 +19,6 @@ the local times. Ctrl-C stops a long call with KeyboardInterrupt.
 
 import collections as _collections
 import datetime as _dt
-import io as _io
 import json as _json
 import os as _os
 
@@ -57,10 +56,10 @@ def _error(text):
     e.lines = [" " + text]
     return e
 
-COLUMNS = ["satellite", "norad_id", "target_id", "target_name", "contact", "start_utc",
-           "end_utc", "start_local", "end_local", "duration_s", "best_time_utc",
-           "best_time_local", "best_alpha_deg", "distance_deg", "pass", "sun_elevation_deg",
-           "coverage", "element_age_days"]
+# The tables' columns as the library names them: {table: [(name, type, unit)]}, type one of
+# "text", "integer", "real", "utc_time" and "local_time".
+_SCHEMA = _core._columns()
+COLUMNS = [name for name, _, _ in _SCHEMA["opportunities"]]
 
 # Day numbers count days since 1950-01-01 0 h UTC, 7305 days before the Unix epoch.
 _DAYS_1950_TO_1970 = 7305
@@ -185,61 +184,42 @@ def _local_text(value, what):
             f"{hours:02d}:{minutes:02d}:{seconds:02d}.{nanos:09d}")
 
 
-PASS_COLUMNS = ["satellite", "norad_id", "station", "aos_utc", "los_utc", "aos_local",
-                "los_local", "duration_s", "max_elevation_deg", "max_elevation_utc"]
-
-_UTC_COLUMNS = ("start_utc", "end_utc", "best_time_utc")
-_LOCAL_COLUMNS = ("start_local", "end_local", "best_time_local")
-_PASS_UTC_COLUMNS = ("aos_utc", "los_utc", "max_elevation_utc")
-_PASS_LOCAL_COLUMNS = ("aos_local", "los_local")
+PASS_COLUMNS = [name for name, _, _ in _SCHEMA["passes"]]
 
 
-def _with_times(frame, utc_offset_hours, utc_columns=_UTC_COLUMNS, local_columns=_LOCAL_COLUMNS):
-    """The tables' ISO 8601 texts as tz-aware times, each to the digits its text gives: the
-    *_utc columns in UTC, the *_local columns in the fixed offset of the local times (their
-    wall clock as written). A zone of 24 hours cannot be a Python zone: its local times stay
-    text."""
-    import pandas as pd
-
+def _zone(utc_offset_hours):
+    """The fixed offset of the local times as a Python zone; None for 24 hours, which cannot
+    be one."""
     try:
-        zone = _dt.timezone(_dt.timedelta(hours=float(utc_offset_hours)))
+        return _dt.timezone(_dt.timedelta(hours=float(utc_offset_hours)))
     except ValueError:
-        zone = None
-
-    def wall(column, suffix):  # the date-time without its "Z" or "+hh:mm"
-        text = frame[column].astype(str).str[:-suffix]
-        return pd.to_datetime(text, format="%Y-%m-%dT%H:%M:%S.%f")
-
-    for column in utc_columns:
-        frame[column] = wall(column, 1).dt.tz_localize("UTC")
-    if zone is not None:
-        for column in local_columns:
-            frame[column] = wall(column, 6).dt.tz_localize(zone)
-    return frame
+        return None
 
 
-# The texts and the numbers of opportunities.csv, typed alike whether the table has rows or
-# not.
-_TEXTS = ("satellite", "target_id", "target_name", "pass")
-_NUMBERS = {"norad_id": "int64", "contact": "int64", "duration_s": "float64",
-            "best_alpha_deg": "float64", "distance_deg": "float64",
-            "sun_elevation_deg": "float64", "coverage": "float64", "element_age_days": "float64"}
-
-
-def _frame(columns, utc_offset_hours):
+def _frame(columns, utc_offset_hours=0.0):
+    """A DataFrame of a table's typed columns as the library gives them, [(name, type,
+    values)]: texts as objects, integers as int64, reals as float64 (NaN where the file leaves
+    them empty), *_utc times as datetime64[ns, UTC] (NaT where empty) and *_local times in the
+    fixed offset of the local times (their wall clock as written; for an offset of 24 hours,
+    which Python cannot hold as a zone, the text as written). The library gives times as
+    nanoseconds since 1970 of the wall clock the file writes."""
     import pandas as pd
 
-    frame = pd.DataFrame(columns, columns=COLUMNS)
-    frame = frame.astype({**{c: object for c in _TEXTS}, **_NUMBERS})
-    return _with_times(frame, utc_offset_hours)
-
-
-def _read_table(text, utc_offset_hours):
-    import pandas as pd
-
-    texts = {c: str for c in _TEXTS + _UTC_COLUMNS + _LOCAL_COLUMNS}
-    frame = pd.read_csv(_io.StringIO(text), dtype=texts, keep_default_na=False)
-    return _with_times(frame.astype(_NUMBERS), utc_offset_hours)
+    zone = _zone(utc_offset_hours)
+    data = {}
+    for name, kind, values in columns:
+        if kind in ("utc_time", "local_time"):
+            wall = pd.Series(values.view("datetime64[ns]"))
+            if kind == "utc_time":
+                values = wall.dt.tz_localize("UTC").array
+            elif zone is not None:
+                values = wall.dt.tz_localize(zone).array
+            else:
+                sign = "+" if utc_offset_hours > 0 else "-"
+                text = wall.dt.strftime("%Y-%m-%dT%H:%M:%S.%f").str[:-3] + f"{sign}24:00"
+                values = text.to_numpy(dtype=object)
+        data[name] = values
+    return pd.DataFrame(data)
 
 
 def _numbers(target, count, what):
@@ -293,10 +273,10 @@ def contacts(elements, target, start, end, *, step_s=1.0, alpha_deg=0.0, beta_de
         raise _error("POLYGON TARGETS AND THE SWATH RULE NEED THE PLANNER, WHICH THIS BUILD "
                     "OF ORVUS DOES NOT CARRY.")
     deck = _one_target_deck(target, box, str(target_id), str(target_name))
-    text = _core._contacts_plan(elements, deck, start_text, end_text, float(step_s),
-                                float(alpha_deg), float(beta_deg), float(utc_offset_hours),
-                                eop, rule)
-    return _read_table(text, utc_offset_hours)
+    columns = _core._contacts_plan(elements, deck, start_text, end_text, float(step_s),
+                                   float(alpha_deg), float(beta_deg), float(utc_offset_hours),
+                                   eop, rule)
+    return _frame(columns, utc_offset_hours)
 
 
 def _one_target_deck(target, box, target_id, target_name):
@@ -305,15 +285,18 @@ def _one_target_deck(target, box, target_id, target_name):
     if box is not None or point is not None:
         import csv
 
-        out = _io.StringIO()
-        w = csv.writer(out, lineterminator="\n")
+        class Lines(list):  # the deck's lines, as csv.writer writes them
+            write = list.append
+
+        lines = Lines()
+        w = csv.writer(lines, lineterminator="\n")
         if box is not None:
             w.writerow(["id", "name", "lon1", "lon2", "lat1", "lat2"])
             w.writerow([target_id, target_name] + [repr(v) for v in box])
         else:
             w.writerow(["id", "name", "lon", "lat"])
             w.writerow([target_id, target_name] + [repr(v) for v in point])
-        return out.getvalue()
+        return "".join(lines)
     geometry = getattr(target, "__geo_interface__", target)
     if isinstance(geometry, dict) and geometry.get("type") == "Feature":
         geometry = geometry.get("geometry")
@@ -327,11 +310,8 @@ def _one_target_deck(target, box, target_id, target_name):
     return _json.dumps({"type": "FeatureCollection", "features": [feature]})
 
 
-SCHEDULE_COLUMNS = ["satellite", "norad_id", "target_id", "target_name", "priority", "start_utc",
-                    "end_utc", "start_local", "end_local", "roll_deg", "slew_s", "imaging_s",
-                    "data_gbit", "recorder_after_gbit", "downlink_station", "downlink_start_utc",
-                    "sun_elevation_deg"]
-UNSCHEDULED_COLUMNS = ["target_id", "target_name", "priority", "opportunities", "reason"]
+SCHEDULE_COLUMNS = [name for name, _, _ in _SCHEMA["schedule"]]
+UNSCHEDULED_COLUMNS = [name for name, _, _ in _SCHEMA["unscheduled"]]
 
 PlanTables = _collections.namedtuple(
     "PlanTables", ["opportunities", "passes", "schedule", "unscheduled", "summary"])
@@ -346,36 +326,13 @@ def plan(path, *, tables=False):
     when the plan has [schedule], the schedule (the solver runs here, up to its time limit)."""
     if not _have_plan:
         raise _error("THIS BUILD OF ORVUS DOES NOT CARRY THE PLANNER.")
+    names = ["opportunities", "passes", "schedule", "unscheduled"] if tables else ["opportunities"]
+    t = _core._run_plan(_path(path, "PLAN"), names)
+    frames = [_frame(t[name], t["utc_offset_hours"]) for name in names]
     if not tables:
-        text, utc_offset_hours = _core._plan_csv(_path(path, "PLAN"))
-        return _read_table(text, utc_offset_hours)
-    import pandas as pd
-
-    t = _core._plan_tables(_path(path, "PLAN"))
-    offset = t["utc_offset_hours"]
-    schedule_texts = {c: str for c in ("satellite", "target_id", "target_name",
-                                       "downlink_station", "downlink_start_utc")
-                      + _UTC_COLUMNS[:2] + _LOCAL_COLUMNS[:2]}
-    # Without [schedule], the tables' headers alone: typed as those with rows.
-    schedule = pd.read_csv(_io.StringIO(t.get("schedule", ",".join(SCHEDULE_COLUMNS) + "\n")),
-                           dtype=schedule_texts, keep_default_na=False)
-    schedule = schedule.astype({"norad_id": "int64", "priority": "float64", "roll_deg": "float64",
-                                "slew_s": "float64", "imaging_s": "float64",
-                                "sun_elevation_deg": "float64"})
-    for column in ("data_gbit", "recorder_after_gbit"):  # empty without a data rate
-        schedule[column] = pd.to_numeric(schedule[column].astype(object).replace("", _np.nan),
-                                         errors="coerce").astype("float64")
-    schedule = _with_times(schedule, offset, _UTC_COLUMNS[:2], _LOCAL_COLUMNS[:2])
-    text = schedule["downlink_start_utc"].astype(str).str[:-1]
-    schedule["downlink_start_utc"] = pd.to_datetime(
-        text.where(text != "", None), format="%Y-%m-%dT%H:%M:%S.%f").dt.tz_localize("UTC")
-    unscheduled = pd.read_csv(
-        _io.StringIO(t.get("unscheduled", ",".join(UNSCHEDULED_COLUMNS) + "\n")),
-        dtype={"target_id": str, "target_name": str, "reason": str}, keep_default_na=False)
-    unscheduled = unscheduled.astype({"priority": "float64", "opportunities": "int64"})
-    summary = _json.loads(t["summary"]) if "summary" in t else None
-    return PlanTables(_read_table(t["opportunities"], offset), _passes_frame(t["passes"], offset),
-                      schedule, unscheduled, summary)
+        return frames[0]
+    summary = _json.loads(t["summary"]) if t["summary"] is not None else None
+    return PlanTables(*frames, summary)
 
 
 def passes(path):
@@ -384,49 +341,14 @@ def passes(path):
     written, no opportunity searched)."""
     if not _have_plan:
         raise _error("THIS BUILD OF ORVUS DOES NOT CARRY THE PLANNER.")
-    text, utc_offset_hours = _core._plan_passes_csv(_path(path, "PLAN"))
-    return _passes_frame(text, utc_offset_hours)
-
-
-def _passes_frame(text, utc_offset_hours):
-    import pandas as pd
-
-    texts = {c: str for c in ("satellite", "station") + _PASS_UTC_COLUMNS + _PASS_LOCAL_COLUMNS}
-    frame = pd.read_csv(_io.StringIO(text), dtype=texts, keep_default_na=False)
-    frame = frame.astype({"norad_id": "int64", "duration_s": "float64",
-                          "max_elevation_deg": "float64"})
-    return _with_times(frame, utc_offset_hours, _PASS_UTC_COLUMNS, _PASS_LOCAL_COLUMNS)
+    t = _core._run_plan(_path(path, "PLAN"), ["passes"])
+    return _frame(t["passes"], t["utc_offset_hours"])
 
 
 Coverage = _collections.namedtuple("Coverage", "cells curve summary geojson")
 Coverage.__doc__ = """A plan's coverage: the DataFrames of coverage_cells.csv (cells), coverage.csv
 (curve) and coverage_summary.csv (summary), and coverage_cells.geojson as a dict (geojson; None
 unless asked for)."""
-
-_COVERAGE_TEXTS = ("target_id", "target_name", "satellite")
-_COVERAGE_TIMES = ("first_access_utc", "time_utc", "reached_50_utc", "reached_90_utc",
-                   "reached_99_utc", "reached_100_utc")
-
-
-def _coverage_frame(text):
-    """A coverage file's table: ids and names as text, times as datetime64[ns, UTC] (NaT where
-    the file leaves them empty), counts as int64, figures as float64 (NaN where empty)."""
-    import pandas as pd
-
-    header = text.split("\n", 1)[0].split(",")
-    frame = pd.read_csv(_io.StringIO(text), dtype={c: str for c in _COVERAGE_TEXTS},
-                        keep_default_na=False,
-                        na_values={c: [""] for c in header if c not in _COVERAGE_TEXTS})
-    for column in header:
-        if column in _COVERAGE_TIMES:
-            frame[column] = pd.to_datetime(frame[column].astype("string").str[:-1],
-                                           format="%Y-%m-%dT%H:%M:%S.%f").dt.tz_localize("UTC")
-        elif column in ("cell_id", "accesses", "cells", "cells_covered"):
-            frame[column] = frame[column].astype("int64")
-        elif column not in _COVERAGE_TEXTS:
-            frame[column] = frame[column].astype("float64")
-    return frame
-
 
 def coverage(path, *, geojson=False):
     """Runs a plan's [coverage] on this machine (no file is written, no opportunity searched):
@@ -438,6 +360,7 @@ def coverage(path, *, geojson=False):
     fractions NaN where there is none. Raises orvus.Error for a plan without [coverage]."""
     if not _have_plan:
         raise _error("THIS BUILD OF ORVUS DOES NOT CARRY THE PLANNER.")
-    cells, curve, summary, features, _ = _core._plan_coverage(_path(path, "PLAN"), bool(geojson))
-    return Coverage(_coverage_frame(cells), _coverage_frame(curve), _coverage_frame(summary),
-                    _json.loads(features) if geojson else None)
+    names = ["coverage_cells", "coverage", "coverage_summary"]
+    t = _core._run_plan(_path(path, "PLAN"), names, bool(geojson))
+    return Coverage(*(_frame(t[name]) for name in names),
+                    _json.loads(t["geojson"]) if geojson else None)

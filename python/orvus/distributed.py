@@ -6,9 +6,10 @@
 The plan is split into tasks of one satellite over a chunk of targets: each target's
 contacts are whole within its task, so no contact is cut; a plan with [coverage] adds tasks of
 one satellite over a chunk of the grid's cells. Every task calls the core library on a worker;
-the client joins the results, applies the plan's constraints, finds the passes over the plan's
-stations, schedules the acquisitions when the plan has [schedule] (on the client, after the
-sweep) and writes opportunities.csv, opportunities.geojson, opportunities.html, passes.csv,
+the client joins the results and finishes the run with the library's own finish, as orvus-plan
+finishes its sweep (the plan's constraints, the coverage's figures, the passes over the plan's
+stations and, with [schedule], the schedule, made on the client after the sweep), and writes
+opportunities.csv, opportunities.geojson, opportunities.html, passes.csv,
 the coverage's files and the schedule's files into the plan's output directory, as orvus-plan
 writes them. As with orvus-plan, the folder is locked
 for the run (a second planner on it stops at once) and the files replace the earlier ones
@@ -61,44 +62,27 @@ def _still_wanted():
     return check
 
 
-def plan_chunk(plan_path, satellite, first, last, label):
-    """Runs on a worker: the opportunities of one satellite over targets [first, last), as
-    the library's bytes."""
+def task(plan_path, kind, satellite, first, last, label):
+    """Runs on a worker: one task of the plan, as the library's bytes of its parts: kind
+    "opportunities", one satellite over targets [first, last); "coverage", its accesses to the
+    grid's cells [first, last)."""
     try:
-        return _core._plan_chunk(plan_path, satellite, first, last, _still_wanted())
+        return _core._plan_task(plan_path, kind, satellite, first, last, _still_wanted())
     except Error as e:
         raise ChunkError(f"{label}:\n{e}") from None
 
 
-def coverage_chunk(plan_path, satellite, first, last, label):
-    """Runs on a worker: the coverage accesses of one satellite to cells [first, last), as the
-    library's bytes."""
-    try:
-        return _core._coverage_chunk(plan_path, satellite, first, last, _still_wanted())
-    except Error as e:
-        raise ChunkError(f"{label}:\n{e}") from None
-
-
-def coverage_tasks(info, chunk):
-    """(satellite, first, last, label) of every coverage task, satellites first, cells in
-    order."""
-    cells = info.get("cells", 0)
-    for s, name in enumerate(info["satellites"]):
-        for first in range(0, cells, chunk):
-            last = min(cells, first + chunk)
-            yield s, first, last, (f'COVERAGE OF SATELLITE {s + 1} ("{name}"), CELLS {first + 1} '
-                                   f'TO {last}')
-
-
-def tasks(info, chunk):
-    """(satellite, first, last, label) of every task, satellites first, targets in order."""
-    targets = info["targets"]
-    for s, name in enumerate(info["satellites"]):
-        for first in range(0, len(targets), chunk):
-            last = min(len(targets), first + chunk)
-            label = (f'SATELLITE {s + 1} ("{name}"), TARGETS {first + 1} TO {last} '
+def tasks(plan_path, info, chunk, cell_chunk):
+    """(kind, satellite, first, last, label) of every task, as the library splits the plan:
+    satellites first, targets in order, then with [coverage] the cells likewise."""
+    targets, names = info["targets"], info["satellites"]
+    for kind, s, first, last in _core._plan_tasks(plan_path, chunk, cell_chunk):
+        if kind == "coverage":
+            label = f'COVERAGE OF SATELLITE {s + 1} ("{names[s]}"), CELLS {first + 1} TO {last}'
+        else:
+            label = (f'SATELLITE {s + 1} ("{names[s]}"), TARGETS {first + 1} TO {last} '
                      f'(ID "{targets[first]}" TO "{targets[last - 1]}")')
-            yield s, first, last, label
+        yield kind, s, first, last, label
 
 
 def run(client, plan_path, output=None, chunk=None, on_result=None, cell_chunk=None):
@@ -132,18 +116,12 @@ def _run_tasks(client, plan_path, info, outputs, chunk, on_result, cell_chunk=No
         cell_chunk = max(1, math.ceil(info.get("cells", 0) / per_satellite))
     run_id = uuid.uuid4().hex[:12]
     futures, place, labels = [], {}, {}
-
-    def submit(kind, work, chunks):
-        for s, first, last, label in chunks:
-            key = f"orvus-{kind}-{run_id}-{s}-{first}"
-            futures.append(client.submit(work, plan_path, s, first, last, label, key=key,
-                                         retries=0))
-            place[key] = len(futures) - 1
-            labels[key] = label
-
-    submit("plan", plan_chunk, tasks(info, chunk))
-    opportunity_tasks = len(futures)
-    submit("coverage", coverage_chunk, coverage_tasks(info, cell_chunk))
+    for kind, s, first, last, label in tasks(plan_path, info, chunk, cell_chunk):
+        key = f"orvus-{kind}-{run_id}-{s}-{first}"
+        futures.append(client.submit(task, plan_path, kind, s, first, last, label, key=key,
+                                     retries=0))
+        place[key] = len(futures) - 1
+        labels[key] = label
     parts = [None] * len(futures)
     done = 0
     try:
@@ -160,7 +138,8 @@ def _run_tasks(client, plan_path, info, outputs, chunk, on_result, cell_chunk=No
                 on_result(done, len(futures))
     finally:
         client.cancel([f for f in futures if not f.done()])
-    return outputs.finish(parts[:opportunity_tasks], parts[opportunity_tasks:])
+    # The parts joined and finished as orvus-plan finishes its own sweep.
+    return outputs.finish(parts)
 
 
 def _progress(done, total):

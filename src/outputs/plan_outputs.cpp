@@ -329,6 +329,15 @@ void OutputFolder::write_coverage(const Plan& plan, const CoverageGrid& grid,
         [&](std::ostream& out) { write_coverage_summary_csv(plan, grid, result, out); });
 }
 
+void OutputFolder::write_run(const Plan& plan, const PlanRun& run, const CoverageGrid* grid) {
+  if (!plan.stations.empty()) write_passes(plan, run.passes);
+  // The schedule before the page, which shows it.
+  if (run.schedule) write_schedule(plan, run.passes, *run.schedule);
+  const CoverageResult* coverage = run.coverage ? &*run.coverage : nullptr;
+  write_opportunities(plan, run.opportunities, coverage ? grid : nullptr, coverage);
+  if (coverage && grid != nullptr) write_coverage(plan, *grid, *coverage);
+}
+
 void OutputFolder::put_in_place() {
   std::vector<std::string> names(kFiles.begin(), kFiles.end());
   std::vector<std::string> stale;  // earlier optional outputs this run did not write

@@ -12,14 +12,14 @@ GIL and computes on its own threads) and are safe to call from several threads a
 
 Today the planner is reached through what the `orvus` module offers: each call writes a
 private plan folder (the plan as TOML and the target deck as GeoJSON, never a path taken from
-a request), runs the planner's per-satellite task (`_plan_chunk`, the unit the Dask runner
-distributes) and reads its exact byte form, and for a replan hands the chosen opportunities to
-the planner's schedule (`_PlanOutputs`, as the Dask runner does) and reads the schedule's
-table back. Only this module knows that."""
+a request), runs the planner's per-satellite task (`_plan_task`, the unit the Dask runner
+distributes) and reads its exact byte form, takes the passes as the planner's typed columns
+(`_run_plan`), and for a replan hands the chosen opportunities to the planner's finish
+(`_PlanOutputs`, as the Dask runner does) and reads the schedule's table back. Only this module
+knows that."""
 
 import csv
 import dataclasses
-import io
 import json
 import logging
 import math
@@ -345,7 +345,7 @@ class Planner:
         parts = []
         try:
             for k in range(len(satellites)):
-                parts.append(_core._plan_chunk(path, k, 0, len(targets)))
+                parts.append(_core._plan_task(path, "opportunities", k, 0, len(targets)))
         except orvus.Error as e:
             text = str(e).split("\n")[0]
             marker = f'TARGET "{targets[0][0]}": ' if len(targets) == 1 else None
@@ -392,12 +392,16 @@ class Planner:
     def _passes(self, path):
         """The passes of the plan in `path` over its stations, by AOS."""
         try:
-            text, _ = _core._plan_passes_csv(path)
+            columns = _core._run_plan(path, ["passes"])["passes"]
         except orvus.Error as e:
             raise PlannerUnavailable(str(e).split("\n")[0]) from None
-        return [Pass(r["satellite"], r["station"], parse_instant(r["aos_utc"], ["passes"]),
-                     parse_instant(r["los_utc"], ["passes"]), float(r["max_elevation_deg"]))
-                for r in csv.DictReader(io.StringIO(text, newline=""))]
+        c = {name: values for name, _, values in columns}
+        # Times come as nanoseconds since 1970 of the milliseconds the table writes.
+        return [Pass(str(sat), str(station), int(aos) // 1_000_000, int(los) // 1_000_000,
+                     float(elevation))
+                for sat, station, aos, los, elevation in zip(
+                    c["satellite"], c["station"], c["aos_utc"], c["los_utc"],
+                    c["max_elevation_deg"])]
 
     def passes(self, start_ms, end_ms):
         """Every satellite's passes over the stations in [start, end], by AOS."""

@@ -12,7 +12,6 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
-#include <nlohmann/json.hpp>
 #include <ostream>
 #include <string>
 #include <thread>
@@ -67,23 +66,6 @@ class SunTrack {
 struct Site {
   std::array<double, 3> at{}, up{};
 };
-
-// The instant t seconds after the plan's start, to the millisecond.
-UtcInstant instant(const Plan& plan, double t) {
-  return plan::after(plan.interval.start, std::round(t * 1000.0) / 1000.0);
-}
-
-std::string fixed(double v, int digits) {
-  if (!std::isfinite(v)) return {};
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "%.*f", digits, v);
-  if (buf[0] == '-' && std::strspn(buf + 1, "0.") == std::strlen(buf + 1)) return buf + 1;
-  return buf;
-}
-
-std::string hours(double s) {
-  return fixed(s / 3600.0, 4);
-}
 
 }  // namespace
 
@@ -524,86 +506,30 @@ CoverageResult run_coverage(const Plan& plan, const EarthOrientation& eop, const
 
 // ---- files ----
 
-namespace {
-
-const std::string& series_name(const Plan& plan, const CoverageSeries& s) {
-  static const std::string all = "all";
-  return s.satellite == CoverageSeries::kAll ? all : plan.satellites.at(s.satellite).name;
-}
-
-// The columns of coverage_cells.csv after target_id, as texts (empty where there is none).
-struct CellRow {
-  std::string lon, lat, area, first, mean, max, start_gap, end_gap;
-  std::uint64_t id = 0;
-  std::uint32_t accesses = 0;
-};
-CellRow cell_row(const Plan& plan, const CoverageGrid& grid, const CoverageResult& r,
-                 std::size_t c) {
-  const CoverageCellStats& st = r.cells[c];
-  CellRow row;
-  row.id = grid.cells[c].id;
-  row.lon = fixed(grid.cells[c].lon_deg, 6);
-  row.lat = fixed(grid.cells[c].lat_deg, 6);
-  row.area = fixed(grid.cell_area_km2, 3);
-  row.accesses = st.accesses;
-  if (st.accesses > 0) row.first = plan::utc_text(instant(plan, st.first_s));
-  row.mean = hours(st.mean_revisit_s);
-  row.max = hours(st.max_revisit_s);
-  // The gaps before the first access and after the last: the whole interval when none.
-  row.start_gap = hours(st.accesses > 0 ? st.first_s : r.span_s);
-  row.end_gap = hours(st.accesses > 0 ? r.span_s - st.last_s : r.span_s);
-  return row;
-}
-
-// Bytes that are not UTF-8 are written as U+FFFD: the file stays valid JSON.
-std::string json_text(const std::string& s) {
-  return nlohmann::json(s).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-}
-
-std::string json_or_null(const std::string& v, bool text = false) {
-  if (v.empty()) return "null";
-  return text ? "\"" + v + "\"" : v;
-}
-
-}  // namespace
-
 void write_coverage_cells_csv(const Plan& plan, const CoverageGrid& grid, const CoverageResult& r,
                               std::ostream& out) {
-  out << "target_id,cell_id,lon,lat,area_km2,accesses,first_access_utc,mean_revisit_h,"
-         "max_revisit_h,start_gap_h,end_gap_h\n";
-  for (const CoverageGrid::Area& a : grid.areas) {
-    const std::string id = csv_field(a.id);
-    for (const std::uint32_t c : a.cells) {
-      const CellRow row = cell_row(plan, grid, r, c);
-      out << id << ',' << row.id << ',' << row.lon << ',' << row.lat << ',' << row.area << ','
-          << row.accesses << ',' << row.first << ',' << row.mean << ',' << row.max << ','
-          << row.start_gap << ',' << row.end_gap << '\n';
-    }
-  }
+  write_table_csv(
+      PlanTable::coverage_cells, plan.interval.utc_offset_hours,
+      [&](RowSink& sink) { coverage_cell_rows(plan, grid, r, sink); }, out);
 }
 
-// Written as it goes: one feature a row of coverage_cells.csv, its cell as a polygon.
+// Written as it goes: one feature a row of coverage_cells.csv (its numbers as the table writes
+// them, null where it writes none), its cell as a polygon.
 void write_coverage_cells_geojson(const Plan& plan, const CoverageGrid& grid,
                                   const CoverageResult& r, std::ostream& out) {
   out << "{\"type\":\"FeatureCollection\",\"features\":[";
   bool first = true;
-  for (const CoverageGrid::Area& a : grid.areas) {
-    const std::string id = json_text(a.id);
-    for (const std::uint32_t c : a.cells) {
-      const CellRow row = cell_row(plan, grid, r, c);
+  plan::JsonProperties properties(PlanTable::coverage_cells, plan.interval.utc_offset_hours, true);
+  for (std::size_t a = 0; a < grid.areas.size(); ++a) {
+    for (const std::uint32_t c : grid.areas[a].cells) {
+      plan::coverage_cell_row(plan, grid, r, a, c, properties);
       const Box b = grid.bounds(c);
-      const std::string x1 = fixed(b.lon1, 6), x2 = fixed(b.lon2, 6);
-      const std::string y1 = fixed(b.lat1, 6), y2 = fixed(b.lat2, 6);
+      const std::string x1 = plan::fixed_text(b.lon1, 6), x2 = plan::fixed_text(b.lon2, 6);
+      const std::string y1 = plan::fixed_text(b.lat1, 6), y2 = plan::fixed_text(b.lat2, 6);
       out << (first ? "\n" : ",\n");
       first = false;
-      out << "{\"type\":\"Feature\",\"properties\":{\"target_id\":" << id
-          << ",\"cell_id\":" << row.id << ",\"lon\":" << row.lon << ",\"lat\":" << row.lat
-          << ",\"area_km2\":" << row.area << ",\"accesses\":" << row.accesses
-          << ",\"first_access_utc\":" << json_or_null(row.first, true)
-          << ",\"mean_revisit_h\":" << json_or_null(row.mean)
-          << ",\"max_revisit_h\":" << json_or_null(row.max)
-          << ",\"start_gap_h\":" << json_or_null(row.start_gap)
-          << ",\"end_gap_h\":" << json_or_null(row.end_gap)
+      // The properties without their leading comma.
+      out << "{\"type\":\"Feature\",\"properties\":{" << properties.take().substr(1)
           << "},\"geometry\":{\"type\":\"Polygon\",\"coordinates\":[[[" << x1 << ',' << y1 << "],["
           << x2 << ',' << y1 << "],[" << x2 << ',' << y2 << "],[" << x1 << ',' << y2 << "],[" << x1
           << ',' << y1 << "]]]}}";
@@ -614,52 +540,16 @@ void write_coverage_cells_geojson(const Plan& plan, const CoverageGrid& grid,
 
 void write_coverage_csv(const Plan& plan, const CoverageGrid& grid, const CoverageResult& r,
                         std::ostream& out) {
-  out << "target_id,satellite,time_utc,covered_fraction,covered_km2,cells_covered\n";
-  const double start = plan.interval.start.seconds;
-  for (std::size_t a = 0; a < grid.areas.size(); ++a) {
-    const std::size_t cells = grid.areas[a].cells.size();
-    const std::string id = csv_field(grid.areas[a].id);
-    for (const CoverageSeries& s : r.areas[a]) {
-      const std::string name = csv_field(series_name(plan, s));
-      // One row per UTC minute in which the fraction grew, at the last first access in it.
-      for (std::size_t i = 0; i < s.first_s.size(); ++i) {
-        const double t = s.first_s[i];
-        if (i + 1 < s.first_s.size() &&
-            std::floor((start + s.first_s[i + 1]) / 60.0) == std::floor((start + t) / 60.0))
-          continue;
-        out << id << ',' << name << ',' << plan::utc_text(instant(plan, t)) << ','
-            << fixed(static_cast<double>(i + 1) / static_cast<double>(cells), 6) << ','
-            << fixed(static_cast<double>(i + 1) * grid.cell_area_km2, 1) << ',' << i + 1 << '\n';
-      }
-    }
-  }
+  write_table_csv(
+      PlanTable::coverage, plan.interval.utc_offset_hours,
+      [&](RowSink& sink) { coverage_rows(plan, grid, r, sink); }, out);
 }
 
 void write_coverage_summary_csv(const Plan& plan, const CoverageGrid& grid, const CoverageResult& r,
                                 std::ostream& out) {
-  out << "target_id,target_name,satellite,cells,area_km2,accesses,covered_fraction,"
-         "reached_50_utc,reached_90_utc,reached_99_utc,reached_100_utc,first_share\n";
-  for (std::size_t a = 0; a < grid.areas.size(); ++a) {
-    const CoverageGrid::Area& area = grid.areas[a];
-    const std::size_t cells = area.cells.size();
-    for (const CoverageSeries& s : r.areas[a]) {
-      out << csv_field(area.id) << ',' << csv_field(area.name) << ','
-          << csv_field(series_name(plan, s)) << ',' << cells << ','
-          << fixed(static_cast<double>(cells) * grid.cell_area_km2, 1) << ',' << s.accesses << ',';
-      if (cells > 0) {
-        out << fixed(static_cast<double>(s.first_s.size()) / static_cast<double>(cells), 6);
-      }
-      for (const int p : {50, 90, 99, 100}) {
-        const double t = coverage_reached_s(s, cells, p);
-        out << ',' << (std::isfinite(t) ? plan::utc_text(instant(plan, t)) : std::string());
-      }
-      out << ',';
-      if (cells > 0) {
-        out << fixed(static_cast<double>(s.first_cells) / static_cast<double>(cells), 6);
-      }
-      out << '\n';
-    }
-  }
+  write_table_csv(
+      PlanTable::coverage_summary, plan.interval.utc_offset_hours,
+      [&](RowSink& sink) { coverage_summary_rows(plan, grid, r, sink); }, out);
 }
 
 // ---- bytes ----
@@ -679,15 +569,15 @@ std::string serialize_coverage_accesses(const CoverageAccesses& p) {
   return b;
 }
 
-CoverageAccesses deserialize_coverage_accesses(const std::string& bytes) {
+CoverageAccesses plan::read_coverage_accesses(const std::string& bytes, std::size_t& at) {
   const auto corrupt = [] {
     throw Error(ErrorKind::input,
                 {" THE COVERAGE ACCESSES' BYTES ARE CORRUPT.", " EXECUTION INTERRUPTED."});
   };
-  if (bytes.size() < sizeof kMagic + std::size_t{8} * 8 ||
-      std::memcmp(bytes.data(), kMagic, sizeof kMagic) != 0)
+  if (bytes.size() < at || bytes.size() - at < sizeof kMagic + std::size_t{8} * 8 ||
+      std::memcmp(bytes.data() + at, kMagic, sizeof kMagic) != 0)
     corrupt();
-  std::size_t at = sizeof kMagic;
+  at += sizeof kMagic;
   const auto get = [&] {
     std::uint64_t v = 0;
     std::memcpy(&v, bytes.data() + at, sizeof v);
@@ -703,13 +593,24 @@ CoverageAccesses deserialize_coverage_accesses(const std::string& bytes) {
   p.by_alpha = get();
   p.by_pass = get();
   const std::size_t n = get();
-  if (n > bytes.size() || bytes.size() - at != n * (sizeof(std::uint32_t) + sizeof(double)))
+  if (n > bytes.size() || bytes.size() - at < n * (sizeof(std::uint32_t) + sizeof(double)))
     corrupt();
   p.cell.resize(n);
   p.t.resize(n);
   std::memcpy(p.cell.data(), bytes.data() + at, n * sizeof(std::uint32_t));
   at += n * sizeof(std::uint32_t);
   std::memcpy(p.t.data(), bytes.data() + at, n * sizeof(double));
+  at += n * sizeof(double);
+  return p;
+}
+
+CoverageAccesses deserialize_coverage_accesses(const std::string& bytes) {
+  std::size_t at = 0;
+  CoverageAccesses p = plan::read_coverage_accesses(bytes, at);
+  if (at != bytes.size()) {
+    throw Error(ErrorKind::input,
+                {" THE COVERAGE ACCESSES' BYTES ARE CORRUPT.", " EXECUTION INTERRUPTED."});
+  }
   return p;
 }
 

@@ -1,20 +1,15 @@
-// The plan's results: the constraints, the whole plan on this machine (satellites and
-// ranges of targets on a pool of threads), opportunities.csv and opportunities.geojson, and
-// the exact byte form of opportunities for results computed elsewhere.
+// The plan's results: the constraints, opportunities.csv, passes.csv and opportunities.geojson
+// (their rows in tables.cpp), and the exact byte form of opportunities for results computed
+// elsewhere.
 #include <algorithm>
-#include <atomic>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <exception>
-#include <mutex>
 #include <nlohmann/json.hpp>
 #include <ostream>
-#include <thread>
 
 #include "core/plan/plan_internal.hpp"
-#include "core/time/time_text.hpp"
 #include "orvus/analysis.hpp"
 
 namespace orvus {
@@ -30,32 +25,16 @@ std::string fixed(double v, int digits) {
   return buf;
 }
 
-// Milliseconds of the day that iso_time writes for `t` (the time rounded to the nanosecond,
-// then cut to the millisecond; 86400000 for a 24:00 that the text moves to the next day).
-long long written_ms(const UtcInstant& t) {
-  const DateText text = format_date_time(t);
-  auto field = [&](std::size_t at, std::size_t digits) {
-    long long v = 0;
-    for (std::size_t i = at; i < at + digits; ++i) v = v * 10 + (text[i] - '0');
-    return v;
-  };
-  // DD/MM/YYYY HH:MM:SS.sssssssss
-  return ((field(11, 2) * 60 + field(14, 2)) * 60 + field(17, 2)) * 1000 + field(20, 3);
-}
-
-// Seconds from a to b as their texts read: the difference of the written times, so that a
-// row's duration is its end minus its start.
-double written_seconds(const UtcInstant& a, const UtcInstant& b) {
-  const auto days = static_cast<long long>(b.day - a.day);
-  return static_cast<double>(days * 86400000 + written_ms(b) - written_ms(a)) / 1000.0;
-}
-
 bool before(const UtcInstant& a, const UtcInstant& b) {
   const double d = since_epoch(b, a);
   return d < 0.0;
 }
 
 }  // namespace
+
+double plan::written_seconds(const UtcInstant& a, const UtcInstant& b) {
+  return static_cast<double>(iso_time_ms(b) - iso_time_ms(a)) / 1000.0;
+}
 
 std::string plan::utc_text(const UtcInstant& t) {
   return iso_time(t, std::nullopt);
@@ -105,20 +84,6 @@ std::vector<Opportunity> select_opportunities(const Plan& plan, std::vector<Oppo
   return kept;
 }
 
-std::vector<Opportunity> run_plan(const Plan& plan, const EarthOrientation& eop, PlanCounts* counts,
-                                  const std::function<void(double)>& progress) {
-  // One satellite after another, each sweep on every thread of the machine.
-  std::vector<Opportunity> all;
-  const std::size_t nsat = plan.satellites.size();
-  for (std::size_t s = 0; s < nsat; ++s) {
-    auto part = plan_opportunities(plan, eop, s, 0, plan.targets.size(), [&](double f) {
-      if (progress) progress((static_cast<double>(s) + f) / static_cast<double>(nsat));
-    });
-    for (auto& o : part) all.push_back(std::move(o));
-  }
-  return select_opportunities(plan, std::move(all), counts);
-}
-
 namespace {
 
 // Shortest text that reads back as the same double; JSON null for a non-finite value.
@@ -161,41 +126,15 @@ void put_rings(std::ostream& out, const std::vector<std::vector<Ring>>& polys) {
 
 void write_opportunities_csv(const Plan& plan, const std::vector<Opportunity>& kept,
                              std::ostream& out) {
-  out << "satellite,norad_id,target_id,target_name,contact,start_utc,end_utc,start_local,end_local,"
-         "duration_s,best_time_utc,best_time_local,best_alpha_deg,distance_deg,pass,"
-         "sun_elevation_deg,coverage,element_age_days\n";
-  const double off = plan.interval.utc_offset_hours;
-  for (const Opportunity& o : kept) {
-    const PlanSatellite& s = plan.satellites.at(o.satellite);
-    const Target& t = plan.targets.at(o.target);
-    out << csv_field(s.name) << ',' << s.elements.catalogue_number << ',' << csv_field(t.id) << ','
-        << csv_field(t.name) << ',' << o.contact.number << ','
-        << iso_time(o.contact.start_utc, std::nullopt) << ','
-        << iso_time(o.contact.end_utc, std::nullopt) << ',' << iso_time(o.contact.start_local, off)
-        << ',' << iso_time(o.contact.end_local, off) << ',' << fixed(o.contact.duration_s, 3) << ','
-        << iso_time(o.contact.best_utc, std::nullopt) << ',' << iso_time(o.contact.best_local, off)
-        << ',' << fixed(o.contact.best_alpha_deg, 4) << ',' << fixed(o.contact.distance_deg, 4)
-        << ',' << o.contact.pass << ',' << fixed(o.sun_elevation_deg, 2) << ','
-        << fixed(o.coverage, 4) << ',' << fixed(o.element_age_days, 3) << '\n';
-  }
+  write_table_csv(
+      PlanTable::opportunities, plan.interval.utc_offset_hours,
+      [&](RowSink& sink) { opportunity_rows(plan, kept, sink); }, out);
 }
 
 void write_passes_csv(const Plan& plan, const std::vector<PlanPass>& passes, std::ostream& out) {
-  out << "satellite,norad_id,station,aos_utc,los_utc,aos_local,los_local,duration_s,"
-         "max_elevation_deg,max_elevation_utc\n";
-  const double off = plan.interval.utc_offset_hours;
-  const auto local = [&](const UtcInstant& t) {
-    return normalise(UtcInstant{t.day, t.seconds + off * 3600.0});
-  };
-  for (const PlanPass& p : passes) {
-    const PlanSatellite& s = plan.satellites.at(p.satellite);
-    const Pass& q = p.pass;
-    out << csv_field(s.name) << ',' << s.elements.catalogue_number << ','
-        << csv_field(plan.stations.at(p.station).name) << ',' << iso_time(q.aos_utc, std::nullopt)
-        << ',' << iso_time(q.los_utc, std::nullopt) << ',' << iso_time(local(q.aos_utc), off) << ','
-        << iso_time(local(q.los_utc), off) << ',' << fixed(written_seconds(q.aos_utc, q.los_utc), 3)
-        << ',' << fixed(q.max_elevation_deg, 4) << ',' << iso_time(q.max_utc, std::nullopt) << '\n';
-  }
+  write_table_csv(
+      PlanTable::passes, plan.interval.utc_offset_hours,
+      [&](RowSink& sink) { pass_rows(plan, passes, sink); }, out);
 }
 
 // Written as it goes (a deck of thousands of targets and their swaths would not fit a
@@ -244,26 +183,13 @@ void write_opportunities_geojson(const Plan& plan, const std::vector<Opportunity
     put_rings(out, polys);
     out << '}';
   }
-  const double off = plan.interval.utc_offset_hours;
+  plan::JsonProperties properties(PlanTable::opportunities, plan.interval.utc_offset_hours, false);
   for (const Opportunity& o : kept) {
-    const PlanSatellite& s = plan.satellites.at(o.satellite);
-    const Target& t = plan.targets.at(o.target);
-    const Contact& c = o.contact;
+    plan::opportunity_row(plan, o, properties);
     out << (first ? "\n" : ",\n");
     first = false;
-    out << "{\"type\":\"Feature\",\"properties\":{\"kind\":\"opportunity\",\"satellite\":"
-        << json_text(s.name) << ",\"norad_id\":" << s.elements.catalogue_number
-        << ",\"target_id\":" << json_text(t.id) << ",\"target_name\":" << json_text(t.name)
-        << ",\"contact\":" << c.number << ",\"start_utc\":\"" << iso_time(c.start_utc, std::nullopt)
-        << "\",\"end_utc\":\"" << iso_time(c.end_utc, std::nullopt) << "\",\"start_local\":\""
-        << iso_time(c.start_local, off) << "\",\"end_local\":\"" << iso_time(c.end_local, off)
-        << "\",\"duration_s\":" << num(c.duration_s) << ",\"best_time_utc\":\""
-        << iso_time(c.best_utc, std::nullopt) << "\",\"best_time_local\":\""
-        << iso_time(c.best_local, off) << "\",\"best_alpha_deg\":" << num(c.best_alpha_deg)
-        << ",\"distance_deg\":" << num(c.distance_deg) << ",\"pass\":\"" << c.pass
-        << "\",\"sun_elevation_deg\":" << num(o.sun_elevation_deg)
-        << ",\"coverage\":" << num(o.coverage)
-        << ",\"element_age_days\":" << num(o.element_age_days) << "},\"geometry\":";
+    out << "{\"type\":\"Feature\",\"properties\":{\"kind\":\"opportunity\"" << properties.take()
+        << "},\"geometry\":";
     std::vector<std::vector<Ring>> polys;
     for (const Ring& r : o.swath) polys.push_back({r});
     put_rings(out, polys);
@@ -369,12 +295,13 @@ std::string serialize_opportunities(const std::vector<Opportunity>& list) {
   return w.b;
 }
 
-std::vector<Opportunity> deserialize_opportunities(const std::string& bytes) {
-  if (bytes.size() < sizeof kMagic || std::memcmp(bytes.data(), kMagic, sizeof kMagic) != 0) {
+std::vector<Opportunity> plan::read_opportunities(const std::string& bytes, std::size_t& at) {
+  if (bytes.size() < at + sizeof kMagic ||
+      std::memcmp(bytes.data() + at, kMagic, sizeof kMagic) != 0) {
     throw Error(ErrorKind::input,
                 {" NOT A SERIALIZED LIST OF OPPORTUNITIES.", " EXECUTION INTERRUPTED."});
   }
-  Reader r{bytes, sizeof kMagic};
+  Reader r{bytes, at + sizeof kMagic};
   const auto n = r.get<std::uint64_t>();
   std::vector<Opportunity> out;
   for (std::uint64_t i = 0; i < n; ++i) {
@@ -414,7 +341,14 @@ std::vector<Opportunity> deserialize_opportunities(const std::string& bytes) {
     }
     out.push_back(std::move(o));
   }
-  if (r.at != bytes.size())
+  at = r.at;
+  return out;
+}
+
+std::vector<Opportunity> deserialize_opportunities(const std::string& bytes) {
+  std::size_t at = 0;
+  std::vector<Opportunity> out = plan::read_opportunities(bytes, at);
+  if (at != bytes.size())
     throw Error(ErrorKind::input,
                 {" THE OPPORTUNITIES' BYTES HAVE TRAILING DATA.", " EXECUTION INTERRUPTED."});
   return out;

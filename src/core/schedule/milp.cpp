@@ -8,8 +8,8 @@
 //
 // CBC keeps its own time limit between nodes only; its linear programmes (the first one of a
 // large model can take minutes) are watched by an event handler of Clp, and its search by one
-// of CBC, both polling the caller's watch: the clock or an interrupt stops them, and an
-// exception from the watch is kept until CBC has returned (none may pass through it).
+// of CBC, both polling the caller's budget: the clock or an interrupt stops them, and an
+// exception from the budget's progress is kept until CBC has returned (none may pass through it).
 #include <signal.h>
 
 #include <CbcEventHandler.hpp>
@@ -86,10 +86,10 @@ class CallerSigint {
 // How often the Ctrl-C handler is checked while CBC runs.
 constexpr auto kSigintCheck = std::chrono::milliseconds(1);
 
-// What stops CBC, shared by its handlers and their clones: the end of its time, or the watch
-// (whose exception is kept for the caller).
+// What stops CBC, shared by its handlers and their clones: the end of its time, or the budget's
+// progress (whose exception is kept for the caller).
 struct Stop {
-  Watch* watch = nullptr;
+  Budget* budget = nullptr;
   Clock::time_point end;
   std::exception_ptr error;
   bool stopped = false;
@@ -103,7 +103,7 @@ struct Stop {
     }
     if (stopped) return true;
     try {
-      watch->poll();
+      budget->poll();
     } catch (...) {
       error = std::current_exception();
       stopped = true;
@@ -145,7 +145,7 @@ class CbcStop : public CbcEventHandler {
 
 MilpOutcome solve_milp(const Part& part, const std::vector<std::vector<std::uint32_t>>& cliques,
                        const PartSchedule& start, bool cost_mode, double min_weight, double seconds,
-                       Watch& watch) {
+                       Budget& budget) {
   MilpOutcome out;
   out.best = start;
   const auto nx = part.nodes();
@@ -258,7 +258,7 @@ MilpOutcome solve_milp(const Part& part, const std::vector<std::vector<std::uint
 
   seconds = std::max(seconds, 0.01);
   Stop stop;
-  stop.watch = &watch;
+  stop.budget = &budget;
   // CBC's own limit first, between nodes (its bound then holds); the handlers a moment later,
   // for what runs past it.
   stop.end =
@@ -320,7 +320,10 @@ MilpOutcome solve_milp(const Part& part, const std::vector<std::vector<std::uint
                                 "-threads", "0",    "-sec", limit.c_str()};
   // CBC 2.10's preprocessing, stopped by the clock before it ends, can crash in its
   // post-processing; with little time left the search goes without it.
-  if (seconds < kNoPreprocessBelowS) {
+  // In the cost phase (the weight floor row) its preprocessing also reads a start's names past
+  // the model's last column ("Illegal index" on standard error): CBC stops with an exception,
+  // losing its work and leaking what it held. A cost phase with a start goes without it.
+  if (seconds < kNoPreprocessBelowS || (cost_mode && start.feasible)) {
     argv.push_back("-preprocess");
     argv.push_back("off");
   }

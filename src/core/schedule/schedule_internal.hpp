@@ -3,41 +3,16 @@
 #pragma once
 
 #include <array>
-#include <chrono>
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <utility>
 #include <vector>
 
+#include "core/schedule/budget.hpp"
 #include "orvus/schedule.hpp"
 
 namespace orvus::detail {
-
-using Clock = std::chrono::steady_clock;
-
-// The caller's progress during a solve: poll() calls it, at most every 50 ms, with the share of
-// the time limit used; whatever it throws leaves through poll().
-class Watch {
- public:
-  Watch() = default;
-  Watch(const std::function<void(double)>& progress, Clock::time_point start, double limit_s)
-      : progress_(progress ? &progress : nullptr), start_(start), limit_s_(limit_s) {}
-  void poll() {
-    if (progress_ == nullptr) return;
-    const auto now = Clock::now();
-    if (now < next_) return;
-    next_ = now + std::chrono::milliseconds(50);
-    const double used = std::chrono::duration<double>(now - start_).count() / limit_s_;
-    (*progress_)(used < 0.0 ? 0.0 : used > 1.0 ? 1.0 : used);
-  }
-
- private:
-  const std::function<void(double)>* progress_ = nullptr;
-  Clock::time_point start_{}, next_{};
-  double limit_s_ = 1.0;
-};
 
 // One independent part of a problem, on local indices. A node is one (candidate, value); the
 // nodes of one candidate (a "variable" here) are consecutive.
@@ -100,7 +75,7 @@ inline constexpr double kRowTolerance = 1e-9;
 // rows, continuous bounds) and fills weight and cost; the solver keeps no schedule that fails.
 bool check_part(const Part& part, PartSchedule& s);
 
-// Greedy and tabu search over a part, in steps of one trajectory (see search.cpp).
+// Greedy and tabu search over a part, in steps of one trajectory (see local_search.cpp).
 class Search;
 class LocalSearch {
  public:
@@ -111,19 +86,19 @@ class LocalSearch {
   // Starts from `start` (a feasible schedule) or else the empty schedule; false when that
   // breaks a row (the search then never runs).
   bool begin(const PartSchedule* start);
-  // Up to `moves` more moves, stopping earlier at `deadline`, the watch polled at each: the
+  // Up to `moves` more moves, stopping earlier at `deadline`, the budget polled at each: the
   // best schedule found so far.
-  PartSchedule run(std::uint64_t moves, Clock::time_point deadline, Watch& watch);
+  PartSchedule run(std::uint64_t moves, Clock::time_point deadline, Budget& budget);
 
  private:
   std::unique_ptr<Search> impl_;
 };
 
 // Greedy and tabu search from `start` (a feasible schedule) or else the empty schedule: at most
-// `moves` moves, stopping earlier at `deadline`, the watch polled at each. Infeasible (feasible
+// `moves` moves, stopping earlier at `deadline`, the budget polled at each. Infeasible (feasible
 // = false) only if it starts from the empty schedule and that violates a row.
 PartSchedule local_search(const Part& part, std::uint64_t moves, std::uint32_t seed,
-                          Clock::time_point deadline, const PartSchedule* start, Watch& watch);
+                          Clock::time_point deadline, const PartSchedule* start, Budget& budget);
 
 // The exact solver on one part. Weight mode maximises the weight; cost mode minimises the cost
 // among schedules of weight >= min_weight.
@@ -133,10 +108,10 @@ struct MilpOutcome {
   bool optimal = false;
   bool too_large = false;  // its linear relaxation not solved in the time: CBC did not start
 };
-// CBC stops by `seconds` of wall clock (its linear programmes too), polling the watch as it
-// goes; what the watch throws leaves once CBC has returned.
+// CBC stops by `seconds` of wall clock (its linear programmes too), polling the budget as it
+// goes; what the budget's progress throws leaves once CBC has returned.
 MilpOutcome solve_milp(const Part& part, const std::vector<std::vector<std::uint32_t>>& cliques,
                        const PartSchedule& start, bool cost_mode, double min_weight, double seconds,
-                       Watch& watch);
+                       Budget& budget);
 
 }  // namespace orvus::detail

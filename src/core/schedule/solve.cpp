@@ -1,10 +1,11 @@
 // The solve: parts one after the other, smaller first, each given its share of the time left
-// (in proportion to its size). In a part: the local search for a fixed number of moves (at
-// most a quarter of the share), then the exact solver for the weight (up to a fifth of the
-// share). Not proven, CBC goes on when its bound is within 2 % of the best schedule (it is
-// closing on a proof); otherwise the local search goes on along the same trajectory for
-// nearly half the share (on large parts one long run reaches what runs started anew miss),
-// then CBC again from the best schedule; a part whose linear relaxation CBC could not solve
+// (in proportion to its size) until the deadline: a direct caller's time limit less a margin,
+// or the deadline a caller sharing its budget gives (a plan's schedule step). In a part: the local
+// search for a fixed number of moves (at most a quarter of the share), then the exact solver for
+// the weight (up to a fifth of the share). Not proven, CBC goes on when its bound is within 2 % of
+// the best schedule (it is closing on a proof); otherwise the local search goes on along the same
+// trajectory for nearly half the share (on large parts one long run reaches what runs started anew
+// miss), then CBC again from the best schedule; a part whose linear relaxation CBC could not solve
 // in its time leaves the search the whole share. Proven, the exact solver for the least cost
 // at that weight. Time that parts leave unused goes, in a second round, to the exact solver
 // on the parts still unproven.
@@ -24,12 +25,15 @@ using detail::Clock;
 // Of a part's share of the time: what CBC has at first for its weight, and what the search
 // has next when CBC's bound ends further than kCbcGoesOnGap (relative) from the best weight.
 constexpr double kCbcShare = 0.2, kSearchShare = 0.45, kCbcGoesOnGap = 0.02;
+// Of a direct caller's time limit, kept for what runs past a stop (CBC's last node, the
+// answer's assembly): this share of it, at most kMarginS.
+constexpr double kMarginS = 0.25, kMarginShare = 0.02;
 
 Clock::time_point after(Clock::time_point t, double seconds) {
-  return t + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+  return detail::time_after(t, seconds);
 }
 double until(Clock::time_point t) {
-  return std::chrono::duration<double>(t - Clock::now()).count();
+  return detail::seconds_until(t);
 }
 
 struct PartState {
@@ -44,11 +48,11 @@ struct PartState {
 class Solver {
  public:
   Solver(const detail::Compiled& compiled, const ScheduleOptions& options, double total_weight,
-         detail::Watch& watch)
+         detail::Budget& budget)
       : c_(compiled),
         opt_(options),
         total_weight_(total_weight),
-        watch_(watch),
+        budget_(budget),
         state_(compiled.parts.size()) {}
 
   void round_one(std::size_t i, Clock::time_point end) {
@@ -73,7 +77,7 @@ class Solver {
     const detail::PartSchedule given = start_of(part);
     st.search = std::make_unique<detail::LocalSearch>(part, opt_.seed);
     st.search->begin(given.feasible ? &given : nullptr);
-    st.best = st.search->run(moves, opt_.exact ? after(start, share / 4) : end, watch_);
+    st.best = st.search->run(moves, opt_.exact ? after(start, share / 4) : end, budget_);
     search_objective += st.best.feasible ? st.best.weight : 0.0;
     // Every candidate taken at its cheapest value: nothing can do better.
     if (st.best.feasible && st.best.weight >= all_weight - 1e-9 * all_weight &&
@@ -94,7 +98,7 @@ class Solver {
       // A model too large for CBC leaves the search the whole share.
       const auto until_then =
           st.too_large ? end : std::min(end, after(Clock::now(), kSearchShare * share));
-      auto more = st.search->run(std::numeric_limits<std::uint64_t>::max(), until_then, watch_);
+      auto more = st.search->run(std::numeric_limits<std::uint64_t>::max(), until_then, budget_);
       if (more.feasible && more.weight > st.best.weight) st.best = std::move(more);
     }
     if (!st.optimal) weight_phase(i, end);
@@ -143,7 +147,7 @@ class Solver {
       st.cliques_built = true;
       cliques += st.cliques.size();
     }
-    auto w = detail::solve_milp(c_.parts[i], st.cliques, st.best, false, 0.0, until(end), watch_);
+    auto w = detail::solve_milp(c_.parts[i], st.cliques, st.best, false, 0.0, until(end), budget_);
     st.best = std::move(w.best);
     st.optimal = w.optimal;
     st.too_large = w.too_large;
@@ -159,7 +163,7 @@ class Solver {
                                   ? st.best.weight - 0.5
                                   : st.best.weight - 1e-9 * std::max(1.0, total_weight_);
     auto c =
-        detail::solve_milp(c_.parts[i], st.cliques, st.best, true, min_weight, until(end), watch_);
+        detail::solve_milp(c_.parts[i], st.cliques, st.best, true, min_weight, until(end), budget_);
     st.best = std::move(c.best);
     st.cost_optimal = c.optimal;
   }
@@ -167,28 +171,23 @@ class Solver {
   const detail::Compiled& c_;
   const ScheduleOptions& opt_;
   double total_weight_;
-  detail::Watch& watch_;
+  detail::Budget& budget_;
   std::vector<PartState> state_;
 };
 
 }  // namespace
 
-ScheduleResult solve_schedule(const ScheduleProblem& problem, const ScheduleOptions& options) {
+ScheduleResult detail::solve_schedule(const ScheduleProblem& problem,
+                                      const ScheduleOptions& options, Budget& budget,
+                                      Clock::time_point deadline) {
   const auto t0 = Clock::now();
-  if (!std::isfinite(options.time_limit_s) || options.time_limit_s <= 0.0) {
-    throw Error(ErrorKind::input, {" SCHEDULE: the time limit must be positive"});
-  }
   const auto compiled = detail::compile(problem);
   if (compiled.infeasible) {
     throw Error(ErrorKind::input, {" SCHEDULE: a row without variables can never hold"});
   }
-  // A margin for what runs past a stop: CBC's last node, the answer's assembly.
-  const auto deadline =
-      after(t0, options.time_limit_s - std::min(0.25, 0.02 * options.time_limit_s));
   double total_weight = 0;
   for (const auto& c : problem.candidates) total_weight += c.weight;
-  detail::Watch watch(options.progress, t0, options.time_limit_s);
-  Solver solver(compiled, options, total_weight, watch);
+  Solver solver(compiled, options, total_weight, budget);
 
   const auto& parts = compiled.parts;
   auto size = [&](std::size_t i) { return parts[i].nodes() + parts[i].y.size() + 1; };
@@ -249,6 +248,16 @@ ScheduleResult solve_schedule(const ScheduleProblem& problem, const ScheduleOpti
   res.gap = res.bound > 0 ? std::max(0.0, res.bound - res.objective) / res.bound : 0.0;
   res.seconds = std::chrono::duration<double>(Clock::now() - t0).count();
   return res;
+}
+
+ScheduleResult solve_schedule(const ScheduleProblem& problem, const ScheduleOptions& options) {
+  const auto t0 = Clock::now();
+  if (!std::isfinite(options.time_limit_s) || options.time_limit_s <= 0.0) {
+    throw Error(ErrorKind::input, {" SCHEDULE: the time limit must be positive"});
+  }
+  detail::Budget budget(options.time_limit_s, options.progress, t0);
+  const double margin = std::min(kMarginS, kMarginShare * options.time_limit_s);
+  return detail::solve_schedule(problem, options, budget, after(t0, options.time_limit_s - margin));
 }
 
 }  // namespace orvus

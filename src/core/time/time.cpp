@@ -3,6 +3,7 @@
 #include <erfa.h>
 
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -43,6 +44,21 @@ std::string iso_time(const UtcInstant& t, std::optional<double> offset_hours) {
   std::snprintf(buf, sizeof buf, "%c%02ld:%02ld", *offset_hours < 0 ? '-' : '+', minutes / 60,
                 minutes % 60);
   return out + buf;
+}
+
+std::int64_t iso_time_ms(const UtcInstant& t) {
+  constexpr std::int64_t kDays1950To1970 = 7305;
+  constexpr std::int64_t kMsPerDay = 86400000;
+  const DateText text = format_date_time(t);  // DD/MM/YYYY HH:MM:SS.sssssssss
+  const auto field = [&](std::size_t at, std::size_t digits) {
+    std::int64_t v = 0;
+    for (std::size_t i = at; i < at + digits; ++i) v = v * 10 + (text[i] - '0');
+    return v;
+  };
+  // 24:00:00.000 is the next day's midnight, as iso_time writes it.
+  const std::int64_t ms =
+      ((field(11, 2) * 60 + field(14, 2)) * 60 + field(17, 2)) * 1000 + field(20, 3);
+  return (static_cast<std::int64_t>(std::floor(t.day)) - kDays1950To1970) * kMsPerDay + ms;
 }
 
 }  // namespace orvus

@@ -16,6 +16,7 @@
 #include "orvus/coverage.hpp"
 #include "orvus/plan.hpp"
 #include "orvus/plan_schedule.hpp"
+#include "orvus/planner.hpp"
 
 namespace orvus::io {
 class ExclusiveLock;
@@ -69,6 +70,11 @@ class OutputFolder {
   // not write them removes earlier ones with the set.
   void write_schedule(const Plan& plan, const std::vector<PlanPass>& passes,
                       const PlanSchedule& schedule);
+
+  // Every file of a run: passes.csv with stations, the schedule's files with [schedule], the
+  // opportunities' three files and the coverage's files with [coverage] (`grid` as given to
+  // the run).
+  void write_run(const Plan& plan, const PlanRun& run, const CoverageGrid* grid);
 
   // Puts every output of the run in place of the earlier ones: all of them, or (Error) none.
   void commit();

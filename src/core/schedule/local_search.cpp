@@ -155,7 +155,7 @@ class Search {
 
   // Up to `moves` more moves of the same trajectory, stopping at `deadline`; the best schedule
   // found so far (infeasible when the search could not begin).
-  PartSchedule run(std::uint64_t moves, Clock::time_point deadline, Watch& watch) {
+  PartSchedule run(std::uint64_t moves, Clock::time_point deadline, Budget& budget) {
     PartSchedule out;
     out.node.assign(p_.vars(), -1);
     if (!begun_) return out;
@@ -163,7 +163,7 @@ class Search {
     for (std::uint64_t done = 0; done < moves; ++done) {
       // A move of a large part looks at every node: the clock costs nothing beside it.
       if (Clock::now() >= deadline) break;
-      watch.poll();
+      budget.poll();
       if (best_w_ >= all_weight_ - kEps && best_c_ <= least_cost_ + kEps) break;
       ++iter_;
       if (since_best_ > stall_limit_) {
@@ -443,15 +443,15 @@ LocalSearch::~LocalSearch() = default;
 bool LocalSearch::begin(const PartSchedule* start) {
   return impl_->begin(start);
 }
-PartSchedule LocalSearch::run(std::uint64_t moves, Clock::time_point deadline, Watch& watch) {
-  return impl_->run(moves, deadline, watch);
+PartSchedule LocalSearch::run(std::uint64_t moves, Clock::time_point deadline, Budget& budget) {
+  return impl_->run(moves, deadline, budget);
 }
 
 PartSchedule local_search(const Part& part, std::uint64_t moves, std::uint32_t seed,
-                          Clock::time_point deadline, const PartSchedule* start, Watch& watch) {
+                          Clock::time_point deadline, const PartSchedule* start, Budget& budget) {
   LocalSearch s(part, seed);
   s.begin(start);
-  return s.run(moves, deadline, watch);
+  return s.run(moves, deadline, budget);
 }
 
 }  // namespace orvus::detail
