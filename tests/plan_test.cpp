@@ -329,9 +329,21 @@ TEST(PlanDeck, EachTargetAsAloneAndAnySplitGiveTheSameFiles) {
     for (std::size_t t = 0; t < n; ++t) {
       const auto one = plan_opportunities(plan, eop(), s, t, t + 1);
       joined.insert(joined.end(), one.begin(), one.end());
+      // The pair's contacts step by step (the reports'): those of its opportunities.
+      ContactList list;
+      plan_contacts(plan, eop(), s, t, list);
+      ASSERT_EQ(list.contacts.size(), one.size()) << s << " " << t;
+      for (std::size_t i = 0; i < one.size(); ++i) {
+        EXPECT_TRUE(same_contact(list.contacts[i], one[i].contact)) << s << " " << t << " " << i;
+        EXPECT_FALSE(list.contacts[i].steps.empty());
+      }
     }
+    ContactList none;
+    EXPECT_THROW(plan_contacts(plan, eop(), s, n, none), Error);
     EXPECT_EQ(serialize_opportunities(all), serialize_opportunities(joined));
   }
+  ContactList none;
+  EXPECT_THROW(plan_contacts(plan, eop(), 2, 0, none), Error);
   PlanCounts counts;
   const auto kept = run_plan(plan, eop(), &counts);
   std::vector<Opportunity> parts;

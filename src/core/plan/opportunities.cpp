@@ -12,6 +12,7 @@
 #include <exception>
 #include <limits>
 #include <memory>
+#include <string>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -557,6 +558,16 @@ std::vector<Opportunity> plan_opportunities(const Plan& plan, const EarthOrienta
                                             std::size_t last,
                                             const std::function<void(double)>& progress) {
   return plan::opportunities(plan, eop, satellite, first, last, progress, machine_threads());
+}
+
+void plan_contacts(const Plan& plan, const EarthOrientation& eop, std::size_t satellite,
+                   std::size_t target, ContactSink& sink) {
+  plan::check_satellite(plan, satellite);
+  if (target >= plan.targets.size()) {
+    throw Error(ErrorKind::usage, {" THE PLAN HAS NO TARGET " + std::to_string(target + 1) + ".",
+                                   " EXECUTION INTERRUPTED."});
+  }
+  plan::sweep(plan, eop, satellite, target, target + 1, {&sink}, {});
 }
 
 std::vector<Opportunity> plan::opportunities(const Plan& plan, const EarthOrientation& eop,
