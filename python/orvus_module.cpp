@@ -618,6 +618,23 @@ class PlanModel {
     return py::bytes(bytes);
   }
 
+  // The rings ([[lon, lat], ...], cut at +-180) of satellite `satellite`'s scene over
+  // `seconds` centred on `centre_ms` (ms since 1970, UTC).
+  py::list scene(std::size_t satellite, std::int64_t centre_ms, double seconds) {
+    std::vector<orvus::Ring> rings;
+    {
+      const py::gil_scoped_release unlocked;
+      rings = model_->scene(satellite, instant_of_ms(centre_ms), seconds);
+    }
+    py::list out;
+    for (const orvus::Ring& r : rings) {
+      py::list ring;
+      for (const orvus::GroundPoint& p : r) ring.append(py::make_tuple(p.lon_deg, p.lat_deg));
+      out.append(ring);
+    }
+    return out;
+  }
+
  private:
   // Days since 1950 and seconds of the day of ms since 1970 (UTC).
   static orvus::UtcInstant instant_of_ms(std::int64_t ms) {
@@ -757,7 +774,9 @@ PYBIND11_MODULE(_core, m) {
       .def(py::init<const std::string&>(), py::arg("path"))
       .def("reload_elements", &PlanModel::reload_elements)
       .def("opportunities", &PlanModel::opportunities, py::arg("deck"), py::arg("source"),
-           py::arg("start_ms"), py::arg("end_ms"), py::arg("satellites") = py::none());
+           py::arg("start_ms"), py::arg("end_ms"), py::arg("satellites") = py::none())
+      .def("scene", &PlanModel::scene, py::arg("satellite"), py::arg("centre_ms"),
+           py::arg("seconds"));
 #else
   m.attr("_have_plan") = false;
 #endif

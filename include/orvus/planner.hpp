@@ -136,6 +136,13 @@ class ORVUS_API PlanModel {
                                          PlanCounts* counts = nullptr,
                                          const std::function<void(double)>& progress = {}) const;
 
+  // The scene of satellite `satellite` (an index into the plan's) over `seconds` centred on
+  // `centre` (UTC): the ground its sensor's field (ALPHA and BETA) sweeps then, its line at
+  // both ends and `pieces` - 1 instants between, cut at +-180 (the rings of a swath: the
+  // footprint of an opportunity of an instant). Raises Error as a search does.
+  std::vector<Ring> scene(std::size_t satellite, const UtcInstant& centre, double seconds,
+                          int pieces = 4) const;
+
   // The plan as the model holds it now (its element sets as last read).
   Plan plan() const;
 

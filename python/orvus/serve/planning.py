@@ -361,20 +361,28 @@ class Planner:
             raise PlannerUnavailable(text) from None
         return path, parts
 
-    def _opportunity(self, satellites, target_ids, item):
+    def _opportunity(self, satellites, target_ids, item, scene=None):
+        """The Opportunity of a decoded item; with `scene(satellite, best_ms, seconds)`, an
+        instant's footprint is the camera's scene for the satellite's min_imaging_s about its
+        best time (the swath of an instant is a line)."""
         sat, target, letter, b, rings, _ = item
         s = satellites[sat]
         start = _instant_ms(b[0], b[1])
         end = _instant_ms(b[2], b[3])
         best = _instant_ms(b[8], b[9])
         duration = b[12]
+        if duration == 0.0 and scene is not None:
+            rings = [[list(p) for p in r] for r in scene(sat, best, s.get("min_imaging_s", 1.0))]
+            duration_shape = False
+        else:
+            duration_shape = duration == 0.0
         return Opportunity(
             satellite=s["name"], norad_id=self._norads.get(s["name"], 0),
             target=target_ids[target],
             start_ms=start, end_ms=end, best_ms=best, duration_s=duration,
             best_alpha_deg=b[13], pass_letter=letter, sun_elevation_deg=b[19],
             coverage=b[20], element_age_days=b[21],
-            footprint=_footprint(rings, duration == 0.0), bbox=_bbox(rings) if rings else None)
+            footprint=_footprint(rings, duration_shape), bbox=_bbox(rings) if rings else None)
 
     def _search_model(self, start_ms, end_ms):
         """The planner's model of every satellite, made once from a plan of them alone (its
@@ -428,7 +436,7 @@ class Planner:
         test = accepts(product, filter_)
         found = []
         for item in _decode(data):
-            o = self._opportunity(self.config.satellites, [_TARGET], item)
+            o = self._opportunity(self.config.satellites, [_TARGET], item, model.scene)
             if test(o):
                 found.append(o)
         found.sort(key=lambda o: (o.start_ms, product.satellites.index(o.satellite)))

@@ -140,6 +140,22 @@ bool PlanModel::reload_elements() {
   return true;
 }
 
+std::vector<Ring> PlanModel::scene(std::size_t satellite, const UtcInstant& centre, double seconds,
+                                   int pieces) const {
+  std::shared_ptr<const Plan> base;
+  {
+    const std::lock_guard<std::mutex> lock(impl_->mutex);
+    base = impl_->plan;
+  }
+  plan::check_satellite(*base, satellite);
+  if (!(seconds >= 0.0 && seconds <= plan::kMostSeconds)) {
+    throw Error(ErrorKind::usage, {" A SCENE LASTS FROM 0 TO 86400 SECONDS."});
+  }
+  const Interval interval{after(centre, -seconds / 2.0), after(centre, seconds / 2.0),
+                          base->interval.step_s, base->interval.utc_offset_hours};
+  return plan::field_swath(*base, *impl_->eop, satellite, interval, pieces, &impl_->cache);
+}
+
 Plan PlanModel::plan() const {
   const std::lock_guard<std::mutex> lock(impl_->mutex);
   return *impl_->plan;

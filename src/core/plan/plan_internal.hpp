@@ -151,6 +151,13 @@ void sweep_swath(const Plan& plan, const EarthOrientation& eop, std::size_t sate
                  const std::function<void(double)>& progress, int threads,
                  const SweepCache* cache = nullptr);
 
+// The ground the sensor's field of satellite `satellite` sweeps over `interval`: its line at
+// both ends and at `pieces` - 1 instants between, the sides' geodetic points as a contact's
+// steps give them, as a ring cut at +-180.
+std::vector<Ring> field_swath(const Plan& plan, const EarthOrientation& eop, std::size_t satellite,
+                              const Interval& interval, int pieces,
+                              const SweepCache* cache = nullptr);
+
 // Whether the sensor line touches the target at its instant (exact).
 bool line_touches(const Prepared& t, const SensorLine& line);
 

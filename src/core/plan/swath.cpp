@@ -803,6 +803,28 @@ void sweep_swath(const Plan& plan, const EarthOrientation& eop, std::size_t sate
   if (progress) progress(1.0);
 }
 
+// ---- the field over an interval ----
+
+std::vector<Ring> field_swath(const Plan& plan, const EarthOrientation& eop, std::size_t satellite,
+                              const Interval& interval, int pieces, const SweepCache* cache) {
+  const SatelliteSweep setup(plan, eop, satellite, interval);
+  const LineModel model(setup.sp, setup.orbit, setup.table, cache);
+  const double span = since_epoch(interval.start, interval.end);
+  const int n = std::max(pieces, 1);
+  // The sides' geodetic points, as a contact's steps give them, and its ring as the sweep
+  // makes a contact's swath: side (1) forward, side (2) back.
+  Ring side1, side2;
+  for (int k = 0; k <= n; ++k) {
+    const ContactStep st = step_of(model.at(span * k / n), interval.utc_offset_hours);
+    side1.push_back(st.geodetic[1]);
+    side2.push_back(st.geodetic[2]);
+  }
+  Ring ring = side1;
+  for (auto it = side2.rbegin(); it != side2.rend(); ++it) ring.push_back(*it);
+  ring.push_back(ring.front());
+  return split_ring(ring);
+}
+
 // ---- many points at once ----
 
 namespace {
