@@ -301,9 +301,9 @@ SatelliteSweep::SatelliteSweep(const Plan& plan, const EarthOrientation& eop, st
 
 void sweep(const Plan& plan, const EarthOrientation& eop, std::size_t satellite, std::size_t first,
            std::size_t last, const std::vector<ContactSink*>& sinks,
-           const std::function<void(double)>& progress, int threads) {
+           const std::function<void(double)>& progress, int threads, const SweepCache* cache) {
   if (plan.rule == TargetRule::swath) {
-    sweep_swath(plan, eop, satellite, first, last, sinks, progress, threads);
+    sweep_swath(plan, eop, satellite, first, last, sinks, progress, threads, cache);
     return;
   }
   check_rule(plan, first, last);
@@ -574,7 +574,7 @@ std::vector<Opportunity> plan::opportunities(const Plan& plan, const EarthOrient
                                              std::size_t satellite, std::size_t first,
                                              std::size_t last,
                                              const std::function<void(double)>& progress,
-                                             int threads) {
+                                             int threads, const SweepCache* cache) {
   plan::check_satellite(plan, satellite);
   last = std::min(last, plan.targets.size());
   first = std::min(first, last);
@@ -582,7 +582,7 @@ std::vector<Opportunity> plan::opportunities(const Plan& plan, const EarthOrient
   std::vector<plan::Collector> collectors(n);
   std::vector<ContactSink*> sinks(n);
   for (std::size_t i = 0; i < n; ++i) sinks[i] = &collectors[i];
-  plan::sweep(plan, eop, satellite, first, last, sinks, progress, threads);
+  plan::sweep(plan, eop, satellite, first, last, sinks, progress, threads, cache);
 
   const ElementSet& el = plan.satellites[satellite].elements;
   struct Work {
@@ -622,7 +622,9 @@ std::vector<Opportunity> plan::opportunities(const Plan& plan, const EarthOrient
         std::lower_bound(minutes.begin(), minutes.end(), std::make_pair(day, m)) - minutes.begin());
   };
   in_chunks(minutes.size(), [&](std::size_t i) {
-    sun[i] = sun_earth_fixed(UtcInstant{minutes[i].first, minutes[i].second * 60.0});
+    sun[i] = cache != nullptr
+                 ? cache->sun(minutes[i].first, minutes[i].second)
+                 : sun_earth_fixed(UtcInstant{minutes[i].first, minutes[i].second * 60.0});
   });
   // The boxes' outlines on their projections, made once per target.
   std::vector<std::unique_ptr<detail::BoxCoverage>> box_cover(n);
