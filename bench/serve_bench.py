@@ -158,20 +158,30 @@ def keys(database, names, operator=False):
 
 
 def one_client(service, key, count=100):
-    import httpx
+    """The search's time as a client that sends each request in one write sees it (as curl
+    and browsers do): httpx writes a POST's headers and body apart, and the body then waits
+    for the server's delayed acknowledgement of the headers (about 40 ms on Linux), which
+    would be timed as the service's."""
+    import http.client
     rng = random.Random(1)
     body = {"datetime": f"{NOW}/2025-08-02T00:00:00Z"}
+    headers = {"Authorization": f"Bearer {key}", "Content-Type": "application/json"}
     times, found = [], 0
-    with httpx.Client(base_url=service.url, timeout=60,
-                      headers={"Authorization": f"Bearer {key}"}) as c:
+    c = http.client.HTTPConnection("127.0.0.1", service.port, timeout=60)
+    try:
         for i in range(count + 5):
+            data = json.dumps(dict(body, geometry=box(rng))).encode()
             t = time.perf_counter()
-            r = c.post("/products/optical/opportunities", json=dict(body, geometry=box(rng)))
+            c.request("POST", "/products/optical/opportunities", body=data, headers=headers)
+            r = c.getresponse()
+            text = r.read()
             dt = time.perf_counter() - t
-            assert r.status_code == 200, r.text
+            assert r.status == 200, text
             if i >= 5:  # the first ones load the Earth-orientation table and the model
                 times.append(dt * 1000)
-                found += len(r.json()["features"])
+                found += len(json.loads(text)["features"])
+    finally:
+        c.close()
     times.sort()
     return statistics.median(times), times[int(0.95 * len(times)) - 1], found / count
 

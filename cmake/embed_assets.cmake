@@ -1,7 +1,7 @@
 # Turns the map page's front-end assets and its own template and script into a C++ source of
 # raw string literals, so that the programs carry them and the page needs no file or network
 # beside it.
-#   cmake -DMODULES=<node_modules> -DPAGE=<apps/common> -DPAGE_SCRIPTS=<a.js,b.js,...>
+#   cmake -DMODULES=<node_modules> -DPAGE=<src/outputs> -DPAGE_SCRIPTS=<a.js,b.js,...>
 #         -DOUTPUT=<file.cpp> -P embed_assets.cmake
 # Each asset is "name=relative/path" under MODULES (or under PAGE for "page_" names); the source
 # defines std::string_view orvus::page::asset_<name>(), the file joined from literals of 16000

@@ -41,7 +41,7 @@
 #include "orvus/coverage.hpp"
 #include "orvus/plan_schedule.hpp"
 #include "orvus/planner.hpp"
-#include "plan_outputs.hpp"
+#include "outputs/plan_outputs.hpp"
 #endif
 
 namespace py = pybind11;
@@ -585,6 +585,73 @@ class PlanOutputs {
   std::unique_ptr<orvus::plan_outputs::OutputFolder> folder_;
 };
 
+// A plan's satellites kept for many searches (orvus::PlanModel), made from a plan file: its
+// satellites, step, rule and constraints (its interval and targets are each search's). A
+// search takes a deck's text (CSV or GeoJSON; `source` names it in messages) and an interval
+// in ms since 1970 (UTC), and gives the byte form of its opportunities
+// (serialize_opportunities), each numbering its satellite as the plan does.
+class PlanModel {
+ public:
+  explicit PlanModel(const std::string& path) {
+    const py::gil_scoped_release unlocked;
+    orvus::Plan plan = orvus::load_plan(path);
+    auto eop = earth_orientation(plan.earth_orientation_path);
+    model_ = std::make_unique<orvus::PlanModel>(std::move(plan), std::move(eop));
+  }
+
+  bool reload_elements() {
+    const py::gil_scoped_release unlocked;
+    return model_->reload_elements();
+  }
+
+  py::bytes opportunities(const std::string& deck, const std::string& source,
+                          std::int64_t start_ms, std::int64_t end_ms,
+                          const std::optional<std::vector<std::size_t>>& satellites) {
+    std::string bytes;
+    {
+      const py::gil_scoped_release unlocked;
+      std::vector<orvus::Target> targets = orvus::parse_targets(deck, source);
+      bytes = orvus::serialize_opportunities(model_->opportunities(
+          std::move(targets), instant_of_ms(start_ms), instant_of_ms(end_ms),
+          satellites.value_or(std::vector<std::size_t>{})));
+    }
+    return py::bytes(bytes);
+  }
+
+  // The rings ([[lon, lat], ...], cut at +-180) of satellite `satellite`'s scene over
+  // `seconds` centred on `centre_ms` (ms since 1970, UTC).
+  py::list scene(std::size_t satellite, std::int64_t centre_ms, double seconds) {
+    std::vector<orvus::Ring> rings;
+    {
+      const py::gil_scoped_release unlocked;
+      rings = model_->scene(satellite, instant_of_ms(centre_ms), seconds);
+    }
+    py::list out;
+    for (const orvus::Ring& r : rings) {
+      py::list ring;
+      for (const orvus::GroundPoint& p : r) ring.append(py::make_tuple(p.lon_deg, p.lat_deg));
+      out.append(ring);
+    }
+    return out;
+  }
+
+ private:
+  // Days since 1950 and seconds of the day of ms since 1970 (UTC).
+  static orvus::UtcInstant instant_of_ms(std::int64_t ms) {
+    constexpr std::int64_t kDay = 86400000;
+    constexpr double kDays1950To1970 = 7305.0;
+    std::int64_t day = ms / kDay;
+    std::int64_t rest = ms % kDay;
+    if (rest < 0) {
+      rest += kDay;
+      --day;
+    }
+    return {static_cast<double>(day) + kDays1950To1970, static_cast<double>(rest) / 1000.0};
+  }
+
+  std::unique_ptr<orvus::PlanModel> model_;
+};
+
 // One target (read from `targets_text`, a one-row CSV or one-feature GeoJSON deck) for one
 // element set, as a one-target plan without constraints built here: the columns of
 // opportunities.csv.
@@ -703,6 +770,13 @@ PYBIND11_MODULE(_core, m) {
       .def("finish", &PlanOutputs::finish, py::arg("parts"))
       .def("close", &PlanOutputs::close);
   m.def("_contacts_plan", &contacts_plan);
+  py::class_<PlanModel>(m, "_PlanModel")
+      .def(py::init<const std::string&>(), py::arg("path"))
+      .def("reload_elements", &PlanModel::reload_elements)
+      .def("opportunities", &PlanModel::opportunities, py::arg("deck"), py::arg("source"),
+           py::arg("start_ms"), py::arg("end_ms"), py::arg("satellites") = py::none())
+      .def("scene", &PlanModel::scene, py::arg("satellite"), py::arg("centre_ms"),
+           py::arg("seconds"));
 #else
   m.attr("_have_plan") = false;
 #endif

@@ -618,3 +618,21 @@ void operator delete(void* p, std::size_t) noexcept {
 void operator delete[](void* p, std::size_t) noexcept {
   uncounted(p);
 }
+// The nothrow forms too (std::stable_sort's buffer): every block this program frees through
+// the replaced delete came from the replaced new.
+void* operator new(std::size_t n, const std::nothrow_t&) noexcept {
+  try {
+    return counted(n);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
+void* operator new[](std::size_t n, const std::nothrow_t& t) noexcept {
+  return operator new(n, t);
+}
+void operator delete(void* p, const std::nothrow_t&) noexcept {
+  uncounted(p);
+}
+void operator delete[](void* p, const std::nothrow_t&) noexcept {
+  uncounted(p);
+}

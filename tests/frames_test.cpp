@@ -10,7 +10,6 @@
 #include "core/frames/tod2ef.hpp"
 #include "core/time/eop.hpp"
 #include "core/time/eop_table.hpp"
-#include "legacy/routines.hpp"
 #include "test_support.hpp"
 
 namespace orvus {

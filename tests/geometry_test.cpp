@@ -13,7 +13,6 @@
 #include "core/orbit/model.hpp"
 #include "core/time/eop.hpp"
 #include "core/time/time_text.hpp"
-#include "legacy/routines.hpp"
 #include "orbit_setup.hpp"
 #include "test_support.hpp"
 
@@ -292,7 +291,7 @@ TEST(OffNadir, SymmetryAndSignConvention) {
 // --- Best off-nadir angle on a real element set and the real Earth-orientation file ---
 
 struct RealOrbit {
-  TLE_ELSET elset{};
+  ElementSet elements;
   double a = 0, p = 0, ph = 0;
   EarthConstants earth{};
   Sgp8Elements sa;
@@ -300,7 +299,7 @@ struct RealOrbit {
   EopRows table;
   RealOrbit() {
     const test::OrbitSetup s = test::set_up_orbit(data_path("tle/landsat8_2024.tle"));
-    elset = s.elset;
+    elements = s.elements;
     a = s.mean_a;
     p = s.period;
     ph = s.phase;
@@ -312,7 +311,8 @@ struct RealOrbit {
   // Earth-fixed state at (day, seconds).
   StateVector ef(double day, double sec) const {
     StateVector tod{}, out{};
-    sgp8_propagate((day - elset.EPOCH_DAY) * 86400.0 + (sec - elset.EPOCH_SEC), tod, earth, sa, sb);
+    sgp8_propagate((day - elements.epoch.day) * 86400.0 + (sec - elements.epoch.seconds), tod,
+                   earth, sa, sb);
     tod_to_ef(day + constants::mjd1950_to_jd, sec / 86400.0, tod, out, table);
     return out;
   }
@@ -333,15 +333,15 @@ const RealOrbit& real_orbit() {
 
 TEST(BestAngle, TargetOnTheTrackIsSeenAtNadirAtClosestApproach) {
   const RealOrbit& o = real_orbit();
-  const double day = o.elset.EPOCH_DAY + 1;
+  const double day = o.elements.epoch.day + 1;
   // Sub-satellite points at latitudes 6.8 N, 5.1 S, 24.9 N and 47.0 S.
   for (double t0 : {20600.0, 23600.0, 20300.0, 21500.0}) {
     double lon = 0, lat = 0;
     o.ssp(day, t0, lon, lat);
     double d = day, s = t0 + 12.0;  // the nearest contact step, 12 s off
     double best = 0, blon = 0, blat = 0;
-    best_off_nadir(o.table, o.earth, o.sa, o.sb, {o.elset.EPOCH_DAY, o.elset.EPOCH_SEC}, d, s, lon,
-                   lat, best, blon, blat);
+    best_off_nadir(o.table, o.earth, o.sa, o.sb, {o.elements.epoch.day, o.elements.epoch.seconds},
+                   d, s, lon, lat, best, blon, blat);
     // A fine scan of the angular distance of the sub-satellite point from the target.
     double t_min = 0, d_min = 1e300;
     for (double t = t0 - 20; t <= t0 + 20; t += 0.01) {
@@ -376,7 +376,7 @@ TEST(BestAngle, TargetOnTheTrackIsSeenAtNadirAtClosestApproach) {
 
 TEST(BestAngle, TargetsEitherSideGiveOppositeSigns) {
   const RealOrbit& o = real_orbit();
-  const double day = o.elset.EPOCH_DAY + 1;
+  const double day = o.elements.epoch.day + 1;
   const double t0 = 20600.0;  // latitude 6.8 N
   const StateVector st = o.ef(day, t0);
   Vec6 geo{};
@@ -391,8 +391,8 @@ TEST(BestAngle, TargetsEitherSideGiveOppositeSigns) {
     off_nadir_point(st, geo, radius, nadir, normal, height, alpha, lon, lat);
     double d = day, s = t0 - 5.0;
     double best = 0, blon = 0, blat = 0;
-    best_off_nadir(o.table, o.earth, o.sa, o.sb, {o.elset.EPOCH_DAY, o.elset.EPOCH_SEC}, d, s, lon,
-                   lat, best, blon, blat);
+    best_off_nadir(o.table, o.earth, o.sa, o.sb, {o.elements.epoch.day, o.elements.epoch.seconds},
+                   d, s, lon, lat, best, blon, blat);
     EXPECT_GT(best * alpha, 0.0) << alpha;  // same side as the angle that put it there
     // atan(cross-track distance / height) at the abeam instant.
     const double cross_track = angle_between({st[0], st[1], st[2]}, direction(lon, lat)) * a;
@@ -406,13 +406,13 @@ TEST(BestAngle, TargetsEitherSideGiveOppositeSigns) {
 
 TEST(BestAngle, DegenerateInputsAndMidnight) {
   const RealOrbit& o = real_orbit();
-  const double day = o.elset.EPOCH_DAY + 1;
+  const double day = o.elements.epoch.day + 1;
   // Target exactly under the point 30 s before: the projection is zero, the best time t - 30.
   double lon = 0, lat = 0;
   o.ssp(day, 50000.0 - 30.0, lon, lat);
   double d = day, s = 50000.0, best = 0, blon = 0, blat = 0;
-  best_off_nadir(o.table, o.earth, o.sa, o.sb, {o.elset.EPOCH_DAY, o.elset.EPOCH_SEC}, d, s, lon,
-                 lat, best, blon, blat);
+  best_off_nadir(o.table, o.earth, o.sa, o.sb, {o.elements.epoch.day, o.elements.epoch.seconds}, d,
+                 s, lon, lat, best, blon, blat);
   EXPECT_EQ(d, day);
   EXPECT_NEAR(s, 50000.0 - 30.0, 1e-6);
   EXPECT_TRUE(std::isfinite(best));
@@ -422,18 +422,18 @@ TEST(BestAngle, DegenerateInputsAndMidnight) {
   // agrees with the same search started 30 s later.
   o.ssp(day, 15.0, lon, lat);
   double d1 = day, s1 = 10.0, d2 = day, s2 = 40.0, b1 = 0, b2 = 0;
-  best_off_nadir(o.table, o.earth, o.sa, o.sb, {o.elset.EPOCH_DAY, o.elset.EPOCH_SEC}, d1, s1, lon,
-                 lat, b1, blon, blat);
-  best_off_nadir(o.table, o.earth, o.sa, o.sb, {o.elset.EPOCH_DAY, o.elset.EPOCH_SEC}, d2, s2, lon,
-                 lat, b2, blon, blat);
+  best_off_nadir(o.table, o.earth, o.sa, o.sb, {o.elements.epoch.day, o.elements.epoch.seconds}, d1,
+                 s1, lon, lat, b1, blon, blat);
+  best_off_nadir(o.table, o.earth, o.sa, o.sb, {o.elements.epoch.day, o.elements.epoch.seconds}, d2,
+                 s2, lon, lat, b2, blon, blat);
   EXPECT_EQ(d1, day);
   EXPECT_NEAR(s1, 15.0, 0.2);
   EXPECT_NEAR(s1, s2, 0.2);
   // Before midnight, the best time wraps back to the previous day.
   o.ssp(day - 1, 86395.0, lon, lat);
   double d3 = day, s3 = 5.0;
-  best_off_nadir(o.table, o.earth, o.sa, o.sb, {o.elset.EPOCH_DAY, o.elset.EPOCH_SEC}, d3, s3, lon,
-                 lat, b1, blon, blat);
+  best_off_nadir(o.table, o.earth, o.sa, o.sb, {o.elements.epoch.day, o.elements.epoch.seconds}, d3,
+                 s3, lon, lat, b1, blon, blat);
   EXPECT_EQ(d3, day - 1);
   EXPECT_NEAR(s3, 86395.0, 0.2);
 

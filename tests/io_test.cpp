@@ -7,7 +7,6 @@
 #include "core/io/edit_format.hpp"
 #include "core/io/fixed_field.hpp"
 #include "core/io/text_input.hpp"
-#include "legacy/routines.hpp"
 #include "test_support.hpp"
 
 namespace orvus {

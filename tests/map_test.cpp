@@ -13,8 +13,8 @@
 
 #include "core/time/time_text.hpp"
 #include "legacy/routines.hpp"
-#include "map_page.hpp"
-#include "sha256.hpp"
+#include "outputs/map_page.hpp"
+#include "outputs/sha256.hpp"
 #include "test_support.hpp"
 
 namespace orvus {

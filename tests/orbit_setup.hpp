@@ -6,17 +6,15 @@
 
 #include "core/orbit/model.hpp"
 #include "core/orbit/sgp8.hpp"
-#include "legacy/routines.hpp"
 #include "orvus/elements.hpp"
 #include "orvus/orbit.hpp"
-#include "orvus/vek_p1.h"
 
 namespace orvus::test {
 
-// The element-set record, the mean semi-major axis (m), nodal period (s) and epoch phase,
-// the model's Earth constants and the SGP8 model.
+// The element set, the mean semi-major axis (m), nodal period (s) and epoch phase, the
+// model's Earth constants and the SGP8 model.
 struct OrbitSetup {
-  TLE_ELSET elset{};
+  ElementSet elements;
   double mean_a = 0.0, period = 0.0, phase = 0.0;
   EarthConstants earth{};
   Sgp8Elements a;
@@ -26,7 +24,7 @@ struct OrbitSetup {
 inline OrbitSetup set_up_orbit(const std::string& file) {
   const Propagator orbit(read_elements(file));
   OrbitSetup s;
-  s.elset = to_tle_elset(orbit.elements());
+  s.elements = orbit.elements();
   s.mean_a = orbit.mean_semi_major_axis_m();
   s.period = orbit.nodal_period_s();
   s.phase = orbit.epoch_phase();

@@ -16,6 +16,7 @@
 #include <fstream>
 #include <random>
 #include <sstream>
+#include <thread>
 #include <tuple>
 
 #include "core/frames/tod2ef.hpp"
@@ -219,6 +220,16 @@ TEST(PlanPoints, RandomBoxesGiveOrvusContactsAndReports) {
       EXPECT_EQ(test::read_file(dir.file(dir_name + "/ORVUS_v1.13_OUT3.CSV")),
                 test::read_file(run.file("ORVUS_v1.13_OUT3.CSV")))
           << dir_name;
+      // OUT1 too, its header included, but for the time each run took.
+      const auto timeless = [](const std::string& file) {
+        std::string kept;
+        for (const auto& line : read_lines(file))
+          if (line.find("EXECUTION TIME:") == std::string::npos) kept += line + "\n";
+        return kept;
+      };
+      EXPECT_EQ(timeless(dir.file(dir_name + "/ORVUS_v1.13_OUT1.TXT")),
+                timeless(run.file("ORVUS_v1.13_OUT1.TXT")))
+          << dir_name;
     }
   }
 }
@@ -329,9 +340,21 @@ TEST(PlanDeck, EachTargetAsAloneAndAnySplitGiveTheSameFiles) {
     for (std::size_t t = 0; t < n; ++t) {
       const auto one = plan_opportunities(plan, eop(), s, t, t + 1);
       joined.insert(joined.end(), one.begin(), one.end());
+      // The pair's contacts step by step (the reports'): those of its opportunities.
+      ContactList list;
+      plan_contacts(plan, eop(), s, t, list);
+      ASSERT_EQ(list.contacts.size(), one.size()) << s << " " << t;
+      for (std::size_t i = 0; i < one.size(); ++i) {
+        EXPECT_TRUE(same_contact(list.contacts[i], one[i].contact)) << s << " " << t << " " << i;
+        EXPECT_FALSE(list.contacts[i].steps.empty());
+      }
     }
+    ContactList none;
+    EXPECT_THROW(plan_contacts(plan, eop(), s, n, none), Error);
     EXPECT_EQ(serialize_opportunities(all), serialize_opportunities(joined));
   }
+  ContactList none;
+  EXPECT_THROW(plan_contacts(plan, eop(), 2, 0, none), Error);
   PlanCounts counts;
   const auto kept = run_plan(plan, eop(), &counts);
   std::vector<Opportunity> parts;
@@ -1258,6 +1281,116 @@ TEST(PlanSwathContinuous, EventFunctionsStayWithinTheStatedCurvature) {
   EXPECT_LT(worst, plan::kEventCurvature);
   EXPECT_GT(worst, plan::kEventCurvature / 100.0);  // the bound is not vacuous
   EXPECT_LT(frame, 1e-9);
+}
+
+// ---- the plan kept ready for many searches -------------------------------------------------
+
+// The element set of `tle` (name and two lines) with its mean anomaly moved by half a turn:
+// another satellite on the same orbit, its checksum made again (digits, '-' as 1, mod 10).
+std::string moved_set(const std::string& tle) {
+  std::istringstream in(tle);
+  std::string name, l1, l2;
+  std::getline(in, name);
+  std::getline(in, l1);
+  std::getline(in, l2);
+  char anomaly[16];
+  std::snprintf(anomaly, sizeof anomaly, "%8.4f",
+                std::fmod(std::stod(l2.substr(43, 8)) + 180.0, 360.0));
+  l2 = l2.substr(0, 43) + anomaly + l2.substr(51, 17);
+  int sum = 0;
+  for (const char c : l2) sum += c == '-' ? 1 : (c >= '0' && c <= '9' ? c - '0' : 0);
+  return name + "\n" + l1 + "\n" + l2 + std::to_string(sum % 10) + "\n";
+}
+
+TEST(PlanModelSearch, EverySearchGivesWhatRunPlannerGivesForItsPlan) {
+  ScratchDir dir;
+  dir.write("a.tle", test::read_file(data_path("tle/amazonia1_2025.tle")));
+  const std::string deck =
+      R"({"type":"FeatureCollection","features":[)"
+      R"({"type":"Feature","properties":{"id":"BSB"},"geometry":{"type":"Polygon",)"
+      R"("coordinates":[[[-48.3,-16.1],[-47.3,-16.1],[-47.3,-15.4],[-48.3,-15.4],[-48.3,-16.1]]]}},)"
+      R"({"type":"Feature","properties":{"id":"DAM"},"geometry":{"type":"Point",)"
+      R"("coordinates":[-54.59,-25.41]}},)"
+      R"({"type":"Feature","properties":{"id":"ROAD"},"geometry":{"type":"LineString",)"
+      R"("coordinates":[[-60.0,-3.1],[-59.0,-4.0]]}}]})";
+  dir.write("deck.geojson", deck);
+  std::string text =
+      plan_text("deck.geojson", {kAmazonia, kLandsat}, "2025-07-25T00:00:00", "2025-07-26T00:00:00",
+                "swath", "\n[constraints]\nmin_sun_elevation_deg = -30\n");
+  text.replace(text.find(data_path("tle/amazonia1_2025.tle")),
+               data_path("tle/amazonia1_2025.tle").size(), dir.file("a.tle"));
+  dir.write("plan.toml", text);
+  const Plan plan = load_plan(dir.file("plan.toml"));
+  PlanModel model(plan, std::make_shared<const EarthOrientation>(eop()));
+  EXPECT_TRUE(model.plan().targets.empty());
+
+  // The plan with another interval and some of its satellites, run whole.
+  const auto expected = [&](const Plan& base, const UtcInstant& start, double seconds,
+                            const std::vector<std::size_t>& sats) {
+    Plan p = base;
+    p.interval.start = start;
+    p.interval.end = after(start, seconds);
+    p.satellites.clear();
+    for (const std::size_t s : sats) p.satellites.push_back(base.satellites[s]);
+    PlanSteps steps;
+    steps.coverage = steps.passes = steps.schedule = false;
+    std::vector<Opportunity> run = run_planner(p, eop(), nullptr, steps).opportunities;
+    for (Opportunity& o : run) o.satellite = sats[o.satellite];
+    return serialize_opportunities(run);
+  };
+  const UtcInstant t0 = plan.interval.start;
+  struct Search {
+    UtcInstant start;
+    double seconds;
+    std::vector<std::size_t> sats;
+  };
+  // Whole days, a start off the second, a short search inside an earlier one, one satellite.
+  const std::vector<Search> searches = {{t0, 86400.0, {0, 1}},
+                                        {after(t0, 3600.25), 1.5 * 86400.0, {0, 1}},
+                                        {after(t0, 7200.0), 6 * 3600.0, {0, 1}},
+                                        {t0, 86400.0, {1}}};
+  std::size_t found = 0;
+  for (const Search& s : searches) {
+    const std::vector<Opportunity> got =
+        model.opportunities(plan.targets, s.start, after(s.start, s.seconds),
+                            s.sats.size() == 2 ? std::vector<std::size_t>{} : s.sats);
+    found += got.size();
+    EXPECT_EQ(serialize_opportunities(got), expected(plan, s.start, s.seconds, s.sats))
+        << s.start.seconds << " " << s.seconds;
+  }
+  EXPECT_GT(found, 5U);
+  // At once on several threads, as a service searches.
+  {
+    std::vector<std::string> got(4);
+    std::vector<std::thread> threads;
+    for (std::size_t k = 0; k < got.size(); ++k) {
+      threads.emplace_back([&, k] {
+        got[k] = serialize_opportunities(
+            model.opportunities(plan.targets, searches[k].start,
+                                after(searches[k].start, searches[k].seconds), searches[k].sats));
+      });
+    }
+    for (auto& t : threads) t.join();
+    for (std::size_t k = 0; k < got.size(); ++k)
+      EXPECT_EQ(got[k], expected(plan, searches[k].start, searches[k].seconds, searches[k].sats));
+  }
+  EXPECT_THROW(model.opportunities(plan.targets, after(t0, 10.0), t0), Error);
+  EXPECT_THROW(model.opportunities(plan.targets, t0, after(t0, 10.0), {2}), Error);
+
+  // An element file changed on disk is read again; a broken one leaves the sets as they were.
+  EXPECT_FALSE(model.reload_elements());
+  const std::string moved = moved_set(test::read_file(data_path("tle/amazonia1_2025.tle")));
+  dir.write("a.tle", moved + "\n");  // one byte more: another size whatever the clock
+  ASSERT_TRUE(model.reload_elements());
+  const Plan reloaded = load_plan(dir.file("plan.toml"));
+  const std::string after_change = expected(reloaded, t0, 86400.0, {0, 1});
+  EXPECT_NE(after_change, expected(plan, t0, 86400.0, {0, 1}));
+  EXPECT_EQ(serialize_opportunities(model.opportunities(plan.targets, t0, after(t0, 86400.0))),
+            after_change);
+  dir.write("a.tle", "not an element set\n");
+  EXPECT_THROW(model.reload_elements(), Error);
+  EXPECT_EQ(serialize_opportunities(model.opportunities(plan.targets, t0, after(t0, 86400.0))),
+            after_change);
 }
 
 }  // namespace

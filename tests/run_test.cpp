@@ -238,10 +238,10 @@ Crossing find_crossing(double day, double from, double lat, bool descending) {
   static EopRows table;
   if (table.mjd.empty()) load_eop_file(table, data_path("finals2000A.data"));
   const test::OrbitSetup orbit = test::set_up_orbit(data_path("tle/landsat8_2024.tle"));
-  const TLE_ELSET& e = orbit.elset;
+  const UtcInstant& epoch = orbit.elements.epoch;
   const auto at = [&](double sec, StateVector& ef) {
     StateVector tod{};
-    sgp8_propagate((day - e.EPOCH_DAY) * 86400 + (sec - e.EPOCH_SEC), tod, orbit.earth, orbit.a,
+    sgp8_propagate((day - epoch.day) * 86400 + (sec - epoch.seconds), tod, orbit.earth, orbit.a,
                    orbit.b);
     tod_to_ef(day + 2433282.5, sec / 86400, tod, ef, table);
     return std::asin(ef[2] / std::sqrt(ef[0] * ef[0] + ef[1] * ef[1] + ef[2] * ef[2])) * 180 / M_PI;

@@ -18,12 +18,11 @@
 #include "core/search/step_workers.hpp"
 #include "core/sweep/sweep.hpp"
 #include "core/time/time_text.hpp"
-#include "legacy/routines.hpp"
-#include "legacy/run.hpp"
 #include "orvus/frames.hpp"
 #include "orvus/geometry.hpp"
 #include "orvus/search.hpp"
 #include "orvus/threads.hpp"
+#include "orvus/version.hpp"
 #include "test_support.hpp"
 
 namespace orvus {
@@ -145,6 +144,10 @@ TEST(Screen, StepsProvenOutAreOut) {
 }
 
 // --- Identity of the reports on randomised scenarios ---
+
+// The program's input file and first report, in the working directory of a run.
+constexpr const char* kInputFile = "ORVUS_IN.TXT";
+constexpr const char* kOut1File = "ORVUS_v" ORVUS_VERSION "_OUT1.TXT";
 
 std::string text(double day, double sec) {
   DateText t{};

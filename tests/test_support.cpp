@@ -60,7 +60,7 @@ std::vector<std::string> read_lines(const std::string& path) {
 std::vector<std::string> fatal_lines(const std::function<void()>& f) {
   try {
     f();
-  } catch (const Fatal& e) {
+  } catch (const Error& e) {
     return e.lines();
   }
   ADD_FAILURE() << "no fatal error raised";

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "legacy/fatal.hpp"
 #include "orvus/earth_orientation.hpp"
+#include "orvus/error.hpp"
 
 namespace orvus::test {
 
@@ -33,7 +33,8 @@ struct ScratchDir {
 std::string read_file(const std::string& path);
 std::vector<std::string> read_lines(const std::string& path);
 
-// Runs `f` and returns the lines of the Fatal it raises; fails the test if none is raised.
+// Runs `f` and returns the lines of the Error it raises (the program's Fatal too); fails the
+// test if none is raised.
 std::vector<std::string> fatal_lines(const std::function<void()>& f);
 
 struct RunResult {

@@ -70,7 +70,7 @@ std::vector<LonLat> swath_ring(const Contact& c);
 void write_geojson(const Run& run, const std::filesystem::path& file);
 void write_kml(const Run& run, const std::filesystem::path& file);
 void write_svg(const Run& run, const std::filesystem::path& file);
-// The interactive page (apps/common/map_page.hpp) of the run.
+// The interactive page (outputs/map_page.hpp) of the run.
 void write_page(const Run& run, const std::filesystem::path& file);
 
 inline constexpr const char* kGeoJsonFile = "ORVUS_v" ORVUS_VERSION "_CONTACTS.geojson";

@@ -5,7 +5,7 @@
 
 #include "legacy/fatal.hpp"
 #include "map.hpp"
-#include "map_page.hpp"
+#include "outputs/map_page.hpp"
 
 namespace orvus::map {
 

@@ -7,9 +7,9 @@
 
 #include "legacy/fatal.hpp"
 #include "map.hpp"
-#include "map_page.hpp"
 #include "orvus/constants.hpp"
-#include "world_atlas.hpp"
+#include "outputs/map_page.hpp"
+#include "outputs/world_atlas.hpp"
 
 namespace orvus::map {
 

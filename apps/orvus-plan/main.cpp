@@ -29,7 +29,7 @@
 #include "orvus/planner.hpp"
 #include "orvus/threads.hpp"
 #include "orvus/version.hpp"
-#include "plan_outputs.hpp"
+#include "outputs/plan_outputs.hpp"
 
 namespace fs = std::filesystem;
 

@@ -1,7 +1,7 @@
 // The ORVUS library, the whole C++ API in one header: element sets, the SGP8 model, time and
 // Earth orientation, frames, geometry and the contact search with contacts as records; the
 // planner (targets, plans, coverage, the run as one call and its tables), ground-station
-// passes and the scheduler; safe output.
+// passes and the scheduler.
 // The C entries are declared apart, in orvus/vek_p1.h.
 #pragma once
 
@@ -13,7 +13,6 @@
 #include "orvus/error.hpp"
 #include "orvus/frames.hpp"
 #include "orvus/geometry.hpp"
-#include "orvus/io.hpp"
 #include "orvus/orbit.hpp"
 #include "orvus/passes.hpp"
 #include "orvus/plan.hpp"

@@ -170,6 +170,14 @@ ORVUS_API std::vector<Opportunity> plan_opportunities(
     const Plan& plan, const EarthOrientation& eop, std::size_t satellite, std::size_t first,
     std::size_t last, const std::function<void(double)>& progress = {});
 
+// The contacts of satellite `satellite` with target `target` step by step, as the sweep of
+// plan_opportunities finds them (before the constraints), given to `sink` in time order; on
+// the calling thread alone, so that a caller can spread many pairs over its own threads.
+// Raises Error (kind usage) for a satellite or target the plan does not have, and as
+// plan_opportunities does.
+ORVUS_API void plan_contacts(const Plan& plan, const EarthOrientation& eop, std::size_t satellite,
+                             std::size_t target, ContactSink& sink);
+
 // How many opportunities each constraint removed (an opportunity counts for the first
 // constraint it fails, in the order sun, roll, pass, duration).
 struct PlanCounts {

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -101,6 +102,54 @@ ORVUS_API PlanParts deserialize_parts(const std::string& bytes);
 ORVUS_API PlanRun finish_plan(const Plan& plan, const EarthOrientation& eop,
                               const CoverageGrid* grid, PlanParts parts,
                               const PlanSteps& steps = {}, const PlanProgress& progress = {});
+
+// A plan's satellites kept ready for many searches over changing targets and intervals (a
+// tasking service's): the element sets read once, and what a sweep computes that depends on
+// time alone (the sidereal time's hourly nodes, the Sun at whole minutes) kept from one search
+// to the next. A search is run_planner's own sweep of the plan with that interval and those
+// targets, and gives the same opportunities. Thread-safe: searches may run at once, and
+// alongside reload_elements.
+class ORVUS_API PlanModel {
+ public:
+  // The satellites, rule, step, UTC offset and constraints of `plan` (its interval and targets
+  // are each search's own; its stations, coverage and schedule are not used).
+  PlanModel(Plan plan, std::shared_ptr<const EarthOrientation> eop);
+  ~PlanModel();
+  PlanModel(const PlanModel&) = delete;
+  PlanModel& operator=(const PlanModel&) = delete;
+
+  // Reads again every element file changed on disk (its modification time or size) since it
+  // was read, taking the set as load_plan does; returns whether any set was read again. Raises
+  // Error for a file that cannot be read or holds no such set: the model keeps the sets it had
+  // and tries that file again at the next call.
+  bool reload_elements();
+
+  // The opportunities of `targets` over [start, end] (UTC) by the satellites numbered
+  // `satellites` (indices into the plan's, ascending; empty: all), the plan's constraints
+  // applied: those that run_planner gives for the plan with that interval and those targets
+  // and satellites alone, each numbering its satellite as the model's plan does. `counts` and
+  // `progress` as for run_plan. Raises Error as the sweep does, and (kind usage) for an end
+  // before the start or a satellite the plan does not have.
+  std::vector<Opportunity> opportunities(std::vector<Target> targets, const UtcInstant& start,
+                                         const UtcInstant& end,
+                                         const std::vector<std::size_t>& satellites = {},
+                                         PlanCounts* counts = nullptr,
+                                         const std::function<void(double)>& progress = {}) const;
+
+  // The scene of satellite `satellite` (an index into the plan's) over `seconds` centred on
+  // `centre` (UTC): the ground its sensor's field (ALPHA and BETA) sweeps then, its line at
+  // both ends and `pieces` - 1 instants between, cut at +-180 (the rings of a swath: the
+  // footprint of an opportunity of an instant). Raises Error as a search does.
+  std::vector<Ring> scene(std::size_t satellite, const UtcInstant& centre, double seconds,
+                          int pieces = 4) const;
+
+  // The plan as the model holds it now (its element sets as last read).
+  Plan plan() const;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
 
 // The rows of one of a run's tables (plan_tables.hpp); none for a step the run did not make.
 // `grid` as given to the run.

@@ -182,47 +182,6 @@ SearchParams to_search_params(const RunParams& p) {
   return s;
 }
 
-RunParams report_params(const SearchParams& s, const ReportTitles& titles) {
-  const auto padded = [](std::string text, std::size_t width) {
-    text.resize(width, ' ');
-    return text;
-  };
-  RunParams p;
-  p.SAT_NAME = padded(titles.satellite, 50);
-  p.LOC_NAME = padded(titles.location, 70);
-  p.UTC_DIFF = s.utc_diff;
-  p.LON1 = s.lon1;
-  p.LAT1 = s.lat1;
-  p.LON2 = s.lon2;
-  p.LAT2 = s.lat2;
-  p.TLE_FILE = padded(s.element_file, 70);
-  p.ALPHA = s.alpha;
-  p.BETA = s.beta;
-  p.START_LOCAL = padded(titles.start_local, 29);
-  p.END_LOCAL = padded(titles.end_local, 29);
-  p.STEP = s.step;
-  p.GC_LON1 = s.gc_lon1;
-  p.GC_LAT1 = s.gc_lat1;
-  p.GC_LON2 = s.gc_lon2;
-  p.GC_LAT2 = s.gc_lat2;
-  p.CEN_GC_LON = s.cen_gc_lon;
-  p.CEN_GC_LAT = s.cen_gc_lat;
-  p.CEN_LON = s.cen_lon;
-  p.CEN_LAT = s.cen_lat;
-  p.START_DAY = s.start_day;
-  p.START_SEC = s.start_sec;
-  p.END_DAY = s.end_day;
-  p.END_SEC = s.end_sec;
-  INSTHOR3(p.START_DAY, p.START_SEC, p.START_UTC);
-  INSTHOR3(p.END_DAY, p.END_SEC, p.END_UTC);
-  p.ALPHA0 = s.alpha0;
-  p.ALPHA1 = s.alpha1;
-  p.ALPHA2 = s.alpha2;
-  p.SAT_LEN = trimmed_length(p.SAT_NAME);
-  p.LOC_LEN = trimmed_length(p.LOC_NAME);
-  return p;
-}
-
 void read_run_params(TextInput& in, RunParams& p) {
   p.SAT_NAME = text_record(in, 50, "RECORD 1 (SATELLITE NAME)");
   p.LOC_NAME = text_record(in, 70, "RECORD 2 (LOCATION NAME)");

@@ -12,7 +12,7 @@
 
 #include "legacy/fatal.hpp"
 #include "legacy/run.hpp"
-#include "orvus/io.hpp"
+#include "outputs/safe_output.hpp"
 
 namespace orvus {
 

@@ -13,16 +13,14 @@
 #include "core/time/eop.hpp"
 #include "core/time/time_text.hpp"
 #include "legacy/program.hpp"
+#include "legacy/reports.hpp"
 #include "legacy/routines.hpp"
-#include "orvus/io.hpp"
 #include "orvus/search.hpp"
 #include "orvus/vek_p1.h"
 #include "orvus/version.hpp"
+#include "outputs/safe_output.hpp"
 
 namespace orvus {
-
-// Raises Fatal naming the first named report whose stream has met a write error.
-void check_report_streams(const ReportFiles& files);
 
 // The three reports of a run, written under temporary names in the working directory and
 // put in place of the earlier reports only when the run has written them completely (or
@@ -69,44 +67,8 @@ class InputLock {
 // on across midnight and month ends.
 void TIMER2(double& t);
 
-// Report writers.
-void write_headers(const ReportFiles& files, const RunParams& p);
-void write_contact_heading(std::FILE* out1, std::int32_t ncontact);
-void write_step_line(std::FILE* out1, const DateText& local, const double (&gd)[6]);
-void write_best_alpha(std::FILE* out1, double best_alpha, const DateText& best, double best_lon,
-                      double best_lat);
-void write_summary(std::FILE* out, std::int32_t ncontact, const DateText& start,
-                   const DateText& end, double duration, const DateText& best, double best_alpha,
-                   double mindist, char pass);
-void write_execution_time(std::FILE* out1, double exec_time);
-void write_console_execution_time(double exec_time);
-
-// The three reports as a contact sink: a heading and a line per in-box step in OUT1, and
-// at the end of each contact its BEST ALPHA line and its summary rows.
-class ReportSink : public ContactSink {
- public:
-  explicit ReportSink(const ReportFiles& files) : files_(files) {}
-  void contact_start(int number, const ContactStep& first) override;
-  void contact_step(int number, const ContactStep& step) override;
-  void contact_end(const Contact& contact) override;
-  void open_at_end(int /*number*/) override {}
-
- private:
-  const ReportFiles& files_;
-};
-
 // The search's parameters of a run.
 SearchParams to_search_params(const RunParams& p);
-
-// What a report header shows besides the search: the satellite's and the location's names
-// and the local start and end as written (padded here to 50, 70 and 29 characters).
-struct ReportTitles {
-  std::string satellite, location, start_local, end_local;
-};
-
-// The run parameters of a search made elsewhere (the planner's pairs), for the report
-// writers; the inverse of to_search_params.
-RunParams report_params(const SearchParams& s, const ReportTitles& titles);
 
 // Reads records 1 to 9 of the input file and derives the box, the UTC interval and the
 // names' lengths. Raises Fatal naming the file, the record and the line on bad input.

@@ -1,4 +1,4 @@
-// The page's decoder (apps/common/map_page/columns.js and data.js) on what the page's C++
+// The page's decoder (src/outputs/map_page/columns.js and data.js) on what the page's C++
 // writer makes (page_vectors.cpp): columns of known integers, a few bytes derived by hand, and
 // a small page whose values are stated here.
 //   node decode_test.js <page_vectors program>
@@ -11,7 +11,7 @@ const { execFileSync } = require('node:child_process');
 
 // The modules as the page's script holds them: joined in order inside one function.
 function load(files, name) {
-  const dir = path.join(__dirname, '..', '..', 'apps', 'common', 'map_page');
+  const dir = path.join(__dirname, '..', '..', 'src', 'outputs', 'map_page');
   const source = files.map((f) => fs.readFileSync(path.join(dir, f), 'utf8')).join('\n');
   return new Function(source + '\nreturn ' + name + ';')();
 }

@@ -10,8 +10,8 @@
 #include <optional>
 #include <vector>
 
-#include "map_page.hpp"
-#include "map_page_columns.hpp"
+#include "outputs/map_page.hpp"
+#include "outputs/map_page_columns.hpp"
 
 namespace {
 

@@ -10,10 +10,13 @@ Times are integer milliseconds since 1970 (UTC); geometries GeoJSON geometry obj
 inputs.parse_geometry gives them. The methods block (they run the planner, which releases the
 GIL and computes on its own threads) and are safe to call from several threads at once.
 
-Today the planner is reached through what the `orvus` module offers: each call writes a
+Today the planner is reached through what the `orvus` module offers: a search asks the
+planner's model of the satellites (`_PlanModel`, made once from a plan of them and kept: their
+element sets, read again when a file changes, and what its sweeps computed before) for the
+request's one-target deck and reads the opportunities' exact byte form; a replan writes a
 private plan folder (the plan as TOML and the target deck as GeoJSON, never a path taken from
 a request), runs the planner's per-satellite task (`_plan_task`, the unit the Dask runner
-distributes) and reads its exact byte form, takes the passes as the planner's typed columns
+distributes) and reads its byte form, takes the passes as the planner's typed columns
 (`_run_plan`), and for a replan hands the chosen opportunities to the planner's finish
 (`_PlanOutputs`, as the Dask runner does) and reads the schedule's table back. Only this module
 knows that."""
@@ -280,6 +283,9 @@ class Planner:
         self._norads = {}
         self._lock = threading.Lock()
         self._workdir = tempfile.mkdtemp(prefix="orvus-serve-")
+        self._model = None        # the satellites kept for searches (made at the first)
+        self._model_lock = threading.Lock()
+        self._reload = False      # an element file changed since the model read it
 
     def close(self):
         shutil.rmtree(self._workdir, ignore_errors=True)
@@ -299,6 +305,7 @@ class Planner:
                 self._stamps[path] = stamp
             if old != stamp:
                 log.info("element file %s changed: the planner reads it again", path)
+                self._reload = True
             if old != stamp or s["name"] not in self._norads:
                 for select in (s.get("select", s["name"]), None):
                     try:  # the set the plan takes: "select", else the name, else a file's one
@@ -354,38 +361,84 @@ class Planner:
             raise PlannerUnavailable(text) from None
         return path, parts
 
-    def _opportunity(self, satellites, target_ids, item):
+    def _opportunity(self, satellites, target_ids, item, scene=None):
+        """The Opportunity of a decoded item; with `scene(satellite, best_ms, seconds)`, an
+        instant's footprint is the camera's scene for the satellite's min_imaging_s about its
+        best time (the swath of an instant is a line)."""
         sat, target, letter, b, rings, _ = item
         s = satellites[sat]
         start = _instant_ms(b[0], b[1])
         end = _instant_ms(b[2], b[3])
         best = _instant_ms(b[8], b[9])
         duration = b[12]
+        if duration == 0.0 and scene is not None:
+            rings = [[list(p) for p in r] for r in scene(sat, best, s.get("min_imaging_s", 1.0))]
+            duration_shape = False
+        else:
+            duration_shape = duration == 0.0
         return Opportunity(
             satellite=s["name"], norad_id=self._norads.get(s["name"], 0),
             target=target_ids[target],
             start_ms=start, end_ms=end, best_ms=best, duration_s=duration,
             best_alpha_deg=b[13], pass_letter=letter, sun_elevation_deg=b[19],
             coverage=b[20], element_age_days=b[21],
-            footprint=_footprint(rings, duration == 0.0), bbox=_bbox(rings) if rings else None)
+            footprint=_footprint(rings, duration_shape), bbox=_bbox(rings) if rings else None)
+
+    def _search_model(self, start_ms, end_ms):
+        """The planner's model of every satellite, made once from a plan of them alone (its
+        interval the first search's) and kept: each search reuses their element sets and
+        what the sweeps computed before; a changed element file is read again."""
+        with self._model_lock:
+            if self._model is None:
+                folder = self._folder()
+                try:
+                    _write_deck(folder, [("probe", {"type": "Point", "coordinates": [0.0, 0.0]},
+                                          1.0)])
+                    path = _write_plan(folder, self.config.satellites, [], start_ms, end_ms,
+                                       self.config)
+                except OSError as e:
+                    shutil.rmtree(folder, ignore_errors=True)
+                    raise PlannerUnavailable(f"cannot write the planner's working files: "
+                                             f"{e.strerror}") from None
+                try:
+                    self._model = _core._PlanModel(path)
+                except orvus.Error as e:
+                    raise PlannerUnavailable(str(e).split("\n")[0]) from None
+                finally:
+                    shutil.rmtree(folder, ignore_errors=True)
+                self._reload = False
+            elif self._reload:
+                self._reload = False
+                try:
+                    self._model.reload_elements()
+                except orvus.Error as e:
+                    self._reload = True  # tried again at the next search
+                    raise PlannerUnavailable(str(e).split("\n")[0]) from None
+            return self._model
 
     def opportunities(self, product, geometry, start_ms, end_ms, filter_):
         """The product's opportunities over a geometry in [start, end], in time order (then
         satellite), kept by the product's limits and the filter."""
-        satellites = [self._by_name[n] for n in product.satellites]
-        folder = self._folder()
+        self._note_element_changes()
+        model = self._search_model(start_ms, end_ms)
+        names = [s["name"] for s in self.config.satellites]
+        chosen = sorted(names.index(n) for n in product.satellites)
+        deck = json.dumps({"type": "FeatureCollection", "features": [
+            {"type": "Feature", "properties": {"id": _TARGET}, "geometry": geometry}]})
         try:
-            _, parts = self._run(folder, satellites, [(_TARGET, geometry, 1.0)], start_ms,
-                                 end_ms)
-        finally:
-            shutil.rmtree(folder, ignore_errors=True)
+            data = model.opportunities(deck, "targets.geojson", start_ms, end_ms, chosen)
+        except orvus.Error as e:
+            text = str(e).split("\n")[0]
+            marker = f'TARGET "{_TARGET}": '
+            if marker in text and "targets.geojson" in text:
+                raise GeometryError(text.split(marker, 1)[1]) from None
+            raise PlannerUnavailable(text) from None
         test = accepts(product, filter_)
         found = []
-        for part in parts:
-            for item in _decode(part):
-                o = self._opportunity(satellites, [_TARGET], item)
-                if test(o):
-                    found.append(o)
+        for item in _decode(data):
+            o = self._opportunity(self.config.satellites, [_TARGET], item, model.scene)
+            if test(o):
+                found.append(o)
         found.sort(key=lambda o: (o.start_ms, product.satellites.index(o.satellite)))
         return found
 

@@ -2,6 +2,7 @@
 filter, footprints cut at +-180, and the same answer as orvus-plan."""
 
 import csv
+import math
 import os
 import subprocess
 
@@ -119,9 +120,49 @@ def test_the_filter_keeps_what_it_says(sqlite_service):
 def test_every_geometry_the_planner_reads_is_searched(sqlite_service, geometry):
     found = search(sqlite_service, {"datetime": f"{NOW}/{END}", "geometry": geometry})
     assert found
-    if geometry["type"] == "Point":  # seen in an instant: the sensor's line at that instant
+    if geometry["type"] == "Point":  # seen in an instant: the scene about that instant
         assert all(f["properties"]["orvus:duration_s"] == 0.0 for f in found)
-        assert all(f["geometry"]["type"] == "LineString" for f in found)
+        for f in found:
+            check_scene(f, geometry["coordinates"])
+
+
+def _mean_motion(platform):
+    """The mean motion (rev/day) of a platform's element set, columns 53-63 of line 2."""
+    name = {"AMAZONIA 1": "amazonia1.tle", "ORVUS TWIN": "plan/twin.tle"}[platform]
+    with open(os.path.join(EXAMPLES, name)) as f:
+        return float(f.read().split("\n")[2][52:63])
+
+
+def _km(p, q, radius):
+    """Great-circle distance (km) between two lon/lat points on a sphere."""
+    lon1, lat1, lon2, lat2 = map(math.radians, (*p, *q))
+    h = math.sin((lat2 - lat1) / 2) ** 2 + \
+        math.cos(lat1) * math.cos(lat2) * math.sin((lon2 - lon1) / 2) ** 2
+    return 2 * radius * math.asin(math.sqrt(h))
+
+
+def check_scene(feature, point):
+    """An instant's footprint is the field's scene for min_imaging_s (2 s here) centred on the
+    best time: as wide as ALPHA 0 / BETA 60 reach from the orbit's height, as long as the
+    ground track runs in 2 s, and holding the point (crossed at the best time)."""
+    assert feature["geometry"]["type"] == "Polygon"
+    ring = feature["geometry"]["coordinates"][0]
+    assert inside(point, ring)
+    # By hand: the orbit's radius from its mean motion (Kepler), the Earth's radius there
+    # (WGS 84), the field's edge 30 degrees off nadir seen at the central angle
+    # asin(r sin 30 / R) - 30 degrees, and the track's speed about n R.
+    n = _mean_motion(feature["properties"]["platform"]) * 2 * math.pi / 86400.0  # rad/s
+    r = (398600.4418 / n ** 2) ** (1 / 3)
+    phi = math.radians(point[1])
+    a, b = 6378.137, 6356.752
+    big = math.sqrt(((a * a * math.cos(phi)) ** 2 + (b * b * math.sin(phi)) ** 2) /
+                    ((a * math.cos(phi)) ** 2 + (b * math.sin(phi)) ** 2))
+    half = math.asin(r / big * math.sin(math.radians(30.0))) - math.radians(30.0)
+    edges = [_km(p, q, big) for p, q in zip(ring, ring[1:])]
+    width = max(edges)
+    length = (sum(edges) - 2 * width) / 2
+    assert width == pytest.approx(2 * big * half, rel=0.02)
+    assert length == pytest.approx(n * big * 2.0, rel=0.05)
 
 
 def test_footprints_across_the_antimeridian_are_cut(sqlite_service):

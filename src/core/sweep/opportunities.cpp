@@ -12,6 +12,7 @@
 #include <exception>
 #include <limits>
 #include <memory>
+#include <string>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -300,9 +301,9 @@ SatelliteSweep::SatelliteSweep(const Plan& plan, const EarthOrientation& eop, st
 
 void sweep(const Plan& plan, const EarthOrientation& eop, std::size_t satellite, std::size_t first,
            std::size_t last, const std::vector<ContactSink*>& sinks,
-           const std::function<void(double)>& progress, int threads) {
+           const std::function<void(double)>& progress, int threads, const SweepCache* cache) {
   if (plan.rule == TargetRule::swath) {
-    sweep_swath(plan, eop, satellite, first, last, sinks, progress, threads);
+    sweep_swath(plan, eop, satellite, first, last, sinks, progress, threads, cache);
     return;
   }
   check_rule(plan, first, last);
@@ -559,11 +560,21 @@ std::vector<Opportunity> plan_opportunities(const Plan& plan, const EarthOrienta
   return plan::opportunities(plan, eop, satellite, first, last, progress, machine_threads());
 }
 
+void plan_contacts(const Plan& plan, const EarthOrientation& eop, std::size_t satellite,
+                   std::size_t target, ContactSink& sink) {
+  plan::check_satellite(plan, satellite);
+  if (target >= plan.targets.size()) {
+    throw Error(ErrorKind::usage, {" THE PLAN HAS NO TARGET " + std::to_string(target + 1) + ".",
+                                   " EXECUTION INTERRUPTED."});
+  }
+  plan::sweep(plan, eop, satellite, target, target + 1, {&sink}, {});
+}
+
 std::vector<Opportunity> plan::opportunities(const Plan& plan, const EarthOrientation& eop,
                                              std::size_t satellite, std::size_t first,
                                              std::size_t last,
                                              const std::function<void(double)>& progress,
-                                             int threads) {
+                                             int threads, const SweepCache* cache) {
   plan::check_satellite(plan, satellite);
   last = std::min(last, plan.targets.size());
   first = std::min(first, last);
@@ -571,7 +582,7 @@ std::vector<Opportunity> plan::opportunities(const Plan& plan, const EarthOrient
   std::vector<plan::Collector> collectors(n);
   std::vector<ContactSink*> sinks(n);
   for (std::size_t i = 0; i < n; ++i) sinks[i] = &collectors[i];
-  plan::sweep(plan, eop, satellite, first, last, sinks, progress, threads);
+  plan::sweep(plan, eop, satellite, first, last, sinks, progress, threads, cache);
 
   const ElementSet& el = plan.satellites[satellite].elements;
   struct Work {
@@ -611,7 +622,9 @@ std::vector<Opportunity> plan::opportunities(const Plan& plan, const EarthOrient
         std::lower_bound(minutes.begin(), minutes.end(), std::make_pair(day, m)) - minutes.begin());
   };
   in_chunks(minutes.size(), [&](std::size_t i) {
-    sun[i] = sun_earth_fixed(UtcInstant{minutes[i].first, minutes[i].second * 60.0});
+    sun[i] = cache != nullptr
+                 ? cache->sun(minutes[i].first, minutes[i].second)
+                 : sun_earth_fixed(UtcInstant{minutes[i].first, minutes[i].second * 60.0});
   });
   // The boxes' outlines on their projections, made once per target.
   std::vector<std::unique_ptr<detail::BoxCoverage>> box_cover(n);

@@ -67,11 +67,14 @@ bool within_arc(const SensorLine& l, const V3& x) {
 
 // ---- the line at any instant ----
 
-LineModel::LineModel(const SearchParams& p, const Propagator& orbit, const EopRows& table)
+LineModel::LineModel(const SearchParams& p, const Propagator& orbit, const EopRows& table,
+                     const SweepCache* cache)
     : p_(p),
       orbit_(orbit),
       table_(table),
-      sidereal_(UtcInstant{p.start_day, 0.0}, UtcInstant{p.end_day, 0.0}) {}
+      sidereal_(cache != nullptr ? cache->sidereal(p.start_day, p.end_day)
+                                 : std::make_shared<const detail::SiderealTime>(
+                                       UtcInstant{p.start_day, 0.0}, UtcInstant{p.end_day, 0.0})) {}
 
 UtcInstant LineModel::utc_at(double t) const {
   return after(UtcInstant{p_.start_day, p_.start_sec}, t);
@@ -86,7 +89,7 @@ SensorLine LineModel::at(double t) const {
   const StateVector tod = orbit_.state_at(l.tsince);
   const EarthAt e = earth_at(day + constants::mjd1950_to_jd, sec / 86400.0, table_);
   StateVector ef{};
-  EarthTurn(sidereal_.at(e.date1, e.ut1), e).state(tod, ef);
+  EarthTurn(sidereal_->at(e.date1, e.ut1), e).state(tod, ef);
   const V3 r = {ef[0], ef[1], ef[2]};
   const V3 v = {ef[3], ef[4], ef[5]};
   l.r = std::sqrt(dot(r, r));
@@ -591,10 +594,20 @@ void sweep_instants(const LineModel& model, const Propagator& orbit, const Scree
     // 1. Screen the intervals (cheap, in time order): those the bounds cannot prove out of
     // view are examined, with the lines at both ends.
     std::fill(need.begin(), need.begin() + static_cast<std::ptrdiff_t>(nb) + 1, 0);
-    for (std::size_t j = 0; j < nb; ++j) {
+    std::fill(examine.begin(), examine.begin() + static_cast<std::ptrdiff_t>(nb), 0);
+    for (std::size_t j = 0; j < nb && any; ++j) {
       const double ta = time_of(k0 + j), tb = time_of(k0 + j + 1);
-      examine[j] = 0;
-      if (tb <= clear_until || !any) continue;
+      if (tb <= clear_until) {
+        // Straight to the last interval that ends by then (time_of never decreases).
+        std::size_t to = j;
+        const double ends = std::floor(clear_until / step);
+        if (ends >= static_cast<double>(k0 + j + 2)) {
+          to = std::min(static_cast<std::size_t>(ends) - k0 - 1, nb - 1);
+          while (to > j && time_of(k0 + to + 1) > clear_until) --to;
+        }
+        j = to;
+        continue;
+      }
       const UtcInstant at = after(UtcInstant{sp.start_day, sp.start_sec}, ta);
       const double day = at.day, sec = at.seconds;
       CheapState cs;
@@ -682,13 +695,14 @@ std::pair<V3, double> swept_cap(const SensorLine& a, const SensorLine& b, double
 
 void sweep_swath(const Plan& plan, const EarthOrientation& eop, std::size_t satellite,
                  std::size_t first, std::size_t last, const std::vector<ContactSink*>& sinks,
-                 const std::function<void(double)>& progress, int threads) {
+                 const std::function<void(double)>& progress, int threads,
+                 const SweepCache* cache) {
   const SatelliteSweep setup(plan, eop, satellite);
   const Propagator& orbit = setup.orbit;
   const EopRows& table = setup.table;
   const SearchParams& sp = setup.sp;
   const Screen& scr = setup.scr;
-  const LineModel model(sp, orbit, table);
+  const LineModel model(sp, orbit, table, cache);
 
   const std::size_t n = last > first ? last - first : 0;
   FrameGap no_gap;
@@ -740,15 +754,19 @@ void sweep_swath(const Plan& plan, const EarthOrientation& eop, std::size_t sate
     }
   };
   // The examined intervals in time order, each lane (thread) on its own targets.
+  std::vector<std::size_t> examined;
   auto apply = [&](const std::vector<char>& examine, std::size_t nb, std::size_t stop) {
+    examined.clear();
+    for (std::size_t j = 0; j < nb && j + 1 < stop; ++j)
+      if (examine[j]) examined.push_back(j);
+    if (examined.empty()) return;  // a block out of view: the threads are not woken
     workers.for_each(
         nthreads,
         [&](std::size_t k) {
           Lane& lane = lanes[k];
           lane_failure[k] = nullptr;
           try {
-            for (std::size_t j = 0; j < nb && j + 1 < stop; ++j) {
-              if (!examine[j]) continue;
+            for (const std::size_t j : examined) {
               const SensorLine& a = lines[j];
               const SensorLine& b = lines[j + 1];
               const auto [c, radius] = swept_cap(a, b, 0.0, 1.0);
@@ -783,6 +801,28 @@ void sweep_swath(const Plan& plan, const EarthOrientation& eop, std::size_t sate
                  satellite + 1, stat_lines, stat_examined);
   }
   if (progress) progress(1.0);
+}
+
+// ---- the field over an interval ----
+
+std::vector<Ring> field_swath(const Plan& plan, const EarthOrientation& eop, std::size_t satellite,
+                              const Interval& interval, int pieces, const SweepCache* cache) {
+  const SatelliteSweep setup(plan, eop, satellite, interval);
+  const LineModel model(setup.sp, setup.orbit, setup.table, cache);
+  const double span = since_epoch(interval.start, interval.end);
+  const int n = std::max(pieces, 1);
+  // The sides' geodetic points, as a contact's steps give them, and its ring as the sweep
+  // makes a contact's swath: side (1) forward, side (2) back.
+  Ring side1, side2;
+  for (int k = 0; k <= n; ++k) {
+    const ContactStep st = step_of(model.at(span * k / n), interval.utc_offset_hours);
+    side1.push_back(st.geodetic[1]);
+    side2.push_back(st.geodetic[2]);
+  }
+  Ring ring = side1;
+  for (auto it = side2.rbegin(); it != side2.rend(); ++it) ring.push_back(*it);
+  ring.push_back(ring.front());
+  return split_ring(ring);
 }
 
 // ---- many points at once ----

@@ -8,10 +8,14 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <ostream>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "core/frames/earth_rotation.hpp"
@@ -117,9 +121,12 @@ struct SensorLine {
 // 2006/2000A), the day's UT1 - UTC, polar motion and s', and the local sphere; the sidereal
 // time from the Earth-rotation model (detail::SiderealTime, within 8.5e-11 rad: under 1 mm on
 // the ground), the same whatever the step. Thread-safe.
+class SweepCache;
 class LineModel {
  public:
-  LineModel(const SearchParams& p, const Propagator& orbit, const EopRows& table);
+  // The sidereal time's nodes from `cache` when given (made for the model otherwise).
+  LineModel(const SearchParams& p, const Propagator& orbit, const EopRows& table,
+            const SweepCache* cache = nullptr);
   // Raises Error where a step would: a day missing from the table, a state the model cannot
   // serve.
   SensorLine at(double t) const;
@@ -132,14 +139,22 @@ class LineModel {
   SearchParams p_;
   const Propagator& orbit_;
   const EopRows& table_;
-  detail::SiderealTime sidereal_;
+  std::shared_ptr<const detail::SiderealTime> sidereal_;
 };
 
 // The continuous contacts of one satellite with targets [first, last) under the swath rule:
 // the sweep that `sweep` runs for that rule.
 void sweep_swath(const Plan& plan, const EarthOrientation& eop, std::size_t satellite,
                  std::size_t first, std::size_t last, const std::vector<ContactSink*>& sinks,
-                 const std::function<void(double)>& progress, int threads);
+                 const std::function<void(double)>& progress, int threads,
+                 const SweepCache* cache = nullptr);
+
+// The ground the sensor's field of satellite `satellite` sweeps over `interval`: its line at
+// both ends and at `pieces` - 1 instants between, the sides' geodetic points as a contact's
+// steps give them, as a ring cut at +-180.
+std::vector<Ring> field_swath(const Plan& plan, const EarthOrientation& eop, std::size_t satellite,
+                              const Interval& interval, int pieces,
+                              const SweepCache* cache = nullptr);
 
 // Whether the sensor line touches the target at its instant (exact).
 bool line_touches(const Prepared& t, const SensorLine& line);
@@ -220,12 +235,35 @@ OpportunityFigures opportunity_figures(const Target& t, const detail::BoxCoverag
 // sinks[i - first].
 void sweep(const Plan& plan, const EarthOrientation& eop, std::size_t satellite, std::size_t first,
            std::size_t last, const std::vector<ContactSink*>& sinks,
-           const std::function<void(double)>& progress, int threads = 1);
+           const std::function<void(double)>& progress, int threads = 1,
+           const SweepCache* cache = nullptr);
 
-// plan_opportunities on `threads` threads (1: the calling thread alone).
+// Values a sweep computes that depend on nothing but time, kept between the sweeps of a
+// PlanModel: the sidereal time's nodes of an interval's days and the Sun at whole minutes.
+// A value taken from here is the one the sweep would compute. Thread-safe.
+class SweepCache {
+ public:
+  // The sidereal time of a sweep from UTC day `first` to day `last` (days since 1950), as
+  // LineModel makes it.
+  std::shared_ptr<const detail::SiderealTime> sidereal(double first, double last) const;
+  // The Sun's Earth-fixed position at minute `minute` of UTC day `day` (sun_earth_fixed).
+  std::array<double, 3> sun(double day, double minute) const;
+
+ private:
+  mutable std::mutex mutex_;
+  // By (first, last) day, the most recent last; a few intervals' worth.
+  mutable std::vector<
+      std::pair<std::pair<double, double>, std::shared_ptr<const detail::SiderealTime>>>
+      sidereal_;
+  mutable std::unordered_map<std::int64_t, std::array<double, 3>> sun_;
+};
+
+// plan_opportunities on `threads` threads (1: the calling thread alone), with the values of
+// `cache` when given.
 std::vector<Opportunity> opportunities(const Plan& plan, const EarthOrientation& eop,
                                        std::size_t satellite, std::size_t first, std::size_t last,
-                                       const std::function<void(double)>& progress, int threads);
+                                       const std::function<void(double)>& progress, int threads,
+                                       const SweepCache* cache = nullptr);
 
 // Raises a usage Error when the plan has no satellite numbered `satellite` (from 0).
 void check_satellite(const Plan& plan, std::size_t satellite);

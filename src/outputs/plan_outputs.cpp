@@ -1,6 +1,6 @@
 // A planner's run in its output folder: the lock, the temporary folder, checked writes and
 // the outputs renamed into place together; the reports' folder names and their index.
-#include "plan_outputs.hpp"
+#include "outputs/plan_outputs.hpp"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -16,10 +16,10 @@
 #include <set>
 #include <utility>
 
-#include "../orvus-plan/page.hpp"
 #include "orvus/error.hpp"
-#include "orvus/io.hpp"
-#include "world_atlas.hpp"
+#include "outputs/safe_output.hpp"
+#include "outputs/world_atlas.hpp"
+#include "plan_page.hpp"
 
 namespace orvus::plan_outputs {
 

@@ -1,5 +1,5 @@
 // The plan's opportunities on the map page: "opportunities.html".
-#include "page.hpp"
+#include "plan_page.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -7,8 +7,8 @@
 #include <filesystem>
 #include <string>
 
-#include "map_page.hpp"
 #include "orvus/time.hpp"
+#include "outputs/map_page.hpp"
 
 namespace orvus::plan_page {
 

@@ -3,7 +3,7 @@
 
 #include <vector>
 
-#include "map_page.hpp"
+#include "outputs/map_page.hpp"
 
 namespace orvus::page {
 

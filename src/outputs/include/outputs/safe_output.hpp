@@ -1,7 +1,8 @@
-// Safe output for the commands and the Python module: temporaries that a stop signal removes,
-// the stop signals held back while finished outputs are renamed into place, a file-size limit
-// turned into a write error, exclusive locks, and files whose every write is checked. POSIX
-// only (flock, sigaction).
+// Safe output for the program's reports and the planner's output folder: temporaries that a
+// stop signal removes, the stop signals held back while finished outputs are renamed into
+// place, a file-size limit turned into a write error, exclusive locks, and files whose every
+// write is checked. POSIX only (flock, sigaction). Part of the outputs layer, not of the
+// library's API: a process that writes through it has its signal actions changed meanwhile.
 #pragma once
 
 #include <cstddef>
@@ -10,8 +11,6 @@
 #include <ostream>
 #include <string>
 #include <string_view>
-
-#include "orvus/export.hpp"
 
 namespace orvus::io {
 
@@ -22,7 +21,7 @@ namespace orvus::io {
 // fail with EFBIG, which the caller reports, instead of ending the run with a file cut short.
 // The actions are restored when the last object ends. A few objects may live at once; a
 // forked child does not remove its parent's temporaries.
-class ORVUS_API StopCleanup {
+class StopCleanup {
  public:
   // `message`: a line written to standard error when a stop signal removes the temporaries
   // before they were put in place (empty: none).
@@ -49,11 +48,11 @@ class ORVUS_API StopCleanup {
 
 // Removes a folder with everything in it, or a file, without following links (as the signal
 // handler does); errors are ignored.
-ORVUS_API void remove_tree(const std::string& path) noexcept;
+void remove_tree(const std::string& path) noexcept;
 
 // An exclusive lock (flock) on a file or folder, held while the object lives. Where the path
 // cannot be opened or its file system offers no locks, nothing is held and busy() is false.
-class ORVUS_API ExclusiveLock {
+class ExclusiveLock {
  public:
   explicit ExclusiveLock(const std::string& path);
   ~ExclusiveLock();
@@ -68,11 +67,11 @@ class ORVUS_API ExclusiveLock {
 };
 
 // strerror of an errno value, EIO's text for 0.
-ORVUS_API std::string error_text(int err);
+std::string error_text(int err);
 
 // A new file (never one that exists, nor through a link) written through a stream whose
 // every write is checked: the first failure's errno is kept and writing stops there.
-class ORVUS_API CheckedFile {
+class CheckedFile {
  public:
   // Raises nothing: a file that cannot be created shows as error() != 0.
   explicit CheckedFile(const std::string& path);

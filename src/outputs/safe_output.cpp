@@ -1,4 +1,6 @@
 // Safe output: the stop-signal handler and its temporaries, locks and checked files.
+#include "outputs/safe_output.hpp"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <pthread.h>
@@ -17,7 +19,6 @@
 #include <vector>
 
 #include "orvus/error.hpp"
-#include "orvus/io.hpp"
 
 namespace orvus::io {
 

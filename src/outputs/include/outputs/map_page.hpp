@@ -153,7 +153,7 @@ std::string page_html(const Page& page);
 bool write_page(const Page& page, const std::filesystem::path& file);
 
 // The embedded assets (generated at build time from third_party/web/node_modules and, for the
-// page's own template and script, apps/common).
+// page's own template and script, src/outputs).
 std::string_view asset_leaflet_js();
 std::string_view asset_leaflet_css();
 std::string_view asset_countries_50m();  // world-atlas TopoJSON: objects "countries", "land"

@@ -1,5 +1,5 @@
 // The map page: the assets, the data as columns and the page's script, in one HTML file.
-#include "map_page.hpp"
+#include "outputs/map_page.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -11,8 +11,8 @@
 
 #include "map_page_columns.hpp"
 #include "orvus/constants.hpp"
+#include "outputs/world_atlas.hpp"
 #include "sha256.hpp"
-#include "world_atlas.hpp"
 
 namespace orvus::page {
 

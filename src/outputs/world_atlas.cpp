@@ -1,5 +1,5 @@
 // Decoding of the world-atlas TopoJSON and clipping of its outlines to a map's window.
-#include "world_atlas.hpp"
+#include "outputs/world_atlas.hpp"
 
 #include <algorithm>
 #include <cmath>
