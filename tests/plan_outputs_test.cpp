@@ -468,9 +468,9 @@ TEST(PlanOutputs, EveryLocalTimeOfEveryTableIsItsUtcTimeMovedByTheOffset) {
   ASSERT_EQ(run.status, 0) << run.output;
   // Every table as the writers before the one description of the columns wrote it (the
   // schedule is proven optimal, so it is the same schedule whatever the timing).
-  for (const char* file : {"opportunities.csv", "passes.csv", "schedule.csv", "unscheduled.csv",
-                           "schedule.geojson", "coverage.csv", "coverage_cells.csv",
-                           "coverage_summary.csv"}) {
+  for (const char* file :
+       {"opportunities.csv", "passes.csv", "schedule.csv", "unscheduled.csv", "schedule.geojson",
+        "coverage.csv", "coverage_cells.csv", "coverage_summary.csv"}) {
     EXPECT_EQ(test::read_file(dir.file(std::string("out/") + file)),
               test::read_file(data_path(std::string("plan/run_files/") + file)))
         << file;
