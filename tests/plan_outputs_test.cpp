@@ -439,7 +439,7 @@ TEST(PlanOutputs, NoOutputTakesThePlaceOfAnInput) {
 
 // In every table of a run (opportunities, passes, schedule, coverage), every local time is
 // its UTC time moved by the offset (of hours and minutes, west of Greenwich), and a pass
-// lasts its LOS minus its AOS as written.
+// lasts its LOS minus its AOS as written; and every table is the one written before.
 TEST(PlanOutputs, EveryLocalTimeOfEveryTableIsItsUtcTimeMovedByTheOffset) {
   ScratchDir dir;
   const std::string agility =
@@ -466,6 +466,15 @@ TEST(PlanOutputs, EveryLocalTimeOfEveryTableIsItsUtcTimeMovedByTheOffset) {
   const auto run = test::run_command("cd '" + dir.path.string() + "' && '" + ORVUS_PLAN_BINARY +
                                      "' plan.toml 2>&1");
   ASSERT_EQ(run.status, 0) << run.output;
+  // Every table as the writers before the one description of the columns wrote it (the
+  // schedule is proven optimal, so it is the same schedule whatever the timing).
+  for (const char* file :
+       {"opportunities.csv", "passes.csv", "schedule.csv", "unscheduled.csv", "schedule.geojson",
+        "coverage.csv", "coverage_cells.csv", "coverage_summary.csv"}) {
+    EXPECT_EQ(test::read_file(dir.file(std::string("out/") + file)),
+              test::read_file(data_path(std::string("plan/run_files/") + file)))
+        << file;
+  }
 
   std::map<std::string, std::size_t> checked;  // local times, by table
   for (const auto& entry : fs::directory_iterator(dir.path / "out")) {
