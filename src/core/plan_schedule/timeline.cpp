@@ -204,18 +204,4 @@ std::vector<UnscheduledTarget> unscheduled_targets(const Plan& plan,
 
 }  // namespace detail
 
-const char* reason_text(UnscheduledReason reason) {
-  switch (reason) {
-    case UnscheduledReason::no_opportunity:
-      return "no opportunity";
-    case UnscheduledReason::conflicts:
-      return "conflicts";
-    case UnscheduledReason::imaging_time:
-      return "imaging time";
-    case UnscheduledReason::recorder:
-      return "recorder";
-  }
-  return "";
-}
-
 }  // namespace orvus

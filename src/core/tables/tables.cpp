@@ -12,6 +12,21 @@
 
 namespace orvus {
 
+// The texts unscheduled.csv writes for the reasons (orvus/plan_schedule.hpp).
+const char* reason_text(UnscheduledReason reason) {
+  switch (reason) {
+    case UnscheduledReason::no_opportunity:
+      return "no opportunity";
+    case UnscheduledReason::conflicts:
+      return "conflicts";
+    case UnscheduledReason::imaging_time:
+      return "imaging time";
+    case UnscheduledReason::recorder:
+      return "recorder";
+  }
+  return "";
+}
+
 namespace {
 
 using T = ColumnType;

@@ -6,7 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "core/plan/plan_internal.hpp"
+#include "core/decks/decks_internal.hpp"
+#include "core/sweep/sweep_internal.hpp"
 #include "core/search/search.hpp"
 #include "orvus/constants.hpp"
 #include "orvus/coverage.hpp"
