@@ -595,6 +595,7 @@ CoverageAccesses plan::read_coverage_accesses(const std::string& bytes, std::siz
   const std::size_t n = get();
   if (n > bytes.size() || bytes.size() - at < n * (sizeof(std::uint32_t) + sizeof(double)))
     corrupt();
+  if (n == 0) return p;  // an empty vector's data() may be null, which memcpy may not take
   p.cell.resize(n);
   p.t.resize(n);
   std::memcpy(p.cell.data(), bytes.data() + at, n * sizeof(std::uint32_t));
