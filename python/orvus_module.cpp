@@ -604,16 +604,16 @@ class PlanModel {
     return model_->reload_elements();
   }
 
-  py::bytes opportunities(const std::string& deck, const std::string& source,
-                          std::int64_t start_ms, std::int64_t end_ms,
+  py::bytes opportunities(const std::string& deck, const std::string& source, std::int64_t start_ms,
+                          std::int64_t end_ms,
                           const std::optional<std::vector<std::size_t>>& satellites) {
     std::string bytes;
     {
       const py::gil_scoped_release unlocked;
       std::vector<orvus::Target> targets = orvus::parse_targets(deck, source);
-      bytes = orvus::serialize_opportunities(model_->opportunities(
-          std::move(targets), instant_of_ms(start_ms), instant_of_ms(end_ms),
-          satellites.value_or(std::vector<std::size_t>{})));
+      bytes = orvus::serialize_opportunities(
+          model_->opportunities(std::move(targets), instant_of_ms(start_ms), instant_of_ms(end_ms),
+                                satellites.value_or(std::vector<std::size_t>{})));
     }
     return py::bytes(bytes);
   }

@@ -42,8 +42,8 @@ struct Target {
 // (points), either with an optional last column priority, or a GeoJSON FeatureCollection of
 // Polygon, MultiPolygon, Point, MultiPoint, LineString and MultiLineString features with a
 // unique "id" property and an optional "priority" property. A priority is a positive number
-// of at most 1e9 (an empty CSV field or a missing property: 1). Raises Error naming the file and the
-// line or feature of a bad target.
+// of at most 1e9 (an empty CSV field or a missing property: 1). Raises Error naming the file and
+// the line or feature of a bad target.
 ORVUS_API std::vector<Target> read_targets(const std::string& path);
 // The same from a deck held in memory (CSV or GeoJSON text, UTF-8); `source` names it in
 // messages.
@@ -61,8 +61,8 @@ struct SatelliteAgility {
   // |roll| at most; default what keeps the camera's view inside the sensor's field,
   // |alpha| + (beta - camera_fov_deg) / 2, but at least |alpha|
   double max_roll_deg = 0.0;
-  double roll_rate_deg_s = 0.0;  // needed when the plan has [schedule]
-  double settle_s = 0.0;         // after every roll manoeuvre; default 0
+  double roll_rate_deg_s = 0.0;                   // needed when the plan has [schedule]
+  double settle_s = 0.0;                          // after every roll manoeuvre; default 0
   std::optional<double> max_imaging_s_per_orbit;  // per revolution; default no limit
   std::optional<double> recorder_gbit;            // default no limit (needs imaging_gbit_s)
   std::optional<double> imaging_gbit_s;           // data rate while imaging; default none
