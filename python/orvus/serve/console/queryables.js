@@ -9,23 +9,23 @@ export function build(schema) {
   const fields = [];
   const box = el('div', { className: 'queryables' });
   let n = 0;
-  for (const [name, spec] of Object.entries((schema && schema.properties) || {})) {
+  for (const [name, field] of Object.entries((schema && schema.properties) || {})) {
     n += 1;
     const id = `q${n}`;
-    const label = el('label', { for: `${id}-a`, text: spec.title || name,
-                                title: spec.description || name });
+    const label = el('label', { for: `${id}-a`, text: field.title || name,
+                                title: field.description || name });
     const row = el('div', { className: 'field', dataset: { queryable: name } }, label);
-    if (spec.type === 'number' || spec.type === 'integer') {
+    if (field.type === 'number' || field.type === 'integer') {
       const input = (suffix, placeholder, word) => el('input', {
         id: `${id}-${suffix}`, type: 'number', step: 'any', placeholder,
-        'aria-label': `${spec.title || name} ${word}`, dataset: { bound: suffix } });
-      const low = input('a', spec.minimum ?? '', 'from');
-      const high = input('b', spec.maximum ?? '', 'to');
+        'aria-label': `${field.title || name} ${word}`, dataset: { bound: suffix } });
+      const low = input('a', field.minimum ?? '', 'from');
+      const high = input('b', field.maximum ?? '', 'to');
       row.append(low, el('span', { text: 'to' }), high);
       fields.push({ name, number: true, low, high });
-    } else if (Array.isArray(spec.enum)) {
+    } else if (Array.isArray(field.enum)) {
       const select = el('select', { id: `${id}-a` }, el('option', { value: '', text: 'any' }),
-        ...spec.enum.map((v) => el('option', { value: String(v), text: String(v) })));
+        ...field.enum.map((v) => el('option', { value: String(v), text: String(v) })));
       row.append(select);
       fields.push({ name, select });
     } else {
