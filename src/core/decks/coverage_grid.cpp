@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "core/decks/decks_internal.hpp"
-#include "core/sweep/sweep_internal.hpp"
 #include "core/search/search.hpp"
+#include "core/sweep/sweep_internal.hpp"
 #include "orvus/constants.hpp"
 #include "orvus/coverage.hpp"
 
